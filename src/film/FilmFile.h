@@ -1,0 +1,113 @@
+// The film file "MyFilm.~zrflm" and its containers.
+//
+// The film file is packed little-endian records read front to back:
+//   int32 N, N segment list entries (261 bytes each), N segment blocks.
+// A segment block: int32 C, C cursor shape records, the 278-byte segment information,
+// the cursor track, the frame data and, for 8 bits per pixel only, int32 P and P bytes
+// of palette data. The sizes in the segment information come frame data first, but the
+// cursor track comes first in the file.
+//
+// The readers check every count and size against the bytes that remain before they
+// allocate or loop, and fail with a message naming what is wrong and the offset where it
+// starts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cursor/UzrCursor.h"
+#include "film/ByteReader.h"
+#include "film/MemoryStream.h"
+
+enum class TFilmErrc {
+  Ok,
+  Corrupt,      // the bytes contradict the format or end early
+  Unsupported,  // valid, but not something the player plays
+  Io,           // the file could not be read
+  NoMemory,     // the memory for a section could not be had
+};
+
+struct TFilmError {
+  TFilmErrc Code = TFilmErrc::Ok;
+  int64_t Offset = -1;  // where in the file the fault lies; -1 when not about a place
+  std::string Message;  // says what is wrong, with the offset when there is one
+
+  explicit operator bool() const { return Code != TFilmErrc::Ok; }
+};
+
+inline constexpr size_t kShortStringSize = 256;
+inline constexpr size_t kSegmentListEntrySize = 261;
+inline constexpr size_t kSegInfoSize = 278;
+// The smallest cursor shape record: hot spot and both headers, no pixels.
+inline constexpr size_t kMinShapeRecordSize = 34;
+inline constexpr char kFilmFileName[] = "MyFilm.~zrflm";
+
+struct TSegmentListEntry {
+  std::string Name;  // UTF-8
+  int32_t FrameCount = 0;
+  uint8_t FrameRate = 0;
+};
+
+struct TSegInfo {
+  int32_t FrameDataSize = 0;
+  int32_t CursorDataSize = 0;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  uint8_t BitsPerPixel = 0;
+  int32_t FrameCount = 0;
+  uint8_t FrameRate = 0;
+  std::string Name;  // UTF-8
+};
+
+// One loaded segment: its information and what it owns.
+struct Segment : TSegInfo {
+  std::unique_ptr<TCursorList> CursorList = std::make_unique<TCursorList>();
+  TMemoryStream SegStream;                       // frame data
+  TMemoryStream CursStream;                      // cursor track
+  std::unique_ptr<TMemoryStream> PaletteStream;  // 8 bits per pixel only
+};
+
+// Decodes a 256-byte short string: a length byte, then that many Windows-1251 characters.
+std::string DecodeShortString(std::span<const uint8_t, kShortStringSize> bytes);
+
+// Decodes the 278-byte segment information record.
+TSegInfo DecodeSegInfo(std::span<const uint8_t, kSegInfoSize> bytes);
+
+// Reads the segment list from offset 0; afterwards the reader stands at the first block.
+// A count of 0 or less gives an empty list.
+bool ReadSegmentList(TByteReader& stream, std::vector<TSegmentListEntry>& entries,
+                     TFilmError& error);
+
+// Reads one segment block at the reader's position into `segment`; `number` (1-based) names
+// the segment in messages. On failure `segment` holds what was read so far.
+bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFilmError& error);
+
+// A whole film file: the list and every block.
+struct TFilm {
+  std::vector<TSegmentListEntry> List;
+  std::vector<std::unique_ptr<Segment>> Segments;
+};
+// Reads a whole film file. On failure `film` holds what was read so far, the last segment
+// possibly incomplete.
+bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error);
+
+// The sum of FrameCount over the segments.
+int64_t TotalFrames(const std::vector<std::unique_ptr<Segment>>& segments);
+
+// Executable films: the container is chosen by the path's last extension alone.
+bool IsExecutableFilmPath(std::string_view path);
+
+// Where the package of an executable film lies: L is the int32 in the file's last four
+// bytes, and the package is the L bytes before them.
+struct TPackageSpan {
+  int64_t Offset = 0;
+  int64_t Length = 0;
+};
+bool LocatePackage(int64_t fileSize, int32_t packageLength, TPackageSpan& span,
+                   TFilmError& error);
+// The same, from the whole executable in memory.
+bool LocatePackage(std::span<const uint8_t> executable, TPackageSpan& span, TFilmError& error);

@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <numeric>
+#include <optional>
+
+#include "film/Cp1251.h"
+#include "film/FilmFile.h"
+#include "filmwriter/FilmWriter.h"
+
+namespace {
+
+std::vector<uint32_t> Picture(int32_t w, int32_t h, uint32_t seed, uint32_t mask) {
+  std::vector<uint32_t> p(size_t(w) * size_t(h));
+  for (size_t i = 0; i < p.size(); ++i) p[i] = uint32_t((i / 3 + seed) * 2654435761u) & mask;
+  return p;
+}
+
+TWriterShape SmallShape(bool colour) {
+  TWriterShape shape;
+  shape.Width = shape.Height = 4;
+  shape.HotSpotX = 1;
+  shape.AndMask.assign(16, 1);
+  if (colour)
+    shape.Color.assign(16, 0x00FF00);
+  else
+    shape.XorMask.assign(16, 0);
+  return shape;
+}
+
+// Three segments: 8 bits with palette changes, 24 bits with two shapes, 32 bits without any.
+std::vector<TWriterSegment> SampleSegments() {
+  std::vector<TWriterSegment> segments(3);
+  auto& s8 = segments[0];
+  s8.Name = "Палитра";
+  s8.Width = 7, s8.Height = 3, s8.BitsPerPixel = 8, s8.FrameRate = 5;
+  for (uint32_t k = 0; k < 3; ++k) s8.Pictures.push_back(Picture(7, 3, k, 0xFF));
+  s8.PaletteChanges = {{250, {{1, 2, 3, 0}, {4, 5, 6, 0}}}, {}, {0, {{9, 9, 9, 0}}}};
+  s8.Track = {{0, 1, 1}, {0, 2, 2}, {1, 3, 3}};
+  s8.Shapes = {SmallShape(false)};
+
+  auto& s24 = segments[1];
+  s24.Name = "Рабочий стол";
+  s24.Width = 5, s24.Height = 2, s24.BitsPerPixel = 24, s24.FrameRate = 0;
+  for (uint32_t k = 0; k < 2; ++k) s24.Pictures.push_back(Picture(5, 2, k, 0xFFFFFF));
+  s24.Shapes = {SmallShape(false), SmallShape(true)};
+  s24.Track = {{1, 0, 0}, {0, 4, 1}};
+
+  auto& s32 = segments[2];
+  s32.Name = "Third";
+  s32.Width = 4, s32.Height = 4, s32.BitsPerPixel = 32, s32.FrameRate = 25;
+  s32.Pictures.push_back(Picture(4, 4, 7, 0xFFFFFF));
+  return segments;
+}
+
+std::vector<uint8_t> Bytes(std::span<const uint8_t> s) { return {s.begin(), s.end()}; }
+
+TEST(FilmFile, WrittenFilmsReadBackExactly) {
+  const auto segments = SampleSegments();
+  std::vector<TRawSegment> raw;
+  for (const auto& s : segments) raw.push_back(EncodeSegment(s));
+  const auto bytes = WriteFilmRaw(raw);
+
+  TFilm film;
+  TFilmError error;
+  ASSERT_TRUE(ReadFilm(bytes, film, error)) << error.Message;
+  ASSERT_EQ(film.List.size(), 3u);
+  ASSERT_EQ(film.Segments.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const auto& in = segments[i];
+    const auto& r = raw[i];
+    const auto& entry = film.List[i];
+    const auto& seg = *film.Segments[i];
+    SCOPED_TRACE(in.Name);
+    EXPECT_EQ(entry.Name, in.Name);
+    EXPECT_EQ(entry.FrameCount, int32_t(in.Pictures.size()));
+    EXPECT_EQ(entry.FrameRate, in.FrameRate);
+    EXPECT_EQ(seg.Name, in.Name);
+    EXPECT_EQ(seg.Width, in.Width);
+    EXPECT_EQ(seg.Height, in.Height);
+    EXPECT_EQ(seg.BitsPerPixel, in.BitsPerPixel);
+    EXPECT_EQ(seg.FrameCount, int32_t(in.Pictures.size()));
+    EXPECT_EQ(seg.FrameRate, in.FrameRate);
+    EXPECT_EQ(seg.FrameDataSize, int32_t(r.FrameData.size()));
+    EXPECT_EQ(seg.CursorDataSize, int32_t(in.Track.size() * 6));
+    EXPECT_EQ(Bytes(seg.SegStream.Bytes()), r.FrameData);
+    EXPECT_EQ(Bytes(seg.CursStream.Bytes()), r.CursorData);
+    EXPECT_EQ(seg.CursorList->Count(), int32_t(in.Shapes.size()));
+    EXPECT_EQ(bool(seg.PaletteStream), in.BitsPerPixel == 8);
+    if (seg.PaletteStream) EXPECT_EQ(Bytes(seg.PaletteStream->Bytes()), r.PaletteData);
+  }
+  EXPECT_EQ(TotalFrames(film.Segments), 6);
+  // The 8-bit segment's palette records: 2 entries at 250, none, 1 entry at 0.
+  EXPECT_EQ(raw[0].PaletteData.size(), size_t(2 + 8 + 1 + 2 + 4));
+  EXPECT_TRUE(film.Segments[1]->CursorList->Items(1)->IsColorShape());
+}
+
+TEST(FilmFile, SegmentInformationHasItsOddOffsets) {
+  TByteWriter w;
+  w.I32(1000).I32(60).I32(1024).I32(768).U8(24).I32(0x01020304).U8(15).ShortString("seg");
+  ASSERT_EQ(w.Size(), kSegInfoSize);
+  const auto info = DecodeSegInfo(std::span<const uint8_t, kSegInfoSize>(w.Data().data(), kSegInfoSize));
+  EXPECT_EQ(info.FrameDataSize, 1000);
+  EXPECT_EQ(info.CursorDataSize, 60);
+  EXPECT_EQ(info.Width, 1024);
+  EXPECT_EQ(info.Height, 768);
+  EXPECT_EQ(info.BitsPerPixel, 24);
+  EXPECT_EQ(info.FrameCount, 0x01020304);
+  EXPECT_EQ(info.FrameRate, 15);
+  EXPECT_EQ(info.Name, "seg");
+}
+
+TEST(FilmFile, ShortStringsAreWindows1251) {
+  struct Case {
+    std::string bytes;
+    std::string utf8;
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"Lesson 1", "Lesson 1"},
+      {"\xC2\xE2\xE5\xE4\xE5\xED\xE8\xE5", "Введение"},
+      {"\xA8\xB8\xB9\x96\x98", "Ёё№–\xEF\xBF\xBD"},
+      {std::string(255, '\xFF'), [] {
+         std::string s;
+         for (int i = 0; i < 255; ++i) s += "я";
+         return s;
+       }()},
+  };
+  for (const auto& c : cases) {
+    TByteWriter w;
+    w.ShortString(c.bytes);
+    ASSERT_EQ(w.Size(), kShortStringSize);
+    EXPECT_EQ(w.Data()[0], c.bytes.size());
+    EXPECT_EQ(DecodeShortString(std::span<const uint8_t, 256>(w.Data().data(), 256)), c.utf8);
+    if (c.utf8.find("\xEF\xBF\xBD") == std::string::npos) EXPECT_EQ(Utf8ToCp1251(c.utf8), c.bytes);
+  }
+  // Bytes after the declared length are not part of the name.
+  std::vector<uint8_t> raw(256, 'x');
+  raw[0] = 2;
+  EXPECT_EQ(DecodeShortString(std::span<const uint8_t, 256>(raw.data(), 256)), "xx");
+}
+
+TEST(FilmFile, CountsOfNoneReadNothingFurther) {
+  for (int32_t count : {0, -1, INT32_MIN}) {
+    TByteWriter w;
+    w.I32(count).Bytes(std::vector<uint8_t>(7, 0xAB));
+    TFilm film;
+    TFilmError error;
+    ASSERT_TRUE(ReadFilm(w.Data(), film, error)) << count;
+    EXPECT_TRUE(film.List.empty());
+    EXPECT_TRUE(film.Segments.empty());
+  }
+}
+
+TEST(FilmFile, SectionsOfSizeZeroAndNoShapesGiveEmptyStreams) {
+  TRawSegment seg;
+  seg.ListName = seg.Name = "empty";
+  seg.BitsPerPixel = 8;  // palette size field present, 0
+  seg.ShapeCount = 0;
+  TRawSegment next = seg;
+  next.BitsPerPixel = 32;
+  next.Name = "next";
+  const auto bytes = WriteFilmRaw(std::vector<TRawSegment>{seg, next});
+  EXPECT_EQ(bytes.size(), 4 + 2 * 261 + (4 + 278 + 4) + (4 + 278));
+  TFilm film;
+  TFilmError error;
+  ASSERT_TRUE(ReadFilm(bytes, film, error)) << error.Message;
+  EXPECT_EQ(film.Segments[0]->SegStream.Size(), 0u);
+  EXPECT_EQ(film.Segments[0]->CursStream.Size(), 0u);
+  ASSERT_TRUE(film.Segments[0]->PaletteStream);
+  EXPECT_EQ(film.Segments[0]->PaletteStream->Size(), 0u);
+  EXPECT_EQ(film.Segments[1]->Name, "next");
+  EXPECT_FALSE(film.Segments[1]->PaletteStream);
+}
+
+TEST(FilmFile, ShapesBeyondTheTableAreReadOverAndDropped) {
+  TRawSegment seg;
+  seg.ListName = seg.Name = "many";
+  seg.BitsPerPixel = 32;
+  seg.ShapeCount = 65537;
+  TByteWriter shapes;
+  for (int i = 0; i < seg.ShapeCount; ++i)
+    shapes.I32(i).I32(0).I32(0).I32(0).I32(0).U8(0).I32(0).I32(0).I32(0).U8(0);
+  seg.ShapeRecords = shapes.Take();
+  seg.CursorData = {1, 0, 2, 0, 3, 0};
+  seg.CursorDataSize = 6;
+  const auto bytes = WriteFilmRaw(std::vector<TRawSegment>{seg});
+  TFilm film;
+  TFilmError error;
+  ASSERT_TRUE(ReadFilm(bytes, film, error)) << error.Message;
+  const auto& list = *film.Segments[0]->CursorList;
+  EXPECT_EQ(list.Count(), 65536);
+  EXPECT_EQ(list.Items(65535)->HotSpotX, 65535);
+  EXPECT_EQ(film.Segments[0]->Name, "many");
+  EXPECT_EQ(film.Segments[0]->CursStream.Size(), 6u);
+}
+
+// A small valid film whose every prefix must fail cleanly.
+std::vector<uint8_t> SmallFilm() {
+  std::vector<TRawSegment> raw;
+  for (const auto& s : SampleSegments()) raw.push_back(EncodeSegment(s));
+  return WriteFilmRaw(raw);
+}
+
+TEST(FilmFile, EveryTruncationFailsWithAnOffset) {
+  const auto full = SmallFilm();
+  for (size_t cut = 0; cut < full.size(); ++cut) {
+    std::vector<uint8_t> bytes(full.begin(), full.begin() + long(cut));
+    TFilm film;
+    TFilmError error;
+    ASSERT_FALSE(ReadFilm(bytes, film, error)) << "cut at " << cut;
+    EXPECT_EQ(error.Code, TFilmErrc::Corrupt);
+    EXPECT_GE(error.Offset, 0);
+    EXPECT_LE(error.Offset, int64_t(cut));
+    EXPECT_NE(error.Message.find("offset"), std::string::npos) << error.Message;
+  }
+}
+
+struct TDefect {
+  const char* name;
+  std::function<void(std::vector<TRawSegment>&)> change;
+  std::optional<int32_t> countOverride;
+  size_t truncateBy;
+  std::string message;
+};
+
+TEST(FilmFile, ContradictoryFilmsFailWithTheirMessage) {
+  // Offsets in the sample film: list at 4, segment 1 at 4 + 3 * 261 = 787.
+  const TDefect defects[] = {
+      {"film ends inside the count", nullptr, std::nullopt, 0, ""},
+      {"more list entries than bytes", nullptr, 1000000, 0,
+       "the segment list of 1000000 entries at offset 4 needs 261000000 bytes"},
+      {"huge shape count", [](auto& s) { s[0].ShapeCount = 0x7FFFFFFF; }, std::nullopt, 0,
+       "segment 1: 2147483647 cursor shapes (count at offset 787) cannot fit"},
+      {"negative frame data size", [](auto& s) { s[1].FrameDataSize = -1; }, std::nullopt, 0,
+       "segment 2: the frame data size at offset"},
+      {"negative cursor track size", [](auto& s) { s[0].CursorDataSize = -6; }, std::nullopt, 0,
+       "segment 1: the cursor track size at offset"},
+      {"negative palette size", [](auto& s) { s[0].PaletteDataSize = INT32_MIN; }, std::nullopt, 0,
+       "segment 1: the palette data size at offset"},
+      {"frame data larger than the file", [](auto& s) { s[2].FrameDataSize = 0x7FFFFFFF; },
+       std::nullopt, 0, "segment 3: the film ends inside the frame data at offset"},
+      {"palette data larger than the file", [](auto& s) { s[0].PaletteDataSize += 1000; },
+       std::nullopt, 0, "segment 1: the film ends inside"},
+      {"last block cut in its frame data", nullptr, std::nullopt, 3,
+       "segment 3: the film ends inside the frame data"},
+  };
+  for (const auto& d : defects) {
+    std::vector<TRawSegment> raw;
+    for (const auto& s : SampleSegments()) raw.push_back(EncodeSegment(s));
+    if (d.change) d.change(raw);
+    auto bytes = WriteFilmRaw(raw, d.countOverride);
+    if (std::string(d.name) == "film ends inside the count") bytes.resize(3);
+    bytes.resize(bytes.size() - d.truncateBy);
+    TFilm film;
+    TFilmError error;
+    EXPECT_FALSE(ReadFilm(bytes, film, error)) << d.name;
+    EXPECT_EQ(error.Code, TFilmErrc::Corrupt) << d.name;
+    EXPECT_NE(error.Message.find(d.message), std::string::npos)
+        << d.name << ": got \"" << error.Message << "\"";
+  }
+}
+
+TEST(FilmFile, ASegmentThatFailsStaysWithWhatWasRead) {
+  std::vector<TRawSegment> raw;
+  for (const auto& s : SampleSegments()) raw.push_back(EncodeSegment(s));
+  auto bytes = WriteFilmRaw(raw);
+  bytes.resize(bytes.size() - 1);
+  TFilm film;
+  TFilmError error;
+  ASSERT_FALSE(ReadFilm(bytes, film, error));
+  ASSERT_EQ(film.Segments.size(), 3u);
+  EXPECT_EQ(film.Segments[1]->Name, "Рабочий стол");
+  EXPECT_EQ(film.Segments[2]->Name, "Third");
+  EXPECT_EQ(film.Segments[2]->SegStream.Size(), 0u);
+}
+
+TEST(ExecutableFilm, PackageIsLocatedFromTheLastFourBytes) {
+  struct Case {
+    int64_t size;
+    int32_t length;
+    bool ok;
+    int64_t offset;
+    std::string message;
+  };
+  const Case cases[] = {
+      {5000, 1000, true, 3996, ""},
+      {1004, 1000, true, 0, ""},
+      {1003, 1000, false, 0, "the package length 1000 at offset 999 is larger than the 999 bytes"},
+      {5000, 0, false, 0, "the package length 0 at offset 4996 is not positive"},
+      {5000, -7, false, 0, "the package length -7 at offset 4996 is not positive"},
+      {3, 1, false, 0, "too short (3 bytes)"},
+  };
+  for (const auto& c : cases) {
+    TPackageSpan span;
+    TFilmError error;
+    EXPECT_EQ(LocatePackage(c.size, c.length, span, error), c.ok) << c.size << "/" << c.length;
+    if (c.ok) {
+      EXPECT_EQ(span.Offset, c.offset);
+      EXPECT_EQ(span.Length, c.length);
+    } else {
+      EXPECT_NE(error.Message.find(c.message), std::string::npos) << error.Message;
+    }
+  }
+  // From the bytes of an executable film made by the writer.
+  const std::vector<uint8_t> prefix(3000, 0x4D);
+  const std::vector<uint8_t> package(1000, 0x11);
+  const auto exe = MakeExecutableFilm(prefix, package);
+  TPackageSpan span;
+  TFilmError error;
+  ASSERT_TRUE(LocatePackage(exe, span, error)) << error.Message;
+  EXPECT_EQ(span.Offset, int64_t(exe.size()) - 1004);
+  EXPECT_EQ(span.Length, 1000);
+}
+
+TEST(ExecutableFilm, ChosenByTheLastExtensionInAnyCase) {
+  struct Case {
+    const char* path;
+    bool executable;
+  };
+  const Case cases[] = {
+      {"film.exe", true},          {"/films/FILM.EXE", true},     {"a.Exe", true},
+      {"film.exe.zrcab", false},   {"dir.exe/film.zrcab", false}, {"film.zrcab", false},
+      {"exe", false},              {"film.exe2", false},          {"film.", false},
+      {"/x.y/archive", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsExecutableFilmPath(c.path), c.executable) << c.path;
+}
+
+}  // namespace
