@@ -87,7 +87,9 @@ TEST(FilmFile, WrittenFilmsReadBackExactly) {
     EXPECT_EQ(Bytes(seg.CursStream.Bytes()), r.CursorData);
     EXPECT_EQ(seg.CursorList->Count(), int32_t(in.Shapes.size()));
     EXPECT_EQ(bool(seg.PaletteStream), in.BitsPerPixel == 8);
-    if (seg.PaletteStream) EXPECT_EQ(Bytes(seg.PaletteStream->Bytes()), r.PaletteData);
+    if (seg.PaletteStream) {
+      EXPECT_EQ(Bytes(seg.PaletteStream->Bytes()), r.PaletteData);
+    }
   }
   EXPECT_EQ(TotalFrames(film.Segments), 6);
   // The 8-bit segment's palette records: 2 entries at 250, none, 1 entry at 0.
@@ -132,7 +134,9 @@ TEST(FilmFile, ShortStringsAreWindows1251) {
     ASSERT_EQ(w.Size(), kShortStringSize);
     EXPECT_EQ(w.Data()[0], c.bytes.size());
     EXPECT_EQ(DecodeShortString(std::span<const uint8_t, 256>(w.Data().data(), 256)), c.utf8);
-    if (c.utf8.find("\xEF\xBF\xBD") == std::string::npos) EXPECT_EQ(Utf8ToCp1251(c.utf8), c.bytes);
+    if (c.utf8.find("\xEF\xBF\xBD") == std::string::npos) {
+      EXPECT_EQ(Utf8ToCp1251(c.utf8), c.bytes);
+    }
   }
   // Bytes after the declared length are not part of the name.
   std::vector<uint8_t> raw(256, 'x');
