@@ -1,0 +1,521 @@
+#include "playback/UzrPlayback.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char kUnsupportedVideoMode[] = "В текущей версии не поддерживается данный видео режим.";
+
+int32_t ClampCoord(int64_t v) {
+  constexpr int64_t kLimit = int64_t{1} << 30;
+  return int32_t(std::clamp(v, -kLimit, kLimit));
+}
+
+// Walks pixel positions of a frame row by row: `row` and `column` of pixel `Index`.
+struct TPixelCursor {
+  int64_t Index = 0;
+  int64_t Row = 0;
+  int64_t Column = 0;
+
+  void Advance(int64_t n, int64_t width) {
+    Index += n;
+    Column += n;
+    if (Column >= width) {
+      Row += Column / width;
+      Column %= width;
+    }
+  }
+};
+
+}  // namespace
+
+void TPlaybackCore::TFrameBufferDeleter::operator()(uint8_t* p) const { std::free(p); }
+
+TPlaybackCore::TPlaybackCore(IPlaybackHost& host) : FHost(host) {}
+
+TPlaybackCore::~TPlaybackCore() = default;
+
+// ---- Frame decoder ----
+
+TResult TPlaybackCore::AllocFrameBuffer(size_t size) {
+  // calloc hands out zeroed pages that the system commits only when they are touched.
+  FFrameBuffer.reset(static_cast<uint8_t*>(std::calloc(size ? size : 1, 1)));
+  FLoadedSize = FDirtySize = 0;
+  if (!FFrameBuffer) {
+    FFrameBufferSize = 0;
+    return kResultSegmentIsNil;
+  }
+  FFrameBufferSize = size;
+  return kResultOk;
+}
+
+TResult TPlaybackCore::FreeFrameBuffer() {
+  FFrameBuffer.reset();
+  FFrameBufferSize = FLoadedSize = FDirtySize = 0;
+  return kResultOk;
+}
+
+TResult TPlaybackCore::LoadFrames() {
+  if (!FFrameBuffer) return kResultSegmentIsNil;
+  if (FSegments.empty() || !HasCurrentSegment()) return kResultOutOfIndexBound;
+  const TMemoryStream& stream = CurrentSegment().SegStream;
+  const size_t size = stream.Size();
+  if (size > FFrameBufferSize) throw EPlayback("Segment is too big");
+  // The buffer holds the segment's data from its first byte and zeros after it. Only the
+  // part that an earlier, longer segment left behind needs clearing: the rest is zero.
+  if (FDirtySize > size) std::memset(FFrameBuffer.get() + size, 0, FDirtySize - size);
+  if (size) std::memcpy(FFrameBuffer.get(), stream.Data(), size);
+  FLoadedSize = FDirtySize = size;
+  return kResultOk;
+}
+
+TResult TPlaybackCore::Rewind() {
+  FCurFrame = FFrameBuffer ? 0 : -1;
+  FFrameIndex = 0;
+  return kResultOk;
+}
+
+TResult TPlaybackCore::NextFrame() {
+  if (FCurFrame < 0) return kResultFrameIsNil;
+  if (!FFrameBuffer) return kResultSegmentIsNil;
+  if (FSegments.empty()) return kResultOutOfIndexBound;
+  ++FFrameIndex;
+  if (!HasCurrentSegment() || FFrameIndex >= CurrentSegment().FrameCount)
+    return kResultOutOfIndexBound;
+  // A record past the loaded data reads as zeros: its length is 0.
+  TByteReader data(std::span<const uint8_t>(FFrameBuffer.get(), FLoadedSize));
+  data.Seek(size_t(std::min<int64_t>(FCurFrame, int64_t(FLoadedSize))));
+  const uint32_t length = data.ReadU32();
+  FCurFrame = std::min<int64_t>(FCurFrame + length, int64_t(FFrameBufferSize));
+  return kResultOk;
+}
+
+void TPlaybackCore::SelectVideoMode(int bitsPerPixel) {
+  switch (bitsPerPixel) {
+    case 8:
+      FPixelBytes = 1, FValueBytes = 1, FRunCountBytes = 1;
+      break;
+    case 24:
+      FPixelBytes = 3, FValueBytes = 3, FRunCountBytes = 2;
+      break;
+    case 32:
+      FPixelBytes = 4, FValueBytes = 3, FRunCountBytes = 2;
+      break;
+    default:
+      // Reported to the user and playback stops; the player goes on running.
+      throw EPlayback(kUnsupportedVideoMode);
+  }
+}
+
+// Finds the runs of the frame record at `frame`: where they start and how many lie wholly
+// inside the loaded data, and whether their counts cover every pixel of the frame.
+bool TPlaybackCore::ScanFrame(int64_t frame, int64_t& runsAt, int64_t& runCount,
+                              bool& coversFrame) const {
+  TByteReader data(std::span<const uint8_t>(FFrameBuffer.get(), FLoadedSize));
+  data.Seek(size_t(std::min<int64_t>(frame + 4, int64_t(FLoadedSize))));
+  const int32_t declared = data.ReadI32();
+  runsAt = frame + 8;
+  const int64_t recordSize = FValueBytes + FRunCountBytes;
+  const int64_t available =
+      runsAt < int64_t(FLoadedSize) ? (int64_t(FLoadedSize) - runsAt) / recordSize : 0;
+  runCount = std::clamp<int64_t>(declared, 0, available);
+
+  const int64_t pixels = int64_t(FFrameWidth) * FFrameHeight;
+  const uint8_t* run = FFrameBuffer.get() + runsAt;
+  int64_t covered = 0;
+  for (int64_t i = 0; i < runCount && covered < pixels; ++i, run += recordSize)
+    covered += FRunCountBytes == 1 ? run[1] : run[3] | (run[4] << 8);
+  coversFrame = covered >= pixels;
+  return true;
+}
+
+// Writes runs into the frame image, row by row, skipping each row's padding. Writing stops
+// at the last pixel of the frame.
+void TPlaybackCore::ExpandRuns(int64_t runsAt, int64_t runCount) {
+  const int64_t width = FFrameWidth;
+  const int64_t pixels = width * FFrameHeight;
+  const int64_t stride = FFrameImage->Stride();
+  const int64_t recordSize = FValueBytes + FRunCountBytes;
+  uint8_t* image = FFrameImage->Bits();
+  const size_t imageSize = FFrameImage->SizeBytes();
+  const uint8_t* run = FFrameBuffer.get() + runsAt;
+  TPixelCursor at;
+  for (int64_t i = 0; i < runCount && at.Index < pixels; ++i, run += recordSize) {
+    int64_t count = FRunCountBytes == 1 ? run[1] : run[3] | (run[4] << 8);
+    count = std::min(count, pixels - at.Index);
+    while (count > 0) {
+      const int64_t inRow = std::min(count, width - at.Column);
+      uint8_t* p = image + at.Row * stride + at.Column * FPixelBytes;
+      switch (FFilmBits) {
+        case 8:
+          std::memset(p, run[0], size_t(inRow));
+          break;
+        case 24:
+          for (int64_t k = 0; k < inRow; ++k, p += 3) {
+            p[0] = run[0], p[1] = run[1], p[2] = run[2];
+            // The pixel goes in as one 32-bit word with a zero high byte; that byte falls on
+            // the next pixel, the row padding or the spare row.
+            if (size_t(p + 3 - image) < imageSize) p[3] = 0;
+          }
+          break;
+        case 32:
+          for (int64_t k = 0; k < inRow; ++k, p += 4) p[0] = run[0], p[1] = run[1], p[2] = run[2], p[3] = 0;
+          break;
+      }
+      at.Advance(inRow, width);
+      count -= inRow;
+    }
+  }
+}
+
+// Combines runs with the picture directly: the same pixels as expanding them into the frame
+// image and combining the whole image, for a frame whose runs cover every pixel.
+void TPlaybackCore::XorRunsIntoPicture(int64_t runsAt, int64_t runCount) {
+  const int64_t width = FFrameWidth;
+  const int64_t pixels = width * FFrameHeight;
+  const int64_t recordSize = FValueBytes + FRunCountBytes;
+  const uint8_t* run = FFrameBuffer.get() + runsAt;
+  if (FFilmBits == 8) {
+    const int64_t stride = FPicture->Stride();
+    uint8_t* picture = FPicture->Bits();
+    TPixelCursor at;
+    for (int64_t i = 0; i < runCount && at.Index < pixels; ++i, run += 2) {
+      int64_t count = std::min<int64_t>(run[1], pixels - at.Index);
+      const uint8_t value = run[0];
+      if (value == 0) {
+        at.Advance(count, width);
+        continue;
+      }
+      while (count > 0) {
+        const int64_t inRow = std::min(count, width - at.Column);
+        uint8_t* p = picture + at.Row * stride + at.Column;
+        for (int64_t k = 0; k < inRow; ++k) p[k] ^= value;
+        at.Advance(inRow, width);
+        count -= inRow;
+      }
+    }
+    return;
+  }
+  // The screen-format picture has no row padding: pixel i is the i-th 32-bit word.
+  uint8_t* picture = FPicture->Bits();
+  int64_t index = 0;
+  for (int64_t i = 0; i < runCount && index < pixels; ++i, run += recordSize) {
+    const int64_t count = std::min<int64_t>(run[3] | (run[4] << 8), pixels - index);
+    const uint32_t value = run[0] | (uint32_t{run[1]} << 8) | (uint32_t{run[2]} << 16);
+    if (value != 0) {
+      uint8_t* p = picture + index * 4;
+      for (int64_t k = 0; k < count; ++k, p += 4) {
+        uint32_t word;
+        std::memcpy(&word, p, 4);
+        word ^= value;
+        std::memcpy(p, &word, 4);
+      }
+    }
+    index += count;
+  }
+}
+
+void TPlaybackCore::ApplyPaletteRecord() {
+  TMemoryStream* stream = CurrentSegment().PaletteStream.get();
+  if (!stream) return;
+  // A missing record changes nothing; entries past 255 are read over, never written.
+  uint8_t count = 0, first = 0;
+  if (stream->Read(&count, 1) != 1 || count == 0) return;
+  if (stream->Read(&first, 1) != 1) return;
+  uint8_t entries[255 * 4];
+  const size_t got = stream->Read(entries, size_t(count) * 4);
+  for (size_t i = 0; i < got; ++i) {
+    const size_t entry = first + i / 4;
+    if (entry > 255) break;
+    uint8_t* bytes = &FPalette[entry].Blue;
+    bytes[i % 4] = entries[i];
+  }
+}
+
+void TPlaybackCore::DecodeFrame() {
+  FPendingRuns = false;
+  FDecodeFailed = false;
+  if (!HasCurrentSegment()) return;
+  if (FCurFrame < 0 || !FFrameBuffer) {
+    FDecodeFailed = true;
+    FLastResult = kResultFrameIsNil;
+    Stop();
+    FHost.ShowResult("DXTimerPlayTimer", kResultFrameIsNil);
+    return;
+  }
+  if (!FFrameImage) {
+    FDecodeFailed = true;
+    FLastResult = kResultNoFrameImage;
+    Stop();
+    FHost.ShowResult("DXTimerPlayTimer", kResultNoFrameImage);
+    return;
+  }
+  if (FFilmBits != 8 && FFilmBits != 24 && FFilmBits != 32) return;
+
+  int64_t runsAt = 0, runCount = 0;
+  bool covers = false;
+  ScanFrame(FCurFrame, runsAt, runCount, covers);
+  if (covers) {
+    // Combined with the picture in ComposeFrame; the frame image falls behind.
+    FPendingRuns = true;
+    FPendingRunsAt = runsAt;
+    FPendingRunCount = runCount;
+    FFrameImageCurrent = false;
+    FLastFullFrame = FCurFrame;
+  } else {
+    // Part of the frame image stays as it was, so it must be what the frames before made
+    // of it: the last whole frame, then this one over it.
+    CatchUpFrameImage();
+    ExpandRuns(runsAt, runCount);
+  }
+  if (FFilmBits == 8) ApplyPaletteRecord();
+}
+
+void TPlaybackCore::CatchUpFrameImage() {
+  if (FFrameImageCurrent || !FFrameImage || !FFrameBuffer || FLastFullFrame < 0) return;
+  // A whole frame writes every pixel, so the image after it depends on that frame alone.
+  int64_t runsAt = 0, runCount = 0;
+  bool covers = false;
+  ScanFrame(FLastFullFrame, runsAt, runCount, covers);
+  ExpandRuns(runsAt, runCount);
+  FFrameImageCurrent = true;
+}
+
+const TRasterBitmap* TPlaybackCore::FrameImage() {
+  CatchUpFrameImage();
+  return FFrameImage.get();
+}
+
+// ---- Display surfaces ----
+
+bool TPlaybackCore::GetDisplaySettings() {
+  const int screenBits = FHost.ScreenBits();
+  if (!HasCurrentSegment()) return false;
+  const Segment& segment = CurrentSegment();
+  bool changed = false;
+  if (segment.BitsPerPixel != FFilmBits) {
+    FFilmBits = segment.BitsPerPixel;
+    changed = true;
+  }
+  SelectVideoMode(FFilmBits);
+  if (segment.Width != FFrameWidth || segment.Height != FFrameHeight) {
+    FFrameWidth = segment.Width;
+    FFrameHeight = segment.Height;
+    changed = true;
+  }
+  FRowBytes = int64_t(FFrameWidth) * FPixelBytes;
+  if (changed || FFilmBits != FScreenBits) {
+    FScreenBits = screenBits;
+    CreateSurfaces();
+  }
+  return true;
+}
+
+void TPlaybackCore::CreateSurfaces() {
+  FFrameImage.reset();
+  FPicture.reset();
+  FCursorArea.reset();
+  FCursorDrawn = false;
+  FPendingRuns = false;
+  FFrameImageCurrent = true;
+  FLastFullFrame = -1;
+  ++FSurfaceBuilds;
+
+  const bool indexed = FFilmBits == 8;
+  // The frame image has one spare row below the frame.
+  if (FFrameHeight >= 1 && FFrameHeight < TRasterBitmap::kMaxSide)
+    FFrameImage = TRasterBitmap::Create(FFrameWidth, FFrameHeight + 1, FFilmBits);
+  FPicture = TRasterBitmap::Create(FFrameWidth, FFrameHeight, indexed ? 8 : 32);
+  if (!FFrameImage || !FPicture) {
+    const int32_t width = FFrameWidth, height = FFrameHeight;
+    FFrameImage.reset();
+    FPicture.reset();
+    // Forget the geometry, so that the next activation builds afresh.
+    FFilmBits = 0;
+    FFrameWidth = FFrameHeight = 0;
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "GetDisplaySettings: a frame of %d x %d pixels cannot be shown", width, height);
+    throw EPlayback(message);
+  }
+  if (indexed) {
+    FFrameImage->SetColorTable(TColorTable{});
+    FPicture->SetColorTable(TColorTable{});
+  }
+  FSavedWidth = FCursorWidth;
+  FSavedHeight = FCursorHeight;
+  FCursorArea = TRasterBitmap::Create(FCursorWidth, FCursorHeight, indexed ? 8 : 32);
+  if (!FCursorArea) throw EPlayback("GetDisplaySettings: hbmCursor = 0");
+  if (indexed) FCursorArea->SetColorTable(TColorTable{});
+}
+
+void TPlaybackCore::ClearSurfaces() {
+  if (FPicture && FFilmBits != 8) FillRect(*FPicture, {0, 0, FFrameWidth, FFrameHeight}, 0);
+  if (FCursorArea) FillRect(*FCursorArea, {0, 0, FCursorWidth, FCursorHeight}, 0);
+  if (FFrameImage) std::memset(FFrameImage->Bits(), 0, FFrameImage->SizeBytes());
+  if (FPicture && FFilmBits == 8) std::memset(FPicture->Bits(), 0, FPicture->SizeBytes());
+  FCursorDrawn = false;
+  FPendingRuns = false;
+  FFrameImageCurrent = true;
+  FLastFullFrame = -1;
+}
+
+void TPlaybackCore::ComposeFrame() {
+  if (!HasCurrentSegment() || !FPicture || !FFrameImage) return;
+  if (FFilmBits == 8) FPicture->SetColorTable(FPalette);
+  else if (FFilmBits != 24 && FFilmBits != 32) return;
+
+  RestoreCursorBackground();
+  if (FPendingRuns) {
+    XorRunsIntoPicture(FPendingRunsAt, FPendingRunCount);
+  } else if (FFilmBits == 8) {
+    // Four indices at a time, the row padding along with the pixels; not the spare row.
+    const size_t bytes = size_t(FPicture->Stride()) * size_t(FFrameHeight);
+    uint8_t* picture = FPicture->Bits();
+    const uint8_t* frame = FFrameImage->Bits();
+    for (size_t i = 0; i < bytes; i += 4) {
+      uint32_t a, b;
+      std::memcpy(&a, picture + i, 4);
+      std::memcpy(&b, frame + i, 4);
+      a ^= b;
+      std::memcpy(picture + i, &a, 4);
+    }
+  } else {
+    BitBlt(*FPicture, 0, 0, FFrameWidth, FFrameHeight, *FFrameImage, 0, 0, TRop::SrcInvert);
+  }
+  FPendingRuns = false;
+  DrawCursor();
+}
+
+// ---- Cursor overlay ----
+
+void TPlaybackCore::EnsureCursorArea(int32_t width, int32_t height) {
+  if (FCursorArea && FCursorArea->Width() >= width && FCursorArea->Height() >= height) return;
+  auto area = TRasterBitmap::Create(std::max(width, FCursorWidth), std::max(height, FCursorHeight),
+                                    FFilmBits == 8 ? 8 : 32);
+  if (area) FCursorArea = std::move(area);
+}
+
+void TPlaybackCore::DrawCursor() {
+  if (FSegments.empty()) return;
+  if (!FCursorStream) throw EPlayback("CursorStream is nil");
+  // A short read at the end of the track replaces only the fields it reaches.
+  uint8_t bytes[6] = {uint8_t(FCursorRec.Index), uint8_t(FCursorRec.Index >> 8),
+                      uint8_t(FCursorRec.X),     uint8_t(FCursorRec.X >> 8),
+                      uint8_t(FCursorRec.Y),     uint8_t(FCursorRec.Y >> 8)};
+  FCursorStream->Read(bytes, sizeof bytes);
+  FCursorRec.Index = uint16_t(bytes[0] | bytes[1] << 8);
+  FCursorRec.X = uint16_t(bytes[2] | bytes[3] << 8);
+  FCursorRec.Y = uint16_t(bytes[4] | bytes[5] << 8);
+
+  if (!HasCurrentSegment() || !FPicture) return;
+  const TzrCursor* shape = CurrentSegment().CursorList->Items(FCursorRec.Index);
+  if (!shape) return;
+
+  const int32_t left = ClampCoord(int64_t{FCursorRec.X} - shape->HotSpotX);
+  const int32_t top = ClampCoord(int64_t{FCursorRec.Y} - shape->HotSpotY);
+  // The saved area is the system cursor size, or larger for a larger colour shape, so that
+  // the restore takes every pixel the shape drew.
+  int32_t width = FCursorWidth, height = FCursorHeight;
+  if (shape->IsColorShape()) {
+    width = std::max({width, shape->Mask.Width, shape->Color.Width});
+    height = std::max({height, shape->Mask.Height, shape->Color.Height});
+  }
+  EnsureCursorArea(width, height);
+  if (!FCursorArea || FCursorArea->Width() < width || FCursorArea->Height() < height) return;
+  if (FFilmBits == 8) FCursorArea->SetColorTable(FPalette);
+  BitBlt(*FCursorArea, 0, 0, width, height, *FPicture, left, top, TRop::SrcCopy);
+  shape->Draw(*FPicture, FCursorRec.X, FCursorRec.Y);
+  FCursorLeft = left;
+  FCursorTop = top;
+  FSavedWidth = width;
+  FSavedHeight = height;
+  FCursorDrawn = true;
+}
+
+void TPlaybackCore::RestoreCursorBackground() {
+  // Only a cursor that is in the picture is taken out: putting back an area saved before
+  // later frames changed it would leave stale pixels for the next delta.
+  if (!FCursorDrawn || !FCursorArea || !FPicture) return;
+  if (FFilmBits == 8) FCursorArea->SetColorTable(FPalette);
+  BitBlt(*FPicture, FCursorLeft, FCursorTop, FSavedWidth, FSavedHeight, *FCursorArea, 0, 0,
+         TRop::SrcCopy);
+  FCursorDrawn = false;
+}
+
+// ---- Activation and the playback step ----
+
+void TPlaybackCore::Stop() {
+  ++FStops;
+  FHost.AStop();
+}
+
+TResult TPlaybackCore::SetCurSegment() {
+  if (!FFrameBuffer) return kResultSegmentIsNil;
+  if (FCurSegment < 0 || size_t(FCurSegment) >= FSegments.size()) FCurSegment = 0;
+  if (FSegments.empty()) return kResultNoSegments;
+  if (!FCursorStream) return kResultCursorStreamIsNil;
+  GetDisplaySettings();
+  Rewind();
+  ClearSurfaces();
+  Segment& segment = CurrentSegment();
+  FHost.SegmentActivated(segment, FrameInterval(segment.FrameRate));
+  FCursorStream = &segment.CursStream;
+  FCursorStream->SetPosition(0);
+  if (segment.BitsPerPixel == 8 && segment.PaletteStream) segment.PaletteStream->SetPosition(0);
+  return LoadFrames();
+}
+
+TResult TPlaybackCore::NextSegment() {
+  if (!FFrameBuffer) return kResultSegmentIsNil;
+  ++FCurSegment;
+  if (int64_t(FCurSegment) + 1 > int64_t(FSegments.size())) return kResultOutOfIndexBound;
+  return SetCurSegment();
+}
+
+void TPlaybackCore::TimerPlayTimer() {
+  DecodeFrame();
+  // A decoder failure has stopped playback and been reported.
+  if (FDecodeFailed || !HasCurrentSegment()) return;
+  ComposeFrame();
+  FHost.FrameComposed();
+  FHost.SetProgress(PlayedFrames() + 1);
+  const TResult r = NextFrame();
+  if (r == kResultOk) return;
+  if (r == kResultOutOfIndexBound) {
+    if (NextSegment() == kResultOk) return;
+    Stop();
+    FHost.FilmFinished();
+    return;
+  }
+  Stop();
+  FHost.ShowResult("TimerPlayTimer", r);
+}
+
+void TPlaybackCore::TimerTimer() {
+  const int stops = FStops;
+  if (FFrameIndex == 0) {
+    TimerPlayTimer();
+    // A film that ended in that step is not played on from its first segment.
+    if (FStops != stops) return;
+  }
+  FHost.PresentPicture();
+  TimerPlayTimer();
+}
+
+int64_t TPlaybackCore::PlayedFrames() const {
+  if (FSegments.empty() || FCurSegment < 0) return 0;
+  int64_t played = FFrameIndex;
+  const size_t before = std::min(size_t(FCurSegment), FSegments.size());
+  for (size_t i = 0; i < before; ++i) played += FSegments[i]->FrameCount;
+  return played;
+}
+
+void TPlaybackCore::ClearSegments() {
+  FSegments.clear();
+  // The track borrowed from a segment goes with it.
+  FCursorStream = &FEmptyTrack;
+}

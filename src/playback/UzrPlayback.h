@@ -1,0 +1,202 @@
+// The playback core: the frame buffer and decoder, the display surfaces with composition,
+// the cursor overlay, segment activation and the playback step.
+//
+// One object holds the film's segments and everything a frame passes through on its way to
+// the picture. The main window, the command-line tool and the tests drive it the same way:
+// SetCurSegment activates the current segment, TimerPlayTimer plays one frame (decode,
+// compose, progress, next frame, next segment), TimerTimer is one tick of the clock. What
+// belongs to windows (stopping, reports, the timer interval, placing and presenting the
+// picture) is asked of the host.
+//
+// A frame is an exclusive-or delta: its runs are expanded into the frame image and the
+// frame image is combined with the picture. When a frame's runs cover the whole frame, the
+// frame image after it depends on that frame alone, so the runs are combined with the
+// picture directly (a run of zeros changes nothing) and the frame image is only rebuilt when
+// a later frame leaves part of it as it was.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "film/FilmFile.h"
+#include "playback/TResult.h"
+#include "raster/URaster.h"
+
+// A broken invariant or a film the player cannot show: the message is shown to the user
+// and playback stops.
+class EPlayback : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The 6-byte cursor track record.
+struct TCursorRec {
+  uint16_t Index = 0;
+  uint16_t X = 0;
+  uint16_t Y = 0;
+};
+
+class IPlaybackHost {
+ public:
+  virtual ~IPlaybackHost() = default;
+  // Executes the Stop action: playback stops and the current segment becomes 0.
+  virtual void AStop() = 0;
+  // Reports a non-zero result code under an operation name.
+  virtual void ShowResult(const char* operation, TResult code) = 0;
+  // A segment has been made current: its frame interval, then the layout and captions
+  // (everything of the activation that concerns windows) are the host's.
+  virtual void SegmentActivated(const Segment& segment, int intervalMs) = 0;
+  // The progress position after a frame has been composed.
+  virtual void SetProgress(int64_t position) = 0;
+  // A picture has been composed (after decode and composition, before the next frame).
+  virtual void FrameComposed() {}
+  // Shows the picture composed before (one tick of the clock).
+  virtual void PresentPicture() {}
+  // The last segment has ended; Stop has been executed.
+  virtual void FilmFinished() {}
+  // Bits per pixel of the screen.
+  virtual int ScreenBits() const { return 32; }
+};
+
+class TPlaybackCore {
+ public:
+  static constexpr size_t kFrameBufferSize = 67108864;  // 64 MiB
+  static constexpr int32_t kCursorSize = 32;            // the system cursor size
+
+  explicit TPlaybackCore(IPlaybackHost& host);
+  ~TPlaybackCore();
+  TPlaybackCore(const TPlaybackCore&) = delete;
+  TPlaybackCore& operator=(const TPlaybackCore&) = delete;
+
+  // The film: segments in film order, and the index of the current one.
+  std::vector<std::unique_ptr<Segment>> FSegments;
+  int32_t FCurSegment = 0;
+  bool HasCurrentSegment() const {
+    return FCurSegment >= 0 && size_t(FCurSegment) < FSegments.size();
+  }
+
+  // Frame decoder.
+  TResult AllocFrameBuffer(size_t size);
+  TResult FreeFrameBuffer();
+  TResult LoadFrames();
+  TResult Rewind();
+  TResult NextFrame();
+  void DecodeFrame();
+  void SelectVideoMode(int bitsPerPixel);
+
+  // Display surfaces.
+  bool GetDisplaySettings();
+  void ClearSurfaces();
+  void ComposeFrame();
+
+  // Cursor overlay.
+  void DrawCursor();
+  void RestoreCursorBackground();
+
+  // Activation and the playback step.
+  TResult SetCurSegment();
+  TResult NextSegment();
+  void TimerPlayTimer();
+  void TimerTimer();
+  int64_t PlayedFrames() const;
+  // A segment's frame interval: 1000 div FrameRate, 100 ms for 0.
+  static int FrameInterval(uint8_t frameRate) { return frameRate ? 1000 / frameRate : 100; }
+
+  // What the host reads.
+  const TRasterBitmap* Picture() const { return FPicture.get(); }
+  // The frame image as the last decoded frame left it (brought up to date when the last
+  // frame went straight into the picture).
+  const TRasterBitmap* FrameImage();
+  const TColorTable& Palette() const { return FPalette; }
+  int FilmBits() const { return FFilmBits; }
+  int ScreenBitsAtRebuild() const { return FScreenBits; }
+  int32_t FrameWidth() const { return FFrameWidth; }
+  int32_t FrameHeight() const { return FFrameHeight; }
+  int64_t RowBytes() const { return FRowBytes; }
+  int PixelBytes() const { return FPixelBytes; }
+  int ValueBytes() const { return FValueBytes; }
+  int RunCountBytes() const { return FRunCountBytes; }
+  int32_t FrameIndex() const { return FFrameIndex; }
+  // Offset of the current frame record in the frame buffer; -1 when there is none.
+  int64_t CurFrame() const { return FCurFrame; }
+  bool HasFrameBuffer() const { return bool(FFrameBuffer); }
+  TResult LastResult() const { return FLastResult; }
+  const TCursorRec& CursorRec() const { return FCursorRec; }
+  int32_t CursorLeft() const { return FCursorLeft; }
+  int32_t CursorTop() const { return FCursorTop; }
+  const TMemoryStream* CursorStream() const { return FCursorStream; }
+  // How many surface rebuilds have happened (for tests of their reuse).
+  int SurfaceBuilds() const { return FSurfaceBuilds; }
+
+  // Clears the state a new film starts from: the palette is kept (it survives films).
+  void ClearSegments();
+
+ private:
+  struct TFrameBufferDeleter {
+    void operator()(uint8_t* p) const;
+  };
+
+  Segment& CurrentSegment() { return *FSegments[size_t(FCurSegment)]; }
+  // Executes Stop through the host and counts it, so a tick knows playback stopped in it.
+  void Stop();
+  void CreateSurfaces();
+  bool ScanFrame(int64_t frame, int64_t& runsAt, int64_t& runCount, bool& coversFrame) const;
+  void ExpandRuns(int64_t runsAt, int64_t runCount);
+  void CatchUpFrameImage();
+  void XorRunsIntoPicture(int64_t runsAt, int64_t runCount);
+  void ApplyPaletteRecord();
+  void EnsureCursorArea(int32_t width, int32_t height);
+
+  IPlaybackHost& FHost;
+
+  // Frame buffer and position.
+  std::unique_ptr<uint8_t, TFrameBufferDeleter> FFrameBuffer;
+  size_t FFrameBufferSize = 0;
+  size_t FLoadedSize = 0;  // bytes of frame data in the buffer; zeros after them
+  size_t FDirtySize = 0;   // bytes that may be non-zero (the largest load since the last fill)
+  int64_t FCurFrame = -1;
+  int32_t FFrameIndex = 0;
+  TResult FLastResult = kResultOk;
+
+  // Video mode and geometry.
+  int FFilmBits = 0;
+  int FScreenBits = 0;
+  int FPixelBytes = 0;
+  int FValueBytes = 0;
+  int FRunCountBytes = 2;
+  int32_t FFrameWidth = 0;
+  int32_t FFrameHeight = 0;
+  int64_t FRowBytes = 0;
+
+  // Surfaces and palette.
+  std::unique_ptr<TRasterBitmap> FFrameImage;  // FFrameWidth × (FFrameHeight + 1), top-down
+  std::unique_ptr<TRasterBitmap> FPicture;     // 32-bit screen format, or 8-bit with FPalette
+  std::unique_ptr<TRasterBitmap> FCursorArea;  // hbmCursor: the pixels under the cursor
+  TColorTable FPalette{};
+  int FSurfaceBuilds = 0;
+
+  // The decoded frame waiting for composition: runs to combine directly, or the frame image.
+  bool FDecodeFailed = false;
+  int FStops = 0;
+  bool FPendingRuns = false;
+  int64_t FPendingRunsAt = 0;
+  int64_t FPendingRunCount = 0;
+  bool FFrameImageCurrent = true;  // false: the frame image lags behind FLastFullFrame
+  int64_t FLastFullFrame = -1;     // the last frame whose runs covered the whole frame
+
+  // Cursor track and overlay.
+  TMemoryStream FEmptyTrack;
+  TMemoryStream* FCursorStream = &FEmptyTrack;
+  TCursorRec FCursorRec;
+  int32_t FCursorWidth = kCursorSize;
+  int32_t FCursorHeight = kCursorSize;
+  int32_t FCursorLeft = 0;
+  int32_t FCursorTop = 0;
+  int32_t FSavedWidth = kCursorSize;  // the area saved under the cursor last drawn
+  int32_t FSavedHeight = kCursorSize;
+  bool FCursorDrawn = false;  // a cursor is in the picture and its background is saved
+};
