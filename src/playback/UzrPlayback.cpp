@@ -178,6 +178,20 @@ void TPlaybackCore::XorRunsIntoPicture(int64_t runsAt, int64_t runCount) {
   const int64_t pixels = width * FFrameHeight;
   const int64_t recordSize = FValueBytes + FRunCountBytes;
   const uint8_t* run = FFrameBuffer.get() + runsAt;
+  if (FFilmBits == 8 && FPicture->Stride() == width) {
+    // Rows without padding: pixel i is the i-th byte.
+    uint8_t* picture = FPicture->Bits();
+    int64_t index = 0;
+    for (int64_t i = 0; i < runCount && index < pixels; ++i, run += 2) {
+      const int64_t count = std::min<int64_t>(run[1], pixels - index);
+      if (const uint8_t value = run[0]) {
+        uint8_t* p = picture + index;
+        for (int64_t k = 0; k < count; ++k) p[k] ^= value;
+      }
+      index += count;
+    }
+    return;
+  }
   if (FFilmBits == 8) {
     const int64_t stride = FPicture->Stride();
     uint8_t* picture = FPicture->Bits();
@@ -258,7 +272,7 @@ void TPlaybackCore::DecodeFrame() {
   int64_t runsAt = 0, runCount = 0;
   bool covers = false;
   ScanFrame(FCurFrame, runsAt, runCount, covers);
-  if (covers) {
+  if (covers && FStraightComposition) {
     // Combined with the picture in ComposeFrame; the frame image falls behind.
     FPendingRuns = true;
     FPendingRunsAt = runsAt;

@@ -132,6 +132,10 @@ class TPlaybackCore {
   // How many surface rebuilds have happened (for tests of their reuse).
   int SurfaceBuilds() const { return FSurfaceBuilds; }
 
+  // Whole frames go straight into the picture (the default), or every frame through the
+  // frame image as the format describes it; the pictures are the same. For comparisons.
+  void SetStraightComposition(bool on) { FStraightComposition = on; }
+
   // Clears the state a new film starts from: the palette is kept (it survives films).
   void ClearSegments();
 
@@ -180,6 +184,7 @@ class TPlaybackCore {
   int FSurfaceBuilds = 0;
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.
+  bool FStraightComposition = true;
   bool FDecodeFailed = false;
   int FStops = 0;
   bool FPendingRuns = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -125,13 +126,52 @@ void Blit24To32(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h
   }
 }
 
+// Converts source pixel values to target values. Indexed sources have at most 256 values,
+// so their conversions are worked out once per transfer; true-colour sources remember the
+// last colour, which is what runs of equal pixels need.
+class TValueConverter {
+ public:
+  TValueConverter(const TRasterBitmap& dst, const TRasterBitmap& src)
+      : FDst(dst), FSrc(src), FRaw(SameFormat(dst, src)) {
+    if (!FRaw && src.BitsPerPixel() <= 8) {
+      FTable.resize(size_t(1) << src.BitsPerPixel());
+      for (size_t v = 0; v < FTable.size(); ++v) FTable[v] = ColorToValue(dst, ValueColor(uint32_t(v)));
+    }
+  }
+
+  uint32_t operator()(int32_t x, int32_t y) {
+    const uint32_t v = FSrc.PixelValue(x, y);
+    if (FRaw) return v;
+    if (!FTable.empty()) return FTable[v];
+    if (!FHasLast || v != FLastValue) {
+      FLastValue = v;
+      FLastResult = ColorToValue(FDst, FSrc.PixelColor(x, y));
+      FHasLast = true;
+    }
+    return FLastResult;
+  }
+
+ private:
+  uint32_t ValueColor(uint32_t v) const {
+    if (FSrc.BitsPerPixel() == 1 && !FSrc.HasColorTable()) return v ? kRasterWhite : kRasterBlack;
+    return EntryColor(FSrc.ColorTable()[v]);
+  }
+
+  const TRasterBitmap& FDst;
+  const TRasterBitmap& FSrc;
+  const bool FRaw;
+  std::vector<uint32_t> FTable;
+  bool FHasLast = false;
+  uint32_t FLastValue = 0;
+  uint32_t FLastResult = 0;
+};
+
 void BlitGeneric(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
                  const TRasterBitmap& src, int32_t sx, int32_t sy, TRop rop) {
-  const bool raw = SameFormat(dst, src);
+  TValueConverter convert(dst, src);
   for (int32_t y = 0; y < h; ++y) {
     for (int32_t x = 0; x < w; ++x) {
-      const uint32_t s = raw ? src.PixelValue(sx + x, sy + y)
-                             : ColorToValue(dst, src.PixelColor(sx + x, sy + y));
+      const uint32_t s = convert(sx + x, sy + y);
       const uint32_t d = rop == TRop::SrcCopy ? 0 : dst.PixelValue(dx + x, dy + y);
       StoreValue(dst, dx + x, dy + y, Combine(d, s, rop));
     }
@@ -278,7 +318,7 @@ void StretchBlt(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t dw, int32_t 
                 const TRasterBitmap& src, int32_t sx, int32_t sy, int32_t sw, int32_t sh,
                 TRop rop) {
   if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
-  const bool raw = SameFormat(dst, src);
+  TValueConverter convert(dst, src);
   for (int32_t y = std::max(0, -dy); y < dh && int64_t{dy} + y < dst.Height(); ++y) {
     const int64_t srcY = sy + int64_t{y} * sh / dh;
     if (srcY < 0 || srcY >= src.Height()) continue;
@@ -286,8 +326,7 @@ void StretchBlt(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t dw, int32_t 
       const int64_t srcX = sx + int64_t{x} * sw / dw;
       if (srcX < 0 || srcX >= src.Width()) continue;
       const int32_t px = dx + x, py = dy + y;
-      const uint32_t s = raw ? src.PixelValue(int32_t(srcX), int32_t(srcY))
-                             : ColorToValue(dst, src.PixelColor(int32_t(srcX), int32_t(srcY)));
+      const uint32_t s = convert(int32_t(srcX), int32_t(srcY));
       const uint32_t d = rop == TRop::SrcCopy ? 0 : dst.PixelValue(px, py);
       StoreValue(dst, px, py, Combine(d, s, rop));
     }
@@ -301,6 +340,19 @@ void FillRect(TRasterBitmap& dst, const TRect& rect, uint32_t color) {
   const int64_t y1 = std::min<int64_t>(int64_t{rect.Top} + rect.Height, dst.Height());
   if (x0 >= x1 || y0 >= y1) return;
   const uint32_t v = ColorToValue(dst, color);
+  if (dst.BitsPerPixel() == 8 || dst.BitsPerPixel() == 32) {
+    for (int64_t y = y0; y < y1; ++y) {
+      uint8_t* row = dst.Row(int32_t(y));
+      if (dst.BitsPerPixel() == 8) {
+        std::memset(row + x0, int(v), size_t(x1 - x0));
+      } else if (v == 0) {
+        std::memset(row + 4 * x0, 0, size_t(x1 - x0) * 4);
+      } else {
+        for (int64_t x = x0; x < x1; ++x) std::memcpy(row + 4 * x, &v, 4);
+      }
+    }
+    return;
+  }
   for (int64_t y = y0; y < y1; ++y)
     for (int64_t x = x0; x < x1; ++x) StoreValue(dst, int32_t(x), int32_t(y), v);
 }

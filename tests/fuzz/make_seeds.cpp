@@ -1,7 +1,9 @@
 // Writes the seed corpora of the fuzz targets: small films and shape records made by the
-// film writer. Usage: make_seeds FILM_DIR SHAPE_DIR
+// film writer, and segments laid out for the playback target.
+// Usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR]
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "filmwriter/FilmWriter.h"
@@ -41,11 +43,69 @@ TWriterSegment Segment(uint8_t bits, int32_t w, int32_t h, int frames) {
   return s;
 }
 
+// One segment of a playback input (the layout is described in fuzz_playback.cpp).
+struct TPlaybackSeedSegment {
+  TWriterSegment Pictures;
+  uint8_t Shapes = 0;  // bit 0: mask-only shape, bit 1: colour shape
+  int8_t HotX = 0, HotY = 0;
+  uint8_t ColourSide = 32;
+  uint8_t ColourBits = 32;
+  std::optional<uint8_t> BitsByte;  // written instead of the segment's own depth
+};
+
+std::vector<uint8_t> PlaybackInput(const std::vector<TPlaybackSeedSegment>& segments,
+                                   uint8_t options, int8_t slack) {
+  TByteWriter out;
+  out.U8(uint8_t(segments.size() - 1)).U8(options).U8(uint8_t(slack));
+  std::vector<TRawSegment> raws;
+  for (const auto& s : segments) {
+    const TRawSegment raw = EncodeSegment(s.Pictures);
+    const uint8_t bits = s.Pictures.BitsPerPixel;
+    out.U8(s.BitsByte.value_or(bits == 8 ? 0 : bits == 24 ? 1 : 2))
+        .U8(uint8_t(s.Pictures.Width - 1))
+        .U8(uint8_t(s.Pictures.Height - 1))
+        .U8(uint8_t(s.Pictures.Pictures.size() - 1))
+        .U8(s.Pictures.FrameRate)
+        .U8(s.Shapes)
+        .U8(uint8_t(s.HotX))
+        .U8(uint8_t(s.HotY))
+        .U8(uint8_t(s.ColourSide - 1))
+        .U8(s.ColourBits == 24 ? 1 : 0)
+        .U16(uint16_t(raw.FrameData.size()))
+        .U16(uint16_t(raw.CursorData.size()))
+        .U16(uint16_t(raw.PaletteData.size()));
+    out.Bytes(raw.FrameData).Bytes(raw.CursorData).Bytes(raw.PaletteData);
+  }
+  return out.Take();
+}
+
+// Pictures for the playback target: a few rectangles change from frame to frame, so that
+// the deltas are mostly zeros; the cursor moves and names the slots 0, 1 and an empty 2.
+TPlaybackSeedSegment PlaybackSegment(uint8_t bits, int32_t w, int32_t h, int frames,
+                                     uint8_t shapes) {
+  TPlaybackSeedSegment seed;
+  TWriterSegment& s = seed.Pictures;
+  s.Width = w, s.Height = h, s.BitsPerPixel = bits, s.FrameRate = 25;
+  const uint32_t mask = bits == 8 ? 0xFF : 0xFFFFFF;
+  std::vector<uint32_t> picture(size_t(w * h), 0);
+  for (int f = 0; f < frames; ++f) {
+    for (int32_t y = f % h; y < h && y < f % h + 3; ++y)
+      for (int32_t x = (f * 3) % w; x < w && x < (f * 3) % w + 5; ++x)
+        picture[size_t(y * w + x)] = uint32_t((f + 1) * 0x3C5A17u) & mask;
+    s.Pictures.push_back(picture);
+    s.Track.push_back({uint16_t(f % 3), uint16_t(f * 5 % (w + 8)), uint16_t(f * 3 % (h + 8))});
+    if (bits == 8) s.PaletteChanges.push_back({uint8_t(f * 16), {{uint8_t(f * 30), 200, 7, 0}}});
+  }
+  seed.Shapes = shapes;
+  seed.HotX = 2, seed.HotY = 3;
+  return seed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: make_seeds FILM_DIR SHAPE_DIR\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR]\n");
     return 2;
   }
   try {
@@ -68,6 +128,23 @@ int main(int argc, char** argv) {
     auto mono = EncodeShapeRecord(Shape(false, 4, 0));
     two.insert(two.end(), mono.begin(), mono.end());
     WriteFileBytes(shapes + "/two-records", two);
+
+    if (argc == 4) {
+      const std::string playback = argv[3];
+      WriteFileBytes(playback + "/mode8", PlaybackInput({PlaybackSegment(8, 13, 7, 5, 1)}, 0, 0));
+      WriteFileBytes(playback + "/mode24-padded",
+                     PlaybackInput({PlaybackSegment(24, 5, 9, 6, 3)}, 2, 0));
+      WriteFileBytes(playback + "/mode32", PlaybackInput({PlaybackSegment(32, 16, 16, 8, 2)}, 0, 4));
+      WriteFileBytes(playback + "/three-modes",
+                     PlaybackInput({PlaybackSegment(32, 8, 6, 3, 1), PlaybackSegment(8, 7, 3, 4, 2),
+                                    PlaybackSegment(24, 7, 3, 2, 3)},
+                                   1, 16));
+      WriteFileBytes(playback + "/too-big", PlaybackInput({PlaybackSegment(24, 4, 4, 2, 0)}, 0, -1));
+      auto refused = PlaybackSegment(32, 6, 5, 2, 0);
+      refused.BitsByte = 15;  // a depth the player refuses, after a segment it plays
+      WriteFileBytes(playback + "/unsupported-depth",
+                     PlaybackInput({PlaybackSegment(8, 6, 5, 3, 1), refused}, 0, 0));
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_seeds: %s\n", e.what());
     return 1;

@@ -1,0 +1,360 @@
+// Playback throughput: one frame's decode and composition at 1920 × 1080 in each video
+// mode, for ordinary screen activity and for the worst case the format allows, next to a
+// plain copy of one 32-bit frame; and the cost of activating a segment.
+//
+// Typical frames change about 2 % of the pixels in a few rectangles (a window redraw, some
+// lines of text, a caret), so their runs are mostly long runs of zeros. Worst-case frames
+// change every pixel, and every run has length one. Every frame of a segment is such a
+// delta, the first one included (the picture before it is zero), so all frames of the
+// cycle cost the same.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "filmwriter/FilmWriter.h"
+#include "playback/UzrPlayback.h"
+
+namespace {
+
+constexpr int32_t kWidth = 1920;
+constexpr int32_t kHeight = 1080;
+constexpr size_t kPixels = size_t(kWidth) * kHeight;
+constexpr size_t kFrameBytes32 = kPixels * 4;
+
+enum class TActivity { Typical, Worst };
+
+class TBenchHost : public IPlaybackHost {
+ public:
+  TPlaybackCore* Core = nullptr;
+  void AStop() override {
+    if (Core) Core->FCurSegment = 0;
+  }
+  void ShowResult(const char*, TResult) override {}
+  void SegmentActivated(const Segment&, int) override {}
+  void SetProgress(int64_t) override {}
+};
+
+// A small deterministic generator, so every run of the benchmark plays the same frames.
+struct TRandom {
+  uint64_t State;
+  uint32_t Next() {
+    State ^= State << 13;
+    State ^= State >> 7;
+    State ^= State << 17;
+    return uint32_t(State >> 16);
+  }
+};
+
+uint32_t ValueMask(int bits) { return bits == 8 ? 0xFFu : 0xFFFFFFu; }
+
+// A non-zero delta value.
+uint32_t NonZero(uint32_t v, int bits) {
+  v &= ValueMask(bits);
+  return v ? v : 1;
+}
+
+void FillRect(std::vector<uint32_t>& delta, int32_t left, int32_t top, int32_t width,
+              int32_t height, uint32_t value) {
+  for (int32_t y = top; y < top + height; ++y)
+    std::fill_n(delta.begin() + ptrdiff_t(y) * kWidth + left, width, value);
+}
+
+// The exclusive-or delta of one frame of ordinary activity: a window redrawn somewhere (title
+// bar, body, one-pixel borders), five lines of text typed into another place, and a caret.
+std::vector<uint32_t> TypicalDelta(int frame, int bits) {
+  std::vector<uint32_t> delta(kPixels, 0);
+  TRandom random{0x9E3779B97F4A7C15ull + uint64_t(frame) * 7919};
+
+  const int32_t winLeft = 120 + (frame * 173) % 1400, winTop = 80 + (frame * 97) % 900;
+  const uint32_t title = NonZero(random.Next(), bits), body = NonZero(random.Next(), bits),
+                 border = NonZero(random.Next(), bits);
+  FillRect(delta, winLeft, winTop, 320, 20, title);
+  FillRect(delta, winLeft, winTop + 20, 320, 70, body);
+  FillRect(delta, winLeft, winTop + 20, 1, 70, border);
+  FillRect(delta, winLeft + 319, winTop + 20, 1, 70, border);
+
+  // Text: glyph pixels, about one in three, in short strokes of one to three pixels.
+  const int32_t textLeft = 700 - (frame * 61) % 500, textTop = 400 + (frame * 37) % 500;
+  const uint32_t ink = NonZero(random.Next(), bits);
+  for (int32_t line = 0; line < 5; ++line)
+    for (int32_t y = 0; y < 12; ++y) {
+      uint32_t* row = delta.data() + ptrdiff_t(textTop + line * 16 + y) * kWidth + textLeft;
+      for (int32_t x = 0; x < 480;) {
+        const uint32_t r = random.Next();
+        const int32_t stroke = 1 + int32_t(r % 3);
+        const bool on = (r >> 8) % 3 == 0;
+        for (int32_t i = 0; i < stroke && x < 480; ++i, ++x) row[x] = on ? ink : 0;
+      }
+    }
+
+  FillRect(delta, textLeft + 481, textTop + 64, 2, 16, NonZero(random.Next(), bits));
+  return delta;
+}
+
+// Every pixel changes and no two neighbours carry the same delta: one run per pixel.
+std::vector<TWriterRun> WorstRuns(int frame, int bits) {
+  std::vector<TWriterRun> runs(kPixels);
+  TRandom random{0xD1B54A32D192ED03ull + uint64_t(frame) * 104729};
+  uint32_t previous = 0;
+  for (auto& run : runs) {
+    uint32_t v = NonZero(random.Next(), bits);
+    if (v == previous) v = NonZero(v ^ 2, bits);
+    run = {v, 1};
+    previous = v;
+  }
+  return runs;
+}
+
+// A 32 × 32 arrow-like mask-only cursor with its hot spot at the top left.
+std::unique_ptr<TzrCursor> ArrowCursor() {
+  TWriterShape shape;
+  shape.HotSpotX = 1;
+  shape.HotSpotY = 1;
+  for (int32_t y = 0; y < 32; ++y)
+    for (int32_t x = 0; x < 32; ++x) {
+      const bool inside = x <= y / 2 + 1 && y < 24;
+      shape.AndMask.push_back(uint8_t(!inside));
+      shape.XorMask.push_back(uint8_t(inside && x > 0 && x < y / 2));
+    }
+  const auto record = EncodeShapeRecord(shape);
+  TByteReader reader(record);
+  auto cursor = std::make_unique<TzrCursor>();
+  if (cursor->LoadFromStream(reader) != TzrCursor::kLoadOk)
+    throw std::runtime_error("the benchmark cursor does not load");
+  return cursor;
+}
+
+// The bytes of one segment of the benchmark, built once per mode and activity.
+struct TSegmentData {
+  int Bits = 0;
+  int32_t FrameCount = 0;
+  std::vector<uint8_t> FrameData;
+  std::vector<uint8_t> PaletteData;
+  size_t ChangedPixels = 0;  // over all frames
+  size_t Runs = 0;           // over all frames
+};
+
+const TSegmentData& SegmentData(int bits, TActivity activity) {
+  static std::map<std::pair<int, TActivity>, TSegmentData> cache;
+  auto [it, added] = cache.try_emplace({bits, activity});
+  TSegmentData& data = it->second;
+  if (!added) return data;
+
+  data.Bits = bits;
+  // The worst case at 24 and 32 bits is about 10 MB a frame; four of them fit the buffer.
+  data.FrameCount = activity == TActivity::Typical ? 16 : bits == 8 ? 8 : 4;
+  const std::vector<uint32_t> zero(kPixels, 0);
+  for (int f = 0; f < data.FrameCount; ++f) {
+    std::vector<TWriterRun> runs;
+    if (activity == TActivity::Typical) {
+      const auto delta = TypicalDelta(f, bits);
+      data.ChangedPixels += size_t(std::count_if(delta.begin(), delta.end(),
+                                                 [](uint32_t v) { return v != 0; }));
+      runs = DeltaRuns(zero, delta, bits);
+    } else {
+      runs = WorstRuns(f, bits);
+      data.ChangedPixels += kPixels;
+    }
+    data.Runs += runs.size();
+    const auto record = EncodeFrameRecord(runs, bits);
+    data.FrameData.insert(data.FrameData.end(), record.begin(), record.end());
+
+    if (bits == 8) {
+      // Most frames leave the palette alone; every fourth changes sixteen entries.
+      TWriterPaletteChange change;
+      if (f % 4 == 0) {
+        change.FirstIndex = uint8_t(16 * (f / 4 % 16));
+        for (int i = 0; i < 16; ++i)
+          change.Entries.push_back({uint8_t(i * 16), uint8_t(f * 8), uint8_t(255 - i), 0});
+      }
+      const auto record = EncodePaletteRecord(change);
+      data.PaletteData.insert(data.PaletteData.end(), record.begin(), record.end());
+    }
+  }
+  if (data.FrameData.size() > TPlaybackCore::kFrameBufferSize)
+    throw std::runtime_error("the benchmark segment does not fit the frame buffer");
+  return data;
+}
+
+std::unique_ptr<Segment> MakeSegment(int bits, int32_t width, int32_t height, int32_t frameCount,
+                                     std::span<const uint8_t> frameData,
+                                     std::span<const uint8_t> cursorData,
+                                     std::span<const uint8_t> paletteData) {
+  auto segment = std::make_unique<Segment>();
+  segment->Width = width;
+  segment->Height = height;
+  segment->BitsPerPixel = uint8_t(bits);
+  segment->FrameCount = frameCount;
+  segment->FrameRate = 25;
+  segment->FrameDataSize = int32_t(frameData.size());
+  segment->CursorDataSize = int32_t(cursorData.size());
+  segment->Name = "bench";
+  segment->SegStream.Assign(frameData);
+  segment->CursStream.Assign(cursorData);
+  if (bits == 8) {
+    segment->PaletteStream = std::make_unique<TMemoryStream>();
+    segment->PaletteStream->Assign(paletteData);
+  }
+  segment->CursorList->Add(ArrowCursor());
+  return segment;
+}
+
+// A core with its frame buffer and one segment made current and activated.
+struct TPlayer {
+  TBenchHost Host;
+  TPlaybackCore Core{Host};
+
+  explicit TPlayer(std::unique_ptr<Segment> segment) {
+    Host.Core = &Core;
+    Core.FSegments.push_back(std::move(segment));
+    if (Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
+      throw std::runtime_error("no frame buffer");
+    Core.FCurSegment = 0;
+    if (Core.SetCurSegment() != kResultOk) throw std::runtime_error("activation failed");
+  }
+};
+
+// The cursor track: the cursor wanders across the screen, one record per frame. Without a
+// cursor every record names slot 1, which is empty.
+std::vector<uint8_t> CursorTrack(int32_t frameCount, bool cursor) {
+  TByteWriter track;
+  for (int32_t f = 0; f < frameCount; ++f)
+    track.U16(cursor ? 0 : 1).U16(uint16_t(200 + f * 83)).U16(uint16_t(150 + f * 41));
+  return track.Take();
+}
+
+void BM_DecodeCompose(benchmark::State& state, int bits, TActivity activity, bool cursor,
+                      bool straight = true) {
+  const TSegmentData& data = SegmentData(bits, activity);
+  TPlayer player(MakeSegment(bits, kWidth, kHeight, data.FrameCount, data.FrameData,
+                             CursorTrack(data.FrameCount, cursor), data.PaletteData));
+  TPlaybackCore& core = player.Core;
+  core.SetStraightComposition(straight);
+  Segment& segment = *core.FSegments[0];
+
+  int64_t frames = 0;
+  for (auto _ : state) {
+    core.DecodeFrame();
+    core.ComposeFrame();
+    if (core.NextFrame() != kResultOk) {
+      // The cycle starts again from the first frame, with its first cursor and palette
+      // records; the picture simply goes on accumulating deltas.
+      core.Rewind();
+      segment.CursStream.SetPosition(0);
+      if (segment.PaletteStream) segment.PaletteStream->SetPosition(0);
+    }
+    ++frames;
+  }
+  benchmark::DoNotOptimize(core.Picture()->Bits());
+  if (core.LastResult() != kResultOk || !core.HasCurrentSegment())
+    state.SkipWithError("playback stopped during the benchmark");
+
+  state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+  state.counters["changed%"] = 100.0 * double(data.ChangedPixels) /
+                               double(kPixels * size_t(data.FrameCount));
+  state.counters["runs/frame"] = double(data.Runs) / data.FrameCount;
+  // Bytes processed: the frame data read.
+  state.SetBytesProcessed(int64_t(double(frames) * double(data.FrameData.size()) /
+                                  data.FrameCount));
+}
+
+BENCHMARK_CAPTURE(BM_DecodeCompose, 8/typical, 8, TActivity::Typical, true)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 24/typical, 24, TActivity::Typical, true)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 32/typical, 32, TActivity::Typical, true)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 8/worst, 8, TActivity::Worst, true)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 24/worst, 24, TActivity::Worst, true)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 32/worst, 32, TActivity::Worst, true)
+    ->Unit(benchmark::kMicrosecond);
+// The same typical frames without a cursor in the picture: what the overlay costs.
+BENCHMARK_CAPTURE(BM_DecodeCompose, 8/typical/nocursor, 8, TActivity::Typical, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 24/typical/nocursor, 24, TActivity::Typical, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 32/typical/nocursor, 32, TActivity::Typical, false)
+    ->Unit(benchmark::kMicrosecond);
+// Every frame expanded into the frame image and the whole image combined with the picture:
+// the path the format describes, for comparison.
+BENCHMARK_CAPTURE(BM_DecodeCompose, 8/typical/frameimage, 8, TActivity::Typical, true, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 24/typical/frameimage, 24, TActivity::Typical, true, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 32/typical/frameimage, 32, TActivity::Typical, true, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 32/worst/frameimage, 32, TActivity::Worst, true, false)
+    ->Unit(benchmark::kMicrosecond);
+
+// The baseline: one 1920 × 1080 32-bit frame copied with memcpy.
+void BM_MemcpyFrame(benchmark::State& state) {
+  std::vector<uint8_t> source(kFrameBytes32), target(kFrameBytes32);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = uint8_t(i * 131);
+  int64_t frames = 0;
+  for (auto _ : state) {
+    std::memcpy(target.data(), source.data(), kFrameBytes32);
+    benchmark::DoNotOptimize(target.data());
+    benchmark::ClobberMemory();
+    ++frames;
+  }
+  state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+  state.SetBytesProcessed(frames * int64_t(kFrameBytes32));
+}
+BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMicrosecond);
+
+// Activation of a 32-bit segment, again and again: surfaces kept (same mode and size),
+// pictures cleared, the frame buffer zero-filled and the frame data copied in.
+void BM_Activation(benchmark::State& state, size_t frameDataSize, int32_t width, int32_t height) {
+  // One frame without runs whose record is padded out to the requested size.
+  const auto frameData = EncodeFrameRecord({}, 32, frameDataSize > 8 ? frameDataSize - 8 : 0);
+  const std::vector<uint8_t> track = {0, 0, 10, 0, 10, 0};
+  TPlayer player(MakeSegment(32, width, height, 1, frameData, track, {}));
+
+  for (auto _ : state) {
+    if (player.Core.SetCurSegment() != kResultOk) {
+      state.SkipWithError("activation failed");
+      break;
+    }
+    benchmark::ClobberMemory();
+  }
+  state.counters["frame data"] = double(frameData.size());
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frameData.size()));
+}
+BENCHMARK_CAPTURE(BM_Activation, 8MiB, size_t(8) << 20, kWidth, kHeight)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Activation, tiny, size_t(0), kWidth, kHeight)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Activation, tiny/64x48, size_t(0), 64, 48)->Unit(benchmark::kMicrosecond);
+
+// The same pair, alternating: each activation follows one of another segment, as when a
+// film moves on from a long segment to a short one and back.
+void BM_ActivationAlternating(benchmark::State& state) {
+  const auto big = EncodeFrameRecord({}, 32, (size_t(8) << 20) - 8);
+  const std::vector<uint8_t> tiny = EncodeFrameRecord({}, 32);
+  const std::vector<uint8_t> track = {0, 0, 10, 0, 10, 0};
+  TPlayer player(MakeSegment(32, kWidth, kHeight, 1, big, track, {}));
+  player.Core.FSegments.push_back(MakeSegment(32, kWidth, kHeight, 1, tiny, track, {}));
+
+  int32_t next = 1;
+  for (auto _ : state) {
+    player.Core.FCurSegment = next;
+    if (player.Core.SetCurSegment() != kResultOk) {
+      state.SkipWithError("activation failed");
+      break;
+    }
+    next ^= 1;
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ActivationAlternating)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
