@@ -6,6 +6,7 @@
 
 #include "film/Cp1251.h"
 #include "film/FilmFile.h"
+#include "film/SegmentDuration.h"
 #include "filmwriter/FilmWriter.h"
 
 namespace {
@@ -315,6 +316,21 @@ TEST(ExecutableFilm, PackageIsLocatedFromTheLastFourBytes) {
   ASSERT_TRUE(LocatePackage(exe, span, error)) << error.Message;
   EXPECT_EQ(span.Offset, int64_t(exe.size()) - 1004);
   EXPECT_EQ(span.Length, 1000);
+}
+
+TEST(SegmentDuration, ATimeOfDayToTheNearestMillisecond) {
+  struct Case {
+    int32_t frames;
+    uint8_t rate;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, 10, "00:00:00.000"},         {50, 10, "00:00:05.000"},      {1, 3, "00:00:00.333"},
+      {2, 3, "00:00:00.667"},          {100, 0, ""},                  {36000, 10, "01:00:00.000"},
+      {863999, 10, "23:59:59.900"},    {864000, 10, "00:00:00.000"},  {900000, 10, "01:00:00.000"},
+      {1, 255, "00:00:00.004"},        {-50, 10, "00:00:05.000"},     {2147483647, 1, "03:14:07.000"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatSegmentDuration(c.frames, c.rate), c.text) << c.frames << "/" << int(c.rate);
 }
 
 TEST(ExecutableFilm, ChosenByTheLastExtensionInAnyCase) {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "film/Messages.h"
 
-constexpr char kUnsupportedVideoMode[] = "В текущей версии не поддерживается данный видео режим.";
+namespace {
 
 int32_t ClampCoord(int64_t v) {
   constexpr int64_t kLimit = int64_t{1} << 30;
@@ -106,7 +106,7 @@ void TPlaybackCore::SelectVideoMode(int bitsPerPixel) {
       break;
     default:
       // Reported to the user and playback stops; the player goes on running.
-      throw EPlayback(kUnsupportedVideoMode);
+      throw EPlayback(kLbMessages[0]);
   }
 }
 

@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets: small films and shape records made by the
 // film writer, and segments laid out for the playback target.
-// Usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR]
+// Usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR [CABINET_DIR]]
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -104,8 +104,8 @@ TPlaybackSeedSegment PlaybackSegment(uint8_t bits, int32_t w, int32_t h, int fra
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR]\n");
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr, "usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR [CABINET_DIR]]\n");
     return 2;
   }
   try {
@@ -129,7 +129,17 @@ int main(int argc, char** argv) {
     two.insert(two.end(), mono.begin(), mono.end());
     WriteFileBytes(shapes + "/two-records", two);
 
-    if (argc == 4) {
+    if (argc == 5) {
+      const std::string cabinets = argv[4];
+      const auto film = WriteFilm(all);
+      const std::vector<TCabFile> files = {{"MyFilm.~zrflm", film},
+                                           {"docs\\readme.txt", {'r', 'e', 'a', 'd'}},
+                                           {"empty", {}}};
+      WriteFileBytes(cabinets + "/stored", MakeCabinet(files, TCabCompression::None));
+      WriteFileBytes(cabinets + "/mszip", MakeCabinet(files, TCabCompression::MsZip));
+      WriteFileBytes(cabinets + "/film-only", MakeFilmPackage(film));
+    }
+    if (argc >= 4) {
       const std::string playback = argv[3];
       WriteFileBytes(playback + "/mode8", PlaybackInput({PlaybackSegment(8, 13, 7, 5, 1)}, 0, 0));
       WriteFileBytes(playback + "/mode24-padded",

@@ -1,0 +1,229 @@
+// CabSTComps: TSTCabReader, which extracts every file of a cabinet and of its continuation
+// cabinets into a folder, and ESTCabinet, the exception it raises when the cabinet layer
+// (CabIntf) reports an error.
+//
+// Paths use '/' where the platform of the design used a backslash. Stored names in a cabinet
+// use backslashes for folders; they are read as '/'.
+//
+// Rules for packages from anywhere (the component must be safe on any file):
+//   - Stored names stay inside the target folder. A name that is absolute ("/etc/x",
+//     "\\x"), carries a drive ("C:\\x", "C:x"), has a ".." part anywhere, or is empty once
+//     "." and empty parts are dropped, gets an empty target: OnCopyFile still sees it (and
+//     may give a target of its own); left empty, the entry is skipped (the rest of the
+//     package still extracts) and its stored name is listed in SkippedNames().
+//   - Symbolic links inside the target folder are never followed. Folders are made and
+//     files opened one part at a time relative to the target folder (mkdirat/openat with
+//     O_NOFOLLOW). A symbolic link, or any other non-folder, where a folder of the stored
+//     path should be, or anything but a plain file with one link where the file should be,
+//     fails the entry with "Failure writing to target file" (FDIERROR_TARGET_FILE) and the
+//     errno of the refusal: ENOTDIR for a link or file where a folder should be, ELOOP for a
+//     link where the file should be, ENXIO for a FIFO, EINVAL for another non-file, EMLINK
+//     for a file with more than one link (a hard link would carry the bytes elsewhere).
+//     Nothing is written through it, and it is not truncated. The target folder itself, and a target outside it that
+//     an OnCopyFile handler chose, are the caller's and are opened as given (only their
+//     last part without following a link).
+//   - Limits per Extract: MaxExtractBytes bytes written (default 4 GiB) and MaxExtractFiles
+//     files (default 65,536). A file that would pass either limit is not opened (its size
+//     is known beforehand), and a write past the byte limit is refused whole; extraction
+//     stops with ESTCabinet "Failure writing to target file" (FDIERROR_TARGET_FILE) and
+//     OS error EDQUOT ("Disk quota exceeded").
+//   - A continuation cabinet named by a package is used only when the name is a bare file
+//     name; one with '/', '\\' or that is "." or ".." is ignored (no continuation). It is
+//     looked for beside the cabinet that names it, without regard to ASCII case: a package
+//     naming "DISK2.CAB" finds "disk2.cab". A cabinet already processed in this Extract is
+//     not processed again.
+//   - After a cabinet, Extract goes on with the cabinet that this one names as its next:
+//     where fdintNEXT_CABINET found it (OnNextCabinet may have given another folder), else
+//     beside this one. When one file runs through several cabinets, the layer asks for all of
+//     them, but the cabinets in between may hold files of their own, so the loop does not
+//     jump to the last one asked for.
+//   - A target is written from its first byte and truncated: an existing longer file does
+//     not keep old bytes past the new end.
+//   - croExecuteOnExtract is accepted but nothing is run: a player has no business starting
+//     programs out of a package. OnCloseFile still gets the flag.
+//   - A folder that cannot be created (mkdir fails with anything but EEXIST), a target folder
+//     that cannot be made or opened, and a target with no folder at all (an empty target
+//     folder, or a relative target) raise EOSError, not ESTCabinet.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "film/CabIntf.h"
+
+// Raised for every failure reported through the FDI error record.
+//   HasError: CabinetErrorText(ErrorCode) (or CompressorErrorText for the compressor side),
+//   " [0x", ErrorCode in at least four uppercase hex digits, "]"; and when OsErrorCode is
+//   not 0: ".\r\n", the system's text for it, " [0x", its hex digits, "].".
+//   Without HasError: "FDI error" (or "FCI error").
+class ESTCabinet : public std::runtime_error {
+ public:
+  ESTCabinet(const ERF& erf, bool isCompressor);
+
+  int32_t ErrorCode = 0;    // erfOper
+  int32_t OsErrorCode = 0;  // erfType
+  bool HasError = false;    // fError
+  bool IsCompressor = false;
+
+  static std::string BuildMessage(const ERF& erf, bool isCompressor);
+};
+
+// An operating-system failure outside the FDI record (a folder that cannot be created), with
+// the message "Win32 Error.  Code: %d.\n%s" (errno and its text), or "A Win32 API function
+// failed" when errno is 0. code() is the errno in std::generic_category().
+class EOSError : public std::system_error {
+ public:
+  explicit EOSError(int err);
+  const char* what() const noexcept override { return FMessage.c_str(); }
+
+ private:
+  std::string FMessage;
+};
+
+enum TSTCabReaderOption : unsigned {
+  croExecuteOnExtract = 0x1,
+  croDontOverwriteReadOnlyFiles = 0x2,
+};
+using TSTCabReaderOptions = unsigned;  // a set of TSTCabReaderOption bits
+
+class TSTCabReader;
+
+using TSTCabReaderCabinetInfoEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aNextCabName, const std::string& aNextDiskName,
+    const std::string& aCabPath, uint16_t aSetID, uint16_t aCabNo, bool& anAbort)>;
+using TSTCabReaderCopyFileEvent =
+    std::function<void(TSTCabReader& sender, const std::string& aSrcFileName,
+                       int32_t anUncompressedSize, uint16_t aDate, uint16_t aTime, uint16_t anAttrs,
+                       uint16_t aFolderNo, std::string& aDstFullFileName, bool& anAbort)>;
+using TSTCabReaderCopyPartialFileEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aSrcFileName, const std::string& aStartCabName,
+    const std::string& aStartDiskName, const std::string& aDstFullFileName, bool& anAbort)>;
+using TSTCabReaderCloseFileEvent =
+    std::function<void(TSTCabReader& sender, const std::string& aSrcFileName, uint16_t aDate,
+                       uint16_t aTime, uint16_t anAttrs, uint16_t aFolderNo, bool& anExec,
+                       const std::string& aDstFullFileName, bool& anAbort)>;
+using TSTCabReaderNextCabinetEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aCabName, const std::string& aDiskName,
+    std::string& aCabPath, FDIERROR anError, bool& anAbort)>;
+using TSTCabReaderUnrecognizedNotifyEvent =
+    std::function<void(TSTCabReader& sender, FDINOTIFICATIONTYPE aNotifyType,
+                       FDINOTIFICATION& aNotify, int32_t& aResult)>;
+
+class TSTCabReader {
+ public:
+  // Extract's options: stop after the first cabinet, whatever it names as the next one.
+  static constexpr unsigned stopAfterFirstCabinet = 0x1;
+
+  static constexpr uint64_t kDefaultMaxExtractBytes = uint64_t(4) << 30;
+  static constexpr uint32_t kDefaultMaxExtractFiles = 65536;
+
+  TSTCabReader();
+  ~TSTCabReader();
+  TSTCabReader(const TSTCabReader&) = delete;
+  TSTCabReader& operator=(const TSTCabReader&) = delete;
+
+  // Properties (the player leaves them all at their defaults).
+  TSTCabReaderOptions Options = 0;
+  TSTCabReaderCabinetInfoEvent OnCabinetInfo;
+  TSTCabReaderCopyFileEvent OnCopyFile;
+  TSTCabReaderCopyPartialFileEvent OnCopyPartialFile;
+  TSTCabReaderCloseFileEvent OnCloseFile;
+  TSTCabReaderNextCabinetEvent OnNextCabinet;
+  TSTCabReaderUnrecognizedNotifyEvent OnUnrecognizedNotify;
+
+  // Limits per Extract (see the file comment).
+  uint64_t MaxExtractBytes = kDefaultMaxExtractBytes;
+  uint32_t MaxExtractFiles = kDefaultMaxExtractFiles;
+
+  // Extracts every file of cabFile and of its continuation cabinets into destDir (created
+  // when missing). Raises ESTCabinet when the cabinet layer fails, EOSError for a folder that
+  // cannot be created, and lets through whatever an event handler raises. Files extracted
+  // before a failure stay.
+  void Extract(const std::string& cabFile, const std::string& destDir, unsigned options = 0);
+
+  // The FDI context: created at first use and kept for later extractions.
+  HFDI Context();
+  void CreateContext();
+  void DestroyContext();
+  // Raises ESTCabinet from the error record when ok is false.
+  void CheckFDI(bool ok);
+
+  // What the last Extract did.
+  const std::vector<std::string>& SkippedNames() const { return FSkippedNames; }
+  uint64_t BytesWritten() const { return FBytesWritten; }
+  uint32_t FilesWritten() const { return FFilesWritten; }
+
+  // State of the current (or last) extraction.
+  const std::string& CabFileName() const { return FCabFileName; }
+  const std::string& DestDir() const { return FDestDir; }
+  const std::string& NextCabName() const { return FNextCabName; }
+  const std::string& NextDiskName() const { return FNextDiskName; }
+  const std::string& CurCabPath() const { return FCurCabPath; }
+  const std::string& NextCabPath() const { return FNextCabPath; }
+  bool NextCabGiven() const { return FNextCabGiven; }
+  const ERF& ErrorRecord() const { return FErf; }
+  const std::vector<std::string>& SrcNames() const { return FSrcNames; }
+  const std::vector<std::string>& DstNames() const { return FDstNames; }
+
+ private:
+  static INT_PTR Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* notification);
+  INT_PTR HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n);
+  INT_PTR CabinetInfo(FDINOTIFICATION& n);
+  INT_PTR PartialFile(FDINOTIFICATION& n);
+  INT_PTR CopyFile(FDINOTIFICATION& n);
+  INT_PTR CloseFileInfo(FDINOTIFICATION& n);
+  INT_PTR NextCabinet(FDINOTIFICATION& n);
+  // A handle for the target, 0 to skip it (read-only under croDontOverwriteReadOnlyFiles),
+  // or -1 with errno when it cannot be opened.
+  INT_PTR OpenTarget(const std::string& target);
+  int DestDirFd();
+  void CloseDestDir();
+
+  HFDI FContext = nullptr;
+  ERF FErf;
+  std::string FCabFileName;
+  std::string FDestDir;
+  std::string FNextCabName;
+  std::string FNextDiskName;
+  std::string FCurCabPath;
+  std::string FNextCabPath;
+  bool FNextCabGiven = false;
+  // The processed cabinet's own next cabinet (from the first fdintCABINET_INFO of each
+  // FDICopy), and where fdintNEXT_CABINET found cabinets during this Extract.
+  bool FCabinetInfoSeen = false;
+  std::string FOwnNextName;
+  std::string FOwnFolder;
+  std::vector<std::pair<std::string, std::string>> FFoundCabinets;  // name, path
+  std::vector<std::string> FSrcNames;
+  std::vector<std::string> FDstNames;
+  std::vector<std::string> FSkippedNames;
+  uint64_t FBytesWritten = 0;
+  uint32_t FFilesWritten = 0;
+  int FDestFd = -1;
+  std::exception_ptr FPending;  // raised by a handler inside FDICopy, raised again after it
+};
+
+// Joins path parts with exactly one '/' between two parts; empty parts are skipped.
+std::string JoinPath(std::initializer_list<std::string_view> parts);
+inline std::string JoinPath(std::string_view a, std::string_view b) { return JoinPath({a, b}); }
+
+// A nonempty string not ending in '/' gets one; an empty string stays empty.
+std::string AddTrailingBackslash(std::string_view s);
+
+// Sets the file's modification time from an MS-DOS date and time taken as local time (left
+// alone when they are not a valid date and time) and its attributes: read-only (0x01) clears
+// every write bit, otherwise the owner's write bit is set; hidden, system and archive mean
+// nothing here. The file is not followed when it is a symbolic link; failures are ignored.
+void SetFileTimeAndAttributes(const std::string& target, uint16_t date, uint16_t time,
+                              uint16_t attribs);
+
+// The stored name of a cabinet entry as a path inside the target folder ('\\' read as '/',
+// "." and empty parts dropped), or false when it would lead outside (see the file comment).
+bool CleanStoredName(std::string_view stored, std::string& clean);

@@ -1,0 +1,205 @@
+// The zrfilm tool, run in-process on films made by the writer and on the demo film.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/ZrFilmTool.h"
+#include "filmwriter/DemoFilm.h"
+#include "filmwriter/FilmWriter.h"
+
+#ifndef VERIROVE_DEMO_FILM
+#error "VERIROVE_DEMO_FILM must name the demo film the build makes"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+TRun Zrfilm(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  TRun run;
+  run.Status = RunZrFilm(args, out, err);
+  run.Out = out.str();
+  run.Err = err.str();
+  return run;
+}
+
+struct TZrfilmFixture : ::testing::Test {
+  fs::path Root;
+
+  void SetUp() override {
+    char pattern[] = "/tmp/zrfilm-XXXXXX";
+    Root = ::mkdtemp(pattern);
+    // The tool's private temporary folder goes under this test's own folder.
+    ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(Root, ec);
+  }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    WriteFileBytes((Root / name).string(), bytes);
+    return (Root / name).string();
+  }
+  std::vector<std::string> Files(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+std::vector<TWriterSegment> SmallFilm() {
+  std::vector<TWriterSegment> film(2);
+  film[0].Name = "Первый\x1b[31m";
+  film[0].Width = 3, film[0].Height = 2, film[0].BitsPerPixel = 24, film[0].FrameRate = 4;
+  film[0].Pictures = {std::vector<uint32_t>(6, 0x00112233), std::vector<uint32_t>(6, 0x00445566)};
+  film[1].Name = "Second";
+  film[1].Width = 2, film[1].Height = 2, film[1].BitsPerPixel = 8, film[1].FrameRate = 0;
+  film[1].Pictures = {std::vector<uint32_t>(4, 1), std::vector<uint32_t>(4, 2), std::vector<uint32_t>(4, 1)};
+  film[1].PaletteChanges = {{1, {{0x10, 0x20, 0x30, 0}, {0x40, 0x50, 0x60, 0}}}};
+  return film;
+}
+
+TEST_F(TZrfilmFixture, InfoListsSegmentsAndTotals) {
+  const auto film = Write("small.zrcab", MakeFilmPackage(WriteFilm(SmallFilm())));
+  const auto run = Zrfilm({"info", film});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out,
+            "1\tПервый?[31m\t00:00:00.500\t3x2\t24 bits\t2 frames\t4 fps\t0 cursor shapes\n"
+            "2\tSecond\t-\t2x2\t8 bits\t3 frames\t0 fps\t0 cursor shapes\n"
+            "total\t2 segments\t00:00:00.500\t5 frames\n");
+}
+
+TEST_F(TZrfilmFixture, FramesWritesEveryComposedPicture) {
+  const auto film = Write("small.exe", MakeExecutableFilm(std::vector<uint8_t>(99, 0), MakeFilmPackage(WriteFilm(SmallFilm()))));
+  const auto run = Zrfilm({"frames", film, (Root / "all").string()});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(Files(Root / "all"), (std::vector<std::string>{"001-00000.png", "001-00001.png", "002-00000.png",
+                                                           "002-00001.png", "002-00002.png"}));
+  QImage first((Root / "all" / "001-00001.png").c_str());
+  ASSERT_FALSE(first.isNull());
+  EXPECT_EQ(first.size(), QSize(3, 2));
+  EXPECT_EQ(first.pixel(2, 1) & 0xFFFFFF, 0x445566u);
+  QImage eight((Root / "all" / "002-00001.png").c_str());
+  EXPECT_EQ(eight.pixel(0, 0) & 0xFFFFFF, 0x605040u);  // entry 2: blue 0x40, green 0x50, red 0x60
+
+  const auto one = Zrfilm({"frames", film, (Root / "two").string(), "--segment", "2"});
+  ASSERT_EQ(one.Status, 0) << one.Err;
+  EXPECT_EQ(Files(Root / "two"), (std::vector<std::string>{"002-00000.png", "002-00001.png", "002-00002.png"}));
+}
+
+TEST_F(TZrfilmFixture, FilmsWithoutSegmentsWriteNothing) {
+  const auto film = Write("empty.zrcab", MakeFilmPackage(std::vector<uint8_t>{0, 0, 0, 0}));
+  const auto run = Zrfilm({"frames", film, (Root / "none").string()});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_FALSE(fs::exists(Root / "none") && !fs::is_empty(Root / "none"));
+}
+
+TEST_F(TZrfilmFixture, ExtractWritesThePackagesFiles) {
+  const auto cab = MakeCabinet(std::vector<TCabFile>{{"MyFilm.~zrflm", WriteFilm(SmallFilm())},
+                                                     {"notes\\readme.txt", {'o', 'k'}}});
+  for (const char* name : {"pack.zrcab", "pack.exe"}) {
+    const auto film = Write(name, std::string(name).ends_with(".exe") ? MakeExecutableFilm({}, cab) : cab);
+    const auto out = Root / (std::string("out-") + name);
+    const auto run = Zrfilm({"extract", film, out.string()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(fs::exists(out / "MyFilm.~zrflm")) << name;
+    EXPECT_TRUE(fs::exists(out / "notes" / "readme.txt")) << name;
+  }
+}
+
+TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
+  const auto junk = Write("junk.zrcab", std::vector<uint8_t>(100, 'x'));
+  const auto missing = (Root / "missing.zrcab").string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // a part of standard error
+  };
+  const Case cases[] = {
+      {{}, 2, "usage: zrfilm info FILM"},
+      {{"play", junk}, 2, "zrfilm: unknown command play"},
+      {{"info"}, 2, "info takes one film"},
+      {{"frames", junk, "d", "--segment", "0"}, 2, "--segment wants a segment number from 1"},
+      {{"frames", junk, "d", "--segment", "x1"}, 2, "--segment wants a segment number"},
+      {{"frames", junk, "d", "--fast"}, 2, "unknown option --fast"},
+      {{"info", missing}, 1, "zrfilm: " + missing + ": no such film file"},
+      {{"info", junk}, 1, "zrfilm: " + junk + ": Данный формат файла не поддерживается"},
+      {{"extract", junk, (Root / "x").string()}, 1,
+       "zrfilm: " + junk + ": Cabinet file does not have the correct format [0x0002]"},
+  };
+  for (const auto& c : cases) {
+    const auto run = Zrfilm(c.args);
+    EXPECT_EQ(run.Status, c.status) << c.err;
+    EXPECT_NE(run.Err.find(c.err), std::string::npos) << "got: " << run.Err;
+  }
+  const auto help = Zrfilm({"--help"});
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_NE(help.Out.find("usage: zrfilm info FILM"), std::string::npos);
+  const auto frames = Zrfilm({"frames", Write("s.zrcab", MakeFilmPackage(WriteFilm(SmallFilm()))),
+                              (Root / "f").string(), "--segment", "3"});
+  EXPECT_EQ(frames.Status, 1);
+  EXPECT_NE(frames.Err.find("there is no segment 3 (the film has 2)"), std::string::npos) << frames.Err;
+}
+
+// The pixels of a source picture as RGB, through the palette for 8-bit segments.
+uint32_t SourceColour(const TWriterSegment& s, const TColorTable& palette, size_t k, int x, int y) {
+  const uint32_t v = s.Pictures[k][size_t(y * s.Width + x)];
+  if (s.BitsPerPixel != 8) return v;
+  const auto& e = palette[v];
+  return uint32_t(e.Red) << 16 | uint32_t(e.Green) << 8 | e.Blue;
+}
+
+TEST_F(TZrfilmFixture, TheDemoFilmPlaysBackToThePicturesItWasMadeFrom) {
+  static int argc = 1;
+  static char name[] = "test_zrfilm";
+  static char* argv[] = {name, nullptr};
+  static QGuiApplication app(argc, argv);
+  const auto source = MakeDemoSegments();
+
+  const auto out = Root / "demo";
+  const auto run = Zrfilm({"frames", VERIROVE_DEMO_FILM, out.string()});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  size_t checked = 0;
+  for (size_t s = 0; s < source.size(); ++s) {
+    const auto& seg = source[s];
+    TColorTable palette{};
+    for (size_t k = 0; k < seg.Pictures.size(); ++k) {
+      if (seg.BitsPerPixel == 8 && k < seg.PaletteChanges.size()) {
+        const auto& change = seg.PaletteChanges[k];
+        for (size_t i = 0; i < change.Entries.size(); ++i) palette[change.FirstIndex + i] = change.Entries[i];
+      }
+      char file[64];
+      std::snprintf(file, sizeof file, "%03zu-%05zu.png", s + 1, k);
+      QImage picture((out / file).c_str());
+      ASSERT_FALSE(picture.isNull()) << file;
+      ASSERT_EQ(picture.width(), seg.Width);
+      ASSERT_EQ(picture.height(), seg.Height);
+      // The cursor aside: a generous square around the hot spot.
+      const auto& rec = seg.Track[k];
+      int differing = 0;
+      for (int y = 0; y < seg.Height; ++y)
+        for (int x = 0; x < seg.Width; ++x) {
+          if (std::abs(x - rec.X) <= 48 && std::abs(y - rec.Y) <= 48) continue;
+          differing += (picture.pixel(x, y) & 0xFFFFFF) != SourceColour(seg, palette, k, x, y);
+        }
+      EXPECT_EQ(differing, 0) << file;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 182u);
+}
+
+}  // namespace
