@@ -85,7 +85,7 @@ class TToolHost : public IPlaybackHost {
   bool Finished = false;
   std::string Report;
 
-  void AStop() override {
+  void ExecuteStop() override {
     Stopped = true;
     if (Core) Core->FCurSegment = 0;
   }

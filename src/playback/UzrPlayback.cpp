@@ -464,7 +464,7 @@ void TPlaybackCore::RestoreCursorBackground() {
 
 void TPlaybackCore::Stop() {
   ++FStops;
-  FHost.AStop();
+  FHost.ExecuteStop();
 }
 
 TResult TPlaybackCore::SetCurSegment() {

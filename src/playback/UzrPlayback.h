@@ -43,8 +43,8 @@ struct TCursorRec {
 class IPlaybackHost {
  public:
   virtual ~IPlaybackHost() = default;
-  // Executes the Stop action: playback stops and the current segment becomes 0.
-  virtual void AStop() = 0;
+  // Executes the Stop action (AStop): playback stops and the current segment becomes 0.
+  virtual void ExecuteStop() = 0;
   // Reports a non-zero result code under an operation name.
   virtual void ShowResult(const char* operation, TResult code) = 0;
   // A segment has been made current: its frame interval, then the layout and captions

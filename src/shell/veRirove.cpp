@@ -1,19 +1,27 @@
-// Program entry. For now: a window that names the film it was started on.
-#include <QApplication>
-#include <QFileInfo>
-#include <QLabel>
-#include <QMainWindow>
+// Program entry: the application, the windows, the film named on the command line.
+#include <QScreen>
+
+#include "shell/TPlayerApplication.h"
+#include "shell/TelvoriPlayerImpl1.h"
+#include "shell/UzrDisplay.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("veRirove"));
-  QString film;
-  if (argc > 1) film = QFileInfo(QString::fromLocal8Bit(argv[1])).fileName();
-  auto* label = new QLabel(film.isEmpty() ? QStringLiteral("veRirove") : film, &window);
-  label->setAlignment(Qt::AlignCenter);
-  window.setCentralWidget(label);
-  window.resize(800, 600);
-  window.show();
+  TPlayerApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("veRirove"));
+  app.setApplicationDisplayName(QStringLiteral("veRirove"));
+
+  TTelvoriPlayer player;
+  TfrmDisplay display(player);
+  player.SetDisplayWindow(&display);
+  app.OnException = [&player](const QString& message) { player.ApplicationEvents1Exception(message); };
+
+  const QString film = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+  player.show();
+  if (!film.isEmpty()) {
+    player.SetFileName(film);
+    player.Guarded([&] {
+      if (player.LoadFilm(film.toStdString())) player.APlay->trigger();
+    });
+  }
   return app.exec();
 }

@@ -1,0 +1,603 @@
+#include "shell/TelvoriPlayerImpl1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "film/Messages.h"
+#include "film/TempFolder.h"
+#include "shell/UzrArtwork.h"
+#include "shell/UzrDisplay.h"
+
+bool TTelvoriPlayer::AutoFullScreen = false;
+
+namespace {
+
+constexpr QRgb kWhite = 0xFFFFFFFF;
+constexpr QRgb kBlack = 0xFF000000;
+const QColor kWindowGrey(128, 128, 128);
+
+// The hourglass over the whole application until the scope ends, on every way out.
+class TWaitCursor {
+ public:
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+QString FileNamePart(const QString& path) { return QFileInfo(path).fileName(); }
+
+}  // namespace
+
+// ---- Creation and destruction ----
+
+TTelvoriPlayer::TTelvoriPlayer(size_t frameBufferSize, QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("veRirove v1.4.1"));
+  setWindowIcon(ApplicationIcon());
+  setMinimumSize(500, 300);
+  resize(800, 600);
+  move(374, 127);
+  for (const char* text : kLbMessages) lbMessages << QString::fromUtf8(text);
+
+  Timer = new QTimer(this);
+  Timer->setTimerType(Qt::PreciseTimer);
+  Timer->setInterval(100);
+  connect(Timer, &QTimer::timeout, this, [this] { Guarded([this] { TimerTimer(); }); });
+
+  CreateActions();
+  CreateControls();
+  ActiveFormCreate(frameBufferSize);
+}
+
+TTelvoriPlayer::~TTelvoriPlayer() { ActiveFormDestroy(); }
+
+void TTelvoriPlayer::ActiveFormCreate(size_t frameBufferSize) {
+  // The private temporary folder; without one nothing can be loaded, and the loader says so.
+  std::string tempError;
+  FLoader = std::make_unique<TFilmLoader>(FCore, *this, PrivateTempFolder(tempError));
+  FTempError = QString::fromStdString(tempError);
+
+  FLastResult = FCore.AllocFrameBuffer(frameBufferSize);
+  if (FLastResult != kResultOk) {
+    ShowResult("FormCreate", FLastResult);
+    return;
+  }
+  FCore.GetDisplaySettings();
+  SetPlayState(psStopped);
+  SetShowPanel(true);
+  SetOwnWindow(false);
+  FLoader->Loaded = false;
+  FCreated = true;
+}
+
+void TTelvoriPlayer::ActiveFormDestroy() {
+  if (FDestroyed) return;
+  FDestroyed = true;
+  Timer->stop();
+  if (FCreated) AStopExecute();
+  FLoader->ClearSegments();
+  FLastResult = FCore.FreeFrameBuffer();
+}
+
+void TTelvoriPlayer::CreateActions() {
+  auto make = [this](const char* caption, const char* hint, QKeySequence key, int image,
+                     void (TTelvoriPlayer::*handler)()) {
+    auto* action = new QAction(QString::fromUtf8(caption), this);
+    if (hint) {
+      action->setToolTip(QString::fromUtf8(hint));
+      action->setStatusTip(QString::fromUtf8(hint));
+    }
+    if (!key.isEmpty()) {
+      action->setShortcut(key);
+      action->setShortcutContext(Qt::ApplicationShortcut);
+    }
+    if (image >= 0) action->setIcon(ImageListIcon(image));
+    connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    addAction(action);
+    return action;
+  };
+  APlay = make("Воспроизведение", "Воспроизведение", Qt::Key_F9, 0, &TTelvoriPlayer::APlayExecute);
+  APause = make("Пауза", "Пауза", Qt::Key_F10, 1, &TTelvoriPlayer::APauseExecute);
+  AStop = make("Стоп", "Стоп", Qt::Key_F11, 2, &TTelvoriPlayer::AStopExecute);
+  ASegments = make("Сегменты", nullptr, Qt::Key_F6, 3, &TTelvoriPlayer::ASegmentsExecute);
+  AAbout = make("О программе ...", nullptr, {}, -1, &TTelvoriPlayer::AAboutExecute);
+  ALoadFromFile = make("Загрузить", "Открыть файл", QKeySequence(Qt::CTRL | Qt::Key_O), 6,
+                       &TTelvoriPlayer::ALoadFromFileExecute);
+  AShowPanel = make("Отображать панель", nullptr, Qt::Key_F7, -1, &TTelvoriPlayer::AShowPanelExecute);
+  ASetOwnWindow = make("В отдельном окне", "В отдельном окне", Qt::Key_F8, -1,
+                       &TTelvoriPlayer::ASetOwnWindowExecute);
+  AExit = make("Выход", nullptr, QKeySequence(Qt::ALT | Qt::Key_F4), 8, &TTelvoriPlayer::AExitExecute);
+  AHelp = make("Справка", nullptr, Qt::Key_F1, 4, &TTelvoriPlayer::AHelpExecute);
+  AShowPanel->setCheckable(true);
+  ASetOwnWindow->setCheckable(true);
+
+  QMenuBar* MainMenu1 = menuBar();
+  QMenu* file = MainMenu1->addMenu(QStringLiteral("&Файл"));
+  file->addAction(ALoadFromFile);
+  file->addSeparator();
+  file->addAction(AExit);
+  QMenu* actions = MainMenu1->addMenu(QStringLiteral("&Действия"));
+  actions->addActions({APlay, APause, AStop});
+  actions->addSeparator();
+  actions->addAction(ASegments);
+  QMenu* view = MainMenu1->addMenu(QStringLiteral("&Вид"));
+  view->addActions({AShowPanel, ASetOwnWindow});
+  QMenu* help = MainMenu1->addMenu(QStringLiteral("&Справка"));
+  help->addAction(AHelp);
+  help->addSeparator();
+  help->addAction(AAbout);
+
+  pupMain = new QMenu(this);
+  pupMain->addAction(ALoadFromFile);
+  pupMain->addSeparator();
+  pupMain->addActions({APlay, APause, AStop});
+  pupMain->addSeparator();
+  pupMain->addActions({ASegments, AShowPanel, ASetOwnWindow});
+  pupMain->addSeparator();
+  pupMain->addAction(AAbout);
+  pupMain->addSeparator();
+  pupMain->addAction(AExit);
+}
+
+void TTelvoriPlayer::CreateControls() {
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  FView = new TPictureView(*this, false, central);
+  layout->addWidget(FView, 1);
+
+  pnlControls = new QWidget(central);
+  pnlControls->setObjectName(QStringLiteral("pnlControls"));
+  pnlControls->setFixedHeight(24);
+  pnlControls->setAutoFillBackground(true);
+  QFont bold = pnlControls->font();
+  bold.setBold(true);
+  pnlControls->setFont(bold);
+  pnlControls->hide();
+  layout->addWidget(pnlControls);
+  setCentralWidget(central);
+
+  auto button = [this](const char* name, int x, int width, const char* hint, void (TTelvoriPlayer::*handler)()) {
+    auto* b = new QToolButton(pnlControls);
+    b->setObjectName(QString::fromUtf8(name));
+    b->setAutoRaise(true);
+    b->setGeometry(x, 2, width, 20);
+    b->setIconSize(QSize(16, 16));
+    b->setToolTip(QString::fromUtf8(hint));
+    connect(b, &QToolButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    return b;
+  };
+  btnLoadFromFile = button("btnLoadFromFile", 2, 20, "Открыть файл", &TTelvoriPlayer::ALoadFromFileExecute);
+  btnPlay = button("btnPlay", 32, 18, "Воспроиведение", &TTelvoriPlayer::APlayExecute);
+  btnPause = button("btnPause", 52, 20, "Пауза", &TTelvoriPlayer::APauseExecute);
+  btnStop = button("btnStop", 74, 20, "Стоп", &TTelvoriPlayer::AStopExecute);
+  btnSegments = button("btnSegments", 102, 20, "Сегменты", &TTelvoriPlayer::ASegmentsExecute);
+  SpeedButton1 = button("SpeedButton1", 126, 20, "О программе...", &TTelvoriPlayer::AHelpExecute);
+  btnInOwnWindow = button("btnInOwnWindow", 152, 18, "В отдельном окне", &TTelvoriPlayer::ASetOwnWindowExecute);
+  btnInOwnWindow->setCheckable(true);
+  btnLoadFromFile->setIcon(ImageListIcon(6));
+  btnSegments->setIcon(ImageListIcon(3));
+  SpeedButton1->setIcon(ImageListIcon(4));
+  btnInOwnWindow->setIcon(OwnWindowIcon());
+
+  pbrProgress = new QProgressBar(pnlControls);
+  pbrProgress->setObjectName(QStringLiteral("pbrProgress"));
+  pbrProgress->setGeometry(184, 7, 173, 10);
+  pbrProgress->setRange(0, 100);
+  pbrProgress->setValue(0);
+  pbrProgress->setTextVisible(false);
+
+  pnlPath = new QLabel(pnlControls);
+  pnlPath->setObjectName(QStringLiteral("pnlPath"));
+  pnlPath->setGeometry(368, 3, 417, 19);
+  pnlPath->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  // The loading banner: black text on a white shadow one pixel to the right and below.
+  auto banner = [this](const char* name, QColor colour, int at) {
+    auto* label = new QLabel(QStringLiteral("Загрузка фильма ..."), FView);
+    label->setObjectName(QString::fromUtf8(name));
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setPixelSize(16);
+    font.setBold(true);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->move(at, at);
+    label->adjustSize();
+    label->hide();
+    return label;
+  };
+  lblLoading_Shadow = banner("lblLoading_Shadow", Qt::white, 9);
+  lblLoading = banner("lblLoading", Qt::black, 8);
+
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { pupMain->popup(mapToGlobal(at)); });
+}
+
+void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) { frmDisplay = display; }
+
+// ---- Transport state ----
+
+void TTelvoriPlayer::ResetTransportGlyphs() {
+  btnPlay->setIcon(GlyphWithTransparentColour(TransportGlyphImage(TTransportGlyph::Play), kWhite));
+  btnPause->setIcon(GlyphWithTransparentColour(TransportGlyphImage(TTransportGlyph::Pause), kWhite));
+  btnStop->setIcon(GlyphWithTransparentColour(TransportGlyphImage(TTransportGlyph::Stop), kWhite));
+  FHighlighted = nullptr;
+}
+
+void TTelvoriPlayer::Highlight(QToolButton* button, TTransportGlyph glyph) {
+  // The picture's white background shows: black is its transparent colour instead.
+  button->setIcon(GlyphWithTransparentColour(TransportGlyphImage(glyph), kBlack));
+  FHighlighted = button;
+}
+
+void TTelvoriPlayer::SetPlayState(TPlayState state) {
+  ResetTransportGlyphs();
+  ALoadFromFile->setEnabled(false);
+  TPlayState stored = state;
+  switch (state) {
+    case psStopped:
+      Timer->stop();
+      FCore.FCurSegment = 0;
+      APlay->setEnabled(true);
+      btnPlay->setEnabled(true);
+      btnLoadFromFile->setEnabled(true);
+      Highlight(btnStop, TTransportGlyph::Stop);
+      ShowPathOfFilm();
+      ALoadFromFile->setEnabled(true);
+      break;
+    case psPlaying:
+      APause->setEnabled(true);
+      btnLoadFromFile->setEnabled(false);
+      Highlight(btnPlay, TTransportGlyph::Play);
+      break;
+    case psPaused:
+      // A toggle: pausing stops the timer, pausing again plays on.
+      if (FPlayState == psPlaying) {
+        Highlight(btnPause, TTransportGlyph::Pause);
+      } else if (FPlayState == psPaused) {
+        SetPlayState(psPlaying);
+        stored = psPlaying;
+      }
+      if (FPlayState != psStopped) {
+        if (Timer->isActive())
+          Timer->stop();
+        else
+          Timer->start();
+      }
+      break;
+  }
+  FPlayState = stored;
+  repaint();
+}
+
+void TTelvoriPlayer::ShowPathOfFilm() { pnlPath->setText(FileNamePart(FileName())); }
+
+void TTelvoriPlayer::APlayExecute() {
+  if (FPlayState == psPaused) {
+    APause->trigger();
+    return;
+  }
+  TWaitCursor wait;
+  if (InOwnWindow() && frmDisplay) {
+    frmDisplay->show();
+    frmDisplay->raise();
+    frmDisplay->activateWindow();
+  }
+  if (FCore.FSegments.empty() || FPlayState != psStopped) return;
+  SetPlayState(psPlaying);
+  const TResult r = FCore.SetCurSegment();
+  FLastResult = r;
+  if (r != kResultOk) {
+    ShowResult("APlay_PauseExecute", r);
+    return;
+  }
+  Timer->start();
+}
+
+void TTelvoriPlayer::APauseExecute() {
+  if (FPlayState == psPlaying || FPlayState == psPaused) SetPlayState(psPaused);
+}
+
+void TTelvoriPlayer::AStopExecute() {
+  SetPlayState(psStopped);
+  if (InOwnWindow() && frmDisplay) frmDisplay->hide();
+  pbrProgress->setValue(0);
+  // The client area goes grey: the last picture is wiped.
+  FPresented = QImage();
+  FView->update();
+  if (frmDisplay) frmDisplay->View()->update();
+}
+
+void TTelvoriPlayer::TimerTimer() { FCore.TimerTimer(); }
+
+// ---- Reports ----
+
+void TTelvoriPlayer::ShowResult(const char* operation, TResult code) {
+  ResultBox(QString::fromUtf8(operation) + QStringLiteral(": ") + QString::fromUtf8(ResultText(code)));
+}
+
+void TTelvoriPlayer::ResultBox(const QString& text) {
+  // No owner window: the main window stays usable while the box is open.
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Result"), text, QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
+void TTelvoriPlayer::MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text) {
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TTelvoriPlayer::ApplicationEvents1Exception(const QString& message) {
+  // No tick may run while the dialog is open.
+  Timer->stop();
+  MessageBox(QMessageBox::Critical, QStringLiteral("Error"), message);
+  try {
+    AStopExecute();
+  } catch (...) {
+    // Stopping only changes controls; nothing here should fail, and nothing may escape.
+  }
+}
+
+// ---- Own window and panel ----
+
+void TTelvoriPlayer::SetOwnWindow(bool on) {
+  FOwnWindow = on;
+  if (!on) {
+    if (frmDisplay) frmDisplay->hide();
+    PlacePicture();
+    FView->update();
+  } else if (frmDisplay) {
+    FView->update();
+    PlacePicture();
+    if (FPlayState == psPlaying) {
+      frmDisplay->show();
+      frmDisplay->raise();
+    }
+  }
+  ASetOwnWindow->setChecked(FOwnWindow);
+  btnInOwnWindow->setChecked(FOwnWindow);
+}
+
+void TTelvoriPlayer::SetShowPanel(bool visible) {
+  pnlControls->setVisible(visible);
+  AShowPanel->setChecked(visible);
+}
+
+void TTelvoriPlayer::AShowPanelExecute() {
+  SetShowPanel(!pnlControls->isVisible());
+  // The layout gives the picture area its new size before the picture is placed again.
+  centralWidget()->layout()->activate();
+  PlacePicture();
+}
+
+void TTelvoriPlayer::ASetOwnWindowExecute() { SetOwnWindow(!FOwnWindow); }
+
+void TTelvoriPlayer::AExitExecute() { close(); }
+
+void TTelvoriPlayer::ASegmentsExecute() {}
+
+void TTelvoriPlayer::AAboutExecute() {}
+
+void TTelvoriPlayer::AHelpExecute() {}
+
+// ---- Placing and presenting the picture ----
+
+QSize TTelvoriPlayer::PictureAreaSize() const { return FView->size(); }
+
+void TTelvoriPlayer::PlacePicture() {
+  if (!FCore.HasCurrentSegment()) return;
+  const Segment& segment = *FCore.FSegments[size_t(FCore.FCurSegment)];
+  FPlacement.Scaled = false;
+  if (frmDisplay && InOwnWindow()) {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const QRect current = frmDisplay->frameGeometry();
+    const QSize decoration = frmDisplay->Decoration();
+    const auto p = PlaceDisplayWindow(segment.Width, segment.Height, FCore.FrameWidth(),
+                                      FCore.FrameHeight(), screen.width(), screen.height(),
+                                      TRect{current.x(), current.y(), current.width(), current.height()},
+                                      decoration.width(), decoration.height());
+    frmDisplay->ApplyPlacement(p);
+    FPlacement = TPlacement{};
+    FPlacement.Scaled = p.Scaled;
+    FPlacement.FitWidth = p.FitWidth;
+    FPlacement.FitHeight = p.FitHeight;
+    frmDisplay->repaint();
+    return;
+  }
+  const QSize area = PictureAreaSize();
+  FPlacement = PlaceInMainWindow(segment.Width, segment.Height, FCore.FrameWidth(),
+                                 FCore.FrameHeight(), area.width(), area.height());
+  FView->update();
+}
+
+void TTelvoriPlayer::PresentPicture() {
+  const TRasterBitmap* picture = FCore.Picture();
+  if (!picture || !FCore.HasCurrentSegment()) return;
+  const int width = picture->Width(), height = picture->Height();
+  if (FCore.FilmBits() == 8) {
+    QImage image(width, height, QImage::Format_Indexed8);
+    for (int y = 0; y < height; ++y) std::memcpy(image.scanLine(y), picture->Row(y), size_t(width));
+    QVector<QRgb> colours(256);
+    const TColorTable& palette = FCore.Palette();
+    for (int i = 0; i < 256; ++i) colours[i] = qRgb(palette[i].Red, palette[i].Green, palette[i].Blue);
+    image.setColorTable(colours);
+    FPresented = std::move(image);
+  } else {
+    if (FPresented.format() != QImage::Format_RGB32 || FPresented.size() != QSize(width, height))
+      FPresented = QImage(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+      auto* out = reinterpret_cast<QRgb*>(FPresented.scanLine(y));
+      const uint8_t* in = picture->Row(y);
+      // B, G, R and a fourth byte the screen format leaves unused.
+      for (int x = 0; x < width; ++x, in += 4) out[x] = 0xFF000000u | qRgb(in[2], in[1], in[0]);
+    }
+  }
+  if (frmDisplay && InOwnWindow())
+    frmDisplay->View()->update();
+  else
+    FView->update();
+}
+
+// ---- The host side of playback ----
+
+void TTelvoriPlayer::ExecuteStop() { AStop->trigger(); }
+
+void TTelvoriPlayer::SegmentActivated(const Segment& segment, int intervalMs) {
+  Timer->setInterval(intervalMs);
+  if (AutoFullScreen) {
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    SetOwnWindow(screen.width() == segment.Width && screen.height() == segment.Height);
+  }
+  PlacePicture();
+  if (FPlayState == psPlaying) {
+    pnlPath->setText(QString::fromStdString(segment.Name));
+    if (frmDisplay)
+      frmDisplay->setWindowTitle(FileNamePart(FileName()) + QStringLiteral(":  ") + pnlPath->text());
+  }
+}
+
+void TTelvoriPlayer::SetProgress(int64_t position) {
+  pbrProgress->setValue(int(std::clamp<int64_t>(position, 0, INT32_MAX)));
+}
+
+void TTelvoriPlayer::FilmFinished() {
+  if (frmDisplay) frmDisplay->repaint();
+  repaint();
+  if (frmDisplay) frmDisplay->close();
+  if (FCloseOnFinish) close();
+}
+
+int TTelvoriPlayer::ScreenBits() const {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->depth() : 32;
+}
+
+// ---- The loader's side ----
+
+void TTelvoriPlayer::SetFileName(const QString& path) { FLoader->SetFileName(path.toStdString()); }
+
+void TTelvoriPlayer::ShowMessage(const std::string& text) {
+  MessageBox(QMessageBox::NoIcon, QStringLiteral("veRirove"), QString::fromStdString(text));
+}
+
+void TTelvoriPlayer::SetBannerVisible(bool visible) {
+  // On the display window when the picture goes there, on the main window otherwise.
+  QWidget* host = (InOwnWindow() && frmDisplay) ? static_cast<QWidget*>(frmDisplay->View()) : FView;
+  for (QLabel* label : {lblLoading_Shadow, lblLoading}) {
+    if (label->parentWidget() != host) label->setParent(host);
+    label->setVisible(visible);
+    if (visible) label->raise();
+  }
+  if (visible) host->repaint();
+}
+
+void TTelvoriPlayer::FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) {
+  FGridEntries = entries;
+}
+
+void TTelvoriPlayer::SetProgressMax(int64_t frames) {
+  pbrProgress->setMaximum(int(std::clamp<int64_t>(frames, 0, INT32_MAX)));
+}
+
+void TTelvoriPlayer::FileNameChanged(const std::string& path) {
+  pnlPath->setText(FileNamePart(QString::fromStdString(path)));
+}
+
+QString TTelvoriPlayer::ChooseFilmFile() {
+  QFileDialog dialog(this);
+  dialog.setDirectory(QCoreApplication::applicationDirPath());
+  dialog.setNameFilter(QStringLiteral("Telvori Files (*.zrcab)"));
+  dialog.setDefaultSuffix(QStringLiteral("zrcab"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setSizeGripEnabled(true);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+void TTelvoriPlayer::ALoadFromFileExecute() {
+  const QString chosen = ChooseFilmFile();
+  if (!chosen.isEmpty()) SetFileName(chosen);
+  FLoader->UnloadFilm();
+  TWaitCursor wait;
+  if (FileName().isEmpty() || !FilmPathExists(FLoader->FileName())) return;
+  if (InOwnWindow() && frmDisplay) {
+    frmDisplay->show();
+    frmDisplay->raise();
+  }
+  if (!FLoader->Loaded) LoadFilm(FLoader->FileName());
+}
+
+// ---- Window events ----
+
+void TTelvoriPlayer::spDisplayMouseDown(Qt::MouseButton button) {
+  if (button == Qt::LeftButton) APlay->trigger();
+}
+
+void TTelvoriPlayer::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  Guarded([this] { FormResize(); });
+}
+
+void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
+  Guarded([this] { ActiveFormDestroy(); });
+  if (frmDisplay) frmDisplay->close();
+  QMainWindow::closeEvent(event);
+}
+
+// ---- The picture view ----
+
+TPictureView::TPictureView(TTelvoriPlayer& player, bool displayWindow, QWidget* parent)
+    : QWidget(parent), FPlayer(player), FDisplayWindow(displayWindow) {
+  setCursor(Qt::PointingHandCursor);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+void TPictureView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  // The main window is grey, the display window silver.
+  painter.fillRect(rect(), FDisplayWindow ? QColor(192, 192, 192) : kWindowGrey);
+  const QImage& picture = FPlayer.PresentedPicture();
+  if (picture.isNull()) return;
+  const bool here = FDisplayWindow == (FPlayer.InOwnWindow() && FPlayer.DisplayWindow());
+  if (!here) return;
+  const TPlacement& p = FPlayer.Placement();
+  if (p.Scaled) {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(p.Left, p.Top, p.FitWidth, p.FitHeight), picture);
+  } else {
+    painter.drawImage(QPoint(p.Left, p.Top), picture);
+  }
+}
+
+void TPictureView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    FPlayer.pupMain->popup(event->globalPosition().toPoint());
+    return;
+  }
+  // The display window has no controls: a click there does nothing.
+  if (!FDisplayWindow) FPlayer.Guarded([&] { FPlayer.spDisplayMouseDown(event->button()); });
+}

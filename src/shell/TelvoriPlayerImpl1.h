@@ -1,0 +1,181 @@
+// The main window: it holds the film and the playback core, the actions with their menus
+// and control panel, the transport state, the picture's place and the failure report.
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "film/FilmLoader.h"
+#include "playback/UzrPlacement.h"
+#include "playback/UzrPlayback.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QTimer;
+class QToolButton;
+class TfrmDisplay;
+class TPictureView;
+enum class TTransportGlyph;
+
+enum TPlayState : uint8_t { psStopped = 0, psPlaying = 3, psPaused = 4 };
+
+class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoaderUi {
+  Q_OBJECT
+
+ public:
+  // Program-wide: each activation puts a screen-sized segment into the display window.
+  static bool AutoFullScreen;
+
+  explicit TTelvoriPlayer(size_t frameBufferSize = TPlaybackCore::kFrameBufferSize,
+                          QWidget* parent = nullptr);
+  ~TTelvoriPlayer() override;
+
+  // The display window comes after the main window (it does not exist while this one is
+  // being created).
+  void SetDisplayWindow(TfrmDisplay* display);
+  TfrmDisplay* DisplayWindow() const { return frmDisplay; }
+
+  // Operations other parts call.
+  void SetPlayState(TPlayState state);
+  void ShowResult(const char* operation, TResult code) override;
+  bool InOwnWindow() const { return FOwnWindow; }
+  void SetOwnWindow(bool on);
+  void SetShowPanel(bool visible);
+  void ResetTransportGlyphs();
+  void PlacePicture();
+  void PresentPicture() override;
+  // The handler for failures that escape an event handler or a timer tick.
+  void ApplicationEvents1Exception(const QString& message);
+  // Runs an event handler and hands whatever it throws to ApplicationEvents1Exception, so
+  // that no failure unwinds through the toolkit.
+  template <typename F>
+  void Guarded(F&& handler) {
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      ApplicationEvents1Exception(QString::fromUtf8(e.what()));
+    } catch (...) {
+      ApplicationEvents1Exception(QStringLiteral("Unknown failure"));
+    }
+  }
+
+  // Loading (the loader's operations, through the window).
+  TFilmLoader& Loader() { return *FLoader; }
+  bool LoadFilm(const std::string& path) { return FLoader->LoadFilm(path); }
+  void SetFileName(const QString& path);
+  QString FileName() const { return QString::fromStdString(FLoader->FileName()); }
+  const std::vector<TSegmentListEntry>& SegmentsGrid() const { return FGridEntries; }
+
+  TPlaybackCore& Core() { return FCore; }
+  TPlayState PlayState() const { return FPlayState; }
+  TResult LastResult() const { return FLastResult; }
+  bool FCloseOnFinish = false;
+  QStringList lbMessages;
+
+  // The picture as last presented, and where it goes.
+  const QImage& PresentedPicture() const { return FPresented; }
+  const TPlacement& Placement() const { return FPlacement; }
+  QSize PictureAreaSize() const;
+
+  // Actions, shared by the menus, the context menu and the shortcut keys.
+  QAction *APlay, *APause, *AStop, *ASegments, *AAbout, *ALoadFromFile, *AShowPanel,
+      *ASetOwnWindow, *AExit, *AHelp;
+  QMenu* pupMain = nullptr;
+  QTimer* Timer = nullptr;
+  QWidget* pnlControls = nullptr;
+  QToolButton *btnLoadFromFile, *btnPlay, *btnPause, *btnStop, *btnSegments, *SpeedButton1,
+      *btnInOwnWindow;
+  QProgressBar* pbrProgress = nullptr;
+  QLabel* pnlPath = nullptr;
+  QLabel *lblLoading = nullptr, *lblLoading_Shadow = nullptr;
+  // The transport button whose picture is highlighted.
+  QToolButton* HighlightedButton() const { return FHighlighted; }
+
+ public slots:
+  void APlayExecute();
+  void APauseExecute();
+  void AStopExecute();
+  void ALoadFromFileExecute();
+  void ASegmentsExecute();
+  void AAboutExecute();
+  void AHelpExecute();
+  void AShowPanelExecute();
+  void ASetOwnWindowExecute();
+  void AExitExecute();
+  void TimerTimer();
+
+ protected:
+  // Seams for dialogs, so that tests can answer them.
+  virtual void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text);
+  virtual void ResultBox(const QString& text);
+  virtual QString ChooseFilmFile();
+
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  friend class TPictureView;
+
+  void ActiveFormCreate(size_t frameBufferSize);
+  void ActiveFormDestroy();
+  void CreateActions();
+  void CreateControls();
+  void spDisplayMouseDown(Qt::MouseButton button);
+  void FormResize() { PlacePicture(); }
+  void ShowPathOfFilm();
+  void Highlight(QToolButton* button, TTransportGlyph glyph);
+
+  // IPlaybackHost.
+  void ExecuteStop() override;
+  void SegmentActivated(const Segment& segment, int intervalMs) override;
+  void SetProgress(int64_t position) override;
+  void FilmFinished() override;
+  int ScreenBits() const override;
+
+  // IFilmLoaderUi.
+  void ShowMessage(const std::string& text) override;
+  void SetBannerVisible(bool visible) override;
+  void FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) override;
+  void SetProgressMax(int64_t frames) override;
+  void FileNameChanged(const std::string& path) override;
+
+  TPlaybackCore FCore{*this};
+  std::unique_ptr<TFilmLoader> FLoader;
+  TPlayState FPlayState = psStopped;
+  TResult FLastResult = kResultOk;
+  bool FOwnWindow = false;
+  bool FCreated = false;  // ActiveFormCreate ran to its end
+  bool FDestroyed = false;
+  QString FTempError;
+  QToolButton* FHighlighted = nullptr;
+  QPointer<TfrmDisplay> frmDisplay;
+  TPictureView* FView = nullptr;
+  QImage FPresented;
+  TPlacement FPlacement;
+  std::vector<TSegmentListEntry> FGridEntries;
+};
+
+// The client area that shows the picture: grey bands around it, the picture from the last
+// present, the hand pointer; a left click plays.
+class TPictureView : public QWidget {
+  Q_OBJECT
+
+ public:
+  TPictureView(TTelvoriPlayer& player, bool displayWindow, QWidget* parent);
+
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  TTelvoriPlayer& FPlayer;
+  bool FDisplayWindow;
+};

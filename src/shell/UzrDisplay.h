@@ -1,0 +1,35 @@
+// The display window: the picture in a window of its own, always on top, borderless and
+// covering the screen for a screen-sized film, with a dialog border and the film's size
+// otherwise. Closing it leaves separate-window mode.
+#pragma once
+
+#include <QWidget>
+
+#include "playback/UzrPlacement.h"
+
+class TTelvoriPlayer;
+class TPictureView;
+
+class TfrmDisplay : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TfrmDisplay(TTelvoriPlayer& player);
+
+  // Gives the window its border (or none) and its outer bounds on the screen.
+  void ApplyPlacement(const TDisplayPlacement& placement);
+  // The size of the border the window has with a dialog border: outer less client size.
+  QSize Decoration() const;
+  TPictureView* View() const { return FView; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void FormClose();
+
+  TTelvoriPlayer& FPlayer;
+  TPictureView* FView;
+  bool FBorderless = false;
+};
