@@ -21,7 +21,7 @@ struct TRecordingHost : IPlaybackHost {
   int Finished = 0;
   int Screen = 32;
 
-  void AStop() override {
+  void ExecuteStop() override {
     ++Stops;
     Events.push_back("stop");
     if (Core) Core->FCurSegment = 0;

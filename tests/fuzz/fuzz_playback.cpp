@@ -135,7 +135,7 @@ struct TFuzzHost : IPlaybackHost {
   TModel Model;
   bool CheckFrameImage = false;
 
-  void AStop() override { Core->FCurSegment = 0; }
+  void ExecuteStop() override { Core->FCurSegment = 0; }
   void ShowResult(const char*, TResult) override {}
   void SegmentActivated(const Segment& segment, int) override { Model.Activate(segment); }
   void SetProgress(int64_t) override {}
@@ -257,7 +257,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       return 0;
     } catch (const EPlayback&) {
-      host.AStop();
+      host.ExecuteStop();
       host.Model.Seg = nullptr;  // composing before the next activation would be a fault
     }
   }

@@ -1,0 +1,404 @@
+// The main window and the display window on the offscreen platform. Ticks are driven by the
+// tests (TimerTimer), never by waiting.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+
+#include "film/Messages.h"
+#include "filmwriter/FilmWriter.h"
+#include "shell/TPlayerApplication.h"
+#include "shell/TelvoriPlayerImpl1.h"
+#include "shell/UzrDisplay.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TTestPlayer : public TTelvoriPlayer {
+ public:
+  using TTelvoriPlayer::TTelvoriPlayer;
+  struct TBox {
+    QMessageBox::Icon Icon;
+    QString Caption, Text;
+  };
+  std::vector<TBox> Boxes;
+  QStringList Results;
+  QString NextFile;
+
+ protected:
+  void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text) override {
+    Boxes.push_back({icon, caption, text});
+  }
+  void ResultBox(const QString& text) override { Results << text; }
+  QString ChooseFilmFile() override { return NextFile; }
+};
+
+// A 32-bit segment of solid pictures whose colour changes every frame.
+TWriterSegment Solid(const std::string& name, int32_t w, int32_t h, int frames, uint8_t bits = 32) {
+  TWriterSegment s;
+  s.Name = name;
+  s.Width = w, s.Height = h, s.BitsPerPixel = bits, s.FrameRate = 25;
+  for (int k = 0; k < frames; ++k)
+    s.Pictures.push_back(std::vector<uint32_t>(size_t(w) * size_t(h), 0x00204060u + uint32_t(k) * 0x010101u));
+  return s;
+}
+
+struct TShellFixture : ::testing::Test {
+  fs::path Root;
+  std::unique_ptr<TTestPlayer> Player;
+  std::unique_ptr<TfrmDisplay> Display;
+
+  void SetUp() override {
+    char pattern[] = "/tmp/zrshell-XXXXXX";
+    Root = ::mkdtemp(pattern);
+    ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+    Make();
+  }
+  void TearDown() override {
+    Display.reset();
+    Player.reset();
+    std::error_code ec;
+    fs::remove_all(Root, ec);
+  }
+  void Make(size_t frameBuffer = TPlaybackCore::kFrameBufferSize) {
+    Display.reset();
+    Player = std::make_unique<TTestPlayer>(frameBuffer);
+    Display = std::make_unique<TfrmDisplay>(*Player);
+    Player->SetDisplayWindow(Display.get());
+    Player->show();
+    QApplication::setActiveWindow(Player.get());
+  }
+  std::string Film(const std::vector<TWriterSegment>& segments, const std::string& name = "film.zrcab") {
+    const std::string path = (Root / name).string();
+    WriteFileBytes(path, MakeFilmPackage(WriteFilm(segments)));
+    return path;
+  }
+  void Load(const std::string& path) {
+    Player->SetFileName(QString::fromStdString(path));
+    ASSERT_TRUE(Player->LoadFilm(path));
+  }
+  bool Highlighted(QToolButton* button) const { return Player->HighlightedButton() == button; }
+};
+
+TEST_F(TShellFixture, AfterStartTheWindowIsStoppedWithItsPanel) {
+  EXPECT_EQ(Player->windowTitle(), "veRirove v1.4.1");
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_TRUE(Highlighted(Player->btnStop));
+  EXPECT_TRUE(Player->pnlControls->isVisible());
+  EXPECT_TRUE(Player->AShowPanel->isChecked());
+  EXPECT_FALSE(Player->ASetOwnWindow->isChecked());
+  EXPECT_FALSE(Player->btnInOwnWindow->isChecked());
+  EXPECT_TRUE(Player->ALoadFromFile->isEnabled());
+  EXPECT_FALSE(Player->Timer->isActive());
+  EXPECT_EQ(Player->minimumSize(), QSize(500, 300));
+  EXPECT_EQ(Player->lbMessages.size(), 6);
+  EXPECT_EQ(Player->lbMessages[4], "Неверный формат командной строки");
+}
+
+TEST_F(TShellFixture, ActionsMenusAndButtonsAreAsDesigned) {
+  struct Row {
+    QAction* action;
+    const char* caption;
+    const char* hint;
+    QKeySequence key;
+    bool icon;
+  };
+  const Row rows[] = {
+      {Player->APlay, "Воспроизведение", "Воспроизведение", QKeySequence(Qt::Key_F9), true},
+      {Player->APause, "Пауза", "Пауза", QKeySequence(Qt::Key_F10), true},
+      {Player->AStop, "Стоп", "Стоп", QKeySequence(Qt::Key_F11), true},
+      {Player->ASegments, "Сегменты", "", QKeySequence(Qt::Key_F6), true},
+      {Player->AAbout, "О программе ...", "", QKeySequence(), false},
+      {Player->ALoadFromFile, "Загрузить", "Открыть файл", QKeySequence(Qt::CTRL | Qt::Key_O), true},
+      {Player->AShowPanel, "Отображать панель", "", QKeySequence(Qt::Key_F7), false},
+      {Player->ASetOwnWindow, "В отдельном окне", "В отдельном окне", QKeySequence(Qt::Key_F8), false},
+      {Player->AExit, "Выход", "", QKeySequence(Qt::ALT | Qt::Key_F4), true},
+      {Player->AHelp, "Справка", "", QKeySequence(Qt::Key_F1), true},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(r.action->text(), QString::fromUtf8(r.caption));
+    EXPECT_EQ(r.action->statusTip(), QString::fromUtf8(r.hint)) << r.caption;
+    EXPECT_EQ(r.action->shortcut(), r.key) << r.caption;
+    EXPECT_EQ(!r.action->icon().isNull(), r.icon) << r.caption;
+  }
+  auto items = [](const QMenu* menu) {
+    QStringList texts;
+    for (const QAction* a : menu->actions()) texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+  };
+  const QList<QAction*> top = Player->menuBar()->actions();
+  ASSERT_EQ(top.size(), 4);
+  EXPECT_EQ(top[0]->text(), "&Файл");
+  EXPECT_EQ(items(top[0]->menu()), (QStringList{"Загрузить", "-", "Выход"}));
+  EXPECT_EQ(items(top[1]->menu()), (QStringList{"Воспроизведение", "Пауза", "Стоп", "-", "Сегменты"}));
+  EXPECT_EQ(items(top[2]->menu()), (QStringList{"Отображать панель", "В отдельном окне"}));
+  EXPECT_EQ(items(top[3]->menu()), (QStringList{"Справка", "-", "О программе ..."}));
+  EXPECT_EQ(items(Player->pupMain),
+            (QStringList{"Загрузить", "-", "Воспроизведение", "Пауза", "Стоп", "-", "Сегменты",
+                         "Отображать панель", "В отдельном окне", "-", "О программе ...", "-", "Выход"}));
+  struct Button {
+    QToolButton* button;
+    int x, width;
+    const char* hint;
+  };
+  const Button buttons[] = {{Player->btnLoadFromFile, 2, 20, "Открыть файл"}, {Player->btnPlay, 32, 18, "Воспроиведение"},
+                            {Player->btnPause, 52, 20, "Пауза"},           {Player->btnStop, 74, 20, "Стоп"},
+                            {Player->btnSegments, 102, 20, "Сегменты"},     {Player->SpeedButton1, 126, 20, "О программе..."},
+                            {Player->btnInOwnWindow, 152, 18, "В отдельном окне"}};
+  for (const auto& b : buttons) {
+    EXPECT_EQ(b.button->geometry(), QRect(b.x, 2, b.width, 20)) << b.hint;
+    EXPECT_EQ(b.button->toolTip(), QString::fromUtf8(b.hint));
+    EXPECT_TRUE(b.button->autoRaise());
+  }
+  EXPECT_EQ(Player->pbrProgress->geometry().topLeft(), QPoint(184, 7));
+  EXPECT_EQ(Player->pnlControls->height(), 24);
+}
+
+TEST_F(TShellFixture, TransportStatesAndWhatTheControlsShow) {
+  Load(Film({Solid("один", 8, 6, 5), Solid("два", 8, 6, 5)}));
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    TPlayState state;
+    QToolButton* highlighted;
+    bool timer;
+    bool load;
+  };
+  const std::vector<Step> steps = {
+      {"Play", [&] { Player->APlayExecute(); }, psPlaying, Player->btnPlay, true, false},
+      {"Pause", [&] { Player->APauseExecute(); }, psPaused, Player->btnPause, false, false},
+      {"Play while paused", [&] { Player->APlayExecute(); }, psPlaying, Player->btnPlay, true, false},
+      {"Pause", [&] { Player->APauseExecute(); }, psPaused, Player->btnPause, false, false},
+      {"Pause while paused", [&] { Player->APauseExecute(); }, psPlaying, Player->btnPlay, true, false},
+      {"Play while playing", [&] { Player->APlayExecute(); }, psPlaying, Player->btnPlay, true, false},
+      {"Stop", [&] { Player->AStopExecute(); }, psStopped, Player->btnStop, false, true},
+      {"Pause while stopped", [&] { Player->APauseExecute(); }, psStopped, Player->btnStop, false, true},
+  };
+  for (const auto& s : steps) {
+    s.act();
+    EXPECT_EQ(Player->PlayState(), s.state) << s.name;
+    EXPECT_TRUE(Highlighted(s.highlighted)) << s.name;
+    EXPECT_EQ(Player->Timer->isActive(), s.timer) << s.name;
+    EXPECT_EQ(Player->ALoadFromFile->isEnabled(), s.load) << s.name;
+    EXPECT_EQ(Player->btnLoadFromFile->isEnabled(), s.load) << s.name;
+    EXPECT_TRUE(Player->APlay->isEnabled() && Player->APause->isEnabled() && Player->btnPlay->isEnabled());
+  }
+  EXPECT_EQ(Player->Core().FCurSegment, 0);
+  EXPECT_EQ(Player->pbrProgress->value(), 0);
+  EXPECT_TRUE(Player->PresentedPicture().isNull());
+  EXPECT_TRUE(Player->Results.isEmpty());
+}
+
+TEST_F(TShellFixture, PlayWithoutAFilmChangesNothing) {
+  Player->APlayExecute();
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(TShellFixture, AFailedActivationIsReportedAndLeavesPlayingWithoutTimer) {
+  Make(size_t(1) << 62);  // no frame buffer can be had
+  // Reported while the window is made ("FormCreate: Segment Is Nil"), before the test's seam.
+  ASSERT_EQ(Player->LastResult(), kResultSegmentIsNil);
+  Load(Film({Solid("s", 4, 4, 2)}));
+  Player->APlayExecute();
+  EXPECT_EQ(Player->Results.back(), "APlay_PauseExecute: Segment Is Nil");
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+  EXPECT_FALSE(Player->Timer->isActive());
+  EXPECT_EQ(Player->LastResult(), kResultSegmentIsNil);
+}
+
+TEST_F(TShellFixture, ProgressRunsOverThreeSegmentsAndReturnsToZero) {
+  Load(Film({Solid("a", 4, 4, 10), Solid("b", 4, 4, 20), Solid("c", 4, 4, 5)}));
+  EXPECT_EQ(Player->pbrProgress->maximum(), 35);
+  QSignalSpy spy(Player->pbrProgress, &QProgressBar::valueChanged);
+  Player->APlayExecute();
+  for (int tick = 0; tick < 100 && Player->PlayState() == psPlaying; ++tick) Player->TimerTimer();
+  QList<int> values;
+  for (const auto& args : spy) values << args.at(0).toInt();
+  QList<int> expected;
+  for (int i = 1; i <= 35; ++i) expected << i;
+  expected << 0;
+  EXPECT_EQ(values, expected);
+  EXPECT_EQ(Player->PlayState(), psStopped);
+}
+
+TEST_F(TShellFixture, SegmentNamesShowWhilePlayingAndTheFileNameOtherwise) {
+  Load(Film({Solid("Первый", 4, 4, 1), Solid("Второй", 4, 4, 3)}, "lesson.zrcab"));
+  EXPECT_EQ(Player->pnlPath->text(), "lesson.zrcab");
+  Player->APlayExecute();
+  EXPECT_EQ(Player->pnlPath->text(), "Первый");
+  EXPECT_EQ(Player->Timer->interval(), 40);
+  Player->TimerTimer();  // the one frame of the first segment, then the second is active
+  EXPECT_EQ(Player->pnlPath->text(), "Второй");
+  EXPECT_EQ(Display->windowTitle(), "lesson.zrcab:  Второй");
+  Player->AStopExecute();
+  EXPECT_EQ(Player->pnlPath->text(), "lesson.zrcab");
+}
+
+TEST_F(TShellFixture, F7AndF8InEachState) {
+  Load(Film({Solid("s", 8, 6, 50)}));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  for (TPlayState state : {psStopped, psPlaying, psPaused}) {
+    SCOPED_TRACE(int(state));
+    Player->AStopExecute();
+    if (state != psStopped) Player->APlayExecute();
+    if (state == psPaused) Player->APauseExecute();
+    ASSERT_EQ(Player->PlayState(), state);
+
+    const QSize before = Player->PictureAreaSize();
+    QTest::keyClick(Player.get(), Qt::Key_F7);
+    EXPECT_FALSE(Player->pnlControls->isVisible());
+    EXPECT_FALSE(Player->AShowPanel->isChecked());
+    EXPECT_EQ(Player->PictureAreaSize().height(), before.height() + 24);
+    QTest::keyClick(Player.get(), Qt::Key_F7);
+    EXPECT_TRUE(Player->pnlControls->isVisible());
+    EXPECT_EQ(Player->PictureAreaSize(), before);
+
+    QTest::keyClick(Player.get(), Qt::Key_F8);
+    EXPECT_TRUE(Player->InOwnWindow());
+    EXPECT_TRUE(Player->ASetOwnWindow->isChecked());
+    EXPECT_TRUE(Player->btnInOwnWindow->isChecked());
+    // The display window shows only while playing.
+    EXPECT_EQ(Display->isVisible(), state == psPlaying);
+    QTest::keyClick(Display->isVisible() ? static_cast<QWidget*>(Display.get()) : Player.get(), Qt::Key_F8);
+    EXPECT_FALSE(Player->InOwnWindow());
+    EXPECT_FALSE(Display->isVisible());
+    EXPECT_FALSE(Player->btnInOwnWindow->isChecked());
+  }
+}
+
+TEST_F(TShellFixture, ClosingTheDisplayWindowLeavesSeparateWindowMode) {
+  Load(Film({Solid("s", 8, 6, 50)}));
+  Player->SetOwnWindow(true);
+  Player->APlayExecute();
+  ASSERT_TRUE(Display->isVisible());
+  Player->TimerTimer();
+  EXPECT_FALSE(Display->View()->grab().isNull());
+  Display->close();
+  EXPECT_FALSE(Player->InOwnWindow());
+  EXPECT_FALSE(Player->ASetOwnWindow->isChecked());
+  EXPECT_EQ(Player->PlayState(), psPlaying);  // playing on in the main window
+}
+
+TEST_F(TShellFixture, TheEndOfTheFilmClosesTheDisplayWindowAndOnRequestTheProgram) {
+  for (bool closeOnFinish : {false, true}) {
+    Make();
+    Load(Film({Solid("s", 8, 6, 3)}));
+    Player->FCloseOnFinish = closeOnFinish;
+    Player->SetOwnWindow(true);
+    Player->APlayExecute();
+    ASSERT_TRUE(Display->isVisible());
+    for (int tick = 0; tick < 10 && Player->PlayState() == psPlaying; ++tick) Player->TimerTimer();
+    EXPECT_EQ(Player->PlayState(), psStopped);
+    EXPECT_FALSE(Display->isVisible());
+    EXPECT_FALSE(Player->InOwnWindow());
+    EXPECT_EQ(Player->isVisible(), !closeOnFinish);
+  }
+}
+
+TEST_F(TShellFixture, AFailureInAHandlerStopsPlaybackAndIsShown) {
+  // A segment of 16 bits per pixel cannot be shown: its activation fails inside F9.
+  Load(Film({Solid("ok", 4, 4, 3), Solid("ok2", 4, 4, 3)}));
+  Player->Core().FSegments[1]->BitsPerPixel = 16;
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  QTest::keyClick(Player.get(), Qt::Key_F9);
+  ASSERT_EQ(Player->PlayState(), psPlaying);
+  for (int tick = 0; tick < 5 && Player->PlayState() == psPlaying; ++tick)
+    Player->Guarded([&] { Player->TimerTimer(); });
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->Boxes[0].Caption, "Error");
+  EXPECT_EQ(Player->Boxes[0].Icon, QMessageBox::Critical);
+  EXPECT_EQ(Player->Boxes[0].Text, QString::fromUtf8(kLbMessages[0]));
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_FALSE(Player->Timer->isActive());
+}
+
+TEST_F(TShellFixture, TheApplicationHandsEscapingFailuresToTheWindow) {
+  auto* app = dynamic_cast<TPlayerApplication*>(QCoreApplication::instance());
+  ASSERT_NE(app, nullptr);
+  QString seen;
+  app->OnException = [&](const QString& message) { seen = message; };
+  struct TThrower : QObject {
+    bool event(QEvent*) override { throw std::runtime_error("Segment is too big"); }
+  } thrower;
+  QEvent event(QEvent::User);
+  QCoreApplication::sendEvent(&thrower, &event);
+  EXPECT_EQ(seen, "Segment is too big");
+  app->OnException = nullptr;
+}
+
+TEST_F(TShellFixture, ALeftClickPlaysAndResumes) {
+  Load(Film({Solid("s", 8, 6, 20)}));
+  QWidget* view = Player->centralWidget()->findChild<TPictureView*>();
+  ASSERT_NE(view, nullptr);
+  QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+  Player->APauseExecute();
+  QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+  QTest::mouseClick(view, Qt::MiddleButton, {}, QPoint(5, 5));
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+}
+
+TEST_F(TShellFixture, ThePictureIsPlacedAndRepaintedFromTheLastPresent) {
+  Load(Film({Solid("big", 1024, 768, 3)}));
+  Player->resize(792, 522 + 24 + Player->menuBar()->sizeHint().height());
+  QApplication::processEvents();
+  ASSERT_EQ(Player->PictureAreaSize(), QSize(792, 522));
+  Player->APlayExecute();
+  Player->TimerTimer();
+  const TPlacement& p = Player->Placement();
+  EXPECT_TRUE(p.Scaled);
+  EXPECT_EQ(QRect(p.Left, p.Top, p.FitWidth, p.FitHeight), QRect(48, 0, 696, 522));
+  // Paused, the window paints the presented picture whenever it is asked to.
+  Player->APauseExecute();
+  QWidget* view = Player->centralWidget()->findChild<TPictureView*>();
+  const QImage shot = view->grab().toImage();
+  EXPECT_EQ(shot.pixel(400, 260) & 0xFFFFFF, 0x204060u);  // frame 0 is presented, frame 1 composed
+  EXPECT_EQ(shot.pixel(10, 260) & 0xFFFFFF, 0x808080u);   // the grey band
+  Player->AStopExecute();
+  EXPECT_EQ(view->grab().toImage().pixel(400, 260) & 0xFFFFFF, 0x808080u);
+}
+
+TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
+  Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 2)}, "chosen.zrcab"));
+  Player->ALoadFromFileExecute();
+  EXPECT_EQ(Player->Core().FSegments.size(), 1u);
+  EXPECT_EQ(Player->pnlPath->text(), "chosen.zrcab");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  // A foreign file: its message, and the window stays stopped and usable.
+  const std::string junk = (Root / "junk.zrcab").string();
+  WriteFileBytes(junk, std::vector<uint8_t>(64, 'j'));
+  Player->NextFile = QString::fromStdString(junk);
+  Player->ALoadFromFileExecute();
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->Boxes[0].Text, "Данный формат файла не поддерживается");
+  EXPECT_TRUE(Player->Core().FSegments.empty());
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  // While playing, opening is disabled.
+  Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 20)}, "again.zrcab"));
+  Player->ALoadFromFileExecute();
+  Player->APlayExecute();
+  EXPECT_FALSE(Player->ALoadFromFile->isEnabled());
+  EXPECT_FALSE(Player->btnLoadFromFile->isEnabled());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  TPlayerApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
