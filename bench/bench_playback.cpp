@@ -34,7 +34,7 @@ enum class TActivity { Typical, Worst };
 class TBenchHost : public IPlaybackHost {
  public:
   TPlaybackCore* Core = nullptr;
-  void AStop() override {
+  void ExecuteStop() override {
     if (Core) Core->FCurSegment = 0;
   }
   void ShowResult(const char*, TResult) override {}

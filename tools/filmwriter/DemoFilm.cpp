@@ -172,7 +172,7 @@ TWriterSegment SlideSegment() {
   const QStringList bullets = {
       QStringLiteral("Фильм — запись экрана вместе с курсором"),
       QStringLiteral("Фильм делится на именованные сегменты"),
-      QStringLiteral("F9 — воспроизведение, пробел — пауза"),
+      QStringLiteral("F9 — воспроизведение, F10 — пауза"),
       QStringLiteral("Сегменты выбирают в отдельном окне"),
       QStringLiteral("Фильм идёт в окне или на весь экран"),
   };
