@@ -244,6 +244,8 @@ void TFilmLoader::FindFilmFileInAnyCase() {
 }
 
 bool TFilmLoader::LoadFromFile(const std::string& path) {
+  // Never a relative file name: without its private folder the player extracts nothing.
+  if (TempDir.empty()) throw EFilmLoad("LoadFromFile: " + TempFolderError);
   if (!DeleteOldFilmFile()) {
     FUi.ShowMessage(FormatMessage(kLbMessages[1], FilmFile));
     return false;

@@ -79,6 +79,8 @@ class TFilmLoader {
   std::chrono::milliseconds LockWindow{15000};
   std::chrono::milliseconds LockPause{50};
   TSTCabReader STCabReader;
+  // Why there is no temporary folder, when TempDir is empty: nothing can be loaded then.
+  std::string TempFolderError;
 
  private:
   bool DeleteOldFilmFile();

@@ -71,7 +71,7 @@ void TTelvoriPlayer::ActiveFormCreate(size_t frameBufferSize) {
   // The private temporary folder; without one nothing can be loaded, and the loader says so.
   std::string tempError;
   FLoader = std::make_unique<TFilmLoader>(FCore, *this, PrivateTempFolder(tempError));
-  FTempError = QString::fromStdString(tempError);
+  FLoader->TempFolderError = tempError;
 
   FLastResult = FCore.AllocFrameBuffer(frameBufferSize);
   if (FLastResult != kResultOk) {

@@ -153,7 +153,6 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   bool FOwnWindow = false;
   bool FCreated = false;  // ActiveFormCreate ran to its end
   bool FDestroyed = false;
-  QString FTempError;
   QToolButton* FHighlighted = nullptr;
   QPointer<TfrmDisplay> frmDisplay;
   TPictureView* FView = nullptr;
