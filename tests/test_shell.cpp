@@ -19,7 +19,9 @@
 #include "filmwriter/FilmWriter.h"
 #include "shell/TPlayerApplication.h"
 #include "shell/TelvoriPlayerImpl1.h"
+#include "segments/UzrSegments.h"
 #include "shell/UzrDisplay.h"
+#include <QTableWidget>
 
 namespace fs = std::filesystem;
 
@@ -58,6 +60,7 @@ struct TShellFixture : ::testing::Test {
   fs::path Root;
   std::unique_ptr<TTestPlayer> Player;
   std::unique_ptr<TfrmDisplay> Display;
+  std::unique_ptr<TfrmSegments> Segments;
 
   void SetUp() override {
     char pattern[] = "/tmp/zrshell-XXXXXX";
@@ -66,15 +69,19 @@ struct TShellFixture : ::testing::Test {
     Make();
   }
   void TearDown() override {
+    Segments.reset();
     Display.reset();
     Player.reset();
     std::error_code ec;
     fs::remove_all(Root, ec);
   }
   void Make(size_t frameBuffer = TPlaybackCore::kFrameBufferSize) {
+    Segments.reset();
     Display.reset();
     Player = std::make_unique<TTestPlayer>(frameBuffer);
+    Segments = std::make_unique<TfrmSegments>(*Player);
     Display = std::make_unique<TfrmDisplay>(*Player);
+    Player->SetSegmentsDialog(Segments.get());
     Player->SetDisplayWindow(Display.get());
     Player->show();
     QApplication::setActiveWindow(Player.get());
@@ -392,6 +399,99 @@ TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
   Player->APlayExecute();
   EXPECT_FALSE(Player->ALoadFromFile->isEnabled());
   EXPECT_FALSE(Player->btnLoadFromFile->isEnabled());
+}
+
+TEST_F(TShellFixture, TheSegmentsDialogListsNumbersNamesAndDurations) {
+  Load(Film({Solid("Первый", 2, 2, 3), Solid("Второй", 2, 2, 2)}));
+  Player->Core().FSegments[0]->FrameCount = 1234;
+  Player->Core().FSegments[0]->FrameRate = 10;
+  Player->Core().FSegments[1]->FrameRate = 0;
+  Player->ASegmentsExecute();
+  ASSERT_TRUE(Segments->isVisible());
+  EXPECT_EQ(Segments->windowTitle(), "Управление Сегментами");
+  QTableWidget* grid = Segments->sgdSegments;
+  ASSERT_EQ(grid->rowCount(), 2);
+  EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), "№");
+  EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), "Название");
+  EXPECT_EQ(grid->horizontalHeaderItem(2)->text(), "Время");
+  EXPECT_EQ(grid->item(0, 0)->text(), "1");
+  EXPECT_EQ(grid->item(0, 1)->text(), "Первый");
+  EXPECT_EQ(grid->item(0, 2)->text(), "00:02:03.400");
+  EXPECT_EQ(grid->item(1, 2)->text(), "");
+  EXPECT_EQ(grid->columnWidth(1), 430);
+  // ASegments again closes it; Esc closes it without a choice.
+  Player->ASegmentsExecute();
+  EXPECT_FALSE(Segments->isVisible());
+  Player->ASegmentsExecute();
+  grid->setCurrentCell(1, 0);
+  QTest::keyClick(grid, Qt::Key_Escape);
+  EXPECT_FALSE(Segments->isVisible());
+  EXPECT_EQ(Player->Core().FCurSegment, 0);
+}
+
+TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
+  struct Case {
+    const char* name;
+    TPlayState before;
+    int32_t current;   // segment current before the choice
+    int row;           // the chosen row, 0-based
+    TPlayState after;
+    int32_t segment;   // FCurSegment afterwards
+    bool restarted;    // playing from the chosen segment's first frame
+  };
+  const Case cases[] = {
+      {"stopped: becomes current", psStopped, 0, 2, psStopped, 2, false},
+      {"playing: restarts there", psPlaying, 0, 1, psPlaying, 1, true},
+      {"playing the same: restarts it", psPlaying, 1, 1, psPlaying, 1, true},
+      {"paused on the same: stays paused", psPaused, 1, 1, psPaused, 1, false},
+      {"paused, another: stops there", psPaused, 0, 2, psStopped, 2, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    Load(Film({Solid("a", 2, 2, 20), Solid("b", 2, 2, 20), Solid("c", 2, 2, 20)}));
+    if (c.before != psStopped) {
+      Player->Core().FCurSegment = c.current;
+      Player->APlayExecute();
+      for (int tick = 0; tick < 3; ++tick) Player->TimerTimer();
+      if (c.before == psPaused) Player->APauseExecute();
+    }
+    const int32_t frameBefore = Player->Core().FrameIndex();
+    Player->ASegmentsExecute();
+    Segments->sgdSegments->setCurrentCell(c.row, 1);
+    QTest::keyClick(Segments->sgdSegments, Qt::Key_Return);
+    EXPECT_FALSE(Segments->isVisible());
+    EXPECT_EQ(Player->PlayState(), c.after);
+    EXPECT_EQ(Player->Core().FCurSegment, c.segment);
+    if (c.restarted) {
+      EXPECT_EQ(Player->Core().FrameIndex(), 0);
+    }
+    if (c.before == psPaused && c.after == psPaused) {
+      EXPECT_EQ(Player->Core().FrameIndex(), frameBefore);
+    }
+  }
+  // After a choice while stopped, Play starts at the chosen segment.
+  Player->APlayExecute();
+  EXPECT_EQ(Player->pnlPath->text(), "c");
+}
+
+TEST_F(TShellFixture, AFilmThatIsNotLoadedIsListedFromItsFile) {
+  const auto path = Film({Solid("x", 2, 2, 5), Solid("y", 2, 2, 5)});
+  Player->SetFileName(QString::fromStdString(path));
+  Player->ASegmentsExecute();
+  ASSERT_TRUE(Segments->isVisible());
+  EXPECT_EQ(Segments->sgdSegments->rowCount(), 2);
+  EXPECT_EQ(Segments->sgdSegments->item(1, 1)->text(), "y");
+  EXPECT_TRUE(Player->Core().FSegments.empty());
+  // Choosing only closes the dialog.
+  emit Segments->sgdSegments->cellDoubleClicked(1, 1);
+  EXPECT_FALSE(Segments->isVisible());
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  // Without a film nothing is shown.
+  Player->SetFileName(QString());
+  Segments->SetRows({});
+  Player->ASegmentsExecute();
+  EXPECT_FALSE(Segments->isVisible());
 }
 
 }  // namespace

@@ -276,6 +276,17 @@ void TFilmLoader::ReadSegmentList(TByteReader& stream) {
   if (!entries.empty()) FUi.FillSegmentsGrid(entries);
 }
 
+void TFilmLoader::ReadFilmFileSegmentList() {
+  TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  TMapping mapping;
+  if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !mapping.Map(fd.Get(), size_t(st.st_size)))
+    throw EFilmLoad("ReadSegmentList: cannot open " + FilmFile + ": " + std::strerror(errno));
+  TByteReader stream(mapping.Bytes());
+  ReadSegmentList(stream);
+}
+
 void TFilmLoader::LoadSegmentFromStream(TByteReader& stream) {
   FCore.FSegments.push_back(std::make_unique<Segment>());
   TFilmError error;

@@ -64,6 +64,9 @@ class TFilmLoader {
   // Reads the segment list at offset 0 and fills the grid; raises EFilmLoad when the list
   // does not fit the file.
   void ReadSegmentList(TByteReader& stream);
+  // Opens the extracted film file and reads its segment list into the grid (for listing a
+  // film that is not loaded); raises EFilmLoad when the file cannot be opened or read.
+  void ReadFilmFileSegmentList();
   // Reads one segment block and appends its segment; raises EFilmLoad on a damaged block.
   void LoadSegmentFromStream(TByteReader& stream);
   void UnloadFilm();

@@ -21,8 +21,10 @@
 
 #include "film/Messages.h"
 #include "film/TempFolder.h"
+#include "segments/UzrSegments.h"
 #include "shell/UzrArtwork.h"
 #include "shell/UzrDisplay.h"
+#include "shell/UzrHelp.h"
 
 bool TTelvoriPlayer::AutoFullScreen = false;
 
@@ -51,8 +53,7 @@ TTelvoriPlayer::TTelvoriPlayer(size_t frameBufferSize, QWidget* parent) : QMainW
   setWindowTitle(QStringLiteral("veRirove v1.4.1"));
   setWindowIcon(ApplicationIcon());
   setMinimumSize(500, 300);
-  resize(800, 600);
-  move(374, 127);
+  SetOuterBounds(QRect(374, 127, 800, 600));
   for (const char* text : kLbMessages) lbMessages << QString::fromUtf8(text);
 
   Timer = new QTimer(this);
@@ -105,7 +106,9 @@ void TTelvoriPlayer::CreateActions() {
     }
     if (!key.isEmpty()) {
       action->setShortcut(key);
-      action->setShortcutContext(Qt::ApplicationShortcut);
+      // The main window and the display window (which shares the actions) take the keys;
+      // other windows keep their own (F1 in the segments dialog opens its own topic).
+      action->setShortcutContext(Qt::WindowShortcut);
     }
     if (image >= 0) action->setIcon(ImageListIcon(image));
     connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
@@ -235,6 +238,23 @@ void TTelvoriPlayer::CreateControls() {
 }
 
 void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) { frmDisplay = display; }
+
+void TTelvoriPlayer::SetOuterBounds(const QRect& bounds) {
+  // The frame's size is known only once the window system has framed the window: until then
+  // the client area takes the whole size, and the first show corrects it.
+  FOuterBounds = bounds;
+  const QSize frame = frameGeometry().size() - geometry().size();
+  move(bounds.topLeft());
+  resize(bounds.size() - frame);
+}
+
+void TTelvoriPlayer::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (FOuterBounds.isValid() && !isMaximized() && !isFullScreen()) {
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (!frame.isEmpty() && size() != FOuterBounds.size() - frame) resize(FOuterBounds.size() - frame);
+  }
+}
 
 // ---- Transport state ----
 
@@ -397,11 +417,38 @@ void TTelvoriPlayer::ASetOwnWindowExecute() { SetOwnWindow(!FOwnWindow); }
 
 void TTelvoriPlayer::AExitExecute() { close(); }
 
-void TTelvoriPlayer::ASegmentsExecute() {}
+void TTelvoriPlayer::ASegmentsExecute() {
+  if (!frmSegments) return;
+  if (frmSegments->isVisible()) {
+    frmSegments->close();
+    return;
+  }
+  FillSegmentsGrid();
+  if (frmSegments->HasFirstRow()) frmSegments->show();
+}
 
-void TTelvoriPlayer::AAboutExecute() {}
+void TTelvoriPlayer::FillSegmentsGrid() {
+  if (!frmSegments) return;
+  if (!FCore.FSegments.empty()) {
+    std::vector<TSegmentListEntry> entries;
+    for (const auto& segment : FCore.FSegments)
+      entries.push_back({segment->Name, segment->FrameCount, segment->FrameRate});
+    frmSegments->SetRows(entries);
+    return;
+  }
+  // No film loaded: the list at the head of the film file, extracted afresh. The player's
+  // segments stay unloaded.
+  const std::string path = FLoader->FileName();
+  if (path.empty() || !FilmPathExists(path) || !FLoader->LoadFromFile(path)) return;
+  frmSegments->SetRows({});
+  FLoader->ReadFilmFileSegmentList();
+}
 
-void TTelvoriPlayer::AHelpExecute() {}
+void TTelvoriPlayer::AAboutExecute() {
+  if (frmAbout) frmAbout->exec();
+}
+
+void TTelvoriPlayer::AHelpExecute() { HtmlHelp(this, HelpPath()); }
 
 // ---- Placing and presenting the picture ----
 
@@ -516,6 +563,7 @@ void TTelvoriPlayer::SetBannerVisible(bool visible) {
 
 void TTelvoriPlayer::FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) {
   FGridEntries = entries;
+  if (frmSegments) frmSegments->SetRows(entries);
 }
 
 void TTelvoriPlayer::SetProgressMax(int64_t frames) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "film/FilmLoader.h"
+#include "segments/UzrSegments.h"
 #include "playback/UzrPlacement.h"
 #include "playback/UzrPlayback.h"
 
@@ -20,6 +21,7 @@ class QMenu;
 class QProgressBar;
 class QTimer;
 class QToolButton;
+class QDialog;
 class TfrmDisplay;
 class TPictureView;
 enum class TTransportGlyph;
@@ -41,6 +43,13 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   // being created).
   void SetDisplayWindow(TfrmDisplay* display);
   TfrmDisplay* DisplayWindow() const { return frmDisplay; }
+  void SetSegmentsDialog(TfrmSegments* segments) { frmSegments = segments; }
+  void SetAboutBox(QDialog* about) { frmAbout = about; }
+  // Outer bounds (frame included), as the command line and the design give them.
+  void SetOuterBounds(const QRect& bounds);
+  // Lists the film's segments in the segments dialog: the loaded ones, or those of the film
+  // file when the film is not loaded.
+  void FillSegmentsGrid();
 
   // Operations other parts call.
   void SetPlayState(TPlayState state);
@@ -118,6 +127,7 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   virtual QString ChooseFilmFile();
 
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -155,6 +165,9 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   bool FDestroyed = false;
   QToolButton* FHighlighted = nullptr;
   QPointer<TfrmDisplay> frmDisplay;
+  QPointer<TfrmSegments> frmSegments;
+  QPointer<QDialog> frmAbout;
+  QRect FOuterBounds;
   TPictureView* FView = nullptr;
   QImage FPresented;
   TPlacement FPlacement;

@@ -1,0 +1,174 @@
+#include "shell/UzrCommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// a − b, kept within 32 bits (the window arithmetic of huge requested sizes).
+int32_t Minus(int32_t a, int32_t b) {
+  return int32_t(std::clamp<int64_t>(int64_t{a} - b, INT32_MIN, INT32_MAX));
+}
+
+// Blanks and control characters at both ends go.
+std::string Trim(const std::string& s) {
+  size_t begin = 0, end = s.size();
+  while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ') ++begin;
+  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ') --end;
+  return s.substr(begin, end - begin);
+}
+
+}  // namespace
+
+bool StrToInt32(const std::string& text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (i == text.size()) return false;
+  // Hexadecimal: "$", "x" or "0x", then digits taken as the 32-bit pattern.
+  size_t hex = 0;
+  if (text[i] == '$' || text[i] == 'x' || text[i] == 'X') {
+    hex = i + 1;
+  } else if (text[i] == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = i + 2;
+  }
+  if (hex) {
+    if (hex == text.size()) return false;
+    uint64_t v = 0;
+    for (size_t k = hex; k < text.size(); ++k) {
+      const int d = HexDigit(text[k]);
+      if (d < 0) return false;
+      v = v * 16 + uint64_t(d);
+      if (v > 0xFFFFFFFFull) return false;
+    }
+    value = int32_t(uint32_t(v));
+    return true;
+  }
+  bool negative = false;
+  if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+    if (v > int64_t{2147483648}) return false;
+  }
+  if (negative) v = -v;
+  if (v > INT32_MAX) return false;
+  value = int32_t(v);
+  return true;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
+                      int32_t screenHeight, int32_t minWidth, int32_t minHeight,
+                      TStartOptions& options) {
+  if (args.empty()) return true;
+  options = TStartOptions{};
+  options.WinWidth = screenWidth;
+  options.WinHeight = screenHeight;
+  options.AutoFullScreen = false;
+
+  TArgState state = asSwitch;
+  for (const std::string& argument : args) {
+    if (argument.empty()) continue;  // the platform skips empty arguments
+    std::string copy = Lower(argument);
+    int32_t number = 0;
+    switch (state) {
+      case asSwitch:
+        if (copy[0] == '-') copy[0] = '/';
+        if (copy == "/closeonfinish") {
+          options.CloseOnFinish = true;
+        } else if (copy == "/size") {
+          state = asSizeWidth;
+        } else if (copy == "/pos") {
+          state = asPosLeft;
+        } else if (copy == "/segm") {
+          state = asSegment;
+        } else if (copy[0] != '/') {
+          options.StartFilmPath = argument;
+        }
+        break;
+      case asPosLeft:
+        if (copy == "c") {
+          options.WinLeft = Minus(screenWidth, options.WinWidth) / 2;
+          options.WinTop = Minus(screenHeight, options.WinHeight) / 2;
+          state = asSwitch;
+          break;
+        }
+        if (copy == "l") {
+          options.WinLeft = 0;
+        } else if (copy == "r") {
+          options.WinLeft = Minus(screenWidth, options.WinWidth);
+        } else if (StrToInt32(copy, number)) {
+          options.WinLeft = number;
+        } else {
+          return false;
+        }
+        state = asPosTop;
+        break;
+      case asPosTop:
+        if (copy == "t") {
+          options.WinTop = 0;
+        } else if (copy == "b") {
+          options.WinTop = Minus(screenHeight, options.WinHeight);
+        } else if (StrToInt32(copy, number)) {
+          options.WinTop = number;
+        } else {
+          return false;
+        }
+        state = asSwitch;
+        break;
+      case asSizeWidth:
+        if (copy == "max") {
+          options.AutoFullScreen = true;
+          options.Maximized = true;
+          state = asSwitch;
+        } else if (copy == "min") {
+          options.Maximized = false;
+          options.WinWidth = minWidth;
+          options.WinHeight = minHeight;
+          state = asSwitch;
+        } else {
+          options.Maximized = false;
+          if (!StrToInt32(copy, number)) return false;
+          options.WinWidth = number;
+          state = asSizeHeight;
+        }
+        break;
+      case asSizeHeight:
+        if (!StrToInt32(copy, number)) return false;
+        options.WinHeight = number;
+        options.AutoFullScreen = options.WinWidth == screenWidth && options.WinHeight == screenHeight;
+        state = asSwitch;
+        break;
+      case asSegment:
+        if (!StrToInt32(copy, number)) return false;
+        options.StartSegment = number;
+        state = asSwitch;
+        break;
+    }
+  }
+
+  options.StartFilmPath = Trim(options.StartFilmPath);
+  // The clamps use the requested size: a window larger than the screen ends with its right or
+  // bottom edge on the screen's edge and a negative corner.
+  options.WinLeft = std::max(options.WinLeft, 0);
+  options.WinTop = std::max(options.WinTop, 0);
+  if (options.WinLeft > Minus(screenWidth, options.WinWidth))
+    options.WinLeft = Minus(screenWidth, options.WinWidth);
+  if (options.WinTop > Minus(screenHeight, options.WinHeight))
+    options.WinTop = Minus(screenHeight, options.WinHeight);
+  return true;
+}

@@ -1,0 +1,104 @@
+// The command line on a 1024 × 768 screen with the window's minimum of 500 × 300.
+#include <gtest/gtest.h>
+
+#include "shell/UzrCommandLine.h"
+
+namespace {
+
+struct TCase {
+  const char* name;
+  std::vector<std::string> args;
+  bool ok;
+  TStartOptions expected;
+};
+
+TStartOptions Opt(const char* path, int32_t left, int32_t top, int32_t width, int32_t height,
+                  bool maximized, int32_t segment = 0, bool autoFull = false, bool close = false) {
+  TStartOptions o;
+  o.StartFilmPath = path;
+  o.WinLeft = left, o.WinTop = top, o.WinWidth = width, o.WinHeight = height;
+  o.Maximized = maximized;
+  o.StartSegment = segment;
+  o.AutoFullScreen = autoFull;
+  o.CloseOnFinish = close;
+  return o;
+}
+
+TEST(CommandLine, TheSwitchesOnA1024By768Screen) {
+  const TCase cases[] = {
+      {"a film path alone", {"film.zrcab"}, true, Opt("film.zrcab", 0, 0, 1024, 768, true)},
+      {"size and centre", {"/size", "640", "480", "/pos", "c", "f.zrcab"}, true, Opt("f.zrcab", 192, 144, 640, 480, false)},
+      {"centre before size", {"/pos", "c", "/size", "640", "480", "f.zrcab"}, true, Opt("f.zrcab", 0, 0, 640, 480, false)},
+      {"right and bottom", {"/size", "640", "480", "/pos", "r", "b"}, true, Opt("", 384, 288, 640, 480, false)},
+      {"clamped to the bottom", {"/size", "640", "480", "/pos", "0", "700"}, true, Opt("", 0, 288, 640, 480, false)},
+      {"negative position", {"/pos", "-50", "-50"}, true, Opt("", 0, 0, 1024, 768, true)},
+      {"larger than the screen", {"/size", "2000", "1500"}, true, Opt("", -976, -732, 2000, 1500, false)},
+      {"position left pending", {"/pos", "10"}, true, Opt("", 0, 0, 1024, 768, true)},
+      {"left, then a number", {"/pos", "l", "7"}, true, Opt("", 0, 0, 1024, 768, true)},
+      {"size max", {"/size", "max"}, true, Opt("", 0, 0, 1024, 768, true, 0, true)},
+      {"size min", {"/size", "min"}, true, Opt("", 0, 0, 500, 300, false)},
+      {"size of the screen", {"/size", "1024", "768"}, true, Opt("", 0, 0, 1024, 768, false, 0, true)},
+      {"size min keeps full screen", {"/size", "max", "/size", "min"}, true, Opt("", 0, 0, 500, 300, false, 0, true)},
+      {"start segment", {"/segm", "2", "film"}, true, Opt("film", 0, 0, 1024, 768, true, 2)},
+      {"capitals and a dash", {"-CLOSEONFINISH", "Film.ZRCAB"}, true, Opt("Film.ZRCAB", 0, 0, 1024, 768, true, 0, false, true)},
+      {"two film paths", {"a.zrcab", "b.zrcab"}, true, Opt("b.zrcab", 0, 0, 1024, 768, true)},
+      {"unknown switch before a path", {"/fast", "film"}, true, Opt("film", 0, 0, 1024, 768, true)},
+      {"unknown switch and a number", {"/sizes", "12"}, true, Opt("12", 0, 0, 1024, 768, true)},
+      {"hexadecimal values", {"/size", "$280", "0x1E0", "/pos", "x10", "$FFFFFFFF"}, true,
+       Opt("", 16, 0, 640, 480, false)},
+      {"blanks round the path", {" \t film.zrcab \x01"}, true, Opt("film.zrcab", 0, 0, 1024, 768, true)},
+      {"a pending segment is dropped", {"film", "/segm"}, true, Opt("film", 0, 0, 1024, 768, true)},
+      {"a position word that is no number", {"/pos", "10", "top"}, false, {}},
+      {"a segment word that is no number", {"/segm", "two"}, false, {}},
+      {"a width out of range", {"/size", "2147483648", "1"}, false, {}},
+      {"trailing characters", {"/segm", "2x"}, false, {}},
+  };
+  for (const auto& c : cases) {
+    TStartOptions got;
+    ASSERT_EQ(ParseCommandLine(c.args, 1024, 768, 500, 300, got), c.ok) << c.name;
+    if (!c.ok) continue;
+    EXPECT_EQ(got.StartFilmPath, c.expected.StartFilmPath) << c.name;
+    EXPECT_EQ(got.WinLeft, c.expected.WinLeft) << c.name;
+    EXPECT_EQ(got.WinTop, c.expected.WinTop) << c.name;
+    EXPECT_EQ(got.WinWidth, c.expected.WinWidth) << c.name;
+    EXPECT_EQ(got.WinHeight, c.expected.WinHeight) << c.name;
+    EXPECT_EQ(got.Maximized, c.expected.Maximized) << c.name;
+    EXPECT_EQ(got.StartSegment, c.expected.StartSegment) << c.name;
+    EXPECT_EQ(got.AutoFullScreen, c.expected.AutoFullScreen) << c.name;
+    EXPECT_EQ(got.CloseOnFinish, c.expected.CloseOnFinish) << c.name;
+  }
+}
+
+TEST(CommandLine, NoArgumentsReadNothing) {
+  TStartOptions got;
+  got.WinWidth = 800;
+  EXPECT_TRUE(ParseCommandLine({}, 1024, 768, 500, 300, got));
+  EXPECT_EQ(got.WinWidth, 800);
+}
+
+TEST(CommandLine, IntegerConversion) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int32_t value;
+  };
+  const Case cases[] = {
+      {"0", true, 0},           {"  42", true, 42},           {"+7", true, 7},
+      {"-10", true, -10},       {"2147483647", true, INT32_MAX}, {"-2147483648", true, INT32_MIN},
+      {"$FF", true, 255},       {"xff", true, 255},           {"0X10", true, 16},
+      {"$FFFFFFFF", true, -1},  {"$80000000", true, INT32_MIN}, {"$000000001", true, 1},
+      {"2147483648", false, 0}, {"-2147483649", false, 0},    {"$100000000", false, 0},
+      {"", false, 0},           {"   ", false, 0},            {"$", false, 0},
+      {"0x", false, 0},         {"12 ", false, 0},            {"1e3", false, 0},
+      {"-$10", false, 0},       {"--1", false, 0},            {"$G1", false, 0},
+  };
+  for (const auto& c : cases) {
+    int32_t v = 0;
+    EXPECT_EQ(StrToInt32(c.text, v), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
+}  // namespace

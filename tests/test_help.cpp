@@ -1,0 +1,419 @@
+// The help: the compiled help file, its topics and contents, locations, and the viewer window
+// on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include "shell/UzrHelp.h"
+
+namespace {
+
+const QString kHelpFile = QStringLiteral(VERIROVE_HELP_FILE);
+
+QString Text(const QByteArray& bytes) { return DecodeHelpText(bytes); }
+
+QString ViewerText() { return HelpViewer() ? HelpViewer()->Browser()->toPlainText() : QString(); }
+
+// A folder of the test's own; removed with the object.
+class THelpTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(FTemp.isValid()); }
+  void TearDown() override { CloseHelpViewer(); }
+
+  // A copy of the compiled help file under `folder` (relative to the test's folder).
+  QString CopyHelp(const QString& folder, const QString& name = QStringLiteral("veRirove.chm")) {
+    const QString dir = FTemp.filePath(folder);
+    EXPECT_TRUE(QDir().mkpath(dir));
+    const QString path = dir + QLatin1Char('/') + name;
+    EXPECT_TRUE(QFile::copy(kHelpFile, path));
+    return path;
+  }
+
+  QString WriteFile(const QString& name, const QByteArray& bytes) {
+    const QString path = FTemp.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+  }
+
+  QTemporaryDir FTemp;
+};
+
+// ---- The compiled file ----
+
+TEST(HelpFile, IsBuiltBesideTheProgram) {
+  const QFileInfo info(kHelpFile);
+  ASSERT_TRUE(info.isFile()) << kHelpFile.toStdString();
+  EXPECT_EQ(info.fileName(), QStringLiteral("veRirove.chm"));
+  EXPECT_GT(info.size(), 4096);
+  QFile file(kHelpFile);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.read(4), QByteArray("ITSF"));  // the signature of a compiled help file
+}
+
+TEST(HelpFile, DefaultTopicIsTheOverviewInRussian) {
+  EXPECT_EQ(DefaultHelpTopic(kHelpFile), QStringLiteral("index.htm"));
+  QByteArray html;
+  ASSERT_TRUE(ReadHelpTopic(kHelpFile, QString(), html));
+  const QString text = Text(html);
+  EXPECT_TRUE(text.contains(QStringLiteral("проигрыватель фильмов")));
+  EXPECT_TRUE(text.contains(QStringLiteral("<title>veRirove</title>")));
+  EXPECT_FALSE(text.contains(QChar(QChar::ReplacementCharacter)));
+  EXPECT_TRUE(html.contains("charset=utf-8"));
+}
+
+TEST(HelpFile, SegmentsTopicHasItsAnchor) {
+  const THelpLocation where = ResolveHelpLocation(kHelpFile + QStringLiteral("::/veRirove_v1_2.htm#Segments"));
+  EXPECT_EQ(where.File, kHelpFile);
+  EXPECT_EQ(where.Topic, QStringLiteral("veRirove_v1_2.htm"));
+  EXPECT_EQ(where.Anchor, QStringLiteral("Segments"));
+  QByteArray html;
+  ASSERT_TRUE(ReadHelpTopic(where.File, where.Topic, html));
+  const QString text = Text(html);
+  EXPECT_TRUE(text.contains(QStringLiteral("<a name=\"Segments\"></a>")));
+  for (const char* needle : {"Управление Сегментами", "№", "Название", "Время", "Enter", "Esc", "F6", "Пауза"})
+    EXPECT_TRUE(text.contains(QString::fromUtf8(needle))) << needle;
+}
+
+TEST(HelpFile, EveryTopicIsInTheFile) {
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+                            "cmdline.htm", "about.htm", "zrfilm.htm", "veRirove.css", "images/veRirove.png"}) {
+    QByteArray bytes;
+    EXPECT_TRUE(ReadHelpTopic(kHelpFile, QString::fromUtf8(topic), bytes)) << topic;
+    EXPECT_FALSE(bytes.isEmpty()) << topic;
+  }
+  QByteArray png;
+  ASSERT_TRUE(ReadHelpTopic(kHelpFile, QStringLiteral("/IMAGES/veRirove.PNG"), png));  // names ignore case
+  EXPECT_EQ(QImage::fromData(png).size(), QSize(48, 48));
+  QByteArray none;
+  EXPECT_FALSE(ReadHelpTopic(kHelpFile, QStringLiteral("no-such-topic.htm"), none));
+}
+
+// Every link of every topic leads to a page of the file, and to an anchor that page has.
+TEST(HelpFile, LinksLeadToTopicsAndAnchorsInTheFile) {
+  static const QRegularExpression href(QStringLiteral("href=\"([^\"]*)\""));
+  int links = 0;
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+                            "cmdline.htm", "about.htm", "zrfilm.htm"}) {
+    QByteArray html;
+    ASSERT_TRUE(ReadHelpTopic(kHelpFile, QString::fromUtf8(topic), html)) << topic;
+    for (auto it = href.globalMatch(Text(html)); it.hasNext();) {
+      const QString link = it.next().captured(1);
+      if (link.startsWith(QLatin1String("http")) || link.startsWith(QLatin1String("mailto:"))) continue;
+      ++links;
+      const QString page = link.section(QLatin1Char('#'), 0, 0);
+      const QString anchor = link.section(QLatin1Char('#'), 1);
+      QByteArray target;
+      ASSERT_TRUE(ReadHelpTopic(kHelpFile, page, target)) << topic << " -> " << link.toStdString();
+      if (!anchor.isEmpty() && !page.endsWith(QLatin1String(".css"))) {
+        const QString targetText = Text(target);
+        EXPECT_TRUE(targetText.contains(QStringLiteral("name=\"%1\"").arg(anchor)) ||
+                    targetText.contains(QStringLiteral("id=\"%1\"").arg(anchor)))
+            << topic << " -> " << link.toStdString();
+      }
+    }
+  }
+  EXPECT_GT(links, 20);
+}
+
+TEST(HelpFile, ContentsListTheTopics) {
+  const QList<THelpContentsItem> items = ReadHelpContents(kHelpFile);
+  ASSERT_EQ(items.size(), 9);
+  EXPECT_EQ(items[0].Name, QStringLiteral("veRirove"));
+  EXPECT_EQ(items[0].Local, QStringLiteral("index.htm"));
+  EXPECT_EQ(items[0].Level, 0);
+  bool segments = false;
+  for (qsizetype i = 1; i < items.size(); ++i) {
+    EXPECT_EQ(items[i].Level, 1) << items[i].Name.toStdString();
+    QByteArray page;
+    EXPECT_TRUE(ReadHelpTopic(kHelpFile, items[i].Local, page)) << items[i].Local.toStdString();
+    if (items[i].Name == QStringLiteral("Сегменты")) {
+      segments = true;
+      EXPECT_EQ(items[i].Local, QStringLiteral("veRirove_v1_2.htm#Segments"));
+    }
+  }
+  EXPECT_TRUE(segments);
+}
+
+// ---- Locations ----
+
+struct TLocationRow {
+  const char* Name;
+  const char* Location;
+  const char* File;
+  const char* Topic;
+  const char* Anchor;
+};
+
+TEST(HelpLocation, SplitsFileTopicAndAnchor) {
+  const TLocationRow rows[] = {
+      {"file alone", "/opt/veRirove/veRirove.chm", "/opt/veRirove/veRirove.chm", "", ""},
+      {"topic and anchor", "/opt/veRirove/veRirove.chm::/veRirove_v1_2.htm#Segments", "/opt/veRirove/veRirove.chm",
+       "veRirove_v1_2.htm", "Segments"},
+      {"topic without anchor", "/opt/v/veRirove.chm::/index.htm", "/opt/v/veRirove.chm", "index.htm", ""},
+      {"blanks in the path", "/home/anna/мои программы/ve Rirove/veRirove.chm::/play.htm#Пауза",
+       "/home/anna/мои программы/ve Rirove/veRirove.chm", "play.htm", "Пауза"},
+      {"blanks at the ends of the path", " /tmp/a b/veRirove.chm ", " /tmp/a b/veRirove.chm ", "", ""},
+      {"topic in a folder", "/a/b.chm::/images/veRirove.png", "/a/b.chm", "images/veRirove.png", ""},
+      {"empty topic after the separator", "/a/b.chm::/", "/a/b.chm", "", ""},
+      {"trailing separator without slash", "/a/b.chm::", "/a/b.chm", "", ""},
+      {"empty anchor", "/a/b.chm::/t.htm#", "/a/b.chm", "t.htm", ""},
+      {"anchor only", "/a/b.chm::/#Segments", "/a/b.chm", "", "Segments"},
+      {"hash inside the anchor", "/a/b.chm::/t.htm#x#y", "/a/b.chm", "t.htm", "x#y"},
+      {"hash in the file name", "/a/b#1.chm", "/a/b#1.chm", "", ""},
+      {"double colon inside the path", "/a/x::y/b.chm::/t.htm", "/a/x::y/b.chm", "t.htm", ""},
+      {"split on the last separator", "/a/::/b.chm::/t.htm#s", "/a/::/b.chm", "t.htm", "s"},
+      {"double slash after the separator", "/a/b.chm:://t.htm", "/a/b.chm", "t.htm", ""},
+      {"backslashes in the topic", "/a/b.chm::/images\\veRirove.png", "/a/b.chm", "images/veRirove.png", ""},
+      {"HTML Help link form", "ms-its:/a/b.chm::/t.htm#z", "/a/b.chm", "t.htm", "z"},
+      {"HTML Help store form", "mk:@MSITStore:/a/b.chm::/t.htm", "/a/b.chm", "t.htm", ""},
+      {"relative file", "veRirove.chm::/t.htm", "veRirove.chm", "t.htm", ""},
+      {"nothing", "", "", "", ""},
+  };
+  for (const TLocationRow& row : rows) {
+    const THelpLocation where = ResolveHelpLocation(QString::fromUtf8(row.Location));
+    EXPECT_EQ(where.File, QString::fromUtf8(row.File)) << row.Name;
+    EXPECT_EQ(where.Topic, QString::fromUtf8(row.Topic)) << row.Name;
+    EXPECT_EQ(where.Anchor, QString::fromUtf8(row.Anchor)) << row.Name;
+  }
+}
+
+TEST(HelpLocation, HelpPathIsInTheProgramFolder) {
+  EXPECT_EQ(HelpPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/veRirove.chm"));
+}
+
+TEST(HelpText, DecodesTheDeclaredCharsetElseUtf8ElseWindows1251) {
+  const QString word = QStringLiteral("Привет");
+  EXPECT_EQ(DecodeHelpText(word.toUtf8()), word);
+  // "Привет" in Windows-1251, with and without a declaration.
+  const QByteArray cp1251("\xcf\xf0\xe8\xe2\xe5\xf2");
+  EXPECT_EQ(DecodeHelpText(cp1251), word);
+  const QByteArray declared =
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\"></head><body>" +
+      cp1251 + "</body></html>";
+  EXPECT_TRUE(DecodeHelpText(declared).contains(word));
+}
+
+// ---- The viewer ----
+
+TEST_F(THelpTest, ViewerOpensTheDefaultTopic) {
+  ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile));
+  TfrmHelp* viewer = HelpViewer();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(viewer->isVisible());
+  EXPECT_FALSE(viewer->ShowsMessage());
+  EXPECT_EQ(viewer->CurrentFile(), kHelpFile);
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("проигрыватель фильмов")));
+  EXPECT_EQ(viewer->Browser()->source(), TfrmHelp::TopicUrl(QStringLiteral("index.htm"), QString()));
+  EXPECT_TRUE(viewer->windowTitle().contains(QStringLiteral("Справка veRirove")));
+  // The contents pane, from the file's .hhc, marks the topic shown.
+  ASSERT_NE(viewer->Contents()->topLevelItemCount(), 0);
+  ASSERT_NE(viewer->Contents()->currentItem(), nullptr);
+  EXPECT_EQ(viewer->Contents()->currentItem()->text(0), QStringLiteral("veRirove"));
+  // Pictures and the style sheet come out of the file.
+  const QVariant picture =
+      viewer->Browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("images/veRirove.png")));
+  EXPECT_EQ(QImage::fromData(picture.toByteArray()).size(), QSize(48, 48));
+  const QVariant sheet =
+      viewer->Browser()->loadResource(QTextDocument::StyleSheetResource, QUrl(QStringLiteral("veRirove.css")));
+  EXPECT_TRUE(sheet.toString().contains(QStringLiteral("font-family")));
+  // Nothing outside the file.
+  EXPECT_FALSE(viewer->Browser()
+                   ->loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile(kHelpFile))
+                   .isValid());
+}
+
+TEST_F(THelpTest, SegmentsTopicFromAFolderWithBlanks) {
+  const QString copy = CopyHelp(QStringLiteral("папка со справкой/help files"));
+  ASSERT_TRUE(QFileInfo(copy).isFile());
+  ASSERT_TRUE(HtmlHelp(nullptr, copy + QStringLiteral("::/veRirove_v1_2.htm#Segments")));
+  TfrmHelp* viewer = HelpViewer();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_EQ(viewer->CurrentFile(), copy);
+  const QString text = ViewerText();
+  EXPECT_TRUE(text.contains(QStringLiteral("Управление Сегментами")));
+  EXPECT_TRUE(text.contains(QStringLiteral("Выбор сегмента")));
+  EXPECT_EQ(viewer->Browser()->source().fragment(), QStringLiteral("Segments"));
+  EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Сегменты — Справка veRirove"));
+  ASSERT_NE(viewer->Contents()->currentItem(), nullptr);
+  EXPECT_EQ(viewer->Contents()->currentItem()->text(0), QStringLiteral("Сегменты"));
+  // The same copy without a topic: its default one, in the same window.
+  ASSERT_TRUE(HtmlHelp(nullptr, copy));
+  EXPECT_EQ(HelpViewer(), viewer);
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("проигрыватель фильмов")));
+}
+
+TEST_F(THelpTest, OneViewerWindowIsReused) {
+  ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile));
+  TfrmHelp* first = HelpViewer();
+  ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/cmdline.htm")));
+  EXPECT_EQ(HelpViewer(), first);
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("/closeonfinish")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Неверный формат командной строки")));
+  int viewers = 0;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (qobject_cast<TfrmHelp*>(w)) ++viewers;
+  EXPECT_EQ(viewers, 1);
+  // The viewer does not keep the program running once its main window has closed.
+  EXPECT_FALSE(first->testAttribute(Qt::WA_QuitOnClose));
+  CloseHelpViewer();
+  EXPECT_EQ(HelpViewer(), nullptr);
+}
+
+TEST_F(THelpTest, HelpForAWindowOnTopComesUpOverIt) {
+  QWidget onTop(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint);
+  QWidget ordinary;
+  ASSERT_TRUE(HtmlHelp(&onTop, kHelpFile + QStringLiteral("::/veRirove_v1_2.htm#Segments")));
+  EXPECT_TRUE(HelpViewer()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(HelpViewer()->isVisible());
+  ASSERT_TRUE(HtmlHelp(&ordinary, kHelpFile));
+  EXPECT_FALSE(HelpViewer()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(HelpViewer()->isVisible());
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("проигрыватель фильмов")));
+}
+
+TEST_F(THelpTest, LinksStayInTheFileAndHistoryGoesBack) {
+  ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile));
+  QTextBrowser* browser = HelpViewer()->Browser();
+  // A relative link, as a click on it reports it.
+  emit browser->anchorClicked(QUrl(QStringLiteral("open.htm")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Исполняемые фильмы")));
+  EXPECT_EQ(HelpViewer()->windowTitle(), QStringLiteral("Открытие фильма — Справка veRirove"));
+  emit browser->anchorClicked(QUrl(QStringLiteral("veRirove_v1_2.htm#Segments")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Управление Сегментами")));
+  EXPECT_EQ(browser->source().fragment(), QStringLiteral("Segments"));
+  ASSERT_TRUE(browser->isBackwardAvailable());
+  browser->backward();
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Исполняемые фильмы")));
+  browser->backward();
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("проигрыватель фильмов")));
+  EXPECT_TRUE(browser->isForwardAvailable());
+  // HTML Help's own link form names a topic of the same file.
+  emit browser->anchorClicked(QUrl(QStringLiteral("ms-its:veRirove.chm::/zrfilm.htm")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("zrfilm info")));
+  // A link to a page the file lacks shows the viewer's note, not an empty page.
+  emit browser->anchorClicked(QUrl(QStringLiteral("missing-page.htm")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("missing-page.htm")));
+}
+
+TEST_F(THelpTest, MissingFileShowsTheViewersMessage) {
+  const QString missing = FTemp.filePath(QStringLiteral("нет такой папки/veRirove.chm"));
+  EXPECT_FALSE(HtmlHelp(nullptr, missing + QStringLiteral("::/veRirove_v1_2.htm#Segments")));
+  TfrmHelp* viewer = HelpViewer();
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(viewer->isVisible());
+  EXPECT_TRUE(viewer->ShowsMessage());
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Файл справки не найден")));
+  EXPECT_TRUE(ViewerText().contains(missing));
+  EXPECT_EQ(viewer->Contents()->topLevelItemCount(), 0);
+  EXPECT_FALSE(viewer->Browser()->isBackwardAvailable());
+  // The good file again: the topic replaces the message, even at a URL shown before.
+  ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/veRirove_v1_2.htm#Segments")));
+  EXPECT_FALSE(viewer->ShowsMessage());
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Управление Сегментами")));
+  EXPECT_FALSE(HtmlHelp(nullptr, QString()));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Файл справки не найден")));
+  ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/veRirove_v1_2.htm#Segments")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Управление Сегментами")));
+}
+
+TEST_F(THelpTest, DamagedFilesShowTheViewersMessage) {
+  const QString garbage = WriteFile(QStringLiteral("garbage.chm"), QByteArray(5000, 'x'));
+  EXPECT_FALSE(HtmlHelp(nullptr, garbage));
+  EXPECT_TRUE(HelpViewer()->ShowsMessage());
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("повреждён")));
+  const QString empty = WriteFile(QStringLiteral("empty.chm"), QByteArray());
+  EXPECT_FALSE(HtmlHelp(nullptr, empty));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("повреждён")));
+  // A folder is no file.
+  EXPECT_FALSE(HtmlHelp(nullptr, FTemp.path()));
+  EXPECT_TRUE(HelpViewer()->ShowsMessage());
+  // Cut short at several lengths: a message or the topic, never a crash.
+  QFile whole(kHelpFile);
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+  const QByteArray bytes = whole.readAll();
+  for (const qsizetype length : {qsizetype(100), qsizetype(0x60), qsizetype(4096), bytes.size() / 2, bytes.size() - 100}) {
+    const QString cut = WriteFile(QStringLiteral("cut-%1.chm").arg(length), bytes.left(length));
+    const bool shown = HtmlHelp(nullptr, cut + QStringLiteral("::/veRirove_v1_2.htm#Segments"));
+    EXPECT_EQ(shown, !HelpViewer()->ShowsMessage()) << length;
+    if (shown) {
+      EXPECT_TRUE(ViewerText().contains(QStringLiteral("Управление Сегментами"))) << length;
+    }
+  }
+}
+
+TEST_F(THelpTest, MissingTopicShowsTheViewersMessage) {
+  EXPECT_FALSE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/no-such-topic.htm")));
+  EXPECT_TRUE(HelpViewer()->ShowsMessage());
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("no-such-topic.htm")));
+  // A missing anchor still shows the topic.
+  EXPECT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/play.htm#no-such-anchor")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Пауза")));
+}
+
+// Help files compiled here with chmcmd: the default-topic fallbacks, Windows-1251 pages, and
+// two files with the same topic names shown one after the other.
+TEST_F(THelpTest, OtherHelpFilesCompiledHere) {
+  const QString chmcmd = QStringLiteral(VERIROVE_CHMCMD);
+  if (chmcmd.isEmpty() || !QFileInfo(chmcmd).isExecutable()) GTEST_SKIP() << "chmcmd is not available";
+  auto compile = [&](const QString& folder, const QByteArray& project,
+                     const QList<QPair<QString, QByteArray>>& files) -> QString {
+    const QString dir = FTemp.filePath(folder);
+    EXPECT_TRUE(QDir().mkpath(dir));
+    WriteFile(folder + QStringLiteral("/p.hhp"), project);
+    for (const auto& [name, bytes] : files) WriteFile(folder + QLatin1Char('/') + name, bytes);
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.start(chmcmd, {QStringLiteral("--verbosity"), QStringLiteral("0"), QStringLiteral("p.hhp")});
+    EXPECT_TRUE(process.waitForFinished(-1));
+    EXPECT_EQ(process.exitCode(), 0);
+    return dir + QStringLiteral("/p.chm");
+  };
+  const QByteArray privet("\xcf\xf0\xe8\xe2\xe5\xf2");  // "Привет" in Windows-1251
+  // No default topic and no index.htm: the first page.
+  const QString plain = compile(QStringLiteral("plain"), "[OPTIONS]\nCompiled file=p.chm\n\n[FILES]\nb.htm\na.htm\n",
+                                {{QStringLiteral("a.htm"),
+                                  "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                  "charset=windows-1251\"><title>A</title></head><body>" + privet + " A</body></html>"},
+                                 {QStringLiteral("b.htm"), "<html><body>" + privet + " B</body></html>"}});
+  EXPECT_EQ(DefaultHelpTopic(plain), QStringLiteral("a.htm"));
+  ASSERT_TRUE(HtmlHelp(nullptr, plain));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Привет A")));
+  ASSERT_TRUE(HtmlHelp(nullptr, plain + QStringLiteral("::/b.htm")));  // no charset declared
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Привет B")));
+  EXPECT_EQ(HelpViewer()->Contents()->topLevelItemCount(), 0);  // no contents file
+  EXPECT_TRUE(HelpViewer()->Contents()->isHidden());
+  // No default topic, but an index.htm.
+  const QString indexed = compile(QStringLiteral("indexed"), "[OPTIONS]\nCompiled file=p.chm\n\n[FILES]\na.htm\nindex.htm\n",
+                                  {{QStringLiteral("a.htm"), "<html><body>A</body></html>"},
+                                   {QStringLiteral("index.htm"), "<html><body>Other index</body></html>"}});
+  EXPECT_EQ(DefaultHelpTopic(indexed), QStringLiteral("index.htm"));
+  // Same topic name, another file: the page of the new file is shown.
+  ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/index.htm")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("проигрыватель фильмов")));
+  ASSERT_TRUE(HtmlHelp(nullptr, indexed + QStringLiteral("::/index.htm")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("Other index")));
+  EXPECT_FALSE(HelpViewer()->Browser()->isBackwardAvailable());  // history is per file
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int result = RUN_ALL_TESTS();
+  CloseHelpViewer();
+  return result;
+}
