@@ -19,6 +19,10 @@ TfrmSegments::TfrmSegments(TTelvoriPlayer& player)
   setWindowTitle(QStringLiteral("Управление Сегментами"));
   setWindowIcon(player.windowIcon());
   setModal(false);
+  // 8-point text, as the dialog was laid out for.
+  QFont small = font();
+  small.setPointSize(8);
+  setFont(small);
   resize(569, 424);
   move(301, 127);
 
