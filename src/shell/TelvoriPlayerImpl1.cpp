@@ -241,19 +241,31 @@ void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) { frmDisplay = displ
 
 void TTelvoriPlayer::SetOuterBounds(const QRect& bounds) {
   // The frame's size is known only once the window system has framed the window: until then
-  // the client area takes the whole size, and the first show corrects it.
+  // the client area takes the whole size, and the size is corrected when the frame arrives.
   FOuterBounds = bounds;
   const QSize frame = frameGeometry().size() - geometry().size();
+  FOuterBoundsPending = frame.isEmpty();
   move(bounds.topLeft());
   resize(bounds.size() - frame);
 }
 
+void TTelvoriPlayer::ApplyOuterBoundsOnceFramed() {
+  if (!FOuterBoundsPending || isMaximized() || isFullScreen()) return;
+  const QSize frame = frameGeometry().size() - geometry().size();
+  if (frame.isEmpty()) return;  // not framed (yet, or ever: no window manager)
+  FOuterBoundsPending = false;
+  resize(FOuterBounds.size() - frame);
+  move(FOuterBounds.topLeft());
+}
+
 void TTelvoriPlayer::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (FOuterBounds.isValid() && !isMaximized() && !isFullScreen()) {
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (!frame.isEmpty() && size() != FOuterBounds.size() - frame) resize(FOuterBounds.size() - frame);
-  }
+  ApplyOuterBoundsOnceFramed();
+}
+
+void TTelvoriPlayer::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  ApplyOuterBoundsOnceFramed();
 }
 
 // ---- Transport state ----

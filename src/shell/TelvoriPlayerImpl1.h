@@ -128,6 +128,7 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
 
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -141,6 +142,7 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void FormResize() { PlacePicture(); }
   void ShowPathOfFilm();
   void Highlight(QToolButton* button, TTransportGlyph glyph);
+  void ApplyOuterBoundsOnceFramed();
 
   // IPlaybackHost.
   void ExecuteStop() override;
@@ -168,6 +170,7 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   QPointer<TfrmSegments> frmSegments;
   QPointer<QDialog> frmAbout;
   QRect FOuterBounds;
+  bool FOuterBoundsPending = false;  // the frame was not known when the bounds were set
   TPictureView* FView = nullptr;
   QImage FPresented;
   TPlacement FPlacement;

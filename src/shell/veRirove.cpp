@@ -11,8 +11,8 @@
 
 int main(int argc, char** argv) {
   TPlayerApplication app(argc, argv);
+  // Only the name: a display name would be appended to every window's caption.
   app.setApplicationName(QStringLiteral("veRirove"));
-  app.setApplicationDisplayName(QStringLiteral("veRirove"));
 
   // The windows, in their order: the main window first, so it is the application's own.
   TTelvoriPlayer player;
