@@ -238,6 +238,7 @@ TEST_F(TShellFixture, ProgressRunsOverThreeSegmentsAndReturnsToZero) {
   expected << 0;
   EXPECT_EQ(values, expected);
   EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_EQ(Player->pnlPath->text(), "film.zrcab");
 }
 
 TEST_F(TShellFixture, SegmentNamesShowWhilePlayingAndTheFileNameOtherwise) {

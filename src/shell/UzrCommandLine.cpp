@@ -18,6 +18,13 @@ int HexDigit(char c) {
   return -1;
 }
 
+// Switches are words; a path that starts at the root ("/home/me/film.zrcab") is a film path
+// here, where paths begin with '/' rather than a drive letter.
+bool LooksLikeAbsolutePath(const std::string& argument) {
+  return argument.size() > 1 && argument[0] == '/' &&
+         argument.find_first_of("/.", 1) != std::string::npos;
+}
+
 // a − b, kept within 32 bits (the window arithmetic of huge requested sizes).
 int32_t Minus(int32_t a, int32_t b) {
   return int32_t(std::clamp<int64_t>(int64_t{a} - b, INT32_MIN, INT32_MAX));
@@ -96,7 +103,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
           state = asPosLeft;
         } else if (copy == "/segm") {
           state = asSegment;
-        } else if (copy[0] != '/') {
+        } else if (copy[0] != '/' || LooksLikeAbsolutePath(argument)) {
           options.StartFilmPath = argument;
         }
         break;

@@ -21,7 +21,8 @@ struct TStartOptions {
   bool CloseOnFinish = false;
 };
 
-// Reads the arguments (without the program's own path). Without arguments the options stay
+// Reads the arguments (without the program's own path). An argument that begins with '/' is a
+// switch, unless it is an absolute path (a further '/' or a '.' in it): those are film paths. Without arguments the options stay
 // as given and nothing is read: the caller opens its designed window. False when an argument
 // cannot be handled (a value that is not an integer): the command line is malformed.
 bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
