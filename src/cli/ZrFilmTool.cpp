@@ -111,17 +111,16 @@ struct TTool {
   }
 
   // Loads the film into the core; false after a message.
-  bool Load(const std::string& film, TPlaybackCore& core, TFilmLoader*& out,
-            std::unique_ptr<TFilmLoader>& holder, TToolUi& ui) {
-    holder = std::make_unique<TFilmLoader>(core, ui, TempDir);
-    out = holder.get();
+  // Loads the film into the core; false after a message. The core keeps the segments.
+  bool Load(const std::string& film, TPlaybackCore& core, TToolUi& ui) {
     if (!FilmPathExists(film)) {
       Fail(film, "no such film file");
       return false;
     }
-    holder->SetFileName(film);
+    TFilmLoader loader(core, ui, TempDir);
+    loader.SetFileName(film);
     try {
-      if (holder->LoadFilm(film)) return true;
+      if (loader.LoadFilm(film)) return true;
       if (!ui.Shown()) Fail(film, "the film could not be loaded");
     } catch (const std::exception& e) {
       Fail(film, e.what());
@@ -133,9 +132,7 @@ struct TTool {
     TToolHost host;
     TPlaybackCore core(host);
     TToolUi ui(Err, film);
-    TFilmLoader* loader = nullptr;
-    std::unique_ptr<TFilmLoader> holder;
-    if (!Load(film, core, loader, holder, ui)) return kFailed;
+    if (!Load(film, core, ui)) return kFailed;
     int64_t frames = 0, millis = 0;
     for (size_t i = 0; i < core.FSegments.size(); ++i) {
       const Segment& s = *core.FSegments[i];
@@ -166,7 +163,11 @@ struct TTool {
     if (IsExecutableFilmPath(film)) {
       // The package is the L bytes before the executable's last four.
       std::string error;
-      if (!CopyExecutablePackage(film, temporary, error)) return Fail(film, error);
+      const bool copied = CopyPackageToTemporary(film, temporary, error);
+      if (!copied) {
+        if (!temporary.empty()) ::unlink(temporary.c_str());
+        return Fail(film, error);
+      }
       package = temporary;
     }
     int status = kOk;
@@ -180,57 +181,31 @@ struct TTool {
     return status;
   }
 
-  bool CopyExecutablePackage(const std::string& film, std::string& temporary, std::string& error) {
-    std::vector<uint8_t> bytes;
-    {
-      std::FILE* f = std::fopen(film.c_str(), "rb");
-      if (!f) {
-        error = std::string("cannot read the film: ") + std::strerror(errno);
-        return false;
-      }
-      struct stat st {};
-      ::fstat(fileno(f), &st);
-      if (st.st_size >= 4) {
-        uint8_t tail[4];
-        std::fseek(f, long(st.st_size - 4), SEEK_SET);
-        if (std::fread(tail, 1, 4, f) != 4) st.st_size = 0;
-        const int32_t length = int32_t(uint32_t(tail[0]) | uint32_t(tail[1]) << 8 |
-                                       uint32_t(tail[2]) << 16 | uint32_t(tail[3]) << 24);
-        TPackageSpan span;
-        TFilmError located;
-        if (!LocatePackage(st.st_size, length, span, located)) {
-          std::fclose(f);
-          error = located.Message;
-          return false;
-        }
-        bytes.resize(size_t(span.Length));
-        std::fseek(f, long(span.Offset), SEEK_SET);
-        if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-          std::fclose(f);
-          error = "the film ends inside its package";
-          return false;
-        }
-      } else {
-        std::fclose(f);
-        error = "the executable film is too short to hold a package";
-        return false;
-      }
-      std::fclose(f);
+  // The package of an executable film, copied to a temporary file of the private folder.
+  bool CopyPackageToTemporary(const std::string& film, std::string& temporary, std::string& error) {
+    const int source = ::open(film.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
+      error = std::string("cannot read the film: ") + std::strerror(errno);
+      return false;
     }
     temporary = TempDir + "extract-XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
+    const int target = ::mkstemp(temporary.data());
+    if (target < 0) {
       error = std::string("cannot create a temporary file: ") + std::strerror(errno);
       temporary.clear();
+      ::close(source);
       return false;
     }
-    const bool written = ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-    ::close(fd);
-    if (!written) {
-      error = "cannot write the temporary package";
-      return false;
+    bool copied = true;
+    try {
+      CopyExecutablePackage(source, film, target, temporary);
+    } catch (const EFilmLoad& e) {
+      error = e.what();
+      copied = false;
     }
-    return true;
+    ::close(source);
+    ::close(target);
+    return copied;
   }
 
   int Frames(const std::string& film, const std::string& dir, int32_t onlySegment) {
@@ -238,9 +213,7 @@ struct TTool {
     TPlaybackCore core(host);
     host.Core = &core;
     TToolUi ui(Err, film);
-    TFilmLoader* loader = nullptr;
-    std::unique_ptr<TFilmLoader> holder;
-    if (!Load(film, core, loader, holder, ui)) return kFailed;
+    if (!Load(film, core, ui)) return kFailed;
     const auto count = int32_t(core.FSegments.size());
     if (onlySegment > count)
       return Fail(film, "there is no segment " + std::to_string(onlySegment) + " (the film has " +

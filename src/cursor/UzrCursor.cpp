@@ -41,13 +41,6 @@ void CopyRows(TRasterBitmap& bmp, std::span<const uint8_t> pixels) {
   std::memcpy(bmp.Bits(), pixels.data(), bytes);
 }
 
-// Clamps a drawing coordinate into a range where the transfers cannot overflow; anything
-// that far out lies outside every bitmap anyway.
-int32_t ClampCoord(int64_t v) {
-  constexpr int64_t kLimit = int64_t{1} << 30;
-  return int32_t(std::clamp(v, -kLimit, kLimit));
-}
-
 }  // namespace
 
 void TzrCursor::Clear() {
@@ -150,8 +143,8 @@ void TzrCursor::MakeHandle() {
 }
 
 void TzrCursor::Draw(TRasterBitmap& target, int32_t x, int32_t y) const {
-  const int32_t left = ClampCoord(int64_t{x} - HotSpotX);
-  const int32_t top = ClampCoord(int64_t{y} - HotSpotY);
+  const int32_t left = ClampCoordinate(int64_t{x} - HotSpotX);
+  const int32_t top = ClampCoordinate(int64_t{y} - HotSpotY);
   if (IsColorShape()) {
     // A colour shape without mask pixels has nothing to clear: its colours alone are drawn.
     if (Mask.Bitmap)

@@ -52,6 +52,12 @@ class TMapping {
   ~TMapping() {
     if (FData) ::munmap(const_cast<uint8_t*>(FData), FSize);
   }
+  // Maps the regular file open at fd whole; false when it is no regular file or cannot be
+  // mapped.
+  bool MapRegularFile(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Map(fd, size_t(st.st_size));
+  }
   std::span<const uint8_t> Bytes() const { return {FData, FSize}; }
 
  private:
@@ -74,16 +80,6 @@ std::string FormatMessage(const char* pattern, const std::string& path) {
   const size_t at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, path);
   return text;
-}
-
-std::string LowerExtension(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos) return {};
-  std::string ext = name.substr(dot);
-  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
 }
 
 // Opens a file for reading and takes an exclusive lock on it: -1 while another program holds
@@ -109,6 +105,32 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 }
 
 }  // namespace
+
+void CopyExecutablePackage(int source, const std::string& sourceName, int target,
+                           const std::string& targetName) {
+  struct stat st {};
+  if (::fstat(source, &st) != 0) throw EFilmLoad("LoadFromFile: cannot read " + sourceName);
+  const int64_t size = st.st_size;
+  uint8_t tail[4] = {};
+  if (size >= 4 && ::pread(source, tail, 4, size - 4) != 4)
+    throw EFilmLoad("LoadFromFile: cannot read the package length of " + sourceName);
+  const int32_t length = TByteReader(tail).ReadI32();
+  TPackageSpan span;
+  TFilmError error;
+  // A length of 0 copies nothing: the empty package then fails to extract.
+  if (length != 0 && !LocatePackage(size, length, span, error))
+    throw EFilmLoad("LoadFromFile: " + sourceName + ": " + error.Message);
+
+  std::vector<uint8_t> buffer(size_t(1) << 20);
+  for (int64_t done = 0; done < span.Length;) {
+    const size_t chunk = size_t(std::min<int64_t>(int64_t(buffer.size()), span.Length - done));
+    const ssize_t n = ::pread(source, buffer.data(), chunk, span.Offset + done);
+    if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package");
+    if (!WriteAll(target, buffer.data(), size_t(n)))
+      throw EFilmLoad("LoadFromFile: cannot write " + targetName + ": " + std::strerror(errno));
+    done += n;
+  }
+}
 
 bool FilmPathExists(const std::string& path) {
   struct stat st {};
@@ -142,9 +164,8 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
     FUi.ShowMessage(FormatMessage(kLbMessages[1], FilmFile));
     return false;
   }
-  struct stat st {};
   TMapping mapping;
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || !mapping.Map(fd.Get(), size_t(st.st_size)))
+  if (!mapping.MapRegularFile(fd.Get()))
     throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(errno));
 
   TByteReader stream(mapping.Bytes());
@@ -192,35 +213,13 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
     source.Reset(OpenUnshared(path));
   }
 
-  struct stat st {};
-  if (::fstat(source.Get(), &st) != 0) throw EFilmLoad("LoadFromFile: cannot read " + path);
-  const int64_t size = st.st_size;
-  uint8_t tail[4] = {};
-  if (size >= 4 && ::pread(source.Get(), tail, 4, size - 4) != 4)
-    throw EFilmLoad("LoadFromFile: cannot read the package length of " + path);
-  const int32_t length = int32_t(uint32_t(tail[0]) | uint32_t(tail[1]) << 8 |
-                                 uint32_t(tail[2]) << 16 | uint32_t(tail[3]) << 24);
-  TPackageSpan span;
-  TFilmError error;
-  // A length of 0 copies nothing: the empty package then fails to extract.
-  if (length != 0 && !LocatePackage(size, length, span, error))
-    throw EFilmLoad("LoadFromFile: " + path + ": " + error.Message);
-
   PackagePath = TempDir + kPackageName;
   TFd target(::open(PackagePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!target) {
     FUi.ShowMessage(kLbMessages[2]);
     return false;
   }
-  std::vector<uint8_t> buffer(size_t(1) << 20);
-  for (int64_t done = 0; done < span.Length;) {
-    const size_t chunk = size_t(std::min<int64_t>(int64_t(buffer.size()), span.Length - done));
-    const ssize_t n = ::pread(source.Get(), buffer.data(), chunk, span.Offset + done);
-    if (n <= 0) throw EFilmLoad("LoadFromFile: " + path + " ends inside its package");
-    if (!WriteAll(target.Get(), buffer.data(), size_t(n)))
-      throw EFilmLoad("LoadFromFile: cannot write " + PackagePath + ": " + std::strerror(errno));
-    done += n;
-  }
+  CopyExecutablePackage(source.Get(), path, target.Get(), PackagePath);
   return true;
 }
 
@@ -250,7 +249,7 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     FUi.ShowMessage(FormatMessage(kLbMessages[1], FilmFile));
     return false;
   }
-  const bool temporary = LowerExtension(path) == ".exe";
+  const bool temporary = IsExecutableFilmPath(path);
   if (!temporary) {
     // The stored path, not the argument: every caller has made them equal.
     PackagePath = FFileName;
@@ -278,10 +277,8 @@ void TFilmLoader::ReadSegmentList(TByteReader& stream) {
 
 void TFilmLoader::ReadFilmFileSegmentList() {
   TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  struct stat st {};
   TMapping mapping;
-  if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      !mapping.Map(fd.Get(), size_t(st.st_size)))
+  if (!fd || !mapping.MapRegularFile(fd.Get()))
     throw EFilmLoad("ReadSegmentList: cannot open " + FilmFile + ": " + std::strerror(errno));
   TByteReader stream(mapping.Bytes());
   ReadSegmentList(stream);

@@ -95,5 +95,11 @@ class TFilmLoader {
   std::string FFileName;
 };
 
+// Copies the package of the executable film open at `source` (the bytes before the length in
+// its last four) to the start of `target`. A length of 0 copies nothing; a length that does not
+// fit the file, a short read or a failed write raise EFilmLoad naming the file.
+void CopyExecutablePackage(int source, const std::string& sourceName, int target,
+                           const std::string& targetName);
+
 // Whether a file (not a folder) exists at path.
 bool FilmPathExists(const std::string& path);

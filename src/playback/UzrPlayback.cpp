@@ -9,11 +9,6 @@
 
 namespace {
 
-int32_t ClampCoord(int64_t v) {
-  constexpr int64_t kLimit = int64_t{1} << 30;
-  return int32_t(std::clamp(v, -kLimit, kLimit));
-}
-
 // Walks pixel positions of a frame row by row: `row` and `column` of pixel `Index`.
 struct TPixelCursor {
   int64_t Index = 0;
@@ -110,40 +105,38 @@ void TPlaybackCore::SelectVideoMode(int bitsPerPixel) {
   }
 }
 
-// Finds the runs of the frame record at `frame`: where they start and how many lie wholly
-// inside the loaded data, and whether their counts cover every pixel of the frame.
-bool TPlaybackCore::ScanFrame(int64_t frame, int64_t& runsAt, int64_t& runCount,
-                              bool& coversFrame) const {
+TPlaybackCore::TFrameRuns TPlaybackCore::ScanFrame(int64_t frame) const {
   TByteReader data(std::span<const uint8_t>(FFrameBuffer.get(), FLoadedSize));
   data.Seek(size_t(std::min<int64_t>(frame + 4, int64_t(FLoadedSize))));
   const int32_t declared = data.ReadI32();
-  runsAt = frame + 8;
+  TFrameRuns runs;
+  runs.At = frame + 8;
   const int64_t recordSize = FValueBytes + FRunCountBytes;
   const int64_t available =
-      runsAt < int64_t(FLoadedSize) ? (int64_t(FLoadedSize) - runsAt) / recordSize : 0;
-  runCount = std::clamp<int64_t>(declared, 0, available);
+      runs.At < int64_t(FLoadedSize) ? (int64_t(FLoadedSize) - runs.At) / recordSize : 0;
+  runs.Count = std::clamp<int64_t>(declared, 0, available);
 
   const int64_t pixels = int64_t(FFrameWidth) * FFrameHeight;
-  const uint8_t* run = FFrameBuffer.get() + runsAt;
+  const uint8_t* run = FFrameBuffer.get() + runs.At;
   int64_t covered = 0;
-  for (int64_t i = 0; i < runCount && covered < pixels; ++i, run += recordSize)
+  for (int64_t i = 0; i < runs.Count && covered < pixels; ++i, run += recordSize)
     covered += FRunCountBytes == 1 ? run[1] : run[3] | (run[4] << 8);
-  coversFrame = covered >= pixels;
-  return true;
+  runs.CoversFrame = covered >= pixels;
+  return runs;
 }
 
 // Writes runs into the frame image, row by row, skipping each row's padding. Writing stops
 // at the last pixel of the frame.
-void TPlaybackCore::ExpandRuns(int64_t runsAt, int64_t runCount) {
+void TPlaybackCore::ExpandRuns(const TFrameRuns& runs) {
   const int64_t width = FFrameWidth;
   const int64_t pixels = width * FFrameHeight;
   const int64_t stride = FFrameImage->Stride();
   const int64_t recordSize = FValueBytes + FRunCountBytes;
   uint8_t* image = FFrameImage->Bits();
   const size_t imageSize = FFrameImage->SizeBytes();
-  const uint8_t* run = FFrameBuffer.get() + runsAt;
+  const uint8_t* run = FFrameBuffer.get() + runs.At;
   TPixelCursor at;
-  for (int64_t i = 0; i < runCount && at.Index < pixels; ++i, run += recordSize) {
+  for (int64_t i = 0; i < runs.Count && at.Index < pixels; ++i, run += recordSize) {
     int64_t count = FRunCountBytes == 1 ? run[1] : run[3] | (run[4] << 8);
     count = std::min(count, pixels - at.Index);
     while (count > 0) {
@@ -173,16 +166,16 @@ void TPlaybackCore::ExpandRuns(int64_t runsAt, int64_t runCount) {
 
 // Combines runs with the picture directly: the same pixels as expanding them into the frame
 // image and combining the whole image, for a frame whose runs cover every pixel.
-void TPlaybackCore::XorRunsIntoPicture(int64_t runsAt, int64_t runCount) {
+void TPlaybackCore::XorRunsIntoPicture(const TFrameRuns& runs) {
   const int64_t width = FFrameWidth;
   const int64_t pixels = width * FFrameHeight;
   const int64_t recordSize = FValueBytes + FRunCountBytes;
-  const uint8_t* run = FFrameBuffer.get() + runsAt;
+  const uint8_t* run = FFrameBuffer.get() + runs.At;
   if (FFilmBits == 8 && FPicture->Stride() == width) {
     // Rows without padding: pixel i is the i-th byte.
     uint8_t* picture = FPicture->Bits();
     int64_t index = 0;
-    for (int64_t i = 0; i < runCount && index < pixels; ++i, run += 2) {
+    for (int64_t i = 0; i < runs.Count && index < pixels; ++i, run += 2) {
       const int64_t count = std::min<int64_t>(run[1], pixels - index);
       if (const uint8_t value = run[0]) {
         uint8_t* p = picture + index;
@@ -196,7 +189,7 @@ void TPlaybackCore::XorRunsIntoPicture(int64_t runsAt, int64_t runCount) {
     const int64_t stride = FPicture->Stride();
     uint8_t* picture = FPicture->Bits();
     TPixelCursor at;
-    for (int64_t i = 0; i < runCount && at.Index < pixels; ++i, run += 2) {
+    for (int64_t i = 0; i < runs.Count && at.Index < pixels; ++i, run += 2) {
       int64_t count = std::min<int64_t>(run[1], pixels - at.Index);
       const uint8_t value = run[0];
       if (value == 0) {
@@ -216,7 +209,7 @@ void TPlaybackCore::XorRunsIntoPicture(int64_t runsAt, int64_t runCount) {
   // The screen-format picture has no row padding: pixel i is the i-th 32-bit word.
   uint8_t* picture = FPicture->Bits();
   int64_t index = 0;
-  for (int64_t i = 0; i < runCount && index < pixels; ++i, run += recordSize) {
+  for (int64_t i = 0; i < runs.Count && index < pixels; ++i, run += recordSize) {
     const int64_t count = std::min<int64_t>(run[3] | (run[4] << 8), pixels - index);
     const uint32_t value = run[0] | (uint32_t{run[1]} << 8) | (uint32_t{run[2]} << 16);
     if (value != 0) {
@@ -249,41 +242,30 @@ void TPlaybackCore::ApplyPaletteRecord() {
   }
 }
 
+void TPlaybackCore::FailDecode(TResult code) {
+  FLastResult = code;
+  Stop();
+  FHost.ShowResult("DXTimerPlayTimer", code);
+}
+
 void TPlaybackCore::DecodeFrame() {
-  FPendingRuns = false;
-  FDecodeFailed = false;
+  FPendingRuns.reset();
   if (!HasCurrentSegment()) return;
-  if (FCurFrame < 0 || !FFrameBuffer) {
-    FDecodeFailed = true;
-    FLastResult = kResultFrameIsNil;
-    Stop();
-    FHost.ShowResult("DXTimerPlayTimer", kResultFrameIsNil);
-    return;
-  }
-  if (!FFrameImage) {
-    FDecodeFailed = true;
-    FLastResult = kResultNoFrameImage;
-    Stop();
-    FHost.ShowResult("DXTimerPlayTimer", kResultNoFrameImage);
-    return;
-  }
+  if (FCurFrame < 0 || !FFrameBuffer) return FailDecode(kResultFrameIsNil);
+  if (!FFrameImage) return FailDecode(kResultNoFrameImage);
   if (FFilmBits != 8 && FFilmBits != 24 && FFilmBits != 32) return;
 
-  int64_t runsAt = 0, runCount = 0;
-  bool covers = false;
-  ScanFrame(FCurFrame, runsAt, runCount, covers);
-  if (covers && FStraightComposition) {
+  const TFrameRuns runs = ScanFrame(FCurFrame);
+  if (runs.CoversFrame && FStraightComposition) {
     // Combined with the picture in ComposeFrame; the frame image falls behind.
-    FPendingRuns = true;
-    FPendingRunsAt = runsAt;
-    FPendingRunCount = runCount;
+    FPendingRuns = runs;
     FFrameImageCurrent = false;
     FLastFullFrame = FCurFrame;
   } else {
     // Part of the frame image stays as it was, so it must be what the frames before made
     // of it: the last whole frame, then this one over it.
     CatchUpFrameImage();
-    ExpandRuns(runsAt, runCount);
+    ExpandRuns(runs);
   }
   if (FFilmBits == 8) ApplyPaletteRecord();
 }
@@ -291,10 +273,7 @@ void TPlaybackCore::DecodeFrame() {
 void TPlaybackCore::CatchUpFrameImage() {
   if (FFrameImageCurrent || !FFrameImage || !FFrameBuffer || FLastFullFrame < 0) return;
   // A whole frame writes every pixel, so the image after it depends on that frame alone.
-  int64_t runsAt = 0, runCount = 0;
-  bool covers = false;
-  ScanFrame(FLastFullFrame, runsAt, runCount, covers);
-  ExpandRuns(runsAt, runCount);
+  ExpandRuns(ScanFrame(FLastFullFrame));
   FFrameImageCurrent = true;
 }
 
@@ -333,7 +312,7 @@ void TPlaybackCore::CreateSurfaces() {
   FPicture.reset();
   FCursorArea.reset();
   FCursorDrawn = false;
-  FPendingRuns = false;
+  FPendingRuns.reset();
   FFrameImageCurrent = true;
   FLastFullFrame = -1;
   ++FSurfaceBuilds;
@@ -372,7 +351,7 @@ void TPlaybackCore::ClearSurfaces() {
   if (FFrameImage) std::memset(FFrameImage->Bits(), 0, FFrameImage->SizeBytes());
   if (FPicture && FFilmBits == 8) std::memset(FPicture->Bits(), 0, FPicture->SizeBytes());
   FCursorDrawn = false;
-  FPendingRuns = false;
+  FPendingRuns.reset();
   FFrameImageCurrent = true;
   FLastFullFrame = -1;
 }
@@ -384,7 +363,7 @@ void TPlaybackCore::ComposeFrame() {
 
   RestoreCursorBackground();
   if (FPendingRuns) {
-    XorRunsIntoPicture(FPendingRunsAt, FPendingRunCount);
+    XorRunsIntoPicture(*FPendingRuns);
   } else if (FFilmBits == 8) {
     // Four indices at a time, the row padding along with the pixels; not the spare row.
     const size_t bytes = size_t(FPicture->Stride()) * size_t(FFrameHeight);
@@ -400,7 +379,7 @@ void TPlaybackCore::ComposeFrame() {
   } else {
     BitBlt(*FPicture, 0, 0, FFrameWidth, FFrameHeight, *FFrameImage, 0, 0, TRop::SrcInvert);
   }
-  FPendingRuns = false;
+  FPendingRuns.reset();
   DrawCursor();
 }
 
@@ -429,8 +408,8 @@ void TPlaybackCore::DrawCursor() {
   const TzrCursor* shape = CurrentSegment().CursorList->Items(FCursorRec.Index);
   if (!shape) return;
 
-  const int32_t left = ClampCoord(int64_t{FCursorRec.X} - shape->HotSpotX);
-  const int32_t top = ClampCoord(int64_t{FCursorRec.Y} - shape->HotSpotY);
+  const int32_t left = ClampCoordinate(int64_t{FCursorRec.X} - shape->HotSpotX);
+  const int32_t top = ClampCoordinate(int64_t{FCursorRec.Y} - shape->HotSpotY);
   // The saved area is the system cursor size, or larger for a larger colour shape, so that
   // the restore takes every pixel the shape drew.
   int32_t width = FCursorWidth, height = FCursorHeight;
@@ -491,9 +470,10 @@ TResult TPlaybackCore::NextSegment() {
 }
 
 void TPlaybackCore::TimerPlayTimer() {
+  const int stops = FStops;
   DecodeFrame();
   // A decoder failure has stopped playback and been reported.
-  if (FDecodeFailed || !HasCurrentSegment()) return;
+  if (FStops != stops || !HasCurrentSegment()) return;
   ComposeFrame();
   FHost.FrameComposed();
   FHost.SetProgress(PlayedFrames() + 1);

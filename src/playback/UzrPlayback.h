@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -113,7 +114,6 @@ class TPlaybackCore {
   const TRasterBitmap* FrameImage();
   const TColorTable& Palette() const { return FPalette; }
   int FilmBits() const { return FFilmBits; }
-  int ScreenBitsAtRebuild() const { return FScreenBits; }
   int32_t FrameWidth() const { return FFrameWidth; }
   int32_t FrameHeight() const { return FFrameHeight; }
   int64_t RowBytes() const { return FRowBytes; }
@@ -148,10 +148,18 @@ class TPlaybackCore {
   // Executes Stop through the host and counts it, so a tick knows playback stopped in it.
   void Stop();
   void CreateSurfaces();
-  bool ScanFrame(int64_t frame, int64_t& runsAt, int64_t& runCount, bool& coversFrame) const;
-  void ExpandRuns(int64_t runsAt, int64_t runCount);
+  // The runs of one frame record: where they start, how many lie wholly inside the loaded
+  // data, and whether their counts cover every pixel of the frame.
+  struct TFrameRuns {
+    int64_t At = 0;
+    int64_t Count = 0;
+    bool CoversFrame = false;
+  };
+  TFrameRuns ScanFrame(int64_t frame) const;
+  void ExpandRuns(const TFrameRuns& runs);
   void CatchUpFrameImage();
-  void XorRunsIntoPicture(int64_t runsAt, int64_t runCount);
+  void XorRunsIntoPicture(const TFrameRuns& runs);
+  void FailDecode(TResult code);
   void ApplyPaletteRecord();
   void EnsureCursorArea(int32_t width, int32_t height);
 
@@ -185,11 +193,8 @@ class TPlaybackCore {
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.
   bool FStraightComposition = true;
-  bool FDecodeFailed = false;
   int FStops = 0;
-  bool FPendingRuns = false;
-  int64_t FPendingRunsAt = 0;
-  int64_t FPendingRunCount = 0;
+  std::optional<TFrameRuns> FPendingRuns;
   bool FFrameImageCurrent = true;  // false: the frame image lags behind FLastFullFrame
   int64_t FLastFullFrame = -1;     // the last frame whose runs covered the whole frame
 

@@ -105,6 +105,13 @@ class TRasterBitmap {
 void BitBlt(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
             const TRasterBitmap& src, int32_t sx, int32_t sy, TRop rop);
 
+// A drawing coordinate computed in 64 bits, brought into a range where transfers cannot
+// overflow; anything that far out lies outside every bitmap anyway.
+inline int32_t ClampCoordinate(int64_t v) {
+  constexpr int64_t kLimit = int64_t{1} << 30;
+  return int32_t(v < -kLimit ? -kLimit : v > kLimit ? kLimit : v);
+}
+
 // Nearest-neighbour stretch of the sw × sh area of src at (sx, sy) onto the dw × dh area of
 // dst at (dx, dy), then combined with the raster operation; clipped to dst.
 void StretchBlt(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t dw, int32_t dh,

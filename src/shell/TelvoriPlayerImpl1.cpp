@@ -270,16 +270,25 @@ void TTelvoriPlayer::moveEvent(QMoveEvent* event) {
 
 // ---- Transport state ----
 
+void TTelvoriPlayer::SetGlyph(QToolButton* button, TTransportGlyph glyph, bool highlighted) {
+  QIcon& icon = FGlyphs[int(glyph)][highlighted];
+  if (icon.isNull()) {
+    // Normally white is the transparent colour; the highlighted picture shows its white
+    // background, with black transparent instead.
+    icon = QIcon(GlyphWithTransparentColour(TransportGlyphImage(glyph), highlighted ? kBlack : kWhite));
+  }
+  button->setIcon(icon);
+}
+
 void TTelvoriPlayer::ResetTransportGlyphs() {
-  btnPlay->setIcon(GlyphWithTransparentColour(TransportGlyphImage(TTransportGlyph::Play), kWhite));
-  btnPause->setIcon(GlyphWithTransparentColour(TransportGlyphImage(TTransportGlyph::Pause), kWhite));
-  btnStop->setIcon(GlyphWithTransparentColour(TransportGlyphImage(TTransportGlyph::Stop), kWhite));
+  SetGlyph(btnPlay, TTransportGlyph::Play, false);
+  SetGlyph(btnPause, TTransportGlyph::Pause, false);
+  SetGlyph(btnStop, TTransportGlyph::Stop, false);
   FHighlighted = nullptr;
 }
 
 void TTelvoriPlayer::Highlight(QToolButton* button, TTransportGlyph glyph) {
-  // The picture's white background shows: black is its transparent colour instead.
-  button->setIcon(GlyphWithTransparentColour(TransportGlyphImage(glyph), kBlack));
+  SetGlyph(button, glyph, true);
   FHighlighted = button;
 }
 
@@ -496,17 +505,17 @@ void TTelvoriPlayer::PresentPicture() {
   const TRasterBitmap* picture = FCore.Picture();
   if (!picture || !FCore.HasCurrentSegment()) return;
   const int width = picture->Width(), height = picture->Height();
-  if (FCore.FilmBits() == 8) {
-    QImage image(width, height, QImage::Format_Indexed8);
-    for (int y = 0; y < height; ++y) std::memcpy(image.scanLine(y), picture->Row(y), size_t(width));
+  // The copy is kept for repainting; its buffer is reused from tick to tick.
+  const QImage::Format format = FCore.FilmBits() == 8 ? QImage::Format_Indexed8 : QImage::Format_RGB32;
+  if (FPresented.format() != format || FPresented.size() != QSize(width, height))
+    FPresented = QImage(width, height, format);
+  if (format == QImage::Format_Indexed8) {
+    for (int y = 0; y < height; ++y) std::memcpy(FPresented.scanLine(y), picture->Row(y), size_t(width));
     QVector<QRgb> colours(256);
     const TColorTable& palette = FCore.Palette();
     for (int i = 0; i < 256; ++i) colours[i] = qRgb(palette[i].Red, palette[i].Green, palette[i].Blue);
-    image.setColorTable(colours);
-    FPresented = std::move(image);
+    FPresented.setColorTable(colours);
   } else {
-    if (FPresented.format() != QImage::Format_RGB32 || FPresented.size() != QSize(width, height))
-      FPresented = QImage(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
       auto* out = reinterpret_cast<QRgb*>(FPresented.scanLine(y));
       const uint8_t* in = picture->Row(y);
@@ -574,7 +583,6 @@ void TTelvoriPlayer::SetBannerVisible(bool visible) {
 }
 
 void TTelvoriPlayer::FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) {
-  FGridEntries = entries;
   if (frmSegments) frmSegments->SetRows(entries);
 }
 

@@ -2,6 +2,7 @@
 // and control panel, the transport state, the picture's place and the failure report.
 #pragma once
 
+#include <QIcon>
 #include <QImage>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -80,7 +81,6 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   bool LoadFilm(const std::string& path) { return FLoader->LoadFilm(path); }
   void SetFileName(const QString& path);
   QString FileName() const { return QString::fromStdString(FLoader->FileName()); }
-  const std::vector<TSegmentListEntry>& SegmentsGrid() const { return FGridEntries; }
 
   TPlaybackCore& Core() { return FCore; }
   TPlayState PlayState() const { return FPlayState; }
@@ -142,6 +142,7 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void FormResize() { PlacePicture(); }
   void ShowPathOfFilm();
   void Highlight(QToolButton* button, TTransportGlyph glyph);
+  void SetGlyph(QToolButton* button, TTransportGlyph glyph, bool highlighted);
   void ApplyOuterBoundsOnceFramed();
 
   // IPlaybackHost.
@@ -174,7 +175,8 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   TPictureView* FView = nullptr;
   QImage FPresented;
   TPlacement FPlacement;
-  std::vector<TSegmentListEntry> FGridEntries;
+  // The transport pictures, made once: white transparent, and black transparent (highlighted).
+  QIcon FGlyphs[3][2];
 };
 
 // The client area that shows the picture: grey bands around it, the picture from the last

@@ -5,6 +5,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "filmwriter/FilmWriter.h"
+
 namespace {
 
 constexpr size_t kHeaderSize = 36;  // CFHEADER without the optional fields
@@ -18,29 +20,10 @@ constexpr uint16_t kContinuedFromPrev = 0xFFFD;
 constexpr uint16_t kContinuedToNext = 0xFFFE;
 constexpr uint16_t kContinuedPrevAndNext = 0xFFFF;
 
-class TOut {
- public:
-  void U8(uint8_t v) { FData.push_back(v); }
-  void U16(uint16_t v) {
-    U8(uint8_t(v));
-    U8(uint8_t(v >> 8));
-  }
-  void U32(uint32_t v) {
-    U16(uint16_t(v));
-    U16(uint16_t(v >> 16));
-  }
-  void Str(const std::string& s) {
-    FData.insert(FData.end(), s.begin(), s.end());
-    U8(0);
-  }
-  void Bytes(const uint8_t* p, size_t n) { FData.insert(FData.end(), p, p + n); }
-  void Zeros(size_t n) { FData.insert(FData.end(), n, 0); }
-  size_t Size() const { return FData.size(); }
-  std::vector<uint8_t> Take() { return std::move(FData); }
-
- private:
-  std::vector<uint8_t> FData;
-};
+// A NUL-terminated string, as cabinet headers store names.
+void CString(TByteWriter& out, const std::string& text) {
+  out.Bytes(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())).U8(0);
+}
 
 // A data block of the folder: its stored bytes (compressed or not) and what they expand to.
 struct TBlock {
@@ -183,8 +166,8 @@ std::vector<TSpanCabinet> Layout(const std::vector<TPlacedFile>& placed,
     size_t cabSize = headerSize;
     for (const TPiece& p : pieces) cabSize += dataHeader + p.Size;
 
-    TOut out;
-    out.Bytes(reinterpret_cast<const uint8_t*>("MSCF"), 4);
+    TByteWriter out;
+    out.Bytes(std::span(reinterpret_cast<const uint8_t*>("MSCF"), 4));
     out.U32(0);
     out.U32(uint32_t(cabSize));
     out.U32(0);
@@ -205,12 +188,12 @@ std::vector<TSpanCabinet> Layout(const std::vector<TPlacedFile>& placed,
       out.Zeros(options.HeaderReserve);
     }
     if (hasPrev) {
-      out.Str(storedName(k - 1));
-      out.Str(diskName(k - 1));
+      CString(out, storedName(k - 1));
+      CString(out, diskName(k - 1));
     }
     if (hasNext) {
-      out.Str(nextName);
-      out.Str(diskName(k + 1));
+      CString(out, nextName);
+      CString(out, diskName(k + 1));
     }
     out.U32(uint32_t(headerSize));  // coffCabStart
     out.U16(uint16_t(pieces.size()));
@@ -224,7 +207,7 @@ std::vector<TSpanCabinet> Layout(const std::vector<TPlacedFile>& placed,
       out.U16(f.Date);
       out.U16(f.Time);
       out.U16(f.Attribs);
-      out.Str(f.Name);
+      CString(out, f.Name);
     }
     for (const TPiece& p : pieces) {
       const uint8_t* bytes = blocks[p.Block].Data.data() + p.From;
@@ -239,7 +222,7 @@ std::vector<TSpanCabinet> Layout(const std::vector<TPlacedFile>& placed,
       out.U16(uint16_t(p.Size));
       out.U16(uint16_t(p.Uncomp));
       out.Zeros(options.DataReserve);
-      out.Bytes(bytes, p.Size);
+      out.Bytes(std::span(bytes, p.Size));
     }
     if (out.Size() != cabSize) throw std::logic_error("MakeSpannedCabinets: size mismatch");
     if (cabSize > cap) throw std::logic_error("MakeSpannedCabinets: cabinet over its size");
