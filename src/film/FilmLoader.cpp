@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "film/Messages.h"
@@ -75,10 +76,13 @@ class TBanner {
   IFilmLoaderUi& FUi;
 };
 
-std::string FormatMessage(const char* pattern, const std::string& path) {
-  std::string text = pattern;
-  const size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, path);
+// The message with its "%s" replaced by the path.
+std::string FormatMessage(std::string_view pattern, const std::string& path) {
+  const size_t at = pattern.find("%s");
+  if (at == std::string_view::npos) return std::string(pattern);
+  std::string text(pattern.substr(0, at));
+  text += path;
+  text += pattern.substr(at + 2);
   return text;
 }
 
