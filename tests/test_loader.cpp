@@ -11,8 +11,9 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/wait.h>
+
 #include "film/FilmLoader.h"
-#include "film/Messages.h"
 #include "film/TempFolder.h"
 #include "playback_support.h"
 
@@ -21,14 +22,19 @@ namespace fs = std::filesystem;
 namespace {
 
 struct TRecordingUi : IFilmLoaderUi {
-  std::vector<std::string> Messages;
+  std::vector<TLoadReport> Reports;
   std::vector<std::string> Banner;
   std::vector<size_t> GridRows;
   std::vector<int64_t> ProgressMax;
   int Waits = 0;
   std::function<void()> OnWait;
 
-  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+  void ShowMessage(const TLoadReport& report) override { Reports.push_back(report); }
+  std::vector<TLoadNotice> Notices() const {
+    std::vector<TLoadNotice> notices;
+    for (const auto& r : Reports) notices.push_back(r.Notice);
+    return notices;
+  }
   void SetBannerVisible(bool visible) override { Banner.push_back(visible ? "show" : "hide"); }
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) override {
     GridRows.push_back(entries.size());
@@ -78,6 +84,13 @@ struct TLoaderFixture : ::testing::Test {
     return Loader->LoadFilm(path);
   }
 
+  // What the run's folder holds.
+  std::vector<std::string> TempFiles() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(TempDir)) names.push_back(e.path().filename().string());
+    return names;
+  }
+
   static std::vector<uint8_t> Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -97,12 +110,20 @@ std::vector<TWriterSegment> Film(std::initializer_list<int> frames) {
   return film;
 }
 
+// The attributes of the first file of a one-folder cabinet (CFFILE at coffFiles, attribs at
+// +14).
+void SetFirstFileAttributes(std::vector<uint8_t>& cab, uint16_t attribs) {
+  const uint32_t files = uint32_t(cab[16]) | uint32_t(cab[17]) << 8 | uint32_t(cab[18]) << 16 | uint32_t(cab[19]) << 24;
+  cab[files + 14] = uint8_t(attribs);
+  cab[files + 15] = uint8_t(attribs >> 8);
+}
+
 std::vector<uint8_t> Package(std::initializer_list<int> frames,
                              TCabCompression compression = TCabCompression::MsZip) {
   return MakeFilmPackage(WriteFilm(Film(frames)), compression);
 }
 
-TEST_F(TLoaderFixture, PackagesOfBothCompressionsLoad) {
+TEST_F(TLoaderFixture, PackagesOfBothCompressionsLoadAndLeaveNothingBehind) {
   for (auto compression : {TCabCompression::None, TCabCompression::MsZip}) {
     const auto path = Write("film.zrcab", Package({10, 20, 5}, compression));
     const auto before = Read(path);
@@ -115,10 +136,11 @@ TEST_F(TLoaderFixture, PackagesOfBothCompressionsLoad) {
     EXPECT_EQ(Ui.GridRows.back(), 3u);
     EXPECT_EQ(Ui.Banner, (std::vector<std::string>{"show", "hide"}));
     EXPECT_EQ(Loader->PackagePath, path);
-    EXPECT_FALSE(fs::exists(TempDir + "temp.zrcab"));
-    EXPECT_TRUE(fs::exists(TempDir + "MyFilm.~zrflm"));
+    EXPECT_EQ(Loader->ListedSegments(), 3);
+    // The film is in memory: the extracted file is gone.
+    EXPECT_TRUE(TempFiles().empty());
     EXPECT_EQ(Read(path), before);  // the user's film is only read
-    EXPECT_TRUE(Ui.Messages.empty());
+    EXPECT_TRUE(Ui.Reports.empty());
     Ui.Banner.clear();
   }
 }
@@ -130,7 +152,7 @@ TEST_F(TLoaderFixture, ExecutableFilmsLoadInAnyCaseOfTheirExtension) {
     ASSERT_TRUE(Load(path)) << name;
     EXPECT_EQ(Core.FSegments.size(), 2u);
     EXPECT_EQ(Loader->PackagePath, TempDir + "temp.zrcab");
-    EXPECT_FALSE(fs::exists(TempDir + "temp.zrcab")) << "deleted after a good extraction";
+    EXPECT_TRUE(TempFiles().empty()) << "the package copy is deleted";
   }
   // A package file whose name reads exe before its last extension is a package.
   const auto path = Write("film.exe.zrcab", Package({1}));
@@ -141,94 +163,161 @@ TEST_F(TLoaderFixture, ExecutableFilmsLoadInAnyCaseOfTheirExtension) {
 TEST_F(TLoaderFixture, ExecutableFilmPackageLengths) {
   struct Case {
     const char* name;
-    std::vector<uint8_t> package;
     std::optional<int32_t> length;
-    bool raises;
-    size_t tempSize;  // size of the temp.zrcab left behind, when not raising
+    bool raises;  // EFilmLoad: not a film
   };
   std::vector<uint8_t> thousand(1000);
   for (size_t i = 0; i < thousand.size(); ++i) thousand[i] = uint8_t(i * 7);
   const Case cases[] = {
-      {"L = 1000: exactly those bytes, not a cabinet", thousand, std::nullopt, false, 1000},
-      {"L = 0: an empty package", thousand, 0, false, 0},
-      {"L larger than the file", thousand, 1000000, true, 0},
-      {"negative L", thousand, -20, true, 0},
+      {"L = 1000: exactly those bytes, not a cabinet", std::nullopt, false},
+      {"L = 0: an empty package", 0, false},
+      {"L larger than the file", 1000000, true},
+      {"negative L", -20, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Ui.Messages.clear();
-    std::error_code ec;
-    fs::remove(TempDir + "temp.zrcab", ec);
-    const auto path = Write("x.exe", MakeExecutableFilm(std::vector<uint8_t>(64, 0xEE), c.package, c.length));
+    Ui.Reports.clear();
+    const auto path = Write("x.exe", MakeExecutableFilm(std::vector<uint8_t>(64, 0xEE), thousand, c.length));
     if (c.raises) {
-      EXPECT_THROW(Load(path), EFilmLoad);
-      continue;
+      try {
+        Load(path);
+        ADD_FAILURE() << "no exception";
+      } catch (const EFilmLoad& e) {
+        EXPECT_EQ(e.Fault, TFilmFault::NotAFilm);
+        EXPECT_EQ(e.Path, path);
+      }
+    } else {
+      EXPECT_FALSE(Load(path));
+      ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::FormatNotSupported}));
+      EXPECT_EQ(Ui.Reports[0].Path, path);
+      EXPECT_FALSE(Ui.Reports[0].Details.empty());
     }
-    EXPECT_FALSE(Load(path));
-    ASSERT_EQ(Ui.Messages, (std::vector<std::string>{kLbMessages[3]}));
-    ASSERT_TRUE(fs::exists(TempDir + "temp.zrcab"));
-    EXPECT_EQ(fs::file_size(TempDir + "temp.zrcab"), c.tempSize);
-    if (c.tempSize) {
-      EXPECT_EQ(Read(TempDir + "temp.zrcab"), c.package);
-    }
+    EXPECT_TRUE(TempFiles().empty());
   }
 }
 
-TEST_F(TLoaderFixture, FailuresLeaveNoFilmAndTheirMessage) {
+TEST_F(TLoaderFixture, PathsThatCannotBeFilmsAreToldApart) {
+  ASSERT_EQ(::mkfifo((Root / "pipe.zrcab").c_str(), 0600), 0);
   struct Case {
     const char* name;
     std::function<std::string()> make;
-    std::vector<std::string> messages;
-    bool unloads = true;  // a path that names no file changes nothing but the file name
+    std::vector<TLoadNotice> notices;
+    bool unloads = true;  // a path that names no file changes nothing
   };
   const Case cases[] = {
-      {"no file at the path", [&] { return (Root / "missing.zrcab").string(); }, {}, false},
-      {"a folder at the path", [&] { return (Root / "temp").string(); }, {}, false},
+      {"no file at the path", [&] { return (Root / "missing.zrcab").string(); }, {TLoadNotice::NoSuchFile}, false},
+      {"a folder at the path", [&] { return (Root / "temp").string(); }, {TLoadNotice::IsAFolder}, false},
+      {"a FIFO at the path (never opened)", [&] { return (Root / "pipe.zrcab").string(); },
+       {TLoadNotice::FormatNotSupported}, false},
       {"not a cabinet", [&] { return Write("junk.zrcab", std::vector<uint8_t>(300, 'j')); },
-       {kLbMessages[3]}},
+       {TLoadNotice::FormatNotSupported}},
       {"a cabinet without a film",
        [&] {
          return Write("other.zrcab", MakeCabinet(std::vector<TCabFile>{{"readme.txt", {'h', 'i'}}}));
        },
-       {kLbMessages[3]}},
+       {TLoadNotice::FormatNotSupported}},
+      {"the film only inside a folder of the package",
+       [&] {
+         return Write("nested.zrcab", MakeCabinet(std::vector<TCabFile>{{"sub\\MyFilm.~zrflm", WriteFilm(Film({2}))}}));
+       },
+       {TLoadNotice::FormatNotSupported}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(Load(Write("good.zrcab", Package({3}))));
-    Ui.Messages.clear();
+    Ui.Reports.clear();
     const auto path = c.make();
     EXPECT_FALSE(Load(path));
-    EXPECT_EQ(Ui.Messages, c.messages);
+    EXPECT_EQ(Ui.Notices(), c.notices);
+    EXPECT_EQ(Ui.Reports.at(0).Path, path);
     EXPECT_EQ(Core.FSegments.empty(), c.unloads);
     EXPECT_FALSE(Loader->Loaded);
-    EXPECT_EQ(Loader->FileName(), path);
+    EXPECT_TRUE(TempFiles().empty());
+  }
+  // No path at all (a command line without a film): nothing, silently.
+  Ui.Reports.clear();
+  EXPECT_FALSE(Load(""));
+  EXPECT_TRUE(Ui.Reports.empty());
+}
+
+TEST_F(TLoaderFixture, OnlyTheFilmFileIsWrittenWhateverElseThePackageHolds) {
+  struct Case {
+    const char* name;
+    std::vector<TCabFile> files;
+    int frames;  // of the film that plays
+  };
+  const auto film = [](int frames) { return WriteFilm(Film({frames})); };
+  const Case cases[] = {
+      {"lower case", {{"myfilm.~zrflm", film(4)}}, 4},
+      {"the exact name wins over another case", {{"MYFILM.~ZRFLM", film(2)}, {"MyFilm.~zrflm", film(5)}}, 5},
+      {"the first in another case wins over a later one", {{"MYFILM.~ZRFLM", film(2)}, {"myfilm.~ZRFLM", film(3)}}, 2},
+      {"big other files are not written", {{"junk.bin", std::vector<uint8_t>(3 << 20, 'x')}, {"MyFilm.~zrflm", film(6)}}, 6},
+      {"a folder named like the film file", {{"MyFilm.~zrflm\\evil", {'e'}}, {"MyFilm.~zrflm", film(7)}}, 7},
+      {"a name leading outside", {{"..\\..\\escape", {'e'}}, {"MyFilm.~zrflm", film(8)}}, 8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = Write("film.zrcab", MakeCabinet(c.files));
+    // Twice: nothing the package left may block the next load.
+    for (int round = 0; round < 2; ++round) {
+      Ui.Reports.clear();
+      ASSERT_TRUE(Load(path));
+      ASSERT_EQ(Core.FSegments.size(), 1u);
+      EXPECT_EQ(Core.FSegments[0]->FrameCount, c.frames);
+      EXPECT_LE(Loader->STCabReader.FilesWritten(), 2u);
+      EXPECT_LT(Loader->STCabReader.BytesWritten(), 1u << 20);
+      EXPECT_TRUE(Ui.Reports.empty());
+      EXPECT_TRUE(TempFiles().empty());
+    }
+  }
+  EXPECT_FALSE(fs::exists(Root / "escape"));
+}
+
+TEST_F(TLoaderFixture, AReadOnlyFilmEntryPlaysAgainAndAgain) {
+  auto cab = MakeFilmPackage(WriteFilm(Film({3})));
+  SetFirstFileAttributes(cab, 0x01);  // read-only
+  const auto path = Write("ro-entry.zrcab", cab);
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(Load(path)) << round;
+    EXPECT_TRUE(Ui.Reports.empty());
   }
 }
 
-TEST_F(TLoaderFixture, TheFilmNameIsFoundInAnyLetterCase) {
-  const auto path = Write("lower.zrcab", MakeCabinet(std::vector<TCabFile>{{"myfilm.~zrflm", WriteFilm(Film({4}))}}));
-  ASSERT_TRUE(Load(path));
-  EXPECT_EQ(Core.FSegments.size(), 1u);
-}
-
-TEST_F(TLoaderFixture, AnOldFilmFileThatCannotBeDeletedStopsTheLoad) {
-  const auto path = Write("film.zrcab", Package({2}));
-  ASSERT_TRUE(Load(path));
-  const std::string filmFile = TempDir + "MyFilm.~zrflm";
-  const std::string expected = "Файл " + filmFile + " занят другим приложением или содержит атрибут \"только для чтения\".";
-  // Read-only.
-  ::chmod(filmFile.c_str(), 0444);
-  EXPECT_FALSE(Load(path));
-  EXPECT_EQ(Ui.Messages, (std::vector<std::string>{expected}));
-  ::chmod(filmFile.c_str(), 0644);
-  // Held by another player.
-  Ui.Messages.clear();
-  const int fd = ::open(filmFile.c_str(), O_RDONLY);
-  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-  EXPECT_FALSE(Load(path));
-  EXPECT_EQ(Ui.Messages, (std::vector<std::string>{expected}));
-  ::close(fd);
-  EXPECT_TRUE(Load(path));
+TEST_F(TLoaderFixture, FilesPlantedInTheFolderNeitherBlockNorLeak) {
+  const auto outsideText = std::vector<uint8_t>{'k', 'e', 'e', 'p'};
+  const auto outside = Write("outside.txt", outsideText);
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+  };
+  const Case cases[] = {
+      {"a FIFO as the package copy", [&] { ::mkfifo((TempDir + "temp.zrcab").c_str(), 0600); }},
+      {"a hard link as the package copy", [&] { fs::create_hard_link(outside, TempDir + "temp.zrcab"); }},
+      {"a symbolic link as the package copy", [&] { fs::create_symlink(outside, TempDir + "temp.zrcab"); }},
+      {"a FIFO as the film file", [&] { ::mkfifo((TempDir + "MyFilm.~zrflm").c_str(), 0600); }},
+      {"a hard link as the film file", [&] { fs::create_hard_link(outside, TempDir + "MyFilm.~zrflm"); }},
+      {"a symbolic link as the film file", [&] { fs::create_symlink(outside, TempDir + "MyFilm.~zrflm"); }},
+      {"a read-only film file", [&] {
+         WriteFileBytes(TempDir + "MyFilm.~zrflm", outsideText);
+         ::chmod((TempDir + "MyFilm.~zrflm").c_str(), 0444);
+       }},
+      {"a read-only folder named like the film file", [&] {
+         fs::create_directory(TempDir + "MyFilm.~zrflm");
+         WriteFileBytes(TempDir + "MyFilm.~zrflm/inner", outsideText);
+         ::chmod((TempDir + "MyFilm.~zrflm").c_str(), 0555);
+       }},
+  };
+  const auto exe = Write("film.exe", MakeExecutableFilm(std::vector<uint8_t>(100, 1), Package({2, 2})));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.plant();
+    Ui.Reports.clear();
+    ASSERT_TRUE(Load(exe));  // returns: a FIFO would block the copy or the extraction
+    EXPECT_EQ(Core.FSegments.size(), 2u);
+    EXPECT_TRUE(Ui.Reports.empty());
+    EXPECT_EQ(Read(outside), outsideText);
+    EXPECT_TRUE(TempFiles().empty());
+  }
 }
 
 TEST_F(TLoaderFixture, ALockedExecutableFilmIsWaitedForWithinTheWindow) {
@@ -247,11 +336,10 @@ TEST_F(TLoaderFixture, ALockedExecutableFilmIsWaitedForWithinTheWindow) {
   Ui.OnWait = nullptr;
   Ui.Waits = 0;
   Loader->LockWindow = std::chrono::milliseconds(200);
-  fs::remove(TempDir + "MyFilm.~zrflm");
   EXPECT_FALSE(Load(path));
   EXPECT_GT(Ui.Waits, 0);
-  EXPECT_FALSE(fs::exists(TempDir + "MyFilm.~zrflm"));
-  EXPECT_FALSE(fs::exists(TempDir + "temp.zrcab"));
+  EXPECT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::ExecutableLocked}));
+  EXPECT_TRUE(TempFiles().empty());
   ::close(fd);
 }
 
@@ -268,22 +356,70 @@ TEST_F(TLoaderFixture, ReadOnlyFilmsLoadAndStayAsTheyWere) {
   EXPECT_EQ(after.st_size, before.st_size);
 }
 
-TEST_F(TLoaderFixture, ADamagedFilmFileRaisesAndKeepsNothing) {
-  auto film = WriteFilm(Film({3, 4}));
-  film.resize(film.size() - 5);
-  const auto path = Write("cut.zrcab", MakeFilmPackage(film));
-  try {
-    Load(path);
-    ADD_FAILURE() << "no exception";
-  } catch (const EFilmLoad& e) {
-    EXPECT_NE(std::string(e.what()).find("LoadSegmentFromStream: segment 2: the film ends inside the frame data"),
-              std::string::npos)
-        << e.what();
+TEST_F(TLoaderFixture, DamagedFilmsKeepEveryCompleteSegment) {
+  const auto whole = WriteFilm(Film({3, 4, 5}));
+  struct Case {
+    const char* name;
+    size_t keep;              // bytes of the film file kept
+    int32_t playable;         // -1: raises
+    TFilmFault fault;
+  };
+  const size_t listEnd = 4 + 3 * kSegmentListEntrySize;
+  const Case cases[] = {
+      {"cut in the last segment", whole.size() - 5, 2, TFilmFault::CutShort},
+      {"cut right after the first segment", 0, 1, TFilmFault::CutShort},  // filled in below
+      {"cut inside the first segment", listEnd + 40, -1, TFilmFault::CutShort},
+      {"cut inside the list", 100, -1, TFilmFault::CutShort},
+  };
+  // Where blocks end: films of the same first segments have the same blocks.
+  const size_t firstBlockEnd = listEnd + (WriteFilm(Film({3})).size() - (4 + kSegmentListEntrySize));
+  const size_t secondBlockEnd = listEnd + (WriteFilm(Film({3, 4})).size() - (4 + 2 * kSegmentListEntrySize));
+  for (auto c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.keep == 0) c.keep = firstBlockEnd;
+    std::vector<uint8_t> film(whole.begin(), whole.begin() + ptrdiff_t(c.keep));
+    const auto path = Write("damaged.zrcab", MakeFilmPackage(film));
+    Ui.Reports.clear();
+    if (c.playable < 0) {
+      try {
+        Load(path);
+        ADD_FAILURE() << "no exception";
+      } catch (const EFilmLoad& e) {
+        EXPECT_EQ(e.Fault, c.fault);
+        EXPECT_EQ(e.Path, path);
+      }
+      EXPECT_TRUE(Core.FSegments.empty());
+      EXPECT_EQ(Core.FCurSegment, -1);
+      EXPECT_FALSE(Loader->Loaded);
+    } else {
+      ASSERT_TRUE(Load(path));
+      EXPECT_TRUE(Loader->Loaded);
+      ASSERT_EQ(Core.FSegments.size(), size_t(c.playable));
+      EXPECT_EQ(Core.FCurSegment, 0);
+      ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::DamagedInPart}));
+      const TLoadReport& r = Ui.Reports[0];
+      EXPECT_EQ(r.DamagedSegment, c.playable + 1);
+      EXPECT_EQ(r.Playable, c.playable);
+      EXPECT_EQ(r.Total, 3);
+      EXPECT_EQ(r.Fault, c.fault);
+      EXPECT_NE(r.Details.find("segment " + std::to_string(c.playable + 1)), std::string::npos) << r.Details;
+      EXPECT_EQ(Ui.ProgressMax.back(), c.playable == 2 ? 7 : 3);
+    }
+    EXPECT_EQ(Ui.Banner.back(), "hide");
+    EXPECT_TRUE(TempFiles().empty());
   }
-  EXPECT_TRUE(Core.FSegments.empty());
-  EXPECT_EQ(Core.FCurSegment, -1);
-  EXPECT_FALSE(Loader->Loaded);
-  EXPECT_EQ(Ui.Banner.back(), "hide");
+  // A third block whose bytes contradict the format (not cut short): damaged.
+  std::vector<uint8_t> bad(whole.begin(), whole.begin() + ptrdiff_t(secondBlockEnd));
+  bad.insert(bad.end(), 4, 0);  // no cursor shapes
+  std::vector<uint8_t> info(kSegInfoSize, 0);
+  info[0] = 0xFB, info[1] = info[2] = info[3] = 0xFF;  // frame data size -5
+  bad.insert(bad.end(), info.begin(), info.end());
+  Ui.Reports.clear();
+  ASSERT_TRUE(Load(Write("bad.zrcab", MakeFilmPackage(bad))));
+  EXPECT_EQ(Core.FSegments.size(), 2u);
+  ASSERT_EQ(Ui.Reports.size(), 1u);
+  EXPECT_EQ(Ui.Reports[0].Fault, TFilmFault::Damaged);
+  EXPECT_EQ(Ui.Reports[0].DamagedSegment, 3);
 }
 
 TEST_F(TLoaderFixture, AFilmWithoutSegmentsLoadsEmpty) {
@@ -295,11 +431,162 @@ TEST_F(TLoaderFixture, AFilmWithoutSegmentsLoadsEmpty) {
   EXPECT_TRUE(Ui.GridRows.empty());
 }
 
-TEST(TempFolder, PrivateAndRefusedWhenItIsALink) {
+TEST_F(TLoaderFixture, WithoutATemporaryFolderNothingLoadsAndTheUserIsTold) {
+  TFilmLoader loader(Core, Ui, "", "cannot create a folder in the temporary folder /x/: Permission denied");
+  const auto path = Write("film.zrcab", Package({2}));
+  loader.SetFileName(path);
+  EXPECT_FALSE(loader.LoadFilm(path));
+  ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::TemporaryFolder}));
+  EXPECT_NE(Ui.Reports[0].Details.find("Permission denied"), std::string::npos);
+}
+
+TEST_F(TLoaderFixture, AFullTemporaryFolderIsNotAnUnsupportedFormat) {
+  Loader->STCabReader.MaxExtractBytes = 100;  // stands for a full disk: EDQUOT on writing
+  const auto path = Write("film.zrcab", Package({20}));
+  EXPECT_FALSE(Load(path));
+  ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::TemporaryFolder}));
+  EXPECT_EQ(Ui.Reports[0].Path, TempDir);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+// ---- The temporary folders ----
+
+struct TTempFolderFixture : ::testing::Test {
+  std::string Root;
+  std::string Private;
+  void SetUp() override {
+    char pattern[] = "/tmp/zrtemp-XXXXXX";
+    Root = ::mkdtemp(pattern);
+    Private = Root + "/private/";
+    fs::create_directory(Private);
+    ::chmod(Private.c_str(), 0700);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    for (auto& e : fs::recursive_directory_iterator(Root, ec))
+      fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(Root, ec);
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(Private)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(TTempFolderFixture, EveryRunHasAFolderOfItsOwnRemovedAtItsEnd) {
+  std::string first, second;
+  {
+    TRunFolder a(Private), b(Private);
+    first = a.Path();
+    second = b.Path();
+    ASSERT_FALSE(first.empty()) << a.Error();
+    ASSERT_FALSE(second.empty()) << b.Error();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.rfind(Private + "run-", 0), 0u);
+    struct stat st {};
+    ASSERT_EQ(::lstat(first.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // A run that is alive keeps its folder when another starts.
+    WriteFileBytes(first + "MyFilm.~zrflm", std::vector<uint8_t>{1});
+    TRunFolder c(Private);
+    EXPECT_TRUE(fs::exists(first + "MyFilm.~zrflm"));
+    // Read-only files and folders inside go too.
+    fs::create_directory(second + "ro");
+    WriteFileBytes(second + "ro/f", std::vector<uint8_t>{1});
+    ::chmod((second + "ro/f").c_str(), 0444);
+    ::chmod((second + "ro").c_str(), 0555);
+  }
+  EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(TTempFolderFixture, FoldersOfEndedRunsAreRemovedByTheNextRun) {
+  // An ended run: a folder nobody holds a lock on, with what a crash left in it.
+  fs::create_directory(Private + "run-crashd");
+  WriteFileBytes(Private + "run-crashd/MyFilm.~zrflm", std::vector<uint8_t>(100, 1));
+  ::chmod((Private + "run-crashd/MyFilm.~zrflm").c_str(), 0444);
+  // A run that is alive: its folder is locked.
+  fs::create_directory(Private + "run-alive0");
+  const int alive = ::open((Private + "run-alive0").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(alive, LOCK_EX | LOCK_NB), 0);
+  // Other things in the private folder are not the runs' to remove.
+  WriteFileBytes(Private + "other", std::vector<uint8_t>{1});
+  // A link named like a run folder is removed as a name, never followed.
+  fs::create_directory(Root + "/target");
+  WriteFileBytes(Root + "/target/keep", std::vector<uint8_t>{1});
+  fs::create_directory_symlink(Root + "/target", Private + "run-link00");
+  {
+    TRunFolder run(Private);
+    ASSERT_FALSE(run.Path().empty()) << run.Error();
+    const auto entries = Entries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "run-crashd"), 0);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "run-alive0"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "other"), 1);
+  }
+  EXPECT_TRUE(fs::exists(Root + "/target/keep"));
+  ::close(alive);
+}
+
+TEST_F(TTempFolderFixture, ParallelRunsInSeparateProcessesNeverShareAFilm) {
+  // Films that differ in their frame counts; each process loads its own many times over.
+  std::vector<std::string> films;
+  for (int i = 0; i < 4; ++i) {
+    films.push_back(Root + "/film" + std::to_string(i) + ".zrcab");
+    WriteFileBytes(films.back(), Package({i + 1, 2 * i + 3}));
+  }
+  constexpr int kRounds = 15;
+  std::vector<pid_t> children;
+  for (int i = 0; i < int(films.size()); ++i) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int status = 0;
+      for (int round = 0; round < kRounds && status == 0; ++round) {
+        TRunFolder run(Private);
+        TRecordingHost host;
+        TPlaybackCore core(host);
+        TRecordingUi ui;
+        TFilmLoader loader(core, ui, run.Path(), run.Error());
+        loader.SetFileName(films[size_t(i)]);
+        bool ok = false;
+        try {
+          ok = loader.LoadFilm(films[size_t(i)]);
+        } catch (...) {
+        }
+        if (!ok || core.FSegments.size() != 2 || core.FSegments[0]->FrameCount != i + 1 ||
+            core.FSegments[1]->FrameCount != 2 * i + 3 || !ui.Reports.empty())
+          status = 10 + i;
+      }
+      ::_exit(status);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  }
+  EXPECT_TRUE(Entries().empty()) << "every run removed its folder";
+}
+
+TEST_F(TTempFolderFixture, AFolderThatCannotBeWrittenIsNamed) {
+  ::chmod(Private.c_str(), 0500);
+  if (::access(Private.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights to write anywhere";
+  TRunFolder run(Private);
+  EXPECT_TRUE(run.Path().empty());
+  EXPECT_NE(run.Error().find(Private), std::string::npos) << run.Error();
+  EXPECT_NE(run.Error().find("Permission denied"), std::string::npos) << run.Error();
+}
+
+TEST(TempFolder, PrivateAbsoluteAndRefusedWhenItIsALink) {
   char pattern[] = "/tmp/zrtemp-XXXXXX";
   const std::string root = ::mkdtemp(pattern);
-  const char* old = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved = old ? old : "";
+  auto save = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::optional<std::string>(v) : std::nullopt;
+  };
+  const auto oldRuntime = save("XDG_RUNTIME_DIR"), oldTmp = save("TMPDIR");
   ::setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
   std::string error;
   const std::string folder = PrivateTempFolder(error);
@@ -313,10 +600,17 @@ TEST(TempFolder, PrivateAndRefusedWhenItIsALink) {
   fs::create_directory_symlink(root + "/elsewhere", root + "/veRirove");
   EXPECT_EQ(PrivateTempFolder(error), "");
   EXPECT_NE(error.find("not a folder of its own"), std::string::npos) << error;
-  if (old) {
-    ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_RUNTIME_DIR");
+  // Relative folders in the environment are ignored: never a folder relative to where the
+  // program happens to run.
+  ::setenv("XDG_RUNTIME_DIR", "relative/run", 1);
+  ::setenv("TMPDIR", "relative/tmp", 1);
+  const std::string fallback = PrivateTempFolder(error);
+  EXPECT_EQ(fallback, "/tmp/veRirove-" + std::to_string(::geteuid()) + "/") << error;
+  for (auto [name, value] : {std::pair{"XDG_RUNTIME_DIR", oldRuntime}, std::pair{"TMPDIR", oldTmp}}) {
+    if (value)
+      ::setenv(name, value->c_str(), 1);
+    else
+      ::unsetenv(name);
   }
   fs::remove_all(root);
 }

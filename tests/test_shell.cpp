@@ -32,15 +32,16 @@ class TTestPlayer : public TTelvoriPlayer {
   using TTelvoriPlayer::TTelvoriPlayer;
   struct TBox {
     QMessageBox::Icon Icon;
-    QString Caption, Text;
+    QString Caption, Text, Details;
   };
   std::vector<TBox> Boxes;
   QStringList Results;
   QString NextFile;
 
  protected:
-  void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text) override {
-    Boxes.push_back({icon, caption, text});
+  void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                  const QString& details) override {
+    Boxes.push_back({icon, caption, text, details});
   }
   void ResultBox(const QString& text) override { Results << text; }
   QString ChooseFilmFile() override { return NextFile; }
@@ -391,7 +392,8 @@ TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
   Player->NextFile = QString::fromStdString(junk);
   Player->ALoadFromFileExecute();
   ASSERT_EQ(Player->Boxes.size(), 1u);
-  EXPECT_EQ(Player->Boxes[0].Text, "Данный формат файла не поддерживается");
+  EXPECT_EQ(Player->Boxes[0].Text, "Данный формат файла не поддерживается\n" + QString::fromStdString(junk));
+  EXPECT_FALSE(Player->Boxes[0].Details.isEmpty());
   EXPECT_TRUE(Player->Core().FSegments.empty());
   EXPECT_EQ(Player->PlayState(), psStopped);
   // While playing, opening is disabled.

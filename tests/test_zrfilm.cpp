@@ -1,6 +1,8 @@
 // The zrfilm tool, run in-process on films made by the writer and on the demo film.
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -13,6 +15,9 @@
 #include "filmwriter/DemoFilm.h"
 #include "filmwriter/FilmWriter.h"
 
+#ifndef VERIROVE_ZRFILM
+#error "VERIROVE_ZRFILM must name the zrfilm program"
+#endif
 #ifndef VERIROVE_DEMO_FILM
 #error "VERIROVE_DEMO_FILM must name the demo film the build makes"
 #endif
@@ -20,6 +25,14 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// One application for the whole run, for the tests that read pictures.
+void GuiApplication() {
+  static int argc = 1;
+  static char name[] = "test_zrfilm";
+  static char* argv[] = {name, nullptr};
+  static QGuiApplication app(argc, argv);
+}
 
 struct TRun {
   int Status = -1;
@@ -100,11 +113,83 @@ TEST_F(TZrfilmFixture, FramesWritesEveryComposedPicture) {
   EXPECT_EQ(Files(Root / "two"), (std::vector<std::string>{"002-00000.png", "002-00001.png", "002-00002.png"}));
 }
 
-TEST_F(TZrfilmFixture, FilmsWithoutSegmentsWriteNothing) {
+TEST_F(TZrfilmFixture, FilmsWithoutSegmentsWriteNothingAndSaySo) {
   const auto film = Write("empty.zrcab", MakeFilmPackage(std::vector<uint8_t>{0, 0, 0, 0}));
   const auto run = Zrfilm({"frames", film, (Root / "none").string()});
-  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_NE(run.Err.find("the film has no segments"), std::string::npos) << run.Err;
   EXPECT_FALSE(fs::exists(Root / "none") && !fs::is_empty(Root / "none"));
+  const auto info = Zrfilm({"info", film});
+  EXPECT_EQ(info.Status, 0) << info.Err;
+  EXPECT_EQ(info.Out, "total\t0 segments\t00:00:00.000\t0 frames\n");
+}
+
+TEST_F(TZrfilmFixture, CountsOfOneAreSingular) {
+  std::vector<TWriterSegment> film(1);
+  film[0].Name = "One";
+  film[0].Width = 2, film[0].Height = 1, film[0].BitsPerPixel = 32, film[0].FrameRate = 1;
+  film[0].Pictures = {std::vector<uint32_t>(2, 7)};
+  TWriterShape arrow;
+  arrow.AndMask.assign(32 * 32, 1);
+  arrow.XorMask.assign(32 * 32, 0);
+  film[0].Shapes = {arrow};
+  film[0].Track = {{0, 0, 0}};
+  const auto run = Zrfilm({"info", Write("one.zrcab", MakeFilmPackage(WriteFilm(film)))});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out,
+            "1\tOne\t00:00:01.000\t2x1\t32 bits\t1 frame\t1 fps\t1 cursor shape\n"
+            "total\t1 segment\t00:00:01.000\t1 frame\n");
+}
+
+TEST_F(TZrfilmFixture, FramesNeverMixesOldPicturesWithNew) {
+  const auto film = Write("small.zrcab", MakeFilmPackage(WriteFilm(SmallFilm())));
+  const auto out = Root / "out";
+  fs::create_directory(out);
+  WriteFileBytes((out / "old.png").string(), std::vector<uint8_t>{1});
+  const auto refused = Zrfilm({"frames", film, out.string()});
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_NE(refused.Err.find("zrfilm: " + out.string() + ": the folder is not empty (give --force"),
+            std::string::npos)
+      << refused.Err;
+  EXPECT_EQ(Files(out), (std::vector<std::string>{"old.png"}));
+  const auto forced = Zrfilm({"frames", "--force", film, out.string()});
+  EXPECT_EQ(forced.Status, 0) << forced.Err;
+  EXPECT_EQ(Files(out).size(), 6u);
+  // A file where the folder should be.
+  const auto file = Write("file", std::vector<uint8_t>{1});
+  EXPECT_NE(Zrfilm({"frames", film, file}).Err.find(file + ": not a folder"), std::string::npos);
+}
+
+TEST_F(TZrfilmFixture, DamagedFilmsGiveWhatCanBeReadAndFail) {
+  // The second segment is cut short: the first one is listed and written.
+  auto bytes = WriteFilm(SmallFilm());
+  bytes.resize(bytes.size() - 3);
+  const auto film = Write("cut.zrcab", MakeFilmPackage(bytes));
+  const auto info = Zrfilm({"info", film});
+  EXPECT_EQ(info.Status, 1);
+  EXPECT_EQ(info.Out, "1\tПервый?[31m\t00:00:00.500\t3x2\t24 bits\t2 frames\t4 fps\t0 cursor shapes\n"
+                      "total\t1 segment\t00:00:00.500\t2 frames\n");
+  EXPECT_NE(info.Err.find("zrfilm: " + film + ": the film is cut short (an incomplete copy or download): "
+                          "segment 2 cannot be read; the first 1 segment of 2 can be played"),
+            std::string::npos)
+      << info.Err;
+  const auto frames = Zrfilm({"frames", film, (Root / "cut").string()});
+  EXPECT_EQ(frames.Status, 1);
+  EXPECT_EQ(Files(Root / "cut"), (std::vector<std::string>{"001-00000.png", "001-00001.png"}));
+  // Only segment 1 asked for: it is whole, so the run succeeds.
+  EXPECT_EQ(Zrfilm({"frames", film, (Root / "one").string(), "--segment", "1"}).Status, 0);
+}
+
+TEST_F(TZrfilmFixture, ExtractNamesEverySkippedEntryAndFails) {
+  const auto cab = MakeCabinet(std::vector<TCabFile>{{"MyFilm.~zrflm", WriteFilm(SmallFilm())},
+                                                     {"..\\evil.txt", {'e'}},
+                                                     {"/etc/evil", {'e'}}});
+  const auto run = Zrfilm({"extract", Write("hostile.zrcab", cab), (Root / "x").string()});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(fs::exists(Root / "x" / "MyFilm.~zrflm"));
+  EXPECT_NE(run.Err.find("skipped \"..\\evil.txt\": the name leads outside the folder"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("skipped \"\\etc\\evil\""), std::string::npos) << run.Err;
+  EXPECT_FALSE(fs::exists(Root / "evil.txt"));
 }
 
 TEST_F(TZrfilmFixture, ExtractWritesThePackagesFiles) {
@@ -136,7 +221,11 @@ TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
       {{"frames", junk, "d", "--segment", "x1"}, 2, "--segment wants a segment number"},
       {{"frames", junk, "d", "--fast"}, 2, "unknown option --fast"},
       {{"info", missing}, 1, "zrfilm: " + missing + ": no such film file"},
-      {{"info", junk}, 1, "zrfilm: " + junk + ": Данный формат файла не поддерживается"},
+      {{"info", Root.string()}, 1, "zrfilm: " + Root.string() + ": a folder, not a film"},
+      {{"frames", Root.string(), "d"}, 1, "zrfilm: " + Root.string() + ": a folder, not a film"},
+      {{"info", junk}, 1, "zrfilm: " + junk + ": this file format is not supported: " + junk +
+                              ": Cabinet file does not have the correct format [0x0002]"},
+      {{"info", "-x"}, 2, "unknown option -x"},
       {{"extract", junk, (Root / "x").string()}, 1,
        "zrfilm: " + junk + ": Cabinet file does not have the correct format [0x0002]"},
   };
@@ -151,7 +240,50 @@ TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
   const auto frames = Zrfilm({"frames", Write("s.zrcab", MakeFilmPackage(WriteFilm(SmallFilm()))),
                               (Root / "f").string(), "--segment", "3"});
   EXPECT_EQ(frames.Status, 1);
-  EXPECT_NE(frames.Err.find("there is no segment 3 (the film has 2)"), std::string::npos) << frames.Err;
+  EXPECT_NE(frames.Err.find("there is no segment 3 (the film has 2 readable segments)"), std::string::npos)
+      << frames.Err;
+}
+
+// Many zrfilm processes at once, as a script or a job runner starts them: each writes the
+// pictures of its own film, never another's.
+TEST_F(TZrfilmFixture, ParallelRunsInSeparateProcessesWriteTheirOwnFilm) {
+  constexpr int kFilms = 4;
+  constexpr int kRounds = 6;
+  std::vector<std::string> films;
+  for (int i = 0; i < kFilms; ++i) {
+    std::vector<TWriterSegment> film(1);
+    film[0].Name = "f" + std::to_string(i);
+    film[0].Width = 8, film[0].Height = 8, film[0].BitsPerPixel = 32;
+    // Frame counts and colours tell the films apart.
+    for (int k = 0; k < 3 + i; ++k) film[0].Pictures.push_back(std::vector<uint32_t>(64, uint32_t(0x100000 * (i + 1) + k)));
+    films.push_back(Write("film" + std::to_string(i) + ".zrcab", MakeFilmPackage(WriteFilm(film))));
+  }
+  GuiApplication();
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < kFilms; ++i) {
+      const std::string out = (Root / ("r" + std::to_string(round) + "-" + std::to_string(i))).string();
+      std::vector<std::string> words = {VERIROVE_ZRFILM, "frames", films[size_t(i)], out};
+      std::vector<char*> args;
+      for (auto& w : words) args.push_back(w.data());
+      args.push_back(nullptr);
+      pid_t pid = 0;
+      ASSERT_EQ(::posix_spawn(&pid, VERIROVE_ZRFILM, nullptr, nullptr, args.data(), environ), 0);
+      children.push_back(pid);
+    }
+    for (int i = 0; i < kFilms; ++i) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(children[size_t(i)], &status, 0), children[size_t(i)]);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << " film " << i;
+      const auto out = Root / ("r" + std::to_string(round) + "-" + std::to_string(i));
+      ASSERT_EQ(Files(out).size(), size_t(3 + i)) << "round " << round << " film " << i;
+      QImage last((out / ("001-0000" + std::to_string(2 + i) + ".png")).c_str());
+      ASSERT_FALSE(last.isNull());
+      EXPECT_EQ(last.pixel(0, 0) & 0xFFFFFF, uint32_t(0x100000 * (i + 1) + 2 + i));
+    }
+  }
+  // Every run removed its own folder from the private folder.
+  EXPECT_TRUE(fs::is_empty(Root / "veRirove"));
 }
 
 // The pixels of a source picture as RGB, through the palette for 8-bit segments.
@@ -163,10 +295,7 @@ uint32_t SourceColour(const TWriterSegment& s, const TColorTable& palette, size_
 }
 
 TEST_F(TZrfilmFixture, TheDemoFilmPlaysBackToThePicturesItWasMadeFrom) {
-  static int argc = 1;
-  static char name[] = "test_zrfilm";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication app(argc, argv);
+  GuiApplication();
   const auto source = MakeDemoSegments();
 
   const auto out = Root / "demo";

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,29 +15,35 @@
 #include "film/FilmLoader.h"
 #include "film/SegmentDuration.h"
 #include "film/TempFolder.h"
+#include "cli/ZrFilmArgs.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "usage: zrfilm info FILM\n"
     "       zrfilm extract FILM DIR\n"
-    "       zrfilm frames FILM DIR [--segment N]\n"
+    "       zrfilm frames FILM DIR [--segment N] [--force]\n"
     "\n"
     "  info     lists the film's segments: number, name, duration, size, bits per pixel,\n"
     "           frames, frame rate and cursor shapes, then the totals\n"
     "  extract  extracts the film's package (also from an executable film) into DIR\n"
     "  frames   plays the film and writes every composed picture, cursor included, to DIR\n"
     "           as SSS-FFFFF.png (segment from 1, frame within the segment from 0);\n"
-    "           --segment N plays segment N only\n";
+    "           --segment N plays segment N only; DIR must be empty or new unless\n"
+    "           --force is given\n"
+    "\n"
+    "Exit status: 0 done, 1 the film or a file failed (a damaged film: what could be read\n"
+    "was listed or written), 2 wrong command line.\n";
 
 // Exit statuses.
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
-struct TUsageError {
-  std::string Message;
-};
+// "1 segment", "2 segments".
+std::string Count(int64_t n, const char* singular, const char* plural) {
+  return std::to_string(n) + " " + (n == 1 ? singular : plural);
+}
 
 // Text from a film for a terminal: control characters become '?'.
 std::string Printable(const std::string& text) {
@@ -57,23 +62,70 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+// What a film fault is, in the tool's words.
+std::string FaultText(TFilmFault fault) {
+  switch (fault) {
+    case TFilmFault::CutShort:
+      return "the film is cut short (an incomplete copy or download)";
+    case TFilmFault::NotAFilm:
+      return "not a film";
+    case TFilmFault::Io:
+      return "cannot be read";
+    case TFilmFault::NoMemory:
+      return "not enough memory to load the film";
+    case TFilmFault::Damaged:
+      break;
+  }
+  return "the film is damaged";
+}
+
+// The loader's notices in English.
+std::string ReportText(const TLoadReport& r) {
+  auto with = [&](std::string text) { return r.Details.empty() ? text : text + ": " + r.Details; };
+  switch (r.Notice) {
+    case TLoadNotice::NoSuchFile:
+      return "no such film file";
+    case TLoadNotice::IsAFolder:
+      return "a folder, not a film";
+    case TLoadNotice::FilmFileBusy:
+      return with("cannot empty the temporary folder");
+    case TLoadNotice::ExecutableLocked:
+      return "the executable film stays locked by another program";
+    case TLoadNotice::CannotCreatePackage:
+      return with("cannot create the package copy " + r.Path);
+    case TLoadNotice::FormatNotSupported:
+      return with("this file format is not supported");
+    case TLoadNotice::TemporaryFolder:
+      return with("cannot write to the temporary folder" + (r.Path.empty() ? std::string() : " " + r.Path));
+    case TLoadNotice::DamagedInPart:
+      return FaultText(r.Fault) + ": segment " + std::to_string(r.DamagedSegment) +
+             " cannot be read; the first " + Count(r.Playable, "segment", "segments") + " of " +
+             std::to_string(r.Total) + " can be played (" + r.Details + ")";
+  }
+  return r.Details;
+}
+
 // Loader messages go to standard error, naming the film.
 class TToolUi : public IFilmLoaderUi {
  public:
   TToolUi(std::ostream& err, std::string film) : FErr(err), FFilm(std::move(film)) {}
-  void ShowMessage(const std::string& text) override {
-    FErr << "zrfilm: " << FFilm << ": " << text << "\n";
+  void ShowMessage(const TLoadReport& report) override {
+    FErr << "zrfilm: " << FFilm << ": " << ReportText(report) << "\n";
     FShown = true;
+    if (report.Notice == TLoadNotice::DamagedInPart) FDamaged = true;
   }
   void SetBannerVisible(bool) override {}
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>&) override {}
   void SetProgressMax(int64_t) override {}
   bool Shown() const { return FShown; }
+  // Some segments of the film could not be read (the rest were loaded).
+  bool Damaged() const { return FDamaged; }
 
  private:
   std::ostream& FErr;
   std::string FFilm;
   bool FShown = false;
+  bool FDamaged = false;
 };
 
 // Plays without windows: stops are recorded, composed pictures handed on.
@@ -104,24 +156,28 @@ struct TTool {
   std::ostream& Out;
   std::ostream& Err;
   std::string TempDir;
+  std::string TempError;
 
   int Fail(const std::string& film, const std::string& what) {
     Err << "zrfilm: " << film << ": " << what << "\n";
     return kFailed;
   }
 
-  // Loads the film into the core; false after a message.
-  // Loads the film into the core; false after a message. The core keeps the segments.
+  // Loads the film into the core; false after a message. The core keeps the segments; a
+  // damaged film keeps those before the damage (ui.Damaged() tells).
   bool Load(const std::string& film, TPlaybackCore& core, TToolUi& ui) {
-    if (!FilmPathExists(film)) {
-      Fail(film, "no such film file");
+    TLoadReport check;
+    if (!CheckFilmPath(film, check)) {
+      ui.ShowMessage(check);
       return false;
     }
-    TFilmLoader loader(core, ui, TempDir);
+    TFilmLoader loader(core, ui, TempDir, TempError);
     loader.SetFileName(film);
     try {
       if (loader.LoadFilm(film)) return true;
       if (!ui.Shown()) Fail(film, "the film could not be loaded");
+    } catch (const EFilmLoad& e) {
+      Fail(film, FaultText(e.Fault) + ": " + e.what());
     } catch (const std::exception& e) {
       Fail(film, e.what());
     }
@@ -139,8 +195,8 @@ struct TTool {
       const std::string duration = FormatSegmentDuration(s.FrameCount, s.FrameRate);
       Out << (i + 1) << "\t" << Printable(s.Name) << "\t" << (duration.empty() ? "-" : duration)
           << "\t" << s.Width << "x" << s.Height << "\t" << int(s.BitsPerPixel) << " bits\t"
-          << s.FrameCount << " frames\t" << int(s.FrameRate) << " fps\t" << s.CursorList->Count()
-          << " cursor shapes\n";
+          << Count(s.FrameCount, "frame", "frames") << "\t" << int(s.FrameRate) << " fps\t"
+          << Count(s.CursorList->Count(), "cursor shape", "cursor shapes") << "\n";
       frames += s.FrameCount;
       if (s.FrameRate) millis += int64_t(double(s.FrameCount) * 1000.0 / s.FrameRate + 0.5);
     }
@@ -148,13 +204,14 @@ struct TTool {
     std::snprintf(total, sizeof total, "%02lld:%02lld:%02lld.%03lld",
                   static_cast<long long>(millis / 3600000), static_cast<long long>(millis / 60000 % 60),
                   static_cast<long long>(millis / 1000 % 60), static_cast<long long>(millis % 1000));
-    Out << "total\t" << core.FSegments.size() << " segments\t" << total << "\t" << frames
-        << " frames\n";
-    return kOk;
+    Out << "total\t" << Count(int64_t(core.FSegments.size()), "segment", "segments") << "\t" << total
+        << "\t" << Count(frames, "frame", "frames") << "\n";
+    return ui.Damaged() ? kFailed : kOk;
   }
 
   int Extract(const std::string& film, const std::string& dir) {
-    if (!FilmPathExists(film)) return Fail(film, "no such film file");
+    TLoadReport check;
+    if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) return Fail(dir, "cannot create the folder: " + ec.message());
@@ -171,18 +228,26 @@ struct TTool {
       package = temporary;
     }
     int status = kOk;
+    TSTCabReader reader;
     try {
-      TSTCabReader reader;
       reader.Extract(package, dir);
     } catch (const std::exception& e) {
       status = Fail(film, e.what());
     }
     if (!temporary.empty()) ::unlink(temporary.c_str());
+    // Entries whose names lead outside the folder are not written; each is named, and the
+    // extraction counts as failed, as a cabinet tool's would.
+    for (const std::string& name : reader.SkippedNames())
+      status = Fail(film, "skipped \"" + Printable(name) + "\": the name leads outside the folder");
     return status;
   }
 
-  // The package of an executable film, copied to a temporary file of the private folder.
+  // The package of an executable film, copied to a temporary file of the run's folder.
   bool CopyPackageToTemporary(const std::string& film, std::string& temporary, std::string& error) {
+    if (TempDir.empty()) {
+      error = TempError;
+      return false;
+    }
     const int source = ::open(film.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0) {
       error = std::string("cannot read the film: ") + std::strerror(errno);
@@ -191,7 +256,7 @@ struct TTool {
     temporary = TempDir + "extract-XXXXXX";
     const int target = ::mkstemp(temporary.data());
     if (target < 0) {
-      error = std::string("cannot create a temporary file: ") + std::strerror(errno);
+      error = "cannot create a temporary file in " + TempDir + ": " + std::strerror(errno);
       temporary.clear();
       ::close(source);
       return false;
@@ -208,7 +273,37 @@ struct TTool {
     return copied;
   }
 
-  int Frames(const std::string& film, const std::string& dir, int32_t onlySegment) {
+  // The folder for the pictures: made when missing; an existing one must be empty unless
+  // `force`, so that old pictures are never mixed with new ones.
+  bool PrepareFramesFolder(const std::string& dir, bool force, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(dir, ec);
+    if (fs::exists(status)) {
+      if (!fs::is_directory(status)) {
+        error = "not a folder";
+        return false;
+      }
+      if (!force && !fs::is_empty(dir, ec)) {
+        error = "the folder is not empty (give --force to write into it anyway)";
+        return false;
+      }
+      return true;
+    }
+    fs::create_directories(dir, ec);
+    if (ec) error = "cannot create the folder: " + ec.message();
+    return !ec;
+  }
+
+  int Frames(const TZrFilmArgs& args) {
+    const std::string& film = args.Film;
+    const std::string& dir = args.Dir;
+    const int32_t onlySegment = args.Segment;
+    TLoadReport check;
+    if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
+    std::string folderError;
+    if (!PrepareFramesFolder(dir, args.Force, folderError)) return Fail(dir, folderError);
+
     TToolHost host;
     TPlaybackCore core(host);
     host.Core = &core;
@@ -217,11 +312,8 @@ struct TTool {
     const auto count = int32_t(core.FSegments.size());
     if (onlySegment > count)
       return Fail(film, "there is no segment " + std::to_string(onlySegment) + " (the film has " +
-                            std::to_string(count) + ")");
-    if (count == 0) return kOk;
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) return Fail(dir, "cannot create the folder: " + ec.message());
+                            Count(count, "readable segment", "readable segments") + ")");
+    if (count == 0) return Fail(film, "the film has no segments: there is nothing to write");
     if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
       return Fail(film, "no memory for the frame buffer");
 
@@ -256,64 +348,36 @@ struct TTool {
     if (terminal && written) std::fputc('\n', stderr);
     if (!writeError.empty()) return Fail(film, writeError);
     if (!host.Report.empty()) return Fail(film, host.Report);
-    return kOk;
+    // A damaged film: the readable segments were written, but the film was not whole.
+    return ui.Damaged() && onlySegment == 0 ? kFailed : kOk;
   }
 };
-
-int32_t ParseSegmentNumber(const std::string& text) {
-  int32_t n = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (ec != std::errc() || end != text.data() + text.size() || n < 1)
-    throw TUsageError{"--segment wants a segment number from 1, not \"" + text + "\""};
-  return n;
-}
 
 }  // namespace
 
 int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  try {
-    if (args.empty()) throw TUsageError{"no command given"};
-    for (const auto& a : args)
-      if (a == "--help" || a == "-h") {
-        out << kUsage;
-        return kOk;
-      }
-    std::string tempError;
-    const std::string tempDir = PrivateTempFolder(tempError);
-    TTool tool{out, err, tempDir};
-    const std::string& command = args[0];
-    if (command == "info") {
-      if (args.size() != 2) throw TUsageError{"info takes one film"};
-      if (tempDir.empty()) return tool.Fail(args[1], tempError);
-      return tool.Info(args[1]);
-    }
-    if (command == "extract") {
-      if (args.size() != 3) throw TUsageError{"extract takes a film and a folder"};
-      if (tempDir.empty()) return tool.Fail(args[1], tempError);
-      return tool.Extract(args[1], args[2]);
-    }
-    if (command == "frames") {
-      std::vector<std::string> positional;
-      int32_t segment = 0;
-      for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--segment") {
-          if (i + 1 >= args.size()) throw TUsageError{"--segment wants a number"};
-          segment = ParseSegmentNumber(args[++i]);
-        } else if (args[i].rfind("--segment=", 0) == 0) {
-          segment = ParseSegmentNumber(args[i].substr(10));
-        } else if (args[i].rfind("--", 0) == 0) {
-          throw TUsageError{"unknown option " + args[i]};
-        } else {
-          positional.push_back(args[i]);
-        }
-      }
-      if (positional.size() != 2) throw TUsageError{"frames takes a film and a folder"};
-      if (tempDir.empty()) return tool.Fail(positional[0], tempError);
-      return tool.Frames(positional[0], positional[1], segment);
-    }
-    throw TUsageError{"unknown command " + command};
-  } catch (const TUsageError& e) {
-    err << "zrfilm: " << e.Message << "\n" << kUsage;
+  TZrFilmArgs parsed;
+  std::string usageError;
+  if (!ParseZrFilmArgs(args, parsed, usageError)) {
+    err << "zrfilm: " << usageError << "\n" << kUsage;
     return kUsageError;
   }
+  if (parsed.Command == TZrFilmCommand::Help) {
+    out << kUsage;
+    return kOk;
+  }
+  // A folder of this run's own for what the package gives; removed when the run ends.
+  TRunFolder runFolder;
+  TTool tool{out, err, runFolder.Path(), runFolder.Error()};
+  switch (parsed.Command) {
+    case TZrFilmCommand::Info:
+      return tool.Info(parsed.Film);
+    case TZrFilmCommand::Extract:
+      return tool.Extract(parsed.Film, parsed.Dir);
+    case TZrFilmCommand::Frames:
+      return tool.Frames(parsed);
+    case TZrFilmCommand::Help:
+      break;
+  }
+  return kOk;
 }

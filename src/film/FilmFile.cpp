@@ -23,6 +23,14 @@ bool Fail(TFilmError& error, TFilmErrc code, int64_t offset, std::string message
   error.Code = code;
   error.Offset = offset;
   error.Message = std::move(message);
+  error.EndsEarly = false;
+  return false;
+}
+
+// The data ends before what it declares: a file cut short, most likely.
+bool FailEnded(TFilmError& error, int64_t offset, std::string message) {
+  Fail(error, TFilmErrc::Corrupt, offset, std::move(message));
+  error.EndsEarly = true;
   return false;
 }
 
@@ -36,7 +44,7 @@ bool ReadField(TByteReader& stream, int32_t number, const char* what, int32_t& v
                TFilmError& error) {
   const size_t at = stream.Position();
   if (stream.Remaining() < 4)
-    return Fail(error, TFilmErrc::Corrupt, int64_t(at),
+    return FailEnded(error, int64_t(at),
                 Format("segment %d: the film ends inside the %s at offset %zu", number, what, at));
   value = stream.ReadI32();
   return true;
@@ -51,7 +59,7 @@ bool ReadSection(TByteReader& stream, int32_t number, const char* what, int32_t 
                 Format("segment %d: the %s size at offset %zu is negative (%d)", number, what,
                        sizeFieldOffset, size));
   if (size_t(size) > stream.Remaining())
-    return Fail(error, TFilmErrc::Corrupt, int64_t(at),
+    return FailEnded(error, int64_t(at),
                 Format("segment %d: the film ends inside the %s at offset %zu "
                        "(%d bytes declared, %zu remain)",
                        number, what, at, size, stream.Remaining()));
@@ -91,14 +99,14 @@ bool ReadSegmentList(TByteReader& stream, std::vector<TSegmentListEntry>& entrie
   entries.clear();
   stream.Seek(0);
   if (stream.Remaining() < 4)
-    return Fail(error, TFilmErrc::Corrupt, 0,
+    return FailEnded(error, 0,
                 Format("the film ends inside the segment count at offset 0 (%zu bytes)",
                        stream.Remaining()));
   const int32_t count = stream.ReadI32();
   if (count <= 0) return true;
   const uint64_t needed = uint64_t(count) * kSegmentListEntrySize;
   if (needed > stream.Remaining())
-    return Fail(error, TFilmErrc::Corrupt, 4,
+    return FailEnded(error, 4,
                 Format("the segment list of %d entries at offset 4 needs %llu bytes, "
                        "but only %zu remain",
                        count, static_cast<unsigned long long>(needed), stream.Remaining()));
@@ -119,7 +127,7 @@ bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFi
   int32_t shapeCount = 0;
   if (!ReadField(stream, number, "cursor shape count", shapeCount, error)) return false;
   if (shapeCount > 0 && uint64_t(shapeCount) * kMinShapeRecordSize > stream.Remaining())
-    return Fail(error, TFilmErrc::Corrupt, int64_t(countOffset),
+    return FailEnded(error, int64_t(countOffset),
                 Format("segment %d: %d cursor shapes (count at offset %zu) cannot fit in "
                        "the %zu bytes that remain",
                        number, shapeCount, countOffset, stream.Remaining()));
@@ -128,7 +136,7 @@ bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFi
     auto shape = std::make_unique<TzrCursor>();
     shape->LoadFromStream(stream);
     if (stream.Overrun())
-      return Fail(error, TFilmErrc::Corrupt, int64_t(at),
+      return FailEnded(error, int64_t(at),
                   Format("segment %d: the film ends inside cursor shape %d at offset %zu", number,
                          i + 1, at));
     // Shapes past the 65,536th cannot be named by a 16-bit track index: they are read
@@ -138,7 +146,7 @@ bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFi
 
   const size_t infoOffset = stream.Position();
   if (stream.Remaining() < kSegInfoSize)
-    return Fail(error, TFilmErrc::Corrupt, int64_t(infoOffset),
+    return FailEnded(error, int64_t(infoOffset),
                 Format("segment %d: the film ends inside the segment information at offset %zu",
                        number, infoOffset));
   static_cast<TSegInfo&>(segment) =

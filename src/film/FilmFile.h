@@ -35,6 +35,7 @@ struct TFilmError {
   TFilmErrc Code = TFilmErrc::Ok;
   int64_t Offset = -1;  // where in the file the fault lies; -1 when not about a place
   std::string Message;  // says what is wrong, with the offset when there is one
+  bool EndsEarly = false;  // Corrupt because the bytes end before what they declare
 
   explicit operator bool() const { return Code != TFilmErrc::Ok; }
 };

@@ -9,13 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <thread>
 
-#include "film/Messages.h"
+#include "film/TempFolder.h"
 
 namespace {
 
@@ -76,16 +77,6 @@ class TBanner {
   IFilmLoaderUi& FUi;
 };
 
-// The message with its "%s" replaced by the path.
-std::string FormatMessage(std::string_view pattern, const std::string& path) {
-  const size_t at = pattern.find("%s");
-  if (at == std::string_view::npos) return std::string(pattern);
-  std::string text(pattern.substr(0, at));
-  text += path;
-  text += pattern.substr(at + 2);
-  return text;
-}
-
 // Opens a file for reading and takes an exclusive lock on it: -1 while another program holds
 // a lock on it (or it cannot be opened).
 int OpenUnshared(const std::string& path) {
@@ -113,25 +104,26 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 void CopyExecutablePackage(int source, const std::string& sourceName, int target,
                            const std::string& targetName) {
   struct stat st {};
-  if (::fstat(source, &st) != 0) throw EFilmLoad("LoadFromFile: cannot read " + sourceName);
+  if (::fstat(source, &st) != 0)
+    throw EFilmLoad("LoadFromFile: cannot read " + sourceName + ": " + std::strerror(errno), TFilmFault::Io);
   const int64_t size = st.st_size;
   uint8_t tail[4] = {};
   if (size >= 4 && ::pread(source, tail, 4, size - 4) != 4)
-    throw EFilmLoad("LoadFromFile: cannot read the package length of " + sourceName);
+    throw EFilmLoad("LoadFromFile: cannot read the package length of " + sourceName, TFilmFault::Io);
   const int32_t length = TByteReader(tail).ReadI32();
   TPackageSpan span;
   TFilmError error;
   // A length of 0 copies nothing: the empty package then fails to extract.
   if (length != 0 && !LocatePackage(size, length, span, error))
-    throw EFilmLoad("LoadFromFile: " + sourceName + ": " + error.Message);
+    throw EFilmLoad("LoadFromFile: " + sourceName + ": " + error.Message, TFilmFault::NotAFilm);
 
   std::vector<uint8_t> buffer(size_t(1) << 20);
   for (int64_t done = 0; done < span.Length;) {
     const size_t chunk = size_t(std::min<int64_t>(int64_t(buffer.size()), span.Length - done));
     const ssize_t n = ::pread(source, buffer.data(), chunk, span.Offset + done);
-    if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package");
+    if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package", TFilmFault::CutShort);
     if (!WriteAll(target, buffer.data(), size_t(n)))
-      throw EFilmLoad("LoadFromFile: cannot write " + targetName + ": " + std::strerror(errno));
+      throw EFilmLoad("LoadFromFile: cannot write " + targetName + ": " + std::strerror(errno), TFilmFault::Io);
     done += n;
   }
 }
@@ -141,8 +133,35 @@ bool FilmPathExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-TFilmLoader::TFilmLoader(TPlaybackCore& core, IFilmLoaderUi& ui, std::string tempDir)
-    : TempDir(std::move(tempDir)), FilmFile(TempDir + kFilmFileName), FCore(core), FUi(ui) {}
+bool CheckFilmPath(const std::string& path, TLoadReport& report) {
+  report = TLoadReport{};
+  report.Path = path;
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    report.Notice = TLoadNotice::NoSuchFile;
+    report.Details = path + ": " + std::strerror(path.empty() ? ENOENT : errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    report.Notice = TLoadNotice::IsAFolder;
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    // A FIFO or a device would block the reader or never end.
+    report.Notice = TLoadNotice::FormatNotSupported;
+    report.Details = path + " is not a regular file";
+    return false;
+  }
+  return true;
+}
+
+TFilmLoader::TFilmLoader(TPlaybackCore& core, IFilmLoaderUi& ui, std::string tempDir,
+                         std::string tempFolderError)
+    : TempDir(std::move(tempDir)),
+      FilmFile(TempDir.empty() ? std::string() : TempDir + kFilmFileName),
+      TempFolderError(std::move(tempFolderError)),
+      FCore(core),
+      FUi(ui) {}
 
 void TFilmLoader::SetFileName(const std::string& path) {
   FFileName = path;
@@ -150,55 +169,105 @@ void TFilmLoader::SetFileName(const std::string& path) {
   Loaded = false;
 }
 
-bool TFilmLoader::LoadFilm(const std::string& path) {
-  if (!FilmPathExists(path)) return false;
-  TBanner banner(FUi);
-  UnloadFilm();
-  if (!LoadFromFile(path)) return false;
+void TFilmLoader::Notify(TLoadNotice notice, const std::string& path, const std::string& details) {
+  TLoadReport report;
+  report.Notice = notice;
+  report.Path = path;
+  report.Details = details;
+  FUi.ShowMessage(report);
+}
 
-  // The film file is opened without sharing: another player loading at the same moment
-  // finds it locked.
-  TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) {
-    // The package held no film: it is not a film package.
-    FUi.ShowMessage(kLbMessages[3]);
+namespace {
+
+TFilmFault FaultOf(const TFilmError& error) {
+  if (error.Code == TFilmErrc::NoMemory) return TFilmFault::NoMemory;
+  if (error.Code == TFilmErrc::Io) return TFilmFault::Io;
+  return error.EndsEarly ? TFilmFault::CutShort : TFilmFault::Damaged;
+}
+
+// Empties the run's folder on every way out of a load: nothing extracted stays.
+class TEmptyAfterwards {
+ public:
+  explicit TEmptyAfterwards(std::function<void()> empty) : FEmpty(std::move(empty)) {}
+  ~TEmptyAfterwards() { FEmpty(); }
+
+ private:
+  std::function<void()> FEmpty;
+};
+
+}  // namespace
+
+bool TFilmLoader::LoadFilm(const std::string& path) {
+  if (path.empty()) return false;
+  TLoadReport check;
+  if (!CheckFilmPath(path, check)) {
+    FUi.ShowMessage(check);
     return false;
   }
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    FUi.ShowMessage(FormatMessage(kLbMessages[1], FilmFile));
+  TBanner banner(FUi);
+  UnloadFilm();
+  FListedSegments = 0;
+  TEmptyAfterwards emptyAfterwards([this] { EmptyTempDir(); });
+  if (!LoadFromFile(path)) return false;
+
+  // The run's folder is this process's own: no other program opens or replaces the file.
+  TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    Notify(TLoadNotice::FormatNotSupported, path,
+           FPackageCutShort ? FExtractError
+                            : path + ": the package holds no film file " + kFilmFileName);
     return false;
   }
   TMapping mapping;
   if (!mapping.MapRegularFile(fd.Get()))
-    throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(errno));
+    throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(errno),
+                    TFilmFault::Io, path);
 
   TByteReader stream(mapping.Bytes());
-  try {
-    const int32_t count = stream.ReadI32();
-    ReadSegmentList(stream);  // from offset 0; the stream then stands at the first block
-    for (int32_t i = 0; i < count; ++i) LoadSegmentFromStream(stream);
-  } catch (...) {
-    // A film read in part does not play: what was read is dropped.
+  // What a fault in the film file says when its package was cut short: that is the cause.
+  auto rethrow = [&](const EFilmLoad& e) {
     UnloadFilm();
-    throw;
+    if (FPackageCutShort)
+      throw EFilmLoad(std::string(e.what()) + " (" + FExtractError + ")", TFilmFault::CutShort, path);
+    throw EFilmLoad(e.what(), e.Fault, path);
+  };
+  int32_t count = 0;
+  try {
+    count = stream.ReadI32();
+    ReadSegmentList(stream);  // from offset 0; the stream then stands at the first block
+  } catch (const EFilmLoad& e) {
+    rethrow(e);
+  }
+  FListedSegments = std::max(count, 0);
+
+  TLoadReport damaged;
+  for (int32_t i = 0; i < count; ++i) {
+    try {
+      LoadSegmentFromStream(stream);
+    } catch (const EFilmLoad& e) {
+      // Without a complete first segment nothing plays; later faults keep what came before.
+      if (i == 0) rethrow(e);
+      damaged.Notice = TLoadNotice::DamagedInPart;
+      damaged.Path = path;
+      damaged.Details = FPackageCutShort ? std::string(e.what()) + " (" + FExtractError + ")" : e.what();
+      damaged.Fault = FPackageCutShort ? TFilmFault::CutShort : e.Fault;
+      damaged.DamagedSegment = i + 1;
+      damaged.Playable = i;
+      damaged.Total = count;
+      break;
+    }
   }
   Loaded = true;
   if (!FCore.FSegments.empty()) FCore.FCurSegment = 0;
   FUi.SetProgressMax(TotalFrames());
+  if (damaged.DamagedSegment > 0) FUi.ShowMessage(damaged);
   return true;
 }
 
-bool TFilmLoader::DeleteOldFilmFile() {
-  struct stat st {};
-  if (::lstat(FilmFile.c_str(), &st) != 0) return errno == ENOENT;
-  // A film file that another player holds, or that is read-only, cannot be deleted.
-  if ((st.st_mode & 0222) == 0) return false;
-  if (S_ISREG(st.st_mode)) {
-    TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd && ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;
-  }
-  if (::unlink(FilmFile.c_str()) != 0) return false;
-  return ::lstat(FilmFile.c_str(), &st) != 0;
+bool TFilmLoader::EmptyTempDir() {
+  if (TempDir.empty()) return false;
+  std::string error;
+  return RemoveFolderContents(TempDir, error);
 }
 
 bool TFilmLoader::CopyPackageOut(const std::string& path) {
@@ -209,7 +278,7 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
   while (!source) {
     if (!FilmPathExists(path)) return false;
     if (std::chrono::steady_clock::now() - start > LockWindow) {
-      FUi.ShowMessage(FormatMessage(kLbMessages[1], path));
+      Notify(TLoadNotice::ExecutableLocked, path);
       return false;
     }
     FUi.Waiting();
@@ -217,73 +286,119 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
     source.Reset(OpenUnshared(path));
   }
 
+  // A fresh regular file only: the folder was emptied, and O_EXCL refuses whatever took the
+  // name since (a FIFO would block the copy, a hard link would carry the bytes elsewhere).
   PackagePath = TempDir + kPackageName;
-  TFd target(::open(PackagePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  ::unlink(PackagePath.c_str());
+  TFd target(::open(PackagePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!target) {
-    FUi.ShowMessage(kLbMessages[2]);
+    Notify(TLoadNotice::CannotCreatePackage, PackagePath, PackagePath + ": " + std::strerror(errno));
     return false;
   }
-  CopyExecutablePackage(source.Get(), path, target.Get(), PackagePath);
+  try {
+    CopyExecutablePackage(source.Get(), path, target.Get(), PackagePath);
+  } catch (const EFilmLoad& e) {
+    // A foreign executable (no package length at its end) is no film; a failed write is the
+    // temporary folder's fault.
+    throw EFilmLoad(e.what(), e.Fault, path);
+  }
   return true;
 }
 
-void TFilmLoader::FindFilmFileInAnyCase() {
-  // The film is stored as "MyFilm.~zrflm" in any letter case; the package may have used
-  // another case than the one the loader opens.
+bool TFilmLoader::FindFilmFileInAnyCase() {
   struct stat st {};
-  if (::lstat(FilmFile.c_str(), &st) == 0) return;
-  DIR* dir = ::opendir(TempDir.c_str());
-  if (!dir) return;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (::strcasecmp(entry->d_name, kFilmFileName) == 0) {
-      const std::string found = TempDir + entry->d_name;
-      if (::lstat(found.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        ::rename(found.c_str(), FilmFile.c_str());
-        break;
-      }
-    }
-  }
-  ::closedir(dir);
+  if (::lstat(FilmFile.c_str(), &st) == 0) return S_ISREG(st.st_mode);
+  const std::string other = TempDir + kOtherCaseFilmName;
+  if (::lstat(other.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return ::rename(other.c_str(), FilmFile.c_str()) == 0;
 }
 
 bool TFilmLoader::LoadFromFile(const std::string& path) {
-  // Never a relative file name: without its private folder the player extracts nothing.
-  if (TempDir.empty()) throw EFilmLoad("LoadFromFile: " + TempFolderError);
-  if (!DeleteOldFilmFile()) {
-    FUi.ShowMessage(FormatMessage(kLbMessages[1], FilmFile));
+  FPackageCutShort = false;
+  FExtractError.clear();
+  if (TempDir.empty()) {
+    Notify(TLoadNotice::TemporaryFolder, std::string(), TempFolderError);
+    return false;
+  }
+  // The folder is this run's own; whatever an earlier load left there goes.
+  std::string emptyError;
+  if (!RemoveFolderContents(TempDir, emptyError)) {
+    Notify(TLoadNotice::FilmFileBusy, FilmFile, emptyError);
     return false;
   }
   const bool temporary = IsExecutableFilmPath(path);
   if (!temporary) {
     // The stored path, not the argument: every caller has made them equal.
-    PackagePath = FFileName;
+    PackagePath = FFileName.empty() ? path : FFileName;
   } else if (!CopyPackageOut(path)) {
     return false;
   }
+
+  // Only the film file is written: other files of the package are not needed to play it.
+  // The film file is "MyFilm.~zrflm" in any letter case at the top of the package; the exact
+  // name wins, else the first in another case.
+  bool otherCaseTaken = false;
+  STCabReader.OnCopyFile = [&](TSTCabReader&, const std::string&, int32_t, uint16_t, uint16_t,
+                               uint16_t, uint16_t, std::string& target, bool&) {
+    if (target.size() <= TempDir.size() || target.compare(0, TempDir.size(), TempDir) != 0) return;
+    const std::string name = target.substr(TempDir.size());
+    if (name == kFilmFileName) return;
+    if (!otherCaseTaken && name.find('/') == std::string::npos &&
+        ::strcasecmp(name.c_str(), kFilmFileName) == 0) {
+      otherCaseTaken = true;
+      target = TempDir + kOtherCaseFilmName;
+      return;
+    }
+    target.clear();
+  };
+  // TODO(merge): STCabReader.SalvageCutShort = true;
+  bool extracted = true;
   try {
     STCabReader.Extract(PackagePath, TempDir);
-  } catch (const std::exception&) {
-    // A damaged or foreign file, a full disk: the temporary package stays.
-    FUi.ShowMessage(kLbMessages[3]);
+  } catch (const std::exception& e) {
+    extracted = false;
+    FExtractError = PackagePath + ": " + e.what();
+    const auto* os = dynamic_cast<const ESTCabinet*>(&e);
+    const bool writing = (os && os->ErrorCode == FDIERROR_TARGET_FILE) || dynamic_cast<const EOSError*>(&e);
+    if (writing) {
+      // Writing into the temporary folder failed: a full disk is not a damaged film.
+      Notify(TLoadNotice::TemporaryFolder, TempDir, FExtractError);
+      STCabReader.OnCopyFile = nullptr;
+      return false;
+    }
+  }
+  STCabReader.OnCopyFile = nullptr;
+  if (temporary) ::unlink(PackagePath.c_str());
+  const bool found = FindFilmFileInAnyCase();
+  if (!extracted) {
+    // A package cut short still gives the film file as far as it goes; the segments that
+    // are complete in it can play.
+    struct stat st {};
+    if (found && ::lstat(FilmFile.c_str(), &st) == 0 && st.st_size > 0) {
+      FPackageCutShort = true;
+      return true;
+    }
+    Notify(TLoadNotice::FormatNotSupported, path, FExtractError);
     return false;
   }
-  if (temporary) ::unlink(PackagePath.c_str());
-  FindFilmFileInAnyCase();
   return true;
 }
 
 void TFilmLoader::ReadSegmentList(TByteReader& stream) {
   std::vector<TSegmentListEntry> entries;
   TFilmError error;
-  if (!::ReadSegmentList(stream, entries, error)) throw EFilmLoad("ReadSegmentList: " + error.Message);
+  if (!::ReadSegmentList(stream, entries, error))
+    throw EFilmLoad("ReadSegmentList: " + error.Message, FaultOf(error), FFileName);
   if (!entries.empty()) FUi.FillSegmentsGrid(entries);
 }
 
 void TFilmLoader::ReadFilmFileSegmentList() {
-  TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  TEmptyAfterwards emptyAfterwards([this] { EmptyTempDir(); });
+  TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   TMapping mapping;
   if (!fd || !mapping.MapRegularFile(fd.Get()))
-    throw EFilmLoad("ReadSegmentList: cannot open " + FilmFile + ": " + std::strerror(errno));
+    throw EFilmLoad("ReadSegmentList: cannot open " + FilmFile + ": " + std::strerror(errno),
+                    TFilmFault::Io, FFileName);
   TByteReader stream(mapping.Bytes());
   ReadSegmentList(stream);
 }
@@ -291,8 +406,10 @@ void TFilmLoader::ReadFilmFileSegmentList() {
 void TFilmLoader::LoadSegmentFromStream(TByteReader& stream) {
   FCore.FSegments.push_back(std::make_unique<Segment>());
   TFilmError error;
-  if (!ReadSegmentBlock(stream, int32_t(FCore.FSegments.size()), *FCore.FSegments.back(), error))
-    throw EFilmLoad("LoadSegmentFromStream: " + error.Message);
+  if (!ReadSegmentBlock(stream, int32_t(FCore.FSegments.size()), *FCore.FSegments.back(), error)) {
+    FCore.FSegments.pop_back();  // an incomplete segment never plays
+    throw EFilmLoad("LoadSegmentFromStream: " + error.Message, FaultOf(error), FFileName);
+  }
 }
 
 void TFilmLoader::UnloadFilm() {

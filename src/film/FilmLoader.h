@@ -1,11 +1,15 @@
-// Loading a film: from a path (package or executable film) through the private temporary
+// Loading a film: from a path (package or executable film) through this run's own temporary
 // folder into the segments of a playback core.
 //
-// Stages: delete the old extracted film file; copy the package out of an executable film
-// when needed; extract the package into the temporary folder; read the segment list (for
-// the segments grid) and every segment block of "MyFilm.~zrflm". The user's film file is
-// only ever read. Messages, the loading banner, the grid and the progress bar belong to a
-// window (or to the standard error of a tool), reached through IFilmLoaderUi.
+// Stages: empty the run's folder; copy the package out of an executable film when needed;
+// extract the film file "MyFilm.~zrflm" (and nothing else) from the package into the folder;
+// read the segment list (for the segments grid) and every segment block; empty the folder
+// again. The user's film file is only ever read. Messages, the loading banner, the grid and
+// the progress bar belong to a window (or to the standard error of a tool), reached through
+// IFilmLoaderUi.
+//
+// A film whose later segments are damaged or cut short keeps every complete segment before
+// the first damaged one; the user is told which segment is damaged and how many play.
 #pragma once
 
 #include <chrono>
@@ -18,18 +22,56 @@
 #include "film/FilmFile.h"
 #include "playback/UzrPlayback.h"
 
+// What kind of fault made a film unreadable; a front end words its message by it.
+enum class TFilmFault {
+  Damaged,   // the film file contradicts the format
+  CutShort,  // the film file or its package ends early (an interrupted copy or download)
+  NotAFilm,  // the file is no film package at all (a foreign file, a foreign executable)
+  Io,        // the file could not be read or written
+  NoMemory,  // the memory for a section could not be had
+};
+
 // The film file or the executable film cannot be read as the format says: raised to the
-// caller of LoadFilm, whose error report shows the message.
+// caller of LoadFilm. what() is the internal English message; Path names the film the user
+// chose, Fault says what kind of fault it is.
 class EFilmLoad : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EFilmLoad(const std::string& message, TFilmFault fault = TFilmFault::Damaged,
+                     std::string path = {})
+      : std::runtime_error(message), Fault(fault), Path(std::move(path)) {}
+  TFilmFault Fault;
+  std::string Path;
+};
+
+// The notices loading gives the user. Each front end words them in its own language: the
+// player in Russian (items 1 to 3 of its message list where they apply), the tool in English.
+enum class TLoadNotice {
+  NoSuchFile,           // Path names nothing
+  IsAFolder,            // Path is a folder, not a film
+  FilmFileBusy,         // the extracted film file cannot be deleted; Path is that file
+  ExecutableLocked,     // the executable film Path stayed locked by another program
+  CannotCreatePackage,  // the package copy "temp.zrcab" cannot be created; Path is its path
+  FormatNotSupported,   // the package cannot be extracted or holds no film; Details say why
+  TemporaryFolder,      // the temporary folder cannot be had or written to; Path is the folder
+  DamagedInPart,        // segments from DamagedSegment on cannot be read; the first Playable
+                        // of Total play
+};
+
+struct TLoadReport {
+  TLoadNotice Notice = TLoadNotice::FormatNotSupported;
+  std::string Path;     // the film, file or folder the notice is about
+  std::string Details;  // the internal English message, for a box's details or a tool's line
+  int32_t DamagedSegment = 0;  // 1-based, DamagedInPart only
+  int32_t Playable = 0;        // DamagedInPart only
+  int32_t Total = 0;           // DamagedInPart only: the segments the film's list names
+  TFilmFault Fault = TFilmFault::Damaged;  // DamagedInPart only
 };
 
 class IFilmLoaderUi {
  public:
   virtual ~IFilmLoaderUi() = default;
-  // A user message in a modal box with an OK button.
-  virtual void ShowMessage(const std::string& text) = 0;
+  // A notice for the user (the player: a modal box with an OK button).
+  virtual void ShowMessage(const TLoadReport& report) = 0;
   // The loading banner; when shown it is painted at once, before the slow work starts.
   virtual void SetBannerVisible(bool visible) = 0;
   // The segment list for the segments grid: one row per entry (called only when there are
@@ -46,32 +88,46 @@ class IFilmLoaderUi {
 class TFilmLoader {
  public:
   static constexpr char kPackageName[] = "temp.zrcab";
+  // Where a film file stored in another letter case is extracted until it is renamed.
+  static constexpr char kOtherCaseFilmName[] = "MyFilm.~zrflm-case";
 
-  // tempDir is the private temporary folder, ending in '/'.
-  TFilmLoader(TPlaybackCore& core, IFilmLoaderUi& ui, std::string tempDir);
+  // tempDir is this run's own temporary folder, ending in '/' (see TRunFolder); the loader
+  // empties it before and after every load. Empty when there is none: nothing loads then,
+  // and tempFolderError says why.
+  TFilmLoader(TPlaybackCore& core, IFilmLoaderUi& ui, std::string tempDir,
+              std::string tempFolderError = {});
 
   const std::string& FileName() const { return FFileName; }
   // Stores the path, shows its file name and marks the film as not loaded.
   void SetFileName(const std::string& path);
 
-  // Loads the film at path; true when it was read completely. A path that names no file
-  // gives false and no message; failures of the package give their message and false; a
-  // film file that cannot be read raises EFilmLoad (no segments are kept then).
+  // Loads the film at path; true when at least its first segment was read (a film without
+  // segments counts as read). An empty path gives false and no message; a path that names
+  // nothing or a folder, and failures of the package, give their notice and false. A film
+  // file whose first segment (or list) cannot be read raises EFilmLoad, and no segments are
+  // kept; a later damaged segment keeps the ones before it and gives DamagedInPart.
   bool LoadFilm(const std::string& path);
-  // Deletes the old film file, prepares the package and extracts it. True when the
-  // extraction succeeded; shows its own messages.
+  // Empties the run's folder, prepares the package and extracts the film file. True when the
+  // film file is there to be read (also when the package was cut short and only a part of
+  // it could be extracted: PackageCutShort() is then set); shows its own notices.
   bool LoadFromFile(const std::string& path);
   // Reads the segment list at offset 0 and fills the grid; raises EFilmLoad when the list
   // does not fit the file.
   void ReadSegmentList(TByteReader& stream);
   // Opens the extracted film file and reads its segment list into the grid (for listing a
-  // film that is not loaded); raises EFilmLoad when the file cannot be opened or read.
+  // film that is not loaded); raises EFilmLoad when the file cannot be opened or read. The
+  // run's folder is emptied afterwards.
   void ReadFilmFileSegmentList();
-  // Reads one segment block and appends its segment; raises EFilmLoad on a damaged block.
+  // Reads one segment block and appends its segment; raises EFilmLoad on a damaged block
+  // (the incomplete segment is removed again).
   void LoadSegmentFromStream(TByteReader& stream);
   void UnloadFilm();
   void ClearSegments();
   int64_t TotalFrames() const;
+  // Whether the last extraction ended early because the package is cut short or damaged.
+  bool PackageCutShort() const { return FPackageCutShort; }
+  // The segments the last loaded film's list names (the loaded ones may be fewer).
+  int32_t ListedSegments() const { return FListedSegments; }
 
   std::string PackagePath;  // the film path itself, or TempDir + "temp.zrcab"
   const std::string TempDir;
@@ -86,13 +142,17 @@ class TFilmLoader {
   std::string TempFolderError;
 
  private:
-  bool DeleteOldFilmFile();
+  bool EmptyTempDir();
   bool CopyPackageOut(const std::string& path);
-  void FindFilmFileInAnyCase();
+  bool FindFilmFileInAnyCase();
+  void Notify(TLoadNotice notice, const std::string& path, const std::string& details = {});
 
   TPlaybackCore& FCore;
   IFilmLoaderUi& FUi;
   std::string FFileName;
+  bool FPackageCutShort = false;
+  std::string FExtractError;  // why the extraction ended early
+  int32_t FListedSegments = 0;
 };
 
 // Copies the package of the executable film open at `source` (the bytes before the length in
@@ -103,3 +163,7 @@ void CopyExecutablePackage(int source, const std::string& sourceName, int target
 
 // Whether a file (not a folder) exists at path.
 bool FilmPathExists(const std::string& path);
+
+// Whether the path can be loaded: a regular file; else the report that says why not
+// (NoSuchFile, IsAFolder, or FormatNotSupported for a FIFO or a device).
+bool CheckFilmPath(const std::string& path, TLoadReport& report);

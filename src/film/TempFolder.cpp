@@ -1,23 +1,39 @@
 #include "film/TempFolder.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <vector>
 
 namespace {
 
+constexpr char kRunPrefix[] = "run-";
+// Deeper trees than this are not made by the loader; a deeper one is left for a later run.
+constexpr int kMaxDepth = 256;
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+std::string WithSlash(const std::string& folder) {
+  return !folder.empty() && folder.back() == '/' ? folder : folder + '/';
+}
+
 bool UsableFolder(const std::string& path, std::string& error) {
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = "cannot create the temporary folder " + path + ": " + std::strerror(errno);
+    error = "cannot create the temporary folder " + path + ": " + ErrnoText(errno);
     return false;
   }
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
-    error = "cannot examine the temporary folder " + path + ": " + std::strerror(errno);
+    error = "cannot examine the temporary folder " + path + ": " + ErrnoText(errno);
     return false;
   }
   if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
@@ -29,26 +45,250 @@ bool UsableFolder(const std::string& path, std::string& error) {
     return false;
   }
   if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
-    error = "cannot make the temporary folder " + path + " private: " + std::strerror(errno);
+    error = "cannot make the temporary folder " + path + " private: " + ErrnoText(errno);
     return false;
   }
   return true;
 }
 
+// An absolute path from an environment variable, or empty.
+std::string AbsoluteFromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value && value[0] == '/' ? std::string(value) : std::string();
+}
+
+// Removes everything inside the folder open at dirFd; false when something stays.
+bool RemoveContentsAt(int dirFd, int depth, std::string& error) {
+  const int listFd = ::dup(dirFd);
+  if (listFd < 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  DIR* dir = ::fdopendir(listFd);
+  if (!dir) {
+    error = ErrnoText(errno);
+    ::close(listFd);
+    return false;
+  }
+  // Names first, removal after: the listing is not disturbed by what is removed.
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+
+  bool all = true;
+  for (const std::string& name : names) {
+    if (::unlinkat(dirFd, name.c_str(), 0) == 0 || errno == ENOENT) continue;
+    if (errno != EISDIR && errno != EPERM) {
+      error = name + ": " + ErrnoText(errno);
+      all = false;
+      continue;
+    }
+    if (depth >= kMaxDepth) {
+      error = name + ": folders nested too deep";
+      all = false;
+      continue;
+    }
+    const int sub = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub < 0) {
+      error = name + ": " + ErrnoText(errno);
+      all = false;
+      continue;
+    }
+    ::fchmod(sub, 0700);  // a read-only folder keeps its entries otherwise
+    const bool emptied = RemoveContentsAt(sub, depth + 1, error);
+    ::close(sub);
+    if (!emptied || ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) {
+      if (emptied) error = name + ": " + ErrnoText(errno);
+      all = false;
+    }
+  }
+  return all;
+}
+
+// Whether the folder open at fd is still the one at `path` (not removed or replaced).
+bool StillAt(int fd, const std::string& path) {
+  struct stat held {}, named {};
+  return ::fstat(fd, &held) == 0 && held.st_nlink > 0 && ::lstat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// The run folders of this process, for the signal handler: fixed buffers, claimed and
+// released atomically, so that the handler reads nothing that is being built.
+struct TSignalSlot {
+  std::atomic<bool> Used{false};
+  char Path[4096] = {};
+};
+TSignalSlot gSignalSlots[16];
+std::atomic<bool> gSignalsInstalled{false};
+
+int ClaimSignalSlot(const std::string& path) {
+  if (path.size() >= sizeof gSignalSlots[0].Path) return -1;
+  for (int i = 0; i < int(std::size(gSignalSlots)); ++i) {
+    bool expected = false;
+    TSignalSlot& slot = gSignalSlots[i];
+    if (!slot.Used.compare_exchange_strong(expected, true)) continue;
+    // The first byte last: the handler takes only slots whose path is complete.
+    std::memcpy(slot.Path + 1, path.c_str() + 1, path.size());
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    slot.Path[0] = path[0];
+    return i;
+  }
+  return -1;
+}
+
+void ReleaseSignalSlot(int i) {
+  if (i < 0) return;
+  gSignalSlots[i].Path[0] = '\0';
+  gSignalSlots[i].Used.store(false);
+}
+
+// Only calls that are safe in a signal handler: open, getdents64, unlinkat, rmdir, close.
+void RemoveRunFoldersNow() {
+  for (TSignalSlot& slot : gSignalSlots) {
+    if (!slot.Used.load() || slot.Path[0] == '\0') continue;
+    const int fd = ::open(slot.Path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      alignas(8) char buffer[4096];
+      for (int round = 0; round < 64; ++round) {
+        const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (long at = 0; at < n;) {
+          // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name.
+          unsigned short reclen;
+          std::memcpy(&reclen, buffer + at + 16, sizeof reclen);
+          const char* name = buffer + at + 19;
+          if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) ::unlinkat(fd, name, 0);
+          if (reclen == 0) break;
+          at += reclen;
+        }
+      }
+      ::close(fd);
+    }
+    ::rmdir(slot.Path);
+  }
+}
+
+void OnEndingSignal(int sig) {
+  const int saved = errno;
+  RemoveRunFoldersNow();
+  errno = saved;
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+
 }  // namespace
 
 std::string PrivateTempFolder(std::string& error) {
   std::string path;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime == '/') {
-    path = std::string(runtime) + "/veRirove";
+  const std::string runtime = AbsoluteFromEnvironment("XDG_RUNTIME_DIR");
+  if (!runtime.empty()) {
+    path = runtime + "/veRirove";
   } else {
-    std::error_code ec;
-    std::string base = std::filesystem::temp_directory_path(ec).string();
-    if (ec || base.empty()) base = "/tmp";
+    std::string base = AbsoluteFromEnvironment("TMPDIR");
+    if (base.empty()) base = "/tmp";
     path = base + "/veRirove-" + std::to_string(::geteuid());
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (!UsableFolder(path, error)) return {};
   return path + "/";
+}
+
+bool RemoveFolderContents(const std::string& folder, std::string& error) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    error = folder + ": " + ErrnoText(errno);
+    return false;
+  }
+  std::string why;
+  const bool all = RemoveContentsAt(fd, 0, why);
+  ::close(fd);
+  if (!all) error = "cannot empty " + folder + ": " + why;
+  return all;
+}
+
+int RemoveAbandonedRunFolders(const std::string& privateFolder) {
+  const int parent = ::open(privateFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (parent < 0) return 0;
+  std::vector<std::string> names;
+  if (DIR* dir = ::fdopendir(::dup(parent))) {
+    while (const dirent* entry = ::readdir(dir))
+      if (std::strncmp(entry->d_name, kRunPrefix, sizeof kRunPrefix - 1) == 0)
+        names.emplace_back(entry->d_name);
+    ::closedir(dir);
+  }
+  int removed = 0;
+  for (const std::string& name : names) {
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A free lock means the owner has ended; a run that is alive holds it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        StillAt(fd, WithSlash(privateFolder) + name)) {
+      std::string why;
+      ::fchmod(fd, 0700);
+      if (RemoveContentsAt(fd, 0, why) && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+    }
+    ::close(fd);  // releases the lock
+  }
+  ::close(parent);
+  return removed;
+}
+
+TRunFolder::TRunFolder() { Make({}); }
+
+TRunFolder::TRunFolder(const std::string& privateFolder) { Make(privateFolder); }
+
+void TRunFolder::Make(std::string privateFolder) {
+  if (privateFolder.empty()) {
+    privateFolder = PrivateTempFolder(FError);
+    if (privateFolder.empty()) return;
+  }
+  privateFolder = WithSlash(privateFolder);
+  RemoveAbandonedRunFolders(privateFolder);
+
+  // A later run's clean-up may take the new folder between mkdtemp and flock (its lock is
+  // still free then); the folder is ours only once it is locked and still in its place.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string path = privateFolder + kRunPrefix + "XXXXXX";
+    if (::mkdtemp(path.data()) == nullptr) {
+      FError = "cannot create a folder in the temporary folder " + privateFolder + ": " + ErrnoText(errno);
+      return;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillAt(fd, path)) {
+      FLockFd = fd;
+      FPath = path + "/";
+      if (gSignalsInstalled.load()) FSignalSlot = ClaimSignalSlot(path);
+      return;
+    }
+    ::close(fd);
+  }
+  FError = "cannot claim a folder in the temporary folder " + privateFolder;
+}
+
+TRunFolder::~TRunFolder() {
+  if (FLockFd < 0) return;
+  const std::string path = FPath.substr(0, FPath.size() - 1);
+  ReleaseSignalSlot(FSignalSlot);
+  std::string why;
+  if (RemoveContentsAt(FLockFd, 0, why)) ::rmdir(path.c_str());
+  ::close(FLockFd);
+}
+
+void TRunFolder::RemoveOnSignals() {
+  if (gSignalsInstalled.exchange(true)) return;
+  struct sigaction action {};
+  action.sa_handler = OnEndingSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal the caller's parent set to be ignored stays ignored.
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
 }

@@ -1,10 +1,56 @@
-// The player's private temporary folder: $XDG_RUNTIME_DIR/veRirove/ when that variable is set,
-// else <system temp>/veRirove-<uid>/. It is created with mode 0700 and refused when it is a
-// symbolic link, not a folder, or owned by another user, so the fixed file names the player
-// uses there live where nobody else can write.
+// The player's private temporary folder, and the folder of its own that every run works in.
+//
+// The private folder is $XDG_RUNTIME_DIR/veRirove/ when that variable holds an absolute path,
+// else <TMPDIR or /tmp>/veRirove-<uid>/ (a relative TMPDIR is ignored, as a relative
+// XDG_RUNTIME_DIR is). It is created with mode 0700 and refused when it is a symbolic link,
+// not a folder, or owned by another user.
+//
+// Every running player or tool makes a folder of its own inside it ("run-XXXXXX", mkdtemp,
+// 0700) and holds an exclusive lock (flock) on that folder for as long as it runs; it extracts
+// only there, and removes the folder when it ends. Two runs never share a file. A run that
+// crashed leaves its folder unlocked: the next run that starts removes it. A folder is only
+// removed by whoever holds its lock, so a folder whose owner is alive is never touched.
 #pragma once
 
 #include <string>
 
-// The folder's path, ending in '/'; empty with a message in `error` when it cannot be had.
+// The private folder's path, ending in '/'; empty with a message in `error` when it cannot be
+// had.
 std::string PrivateTempFolder(std::string& error);
+
+class TRunFolder {
+ public:
+  // Makes this run's folder inside `privateFolder` (PrivateTempFolder() when empty), after
+  // removing the folders of runs that have ended. On failure Path() is empty and Error() says
+  // why, naming the folder.
+  TRunFolder();
+  explicit TRunFolder(const std::string& privateFolder);
+  ~TRunFolder();
+  TRunFolder(const TRunFolder&) = delete;
+  TRunFolder& operator=(const TRunFolder&) = delete;
+
+  // The folder, ending in '/'; empty when it could not be made.
+  const std::string& Path() const { return FPath; }
+  const std::string& Error() const { return FError; }
+
+  // Removes the run folders made after this call also when SIGINT, SIGTERM or SIGHUP ends
+  // the process: the handler empties and removes them, then lets the signal end the process
+  // as it would have. A signal that was ignored stays ignored. Idempotent.
+  static void RemoveOnSignals();
+
+ private:
+  void Make(std::string privateFolder);
+
+  std::string FPath;
+  std::string FError;
+  int FLockFd = -1;
+  int FSignalSlot = -1;
+};
+
+// Removes everything inside the folder (not the folder itself), never following a link; a
+// read-only file or folder inside is removed too. False with a message when something stays.
+bool RemoveFolderContents(const std::string& folder, std::string& error);
+
+// Removes the run folders inside `privateFolder` whose owner has ended (their lock is free).
+// Returns how many were removed.
+int RemoveAbandonedRunFolders(const std::string& privateFolder);

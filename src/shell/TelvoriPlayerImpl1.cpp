@@ -47,6 +47,88 @@ QString FileNamePart(const QString& path) { return QFileInfo(path).fileName(); }
 
 }  // namespace
 
+// ---- The user's words for loading ----
+
+namespace {
+
+QString Quoted(const std::string& path) { return QStringLiteral("«%1»").arg(QString::fromStdString(path)); }
+
+// The message list's "%s" items, with the path in place.
+QString WithPath(const QString& pattern, const std::string& path) {
+  QString text = pattern;
+  return text.replace(QStringLiteral("%s"), QString::fromStdString(path));
+}
+
+QString FaultSentence(TFilmFault fault, const std::string& path) {
+  switch (fault) {
+    case TFilmFault::CutShort:
+      return QStringLiteral("Файл фильма %1 обрывается: он скопирован или загружен не полностью.").arg(Quoted(path));
+    case TFilmFault::NotAFilm:
+      return QStringLiteral("Файл %1 не является фильмом.").arg(Quoted(path));
+    case TFilmFault::Io:
+      return QStringLiteral("Не удалось прочитать файл %1.").arg(Quoted(path));
+    case TFilmFault::NoMemory:
+      return QStringLiteral("Не хватает памяти, чтобы загрузить фильм %1.").arg(Quoted(path));
+    case TFilmFault::Damaged:
+      break;
+  }
+  return QStringLiteral("Файл фильма %1 повреждён.").arg(Quoted(path));
+}
+
+}  // namespace
+
+TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbMessages) {
+  TUserMessage m;
+  m.Details = QString::fromStdString(report.Details);
+  switch (report.Notice) {
+    case TLoadNotice::NoSuchFile:
+      m.Icon = QMessageBox::Warning;
+      m.Text = QStringLiteral("Файл %1 не найден.").arg(Quoted(report.Path));
+      m.Details.clear();
+      break;
+    case TLoadNotice::IsAFolder:
+      m.Icon = QMessageBox::Warning;
+      m.Text = QStringLiteral("%1 — это папка, а не файл фильма.").arg(Quoted(report.Path));
+      break;
+    case TLoadNotice::FilmFileBusy:
+    case TLoadNotice::ExecutableLocked:
+      m.Text = WithPath(lbMessages.value(1), report.Path);
+      break;
+    case TLoadNotice::CannotCreatePackage:
+      m.Text = lbMessages.value(2);
+      break;
+    case TLoadNotice::FormatNotSupported:
+      m.Text = lbMessages.value(3);
+      if (!report.Path.empty()) m.Text += QStringLiteral("\n") + QString::fromStdString(report.Path);
+      break;
+    case TLoadNotice::TemporaryFolder:
+      m.Icon = QMessageBox::Critical;
+      m.Text = report.Path.empty()
+                   ? QStringLiteral("Не удалось создать временную папку для фильмов.")
+                   : QStringLiteral("Не удалось записать фильм во временную папку %1.").arg(Quoted(report.Path));
+      break;
+    case TLoadNotice::DamagedInPart: {
+      m.Icon = QMessageBox::Warning;
+      const QString first = FaultSentence(report.Fault, report.Path);
+      const QString playable =
+          report.Playable == 1
+              ? QStringLiteral("Воспроизводится только сегмент 1 из %1.").arg(report.Total)
+              : QStringLiteral("Воспроизводятся сегменты с 1 по %1 из %2.").arg(report.Playable).arg(report.Total);
+      m.Text = first + QStringLiteral(" Сегмент %1 не читается. ").arg(report.DamagedSegment) + playable;
+      break;
+    }
+  }
+  return m;
+}
+
+TUserMessage FilmLoadMessage(const EFilmLoad& failure) {
+  TUserMessage m;
+  m.Icon = QMessageBox::Critical;
+  m.Text = FaultSentence(failure.Fault, failure.Path);
+  m.Details = QString::fromUtf8(failure.what());
+  return m;
+}
+
 // ---- Creation and destruction ----
 
 TTelvoriPlayer::TTelvoriPlayer(size_t frameBufferSize, QWidget* parent) : QMainWindow(parent) {
@@ -70,9 +152,8 @@ TTelvoriPlayer::~TTelvoriPlayer() { ActiveFormDestroy(); }
 
 void TTelvoriPlayer::ActiveFormCreate(size_t frameBufferSize) {
   // The private temporary folder; without one nothing can be loaded, and the loader says so.
-  std::string tempError;
-  FLoader = std::make_unique<TFilmLoader>(FCore, *this, PrivateTempFolder(tempError));
-  FLoader->TempFolderError = tempError;
+  FRunFolder = std::make_unique<TRunFolder>();
+  FLoader = std::make_unique<TFilmLoader>(FCore, *this, FRunFolder->Path(), FRunFolder->Error());
 
   FLastResult = FCore.AllocFrameBuffer(frameBufferSize);
   if (FLastResult != kResultOk) {
@@ -386,15 +467,18 @@ void TTelvoriPlayer::ResultBox(const QString& text) {
   box->show();
 }
 
-void TTelvoriPlayer::MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text) {
+void TTelvoriPlayer::MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                const QString& details) {
   QMessageBox box(icon, caption, text, QMessageBox::Ok, this);
+  // The internal message (English, with offsets) is for whoever reports the fault.
+  if (!details.isEmpty()) box.setDetailedText(details);
   box.exec();
 }
 
-void TTelvoriPlayer::ApplicationEvents1Exception(const QString& message) {
+void TTelvoriPlayer::ApplicationEvents1Exception(const QString& message, const QString& details) {
   // No tick may run while the dialog is open.
   Timer->stop();
-  MessageBox(QMessageBox::Critical, QStringLiteral("Error"), message);
+  MessageBox(QMessageBox::Critical, QStringLiteral("Error"), message, details);
   try {
     AStopExecute();
   } catch (...) {
@@ -567,8 +651,9 @@ int TTelvoriPlayer::ScreenBits() const {
 
 void TTelvoriPlayer::SetFileName(const QString& path) { FLoader->SetFileName(path.toStdString()); }
 
-void TTelvoriPlayer::ShowMessage(const std::string& text) {
-  MessageBox(QMessageBox::NoIcon, QStringLiteral("veRirove"), QString::fromStdString(text));
+void TTelvoriPlayer::ShowMessage(const TLoadReport& report) {
+  const TUserMessage message = LoadReportMessage(report, lbMessages);
+  MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text, message.Details);
 }
 
 void TTelvoriPlayer::SetBannerVisible(bool visible) {

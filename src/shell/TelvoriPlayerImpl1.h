@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "film/FilmLoader.h"
+#include "film/TempFolder.h"
 #include "segments/UzrSegments.h"
 #include "playback/UzrPlacement.h"
 #include "playback/UzrPlayback.h"
@@ -26,6 +27,17 @@ class QDialog;
 class TfrmDisplay;
 class TPictureView;
 enum class TTransportGlyph;
+
+// A message for the user: a Russian text, and the internal English message as details.
+struct TUserMessage {
+  QMessageBox::Icon Icon = QMessageBox::NoIcon;
+  QString Text;
+  QString Details;
+};
+// The user's words for a notice of loading (items 1 to 3 of the message list where they
+// apply) and for a film that cannot be read.
+TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbMessages);
+TUserMessage FilmLoadMessage(const EFilmLoad& failure);
 
 enum TPlayState : uint8_t { psStopped = 0, psPlaying = 3, psPaused = 4 };
 
@@ -61,14 +73,19 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void ResetTransportGlyphs();
   void PlacePicture();
   void PresentPicture() override;
-  // The handler for failures that escape an event handler or a timer tick.
-  void ApplicationEvents1Exception(const QString& message);
+  // The handler for failures that escape an event handler or a timer tick; details (the
+  // internal message) go below the text, when there are any.
+  void ApplicationEvents1Exception(const QString& message, const QString& details = {});
   // Runs an event handler and hands whatever it throws to ApplicationEvents1Exception, so
-  // that no failure unwinds through the toolkit.
+  // that no failure unwinds through the toolkit. A film that cannot be read is told in
+  // Russian, naming the file, with the internal message as details.
   template <typename F>
   void Guarded(F&& handler) {
     try {
       handler();
+    } catch (const EFilmLoad& e) {
+      const TUserMessage message = FilmLoadMessage(e);
+      ApplicationEvents1Exception(message.Text, message.Details);
     } catch (const std::exception& e) {
       ApplicationEvents1Exception(QString::fromUtf8(e.what()));
     } catch (...) {
@@ -122,7 +139,8 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
 
  protected:
   // Seams for dialogs, so that tests can answer them.
-  virtual void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text);
+  virtual void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                          const QString& details = {});
   virtual void ResultBox(const QString& text);
   virtual QString ChooseFilmFile();
 
@@ -153,13 +171,14 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   int ScreenBits() const override;
 
   // IFilmLoaderUi.
-  void ShowMessage(const std::string& text) override;
+  void ShowMessage(const TLoadReport& report) override;
   void SetBannerVisible(bool visible) override;
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) override;
   void SetProgressMax(int64_t frames) override;
   void FileNameChanged(const std::string& path) override;
 
   TPlaybackCore FCore{*this};
+  std::unique_ptr<TRunFolder> FRunFolder;  // this window's own temporary folder
   std::unique_ptr<TFilmLoader> FLoader;
   TPlayState FPlayState = psStopped;
   TResult FLastResult = kResultOk;
