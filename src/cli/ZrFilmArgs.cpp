@@ -18,8 +18,10 @@ bool ParseSegmentNumber(const std::string& text, int32_t& n, std::string& error)
 
 bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error) {
   parsed = TZrFilmArgs{};
-  for (const auto& a : args)
+  for (const auto& a : args) {
+    if (a == "--") break;  // what follows is names, even "--help"
     if (a == "--help" || a == "-h") return true;
+  }
   if (args.empty()) {
     error = "no command given";
     return false;

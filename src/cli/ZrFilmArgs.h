@@ -16,5 +16,6 @@ struct TZrFilmArgs {
 };
 
 // Reads the arguments after the program name. False with the reason in `error` for a wrong
-// command line. "--help" or "-h" anywhere asks for the usage.
+// command line. "--help" or "-h" anywhere before "--" asks for the usage; after "--" every
+// word is a name, even one that starts with "-".
 bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error);
