@@ -804,8 +804,14 @@ TEST(CabinetDamaged, ExactErrors) {
     SCOPED_TRACE(c.Name);
     TTempDir tmp;
     WriteBytes(tmp / "bad.cab", c.Bytes);
-    TSTCabReader reader;
-    EXPECT_EQ(ExtractError(reader, tmp / "bad.cab", tmp / "out"), c.Expected);
+    // Salvaging what a cut package holds changes no error.
+    for (const bool salvage : {false, true}) {
+      TSTCabReader reader;
+      reader.SalvageCutShort = salvage;
+      EXPECT_EQ(ExtractError(reader, tmp / "bad.cab", tmp / (salvage ? "salvaged" : "out")),
+                c.Expected)
+          << "salvage " << salvage;
+    }
   }
 }
 
@@ -856,6 +862,7 @@ TEST(CabinetDamaged, MutatedCabinetsStayContained) {
   TSTCabReader reader;  // one instance throughout, as the player keeps it
   reader.MaxExtractBytes = 4u << 20;
   for (int round = 0; round < 300; ++round) {
+    reader.SalvageCutShort = round % 2 == 1;
     TTempDir tmp;
     fs::create_directory(tmp / "pkg");
     std::string first;
@@ -953,6 +960,358 @@ TEST(CabinetDamaged, NoDescriptorIsLeft) {
     EXPECT_EQ(OpenDescriptorCount(), before);
   }
   EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Packages cut short: what SalvageCutShort keeps.
+
+// A short film whose frames are half noise, so that MSZIP still needs several blocks.
+TBytes NoisyFilm(int frames) {
+  TWriterSegment s;
+  s.Name = "Обрыв";
+  s.Width = 96;
+  s.Height = 64;
+  s.BitsPerPixel = 32;
+  uint32_t x = 77;
+  for (int f = 0; f < frames; ++f) {
+    std::vector<uint32_t> picture(size_t(s.Width * s.Height));
+    for (size_t i = 0; i < picture.size(); ++i) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      picture[i] = i % size_t(s.Width) < 40 ? (x & 0xFFFFFF) : 0x336699u + uint32_t(f);
+    }
+    s.Pictures.push_back(std::move(picture));
+    s.Track.push_back({0, uint16_t(f), uint16_t(f)});
+  }
+  return WriteFilm(std::span(&s, 1));
+}
+
+// The layout of a single cabinet with one folder and no reserved areas, read here on its own
+// rather than through the reader: where the file table ends and each data block lies.
+struct TCutBlock {
+  size_t Start = 0;  // its CFDATA header
+  size_t End = 0;    // after its data
+  uint32_t Uncomp = 0;
+};
+struct TCutLayout {
+  size_t TableEnd = 0;
+  std::vector<TCutBlock> Blocks;
+};
+
+TCutLayout LayoutOf(const TBytes& cab) {
+  auto u16 = [&](size_t at) { return uint32_t(cab.at(at)) | uint32_t(cab.at(at + 1)) << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (u16(26) != 1 || u16(30) != 0) throw std::logic_error("one folder, no flags expected");
+  TCutLayout layout;
+  size_t pos = u32(16);
+  for (uint32_t i = 0; i < u16(28); ++i) {
+    pos += 16;
+    while (cab.at(pos) != 0) ++pos;
+    ++pos;
+  }
+  layout.TableEnd = pos;
+  pos = u32(36);
+  for (uint32_t i = 0; i < u16(40); ++i) {
+    layout.Blocks.push_back({pos, pos + 8 + u16(pos + 4), u16(pos + 6)});
+    pos = layout.Blocks.back().End;
+  }
+  if (pos != cab.size()) throw std::logic_error("data blocks do not end the cabinet");
+  return layout;
+}
+
+// Uncompressed bytes of the blocks that lie wholly inside the first `cut` bytes.
+uint64_t CompleteBytes(const TCutLayout& layout, size_t cut) {
+  uint64_t total = 0;
+  for (const TCutBlock& b : layout.Blocks) {
+    if (b.End > cut) break;
+    total += b.Uncomp;
+  }
+  return total;
+}
+
+// Lengths to cut at: inside the header and the tables, around every block header and block
+// end, and a stride through the rest.
+std::vector<size_t> CutPoints(const TCutLayout& layout, size_t size) {
+  std::set<size_t> cuts = {0, 1, 3, 4, 20, 35, 36, 44, size - 1};
+  cuts.insert({layout.TableEnd - 1, layout.TableEnd});
+  for (const TCutBlock& b : layout.Blocks) {
+    for (size_t at : {b.Start + 1, b.Start + 8, b.End - 1, b.End}) {
+      cuts.insert(at);
+    }
+  }
+  for (size_t at = 0; at < size; at += size / 11 + 1) cuts.insert(at);
+  std::vector<size_t> out;
+  for (size_t at : cuts) {
+    if (at < size) out.push_back(at);
+  }
+  return out;
+}
+
+struct TCutCase {
+  const char* Name;
+  std::vector<TCabFile> Files;  // in folder order
+  TBytes Cabinet;
+};
+
+std::vector<TCutCase> CutCases() {
+  const TBytes film = NoisyFilm(6);
+  std::vector<TCutCase> cases;
+  for (TCabCompression c : {TCabCompression::MsZip, TCabCompression::None}) {
+    const bool zip = c == TCabCompression::MsZip;
+    cases.push_back(
+        {zip ? "MsZipFilm" : "StoredFilm", {{"MyFilm.~zrflm", film}}, MakeFilmPackage(film, c)});
+    // The film second: for most cuts the first file is whole and the film is the one cut.
+    std::vector<TCabFile> two = {{"readme.txt", Text(50000, 1)}, {"MyFilm.~zrflm", film}};
+    TBytes cab = MakeCabinet(two, c);
+    cases.push_back({zip ? "MsZipTwoFiles" : "StoredTwoFiles", std::move(two), std::move(cab)});
+  }
+  // The test writer, checksums on, small blocks, the first file ending on a block boundary
+  // (a cut there leaves it whole and the next one empty), then an empty file and a third.
+  const std::vector<TSpanFile> span = {SpanFile("a.bin", Pseudo(3 * 4096, 1)),
+                                       SpanFile("empty", {}),
+                                       SpanFile("sub\\c.bin", Pseudo(9000, 2))};
+  TSpanOptions options;
+  options.BlockSize = 4096;
+  options.Checksums = true;
+  std::vector<TCabFile> files;
+  for (const TSpanFile& f : span) files.push_back({f.Name, f.Bytes});
+  cases.push_back({"WriterBlockBoundary", std::move(files), MakeStoredCabinet(span, options)});
+  return cases;
+}
+
+TEST(CabinetCutShort, SalvageKeepsTheCompleteBlocks) {
+  const std::string corrupt = "Cabinet file is corrupt [0x0004]";
+  const std::string notCabinet = "Cabinet file does not have the correct format [0x0002]";
+  for (const TCutCase& c : CutCases()) {
+    SCOPED_TRACE(c.Name);
+    const TCutLayout layout = LayoutOf(c.Cabinet);
+    ASSERT_GE(layout.Blocks.size(), 3u);
+    std::vector<std::string> paths;
+    for (const TCabFile& f : c.Files) {
+      std::string clean;
+      ASSERT_TRUE(CleanStoredName(f.Name, clean));
+      paths.push_back(clean);
+    }
+    TTempDir tmp;
+    const std::string out = tmp / "out";
+    TSTCabReader salvaging;  // one instance each throughout, as the player keeps it
+    salvaging.SalvageCutShort = true;
+    TSTCabReader plain;
+    std::vector<uint64_t> previous(c.Files.size(), 0);
+    std::vector<size_t> cuts = CutPoints(layout, c.Cabinet.size());
+    cuts.push_back(c.Cabinet.size());
+    for (size_t cut : cuts) {
+      SCOPED_TRACE(cut);
+      WriteBytes(tmp / "cut.zrcab", Truncated(c.Cabinet, cut));
+      const std::string expected = cut == c.Cabinet.size() ? "" : cut < 4 ? notCabinet : corrupt;
+      const uint64_t complete = cut == c.Cabinet.size() ? UINT64_MAX : CompleteBytes(layout, cut);
+
+      // Without the option: the first file is started and gets nothing.
+      fs::remove_all(out);
+      EXPECT_EQ(ExtractError(plain, tmp / "cut.zrcab", out), expected);
+      if (cut < layout.TableEnd) {
+        EXPECT_FALSE(Exists(out));
+      } else if (cut < c.Cabinet.size()) {
+        EXPECT_EQ(ReadBytes(out + "/" + paths[0]), TBytes());
+        EXPECT_EQ(Tree(out).size(), 1u);
+      }
+
+      // With it: the files the complete blocks hold, then a prefix of the first they don't.
+      fs::remove_all(out);
+      EXPECT_EQ(ExtractError(salvaging, tmp / "cut.zrcab", out), expected);
+      if (cut < layout.TableEnd) {
+        EXPECT_FALSE(Exists(out));
+        continue;
+      }
+      uint64_t offset = 0;
+      bool goOn = true;
+      bool unfinished = false;
+      for (size_t i = 0; i < c.Files.size(); ++i) {
+        const TBytes& whole = c.Files[i].Bytes;
+        const std::string path = out + "/" + paths[i];
+        const uint64_t end = offset + whole.size();
+        offset = end;
+        // Not started: after an unfinished file, or none of its bytes there.
+        if (!goOn || (complete < end && complete <= end - whole.size())) {
+          EXPECT_FALSE(Exists(path)) << paths[i];
+          goOn = false;
+          continue;
+        }
+        const size_t length =
+            size_t(std::min<uint64_t>(complete - (end - whole.size()), whole.size()));
+        const TBytes got = ReadBytes(path);
+        EXPECT_EQ(got, TBytes(whole.begin(), whole.begin() + ptrdiff_t(length))) << paths[i];
+        EXPECT_GE(got.size(), previous[i]) << paths[i];
+        previous[i] = got.size();
+        goOn = length == whole.size();
+        unfinished = !goOn;
+      }
+      // The unfinished file is the one left in the name lists.
+      EXPECT_EQ(salvaging.SrcNames().size(), unfinished ? 1u : 0u);
+    }
+    for (size_t i = 0; i < c.Files.size(); ++i) EXPECT_EQ(previous[i], c.Files[i].Bytes.size());
+  }
+}
+
+TEST(CabinetCutShort, EventsAndSkippedFiles) {
+  const std::vector<TCabFile> files = {
+      {"first.txt", Text(40000, 1)}, {"MyFilm.~zrflm", NoisyFilm(4)}, {"last.txt", Text(1000, 2)}};
+  const TBytes cab = MakeCabinet(files);
+  const TCutLayout layout = LayoutOf(cab);
+  const size_t cut = layout.Blocks.back().Start + 20;  // inside the film's data
+  const uint64_t complete = CompleteBytes(layout, cut);
+  ASSERT_GT(complete, files[0].Bytes.size());
+  ASSERT_LT(complete, files[0].Bytes.size() + files[1].Bytes.size());
+  TTempDir tmp;
+  WriteBytes(tmp / "cut.zrcab", Truncated(cab, cut));
+
+  TSTCabReader reader;
+  reader.SalvageCutShort = true;
+  std::vector<std::string> log;
+  bool skipFilm = false;
+  reader.OnCopyFile = [&](TSTCabReader&, const std::string& name, int32_t, uint16_t, uint16_t,
+                          uint16_t, uint16_t, std::string& target, bool&) {
+    log.push_back("copy " + name);
+    if (skipFilm && name == "MyFilm.~zrflm") target.clear();
+  };
+  reader.OnCloseFile = [&](TSTCabReader&, const std::string& name, uint16_t, uint16_t, uint16_t,
+                           uint16_t, bool&, const std::string&,
+                           bool&) { log.push_back("close " + name); };
+  EXPECT_EQ(ExtractError(reader, tmp / "cut.zrcab", tmp / "out"),
+            "Cabinet file is corrupt [0x0004]");
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"copy first.txt", "close first.txt", "copy MyFilm.~zrflm"}));
+  EXPECT_EQ(ReadBytes(tmp / "out/first.txt"), files[0].Bytes);
+  const TBytes film = ReadBytes(tmp / "out/MyFilm.~zrflm");
+  ASSERT_EQ(film.size(), complete - files[0].Bytes.size());
+  EXPECT_TRUE(std::equal(film.begin(), film.end(), files[1].Bytes.begin()));
+  EXPECT_FALSE(Exists(tmp / "out/last.txt"));
+  EXPECT_EQ(reader.SrcNames(), std::vector<std::string>{"MyFilm.~zrflm"});
+  EXPECT_EQ(reader.DstNames(), std::vector<std::string>{tmp / "out/MyFilm.~zrflm"});
+  EXPECT_EQ(reader.FilesWritten(), 2u);
+  EXPECT_EQ(reader.BytesWritten(), complete);
+
+  // The cut file skipped: the files before it are whole, and the cut still fails the package.
+  skipFilm = true;
+  log.clear();
+  EXPECT_EQ(ExtractError(reader, tmp / "cut.zrcab", tmp / "skipped"),
+            "Cabinet file is corrupt [0x0004]");
+  EXPECT_EQ(ReadBytes(tmp / "skipped/first.txt"), files[0].Bytes);
+  EXPECT_FALSE(Exists(tmp / "skipped/MyFilm.~zrflm"));
+  EXPECT_FALSE(Exists(tmp / "skipped/last.txt"));
+  EXPECT_TRUE(reader.SrcNames().empty());
+}
+
+TEST(CabinetCutShort, LimitsAndRefusalsStillHold) {
+  const std::vector<TCabFile> files = {{"first.txt", Text(40000, 1)},
+                                       {"MyFilm.~zrflm", NoisyFilm(4)}};
+  const TBytes cab = MakeCabinet(files);
+  const TCutLayout layout = LayoutOf(cab);
+  const size_t cut = layout.Blocks.back().Start + 20;
+  const std::string quota = "Failure writing to target file [0x0008]" + OsPart(EDQUOT);
+  TTempDir tmp;
+  WriteBytes(tmp / "cut.zrcab", Truncated(cab, cut));
+  TSTCabReader reader;
+  reader.SalvageCutShort = true;
+
+  // The byte limit counts the whole size of a file before it is started.
+  reader.MaxExtractBytes = files[0].Bytes.size() + 10;
+  EXPECT_EQ(ExtractError(reader, tmp / "cut.zrcab", tmp / "bytes"), quota);
+  EXPECT_EQ(ReadBytes(tmp / "bytes/first.txt"), files[0].Bytes);
+  EXPECT_FALSE(Exists(tmp / "bytes/MyFilm.~zrflm"));
+  reader.MaxExtractBytes = TSTCabReader::kDefaultMaxExtractBytes;
+
+  reader.MaxExtractFiles = 1;
+  EXPECT_EQ(ExtractError(reader, tmp / "cut.zrcab", tmp / "files"), quota);
+  EXPECT_FALSE(Exists(tmp / "files/MyFilm.~zrflm"));
+  reader.MaxExtractFiles = TSTCabReader::kDefaultMaxExtractFiles;
+
+  // A link where the cut film should go is refused; what it points at is untouched.
+  fs::create_directories(tmp / "link");
+  WriteBytes(tmp / "victim", {1, 2, 3});
+  ASSERT_EQ(::symlink((tmp / "victim").c_str(), (tmp / "link/MyFilm.~zrflm").c_str()), 0);
+  EXPECT_EQ(ExtractError(reader, tmp / "cut.zrcab", tmp / "link"),
+            "Failure writing to target file [0x0008]" + OsPart(ELOOP));
+  EXPECT_EQ(ReadBytes(tmp / "victim"), (TBytes{1, 2, 3}));
+}
+
+TEST(CabinetCutShort, SpannedSetsCutInAnyCabinet) {
+  // Stored, and MSZIP laid out again with blocks split between cabinets.
+  const std::vector<TSpanFile> stored = ThreeCabinetFiles();
+  const std::vector<TCabFile> zipFiles = {{"MyFilm.~zrflm", NoisyFilm(3)},
+                                          {"tail.txt", Text(20000, 3)}};
+  TSpanOptions zipOptions;
+  zipOptions.MaxCabinetSize = 12000;
+  zipOptions.Checksums = true;
+  struct TSetCase {
+    const char* Name;
+    std::vector<TCabFile> Files;
+    std::vector<TSpanCabinet> Set;
+  };
+  std::vector<TSetCase> cases;
+  {
+    std::vector<TCabFile> files;
+    for (const TSpanFile& f : stored) files.push_back({f.Name, f.Bytes});
+    cases.push_back({"Stored", std::move(files), ThreeCabinetSet(stored)});
+  }
+  cases.push_back({"MsZip", zipFiles, ResplitCabinet(MakeCabinet(zipFiles), zipOptions)});
+
+  for (const TSetCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ASSERT_GE(c.Set.size(), 3u);
+    for (size_t victim = 0; victim < c.Set.size(); ++victim) {
+      SCOPED_TRACE(victim);
+      const TBytes& whole = c.Set[victim].Bytes;
+      TTempDir tmp;
+      std::vector<uint64_t> previous(c.Files.size(), 0);
+      TSTCabReader salvaging;
+      salvaging.SalvageCutShort = true;
+      TSTCabReader plain;
+      for (size_t cut = 0; cut <= whole.size(); cut += whole.size() / 23 + 1) {
+        SCOPED_TRACE(cut);
+        fs::remove_all(tmp / "pkg");
+        fs::create_directory(tmp / "pkg");
+        for (size_t i = 0; i < c.Set.size(); ++i) {
+          WriteBytes(tmp / ("pkg/" + c.Set[i].Name),
+                     i == victim ? Truncated(whole, cut) : c.Set[i].Bytes);
+        }
+        const std::string first = tmp / ("pkg/" + c.Set[0].Name);
+        fs::remove_all(tmp / "out");
+        const std::string error = ExtractError(salvaging, first, tmp / "out");
+        EXPECT_NE(error, "");
+        EXPECT_EQ(ExtractError(plain, first, tmp / "plain"), error);
+        // Every file there is a prefix, whole ones before the first that is not, none after.
+        bool started = true;
+        for (size_t i = 0; i < c.Files.size(); ++i) {
+          std::string clean;
+          ASSERT_TRUE(CleanStoredName(c.Files[i].Name, clean));
+          const std::string path = tmp / ("out/" + clean);
+          if (!started || !Exists(path)) {
+            EXPECT_FALSE(Exists(path)) << clean;
+            started = false;
+            continue;
+          }
+          const TBytes got = ReadBytes(path);
+          const TBytes& bytes = c.Files[i].Bytes;
+          ASSERT_LE(got.size(), bytes.size()) << clean;
+          EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin())) << clean;
+          EXPECT_GE(got.size(), previous[i]) << clean;
+          previous[i] = got.size();
+          started = got.size() == bytes.size();
+        }
+      }
+      // The whole set again.
+      fs::remove_all(tmp / "out");
+      WriteBytes(tmp / ("pkg/" + c.Set[victim].Name), whole);
+      ASSERT_EQ(ExtractError(salvaging, tmp / ("pkg/" + c.Set[0].Name), tmp / "out"), "");
+      for (const TCabFile& f : c.Files) {
+        std::string clean;
+        ASSERT_TRUE(CleanStoredName(f.Name, clean));
+        EXPECT_EQ(ReadBytes(tmp / ("out/" + clean)), f.Bytes) << clean;
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -398,6 +398,13 @@ struct TRawBlock {
   uint16_t Uncomp = 0;  // cbUncomp; 0 for the first part of a split block
 };
 
+// The data blocks of one part as walked. CutShort: the cabinet file ends inside them (when
+// salvaging; otherwise that fails), and Blocks holds the complete ones before the end.
+struct TWalk {
+  std::vector<TRawBlock> Blocks;
+  bool CutShort = false;
+};
+
 // A block as libmspack gets it: in place, or joined from the parts of a split block.
 struct TVirtualBlock {
   std::vector<const TRawBlock*> Pieces;  // one unless joined
@@ -420,6 +427,7 @@ struct TVirtualCabinet {
   std::vector<TSegment> Segments;
   uint64_t Size = 0;
   uint64_t Available = 0;  // uncompressed bytes its blocks hold
+  bool CutShort = false;   // a cabinet file ends inside the folder's data (when salvaging)
   mscabd_cabinet* Cab = nullptr;
 
   void AddMemory(const uint8_t* bytes, size_t n) {
@@ -480,7 +488,7 @@ struct TVirtualCabinet {
 // cabinets at hand and libmspack goes on decompressing where it stopped.
 struct TSetState {
   std::map<int, std::unique_ptr<TMember>> Members;  // by set index
-  std::map<std::pair<int, uint16_t>, std::vector<TRawBlock>> Walks;
+  std::map<std::pair<int, uint16_t>, TWalk> Walks;
   std::unique_ptr<TVirtualCabinet> Virtual;
 };
 
@@ -663,8 +671,14 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
 
 class TCopy {
  public:
-  TCopy(TContext& ctx, std::string name, std::string path, PFNFDINOTIFY notify, void* user)
-      : FCtx(ctx), FName(std::move(name)), FPath(std::move(path)), FNotify(notify), FUser(user) {}
+  TCopy(TContext& ctx, std::string name, std::string path, int flags, PFNFDINOTIFY notify,
+        void* user)
+      : FCtx(ctx),
+        FName(std::move(name)),
+        FPath(std::move(path)),
+        FSalvage((flags & kFdiCopySalvageCutShort) != 0),
+        FNotify(notify),
+        FUser(user) {}
 
   void Run() {
     OpenProcessed();
@@ -689,6 +703,8 @@ class TCopy {
         if (FNotify(fdintPARTIAL_FILE, &n) == -1) Fail(FDIERROR_USER_ABORT);
         continue;
       }
+
+      if (FSalvage && LiesPastCut(entry)) Fail(FDIERROR_CORRUPT_CABINET);
 
       std::string name = entry.Name;
       FDINOTIFICATION n = Record();
@@ -721,6 +737,8 @@ class TCopy {
       if (r == -1) Fail(FDIERROR_USER_ABORT);
       if (r == 0) Fail(FDIERROR_TARGET_FILE);
     }
+    // Salvaging never hides a cut: one that only skipped files met still fails the copy.
+    if (FCutShortMet) Fail(FDIERROR_CORRUPT_CABINET);
 
     // The set is kept only while its folder goes on into a cabinet opened already, and
     // then without open files: they are opened again when needed.
@@ -878,22 +896,29 @@ class TCopy {
     throw last;
   }
 
-  // The data blocks of one part, walked once and kept while the folder is in use.
-  const std::vector<TRawBlock>& Walk(const TPart& part) {
+  // The data blocks of one part, walked once and kept while the folder is in use. The file
+  // ending inside them fails, or when salvaging ends the walk at the last complete block.
+  const TWalk& Walk(const TPart& part) {
     const auto key = std::make_pair(part.Cabinet, part.Folder);
     auto it = Set().Walks.find(key);
     if (it != Set().Walks.end()) return it->second;
 
     TMember* m = Find(part.Cabinet);
     const TFolder& folder = m->FolderAt(part.Folder);
-    std::vector<TRawBlock> blocks;
-    blocks.reserve(std::min<size_t>(folder.BlockCount, 4096));
+    TWalk walk;
+    walk.Blocks.reserve(std::min<size_t>(folder.BlockCount, 4096));
     uint64_t pos = folder.DataOffset;
     const size_t headerSize = kDataFixedSize + m->DataReserve;
     uint8_t header[kDataFixedSize + 255];
+    auto cutShort = [&] {
+      if (!FSalvage) Fail(FDIERROR_CORRUPT_CABINET);
+      walk.CutShort = true;
+      FCutShortMet = true;
+    };
     for (uint32_t i = 0; i < folder.BlockCount; ++i) {
       if (ReadAt(FCtx, m->OpenHandle(), pos, header, headerSize) != headerSize) {
-        Fail(FDIERROR_CORRUPT_CABINET);
+        cutShort();
+        break;
       }
       TByteReader r(std::span<const uint8_t>(header, headerSize));
       r.ReadU32();  // csum: libmspack tests it on blocks given in place
@@ -903,29 +928,40 @@ class TCopy {
       block.DataPos = pos + headerSize;
       block.Data = r.ReadU16();
       block.Uncomp = r.ReadU16();
-      if (block.Data > kMaxBlockData || block.Uncomp > kMaxBlockUncomp ||
-          block.DataPos + block.Data > m->Size) {
+      // Sizes no block can have are damage, not a cut.
+      if (block.Data > kMaxBlockData || block.Uncomp > kMaxBlockUncomp) {
         Fail(FDIERROR_CORRUPT_CABINET);
       }
-      blocks.push_back(block);
+      if (block.DataPos + block.Data > m->Size) {
+        cutShort();
+        break;
+      }
+      walk.Blocks.push_back(block);
       pos = block.DataPos + block.Data;
     }
-    return Set().Walks.emplace(key, std::move(blocks)).first->second;
+    return Set().Walks.emplace(key, std::move(walk)).first->second;
   }
 
   // The blocks of a folder made of parts, split blocks joined; a split block at the very end
-  // (its next part not at hand) is left out.
-  std::vector<TVirtualBlock> Blocks(const std::vector<TPart>& parts) {
+  // (its next part not at hand) is left out. A part cut short ends the folder there, and
+  // cutShort (when given) tells so.
+  std::vector<TVirtualBlock> Blocks(const std::vector<TPart>& parts, bool* cutShort = nullptr) {
     std::vector<TVirtualBlock> out;
     TVirtualBlock pending;  // a split block being joined
     for (size_t p = 0; p < parts.size(); ++p) {
       const TMember* m = Find(parts[p].Cabinet);
       const bool mayContinue = parts[p].Folder == m->LastFolderIndex() && m->LastFolderContinues;
-      const std::vector<TRawBlock>& blocks = Walk(parts[p]);
+      const TWalk& walk = Walk(parts[p]);
+      const std::vector<TRawBlock>& blocks = walk.Blocks;
+      if (walk.CutShort && blocks.empty()) {
+        if (cutShort) *cutShort = true;
+        return out;  // a split block whose rest is cut off is left out
+      }
       if (!pending.Pieces.empty() && blocks.empty()) Fail(FDIERROR_CORRUPT_CABINET);
       for (size_t b = 0; b < blocks.size(); ++b) {
         const TRawBlock& block = blocks[b];
-        const bool lastOfPart = b + 1 == blocks.size();
+        // Blocks before a cut are never a part's last, so never the first part of a split one.
+        const bool lastOfPart = b + 1 == blocks.size() && !walk.CutShort;
         if (!pending.Pieces.empty() && b != 0) Fail(FDIERROR_CORRUPT_CABINET);
         pending.Pieces.push_back(&block);
         pending.Data += block.Data;
@@ -939,6 +975,10 @@ class TCopy {
         out.push_back(std::move(pending));
         pending = {};
         if (out.size() > kMaxFolderBlocks) Fail(FDIERROR_CORRUPT_CABINET);
+      }
+      if (walk.CutShort) {
+        if (cutShort) *cutShort = true;
+        return out;
       }
     }
     return out;
@@ -969,6 +1009,8 @@ class TCopy {
     if (f == FK->LastFolderIndex() && FK->LastFolderContinues) {
       const TMember* cur = FK;
       for (;;) {
+        // Data cut short ends the folder: nothing after the cut is asked for.
+        if (FSalvage && Walk(parts.back()).CutShort) break;
         // Continuation cabinets already at hand are used; new ones only when needed.
         TMember* next = Find(int(cur->Index) + 1);
         if (next == nullptr) {
@@ -1009,10 +1051,12 @@ class TCopy {
     }
     if (!ValidCompression(compression)) Fail(FDIERROR_BAD_COMPR_TYPE);
 
-    const std::vector<TVirtualBlock> blocks = Blocks(parts);
+    bool cutShort = false;
+    const std::vector<TVirtualBlock> blocks = Blocks(parts, &cutShort);
     auto vc = std::make_unique<TVirtualCabinet>();
     vc->Parts = parts;
     vc->Available = Available(blocks);
+    vc->CutShort = cutShort;
 
     // Header: no set flags, the data reserve of the set, one folder and one empty file
     // (libmspack wants one). The files to extract are described to libmspack directly.
@@ -1091,20 +1135,45 @@ class TCopy {
     return made;
   }
 
-  // Decompresses the entry into hf. On failure hf is closed here.
+  // Whether the entry's folder is known, from this cabinet, to be cut short before the entry's
+  // first byte (an empty entry: before its offset), so that it is not started. Failures are
+  // left for ExtractEntry to meet in their usual order.
+  bool LiesPastCut(const TEntry& e) {
+    try {
+      const uint16_t f = FK->FolderOf(e);
+      if (!Walk({FK->Index, f}).CutShort) return false;
+      const uint64_t needEnd = uint64_t(e.Offset) + e.Size;
+      const uint64_t available = Available(Blocks(PartsFor(f, needEnd)));
+      return available < needEnd && available <= e.Offset;
+    } catch (const TFdiFailure&) {
+      return false;
+    }
+  }
+
+  // Decompresses the entry into hf. On failure hf is closed here. When salvaging a folder cut
+  // short, an entry past the end of its data gets what there is, then fails.
   void ExtractEntry(const TEntry& e, INT_PTR hf) {
     try {
       const uint16_t f = FK->FolderOf(e);
       const uint64_t needEnd = uint64_t(e.Offset) + e.Size;
       TVirtualCabinet& vc = Virtual(PartsFor(f, needEnd));
-      if (vc.Available < needEnd) Fail(FDIERROR_CORRUPT_CABINET);
+      uint32_t length = e.Size;
+      const bool cutShort = vc.Available < needEnd;
+      if (cutShort) {
+        if (!vc.CutShort) Fail(FDIERROR_CORRUPT_CABINET);
+        // MSZIP and stored blocks (and LZX and Quantum frames) decode in order, so the
+        // complete blocks give a byte-exact prefix of the entry.
+        length = uint32_t(vc.Available > e.Offset ? vc.Available - e.Offset : 0);
+        // libmspack would first decode up to the entry's offset, which lies past the data.
+        if (length == 0) Fail(FDIERROR_CORRUPT_CABINET);
+      }
 
       // The file as libmspack's public record describes it: its folder (the virtual
       // cabinet's one), offset and length. libmspack only reads it.
       static char placeholder[] = "f";
       mscabd_file file{};
       file.filename = placeholder;
-      file.length = e.Size;
+      file.length = length;
       file.folder = vc.Cab->folders;
       file.offset = e.Offset;
 
@@ -1117,6 +1186,7 @@ class TCopy {
         const FDIERROR code = MapLibraryError(err);
         Fail(code, code == FDIERROR_TARGET_FILE ? FCtx.OutputErrno : FCtx.InputErrno);
       }
+      if (cutShort) Fail(FDIERROR_CORRUPT_CABINET);
     } catch (...) {
       FCtx.Output = -1;
       const int saved = errno;
@@ -1129,6 +1199,8 @@ class TCopy {
   TContext& FCtx;
   std::string FName;
   std::string FPath;
+  bool FSalvage;              // kFdiCopySalvageCutShort
+  bool FCutShortMet = false;  // a walk found the cabinet file ending inside a folder's data
   PFNFDINOTIFY FNotify;
   void* FUser;
   TMember* FK = nullptr;  // the cabinet being processed
@@ -1177,7 +1249,7 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
   return ctx;
 }
 
-bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*flags*/,
+bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int flags,
              PFNFDINOTIFY pfnfdin, void* /*pfnfdid*/, void* pvUser) {
   auto* ctx = static_cast<TContext*>(hfdi);
   if (ctx == nullptr) return false;
@@ -1188,7 +1260,8 @@ bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int /*fl
   }
   TContextScope scope(ctx);
   try {
-    TCopy copy(*ctx, pszCabinet ? pszCabinet : "", pszCabPath ? pszCabPath : "", pfnfdin, pvUser);
+    TCopy copy(*ctx, pszCabinet ? pszCabinet : "", pszCabPath ? pszCabPath : "", flags, pfnfdin,
+               pvUser);
     copy.Run();
     return true;
   } catch (const TFdiFailure& failure) {

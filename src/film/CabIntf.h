@@ -58,6 +58,18 @@
 //     a checksum test; every other block keeps the test libmspack makes.
 //   - Only the cabinet signature at offset 0 is recognised (no search inside other files);
 //     the header's version must be 1.x (else FDIERROR_UNKNOWN_CABINET_VERSION).
+//   - A cabinet file that ends inside a folder's data blocks (a block header or a block's data
+//     past its end: a download or copy cut short) fails with FDIERROR_CORRUPT_CABINET. Without
+//     kFdiCopySalvageCutShort the file being extracted gets none of that folder's data. With
+//     it, the folder's data is taken to end after its last complete block: a file wholly
+//     inside that data is extracted as usual; the first file that is not gets the part of its
+//     bytes the complete blocks hold, is closed without CLOSE_FILE_INFO, and the copy fails
+//     with FDIERROR_CORRUPT_CABINET. A file none of whose bytes they hold gets no COPY_FILE
+//     when the cut lies in the processed cabinet (when it lies in another cabinet of the set
+//     the file is started and left empty); files after it are not started, and a folder that
+//     continues into the next cabinet asks for no cabinet after the cut. Nothing changes
+//     for damage that is not a cut: a header or file table that does not fit the file, a block
+//     too large, a wrong checksum or broken compressed data fail as before.
 //
 // Errors fill the ERF record: erfOper the FDIERROR code, erfType errno where one applies,
 // fError true; FDICopy then returns false. The handler's user value comes back in pv.
@@ -97,6 +109,9 @@ enum FDINOTIFICATIONTYPE : int32_t {
   fdintNEXT_CABINET = 4,
   fdintENUMERATE = 5,
 };
+
+// FDICopy's flags: salvage what a cabinet cut short inside its data still holds (above).
+inline constexpr int kFdiCopySalvageCutShort = 0x1;
 
 // Size of the psz3 buffer of fdintNEXT_CABINET, terminating NUL included.
 inline constexpr int kFdiMaxCabPath = 256;
@@ -158,7 +173,7 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
                PFNWRITE pfnwrite, PFNCLOSE pfnclose, PFNSEEK pfnseek, int cpuType, ERF* perf);
 
 // Processes the cabinet pszCabPath + pszCabinet (pszCabPath ends in '/' or is empty).
-// flags and pfnfdid (decryption) are not used.
+// flags: kFdiCopySalvageCutShort or 0. pfnfdid (decryption) is not used.
 bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int flags,
              PFNFDINOTIFY pfnfdin, void* pfnfdid, void* pvUser);
 

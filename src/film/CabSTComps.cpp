@@ -509,8 +509,9 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
 
     HFDI context = Context();
     GLastOsError = 0;
-    const bool ok = FDICopy(context, FileNamePart(current).c_str(), FolderPart(current).c_str(), 0,
-                            &TSTCabReader::Notify, nullptr, this);
+    const bool ok = FDICopy(context, FileNamePart(current).c_str(), FolderPart(current).c_str(),
+                            SalvageCutShort ? kFdiCopySalvageCutShort : 0, &TSTCabReader::Notify,
+                            nullptr, this);
     if (FPending) {
       std::exception_ptr pending = FPending;
       FPending = nullptr;

@@ -19,9 +19,9 @@
 //     errno of the refusal: ENOTDIR for a link or file where a folder should be, ELOOP for a
 //     link where the file should be, ENXIO for a FIFO, EINVAL for another non-file, EMLINK
 //     for a file with more than one link (a hard link would carry the bytes elsewhere).
-//     Nothing is written through it, and it is not truncated. The target folder itself, and a target outside it that
-//     an OnCopyFile handler chose, are the caller's and are opened as given (only their
-//     last part without following a link).
+//     Nothing is written through it, and it is not truncated. The target folder itself, and a
+//     target outside it that an OnCopyFile handler chose, are the caller's and are opened as given
+//     (only their last part without following a link).
 //   - Limits per Extract: MaxExtractBytes bytes written (default 4 GiB) and MaxExtractFiles
 //     files (default 65,536). A file that would pass either limit is not opened (its size
 //     is known beforehand), and a write past the byte limit is refused whole; extraction
@@ -39,6 +39,20 @@
 //     jump to the last one asked for.
 //   - A target is written from its first byte and truncated: an existing longer file does
 //     not keep old bytes past the new end.
+//   - A package cut short inside a folder's data blocks (an interrupted download or copy: a
+//     block header or a block's data past the end of the file) fails with ESTCabinet
+//     "Cabinet file is corrupt" (FDIERROR_CORRUPT_CABINET). With SalvageCutShort set it fails
+//     the same way, but first keeps what the complete blocks before the cut hold: the files
+//     wholly inside them are extracted as usual (times and attributes set, OnCloseFile told);
+//     the first file that is not is written with the bytes of it that the complete blocks
+//     give, a byte-exact prefix, and left on disk as it is, still listed in SrcNames() and
+//     DstNames(), without OnCloseFile. A file of which they hold no byte is not started
+//     (OnCopyFile is not called), unless the cut lies in another cabinet of a set, where it
+//     is left empty. Files after it are not started, and no continuation cabinet is asked for
+//     past the cut. A cut inside the header or the file tables leaves nothing to salvage:
+//     nothing is written. Damage that is not a cut (a wrong checksum, broken compressed
+//     data, impossible sizes) fails as without the option. The limits and every other rule
+//     here hold as well.
 //   - croExecuteOnExtract is accepted but nothing is run: a player has no business starting
 //     programs out of a package. OnCloseFile still gets the flag.
 //   - A folder that cannot be created (mkdir fails with anything but EEXIST), a target folder
@@ -141,6 +155,10 @@ class TSTCabReader {
   // Limits per Extract (see the file comment).
   uint64_t MaxExtractBytes = kDefaultMaxExtractBytes;
   uint32_t MaxExtractFiles = kDefaultMaxExtractFiles;
+
+  // Keep what a package cut short inside its data still holds (see the file comment); the
+  // extraction still fails. Off by default.
+  bool SalvageCutShort = false;
 
   // Extracts every file of cabFile and of its continuation cabinets into destDir (created
   // when missing). Raises ESTCabinet when the cabinet layer fails, EOSError for a folder that

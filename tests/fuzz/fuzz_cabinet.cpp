@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the cabinet reader as a package file and extracts it into a
-// fresh folder inside a sandbox folder; nothing may appear outside the target folder.
+// fresh folder inside a sandbox folder, once as it is and once salvaging what a package cut
+// short holds; nothing may appear outside the target folders.
 #include <ftw.h>
 #include <unistd.h>
 
@@ -29,8 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path root = Sandbox();
   const fs::path package = root / "package.zrcab";
   const fs::path target = root / "target";
+  const fs::path salvaged = root / "salvaged";
   std::error_code ec;
   fs::remove_all(target, ec);
+  fs::remove_all(salvaged, ec);
   fs::create_directory(target);
   if (std::FILE* f = std::fopen(package.c_str(), "wb")) {
     if (size) std::fwrite(data, 1, size, f);
@@ -43,10 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reader.Extract(package.string(), target.string());
   } catch (const std::exception&) {
   }
-  // Only the package and the target folder may be in the sandbox.
+  reader.SalvageCutShort = true;
+  try {
+    reader.Extract(package.string(), salvaged.string());
+  } catch (const std::exception&) {
+  }
+  // Only the package and the target folders may be in the sandbox.
   for (const auto& entry : fs::directory_iterator(root)) {
     const auto name = entry.path().filename().string();
-    if (name != "package.zrcab" && name != "target") __builtin_trap();
+    if (name != "package.zrcab" && name != "target" && name != "salvaged") __builtin_trap();
   }
   return 0;
 }
