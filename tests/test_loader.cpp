@@ -422,6 +422,64 @@ TEST_F(TLoaderFixture, DamagedFilmsKeepEveryCompleteSegment) {
   EXPECT_EQ(Ui.Reports[0].DamagedSegment, 3);
 }
 
+TEST_F(TLoaderFixture, APackageCutShortPlaysTheSegmentsItStillHolds) {
+  // Segments of different pictures, so that compression cannot shrink them away; stored
+  // blocks keep the arithmetic of what survives a cut simple.
+  std::vector<TWriterSegment> segments;
+  for (int n = 0; n < 3; ++n) {
+    TWriterSegment s;
+    s.Name = "Часть " + std::to_string(n + 1);
+    s.Width = 64, s.Height = 64, s.BitsPerPixel = 32;
+    for (int k = 0; k < 4; ++k) {
+      std::vector<uint32_t> p(64 * 64);
+      for (size_t i = 0; i < p.size(); ++i) p[i] = uint32_t((i * 2654435761u + k * 97 + n) & 0xFFFFFF);
+      s.Pictures.push_back(std::move(p));
+    }
+    segments.push_back(std::move(s));
+  }
+  const auto film = WriteFilm(segments);
+  const auto cab = MakeFilmPackage(film, TCabCompression::None);
+  struct Case {
+    const char* name;
+    size_t keep;
+    int32_t playable;  // -1: raises as cut short; 0: not a cabinet any more
+  };
+  const Case cases[] = {
+      {"whole", cab.size(), 3},
+      {"cut in the last segment", cab.size() - 100, 2},
+      {"cut in the first segment", cab.size() / 5, -1},
+      {"cut in the cabinet's header", 30, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = Write("cut.zrcab", std::vector<uint8_t>(cab.begin(), cab.begin() + ptrdiff_t(c.keep)));
+    Ui.Reports.clear();
+    if (c.playable < 0) {
+      try {
+        Load(path);
+        ADD_FAILURE() << "no exception";
+      } catch (const EFilmLoad& e) {
+        EXPECT_EQ(e.Fault, TFilmFault::CutShort) << e.what();
+        EXPECT_NE(std::string(e.what()).find("Cabinet file is corrupt"), std::string::npos) << e.what();
+      }
+    } else if (c.playable == 0) {
+      EXPECT_FALSE(Load(path));
+      EXPECT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::FormatNotSupported}));
+    } else {
+      ASSERT_TRUE(Load(path));
+      EXPECT_EQ(Core.FSegments.size(), size_t(c.playable));
+      if (c.playable < 3) {
+        ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::DamagedInPart}));
+        EXPECT_EQ(Ui.Reports[0].Fault, TFilmFault::CutShort);
+        EXPECT_EQ(Ui.Reports[0].Playable, c.playable);
+      } else {
+        EXPECT_TRUE(Ui.Reports.empty());
+      }
+    }
+    EXPECT_TRUE(TempFiles().empty());
+  }
+}
+
 TEST_F(TLoaderFixture, AFilmWithoutSegmentsLoadsEmpty) {
   const auto path = Write("empty.zrcab", MakeFilmPackage(std::vector<uint8_t>{0, 0, 0, 0}));
   ASSERT_TRUE(Load(path));

@@ -351,7 +351,8 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     }
     target.clear();
   };
-  // TODO(merge): STCabReader.SalvageCutShort = true;
+  // A package cut short still gives the film file as far as its data goes.
+  STCabReader.SalvageCutShort = true;
   bool extracted = true;
   try {
     STCabReader.Extract(PackagePath, TempDir);
