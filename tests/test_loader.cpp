@@ -568,8 +568,13 @@ TEST_F(TTempFolderFixture, FoldersOfEndedRunsAreRemovedByTheNextRun) {
   fs::create_directory(Private + "run-alive0");
   const int alive = ::open((Private + "run-alive0").c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_EQ(::flock(alive, LOCK_EX | LOCK_NB), 0);
-  // Other things in the private folder are not the runs' to remove.
+  // Other things in the private folder are not the runs' to remove, but what earlier versions
+  // left there is, unless a program holds it.
   WriteFileBytes(Private + "other", std::vector<uint8_t>{1});
+  WriteFileBytes(Private + "MyFilm.~zrflm", std::vector<uint8_t>(10, 1));
+  WriteFileBytes(Private + "temp.zrcab", std::vector<uint8_t>(10, 1));
+  const int held = ::open((Private + "temp.zrcab").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
   // A link named like a run folder is removed as a name, never followed.
   fs::create_directory(Root + "/target");
   WriteFileBytes(Root + "/target/keep", std::vector<uint8_t>{1});
@@ -581,7 +586,10 @@ TEST_F(TTempFolderFixture, FoldersOfEndedRunsAreRemovedByTheNextRun) {
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "run-crashd"), 0);
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "run-alive0"), 1);
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "other"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "MyFilm.~zrflm"), 0);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "temp.zrcab"), 1);
   }
+  ::close(held);
   EXPECT_TRUE(fs::exists(Root + "/target/keep"));
   ::close(alive);
 }
@@ -629,6 +637,13 @@ TEST_F(TTempFolderFixture, ParallelRunsInSeparateProcessesNeverShareAFilm) {
 }
 
 TEST_F(TTempFolderFixture, AFolderThatCannotBeWrittenIsNamed) {
+  // Not a folder at all.
+  const std::string file = Root + "/file";
+  WriteFileBytes(file, std::vector<uint8_t>{1});
+  TRunFolder onFile(file);
+  EXPECT_TRUE(onFile.Path().empty());
+  EXPECT_NE(onFile.Error().find(file), std::string::npos) << onFile.Error();
+  // Not writable (only where the rights are checked at all).
   ::chmod(Private.c_str(), 0500);
   if (::access(Private.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights to write anywhere";
   TRunFolder run(Private);

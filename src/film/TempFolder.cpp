@@ -221,6 +221,15 @@ int RemoveAbandonedRunFolders(const std::string& privateFolder) {
         names.emplace_back(entry->d_name);
     ::closedir(dir);
   }
+  // Earlier versions extracted straight into the private folder and left the film file there.
+  for (const char* old : {"MyFilm.~zrflm", "temp.zrcab"}) {
+    const int fd = ::openat(parent, old, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(parent, old, 0);
+    ::close(fd);
+  }
   int removed = 0;
   for (const std::string& name : names) {
     const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

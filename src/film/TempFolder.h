@@ -51,6 +51,7 @@ class TRunFolder {
 // read-only file or folder inside is removed too. False with a message when something stays.
 bool RemoveFolderContents(const std::string& folder, std::string& error);
 
-// Removes the run folders inside `privateFolder` whose owner has ended (their lock is free).
-// Returns how many were removed.
+// Removes the run folders inside `privateFolder` whose owner has ended (their lock is free),
+// and the film file and package copy that earlier versions left in the private folder itself
+// when no program holds them. Returns how many run folders were removed.
 int RemoveAbandonedRunFolders(const std::string& privateFolder);
