@@ -941,6 +941,50 @@ TEST_F(TShellFixture, TheBoxShowsTheInternalMessageAsDetailsBelowItsText) {
   EXPECT_EQ(details, "LoadSegmentFromStream: segment 1: bad size");
 }
 
+// ---- The display window ----
+
+TEST_F(TShellFixture, TheDisplayWindowKeepsTheSizeOfWhatItShows) {
+  EXPECT_FALSE(Display->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(Display->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(Display->windowFlags() & Qt::WindowCloseButtonHint);
+  const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+  struct Case {
+    const char* name;
+    int width, height;
+    QSize client;
+    bool borderless;
+  };
+  const Case cases[] = {
+      {"a small film: its own size", 320, 200, {320, 200}, false},
+      {"a screen-sized film: the screen", screen.width(), screen.height(), screen, true},
+      {"a larger film: the screen", screen.width() + 100, screen.height() + 10, screen, true},
+      {"a small film again: a border again", 240, 160, {240, 160}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Player->AStopExecute();
+    Load(Film({Solid("s", c.width, c.height, 4)}));
+    Player->SetOwnWindow(true);
+    Player->APlayExecute();
+    ASSERT_TRUE(Display->isVisible());
+    EXPECT_EQ(Display->size(), c.client);
+    EXPECT_EQ(Display->minimumSize(), c.client);
+    EXPECT_EQ(Display->maximumSize(), c.client);
+    EXPECT_EQ(Display->windowFlags().testFlag(Qt::FramelessWindowHint), c.borderless);
+    // What a drag on the border asks for changes nothing.
+    Display->resize(c.client + QSize(120, 80));
+    EXPECT_EQ(Display->size(), c.client);
+    // The picture covers the window: no silver ground at its far corner (a larger film is
+    // shrunk into the top left, keeping its proportions).
+    Player->TimerTimer();
+    Player->TimerTimer();
+    const QImage shot = Display->View()->grab().toImage();
+    EXPECT_EQ(shot.size(), c.client);
+    const QPoint corner = c.width > screen.width() ? QPoint(0, 0) : QPoint(shot.width() - 1, shot.height() - 1);
+    EXPECT_NE(shot.pixel(corner) & 0xFFFFFF, 0xC0C0C0u);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
