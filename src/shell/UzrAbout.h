@@ -77,6 +77,8 @@ class TfrmAbout : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Where the box's frame goes: centred on its owner window, or on the screen without one.
+  QPoint CentredPosition() const;
   void LoadPicture(const QString& folder);
   void Open(const QUrl& url);
 };
