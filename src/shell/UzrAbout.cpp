@@ -162,7 +162,22 @@ void TfrmAbout::LoadPicture(const QString& folder) {
 void TfrmAbout::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
+  // Until the window manager has framed the box its frame is a guess: it is centred again
+  // once the frame is known.
+  FCentrePending = frameGeometry().size() == size();
   move(CentredPosition());
+}
+
+bool TfrmAbout::event(QEvent* event) {
+  const bool handled = QDialog::event(event);
+  // An X11 window manager frames the box without moving it; the frame is known by the time
+  // the box is activated.
+  const bool framedNow = event->type() == QEvent::Move || event->type() == QEvent::WindowActivate;
+  if (FCentrePending && framedNow && frameGeometry().size() != size()) {
+    FCentrePending = false;
+    move(CentredPosition());
+  }
+  return handled;
 }
 
 QPoint TfrmAbout::CentredPosition() const {
