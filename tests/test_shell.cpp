@@ -856,7 +856,7 @@ TEST_F(TShellFixture, AFilmDamagedInSegment2Of3PlaysSegment1AfterItsWarning) {
   EXPECT_EQ(Player->Boxes[0].Icon, QMessageBox::Warning);
   EXPECT_EQ(Player->Boxes[0].Text, QString::fromStdString("Файл фильма «" + damaged +
                                                           "» обрывается: вероятно, он скопирован или скачан не "
-                                                          "полностью. Сегмент 2 из 3 прочитать не удалось. Будет "
+                                                          "полностью. Сегмент 2 из\u00A03 прочитать не удалось. Будет "
                                                           "воспроизведён только первый сегмент."));
   EXPECT_TRUE(Player->Boxes[0].Details.contains("segment 2")) << Player->Boxes[0].Details.toStdString();
   EXPECT_EQ(Player->pnlPath->text(), "damaged.zrcab");
@@ -900,8 +900,8 @@ TEST(LoadMessages, EveryNoticeAndFaultInTheUsersWords) {
        "Не удалось записать фильм во временную папку «/run/x/». Проверьте свободное место на диске и права на "
        "временную папку."},
       {report(TLoadNotice::DamagedInPart, "/f.zrcab", 4, 3),
-       "Файл фильма «/f.zrcab» повреждён. Сегмент 4 из 5 прочитать не удалось. Будут воспроизведены только "
-       "сегменты с 1 по 3."},
+       "Файл фильма «/f.zrcab» повреждён. Сегмент 4 из\u00A05 прочитать не удалось. Будут воспроизведены только "
+       "сегменты с\u00A01 по\u00A03."},
   };
   for (const auto& c : cases) {
     const TUserMessage m = LoadReportMessage(c.report, list);

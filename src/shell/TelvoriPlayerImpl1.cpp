@@ -112,11 +112,12 @@ TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbM
     case TLoadNotice::DamagedInPart: {
       // The segments after the damaged one are not read either: "only" says so.
       m.Icon = QMessageBox::Warning;
-      const QString playable = report.Playable == 1
-                                   ? QStringLiteral("Будет воспроизведён только первый сегмент.")
-                                   : QStringLiteral("Будут воспроизведены только сегменты с 1 по %1.").arg(report.Playable);
+      // No-break spaces keep "2 из 3" and "с 1 по 4" on one line.
+      const QString playable =
+          report.Playable == 1 ? QStringLiteral("Будет воспроизведён только первый сегмент.")
+                               : QStringLiteral("Будут воспроизведены только сегменты с\u00A01 по\u00A0%1.").arg(report.Playable);
       m.Text = FaultSentence(report.Fault, report.Path) +
-               QStringLiteral(" Сегмент %1 из %2 прочитать не удалось. ").arg(report.DamagedSegment).arg(report.Total) +
+               QStringLiteral(" Сегмент %1 из\u00A0%2 прочитать не удалось. ").arg(report.DamagedSegment).arg(report.Total) +
                playable;
       break;
     }
