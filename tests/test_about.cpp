@@ -294,6 +294,13 @@ TEST_F(TAboutFixture, FormNameCaptionAndFixedClientArea) {
   EXPECT_FALSE(About->isSizeGripEnabled());
   EXPECT_FALSE(About->windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_FALSE(About->windowFlags() & Qt::WindowMinimizeButtonHint);
+  // Without it a window manager gives the box its own choice of buttons.
+  EXPECT_TRUE(About->windowFlags() & Qt::CustomizeWindowHint);
+  EXPECT_TRUE(About->windowFlags() & Qt::WindowCloseButtonHint);
+  // A user's drag asks for another size; the box keeps its own.
+  Show();
+  About->resize(600, 400);
+  EXPECT_EQ(About->size(), QSize(392, 233));
 }
 
 TEST_F(TAboutFixture, ComponentsAtTheirPlaces) {
@@ -443,6 +450,37 @@ TEST_F(TAboutFixture, CentredOnTheScreen) {
   const QRect frame = About->frameGeometry();
   EXPECT_LE(std::abs(frame.center().x() - screen.center().x()), 1);
   EXPECT_LE(std::abs(frame.center().y() - screen.center().y()), 1);
+}
+
+TEST(TAboutOwned, CentredOnItsOwnerWindowAndInsideTheScreen) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  struct Case {
+    const char* name;
+    QRect owner;
+    bool centred;  // else pushed into the lower right corner of the screen
+  };
+  const Case cases[] = {
+      {"owner in the middle", QRect(50, 40, 600, 400), true},
+      {"owner at the top left", QRect(0, 0, 500, 300), true},
+      {"owner hanging over the lower right edge", QRect(screen.right() - 200, screen.bottom() - 100, 600, 400), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget owner;
+    owner.setGeometry(c.owner);
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    TfrmAbout about(&owner, BuiltJpegFolder());
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    const QRect frame = about.frameGeometry();
+    EXPECT_TRUE(screen.contains(frame));
+    if (c.centred) {
+      EXPECT_LE((frame.center() - owner.frameGeometry().center()).manhattanLength(), 2);
+    } else {
+      EXPECT_EQ(frame.bottomRight(), screen.bottomRight());
+    }
+  }
 }
 
 TEST_F(TAboutFixture, BevelIsALoweredLineAndTitleHasALightShadow) {

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTreeWidget>
@@ -405,6 +406,20 @@ TEST_F(THelpTest, OtherHelpFilesCompiledHere) {
   ASSERT_TRUE(HtmlHelp(nullptr, indexed + QStringLiteral("::/index.htm")));
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("Other index")));
   EXPECT_FALSE(HelpViewer()->Browser()->isBackwardAvailable());  // history is per file
+}
+
+// The topics read without scrolling sideways in the viewer at the size it opens with on a
+// common screen: a wide line of preformatted text or a wide table would force it.
+TEST_F(THelpTest, EveryTopicFitsTheViewerWithoutScrollingSideways) {
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+                            "cmdline.htm", "about.htm", "zrfilm.htm"}) {
+    ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/") + QString::fromUtf8(topic)));
+    TfrmHelp* viewer = HelpViewer();
+    viewer->resize(900, 680);
+    QApplication::processEvents();
+    ASSERT_GE(viewer->Browser()->viewport()->width(), 560) << topic;
+    EXPECT_EQ(viewer->Browser()->horizontalScrollBar()->maximum(), 0) << topic;
+  }
 }
 
 }  // namespace

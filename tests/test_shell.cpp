@@ -20,7 +20,11 @@
 #include "shell/TPlayerApplication.h"
 #include "shell/TelvoriPlayerImpl1.h"
 #include "segments/UzrSegments.h"
+#include "shell/UzrCommandLine.h"
 #include "shell/UzrDisplay.h"
+#include "shell/UzrStartup.h"
+#include <QApplication>
+#include <QScreen>
 #include <QTableWidget>
 
 namespace fs = std::filesystem;
@@ -36,14 +40,20 @@ class TTestPlayer : public TTelvoriPlayer {
   };
   std::vector<TBox> Boxes;
   QStringList Results;
+  // What happens when the user closes each result box.
+  std::vector<std::function<void()>> ResultDismissals;
   QString NextFile;
 
- protected:
   void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
                   const QString& details) override {
     Boxes.push_back({icon, caption, text, details});
   }
-  void ResultBox(const QString& text) override { Results << text; }
+
+ protected:
+  void ResultBox(const QString& text, std::function<void()> dismissed) override {
+    Results << text;
+    ResultDismissals.push_back(std::move(dismissed));
+  }
   QString ChooseFilmFile() override { return NextFile; }
 };
 
@@ -70,6 +80,7 @@ struct TShellFixture : ::testing::Test {
     Make();
   }
   void TearDown() override {
+    TTelvoriPlayer::AutoFullScreen = false;
     Segments.reset();
     Display.reset();
     Player.reset();
@@ -97,6 +108,53 @@ struct TShellFixture : ::testing::Test {
     ASSERT_TRUE(Player->LoadFilm(path));
   }
   bool Highlighted(QToolButton* button) const { return Player->HighlightedButton() == button; }
+
+  // Films that fail in each of the ways a user meets.
+  std::string Missing() const { return (Root / "нет такого.zrcab").string(); }
+  std::string Folder() {
+    fs::create_directories(Root / "папка.zrcab");
+    return (Root / "папка.zrcab").string();
+  }
+  std::string Foreign() {
+    const std::string path = (Root / "junk.zrcab").string();
+    WriteFileBytes(path, std::vector<uint8_t>(64, 'j'));
+    return path;
+  }
+  std::string WithoutSegments() {
+    const std::string path = (Root / "empty.zrcab").string();
+    WriteFileBytes(path, MakeFilmPackage(std::vector<uint8_t>{0, 0, 0, 0}));
+    return path;
+  }
+  // Three segments of 3, 4 and 5 frames, the film file cut `into` bytes after the end of its
+  // first segment's block (negative: before it ends).
+  std::string CutFilm(const std::string& name, ptrdiff_t into) {
+    const std::vector<TWriterSegment> three = {Solid("a", 4, 4, 3), Solid("b", 4, 4, 4), Solid("c", 4, 4, 5)};
+    const std::vector<uint8_t> whole = WriteFilm(three);
+    const size_t firstBlockEnd = 4 + 3 * kSegmentListEntrySize +
+                                 (WriteFilm(std::vector<TWriterSegment>{three[0]}).size() - (4 + kSegmentListEntrySize));
+    const std::vector<uint8_t> cut(whole.begin(), whole.begin() + ptrdiff_t(firstBlockEnd) + into);
+    const std::string path = (Root / name).string();
+    WriteFileBytes(path, MakeFilmPackage(cut));
+    return path;
+  }
+  std::string DamagedInSegment2() { return CutFilm("damaged.zrcab", 10); }
+  std::string CutShort() { return CutFilm("cut.zrcab", -20); }
+
+  // Runs the application's event loop until the program ends, and returns its exit status. The
+  // guard only keeps a program that never ends from hanging the test.
+  static int RunUntilTheProgramEnds() {
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(30000);
+    return QApplication::exec();
+  }
+  // Whether any window other than the main window is still shown.
+  bool OtherWindowsVisible() const {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w != Player.get() && w->isVisible()) return true;
+    return false;
+  }
 };
 
 TEST_F(TShellFixture, AfterStartTheWindowIsStoppedWithItsPanel) {
@@ -495,6 +553,436 @@ TEST_F(TShellFixture, AFilmThatIsNotLoadedIsListedFromItsFile) {
   Segments->SetRows({});
   Player->ASegmentsExecute();
   EXPECT_FALSE(Segments->isVisible());
+}
+
+// ---- Start-up: the window's bounds ----
+
+TEST(FitWindowBounds, TheWindowStaysWithinTheAvailableAreaAndAboveItsMinimum) {
+  const QSize minimum(500, 300);
+  const QRect screen(0, 0, 1280, 1024);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;  // the command line, read for a 1280 × 1024 screen
+    QRect available;
+    QRect expected;
+  };
+  const Case cases[] = {
+      {"a normal window stays as asked", {"/size", "640", "480", "/pos", "c"}, screen, {320, 272, 640, 480}},
+      {"a window at the edges stays", {"/size", "640", "480", "/pos", "r", "b"}, screen, {640, 544, 640, 480}},
+      {"the minimum stays", {"/size", "min", "/pos", "10", "20"}, screen, {10, 20, 500, 300}},
+      {"a film alone: the screen", {"film.zrcab"}, screen, screen},
+      {"99999 × 99999: the available area", {"/size", "99999", "99999"}, screen, screen},
+      {"8000 × 6000: the available area", {"/size", "8000", "6000"}, screen, screen},
+      {"2000 × 1500 with its negative corner", {"/size", "2000", "1500"}, QRect(0, 0, 1024, 768), QRect(0, 0, 1024, 768)},
+      {"the largest numbers", {"/size", "2147483647", "2147483647", "/pos", "-2147483648", "$7FFFFFFF"}, screen, screen},
+      {"too small: the minimum", {"/size", "100", "-5", "/pos", "1270", "1000"}, screen, {780, 724, 500, 300}},
+      {"a panel at the top: the title bar below it", {"/size", "640", "480", "/pos", "0", "0"}, QRect(0, 30, 1280, 994),
+       {0, 30, 640, 480}},
+      {"a panel at the bottom: the window above it", {"/size", "640", "480", "/pos", "l", "b"}, QRect(0, 0, 1280, 994),
+       {0, 514, 640, 480}},
+      {"a panel at the left: the window beside it", {"/size", "1280", "600"}, QRect(48, 0, 1232, 1024),
+       {48, 0, 1232, 600}},
+      {"a screen smaller than the minimum: the corner in it", {"/size", "640", "480"}, QRect(0, 0, 400, 200),
+       {0, 0, 500, 300}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TStartOptions options;
+    ASSERT_TRUE(ParseCommandLine(c.args, 1280, 1024, 500, 300, options));
+    const QRect fitted = FitWindowBounds({options.WinLeft, options.WinTop, options.WinWidth, options.WinHeight},
+                                         c.available, minimum);
+    EXPECT_EQ(fitted, c.expected);
+  }
+}
+
+TEST_F(TShellFixture, AHugeSizeOnTheCommandLineGivesAWindowOnTheScreen) {
+  for (const char* size : {"99999", "8000"}) {
+    SCOPED_TRACE(size);
+    Make();
+    ASSERT_TRUE(StartPlayer(*Player, {"/size", size, size}));
+    const QRect area = Player->screen()->availableGeometry();
+    EXPECT_FALSE(Player->isMaximized());
+    EXPECT_TRUE(area.contains(Player->frameGeometry())) << Player->frameGeometry().width();
+    EXPECT_GE(Player->width(), 500);
+    EXPECT_GE(Player->height(), 300);
+  }
+}
+
+// ---- Start-up and the end of the program ----
+
+TEST_F(TShellFixture, ClosingTheMainWindowEndsTheProgramWhateverElseIsOpen) {
+  struct Case {
+    const char* name;
+    std::function<void()> open;  // opens the other window; the main window closes afterwards
+  };
+  std::unique_ptr<QMessageBox> ownerless;
+  const Case cases[] = {
+      {"the segments dialog",
+       [&] {
+         Load(Film({Solid("a", 2, 2, 5), Solid("b", 2, 2, 5)}));
+         Player->ASegmentsExecute();
+         ASSERT_TRUE(Segments->isVisible());
+       }},
+      {"the display window while playing",
+       [&] {
+         Load(Film({Solid("a", 8, 6, 200)}));
+         Player->SetOwnWindow(true);
+         Player->APlayExecute();
+         ASSERT_TRUE(Display->isVisible());
+       }},
+      {"an ownerless box",
+       [&] {
+         ownerless = std::make_unique<QMessageBox>(QMessageBox::Information, "Result", "TimerPlayTimer: Frame Is Nil");
+         ownerless->setModal(false);
+         ownerless->show();
+       }},
+      {"a modal box in its own event loop",
+       [&] {
+         QTimer::singleShot(0, Player.get(), [&] {
+           QMessageBox box(QMessageBox::Information, "veRirove", "modal", QMessageBox::Ok, Player.get());
+           QTimer::singleShot(0, Player.get(), [&] { Player->close(); });
+           box.exec();
+         });
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    EndWithMainWindow(*Player);
+    c.open();
+    QTimer::singleShot(0, Player.get(), [&] { Player->close(); });
+    EXPECT_EQ(RunUntilTheProgramEnds(), 0);
+    EXPECT_FALSE(Player->isVisible());
+    EXPECT_FALSE(OtherWindowsVisible());
+  }
+}
+
+TEST_F(TShellFixture, AFilmOnTheCommandLineThatCannotBeOpenedIsToldAndLeavesNoFilm) {
+  struct Case {
+    const char* name;
+    std::string film;
+    QString text;
+  };
+  const std::string missing = Missing(), folder = Folder();
+  const Case cases[] = {
+      {"no such file", missing, QString::fromStdString("Файл «" + missing + "» не найден.")},
+      {"a folder", folder, QString::fromStdString("«" + folder + "» — это папка, а не файл фильма.")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    ASSERT_TRUE(StartPlayer(*Player, {c.film, "/size", "640", "480"}));
+    ASSERT_EQ(Player->Boxes.size(), 1u);
+    EXPECT_EQ(Player->Boxes[0].Icon, QMessageBox::Warning);
+    EXPECT_EQ(Player->Boxes[0].Text, c.text);
+    EXPECT_TRUE(Player->isVisible());
+    EXPECT_EQ(Player->FileName(), "");
+    EXPECT_EQ(Player->pnlPath->text(), "");
+    EXPECT_EQ(Player->PlayState(), psStopped);
+    EXPECT_EQ(Player->ExitStatus(), 1);
+  }
+}
+
+TEST_F(TShellFixture, TheExitStatusSaysWhetherTheFilmPlayed) {
+  struct Case {
+    const char* name;
+    std::string film;
+    bool closeOnFinish;  // without it the user closes the window
+    int status;
+    size_t boxes;
+    int played;  // frames shown before the end
+  };
+  const std::string good = Film({Solid("a", 4, 4, 3), Solid("b", 4, 4, 2)}, "good.zrcab");
+  const Case cases[] = {
+      {"a good film plays to its end", good, true, 0, 0, 5},
+      {"a missing film", Missing(), true, 1, 1, 0},
+      {"a folder", Folder(), true, 1, 1, 0},
+      {"a foreign file", Foreign(), true, 1, 1, 0},
+      {"a film cut short in its first segment", CutShort(), true, 1, 1, 0},
+      {"a film without segments", WithoutSegments(), true, 1, 1, 0},
+      {"a film damaged in segment 2 plays segment 1", DamagedInSegment2(), true, 1, 1, 3},
+      {"a missing film, the window closed by the user", Missing(), false, 1, 1, 0},
+      {"a good film, the window closed by the user", good, false, 0, 0, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    EndWithMainWindow(*Player);
+    QSignalSpy progress(Player->pbrProgress, &QProgressBar::valueChanged);
+    std::vector<std::string> args = {c.film};
+    if (c.closeOnFinish) args.push_back("/closeonfinish");
+    ASSERT_TRUE(StartPlayer(*Player, args));
+    if (!c.closeOnFinish) {
+      // Nothing ends by itself.
+      QApplication::processEvents();
+      EXPECT_TRUE(Player->isVisible());
+      QTimer::singleShot(0, Player.get(), [&] { Player->close(); });
+    }
+    EXPECT_EQ(RunUntilTheProgramEnds(), c.status);
+    EXPECT_EQ(Player->Boxes.size(), c.boxes);
+    int most = 0;
+    for (const auto& args : progress) most = std::max(most, args.at(0).toInt());
+    if (c.played >= 0) {
+      EXPECT_EQ(most, c.played);
+    }
+  }
+}
+
+TEST_F(TShellFixture, PlaybackFailuresWithCloseOnFinishEndTheProgramAfterTheirMessage) {
+  // A result box: the program ends once the user has closed it.
+  EndWithMainWindow(*Player);
+  Load(Film({Solid("a", 4, 4, 50)}));
+  Player->FCloseOnFinish = true;
+  Player->APlayExecute();
+  Player->ShowResult("TimerPlayTimer", kResultFrameIsNil);
+  QApplication::processEvents();
+  EXPECT_TRUE(Player->isVisible());
+  ASSERT_EQ(Player->ResultDismissals.size(), 1u);
+  Player->ResultDismissals[0]();
+  EXPECT_EQ(RunUntilTheProgramEnds(), 1);
+  // A failure that escapes a handler: its box, then the end.
+  Make();
+  EndWithMainWindow(*Player);
+  Load(Film({Solid("a", 4, 4, 50)}));
+  Player->FCloseOnFinish = true;
+  Player->APlayExecute();
+  Player->Guarded([] { throw std::runtime_error("Segment is too big"); });
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_EQ(RunUntilTheProgramEnds(), 1);
+  // A film opened later that loads completely clears the failure of the one before.
+  Make();
+  EndWithMainWindow(*Player);
+  ASSERT_TRUE(StartPlayer(*Player, {Missing()}));
+  EXPECT_EQ(Player->ExitStatus(), 1);
+  Player->NextFile = QString::fromStdString(Film({Solid("a", 4, 4, 2)}, "later.zrcab"));
+  Player->ALoadFromFileExecute();
+  EXPECT_EQ(Player->ExitStatus(), 0);
+  QTimer::singleShot(0, Player.get(), [&] { Player->close(); });
+  EXPECT_EQ(RunUntilTheProgramEnds(), 0);
+}
+
+// ---- Opening films: what the window shows and says ----
+
+TEST_F(TShellFixture, CancelInTheOpenDialogChangesNothing) {
+  Player->NextFile = QString::fromStdString(Film({Solid("a", 4, 4, 5), Solid("b", 4, 4, 5)}, "kept.zrcab"));
+  Player->ALoadFromFileExecute();
+  ASSERT_EQ(Player->Core().FSegments.size(), 2u);
+  Player->NextFile.clear();  // Cancel
+  Player->ALoadFromFileExecute();
+  EXPECT_EQ(Player->Core().FSegments.size(), 2u);
+  EXPECT_EQ(Player->pnlPath->text(), "kept.zrcab");
+  EXPECT_TRUE(Player->Loader().Loaded);
+  EXPECT_TRUE(Player->Boxes.empty());
+  Player->ASegmentsExecute();
+  EXPECT_TRUE(Segments->isVisible());
+  EXPECT_EQ(Segments->sgdSegments->rowCount(), 2);
+  Player->APlayExecute();
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+  EXPECT_EQ(Player->pnlPath->text(), "a");
+}
+
+// The words for each film that fails, the same from the Open dialog and from the command
+// line; afterwards the window shows no film.
+TEST_F(TShellFixture, AFilmThatFailsIsToldByNameAndLeavesNoFilm) {
+  struct Case {
+    const char* name;
+    std::string film;
+    QMessageBox::Icon icon;
+    QString caption;
+    QString text;
+    QString details;  // a part of the details; empty: none
+  };
+  const std::string missing = Missing(), folder = Folder(), foreign = Foreign(), cut = CutShort(),
+                    empty = WithoutSegments();
+  const auto q = [](const std::string& path) { return QString::fromStdString(path); };
+  const Case cases[] = {
+      {"no such file", missing, QMessageBox::Warning, "veRirove", "Файл «" + q(missing) + "» не найден.", ""},
+      {"a folder", folder, QMessageBox::Warning, "veRirove", "«" + q(folder) + "» — это папка, а не файл фильма.", ""},
+      {"a foreign file", foreign, QMessageBox::NoIcon, "veRirove",
+       "Данный формат файла не поддерживается\n" + q(foreign), "junk.zrcab"},
+      {"a film cut short", cut, QMessageBox::Critical, "Error",
+       "Файл фильма «" + q(cut) + "» обрывается: вероятно, он скопирован или скачан не полностью.",
+       "LoadSegmentFromStream"},
+      {"a film without segments", empty, QMessageBox::Warning, "veRirove",
+       "В фильме «" + q(empty) + "» нет ни одного сегмента.", ""},
+  };
+  for (const auto& c : cases) {
+    for (const bool fromCommandLine : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (fromCommandLine ? ", command line" : ", Open dialog"));
+      Make();
+      // A film that plays, listed in the segments dialog, then the one that fails.
+      Player->NextFile = QString::fromStdString(Film({Solid("a", 4, 4, 5), Solid("b", 4, 4, 5)}, "before.zrcab"));
+      Player->ALoadFromFileExecute();
+      Player->ASegmentsExecute();
+      Player->pbrProgress->setValue(3);
+      ASSERT_TRUE(Segments->isVisible());
+      if (fromCommandLine) {
+        ASSERT_TRUE(StartPlayer(*Player, {c.film, "/size", "640", "480"}));
+      } else {
+        Player->NextFile = QString::fromStdString(c.film);
+        Player->ALoadFromFileExecute();
+      }
+      ASSERT_EQ(Player->Boxes.size(), 1u);
+      const auto& box = Player->Boxes[0];
+      EXPECT_EQ(box.Icon, c.icon);
+      EXPECT_EQ(box.Caption, c.caption);
+      EXPECT_EQ(box.Text, c.text);
+      if (!c.details.isEmpty()) {
+        EXPECT_TRUE(box.Details.contains(c.details)) << box.Details.toStdString();
+      }
+      // No film: nothing named, listed or playable.
+      EXPECT_TRUE(Player->Core().FSegments.empty());
+      EXPECT_EQ(Player->FileName(), "");
+      EXPECT_EQ(Player->pnlPath->text(), "");
+      EXPECT_EQ(Player->pbrProgress->value(), 0);
+      EXPECT_FALSE(Segments->isVisible());
+      EXPECT_FALSE(Segments->HasFirstRow());
+      Player->APlayExecute();
+      EXPECT_EQ(Player->PlayState(), psStopped);
+      Player->ASegmentsExecute();
+      EXPECT_FALSE(Segments->isVisible());
+      EXPECT_EQ(Player->Boxes.size(), 1u);
+      EXPECT_EQ(Player->ExitStatus(), 1);
+    }
+  }
+}
+
+TEST_F(TShellFixture, AFilmDamagedInSegment2Of3PlaysSegment1AfterItsWarning) {
+  const std::string damaged = DamagedInSegment2();
+  Player->NextFile = QString::fromStdString(damaged);
+  Player->ALoadFromFileExecute();
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->Boxes[0].Icon, QMessageBox::Warning);
+  EXPECT_EQ(Player->Boxes[0].Text, QString::fromStdString("Файл фильма «" + damaged +
+                                                          "» обрывается: вероятно, он скопирован или скачан не "
+                                                          "полностью. Сегмент 2 из\u00A03 прочитать не удалось. Будет "
+                                                          "воспроизведён только первый сегмент."));
+  EXPECT_TRUE(Player->Boxes[0].Details.contains("segment 2")) << Player->Boxes[0].Details.toStdString();
+  EXPECT_EQ(Player->pnlPath->text(), "damaged.zrcab");
+  Player->ASegmentsExecute();
+  EXPECT_EQ(Segments->sgdSegments->rowCount(), 1);  // only the segment that plays
+  Segments->close();
+  Player->APlayExecute();
+  for (int tick = 0; tick < 20 && Player->PlayState() == psPlaying; ++tick) Player->TimerTimer();
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_EQ(Player->pbrProgress->maximum(), 3);
+  EXPECT_EQ(Player->ExitStatus(), 1);
+}
+
+TEST(LoadMessages, EveryNoticeAndFaultInTheUsersWords) {
+  const QStringList list = [] {
+    QStringList l;
+    for (const char* text : kLbMessages) l << QString::fromUtf8(text);
+    return l;
+  }();
+  const auto report = [](TLoadNotice notice, std::string path, int damaged = 0, int playable = 0) {
+    TLoadReport r;
+    r.Notice = notice;
+    r.Path = std::move(path);
+    r.Details = "internal";
+    r.DamagedSegment = damaged, r.Playable = playable, r.Total = 5;
+    return r;
+  };
+  struct Case {
+    TLoadReport report;
+    QString text;
+  };
+  const Case cases[] = {
+      {report(TLoadNotice::FilmFileBusy, "/run/f"),
+       "Файл /run/f занят другим приложением или содержит атрибут \"только для чтения\"."},
+      {report(TLoadNotice::ExecutableLocked, "/f.exe"),
+       "Файл /f.exe занят другим приложением или содержит атрибут \"только для чтения\"."},
+      {report(TLoadNotice::CannotCreatePackage, "/run/temp.zrcab"), "LoadFromFile: Не могу создать файл temp.zrcab."},
+      {report(TLoadNotice::TemporaryFolder, ""),
+       "Не удалось создать временную папку для фильмов. Проверьте свободное место на диске и права на временную папку."},
+      {report(TLoadNotice::TemporaryFolder, "/run/x/"),
+       "Не удалось записать фильм во временную папку «/run/x/». Проверьте свободное место на диске и права на "
+       "временную папку."},
+      {report(TLoadNotice::DamagedInPart, "/f.zrcab", 4, 3),
+       "Файл фильма «/f.zrcab» повреждён. Сегмент 4 из\u00A05 прочитать не удалось. Будут воспроизведены только "
+       "сегменты с\u00A01 по\u00A03."},
+  };
+  for (const auto& c : cases) {
+    const TUserMessage m = LoadReportMessage(c.report, list);
+    EXPECT_EQ(m.Text, c.text);
+    EXPECT_EQ(m.Details, "internal");
+  }
+  struct Fault {
+    TFilmFault fault;
+    QString text;
+  };
+  const Fault faults[] = {
+      {TFilmFault::Damaged, "Файл фильма «/f» повреждён."},
+      {TFilmFault::NotAFilm, "Файл «/f» не является фильмом."},
+      {TFilmFault::Io, "Не удалось прочитать файл «/f»."},
+      {TFilmFault::NoMemory, "Не хватает памяти, чтобы загрузить фильм «/f»."},
+  };
+  for (const auto& f : faults) {
+    const TUserMessage m = FilmLoadMessage(EFilmLoad("LoadSegmentFromStream: segment 1", f.fault, "/f"));
+    EXPECT_EQ(m.Icon, QMessageBox::Critical);
+    EXPECT_EQ(m.Text, f.text);
+    EXPECT_EQ(m.Details, "LoadSegmentFromStream: segment 1");
+  }
+}
+
+TEST_F(TShellFixture, TheBoxShowsTheInternalMessageAsDetailsBelowItsText) {
+  QString text, details, caption;
+  QTimer::singleShot(0, Player.get(), [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    text = box->text(), details = box->detailedText(), caption = box->windowTitle();
+    box->accept();
+  });
+  Player->TTelvoriPlayer::MessageBox(QMessageBox::Critical, "Error", "Файл фильма «x» повреждён.",
+                                     "LoadSegmentFromStream: segment 1: bad size");
+  EXPECT_EQ(caption, "Error");
+  EXPECT_EQ(text, "Файл фильма «x» повреждён.");
+  EXPECT_EQ(details, "LoadSegmentFromStream: segment 1: bad size");
+}
+
+// ---- The display window ----
+
+TEST_F(TShellFixture, TheDisplayWindowKeepsTheSizeOfWhatItShows) {
+  EXPECT_FALSE(Display->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(Display->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(Display->windowFlags() & Qt::WindowCloseButtonHint);
+  const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+  struct Case {
+    const char* name;
+    int width, height;
+    QSize client;
+    bool borderless;
+  };
+  const Case cases[] = {
+      {"a small film: its own size", 320, 200, {320, 200}, false},
+      {"a screen-sized film: the screen", screen.width(), screen.height(), screen, true},
+      {"a larger film: the screen", screen.width() + 100, screen.height() + 10, screen, true},
+      {"a small film again: a border again", 240, 160, {240, 160}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Player->AStopExecute();
+    Load(Film({Solid("s", c.width, c.height, 4)}));
+    Player->SetOwnWindow(true);
+    Player->APlayExecute();
+    ASSERT_TRUE(Display->isVisible());
+    EXPECT_EQ(Display->size(), c.client);
+    EXPECT_EQ(Display->minimumSize(), c.client);
+    EXPECT_EQ(Display->maximumSize(), c.client);
+    EXPECT_EQ(Display->windowFlags().testFlag(Qt::FramelessWindowHint), c.borderless);
+    // What a drag on the border asks for changes nothing.
+    Display->resize(c.client + QSize(120, 80));
+    EXPECT_EQ(Display->size(), c.client);
+    // The picture covers the window: no silver ground at its far corner (a larger film is
+    // shrunk into the top left, keeping its proportions).
+    Player->TimerTimer();
+    Player->TimerTimer();
+    const QImage shot = Display->View()->grab().toImage();
+    EXPECT_EQ(shot.size(), c.client);
+    const QPoint corner = c.width > screen.width() ? QPoint(0, 0) : QPoint(shot.width() - 1, shot.height() - 1);
+    EXPECT_NE(shot.pixel(corner) & 0xFFFFFF, 0xC0C0C0u);
+  }
 }
 
 }  // namespace

@@ -62,7 +62,8 @@ QString WithPath(const QString& pattern, const std::string& path) {
 QString FaultSentence(TFilmFault fault, const std::string& path) {
   switch (fault) {
     case TFilmFault::CutShort:
-      return QStringLiteral("Файл фильма %1 обрывается: он скопирован или загружен не полностью.").arg(Quoted(path));
+      return QStringLiteral("Файл фильма %1 обрывается: вероятно, он скопирован или скачан не полностью.")
+          .arg(Quoted(path));
     case TFilmFault::NotAFilm:
       return QStringLiteral("Файл %1 не является фильмом.").arg(Quoted(path));
     case TFilmFault::Io:
@@ -106,15 +107,18 @@ TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbM
       m.Text = report.Path.empty()
                    ? QStringLiteral("Не удалось создать временную папку для фильмов.")
                    : QStringLiteral("Не удалось записать фильм во временную папку %1.").arg(Quoted(report.Path));
+      m.Text += QStringLiteral(" Проверьте свободное место на диске и права на временную папку.");
       break;
     case TLoadNotice::DamagedInPart: {
+      // The segments after the damaged one are not read either: "only" says so.
       m.Icon = QMessageBox::Warning;
-      const QString first = FaultSentence(report.Fault, report.Path);
+      // No-break spaces keep "2 из 3" and "с 1 по 4" on one line.
       const QString playable =
-          report.Playable == 1
-              ? QStringLiteral("Воспроизводится только сегмент 1 из %1.").arg(report.Total)
-              : QStringLiteral("Воспроизводятся сегменты с 1 по %1 из %2.").arg(report.Playable).arg(report.Total);
-      m.Text = first + QStringLiteral(" Сегмент %1 не читается. ").arg(report.DamagedSegment) + playable;
+          report.Playable == 1 ? QStringLiteral("Будет воспроизведён только первый сегмент.")
+                               : QStringLiteral("Будут воспроизведены только сегменты с\u00A01 по\u00A0%1.").arg(report.Playable);
+      m.Text = FaultSentence(report.Fault, report.Path) +
+               QStringLiteral(" Сегмент %1 из\u00A0%2 прочитать не удалось. ").arg(report.DamagedSegment).arg(report.Total) +
+               playable;
       break;
     }
   }
@@ -456,14 +460,17 @@ void TTelvoriPlayer::TimerTimer() { FCore.TimerTimer(); }
 // ---- Reports ----
 
 void TTelvoriPlayer::ShowResult(const char* operation, TResult code) {
-  ResultBox(QString::fromUtf8(operation) + QStringLiteral(": ") + QString::fromUtf8(ResultText(code)));
+  FFilmFailed = true;
+  ResultBox(QString::fromUtf8(operation) + QStringLiteral(": ") + QString::fromUtf8(ResultText(code)),
+            [this] { EndAfterFailure(); });
 }
 
-void TTelvoriPlayer::ResultBox(const QString& text) {
+void TTelvoriPlayer::ResultBox(const QString& text, std::function<void()> dismissed) {
   // No owner window: the main window stays usable while the box is open.
   auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Result"), text, QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
+  if (dismissed) connect(box, &QMessageBox::finished, this, [dismissed] { dismissed(); });
   box->show();
 }
 
@@ -478,12 +485,23 @@ void TTelvoriPlayer::MessageBox(QMessageBox::Icon icon, const QString& caption, 
 void TTelvoriPlayer::ApplicationEvents1Exception(const QString& message, const QString& details) {
   // No tick may run while the dialog is open.
   Timer->stop();
+  FFilmFailed = true;
   MessageBox(QMessageBox::Critical, QStringLiteral("Error"), message, details);
   try {
     AStopExecute();
   } catch (...) {
     // Stopping only changes controls; nothing here should fail, and nothing may escape.
   }
+  EndAfterFailure();
+}
+
+void TTelvoriPlayer::EndAfterFailure() {
+  FFilmFailed = true;
+  if (!FCloseOnFinish || FEndQueued || FDestroyed) return;
+  FEndQueued = true;
+  // Not at once: the failure may be reported inside a playback tick, or before the event
+  // loop runs.
+  QTimer::singleShot(0, this, [this] { close(); });
 }
 
 // ---- Own window and panel ----
@@ -652,6 +670,8 @@ int TTelvoriPlayer::ScreenBits() const {
 void TTelvoriPlayer::SetFileName(const QString& path) { FLoader->SetFileName(path.toStdString()); }
 
 void TTelvoriPlayer::ShowMessage(const TLoadReport& report) {
+  // Every notice is about a film that did not load, or not all of it.
+  FFilmFailed = true;
   const TUserMessage message = LoadReportMessage(report, lbMessages);
   MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text, message.Details);
 }
@@ -692,15 +712,46 @@ QString TTelvoriPlayer::ChooseFilmFile() {
 
 void TTelvoriPlayer::ALoadFromFileExecute() {
   const QString chosen = ChooseFilmFile();
-  if (!chosen.isEmpty()) SetFileName(chosen);
-  FLoader->UnloadFilm();
+  // Cancel changes nothing: the film that was open stays open and playable.
+  if (chosen.isEmpty()) return;
   TWaitCursor wait;
-  if (FileName().isEmpty() || !FilmPathExists(FLoader->FileName())) return;
+  SetFileName(chosen);
   if (InOwnWindow() && frmDisplay) {
     frmDisplay->show();
     frmDisplay->raise();
   }
-  if (!FLoader->Loaded) LoadFilm(FLoader->FileName());
+  OpenFilm(chosen.toStdString());
+}
+
+bool TTelvoriPlayer::OpenFilm(const std::string& path) {
+  if (path.empty()) return false;
+  FFilmFailed = false;
+  bool loaded = false;
+  Guarded([&] { loaded = LoadFilm(path); });
+  if (loaded && FCore.FSegments.empty()) {
+    MessageBox(QMessageBox::Warning, QStringLiteral("veRirove"),
+               QStringLiteral("В фильме %1 нет ни одного сегмента.").arg(Quoted(path)));
+    loaded = false;
+  }
+  if (!loaded) {
+    ShowNoFilm();
+    EndAfterFailure();
+  }
+  return loaded;
+}
+
+void TTelvoriPlayer::ShowNoFilm() {
+  FLoader->UnloadFilm();
+  SetFileName(QString());
+  if (frmSegments) {
+    frmSegments->SetRows({});
+    frmSegments->hide();
+  }
+  pbrProgress->setRange(0, 100);
+  pbrProgress->setValue(0);
+  if (frmDisplay) frmDisplay->hide();
+  FPresented = QImage();
+  FView->update();
 }
 
 // ---- Window events ----
@@ -718,6 +769,11 @@ void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
   Guarded([this] { ActiveFormDestroy(); });
   if (frmDisplay) frmDisplay->close();
   QMainWindow::closeEvent(event);
+  // The program ends with its main window: the segments dialog, the help, the About box and
+  // result boxes go too (a modal one ends its own event loop).
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window != this && window->isVisible()) window->close();
+  emit Closed();
 }
 
 // ---- The picture view ----

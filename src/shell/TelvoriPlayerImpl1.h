@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -78,11 +79,12 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void ApplicationEvents1Exception(const QString& message, const QString& details = {});
   // Runs an event handler and hands whatever it throws to ApplicationEvents1Exception, so
   // that no failure unwinds through the toolkit. A film that cannot be read is told in
-  // Russian, naming the file, with the internal message as details.
+  // Russian, naming the file, with the internal message as details. False when it threw.
   template <typename F>
-  void Guarded(F&& handler) {
+  bool Guarded(F&& handler) {
     try {
       handler();
+      return true;
     } catch (const EFilmLoad& e) {
       const TUserMessage message = FilmLoadMessage(e);
       ApplicationEvents1Exception(message.Text, message.Details);
@@ -91,11 +93,23 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
     } catch (...) {
       ApplicationEvents1Exception(QStringLiteral("Unknown failure"));
     }
+    return false;
   }
+  // A modal box owned by the window: the internal message, when there is one, as details.
+  virtual void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                          const QString& details = {});
 
   // Loading (the loader's operations, through the window).
   TFilmLoader& Loader() { return *FLoader; }
   bool LoadFilm(const std::string& path) { return FLoader->LoadFilm(path); }
+  // Loads the film at path for the user: every failure is told, a film without segments
+  // too. True when the film can be played (also when only its first segments could be
+  // read); false leaves the window without a film. An empty path does nothing.
+  bool OpenFilm(const std::string& path);
+  // 1 when the film opened last could not be opened or played without an error (it is
+  // missing, damaged even in part, has no segments, or its playback failed), or when an
+  // error was reported before any film; else 0.
+  int ExitStatus() const { return FFilmFailed ? 1 : 0; }
   void SetFileName(const QString& path);
   QString FileName() const { return QString::fromStdString(FLoader->FileName()); }
 
@@ -124,6 +138,10 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   // The transport button whose picture is highlighted.
   QToolButton* HighlightedButton() const { return FHighlighted; }
 
+ signals:
+  // The main window has closed: the program ends.
+  void Closed();
+
  public slots:
   void APlayExecute();
   void APauseExecute();
@@ -138,10 +156,9 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void TimerTimer();
 
  protected:
-  // Seams for dialogs, so that tests can answer them.
-  virtual void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
-                          const QString& details = {});
-  virtual void ResultBox(const QString& text);
+  // Seams for dialogs, so that tests can answer them. The result box calls `dismissed` when
+  // the user has closed it.
+  virtual void ResultBox(const QString& text, std::function<void()> dismissed);
   virtual QString ChooseFilmFile();
 
   void resizeEvent(QResizeEvent* event) override;
@@ -162,6 +179,11 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void Highlight(QToolButton* button, TTransportGlyph glyph);
   void SetGlyph(QToolButton* button, TTransportGlyph glyph, bool highlighted);
   void ApplyOuterBoundsOnceFramed();
+  // The window shows no film: none is loaded, the path panel and the segments list are empty.
+  void ShowNoFilm();
+  // A failure was reported for the film: the exit status becomes 1, and with /closeonfinish
+  // the program ends (after the event that reported it).
+  void EndAfterFailure();
 
   // IPlaybackHost.
   void ExecuteStop() override;
@@ -185,6 +207,8 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   bool FOwnWindow = false;
   bool FCreated = false;  // ActiveFormCreate ran to its end
   bool FDestroyed = false;
+  bool FFilmFailed = false;  // see ExitStatus
+  bool FEndQueued = false;
   QToolButton* FHighlighted = nullptr;
   QPointer<TfrmDisplay> frmDisplay;
   QPointer<TfrmSegments> frmSegments;

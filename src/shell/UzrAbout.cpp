@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <algorithm>
 
 #include "shell/UzrJpeg.h"
 
@@ -81,8 +82,10 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 TfrmAbout::TfrmAbout(QWidget* parent, const QString& pictureFolder)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    // A fixed dialog: a title with a close box only (without CustomizeWindowHint a window
+    // manager adds minimise and maximise).
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(QStringLiteral("О программе"));
   setFixedSize(kClientWidth, kClientHeight);
@@ -159,12 +162,41 @@ void TfrmAbout::LoadPicture(const QString& folder) {
 void TfrmAbout::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  // Centred on the (primary) screen, whoever the owner is.
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    const QSize outer = frameGeometry().size();
-    move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+  // Until the window manager has framed the box its frame is a guess: it is centred again
+  // once the frame is known.
+  FCentrePending = frameGeometry().size() == size();
+  move(CentredPosition());
+}
+
+bool TfrmAbout::event(QEvent* event) {
+  const bool handled = QDialog::event(event);
+  // An X11 window manager frames the box without moving it; the frame is known by the time
+  // the box is activated.
+  const bool framedNow = event->type() == QEvent::Move || event->type() == QEvent::WindowActivate;
+  if (FCentrePending && framedNow && frameGeometry().size() != size()) {
+    FCentrePending = false;
+    move(CentredPosition());
   }
+  return handled;
+}
+
+QPoint TfrmAbout::CentredPosition() const {
+  // Over the visible window that owns the box, else over the screen; inside the screen's
+  // available area either way.
+  const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+  if (owner && !owner->isVisible()) owner = nullptr;
+  const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return pos();
+  // Until the box has been framed its frame is not known; the owner's is the best guess.
+  QSize frame = frameGeometry().size() - size();
+  if (frame.isEmpty() && owner) frame = owner->frameGeometry().size() - owner->size();
+  const QRect outer(QPoint(0, 0), size() + frame);
+  const QRect area = screen->availableGeometry();
+  QRect placed = outer;
+  placed.moveCenter(owner ? owner->frameGeometry().center() : area.center());
+  placed.moveLeft(std::clamp(placed.left(), area.left(), std::max(area.left(), area.right() - outer.width() + 1)));
+  placed.moveTop(std::clamp(placed.top(), area.top(), std::max(area.top(), area.bottom() - outer.height() + 1)));
+  return placed.topLeft();
 }
 
 void TfrmAbout::Open(const QUrl& url) {

@@ -75,8 +75,13 @@ class TfrmAbout : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
+  // Where the box's frame goes: centred on its owner window, or on the screen without one.
+  QPoint CentredPosition() const;
   void LoadPicture(const QString& folder);
   void Open(const QUrl& url);
+
+  bool FCentrePending = false;
 };

@@ -8,7 +8,7 @@
 #include "shell/TelvoriPlayerImpl1.h"
 
 TfrmDisplay::TfrmDisplay(TTelvoriPlayer& player)
-    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint), FPlayer(player) {
+    : QWidget(nullptr, WindowFlags(false)), FPlayer(player) {
   setObjectName(QStringLiteral("frmDisplay"));
   setWindowTitle(QStringLiteral("frmDisplay"));
   setWindowIcon(player.windowIcon());
@@ -16,9 +16,18 @@ TfrmDisplay::TfrmDisplay(TTelvoriPlayer& player)
   layout->setContentsMargins(0, 0, 0, 0);
   FView = new TPictureView(player, true, this);
   layout->addWidget(FView);
-  resize(862, 613);
+  setFixedSize(862, 613);
   // The main window's commands and shortcut keys work here too.
   addActions(player.actions());
+}
+
+Qt::WindowFlags TfrmDisplay::WindowFlags(bool borderless) {
+  const Qt::WindowFlags always = Qt::Window | Qt::WindowStaysOnTopHint;
+  // A dialog border: a title with a close box, no minimise or maximise. The title hints
+  // would override a frameless one, so the two sets are whole.
+  return borderless ? always | Qt::FramelessWindowHint
+                    : always | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint;
 }
 
 QSize TfrmDisplay::Decoration() const {
@@ -31,16 +40,19 @@ void TfrmDisplay::ApplyPlacement(const TDisplayPlacement& placement) {
   const bool visible = isVisible();
   if (placement.Borderless != FBorderless) {
     FBorderless = placement.Borderless;
-    setWindowFlag(Qt::FramelessWindowHint, FBorderless);
+    setWindowFlags(WindowFlags(FBorderless));
   }
+  // The size is fixed: the window is as large as the picture it shows (or the screen), and a
+  // user cannot make it crop the picture or show it on a border of grey.
   const TRect& b = placement.Bounds;
   if (FBorderless) {
+    setFixedSize(b.Width, b.Height);
     setGeometry(b.Left, b.Top, b.Width, b.Height);
   } else {
     // The bounds are the outer ones: the client area is the frame's size.
     const QSize decoration = Decoration();
+    setFixedSize(b.Width - decoration.width(), b.Height - decoration.height());
     move(b.Left, b.Top);
-    resize(b.Width - decoration.width(), b.Height - decoration.height());
   }
   // Changing the border hides a window; it comes back as it was.
   if (visible && !isVisible()) show();

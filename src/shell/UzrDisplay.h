@@ -1,6 +1,6 @@
 // The display window: the picture in a window of its own, always on top, borderless and
 // covering the screen for a screen-sized film, with a dialog border and the film's size
-// otherwise. Closing it leaves separate-window mode.
+// otherwise; the user cannot resize it. Closing it leaves separate-window mode.
 #pragma once
 
 #include <QWidget>
@@ -27,6 +27,7 @@ class TfrmDisplay : public QWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  static Qt::WindowFlags WindowFlags(bool borderless);
   void FormClose();
 
   TTelvoriPlayer& FPlayer;
