@@ -29,13 +29,21 @@ struct TRecordingUi : IFilmLoaderUi {
   int Waits = 0;
   std::function<void()> OnWait;
 
-  void ShowMessage(const TLoadReport& report) override { Reports.push_back(report); }
+  void ShowMessage(const TLoadReport& report) override {
+    Reports.push_back(report);
+    BannerUpAtMessage = BannerUpAtMessage || BannerUp;
+  }
   std::vector<TLoadNotice> Notices() const {
     std::vector<TLoadNotice> notices;
     for (const auto& r : Reports) notices.push_back(r.Notice);
     return notices;
   }
-  void SetBannerVisible(bool visible) override { Banner.push_back(visible ? "show" : "hide"); }
+  void SetBannerVisible(bool visible) override {
+    Banner.push_back(visible ? "show" : "hide");
+    BannerUp = visible;
+  }
+  bool BannerUp = false;
+  bool BannerUpAtMessage = false;
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) override {
     GridRows.push_back(entries.size());
   }
@@ -404,6 +412,7 @@ TEST_F(TLoaderFixture, DamagedFilmsKeepEveryCompleteSegment) {
       EXPECT_EQ(r.Fault, c.fault);
       EXPECT_NE(r.Details.find("segment " + std::to_string(c.playable + 1)), std::string::npos) << r.Details;
       EXPECT_EQ(Ui.ProgressMax.back(), c.playable == 2 ? 7 : 3);
+      EXPECT_FALSE(Ui.BannerUpAtMessage) << "the banner is gone before the notice";
     }
     EXPECT_EQ(Ui.Banner.back(), "hide");
     EXPECT_TRUE(TempFiles().empty());

@@ -204,7 +204,18 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
     FUi.ShowMessage(check);
     return false;
   }
-  TBanner banner(FUi);
+  TLoadReport damaged;
+  bool loaded = false;
+  {
+    TBanner banner(FUi);
+    loaded = ReadFilmInto(path, damaged);
+  }
+  // Told once the banner is gone: the segments before the damage are loaded and play.
+  if (damaged.DamagedSegment > 0) FUi.ShowMessage(damaged);
+  return loaded;
+}
+
+bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   UnloadFilm();
   FListedSegments = 0;
   TEmptyAfterwards emptyAfterwards([this] { EmptyTempDir(); });
@@ -240,7 +251,6 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
   }
   FListedSegments = std::max(count, 0);
 
-  TLoadReport damaged;
   for (int32_t i = 0; i < count; ++i) {
     try {
       LoadSegmentFromStream(stream);
@@ -260,7 +270,6 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
   Loaded = true;
   if (!FCore.FSegments.empty()) FCore.FCurSegment = 0;
   FUi.SetProgressMax(TotalFrames());
-  if (damaged.DamagedSegment > 0) FUi.ShowMessage(damaged);
   return true;
 }
 

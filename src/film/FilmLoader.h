@@ -142,6 +142,9 @@ class TFilmLoader {
   std::string TempFolderError;
 
  private:
+  // The stages of LoadFilm after its checks, under the banner; a later damaged segment fills
+  // `damaged`.
+  bool ReadFilmInto(const std::string& path, TLoadReport& damaged);
   bool EmptyTempDir();
   bool CopyPackageOut(const std::string& path);
   bool FindFilmFileInAnyCase();
