@@ -680,8 +680,14 @@ TEST(TempFolder, PrivateAbsoluteAndRefusedWhenItIsALink) {
   fs::remove(root + "/veRirove");
   fs::create_directory(root + "/elsewhere");
   fs::create_directory_symlink(root + "/elsewhere", root + "/veRirove");
+  ::setenv("TMPDIR", root.c_str(), 1);
+  // ... and the system's temporary folder is used instead; refused there too, nothing is left.
+  EXPECT_EQ(PrivateTempFolder(error), root + "/veRirove-" + std::to_string(::geteuid()) + "/");
+  fs::remove(root + "/veRirove-" + std::to_string(::geteuid()));
+  fs::create_directory_symlink(root + "/elsewhere", root + "/veRirove-" + std::to_string(::geteuid()));
   EXPECT_EQ(PrivateTempFolder(error), "");
   EXPECT_NE(error.find("not a folder of its own"), std::string::npos) << error;
+  EXPECT_NE(error.find(root + "/veRirove "), std::string::npos) << "names the first choice: " << error;
   // Relative folders in the environment are ignored: never a folder relative to where the
   // program happens to run.
   ::setenv("XDG_RUNTIME_DIR", "relative/run", 1);

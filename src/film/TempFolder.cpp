@@ -183,18 +183,23 @@ void OnEndingSignal(int sig) {
 }  // namespace
 
 std::string PrivateTempFolder(std::string& error) {
-  std::string path;
+  // $XDG_RUNTIME_DIR first; when it cannot be used (a session switched with su or sudo keeps
+  // another user's), the system's temporary folder.
+  std::vector<std::string> candidates;
   const std::string runtime = AbsoluteFromEnvironment("XDG_RUNTIME_DIR");
-  if (!runtime.empty()) {
-    path = runtime + "/veRirove";
-  } else {
-    std::string base = AbsoluteFromEnvironment("TMPDIR");
-    if (base.empty()) base = "/tmp";
-    path = base + "/veRirove-" + std::to_string(::geteuid());
+  if (!runtime.empty()) candidates.push_back(runtime + "/veRirove");
+  std::string base = AbsoluteFromEnvironment("TMPDIR");
+  if (base.empty()) base = "/tmp";
+  candidates.push_back(base + "/veRirove-" + std::to_string(::geteuid()));
+  std::string firstError;
+  for (std::string path : candidates) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    std::string why;
+    if (UsableFolder(path, why)) return path + "/";
+    if (firstError.empty()) firstError = why;
   }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (!UsableFolder(path, error)) return {};
-  return path + "/";
+  error = firstError;
+  return {};
 }
 
 bool RemoveFolderContents(const std::string& folder, std::string& error) {

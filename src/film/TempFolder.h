@@ -1,9 +1,9 @@
 // The player's private temporary folder, and the folder of its own that every run works in.
 //
-// The private folder is $XDG_RUNTIME_DIR/veRirove/ when that variable holds an absolute path,
-// else <TMPDIR or /tmp>/veRirove-<uid>/ (a relative TMPDIR is ignored, as a relative
-// XDG_RUNTIME_DIR is). It is created with mode 0700 and refused when it is a symbolic link,
-// not a folder, or owned by another user.
+// The private folder is $XDG_RUNTIME_DIR/veRirove/ when that variable holds an absolute path
+// and the folder can be used there, else <TMPDIR or /tmp>/veRirove-<uid>/ (a relative TMPDIR
+// is ignored, as a relative XDG_RUNTIME_DIR is). It is created with mode 0700 and refused when
+// it is a symbolic link, not a folder, or owned by another user.
 //
 // Every running player or tool makes a folder of its own inside it ("run-XXXXXX", mkdtemp,
 // 0700) and holds an exclusive lock (flock) on that folder for as long as it runs; it extracts
