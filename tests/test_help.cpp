@@ -533,6 +533,21 @@ TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
   }
 }
 
+// Without a default topic and an index.htm, the first page whose name can be asked for again:
+// not one whose name is not UTF-8 or holds a '#'.
+TEST_F(THelpTest, DefaultTopicIsAPageThatCanBeRead) {
+  QFile built(kHelpFile);
+  ASSERT_TRUE(built.open(QIODevice::ReadOnly));
+  THelpImage image = THelpImage::Parse(built.readAll());
+  image.Entry("/index.htm").Name = "/start.htm";
+  image.Entries.prepend({"/a#b.htm", 1, 0, 10});
+  image.Entries.prepend({"/\xff\xfe.htm", 1, 0, 10});
+  const QString path = WriteFile(QStringLiteral("odd-names.chm"), image.Build());
+  EXPECT_EQ(DefaultHelpTopic(path), QStringLiteral("about.htm"));
+  ASSERT_TRUE(HtmlHelp(nullptr, path));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("О программе")));
+}
+
 TEST_F(THelpTest, MissingTopicShowsTheViewersMessage) {
   EXPECT_FALSE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/no-such-topic.htm")));
   EXPECT_TRUE(HelpViewer()->ShowsMessage());

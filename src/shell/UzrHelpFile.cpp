@@ -29,12 +29,12 @@ bool IsPage(const QString& path) {
 //
 // chmlib reads a help file as the file says. A chain of listing chunks (PMGL) that leads back
 // into itself, or an index chunk (PMGI) that names itself or one above it, keeps it reading
-// forever; a free-space field larger than its chunk, or a name longer than its path buffer,
-// sends it past its buffers; a chunk size of gigabytes is allocated as given; a file cut short
+// forever; control data without a usable LZX window makes it divide by zero; a file cut short
 // has it decompress memory it never filled. So the directory, the places of the stored objects
-// and the table of the compressed section are checked before chmlib sees the file, and a file
-// that fails is a damaged one. Help compilers write a handful of 4 KiB chunks, short names and
-// 32 KiB compression blocks, far inside these limits.
+// and the tables of the compressed section are checked before chmlib sees the file, and a file
+// that fails is a damaged one. What chmlib would allocate or walk on the file's word (chunk
+// sizes, free space, name lengths) is also kept to what help compilers write: a handful of
+// 4 KiB chunks, short names, 32 KiB compression blocks.
 
 constexpr uint32_t kItspHeaderSize = 0x54;
 constexpr uint32_t kMinChunkSize = 0x20;
@@ -476,15 +476,19 @@ bool TChmFile::Exists(const QString& path) const {
 QString TChmFile::DefaultTopic() const {
   if (!FSystemTopic.isEmpty() && Exists(ObjectPath(FSystemTopic))) return ObjectPath(FSystemTopic).mid(1);
   if (Exists(QStringLiteral("/index.htm"))) return QStringLiteral("index.htm");
+  // The first page that can be named as a topic and read: a name that is not UTF-8, or holds
+  // a '#' or '\', cannot be asked for again.
   for (const QString& path : FFiles)
-    if (path.startsWith(QLatin1Char('/')) && IsPage(path)) return path.mid(1);
+    if (path.startsWith(QLatin1Char('/')) && IsPage(path) && ObjectPath(path) == path && Exists(path))
+      return path.mid(1);
   return {};
 }
 
 QString TChmFile::ContentsFile() const {
   if (!FSystemContents.isEmpty() && Exists(ObjectPath(FSystemContents))) return ObjectPath(FSystemContents);
   for (const QString& path : FFiles)
-    if (path.startsWith(QLatin1Char('/')) && path.endsWith(QLatin1String(".hhc"), Qt::CaseInsensitive)) return path;
+    if (path.startsWith(QLatin1Char('/')) && path.endsWith(QLatin1String(".hhc"), Qt::CaseInsensitive) && Exists(path))
+      return path;
   return {};
 }
 
