@@ -451,8 +451,9 @@ const QByteArray kResetTable =
     "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 const QByteArray kControlData = "::DataSpace/Storage/MSCompressed/ControlData";
 
-// Each of these made chmlib loop forever, divide by zero, run past its buffers or decompress
-// memory it never filled. Each must read as a damaged file, at once.
+// chmlib reads these as the file says: some make it loop forever, divide by zero or decompress
+// memory it never filled; the rest have it allocate or walk what no help file holds. Each must
+// read as a damaged file, at once.
 TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
   QFile built(kHelpFile);
   ASSERT_TRUE(built.open(QIODevice::ReadOnly));
@@ -479,6 +480,16 @@ TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
       {"name longer than chmlib's path buffer",
        [](THelpImage& image) {
          image.Entries.append({QByteArray(600, 'x'), 0, 0, 0});
+         return image.Build();
+       }},
+      {"reset table in a section of its own",
+       [](THelpImage& image) {
+         image.Entry(kResetTable).Section = 32;
+         return image.Build();
+       }},
+      {"control data in the compressed section",
+       [](THelpImage& image) {
+         image.Entry(kControlData).Section = 1;
          return image.Build();
        }},
       {"stored object beyond the end of the file",

@@ -145,19 +145,25 @@ class TDirectory {
     if (!Is(chunk, "PMGL")) return false;
     if (FState[size_t(chunk)] == kDone) return true;
     FState[size_t(chunk)] = kDone;
-    bool inside = true;
+    bool sound = true;
     const bool parsed = Walk(chunk, 0x14, 3, [&](std::span<const uint8_t> bytes, const uint64_t* n) {
-      if (n[0] != 0) return;
-      const TStoredObject object{n[1], n[2]};
-      inside = inside && object.Offset <= FDataSize && object.Length <= FDataSize - object.Offset;
       // chmlib compares names as C strings, without regard to case.
       const auto* text = reinterpret_cast<const char*>(bytes.data());
       const QByteArray name(text, qsizetype(qstrnlen(text, uint(bytes.size()))));
-      if (name.compare(kContentName, Qt::CaseInsensitive) == 0) FContents.push_back(object);
-      if (name.compare(kResetTableName, Qt::CaseInsensitive) == 0) FResetTables.push_back(object);
-      if (name.compare(kControlDataName, Qt::CaseInsensitive) == 0) FControlData.push_back(object);
+      const bool content = name.compare(kContentName, Qt::CaseInsensitive) == 0;
+      const bool resetTable = name.compare(kResetTableName, Qt::CaseInsensitive) == 0;
+      const bool controlData = name.compare(kControlDataName, Qt::CaseInsensitive) == 0;
+      // Only the stored section 0 and the compressed section 1 exist. chmlib reads any other
+      // as compressed, and the compressed section's own tables before it has set it up.
+      if (n[0] > 1 || (n[0] == 1 && (content || resetTable || controlData))) sound = false;
+      if (n[0] != 0) return;
+      const TStoredObject object{n[1], n[2]};
+      sound = sound && object.Offset <= FDataSize && object.Length <= FDataSize - object.Offset;
+      if (content) FContents.push_back(object);
+      if (resetTable) FResetTables.push_back(object);
+      if (controlData) FControlData.push_back(object);
     });
-    return parsed && inside;
+    return parsed && sound;
   }
 
   bool Node(int64_t chunk, int depth) {
