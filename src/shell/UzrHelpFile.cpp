@@ -234,7 +234,7 @@ QByteArray ReadStored(QFile& file, uint64_t dataOffset, const TStoredObject& obj
   return file.read(qint64(object.Length));
 }
 
-bool FileSound(const QString& path) {
+[[maybe_unused]] bool FileSound(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return true;  // chmlib reports it
   const quint64 fileSize = quint64(file.size());
