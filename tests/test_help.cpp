@@ -14,6 +14,9 @@
 #include <QTextDocument>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <QtEndian>
+#include <cstring>
+#include <functional>
 
 #include "shell/UzrHelp.h"
 
@@ -352,6 +355,209 @@ TEST_F(THelpTest, DamagedFilesShowTheViewersMessage) {
       EXPECT_TRUE(ViewerText().contains(QStringLiteral("Управление Сегментами"))) << length;
     }
   }
+}
+
+// ---- Hostile help files ----
+
+// A compiled help file taken apart far enough to build hostile variants of it: its header,
+// its directory header, the entries of its one listing chunk, and the stored data after it.
+struct THelpImage {
+  struct TEntry {
+    QByteArray Name;
+    quint64 Section = 0, Offset = 0, Length = 0;
+  };
+  QByteArray Itsf, Itsp, Data;
+  quint32 ChunkSize = 0;
+  QList<TEntry> Entries;
+  QList<QByteArray> MoreChunks;  // after the listing chunk
+
+  static quint32 U32(const QByteArray& b, qsizetype at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+  static quint64 U64(const QByteArray& b, qsizetype at) { return qFromLittleEndian<quint64>(b.constData() + at); }
+  static void SetU32(QByteArray& b, qsizetype at, quint32 v) { qToLittleEndian(v, b.data() + at); }
+  static void SetU64(QByteArray& b, qsizetype at, quint64 v) { qToLittleEndian(v, b.data() + at); }
+
+  static quint64 EncInt(const QByteArray& b, qsizetype& at) {
+    quint64 v = 0;
+    for (uchar c = 0x80; c & 0x80;) v = v << 7 | ((c = uchar(b[at++])) & 0x7F);
+    return v;
+  }
+  static QByteArray EncInt(quint64 v) {
+    QByteArray out(1, char(v & 0x7F));
+    while (v >>= 7) out.prepend(char(0x80 | (v & 0x7F)));
+    return out;
+  }
+
+  static THelpImage Parse(const QByteArray& bytes) {
+    THelpImage image;
+    const quint64 dirOffset = U64(bytes, 0x48), dirSize = U64(bytes, 0x50), dataOffset = U64(bytes, 0x58);
+    image.Itsf = bytes.left(qsizetype(dirOffset));
+    image.Itsp = bytes.mid(qsizetype(dirOffset), 0x54);
+    image.ChunkSize = U32(image.Itsp, 0x10);
+    EXPECT_EQ(dirSize, 0x54 + image.ChunkSize);  // the one listing chunk
+    EXPECT_EQ(dataOffset, dirOffset + dirSize);
+    const QByteArray chunk = bytes.mid(qsizetype(dirOffset + 0x54), image.ChunkSize);
+    EXPECT_TRUE(chunk.startsWith("PMGL"));
+    for (qsizetype at = 0x14, end = image.ChunkSize - U32(chunk, 4); at < end;) {
+      TEntry entry;
+      const qsizetype length = qsizetype(EncInt(chunk, at));
+      entry.Name = chunk.mid(at, length);
+      at += length;
+      entry.Section = EncInt(chunk, at);
+      entry.Offset = EncInt(chunk, at);
+      entry.Length = EncInt(chunk, at);
+      image.Entries.append(entry);
+    }
+    image.Data = bytes.mid(qsizetype(dataOffset));
+    return image;
+  }
+
+  TEntry& Entry(const QByteArray& name) {
+    for (TEntry& entry : Entries)
+      if (entry.Name == name) return entry;
+    ADD_FAILURE() << name.constData();
+    return Entries.front();
+  }
+  // The stored bytes of an object, to be changed in place.
+  char* Stored(const QByteArray& name) { return Data.data() + Entry(name).Offset; }
+
+  // The file with a 32-bit field of its directory (`at` from the directory header) changed.
+  QByteArray WithDirectoryField(qsizetype at, quint32 value) const {
+    QByteArray bytes = Build();
+    SetU32(bytes, qsizetype(U64(bytes, 0x48)) + at, value);
+    return bytes;
+  }
+
+  QByteArray Build() const {
+    QByteArray chunk("PMGL", 4);
+    chunk.append(QByteArray(0x10, '\0'));
+    SetU32(chunk, 0x0C, 0xFFFFFFFF);  // no previous
+    SetU32(chunk, 0x10, 0xFFFFFFFF);  // no next
+    for (const TEntry& entry : Entries)
+      chunk += EncInt(quint64(entry.Name.size())) + entry.Name + EncInt(entry.Section) + EncInt(entry.Offset) +
+               EncInt(entry.Length);
+    SetU32(chunk, 4, quint32(ChunkSize - chunk.size()));
+    chunk.append(QByteArray(qsizetype(ChunkSize) - chunk.size(), '\0'));
+    QByteArray itsf = Itsf, itsp = Itsp;
+    const quint64 dirSize = 0x54 + ChunkSize * quint64(1 + MoreChunks.size());
+    SetU64(itsf, 0x50, dirSize);
+    SetU64(itsf, 0x58, U64(itsf, 0x48) + dirSize);
+    SetU32(itsp, 0x2C, quint32(1 + MoreChunks.size()));
+    QByteArray out = itsf + itsp + chunk;
+    for (const QByteArray& more : MoreChunks) out += more;
+    return out + Data;
+  }
+};
+
+const QByteArray kResetTable =
+    "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+const QByteArray kControlData = "::DataSpace/Storage/MSCompressed/ControlData";
+
+// chmlib reads these as the file says: some make it loop forever, divide by zero or decompress
+// memory it never filled; the rest have it allocate or walk what no help file holds. Each must
+// read as a damaged file, at once.
+TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
+  QFile built(kHelpFile);
+  ASSERT_TRUE(built.open(QIODevice::ReadOnly));
+  const QByteArray original = built.readAll();
+  struct TRow {
+    const char* Name;
+    std::function<QByteArray(THelpImage&)> Make;
+  };
+  const TRow rows[] = {
+      {"listing chain that leads back to its own chunk",
+       [](THelpImage& image) { return image.WithDirectoryField(0x54 + 0x10, 0); }},
+      {"index chunk that names itself",
+       [](THelpImage& image) {
+         QByteArray index("PMGI\0\0\0\0", 8);
+         index += THelpImage::EncInt(1) + "/" + THelpImage::EncInt(1);
+         THelpImage::SetU32(index, 4, quint32(image.ChunkSize - index.size()));
+         index.append(QByteArray(qsizetype(image.ChunkSize) - index.size(), '\0'));
+         image.MoreChunks = {index};
+         THelpImage::SetU32(image.Itsp, 0x1C, 1);  // the index root
+         return image.Build();
+       }},
+      {"free space larger than the chunk", [](THelpImage& image) { return image.WithDirectoryField(0x54 + 4, 0xFFFF); }},
+      {"chunk size of a gigabyte", [](THelpImage& image) { return image.WithDirectoryField(0x10, 0x40000000); }},
+      {"name longer than chmlib's path buffer",
+       [](THelpImage& image) {
+         image.Entries.append({QByteArray(600, 'x'), 0, 0, 0});
+         return image.Build();
+       }},
+      {"reset table in a section of its own",
+       [](THelpImage& image) {
+         image.Entry(kResetTable).Section = 32;
+         return image.Build();
+       }},
+      {"control data in the compressed section",
+       [](THelpImage& image) {
+         image.Entry(kControlData).Section = 1;
+         return image.Build();
+       }},
+      {"stored object beyond the end of the file",
+       [](THelpImage& image) {
+         image.Entry("/#SYSTEM").Length = 1 << 30;
+         return image.Build();
+       }},
+      {"cut short inside the compressed content", [](THelpImage& image) { return image.Build().chopped(100); }},
+      {"compression blocks out of order",
+       [](THelpImage& image) {
+         THelpImage::SetU64(image.Data, qsizetype(image.Entry(kResetTable).Offset) + 0x28 + 8, 1 << 20);
+         return image.Build();
+       }},
+      {"compression blocks of 64 KiB",
+       [](THelpImage& image) {
+         THelpImage::SetU64(image.Data, qsizetype(image.Entry(kResetTable).Offset) + 0x20, 0x10000);
+         return image.Build();
+       }},
+      {"control data with no window",
+       [](THelpImage& image) {
+         std::memset(image.Stored(kControlData) + 8, 0, 16);
+         return image.Build();
+       }},
+      {"control data cut short",
+       [](THelpImage& image) {
+         image.Entry(kControlData).Length = 8;
+         return image.Build();
+       }},
+      {"control data with no window, named with a NUL tail",
+       [](THelpImage& image) {
+         std::memset(image.Stored(kControlData) + 8, 0, 16);
+         image.Entry(kControlData).Name += QByteArray("\0x", 2);
+         return image.Build();
+       }},
+  };
+  const QString rebuilt = WriteFile(QStringLiteral("rebuilt.chm"), THelpImage::Parse(original).Build());
+  EXPECT_EQ(DefaultHelpTopic(rebuilt), QStringLiteral("index.htm"));  // the parts make a whole again
+  QByteArray page;
+  EXPECT_TRUE(ReadHelpTopic(rebuilt, QStringLiteral("veRirove_v1_2.htm"), page));
+  EXPECT_FALSE(ReadHelpContents(rebuilt).isEmpty());
+  int n = 0;
+  for (const TRow& row : rows) {
+    THelpImage image = THelpImage::Parse(original);
+    const QString path = WriteFile(QStringLiteral("hostile-%1.chm").arg(++n), row.Make(image));
+    QByteArray html;
+    EXPECT_FALSE(ReadHelpTopic(path, QString(), html)) << row.Name;
+    EXPECT_TRUE(html.isEmpty()) << row.Name;
+    EXPECT_TRUE(DefaultHelpTopic(path).isEmpty()) << row.Name;
+    EXPECT_TRUE(ReadHelpContents(path).isEmpty()) << row.Name;
+    EXPECT_FALSE(HtmlHelp(nullptr, path + QStringLiteral("::/veRirove_v1_2.htm#Segments"))) << row.Name;
+    EXPECT_TRUE(ViewerText().contains(QStringLiteral("повреждён"))) << row.Name;
+  }
+}
+
+// Without a default topic and an index.htm, the first page whose name can be asked for again:
+// not one whose name is not UTF-8 or holds a '#'.
+TEST_F(THelpTest, DefaultTopicIsAPageThatCanBeRead) {
+  QFile built(kHelpFile);
+  ASSERT_TRUE(built.open(QIODevice::ReadOnly));
+  THelpImage image = THelpImage::Parse(built.readAll());
+  image.Entry("/index.htm").Name = "/start.htm";
+  image.Entries.prepend({"/a#b.htm", 1, 0, 10});
+  image.Entries.prepend({"/\xff\xfe.htm", 1, 0, 10});
+  const QString path = WriteFile(QStringLiteral("odd-names.chm"), image.Build());
+  EXPECT_EQ(DefaultHelpTopic(path), QStringLiteral("about.htm"));
+  ASSERT_TRUE(HtmlHelp(nullptr, path));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("О программе")));
 }
 
 TEST_F(THelpTest, MissingTopicShowsTheViewersMessage) {

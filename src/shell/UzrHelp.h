@@ -3,18 +3,17 @@
 // pages, pictures and style sheets straight out of the CHM with chmlib.
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QTextBrowser>
 #include <QUrl>
 #include <memory>
 
+#include "shell/UzrHelpFile.h"
+
 class QAction;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TChmFile;
 class TfrmHelp;
 
 // The help file's full path: the program's folder + "/" + "veRirove.chm".
@@ -27,39 +26,6 @@ QString HelpPath();
 // is returned; when the file is missing or damaged, or has no such topic, the viewer window
 // shows its own message saying so (in Russian) instead of the topic, and false is returned.
 bool HtmlHelp(QWidget* owner, const QString& location);
-
-// A help location taken apart.
-struct THelpLocation {
-  QString File;    // the CHM path as given, blanks and all
-  QString Topic;   // the topic's path inside the CHM without the leading '/'; empty: the default
-  QString Anchor;  // without the '#'; empty: the top of the topic
-};
-
-// Splits "file.chm::/topic.htm#anchor" on the last "::/", then the topic on its first '#'.
-// Without "::/" the whole text is the file (a trailing "::" is dropped). The prefixes
-// "ms-its:" and "mk:@MSITStore:" of HTML Help's own links are taken off the file.
-THelpLocation ResolveHelpLocation(const QString& location);
-
-// The raw bytes of `topic` (a path inside the CHM, with or without the leading '/'; an anchor
-// is ignored; empty: the default topic). False when the file cannot be opened or has no such
-// object.
-bool ReadHelpTopic(const QString& chmPath, const QString& topic, QByteArray& html);
-
-// The file's default topic ("index.htm"): the one its "/#SYSTEM" names, else "index.htm" when
-// the file has it, else its first page. Empty when the file cannot be opened or has no page.
-QString DefaultHelpTopic(const QString& chmPath);
-
-// Help text bytes as text: the charset the page declares (or a byte order mark), else UTF-8
-// when the bytes are valid UTF-8, else Windows-1251.
-QString DecodeHelpText(const QByteArray& bytes);
-
-// One line of the table of contents (the project's .hhc), in file order.
-struct THelpContentsItem {
-  QString Name;
-  QString Local;  // topic path inside the CHM, possibly with "#anchor"; may be empty
-  int Level = 0;  // 0 for the outermost list
-};
-QList<THelpContentsItem> ReadHelpContents(const QString& chmPath);
 
 // The viewer window, or nullptr before the first HtmlHelp (and after CloseHelpViewer).
 TfrmHelp* HelpViewer();

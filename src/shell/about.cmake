@@ -1,6 +1,6 @@
 # The About picture: drawn by UzrArtwork at build time and written as a JPEG beside the player,
-# where the About box reads it (the program's folder). Included from src/CMakeLists.txt inside
-# its VERIROVE_SHELL block, after Qt6 is found.
+# where the About box reads it (the program's folder). Included from src/CMakeLists.txt for the
+# shell and the fuzz targets, after Qt6 is found.
 find_package(JPEG REQUIRED)
 
 add_executable(make_about_jpeg

@@ -1,0 +1,126 @@
+// Writes the seed corpora of the shell's fuzz targets: command lines (in the layout of
+// fuzz_command_line.cpp) and small JPEG files of the kinds libjpeg writes (baseline, grey,
+// progressive, arithmetic-coded, with restart markers, CMYK).
+// Usage: make_shell_seeds COMMAND_LINE_DIR JPEG_DIR
+// jpeglib.h needs size_t and FILE declared first.
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+// Screen 1024 × 768, minimum window 500 × 300, then the arguments separated by NUL bytes.
+std::vector<uint8_t> CommandLine(const std::vector<std::string>& args) {
+  std::vector<uint8_t> out;
+  for (const uint32_t v : {1024u, 768u, 500u, 300u})
+    for (int k = 0; k < 4; ++k) out.push_back(uint8_t(v >> (8 * k)));
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i) out.push_back(0);
+    out.insert(out.end(), args[i].begin(), args[i].end());
+  }
+  return out;
+}
+
+struct TJpegKind {
+  const char* Name;
+  int Width, Height;
+  J_COLOR_SPACE Space;
+  int Components;
+  bool Progressive = false, Arithmetic = false, Optimize = false;
+  int Restart = 0;      // restart interval in MCU rows, 0 for none
+  int Sampling = 2;     // horizontal and vertical sampling of the first component
+};
+
+// libjpeg's errors end the program here: the seeds are made from fixed settings that work.
+std::vector<uint8_t> Jpeg(const TJpegKind& kind) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long length = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &length);
+  cinfo.image_width = JDIMENSION(kind.Width);
+  cinfo.image_height = JDIMENSION(kind.Height);
+  cinfo.input_components = kind.Components;
+  cinfo.in_color_space = kind.Space;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 80, TRUE);
+  if (kind.Components > 1) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = kind.Sampling;
+  if (kind.Progressive) jpeg_simple_progression(&cinfo);
+  cinfo.arith_code = kind.Arithmetic ? TRUE : FALSE;
+  cinfo.optimize_coding = kind.Optimize ? TRUE : FALSE;
+  cinfo.restart_in_rows = kind.Restart;
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<uint8_t> row(size_t(kind.Width * kind.Components));
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const unsigned y = cinfo.next_scanline;
+    for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t((i * 7 + y * 13) ^ (i / 5 * y));
+    JSAMPROW pointer = row.data();
+    jpeg_write_scanlines(&cinfo, &pointer, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<uint8_t> out(buffer, buffer + length);
+  std::free(buffer);
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: make_shell_seeds COMMAND_LINE_DIR JPEG_DIR\n");
+    return 2;
+  }
+  const std::string commandLines = argv[1], jpegs = argv[2];
+  const std::vector<std::vector<std::string>> lines = {
+      {"film.zrcab"},
+      {"/size", "640", "480", "/pos", "c", "f.zrcab"},
+      {"/pos", "c", "/size", "640", "480", "f.zrcab"},
+      {"/size", "640", "480", "/pos", "r", "b"},
+      {"/size", "640", "480", "/pos", "0", "700"},
+      {"/pos", "-50", "-50"},
+      {"/size", "2000", "1500"},
+      {"/pos", "10"},
+      {"/pos", "l", "t", "/segm", "2", "film"},
+      {"/size", "max", "/size", "min"},
+      {"/size", "1024", "768", "-CLOSEONFINISH", "Film.ZRCAB"},
+      {"/sizes", "12", "", "a.zrcab", "b.zrcab"},
+      {"/size", "$280", "0x1E0", "/pos", "x10", "$FFFFFFFF"},
+      {"/size", " -2147483648", "+2147483647", "/home/me/film.zrcab"},
+      {" \t film.zrcab \x01", "/segm"},
+      {"/pos", "10", "top"},
+      {"/segm", "2x"},
+  };
+  bool ok = true;
+  for (size_t i = 0; i < lines.size(); ++i)
+    ok = WriteFile(commandLines + "/line-" + std::to_string(i), CommandLine(lines[i])) && ok;
+
+  const TJpegKind kinds[] = {
+      {"baseline-420", 33, 17, JCS_RGB, 3},
+      {"baseline-444", 16, 16, JCS_RGB, 3, false, false, false, 0, 1},
+      {"grey", 9, 8, JCS_GRAYSCALE, 1},
+      {"progressive", 40, 24, JCS_RGB, 3, true},
+      {"arithmetic", 24, 24, JCS_RGB, 3, false, true},
+      {"progressive-arithmetic", 17, 19, JCS_YCbCr, 3, true, true},
+      {"optimized-restart", 48, 32, JCS_RGB, 3, false, false, true, 1},
+      {"cmyk", 8, 8, JCS_CMYK, 4},
+  };
+  for (const TJpegKind& kind : kinds) ok = WriteFile(jpegs + "/" + kind.Name + ".jpg", Jpeg(kind)) && ok;
+  if (!ok) std::fprintf(stderr, "make_shell_seeds: cannot write the seeds\n");
+  return ok ? 0 : 1;
+}
