@@ -17,12 +17,21 @@
 
 namespace {
 
+std::string gFolder;
+
+// The folder goes when the fuzzer ends normally; a crash leaves it with the input for a look.
+void RemoveFolder() {
+  std::remove((gFolder + "/input.chm").c_str());
+  ::rmdir(gFolder.c_str());
+}
+
 const QString& HelpFile() {
   static const QString path = [] {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zrfuzzhelp-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    return QString::fromStdString(pattern) + QStringLiteral("/input.chm");
+    gFolder = std::string(tmp && *tmp ? tmp : "/tmp") + "/zrfuzzhelp-XXXXXX";
+    if (!::mkdtemp(gFolder.data())) std::abort();
+    std::atexit(RemoveFolder);
+    return QString::fromStdString(gFolder) + QStringLiteral("/input.chm");
   }();
   return path;
 }
