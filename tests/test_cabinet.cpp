@@ -22,8 +22,8 @@
 #include <system_error>
 #include <vector>
 
-#include "film/CabSTComps.h"
-#include "film/CabSTConsts.h"
+#include "cabinet/CabSTComps.h"
+#include "cabinet/CabSTConsts.h"
 #include "filmwriter/FilmWriter.h"
 #include "support/SpannedCabinet.h"
 

@@ -4,7 +4,7 @@
 #include <numeric>
 #include <optional>
 
-#include "film/Cp1251.h"
+#include "io/Cp1251.h"
 #include "film/FilmFile.h"
 #include "film/SegmentDuration.h"
 #include "filmwriter/FilmWriter.h"

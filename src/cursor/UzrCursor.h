@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "film/ByteReader.h"
+#include "io/ByteReader.h"
 #include "raster/URaster.h"
 
 struct TCursorBitmap {

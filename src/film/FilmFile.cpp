@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <new>
 
-#include "film/Cp1251.h"
+#include "io/Cp1251.h"
 
 namespace {
 

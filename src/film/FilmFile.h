@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "cursor/UzrCursor.h"
-#include "film/ByteReader.h"
-#include "film/MemoryStream.h"
+#include "io/ByteReader.h"
+#include "io/MemoryStream.h"
 
 enum class TFilmErrc {
   Ok,

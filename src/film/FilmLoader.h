@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "film/CabSTComps.h"
+#include "cabinet/CabSTComps.h"
 #include "film/FilmFile.h"
 #include "playback/UzrPlayback.h"
 

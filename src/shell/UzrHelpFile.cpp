@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "film/ByteReader.h"
-#include "film/Cp1251.h"
+#include "io/ByteReader.h"
+#include "io/Cp1251.h"
 
 #ifdef VERIROVE_HAVE_CHMLIB
 #include <chm_lib.h>

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "film/CabSTComps.h"
+#include "cabinet/CabSTComps.h"
 
 namespace fs = std::filesystem;
 

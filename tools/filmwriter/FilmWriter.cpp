@@ -8,7 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "film/Cp1251.h"
+#include "io/Cp1251.h"
 
 namespace {
 

@@ -70,7 +70,7 @@
 #include <system_error>
 #include <vector>
 
-#include "film/CabIntf.h"
+#include "cabinet/CabIntf.h"
 
 // Raised for every failure reported through the FDI error record.
 //   HasError: CabinetErrorText(ErrorCode) (or CompressorErrorText for the compressor side),

@@ -1,5 +1,5 @@
 // CabSTComps: the cabinet extraction component (see CabSTComps.h).
-#include "film/CabSTComps.h"
+#include "cabinet/CabSTComps.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <ctime>
 #include <memory>
 
-#include "film/CabSTConsts.h"
+#include "cabinet/CabSTConsts.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 // header has been checked against the file's real size; cabinets other than the one being
 // processed keep only their first and last folder; a virtual folder holds at most 65,535
 // blocks (its count field is 16 bits); libmspack's single allocations are capped.
-#include "film/CabIntf.h"
+#include "cabinet/CabIntf.h"
 
 #include <mspack.h>
 
@@ -34,7 +34,7 @@
 #include <utility>
 #include <vector>
 
-#include "film/ByteReader.h"
+#include "io/ByteReader.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "film/Cp1251.h"
+#include "io/Cp1251.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 // CabSTConsts: the message texts of the cabinet component.
-#include "film/CabSTConsts.h"
+#include "cabinet/CabSTConsts.h"
 
 namespace {
 
