@@ -35,7 +35,7 @@ class TBenchHost : public IPlaybackHost {
  public:
   TPlaybackCore* Core = nullptr;
   void ExecuteStop() override {
-    if (Core) Core->FCurSegment = 0;
+    if (Core) Core->Stop();
   }
   void ShowResult(const char*, TResult) override {}
   void SegmentActivated(const Segment&, int) override {}
@@ -214,10 +214,10 @@ struct TPlayer {
 
   explicit TPlayer(std::unique_ptr<Segment> segment) {
     Host.Core = &Core;
-    Core.FSegments.push_back(std::move(segment));
+    Core.AddSegment(std::move(segment));
     if (Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
       throw std::runtime_error("no frame buffer");
-    Core.FCurSegment = 0;
+    Core.SelectSegment(0);
     if (Core.SetCurSegment() != kResultOk) throw std::runtime_error("activation failed");
   }
 };
@@ -238,7 +238,7 @@ void BM_DecodeCompose(benchmark::State& state, int bits, TActivity activity, boo
                              CursorTrack(data.FrameCount, cursor), data.PaletteData));
   TPlaybackCore& core = player.Core;
   core.SetStraightComposition(straight);
-  Segment& segment = *core.FSegments[0];
+  Segment& segment = *core.Segments()[0];
 
   int64_t frames = 0;
   for (auto _ : state) {
@@ -342,11 +342,11 @@ void BM_ActivationAlternating(benchmark::State& state) {
   const std::vector<uint8_t> tiny = EncodeFrameRecord({}, 32);
   const std::vector<uint8_t> track = {0, 0, 10, 0, 10, 0};
   TPlayer player(MakeSegment(32, kWidth, kHeight, 1, big, track, {}));
-  player.Core.FSegments.push_back(MakeSegment(32, kWidth, kHeight, 1, tiny, track, {}));
+  player.Core.AddSegment(MakeSegment(32, kWidth, kHeight, 1, tiny, track, {}));
 
   int32_t next = 1;
   for (auto _ : state) {
-    player.Core.FCurSegment = next;
+    player.Core.SelectSegment(next);
     if (player.Core.SetCurSegment() != kResultOk) {
       state.SkipWithError("activation failed");
       break;

@@ -24,7 +24,7 @@ struct TRecordingHost : IPlaybackHost {
   void ExecuteStop() override {
     ++Stops;
     Events.push_back("stop");
-    if (Core) Core->FCurSegment = 0;
+    if (Core) Core->Stop();
   }
   void ShowResult(const char* operation, TResult code) override {
     Results.emplace_back(operation, code);
@@ -66,8 +66,8 @@ struct TCoreFixture {
     TFilmError error;
     if (!ReadFilm(film, read, error)) throw std::runtime_error(error.Message);
     Core.ClearSegments();
-    Core.FSegments = std::move(read.Segments);
-    Core.FCurSegment = 0;
+    Core.TakeFilm(std::move(read.Segments));
+    Core.SelectSegment(0);
   }
 };
 

@@ -69,7 +69,7 @@ struct TLoaderFixture : ::testing::Test {
     fs::create_directory(Root / "temp");
     TempDir = (Root / "temp").string() + "/";
     Host.Core = &Core;
-    Loader = std::make_unique<TFilmLoader>(Core, Ui, TempDir);
+    Loader = std::make_unique<TFilmLoader>(Ui, TempDir);
     Loader->LockWindow = std::chrono::milliseconds(400);
     Loader->LockPause = std::chrono::milliseconds(10);
   }
@@ -87,9 +87,14 @@ struct TLoaderFixture : ::testing::Test {
     return path;
   }
 
+  // As a player loads: the film loaded before goes, and what the loader read is handed to
+  // the playback core.
   bool Load(const std::string& path) {
     Loader->SetFileName(path);
-    return Loader->LoadFilm(path);
+    Core.UnloadFilm();
+    const bool loaded = Loader->LoadFilm(path);
+    if (loaded) Core.TakeFilm(Loader->TakeSegments());
+    return loaded;
   }
 
   // What the run's folder holds.
@@ -137,9 +142,9 @@ TEST_F(TLoaderFixture, PackagesOfBothCompressionsLoadAndLeaveNothingBehind) {
     const auto before = Read(path);
     ASSERT_TRUE(Load(path));
     EXPECT_TRUE(Loader->Loaded);
-    ASSERT_EQ(Core.FSegments.size(), 3u);
-    EXPECT_EQ(Core.FSegments[0]->Name, "Сегмент 1");
-    EXPECT_EQ(Core.FCurSegment, 0);
+    ASSERT_EQ(Core.Segments().size(), 3u);
+    EXPECT_EQ(Core.Segments()[0]->Name, "Сегмент 1");
+    EXPECT_EQ(Core.CurSegment(), 0);
     EXPECT_EQ(Ui.ProgressMax.back(), 35);
     EXPECT_EQ(Ui.GridRows.back(), 3u);
     EXPECT_EQ(Ui.Banner, (std::vector<std::string>{"show", "hide"}));
@@ -158,7 +163,7 @@ TEST_F(TLoaderFixture, ExecutableFilmsLoadInAnyCaseOfTheirExtension) {
   for (const char* name : {"film.exe", "FILM.EXE", "Film.Exe"}) {
     const auto path = Write(name, MakeExecutableFilm(prefix, Package({2, 3})));
     ASSERT_TRUE(Load(path)) << name;
-    EXPECT_EQ(Core.FSegments.size(), 2u);
+    EXPECT_EQ(Core.Segments().size(), 2u);
     EXPECT_EQ(Loader->PackagePath, TempDir + "temp.zrcab");
     EXPECT_TRUE(TempFiles().empty()) << "the package copy is deleted";
   }
@@ -210,13 +215,12 @@ TEST_F(TLoaderFixture, PathsThatCannotBeFilmsAreToldApart) {
     const char* name;
     std::function<std::string()> make;
     std::vector<TLoadNotice> notices;
-    bool unloads = true;  // a path that names no file changes nothing
   };
   const Case cases[] = {
-      {"no file at the path", [&] { return (Root / "missing.zrcab").string(); }, {TLoadNotice::NoSuchFile}, false},
-      {"a folder at the path", [&] { return (Root / "temp").string(); }, {TLoadNotice::IsAFolder}, false},
+      {"no file at the path", [&] { return (Root / "missing.zrcab").string(); }, {TLoadNotice::NoSuchFile}},
+      {"a folder at the path", [&] { return (Root / "temp").string(); }, {TLoadNotice::IsAFolder}},
       {"a FIFO at the path (never opened)", [&] { return (Root / "pipe.zrcab").string(); },
-       {TLoadNotice::FormatNotSupported}, false},
+       {TLoadNotice::FormatNotSupported}},
       {"not a cabinet", [&] { return Write("junk.zrcab", std::vector<uint8_t>(300, 'j')); },
        {TLoadNotice::FormatNotSupported}},
       {"a cabinet without a film",
@@ -238,7 +242,7 @@ TEST_F(TLoaderFixture, PathsThatCannotBeFilmsAreToldApart) {
     EXPECT_FALSE(Load(path));
     EXPECT_EQ(Ui.Notices(), c.notices);
     EXPECT_EQ(Ui.Reports.at(0).Path, path);
-    EXPECT_EQ(Core.FSegments.empty(), c.unloads);
+    EXPECT_TRUE(Core.Segments().empty());
     EXPECT_FALSE(Loader->Loaded);
     EXPECT_TRUE(TempFiles().empty());
   }
@@ -270,8 +274,8 @@ TEST_F(TLoaderFixture, OnlyTheFilmFileIsWrittenWhateverElseThePackageHolds) {
     for (int round = 0; round < 2; ++round) {
       Ui.Reports.clear();
       ASSERT_TRUE(Load(path));
-      ASSERT_EQ(Core.FSegments.size(), 1u);
-      EXPECT_EQ(Core.FSegments[0]->FrameCount, c.frames);
+      ASSERT_EQ(Core.Segments().size(), 1u);
+      EXPECT_EQ(Core.Segments()[0]->FrameCount, c.frames);
       EXPECT_LE(Loader->STCabReader.FilesWritten(), 2u);
       EXPECT_LT(Loader->STCabReader.BytesWritten(), 1u << 20);
       EXPECT_TRUE(Ui.Reports.empty());
@@ -321,7 +325,7 @@ TEST_F(TLoaderFixture, FilesPlantedInTheFolderNeitherBlockNorLeak) {
     c.plant();
     Ui.Reports.clear();
     ASSERT_TRUE(Load(exe));  // returns: a FIFO would block the copy or the extraction
-    EXPECT_EQ(Core.FSegments.size(), 2u);
+    EXPECT_EQ(Core.Segments().size(), 2u);
     EXPECT_TRUE(Ui.Reports.empty());
     EXPECT_EQ(Read(outside), outsideText);
     EXPECT_TRUE(TempFiles().empty());
@@ -396,14 +400,14 @@ TEST_F(TLoaderFixture, DamagedFilmsKeepEveryCompleteSegment) {
         EXPECT_EQ(e.Fault, c.fault);
         EXPECT_EQ(e.Path, path);
       }
-      EXPECT_TRUE(Core.FSegments.empty());
-      EXPECT_EQ(Core.FCurSegment, -1);
+      EXPECT_TRUE(Core.Segments().empty());
+      EXPECT_EQ(Core.CurSegment(), -1);
       EXPECT_FALSE(Loader->Loaded);
     } else {
       ASSERT_TRUE(Load(path));
       EXPECT_TRUE(Loader->Loaded);
-      ASSERT_EQ(Core.FSegments.size(), size_t(c.playable));
-      EXPECT_EQ(Core.FCurSegment, 0);
+      ASSERT_EQ(Core.Segments().size(), size_t(c.playable));
+      EXPECT_EQ(Core.CurSegment(), 0);
       ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::DamagedInPart}));
       const TLoadReport& r = Ui.Reports[0];
       EXPECT_EQ(r.DamagedSegment, c.playable + 1);
@@ -425,7 +429,7 @@ TEST_F(TLoaderFixture, DamagedFilmsKeepEveryCompleteSegment) {
   bad.insert(bad.end(), info.begin(), info.end());
   Ui.Reports.clear();
   ASSERT_TRUE(Load(Write("bad.zrcab", MakeFilmPackage(bad))));
-  EXPECT_EQ(Core.FSegments.size(), 2u);
+  EXPECT_EQ(Core.Segments().size(), 2u);
   ASSERT_EQ(Ui.Reports.size(), 1u);
   EXPECT_EQ(Ui.Reports[0].Fault, TFilmFault::Damaged);
   EXPECT_EQ(Ui.Reports[0].DamagedSegment, 3);
@@ -476,7 +480,7 @@ TEST_F(TLoaderFixture, APackageCutShortPlaysTheSegmentsItStillHolds) {
       EXPECT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::FormatNotSupported}));
     } else {
       ASSERT_TRUE(Load(path));
-      EXPECT_EQ(Core.FSegments.size(), size_t(c.playable));
+      EXPECT_EQ(Core.Segments().size(), size_t(c.playable));
       if (c.playable < 3) {
         ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::DamagedInPart}));
         EXPECT_EQ(Ui.Reports[0].Fault, TFilmFault::CutShort);
@@ -492,14 +496,14 @@ TEST_F(TLoaderFixture, APackageCutShortPlaysTheSegmentsItStillHolds) {
 TEST_F(TLoaderFixture, AFilmWithoutSegmentsLoadsEmpty) {
   const auto path = Write("empty.zrcab", MakeFilmPackage(std::vector<uint8_t>{0, 0, 0, 0}));
   ASSERT_TRUE(Load(path));
-  EXPECT_TRUE(Core.FSegments.empty());
-  EXPECT_EQ(Core.FCurSegment, -1);
+  EXPECT_TRUE(Core.Segments().empty());
+  EXPECT_EQ(Core.CurSegment(), -1);
   EXPECT_EQ(Ui.ProgressMax.back(), 0);
   EXPECT_TRUE(Ui.GridRows.empty());
 }
 
 TEST_F(TLoaderFixture, WithoutATemporaryFolderNothingLoadsAndTheUserIsTold) {
-  TFilmLoader loader(Core, Ui, "", "cannot create a folder in the temporary folder /x/: Permission denied");
+  TFilmLoader loader(Ui, "", "cannot create a folder in the temporary folder /x/: Permission denied");
   const auto path = Write("film.zrcab", Package({2}));
   loader.SetFileName(path);
   EXPECT_FALSE(loader.LoadFilm(path));
@@ -622,15 +626,16 @@ TEST_F(TTempFolderFixture, ParallelRunsInSeparateProcessesNeverShareAFilm) {
         TRecordingHost host;
         TPlaybackCore core(host);
         TRecordingUi ui;
-        TFilmLoader loader(core, ui, run.Path(), run.Error());
+        TFilmLoader loader(ui, run.Path(), run.Error());
         loader.SetFileName(films[size_t(i)]);
         bool ok = false;
         try {
           ok = loader.LoadFilm(films[size_t(i)]);
+          core.TakeFilm(loader.TakeSegments());
         } catch (...) {
         }
-        if (!ok || core.FSegments.size() != 2 || core.FSegments[0]->FrameCount != i + 1 ||
-            core.FSegments[1]->FrameCount != 2 * i + 3 || !ui.Reports.empty())
+        if (!ok || core.Segments().size() != 2 || core.Segments()[0]->FrameCount != i + 1 ||
+            core.Segments()[1]->FrameCount != 2 * i + 3 || !ui.Reports.empty())
           status = 10 + i;
       }
       ::_exit(status);

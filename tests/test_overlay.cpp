@@ -117,14 +117,14 @@ TEST(PlayedFilms, EveryComposedPictureIsTheSourceWithItsCursor) {
   TColorTable palette{};
   size_t frame = 0;
   f.Host.OnComposed = [&] {
-    const int32_t s = f.Core.FCurSegment;
+    const int32_t s = f.Core.CurSegment();
     const auto& source = film[size_t(s)];
     const size_t k = size_t(f.Core.FrameIndex());
     if (source.BitsPerPixel == 8) {
       const auto& change = source.PaletteChanges[k];
       for (size_t i = 0; i < change.Entries.size(); ++i) palette[change.FirstIndex + i] = change.Entries[i];
     }
-    auto expected = Expected(source, k, palette, *f.Core.FSegments[size_t(s)]->CursorList, source.Track[k]);
+    auto expected = Expected(source, k, palette, *f.Core.Segments()[size_t(s)]->CursorList, source.Track[k]);
     const auto picture = f.Core.Picture()->Pixels();
     ASSERT_TRUE(std::equal(picture.begin(), picture.end(), expected->Pixels().begin(), expected->Pixels().end()))
         << "segment " << s << " frame " << k;
@@ -255,7 +255,7 @@ TEST(CursorOverlay, AnEmptyTrackKeepsTheLastRecordIntoTheNextSegment) {
       GreySegment("b", 2, {Block(9, 0x00FF00FF), Arrow()}, {})}));
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
   f.Core.TimerPlayTimer();  // segment a's only frame, then b is activated
-  ASSERT_EQ(f.Core.FCurSegment, 1);
+  ASSERT_EQ(f.Core.CurSegment(), 1);
   for (int k = 0; k < 2; ++k) {
     f.Core.TimerPlayTimer();
     EXPECT_EQ(f.Core.CursorRec().Index, 0);
@@ -360,12 +360,14 @@ TEST(PlaybackStep, ActivationChecksComeInTheirOrder) {
   EXPECT_EQ(empty.Core.SetCurSegment(), kResultNoSegments);
   TCoreFixture past;
   past.LoadBytes(WriteFilmRaw(ThreeSegments(1, 1, 1)));
-  past.Core.FCurSegment = 3;  // the number of segments: starts at the first
-  EXPECT_EQ(past.Core.SetCurSegment(), kResultOk);
-  EXPECT_EQ(past.Core.FCurSegment, 0);
-  past.Core.FCurSegment = 2;
+  EXPECT_FALSE(past.Core.SelectSegment(3));  // no such segment: nothing changes
+  EXPECT_EQ(past.Core.CurSegment(), 0);
+  EXPECT_TRUE(past.Core.SelectSegment(2));
   EXPECT_EQ(past.Core.NextSegment(), kResultOutOfIndexBound);
-  EXPECT_EQ(past.Core.FCurSegment, 3);
+  EXPECT_EQ(past.Core.CurSegment(), 3);
+  // Past the last segment: activation starts at the first.
+  EXPECT_EQ(past.Core.SetCurSegment(), kResultOk);
+  EXPECT_EQ(past.Core.CurSegment(), 0);
 }
 
 }  // namespace

@@ -165,7 +165,7 @@ TEST(FrameDecoder, PaletteRecordsChangeTheirEntriesOnly) {
     TCoreFixture f;
     const auto frame = EncodeFrameRecord(std::vector<TWriterRun>{{0, 1}}, 8);
     PlayOne(f, RawSegment("p", 1, 1, 8, 1, frame, {}, c.palette));
-    EXPECT_EQ(f.Core.FSegments[0]->PaletteStream->Position(), c.consumed);
+    EXPECT_EQ(f.Core.Segments()[0]->PaletteStream->Position(), c.consumed);
     for (const auto& [index, entry] : c.entries) EXPECT_EQ(f.Core.Palette()[size_t(index)], entry) << index;
   }
 }
@@ -178,7 +178,7 @@ TEST(FrameDecoder, ThePaletteSurvivesSegmentsAndFilms) {
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{first, second}));
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
   f.Core.TimerPlayTimer();  // plays segment a and activates b
-  EXPECT_EQ(f.Core.FCurSegment, 1);
+  EXPECT_EQ(f.Core.CurSegment(), 1);
   f.Core.TimerPlayTimer();
   EXPECT_EQ(f.Core.Palette()[1], (TColorEntry{10, 20, 30, 0}));
   EXPECT_EQ(f.Core.Picture()->PixelColor(0, 0), 0x1E140Au);
@@ -234,7 +234,7 @@ TEST(FrameDecoder, TheFrameBufferTakes64MiBAndNotAByteMore) {
     segment->BitsPerPixel = 32;
     segment->FrameCount = 1;
     segment->SegStream.Assign(std::vector<uint8_t>(TPlaybackCore::kFrameBufferSize + extra, 0));
-    f.Core.FSegments.push_back(std::move(segment));
+    f.Core.AddSegment(std::move(segment));
     if (extra) {
       try {
         f.Core.SetCurSegment();
@@ -254,14 +254,14 @@ TEST(FrameDecoder, NoSegmentNoDecodingAndNoReports) {
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("s", 1, 1, 32, 1, frame)}));
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
   for (int32_t index : {-1, 1}) {
-    f.Core.FCurSegment = index;
+    f.Core.SelectSegment(index);
     f.Core.DecodeFrame();
     f.Core.ComposeFrame();
   }
   EXPECT_TRUE(f.Host.Results.empty());
   EXPECT_EQ(f.Host.Stops, 0);
   // Without a frame buffer the decoder stops playback and reports it.
-  f.Core.FCurSegment = 0;
+  f.Core.SelectSegment(0);
   f.Core.FreeFrameBuffer();
   f.Core.TimerPlayTimer();
   ASSERT_EQ(f.Host.Results.size(), 1u);
@@ -434,7 +434,7 @@ TEST(Surfaces, RebuiltOnlyWhenModeSizeOrScreenDepthRequire) {
     f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("a", c.firstWidth, 2, c.firstBits, 1, frameA),
                                                       RawSegment("b", c.secondWidth, 2, c.secondBits, 1, frameB)}));
     for (int32_t index : {0, 1, 1}) {
-      f.Core.FCurSegment = index;
+      f.Core.SelectSegment(index);
       ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
     }
     EXPECT_EQ(f.Core.SurfaceBuilds(), c.builds) << c.name;
@@ -455,7 +455,7 @@ TEST(Surfaces, FrameImageHasASpareRowAndThePictureTheScreenFormat) {
   EXPECT_EQ(f.Core.RowBytes(), 2403);
   // No segment current: nothing is built and the answer is no.
   TCoreFixture g;
-  g.Core.FCurSegment = -1;
+  g.Core.UnloadFilm();
   EXPECT_FALSE(g.Core.GetDisplaySettings());
   EXPECT_EQ(g.Core.SurfaceBuilds(), 0);
 }

@@ -260,7 +260,7 @@ TEST_F(TShellFixture, TransportStatesAndWhatTheControlsShow) {
     EXPECT_EQ(Player->btnLoadFromFile->isEnabled(), s.load) << s.name;
     EXPECT_TRUE(Player->APlay->isEnabled() && Player->APause->isEnabled() && Player->btnPlay->isEnabled());
   }
-  EXPECT_EQ(Player->Core().FCurSegment, 0);
+  EXPECT_EQ(Player->Core().CurSegment(), 0);
   EXPECT_EQ(Player->pbrProgress->value(), 0);
   EXPECT_TRUE(Player->PresentedPicture().isNull());
   EXPECT_TRUE(Player->Results.isEmpty());
@@ -377,7 +377,7 @@ TEST_F(TShellFixture, TheEndOfTheFilmClosesTheDisplayWindowAndOnRequestTheProgra
 TEST_F(TShellFixture, AFailureInAHandlerStopsPlaybackAndIsShown) {
   // A segment of 16 bits per pixel cannot be shown: its activation fails inside F9.
   Load(Film({Solid("ok", 4, 4, 3), Solid("ok2", 4, 4, 3)}));
-  Player->Core().FSegments[1]->BitsPerPixel = 16;
+  Player->Core().Segments()[1]->BitsPerPixel = 16;
   ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
   QTest::keyClick(Player.get(), Qt::Key_F9);
   ASSERT_EQ(Player->PlayState(), psPlaying);
@@ -441,7 +441,7 @@ TEST_F(TShellFixture, ThePictureIsPlacedAndRepaintedFromTheLastPresent) {
 TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
   Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 2)}, "chosen.zrcab"));
   Player->ALoadFromFileExecute();
-  EXPECT_EQ(Player->Core().FSegments.size(), 1u);
+  EXPECT_EQ(Player->Core().Segments().size(), 1u);
   EXPECT_EQ(Player->pnlPath->text(), "chosen.zrcab");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   // A foreign file: its message, and the window stays stopped and usable.
@@ -452,7 +452,7 @@ TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
   ASSERT_EQ(Player->Boxes.size(), 1u);
   EXPECT_EQ(Player->Boxes[0].Text, "Данный формат файла не поддерживается\n" + QString::fromStdString(junk));
   EXPECT_FALSE(Player->Boxes[0].Details.isEmpty());
-  EXPECT_TRUE(Player->Core().FSegments.empty());
+  EXPECT_TRUE(Player->Core().Segments().empty());
   EXPECT_EQ(Player->PlayState(), psStopped);
   // While playing, opening is disabled.
   Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 20)}, "again.zrcab"));
@@ -464,9 +464,9 @@ TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
 
 TEST_F(TShellFixture, TheSegmentsDialogListsNumbersNamesAndDurations) {
   Load(Film({Solid("Первый", 2, 2, 3), Solid("Второй", 2, 2, 2)}));
-  Player->Core().FSegments[0]->FrameCount = 1234;
-  Player->Core().FSegments[0]->FrameRate = 10;
-  Player->Core().FSegments[1]->FrameRate = 0;
+  Player->Core().Segments()[0]->FrameCount = 1234;
+  Player->Core().Segments()[0]->FrameRate = 10;
+  Player->Core().Segments()[1]->FrameRate = 0;
   Player->ASegmentsExecute();
   ASSERT_TRUE(Segments->isVisible());
   EXPECT_EQ(Segments->windowTitle(), "Управление Сегментами");
@@ -487,7 +487,7 @@ TEST_F(TShellFixture, TheSegmentsDialogListsNumbersNamesAndDurations) {
   grid->setCurrentCell(1, 0);
   QTest::keyClick(grid, Qt::Key_Escape);
   EXPECT_FALSE(Segments->isVisible());
-  EXPECT_EQ(Player->Core().FCurSegment, 0);
+  EXPECT_EQ(Player->Core().CurSegment(), 0);
 }
 
 TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
@@ -512,7 +512,7 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     Make();
     Load(Film({Solid("a", 2, 2, 20), Solid("b", 2, 2, 20), Solid("c", 2, 2, 20)}));
     if (c.before != psStopped) {
-      Player->Core().FCurSegment = c.current;
+      Player->Core().SelectSegment(c.current);
       Player->APlayExecute();
       for (int tick = 0; tick < 3; ++tick) Player->TimerTimer();
       if (c.before == psPaused) Player->APauseExecute();
@@ -523,7 +523,7 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     QTest::keyClick(Segments->sgdSegments, Qt::Key_Return);
     EXPECT_FALSE(Segments->isVisible());
     EXPECT_EQ(Player->PlayState(), c.after);
-    EXPECT_EQ(Player->Core().FCurSegment, c.segment);
+    EXPECT_EQ(Player->Core().CurSegment(), c.segment);
     if (c.restarted) {
       EXPECT_EQ(Player->Core().FrameIndex(), 0);
     }
@@ -543,7 +543,7 @@ TEST_F(TShellFixture, AFilmThatIsNotLoadedIsListedFromItsFile) {
   ASSERT_TRUE(Segments->isVisible());
   EXPECT_EQ(Segments->sgdSegments->rowCount(), 2);
   EXPECT_EQ(Segments->sgdSegments->item(1, 1)->text(), "y");
-  EXPECT_TRUE(Player->Core().FSegments.empty());
+  EXPECT_TRUE(Player->Core().Segments().empty());
   // Choosing only closes the dialog.
   emit Segments->sgdSegments->cellDoubleClicked(1, 1);
   EXPECT_FALSE(Segments->isVisible());
@@ -767,10 +767,10 @@ TEST_F(TShellFixture, PlaybackFailuresWithCloseOnFinishEndTheProgramAfterTheirMe
 TEST_F(TShellFixture, CancelInTheOpenDialogChangesNothing) {
   Player->NextFile = QString::fromStdString(Film({Solid("a", 4, 4, 5), Solid("b", 4, 4, 5)}, "kept.zrcab"));
   Player->ALoadFromFileExecute();
-  ASSERT_EQ(Player->Core().FSegments.size(), 2u);
+  ASSERT_EQ(Player->Core().Segments().size(), 2u);
   Player->NextFile.clear();  // Cancel
   Player->ALoadFromFileExecute();
-  EXPECT_EQ(Player->Core().FSegments.size(), 2u);
+  EXPECT_EQ(Player->Core().Segments().size(), 2u);
   EXPECT_EQ(Player->pnlPath->text(), "kept.zrcab");
   EXPECT_TRUE(Player->Loader().Loaded);
   EXPECT_TRUE(Player->Boxes.empty());
@@ -832,7 +832,7 @@ TEST_F(TShellFixture, AFilmThatFailsIsToldByNameAndLeavesNoFilm) {
         EXPECT_TRUE(box.Details.contains(c.details)) << box.Details.toStdString();
       }
       // No film: nothing named, listed or playable.
-      EXPECT_TRUE(Player->Core().FSegments.empty());
+      EXPECT_TRUE(Player->Core().Segments().empty());
       EXPECT_EQ(Player->FileName(), "");
       EXPECT_EQ(Player->pnlPath->text(), "");
       EXPECT_EQ(Player->pbrProgress->value(), 0);

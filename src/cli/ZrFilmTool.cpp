@@ -15,6 +15,7 @@
 #include "film/FilmLoader.h"
 #include "film/SegmentDuration.h"
 #include "film/TempFolder.h"
+#include "playback/UzrPlayback.h"
 #include "cli/ZrFilmArgs.h"
 
 namespace {
@@ -139,7 +140,7 @@ class TToolHost : public IPlaybackHost {
 
   void ExecuteStop() override {
     Stopped = true;
-    if (Core) Core->FCurSegment = 0;
+    if (Core) Core->Stop();
   }
   void ShowResult(const char* operation, TResult code) override {
     Report = std::string(operation) + ": " + ResultText(code);
@@ -163,18 +164,21 @@ struct TTool {
     return kFailed;
   }
 
-  // Loads the film into the core; false after a message. The core keeps the segments; a
+  // Loads the film's segments; false after a message. A
   // damaged film keeps those before the damage (ui.Damaged() tells).
-  bool Load(const std::string& film, TPlaybackCore& core, TToolUi& ui) {
+  bool Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments) {
     TLoadReport check;
     if (!CheckFilmPath(film, check)) {
       ui.ShowMessage(check);
       return false;
     }
-    TFilmLoader loader(core, ui, TempDir, TempError);
+    TFilmLoader loader(ui, TempDir, TempError);
     loader.SetFileName(film);
     try {
-      if (loader.LoadFilm(film)) return true;
+      if (loader.LoadFilm(film)) {
+        segments = loader.TakeSegments();
+        return true;
+      }
       if (!ui.Shown()) Fail(film, "the film could not be loaded");
     } catch (const EFilmLoad& e) {
       Fail(film, FaultText(e.Fault) + ": " + e.what());
@@ -184,14 +188,14 @@ struct TTool {
     return false;
   }
 
+  // Lists the film from what the loader read: no playback is needed for that.
   int Info(const std::string& film) {
-    TToolHost host;
-    TPlaybackCore core(host);
     TToolUi ui(Err, film);
-    if (!Load(film, core, ui)) return kFailed;
+    std::vector<std::unique_ptr<Segment>> segments;
+    if (!Load(film, ui, segments)) return kFailed;
     int64_t frames = 0, millis = 0;
-    for (size_t i = 0; i < core.FSegments.size(); ++i) {
-      const Segment& s = *core.FSegments[i];
+    for (size_t i = 0; i < segments.size(); ++i) {
+      const Segment& s = *segments[i];
       const std::string duration = FormatSegmentDuration(s.FrameCount, s.FrameRate);
       Out << (i + 1) << "\t" << Printable(s.Name) << "\t" << (duration.empty() ? "-" : duration)
           << "\t" << s.Width << "x" << s.Height << "\t" << int(s.BitsPerPixel) << " bits\t"
@@ -204,7 +208,7 @@ struct TTool {
     std::snprintf(total, sizeof total, "%02lld:%02lld:%02lld.%03lld",
                   static_cast<long long>(millis / 3600000), static_cast<long long>(millis / 60000 % 60),
                   static_cast<long long>(millis / 1000 % 60), static_cast<long long>(millis % 1000));
-    Out << "total\t" << Count(int64_t(core.FSegments.size()), "segment", "segments") << "\t" << total
+    Out << "total\t" << Count(int64_t(segments.size()), "segment", "segments") << "\t" << total
         << "\t" << Count(frames, "frame", "frames") << "\n";
     return ui.Damaged() ? kFailed : kOk;
   }
@@ -308,8 +312,10 @@ struct TTool {
     TPlaybackCore core(host);
     host.Core = &core;
     TToolUi ui(Err, film);
-    if (!Load(film, core, ui)) return kFailed;
-    const auto count = int32_t(core.FSegments.size());
+    std::vector<std::unique_ptr<Segment>> segments;
+    if (!Load(film, ui, segments)) return kFailed;
+    core.TakeFilm(std::move(segments));
+    const auto count = int32_t(core.Segments().size());
     if (onlySegment > count)
       return Fail(film, "there is no segment " + std::to_string(onlySegment) + " (the film has " +
                             Count(count, "readable segment", "readable segments") + ")");
@@ -318,14 +324,14 @@ struct TTool {
       return Fail(film, "no memory for the frame buffer");
 
     const bool terminal = ::isatty(STDERR_FILENO);
-    const int64_t total = onlySegment > 0 ? core.FSegments[size_t(onlySegment - 1)]->FrameCount
-                                          : TotalFrames(core.FSegments);
+    const int64_t total = onlySegment > 0 ? core.Segments()[size_t(onlySegment - 1)]->FrameCount
+                                          : TotalFrames(core.Segments());
     int64_t written = 0;
     std::string writeError;
     host.OnComposed = [&] {
       if (!writeError.empty()) return;
       char name[32];
-      std::snprintf(name, sizeof name, "/%03d-%05d.png", core.FCurSegment + 1, core.FrameIndex());
+      std::snprintf(name, sizeof name, "/%03d-%05d.png", core.CurSegment() + 1, core.FrameIndex());
       if (!WritePng(dir + name, *core.Picture(), writeError)) return;
       ++written;
       if (terminal && (written % 10 == 0 || written == total))
@@ -334,12 +340,12 @@ struct TTool {
     };
 
     const int32_t first = onlySegment > 0 ? onlySegment - 1 : 0;
-    core.FCurSegment = first;
+    core.SelectSegment(first);
     try {
       TResult r = core.SetCurSegment();
       if (r != kResultOk) return Fail(film, std::string("APlay_PauseExecute: ") + ResultText(r));
       while (!host.Stopped && writeError.empty() &&
-             (onlySegment == 0 || core.FCurSegment == first))
+             (onlySegment == 0 || core.CurSegment() == first))
         core.TimerPlayTimer();
     } catch (const std::exception& e) {
       if (terminal && written) std::fputc('\n', stderr);

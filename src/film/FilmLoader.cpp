@@ -155,12 +155,11 @@ bool CheckFilmPath(const std::string& path, TLoadReport& report) {
   return true;
 }
 
-TFilmLoader::TFilmLoader(TPlaybackCore& core, IFilmLoaderUi& ui, std::string tempDir,
+TFilmLoader::TFilmLoader(IFilmLoaderUi& ui, std::string tempDir,
                          std::string tempFolderError)
     : TempDir(std::move(tempDir)),
       FilmFile(TempDir.empty() ? std::string() : TempDir + kFilmFileName),
       TempFolderError(std::move(tempFolderError)),
-      FCore(core),
       FUi(ui) {}
 
 void TFilmLoader::SetFileName(const std::string& path) {
@@ -268,7 +267,6 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
     }
   }
   Loaded = true;
-  if (!FCore.FSegments.empty()) FCore.FCurSegment = 0;
   FUi.SetProgressMax(TotalFrames());
   return true;
 }
@@ -414,20 +412,24 @@ void TFilmLoader::ReadFilmFileSegmentList() {
 }
 
 void TFilmLoader::LoadSegmentFromStream(TByteReader& stream) {
-  FCore.FSegments.push_back(std::make_unique<Segment>());
+  FSegments.push_back(std::make_unique<Segment>());
   TFilmError error;
-  if (!ReadSegmentBlock(stream, int32_t(FCore.FSegments.size()), *FCore.FSegments.back(), error)) {
-    FCore.FSegments.pop_back();  // an incomplete segment never plays
+  if (!ReadSegmentBlock(stream, int32_t(FSegments.size()), *FSegments.back(), error)) {
+    FSegments.pop_back();  // an incomplete segment never plays
     throw EFilmLoad("LoadSegmentFromStream: " + error.Message, FaultOf(error), FFileName);
   }
 }
 
 void TFilmLoader::UnloadFilm() {
   ClearSegments();
-  FCore.Rewind();
-  FCore.FCurSegment = -1;
 }
 
-void TFilmLoader::ClearSegments() { FCore.ClearSegments(); }
+void TFilmLoader::ClearSegments() { FSegments.clear(); }
 
-int64_t TFilmLoader::TotalFrames() const { return ::TotalFrames(FCore.FSegments); }
+int64_t TFilmLoader::TotalFrames() const { return ::TotalFrames(FSegments); }
+
+std::vector<std::unique_ptr<Segment>> TFilmLoader::TakeSegments() {
+  std::vector<std::unique_ptr<Segment>> segments = std::move(FSegments);
+  FSegments.clear();
+  return segments;
+}

@@ -1,5 +1,6 @@
 // Loading a film: from a path (package or executable film) through this run's own temporary
-// folder into the segments of a playback core.
+// folder into segments in memory, which the loader hands over (TakeSegments) to whoever plays
+// or lists them.
 //
 // Stages: empty the run's folder; copy the package out of an executable film when needed;
 // extract the film file "MyFilm.~zrflm" (and nothing else) from the package into the folder;
@@ -20,7 +21,7 @@
 
 #include "cabinet/CabSTComps.h"
 #include "film/FilmFile.h"
-#include "playback/UzrPlayback.h"
+#include <memory>
 
 // What kind of fault made a film unreadable; a front end words its message by it.
 enum class TFilmFault {
@@ -94,8 +95,7 @@ class TFilmLoader {
   // tempDir is this run's own temporary folder, ending in '/' (see TRunFolder); the loader
   // empties it before and after every load. Empty when there is none: nothing loads then,
   // and tempFolderError says why.
-  TFilmLoader(TPlaybackCore& core, IFilmLoaderUi& ui, std::string tempDir,
-              std::string tempFolderError = {});
+  TFilmLoader(IFilmLoaderUi& ui, std::string tempDir, std::string tempFolderError = {});
 
   const std::string& FileName() const { return FFileName; }
   // Stores the path, shows its file name and marks the film as not loaded.
@@ -121,9 +121,14 @@ class TFilmLoader {
   // Reads one segment block and appends its segment; raises EFilmLoad on a damaged block
   // (the incomplete segment is removed again).
   void LoadSegmentFromStream(TByteReader& stream);
+  // Drops the segments read (those not yet handed over).
   void UnloadFilm();
   void ClearSegments();
   int64_t TotalFrames() const;
+  // The segments the last LoadFilm read, in film order.
+  const std::vector<std::unique_ptr<Segment>>& Segments() const { return FSegments; }
+  // Hands the segments read over; the loader keeps none.
+  std::vector<std::unique_ptr<Segment>> TakeSegments();
   // Whether the last extraction ended early because the package is cut short or damaged.
   bool PackageCutShort() const { return FPackageCutShort; }
   // The segments the last loaded film's list names (the loaded ones may be fewer).
@@ -150,7 +155,7 @@ class TFilmLoader {
   bool FindFilmFileInAnyCase();
   void Notify(TLoadNotice notice, const std::string& path, const std::string& details = {});
 
-  TPlaybackCore& FCore;
+  std::vector<std::unique_ptr<Segment>> FSegments;
   IFilmLoaderUi& FUi;
   std::string FFileName;
   bool FPackageCutShort = false;

@@ -244,7 +244,7 @@ void TPlaybackCore::ApplyPaletteRecord() {
 
 void TPlaybackCore::FailDecode(TResult code) {
   FLastResult = code;
-  Stop();
+  ExecuteHostStop();
   FHost.ShowResult("DXTimerPlayTimer", code);
 }
 
@@ -441,9 +441,32 @@ void TPlaybackCore::RestoreCursorBackground() {
 
 // ---- Activation and the playback step ----
 
-void TPlaybackCore::Stop() {
+void TPlaybackCore::ExecuteHostStop() {
   ++FStops;
   FHost.ExecuteStop();
+}
+
+void TPlaybackCore::TakeFilm(std::vector<std::unique_ptr<Segment>> segments) {
+  UnloadFilm();
+  FSegments = std::move(segments);
+  FCurSegment = FSegments.empty() ? -1 : 0;
+}
+
+void TPlaybackCore::AddSegment(std::unique_ptr<Segment> segment) {
+  FSegments.push_back(std::move(segment));
+  if (FCurSegment < 0 || FSegments.size() == 1) FCurSegment = 0;
+}
+
+void TPlaybackCore::UnloadFilm() {
+  ClearSegments();
+  Rewind();
+  FCurSegment = -1;
+}
+
+bool TPlaybackCore::SelectSegment(int32_t index) {
+  if (index < 0 || size_t(index) >= FSegments.size()) return false;
+  FCurSegment = index;
+  return true;
 }
 
 TResult TPlaybackCore::SetCurSegment() {
@@ -481,11 +504,11 @@ void TPlaybackCore::TimerPlayTimer() {
   if (r == kResultOk) return;
   if (r == kResultOutOfIndexBound) {
     if (NextSegment() == kResultOk) return;
-    Stop();
+    ExecuteHostStop();
     FHost.FilmFinished();
     return;
   }
-  Stop();
+  ExecuteHostStop();
   FHost.ShowResult("TimerPlayTimer", r);
 }
 

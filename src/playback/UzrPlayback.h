@@ -73,12 +73,23 @@ class TPlaybackCore {
   TPlaybackCore(const TPlaybackCore&) = delete;
   TPlaybackCore& operator=(const TPlaybackCore&) = delete;
 
-  // The film: segments in film order, and the index of the current one.
-  std::vector<std::unique_ptr<Segment>> FSegments;
-  int32_t FCurSegment = 0;
+  // The film: segments in film order, owned here, and the index of the current one.
+  const std::vector<std::unique_ptr<Segment>>& Segments() const { return FSegments; }
+  int32_t CurSegment() const { return FCurSegment; }
   bool HasCurrentSegment() const {
     return FCurSegment >= 0 && size_t(FCurSegment) < FSegments.size();
   }
+  // Takes a film's segments; the first becomes current (none: no segment is current).
+  void TakeFilm(std::vector<std::unique_ptr<Segment>> segments);
+  // Adds a segment at the end of the film (a film built segment by segment); the first one
+  // added becomes current.
+  void AddSegment(std::unique_ptr<Segment> segment);
+  // No film: the segments released, the frame position rewound, no segment current.
+  void UnloadFilm();
+  // Makes segment `index` (from 0) current; false, and nothing changed, when there is none.
+  bool SelectSegment(int32_t index);
+  // The core's part of stopping: the first segment becomes current.
+  void Stop() { FCurSegment = 0; }
 
   // Frame decoder.
   TResult AllocFrameBuffer(size_t size);
@@ -146,7 +157,10 @@ class TPlaybackCore {
 
   Segment& CurrentSegment() { return *FSegments[size_t(FCurSegment)]; }
   // Executes Stop through the host and counts it, so a tick knows playback stopped in it.
-  void Stop();
+  void ExecuteHostStop();
+
+  std::vector<std::unique_ptr<Segment>> FSegments;
+  int32_t FCurSegment = 0;
   void CreateSurfaces();
   // The runs of one frame record: where they start, how many lie wholly inside the loaded
   // data, and whether their counts cover every pixel of the frame.

@@ -150,21 +150,21 @@ void TfrmSegments::showEvent(QShowEvent* event) {
 void TfrmSegments::ASelectExecute() {
   const int32_t index = std::max(sgdSegments->currentRow(), 0);
   TPlaybackCore& core = FPlayer.Core();
-  if (!core.FSegments.empty()) {
+  if (!core.Segments().empty()) {
     switch (FPlayer.PlayState()) {
       case psStopped:
-        core.FCurSegment = index;
+        core.SelectSegment(index);
         break;
       case psPlaying:
         // Stopping makes the first segment current, so the choice comes after it.
         FPlayer.AStop->trigger();
-        core.FCurSegment = index;
+        core.SelectSegment(index);
         FPlayer.APlay->trigger();
         break;
       case psPaused:
-        if (index != core.FCurSegment) {
+        if (index != core.CurSegment()) {
           FPlayer.AStop->trigger();
-          core.FCurSegment = index;
+          core.SelectSegment(index);
         }
         break;
     }

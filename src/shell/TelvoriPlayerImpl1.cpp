@@ -157,7 +157,7 @@ TTelvoriPlayer::~TTelvoriPlayer() { ActiveFormDestroy(); }
 void TTelvoriPlayer::ActiveFormCreate(size_t frameBufferSize) {
   // The private temporary folder; without one nothing can be loaded, and the loader says so.
   FRunFolder = std::make_unique<TRunFolder>();
-  FLoader = std::make_unique<TFilmLoader>(FCore, *this, FRunFolder->Path(), FRunFolder->Error());
+  FLoader = std::make_unique<TFilmLoader>(*this, FRunFolder->Path(), FRunFolder->Error());
 
   FLastResult = FCore.AllocFrameBuffer(frameBufferSize);
   if (FLastResult != kResultOk) {
@@ -177,7 +177,7 @@ void TTelvoriPlayer::ActiveFormDestroy() {
   FDestroyed = true;
   Timer->stop();
   if (FCreated) AStopExecute();
-  FLoader->ClearSegments();
+  FCore.ClearSegments();
   FLastResult = FCore.FreeFrameBuffer();
 }
 
@@ -384,7 +384,7 @@ void TTelvoriPlayer::SetPlayState(TPlayState state) {
   switch (state) {
     case psStopped:
       Timer->stop();
-      FCore.FCurSegment = 0;
+      FCore.Stop();
       APlay->setEnabled(true);
       btnPlay->setEnabled(true);
       btnLoadFromFile->setEnabled(true);
@@ -430,7 +430,7 @@ void TTelvoriPlayer::APlayExecute() {
     frmDisplay->raise();
     frmDisplay->activateWindow();
   }
-  if (FCore.FSegments.empty() || FPlayState != psStopped) return;
+  if (FCore.Segments().empty() || FPlayState != psStopped) return;
   SetPlayState(psPlaying);
   const TResult r = FCore.SetCurSegment();
   FLastResult = r;
@@ -552,9 +552,9 @@ void TTelvoriPlayer::ASegmentsExecute() {
 
 void TTelvoriPlayer::FillSegmentsGrid() {
   if (!frmSegments) return;
-  if (!FCore.FSegments.empty()) {
+  if (!FCore.Segments().empty()) {
     std::vector<TSegmentListEntry> entries;
-    for (const auto& segment : FCore.FSegments)
+    for (const auto& segment : FCore.Segments())
       entries.push_back({segment->Name, segment->FrameCount, segment->FrameRate});
     frmSegments->SetRows(entries);
     return;
@@ -579,7 +579,7 @@ QSize TTelvoriPlayer::PictureAreaSize() const { return FView->size(); }
 
 void TTelvoriPlayer::PlacePicture() {
   if (!FCore.HasCurrentSegment()) return;
-  const Segment& segment = *FCore.FSegments[size_t(FCore.FCurSegment)];
+  const Segment& segment = *FCore.Segments()[size_t(FCore.CurSegment())];
   FPlacement.Scaled = false;
   if (frmDisplay && InOwnWindow()) {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
@@ -667,6 +667,13 @@ int TTelvoriPlayer::ScreenBits() const {
 
 // ---- The loader's side ----
 
+bool TTelvoriPlayer::LoadFilm(const std::string& path) {
+  FCore.UnloadFilm();
+  const bool loaded = FLoader->LoadFilm(path);
+  if (loaded) FCore.TakeFilm(FLoader->TakeSegments());
+  return loaded;
+}
+
 void TTelvoriPlayer::SetFileName(const QString& path) { FLoader->SetFileName(path.toStdString()); }
 
 void TTelvoriPlayer::ShowMessage(const TLoadReport& report) {
@@ -728,7 +735,7 @@ bool TTelvoriPlayer::OpenFilm(const std::string& path) {
   FFilmFailed = false;
   bool loaded = false;
   Guarded([&] { loaded = LoadFilm(path); });
-  if (loaded && FCore.FSegments.empty()) {
+  if (loaded && FCore.Segments().empty()) {
     MessageBox(QMessageBox::Warning, QStringLiteral("veRirove"),
                QStringLiteral("В фильме %1 нет ни одного сегмента.").arg(Quoted(path)));
     loaded = false;
@@ -742,6 +749,7 @@ bool TTelvoriPlayer::OpenFilm(const std::string& path) {
 
 void TTelvoriPlayer::ShowNoFilm() {
   FLoader->UnloadFilm();
+  FCore.UnloadFilm();
   SetFileName(QString());
   if (frmSegments) {
     frmSegments->SetRows({});

@@ -101,7 +101,9 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
 
   // Loading (the loader's operations, through the window).
   TFilmLoader& Loader() { return *FLoader; }
-  bool LoadFilm(const std::string& path) { return FLoader->LoadFilm(path); }
+  // Loads the film at path and hands it to the playback core; the film loaded before is
+  // released first, whatever the load gives.
+  bool LoadFilm(const std::string& path);
   // Loads the film at path for the user: every failure is told, a film without segments
   // too. True when the film can be played (also when only its first segments could be
   // read); false leaves the window without a film. An empty path does nothing.

@@ -65,8 +65,8 @@ bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args) {
   player.show();
 
   if (!player.OpenFilm(options.StartFilmPath)) return true;
-  const auto count = int32_t(player.Core().FSegments.size());
-  if (options.StartSegment > 0 && options.StartSegment <= count) player.Core().FCurSegment = options.StartSegment - 1;
+  // Out of range (0, negative, past the last segment): the first segment stays current.
+  if (options.StartSegment > 0) player.Core().SelectSegment(options.StartSegment - 1);
   player.APlay->trigger();
   return true;
 }

@@ -42,13 +42,6 @@ const std::string& Sandbox() {
 
 constexpr char kCanaryText[] = "not the player's to change";
 
-struct TQuietHost : IPlaybackHost {
-  void ExecuteStop() override {}
-  void ShowResult(const char*, TResult) override {}
-  void SegmentActivated(const Segment&, int) override {}
-  void SetProgress(int64_t) override {}
-};
-
 struct TQuietUi : IFilmLoaderUi {
   void ShowMessage(const TLoadReport&) override {}
   void SetBannerVisible(bool) override {}
@@ -130,10 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TRunFolder run(root + "/private");
     if (run.Path().empty()) __builtin_trap();
     Plant((flags >> 1) & 7, run.Path(), canary);
-    TQuietHost host;
-    TPlaybackCore core(host);
     TQuietUi ui;
-    TFilmLoader loader(core, ui, run.Path(), run.Error());
+    TFilmLoader loader(ui, run.Path(), run.Error());
     loader.LockWindow = std::chrono::milliseconds(0);
     loader.STCabReader.MaxExtractBytes = 64 << 20;
     loader.SetFileName(filmPath);

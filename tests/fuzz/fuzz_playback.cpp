@@ -135,7 +135,7 @@ struct TFuzzHost : IPlaybackHost {
   TModel Model;
   bool CheckFrameImage = false;
 
-  void ExecuteStop() override { Core->FCurSegment = 0; }
+  void ExecuteStop() override { Core->Stop(); }
   void ShowResult(const char*, TResult) override {}
   void SegmentActivated(const Segment& segment, int) override { Model.Activate(segment); }
   void SetProgress(int64_t) override {}
@@ -155,7 +155,7 @@ struct TFuzzHost : IPlaybackHost {
     // The area that holds the cursor drawn for this frame.
     int64_t cursorLeft = 0, cursorTop = 0, cursorRight = 0, cursorBottom = 0;
     if (core.HasCurrentSegment()) {
-      const auto& list = *core.FSegments[size_t(core.FCurSegment)]->CursorList;
+      const auto& list = *core.Segments()[size_t(core.CurSegment())]->CursorList;
       if (const TzrCursor* shape = list.Items(core.CursorRec().Index)) {
         int32_t w = TPlaybackCore::kCursorSize, h = TPlaybackCore::kCursorSize;
         if (shape->IsColorShape()) {
@@ -236,14 +236,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     segment->CursorDataSize = int32_t(segment->CursStream.Size());
     totalFrames += segment->FrameCount;
     longest = std::max(longest, segment->SegStream.Size());
-    core.FSegments.push_back(std::move(segment));
+    core.AddSegment(std::move(segment));
   }
 
   const int64_t bufferSize = std::max<int64_t>(1, int64_t(longest) + slack);
   if (core.AllocFrameBuffer(size_t(bufferSize)) != kResultOk) return 0;
   // Play from the first segment; when the player refuses something (the user is told and
   // playback stops), Play once more, as the user would.
-  core.FCurSegment = 0;
+  core.SelectSegment(0);
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
       if (core.SetCurSegment() != kResultOk) return 0;
