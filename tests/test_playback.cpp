@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "playback/UzrPlacement.h"
+#include "shell/UzrPlacement.h"
 #include "playback_support.h"
 
 namespace {

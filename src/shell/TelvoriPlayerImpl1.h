@@ -15,7 +15,7 @@
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
 #include "segments/UzrSegments.h"
-#include "playback/UzrPlacement.h"
+#include "shell/UzrPlacement.h"
 #include "playback/UzrPlayback.h"
 
 class QAction;

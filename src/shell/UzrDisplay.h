@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "playback/UzrPlacement.h"
+#include "shell/UzrPlacement.h"
 
 class TTelvoriPlayer;
 class TPictureView;

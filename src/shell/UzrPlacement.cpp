@@ -1,4 +1,4 @@
-#include "playback/UzrPlacement.h"
+#include "shell/UzrPlacement.h"
 
 #include <algorithm>
 #include <cmath>
