@@ -124,6 +124,38 @@ TEST_F(TZrfilmFixture, FilmsWithoutSegmentsWriteNothingAndSaySo) {
   EXPECT_EQ(info.Out, "total\t0 segments\t00:00:00.000\t0 frames\n");
 }
 
+// The total is the sum of the segments as they are listed, rounded the same way: 62.5 ms a
+// segment is 62 (half to even), so three make 186, not 189 or 188.
+TEST_F(TZrfilmFixture, TheTotalAddsTheListedDurations) {
+  std::vector<TWriterSegment> film(3);
+  for (auto& s : film) {
+    s.Name = "s";
+    s.Width = 1, s.Height = 1, s.BitsPerPixel = 32, s.FrameRate = 16;
+    s.Pictures = {std::vector<uint32_t>(1, 5)};
+  }
+  film[2].FrameRate = 0;  // no duration: counts nothing
+  const auto run = Zrfilm({"info", Write("short.zrcab", MakeFilmPackage(WriteFilm(film)))});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("1\ts\t00:00:00.062\t"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("3\ts\t-\t"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("total\t3 segments\t00:00:00.124\t3 frames\n"), std::string::npos) << run.Out;
+}
+
+// The segment after the one asked for cannot be shown (16 bits per pixel): it is never
+// activated, so the pictures of the segment asked for are all there is to it.
+TEST_F(TZrfilmFixture, OneSegmentIsWrittenWhateverFollowsIt) {
+  auto raw = std::vector<TRawSegment>{EncodeSegment(SmallFilm()[0]), EncodeSegment(SmallFilm()[0])};
+  raw[1].BitsPerPixel = 16;
+  const auto film = Write("then16.zrcab", MakeFilmPackage(WriteFilmRaw(raw)));
+  const auto one = Zrfilm({"frames", film, (Root / "one").string(), "--segment", "1"});
+  EXPECT_EQ(one.Status, 0) << one.Err;
+  EXPECT_EQ(Files(Root / "one"), (std::vector<std::string>{"001-00000.png", "001-00001.png"}));
+  // Played through, the second segment is the failure it is.
+  const auto all = Zrfilm({"frames", film, (Root / "all").string()});
+  EXPECT_EQ(all.Status, 1);
+  EXPECT_NE(all.Err.find("segment 2: 16 bits per pixel cannot be played"), std::string::npos) << all.Err;
+}
+
 TEST_F(TZrfilmFixture, CountsOfOneAreSingular) {
   std::vector<TWriterSegment> film(1);
   film[0].Name = "One";

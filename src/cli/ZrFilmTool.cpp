@@ -14,6 +14,7 @@
 #include "cli/PngWriter.h"
 #include "film/FilmLoader.h"
 #include "film/SegmentDuration.h"
+#include "film/Messages.h"
 #include "film/TempFolder.h"
 #include "playback/UzrPlayback.h"
 #include "cli/ZrFilmArgs.h"
@@ -202,13 +203,9 @@ struct TTool {
           << Count(s.FrameCount, "frame", "frames") << "\t" << int(s.FrameRate) << " fps\t"
           << Count(s.CursorList->Count(), "cursor shape", "cursor shapes") << "\n";
       frames += s.FrameCount;
-      if (s.FrameRate) millis += int64_t(double(s.FrameCount) * 1000.0 / s.FrameRate + 0.5);
+      millis += SegmentMillis(s.FrameCount, s.FrameRate);
     }
-    char total[64];
-    std::snprintf(total, sizeof total, "%02lld:%02lld:%02lld.%03lld",
-                  static_cast<long long>(millis / 3600000), static_cast<long long>(millis / 60000 % 60),
-                  static_cast<long long>(millis / 1000 % 60), static_cast<long long>(millis % 1000));
-    Out << "total\t" << Count(int64_t(segments.size()), "segment", "segments") << "\t" << total
+    Out << "total\t" << Count(int64_t(segments.size()), "segment", "segments") << "\t" << FormatFilmDuration(millis)
         << "\t" << Count(frames, "frame", "frames") << "\n";
     return ui.Damaged() ? kFailed : kOk;
   }
@@ -314,24 +311,32 @@ struct TTool {
     TToolUi ui(Err, film);
     std::vector<std::unique_ptr<Segment>> segments;
     if (!Load(film, ui, segments)) return kFailed;
-    core.TakeFilm(std::move(segments));
-    const auto count = int32_t(core.Segments().size());
+    const auto count = int32_t(segments.size());
     if (onlySegment > count)
       return Fail(film, "there is no segment " + std::to_string(onlySegment) + " (the film has " +
                             Count(count, "readable segment", "readable segments") + ")");
     if (count == 0) return Fail(film, "the film has no segments: there is nothing to write");
+    // Only the segment asked for is played: the one after it is never activated, so a segment
+    // that cannot be shown there does not fail pictures already written.
+    int32_t firstNumber = 1;
+    if (onlySegment > 0) {
+      std::vector<std::unique_ptr<Segment>> one;
+      one.push_back(std::move(segments[size_t(onlySegment - 1)]));
+      segments = std::move(one);
+      firstNumber = onlySegment;
+    }
+    core.TakeFilm(std::move(segments));
     if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
       return Fail(film, "no memory for the frame buffer");
 
     const bool terminal = ::isatty(STDERR_FILENO);
-    const int64_t total = onlySegment > 0 ? core.Segments()[size_t(onlySegment - 1)]->FrameCount
-                                          : TotalFrames(core.Segments());
+    const int64_t total = TotalFrames(core.Segments());
     int64_t written = 0;
     std::string writeError;
     host.OnComposed = [&] {
       if (!writeError.empty()) return;
       char name[32];
-      std::snprintf(name, sizeof name, "/%03d-%05d.png", core.CurSegment() + 1, core.FrameIndex());
+      std::snprintf(name, sizeof name, "/%03d-%05d.png", core.CurSegment() + firstNumber, core.FrameIndex());
       if (!WritePng(dir + name, *core.Picture(), writeError)) return;
       ++written;
       if (terminal && (written % 10 == 0 || written == total))
@@ -339,16 +344,18 @@ struct TTool {
                      static_cast<long long>(total));
     };
 
-    const int32_t first = onlySegment > 0 ? onlySegment - 1 : 0;
-    core.SelectSegment(first);
     try {
       TResult r = core.SetCurSegment();
       if (r != kResultOk) return Fail(film, std::string("APlay_PauseExecute: ") + ResultText(r));
-      while (!host.Stopped && writeError.empty() &&
-             (onlySegment == 0 || core.CurSegment() == first))
-        core.TimerPlayTimer();
+      while (!host.Stopped && writeError.empty()) core.TimerPlayTimer();
     } catch (const std::exception& e) {
       if (terminal && written) std::fputc('\n', stderr);
+      // The player's own words for a depth it cannot show are Russian; the tool says it in
+      // English.
+      if (std::string_view(e.what()) == kLbMessages[0] && core.HasCurrentSegment())
+        return Fail(film, "segment " + std::to_string(core.CurSegment() + firstNumber) + ": " +
+                              std::to_string(int(core.Segments()[size_t(core.CurSegment())]->BitsPerPixel)) +
+                              " bits per pixel cannot be played");
       return Fail(film, e.what());
     }
     if (terminal && written) std::fputc('\n', stderr);

@@ -3,6 +3,24 @@
 #include <cmath>
 #include <cstdio>
 
+int64_t SegmentMillis(int32_t frameCount, uint8_t frameRate) {
+  if (frameRate == 0 || frameCount <= 0) return 0;
+  const int64_t scaled = int64_t(frameCount) * 1000;
+  int64_t millis = scaled / frameRate;
+  const int64_t twice = 2 * (scaled % frameRate);
+  if (twice > frameRate || (twice == frameRate && (millis & 1))) ++millis;
+  return millis;
+}
+
+std::string FormatFilmDuration(int64_t millis) {
+  if (millis < 0) millis = 0;
+  char text[48];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(millis / 3600000),
+                static_cast<long long>(millis / 60000 % 60), static_cast<long long>(millis / 1000 % 60),
+                static_cast<long long>(millis % 1000));
+  return text;
+}
+
 std::string FormatSegmentDuration(int32_t frameCount, uint8_t frameRate) {
   if (frameRate == 0) return {};
   // The seconds become a fraction of a day, whose fractional part is the time of day; its
