@@ -10,8 +10,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
@@ -248,8 +246,10 @@ void TTelvoriPlayer::CreateControls() {
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  FView = new TPictureView(*this, false, central);
+  FView = new TPictureView(*this, kWindowGrey, central);
   layout->addWidget(FView, 1);
+  connect(FView, &TPictureView::MouseDown, this, &TTelvoriPlayer::spDisplayMouseDown);
+  FView->SetContextMenu(pupMain);
 
   pnlControls = new QWidget(central);
   pnlControls->setObjectName(QStringLiteral("pnlControls"));
@@ -322,7 +322,23 @@ void TTelvoriPlayer::CreateControls() {
           [this](const QPoint& at) { pupMain->popup(mapToGlobal(at)); });
 }
 
-void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) { frmDisplay = display; }
+void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) {
+  frmDisplay = display;
+  if (!display) return;
+  display->addActions(actions());
+  display->SetContextMenu(pupMain);
+  // Its picture's MouseDown stays unheard: the window has no controls, a click there plays
+  // nothing.
+  connect(display, &TfrmDisplay::Closed, this, [this] { SetOwnWindow(false); });
+}
+
+void TTelvoriPlayer::SetSegmentsDialog(TfrmSegments* segments) {
+  frmSegments = segments;
+  if (!segments) return;
+  segments->setWindowIcon(windowIcon());
+  connect(segments, &TfrmSegments::SegmentChosen, this, &TTelvoriPlayer::ChooseSegment);
+  connect(segments, &TfrmSegments::HelpRequested, this, &TTelvoriPlayer::frmSegmentsHelpRequested);
+}
 
 void TTelvoriPlayer::SetOuterBounds(const QRect& bounds) {
   // The frame's size is known only once the window system has framed the window: until then
@@ -567,6 +583,32 @@ void TTelvoriPlayer::FillSegmentsGrid() {
   FLoader->ReadFilmFileSegmentList();
 }
 
+void TTelvoriPlayer::ChooseSegment(int32_t index) {
+  if (FCore.Segments().empty()) return;
+  switch (FPlayState) {
+    case psStopped:
+      FCore.SelectSegment(index);
+      break;
+    case psPlaying:
+      // Stopping makes the first segment current, so the choice comes after it.
+      AStop->trigger();
+      FCore.SelectSegment(index);
+      APlay->trigger();
+      break;
+    case psPaused:
+      if (index != FCore.CurSegment()) {
+        AStop->trigger();
+        FCore.SelectSegment(index);
+      }
+      break;
+  }
+}
+
+void TTelvoriPlayer::frmSegmentsHelpRequested(const QString& topic) {
+  // Owned by the dialog, so that the help comes up over it.
+  HtmlHelp(frmSegments, HelpPath() + topic);
+}
+
 void TTelvoriPlayer::AAboutExecute() {
   if (frmAbout) frmAbout->exec();
 }
@@ -625,10 +667,11 @@ void TTelvoriPlayer::PresentPicture() {
       for (int x = 0; x < width; ++x, in += 4) out[x] = 0xFF000000u | qRgb(in[2], in[1], in[0]);
     }
   }
-  if (frmDisplay && InOwnWindow())
-    frmDisplay->View()->update();
-  else
-    FView->update();
+  ViewInUse()->update();
+}
+
+TPictureView* TTelvoriPlayer::ViewInUse() const {
+  return (FOwnWindow && frmDisplay) ? frmDisplay->View() : FView;
 }
 
 // ---- The host side of playback ----
@@ -685,7 +728,7 @@ void TTelvoriPlayer::ShowMessage(const TLoadReport& report) {
 
 void TTelvoriPlayer::SetBannerVisible(bool visible) {
   // On the display window when the picture goes there, on the main window otherwise.
-  QWidget* host = (InOwnWindow() && frmDisplay) ? static_cast<QWidget*>(frmDisplay->View()) : FView;
+  QWidget* host = ViewInUse();
   for (QLabel* label : {lblLoading_Shadow, lblLoading}) {
     if (label->parentWidget() != host) label->setParent(host);
     label->setVisible(visible);
@@ -782,39 +825,4 @@ void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window != this && window->isVisible()) window->close();
   emit Closed();
-}
-
-// ---- The picture view ----
-
-TPictureView::TPictureView(TTelvoriPlayer& player, bool displayWindow, QWidget* parent)
-    : QWidget(parent), FPlayer(player), FDisplayWindow(displayWindow) {
-  setCursor(Qt::PointingHandCursor);
-  setAttribute(Qt::WA_OpaquePaintEvent);
-  setContextMenuPolicy(Qt::NoContextMenu);
-}
-
-void TPictureView::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  // The main window is grey, the display window silver.
-  painter.fillRect(rect(), FDisplayWindow ? QColor(192, 192, 192) : kWindowGrey);
-  const QImage& picture = FPlayer.PresentedPicture();
-  if (picture.isNull()) return;
-  const bool here = FDisplayWindow == (FPlayer.InOwnWindow() && FPlayer.DisplayWindow());
-  if (!here) return;
-  const TPlacement& p = FPlayer.Placement();
-  if (p.Scaled) {
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(p.Left, p.Top, p.FitWidth, p.FitHeight), picture);
-  } else {
-    painter.drawImage(QPoint(p.Left, p.Top), picture);
-  }
-}
-
-void TPictureView::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) {
-    FPlayer.pupMain->popup(event->globalPosition().toPoint());
-    return;
-  }
-  // The display window has no controls: a click there does nothing.
-  if (!FDisplayWindow) FPlayer.Guarded([&] { FPlayer.spDisplayMouseDown(event->button()); });
 }
