@@ -177,7 +177,7 @@ TEST_F(TShellFixture, AfterStartTheWindowIsStoppedWithItsPanel) {
   EXPECT_EQ(Player->lbMessages[4], "Неверный формат командной строки");
 }
 
-TEST_F(TShellFixture, ActionsMenusAndButtonsAreAsDesigned) {
+TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces) {
   struct Row {
     QAction* action;
     const char* caption;

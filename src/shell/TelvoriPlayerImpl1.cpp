@@ -159,6 +159,8 @@ void TTelvoriPlayer::ActiveFormCreate(size_t frameBufferSize) {
 
   FLastResult = FCore.AllocFrameBuffer(frameBufferSize);
   if (FLastResult != kResultOk) {
+    // Deliberately "FormCreate: Segment Is Nil" rather than "Cannot Alloc Memory": that is
+    // the text this failure has always been reported with.
     ShowResult("FormCreate", FLastResult);
     return;
   }
@@ -273,10 +275,14 @@ void TTelvoriPlayer::CreateControls() {
     return b;
   };
   btnLoadFromFile = button("btnLoadFromFile", 2, 20, "Открыть файл", &TTelvoriPlayer::ALoadFromFileExecute);
+  // The tool tip's missing letter is deliberate: the button has always read so (the action's
+  // hint is spelt right).
   btnPlay = button("btnPlay", 32, 18, "Воспроиведение", &TTelvoriPlayer::APlayExecute);
   btnPause = button("btnPause", 52, 20, "Пауза", &TTelvoriPlayer::APauseExecute);
   btnStop = button("btnStop", 74, 20, "Стоп", &TTelvoriPlayer::AStopExecute);
   btnSegments = button("btnSegments", 102, 20, "Сегменты", &TTelvoriPlayer::ASegmentsExecute);
+  // Deliberate: the "?" button's hint names the About box, yet it opens the help, as it always
+  // has; the About box is in the menus.
   SpeedButton1 = button("SpeedButton1", 126, 20, "О программе...", &TTelvoriPlayer::AHelpExecute);
   btnInOwnWindow = button("btnInOwnWindow", 152, 18, "В отдельном окне", &TTelvoriPlayer::ASetOwnWindowExecute);
   btnInOwnWindow->setCheckable(true);
@@ -486,7 +492,7 @@ void TTelvoriPlayer::ResultBox(const QString& text, std::function<void()> dismis
   auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Result"), text, QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
-  if (dismissed) connect(box, &QMessageBox::finished, this, [dismissed] { dismissed(); });
+  connect(box, &QMessageBox::finished, this, [dismissed] { dismissed(); });
   box->show();
 }
 
@@ -503,11 +509,7 @@ void TTelvoriPlayer::ApplicationEvents1Exception(const QString& message, const Q
   Timer->stop();
   FFilmFailed = true;
   MessageBox(QMessageBox::Critical, QStringLiteral("Error"), message, details);
-  try {
-    AStopExecute();
-  } catch (...) {
-    // Stopping only changes controls; nothing here should fail, and nothing may escape.
-  }
+  AStopExecute();
   EndAfterFailure();
 }
 
@@ -813,11 +815,11 @@ void TTelvoriPlayer::spDisplayMouseDown(Qt::MouseButton button) {
 
 void TTelvoriPlayer::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  Guarded([this] { FormResize(); });
+  FormResize();
 }
 
 void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
-  Guarded([this] { ActiveFormDestroy(); });
+  ActiveFormDestroy();
   if (frmDisplay) frmDisplay->close();
   QMainWindow::closeEvent(event);
   // The program ends with its main window: the segments dialog, the help, the About box and

@@ -65,7 +65,8 @@ class TTelvoriPlayer : public QMainWindow,
   // help opens at the dialog's topic.
   void SetSegmentsDialog(TfrmSegments* segments);
   void SetAboutBox(QDialog* about) { frmAbout = about; }
-  // Outer bounds (frame included), as the command line and the design give them.
+  // Outer bounds (frame included), as the window is first placed and as the command line
+  // asks for them.
   void SetOuterBounds(const QRect& bounds);
   // Lists the film's segments in the segments dialog: the loaded ones, or those of the film
   // file when the film is not loaded.
