@@ -22,10 +22,15 @@
 #include "segments/UzrSegments.h"
 #include "shell/UzrCommandLine.h"
 #include "shell/UzrDisplay.h"
+#include "shell/UzrPictureView.h"
 #include "shell/UzrStartup.h"
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+
+#include "shell/UzrHelp.h"
 
 namespace fs = std::filesystem;
 
@@ -91,7 +96,7 @@ struct TShellFixture : ::testing::Test {
     Segments.reset();
     Display.reset();
     Player = std::make_unique<TTestPlayer>(frameBuffer);
-    Segments = std::make_unique<TfrmSegments>(*Player);
+    Segments = std::make_unique<TfrmSegments>();
     Display = std::make_unique<TfrmDisplay>(*Player);
     Player->SetSegmentsDialog(Segments.get());
     Player->SetDisplayWindow(Display.get());
@@ -172,7 +177,7 @@ TEST_F(TShellFixture, AfterStartTheWindowIsStoppedWithItsPanel) {
   EXPECT_EQ(Player->lbMessages[4], "Неверный формат командной строки");
 }
 
-TEST_F(TShellFixture, ActionsMenusAndButtonsAreAsDesigned) {
+TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces) {
   struct Row {
     QAction* action;
     const char* caption;
@@ -418,6 +423,42 @@ TEST_F(TShellFixture, ALeftClickPlaysAndResumes) {
   EXPECT_EQ(Player->PlayState(), psPlaying);
 }
 
+// Both windows offer the main window's context menu; a left click plays only in the main
+// window.
+TEST_F(TShellFixture, TheDisplayWindowOffersTheMainWindowsMenuAndIgnoresALeftClick) {
+  Load(Film({Solid("s", 8, 6, 50)}));
+  Player->SetOwnWindow(true);
+  Player->APlayExecute();
+  ASSERT_TRUE(Display->isVisible());
+  QWidget* mainView = Player->centralWidget()->findChild<TPictureView*>();
+  ASSERT_NE(mainView, nullptr);
+  struct Case {
+    const char* name;
+    std::function<void()> ask;
+  };
+  const Case cases[] = {
+      {"a right click on the main window's view", [&] { QTest::mousePress(mainView, Qt::RightButton, {}, QPoint(5, 5)); }},
+      {"a right click on the display window's picture",
+       [&] { QTest::mousePress(Display->View(), Qt::RightButton, {}, QPoint(5, 5)); }},
+      {"the menu key in the display window",
+       [&] {
+         QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5), Display->mapToGlobal(QPoint(5, 5)));
+         QApplication::sendEvent(Display.get(), &event);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Player->pupMain->hide();
+    c.ask();
+    EXPECT_TRUE(Player->pupMain->isVisible());
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+  }
+  Player->pupMain->hide();
+  Player->APauseExecute();
+  QTest::mouseClick(Display->View(), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(Player->PlayState(), psPaused);
+}
+
 TEST_F(TShellFixture, ThePictureIsPlacedAndRepaintedFromTheLastPresent) {
   Load(Film({Solid("big", 1024, 768, 3)}));
   Player->resize(792, 522 + 24 + Player->menuBar()->sizeHint().height());
@@ -534,6 +575,53 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
   // After a choice while stopped, Play starts at the chosen segment.
   Player->APlayExecute();
   EXPECT_EQ(Player->pnlPath->text(), "c");
+}
+
+// The dialog alone, with no player: each way of choosing tells the row once and closes it;
+// Esc tells nothing.
+TEST(SegmentsDialog, TellsTheChosenRowAndCloses) {
+  struct Case {
+    const char* name;
+    std::function<void(TfrmSegments&)> act;
+    QList<int> told;
+  };
+  const Case cases[] = {
+      {"Enter", [](TfrmSegments& d) { QTest::keyClick(d.sgdSegments, Qt::Key_Return); }, {2}},
+      {"keypad Enter", [](TfrmSegments& d) { QTest::keyClick(d.sgdSegments, Qt::Key_Enter); }, {2}},
+      {"double click", [](TfrmSegments& d) { emit d.sgdSegments->cellDoubleClicked(2, 1); }, {2}},
+      {"the button", [](TfrmSegments& d) { d.btnClose->click(); }, {2}},
+      {"Esc", [](TfrmSegments& d) { QTest::keyClick(d.sgdSegments, Qt::Key_Escape); }, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TfrmSegments dialog;
+    dialog.SetRows({{"a", 5, 25}, {"b", 5, 25}, {"c", 5, 25}});
+    dialog.show();
+    dialog.sgdSegments->setCurrentCell(2, 1);
+    QSignalSpy spy(&dialog, &TfrmSegments::SegmentChosen);
+    c.act(dialog);
+    QList<int> told;
+    for (const auto& args : spy) told << args.at(0).toInt();
+    EXPECT_EQ(told, c.told);
+    EXPECT_FALSE(dialog.isVisible());
+  }
+}
+
+TEST_F(TShellFixture, HelpFromTheSegmentsDialogOpensItsTopicOverIt) {
+  QSignalSpy spy(Segments.get(), &TfrmSegments::HelpRequested);
+  Segments->show();
+  Segments->AHelp->trigger();
+  ASSERT_EQ(spy.size(), 1);
+  EXPECT_EQ(spy[0].at(0).toString(), "::/veRirove_v1_2.htm#Segments");
+#ifdef VERIROVE_HAVE_CHMLIB
+  // The viewer comes up over the dialog, which stays on top; over the main window it is an
+  // ordinary window.
+  ASSERT_NE(HelpViewer(), nullptr);
+  EXPECT_TRUE(HelpViewer()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  Player->AHelp->trigger();
+  EXPECT_FALSE(HelpViewer()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  CloseHelpViewer();
+#endif
 }
 
 TEST_F(TShellFixture, AFilmThatIsNotLoadedIsListedFromItsFile) {

@@ -7,17 +7,13 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "film/SegmentDuration.h"
-#include "shell/TelvoriPlayerImpl1.h"
-#include "shell/UzrDisplay.h"
-#include "shell/UzrHelp.h"
 
-TfrmSegments::TfrmSegments(TTelvoriPlayer& player)
-    : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint), FPlayer(player) {
+TfrmSegments::TfrmSegments() : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint) {
   setObjectName(QStringLiteral("frmSegments"));
   setWindowTitle(QStringLiteral("Управление Сегментами"));
-  setWindowIcon(player.windowIcon());
   setModal(false);
   // 8-point text, as the dialog was laid out for.
   QFont small = font();
@@ -90,8 +86,8 @@ TfrmSegments::TfrmSegments(TTelvoriPlayer& player)
   AHelp->setShortcut(Qt::Key_F1);
   AHelp->setShortcutContext(Qt::WindowShortcut);
   addAction(AHelp);
-  connect(ASelect, &QAction::triggered, this, [this] { FPlayer.Guarded([this] { ASelectExecute(); }); });
-  connect(AHelp, &QAction::triggered, this, [this] { FPlayer.Guarded([this] { AHelpExecute(); }); });
+  connect(ASelect, &QAction::triggered, this, &TfrmSegments::ASelectExecute);
+  connect(AHelp, &QAction::triggered, this, &TfrmSegments::AHelpExecute);
 
   btnClose = new QPushButton(QStringLiteral("Выбрать"), Panel2);
   btnClose->setObjectName(QStringLiteral("btnClose"));
@@ -148,28 +144,8 @@ void TfrmSegments::showEvent(QShowEvent* event) {
 }
 
 void TfrmSegments::ASelectExecute() {
-  const int32_t index = std::max(sgdSegments->currentRow(), 0);
-  TPlaybackCore& core = FPlayer.Core();
-  if (!core.Segments().empty()) {
-    switch (FPlayer.PlayState()) {
-      case psStopped:
-        core.SelectSegment(index);
-        break;
-      case psPlaying:
-        // Stopping makes the first segment current, so the choice comes after it.
-        FPlayer.AStop->trigger();
-        core.SelectSegment(index);
-        FPlayer.APlay->trigger();
-        break;
-      case psPaused:
-        if (index != core.CurSegment()) {
-          FPlayer.AStop->trigger();
-          core.SelectSegment(index);
-        }
-        break;
-    }
-  }
+  emit SegmentChosen(std::max(sgdSegments->currentRow(), 0));
   close();
 }
 
-void TfrmSegments::AHelpExecute() { HtmlHelp(this, HelpPath() + QStringLiteral("::/veRirove_v1_2.htm#Segments")); }
+void TfrmSegments::AHelpExecute() { emit HelpRequested(QString::fromLatin1(kHelpTopic)); }

@@ -1,9 +1,10 @@
-// The segments dialog: the film's segments with their numbers, names and durations; choosing
-// one makes it current and, by the transport state, plays it. Modeless and on top, so that
-// playback goes on while it is open; closing only hides it.
+// The segments dialog: the film's segments with their numbers, names and durations. Choosing
+// one tells the player, which makes it current and, by its transport state, plays it.
+// Modeless and on top, so that playback goes on while it is open; closing only hides it.
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 #include <vector>
 
 #include "film/FilmFile.h"
@@ -12,13 +13,15 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QTableWidget;
-class TTelvoriPlayer;
 
 class TfrmSegments : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TfrmSegments(TTelvoriPlayer& player);
+  // The help topic of the dialog, inside the program's help file.
+  static constexpr const char* kHelpTopic = "::/veRirove_v1_2.htm#Segments";
+
+  TfrmSegments();
 
   // One row per entry: number from 1, name, duration; with no entries one empty row.
   void SetRows(const std::vector<TSegmentListEntry>& entries);
@@ -31,6 +34,12 @@ class TfrmSegments : public QDialog {
   QPushButton* btnClose = nullptr;
   QPushButton* btnHelp = nullptr;
 
+ signals:
+  // The user chose the segment of the current row (index from 0); the dialog then closes.
+  void SegmentChosen(int32_t index);
+  // The user asked for help on the dialog: `topic` of the program's help file.
+  void HelpRequested(const QString& topic);
+
  public slots:
   void ASelectExecute();
   void AHelpExecute();
@@ -38,7 +47,4 @@ class TfrmSegments : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
-  TTelvoriPlayer& FPlayer;
 };

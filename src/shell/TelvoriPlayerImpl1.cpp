@@ -10,8 +10,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
@@ -161,6 +159,8 @@ void TTelvoriPlayer::ActiveFormCreate(size_t frameBufferSize) {
 
   FLastResult = FCore.AllocFrameBuffer(frameBufferSize);
   if (FLastResult != kResultOk) {
+    // Deliberately "FormCreate: Segment Is Nil" rather than "Cannot Alloc Memory": that is
+    // the text this failure has always been reported with.
     ShowResult("FormCreate", FLastResult);
     return;
   }
@@ -248,8 +248,10 @@ void TTelvoriPlayer::CreateControls() {
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  FView = new TPictureView(*this, false, central);
+  FView = new TPictureView(*this, kWindowGrey, central);
   layout->addWidget(FView, 1);
+  connect(FView, &TPictureView::MouseDown, this, &TTelvoriPlayer::spDisplayMouseDown);
+  FView->SetContextMenu(pupMain);
 
   pnlControls = new QWidget(central);
   pnlControls->setObjectName(QStringLiteral("pnlControls"));
@@ -273,10 +275,14 @@ void TTelvoriPlayer::CreateControls() {
     return b;
   };
   btnLoadFromFile = button("btnLoadFromFile", 2, 20, "Открыть файл", &TTelvoriPlayer::ALoadFromFileExecute);
+  // The tool tip's missing letter is deliberate: the button has always read so (the action's
+  // hint is spelt right).
   btnPlay = button("btnPlay", 32, 18, "Воспроиведение", &TTelvoriPlayer::APlayExecute);
   btnPause = button("btnPause", 52, 20, "Пауза", &TTelvoriPlayer::APauseExecute);
   btnStop = button("btnStop", 74, 20, "Стоп", &TTelvoriPlayer::AStopExecute);
   btnSegments = button("btnSegments", 102, 20, "Сегменты", &TTelvoriPlayer::ASegmentsExecute);
+  // Deliberate: the "?" button's hint names the About box, yet it opens the help, as it always
+  // has; the About box is in the menus.
   SpeedButton1 = button("SpeedButton1", 126, 20, "О программе...", &TTelvoriPlayer::AHelpExecute);
   btnInOwnWindow = button("btnInOwnWindow", 152, 18, "В отдельном окне", &TTelvoriPlayer::ASetOwnWindowExecute);
   btnInOwnWindow->setCheckable(true);
@@ -322,7 +328,23 @@ void TTelvoriPlayer::CreateControls() {
           [this](const QPoint& at) { pupMain->popup(mapToGlobal(at)); });
 }
 
-void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) { frmDisplay = display; }
+void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) {
+  frmDisplay = display;
+  if (!display) return;
+  display->addActions(actions());
+  display->SetContextMenu(pupMain);
+  // Its picture's MouseDown stays unheard: the window has no controls, a click there plays
+  // nothing.
+  connect(display, &TfrmDisplay::Closed, this, [this] { SetOwnWindow(false); });
+}
+
+void TTelvoriPlayer::SetSegmentsDialog(TfrmSegments* segments) {
+  frmSegments = segments;
+  if (!segments) return;
+  segments->setWindowIcon(windowIcon());
+  connect(segments, &TfrmSegments::SegmentChosen, this, &TTelvoriPlayer::ChooseSegment);
+  connect(segments, &TfrmSegments::HelpRequested, this, &TTelvoriPlayer::frmSegmentsHelpRequested);
+}
 
 void TTelvoriPlayer::SetOuterBounds(const QRect& bounds) {
   // The frame's size is known only once the window system has framed the window: until then
@@ -470,7 +492,7 @@ void TTelvoriPlayer::ResultBox(const QString& text, std::function<void()> dismis
   auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Result"), text, QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
-  if (dismissed) connect(box, &QMessageBox::finished, this, [dismissed] { dismissed(); });
+  connect(box, &QMessageBox::finished, this, [dismissed] { dismissed(); });
   box->show();
 }
 
@@ -487,11 +509,7 @@ void TTelvoriPlayer::ApplicationEvents1Exception(const QString& message, const Q
   Timer->stop();
   FFilmFailed = true;
   MessageBox(QMessageBox::Critical, QStringLiteral("Error"), message, details);
-  try {
-    AStopExecute();
-  } catch (...) {
-    // Stopping only changes controls; nothing here should fail, and nothing may escape.
-  }
+  AStopExecute();
   EndAfterFailure();
 }
 
@@ -567,6 +585,32 @@ void TTelvoriPlayer::FillSegmentsGrid() {
   FLoader->ReadFilmFileSegmentList();
 }
 
+void TTelvoriPlayer::ChooseSegment(int32_t index) {
+  if (FCore.Segments().empty()) return;
+  switch (FPlayState) {
+    case psStopped:
+      FCore.SelectSegment(index);
+      break;
+    case psPlaying:
+      // Stopping makes the first segment current, so the choice comes after it.
+      AStop->trigger();
+      FCore.SelectSegment(index);
+      APlay->trigger();
+      break;
+    case psPaused:
+      if (index != FCore.CurSegment()) {
+        AStop->trigger();
+        FCore.SelectSegment(index);
+      }
+      break;
+  }
+}
+
+void TTelvoriPlayer::frmSegmentsHelpRequested(const QString& topic) {
+  // Owned by the dialog, so that the help comes up over it.
+  HtmlHelp(frmSegments, HelpPath() + topic);
+}
+
 void TTelvoriPlayer::AAboutExecute() {
   if (frmAbout) frmAbout->exec();
 }
@@ -625,10 +669,11 @@ void TTelvoriPlayer::PresentPicture() {
       for (int x = 0; x < width; ++x, in += 4) out[x] = 0xFF000000u | qRgb(in[2], in[1], in[0]);
     }
   }
-  if (frmDisplay && InOwnWindow())
-    frmDisplay->View()->update();
-  else
-    FView->update();
+  ViewInUse()->update();
+}
+
+TPictureView* TTelvoriPlayer::ViewInUse() const {
+  return (FOwnWindow && frmDisplay) ? frmDisplay->View() : FView;
 }
 
 // ---- The host side of playback ----
@@ -685,7 +730,7 @@ void TTelvoriPlayer::ShowMessage(const TLoadReport& report) {
 
 void TTelvoriPlayer::SetBannerVisible(bool visible) {
   // On the display window when the picture goes there, on the main window otherwise.
-  QWidget* host = (InOwnWindow() && frmDisplay) ? static_cast<QWidget*>(frmDisplay->View()) : FView;
+  QWidget* host = ViewInUse();
   for (QLabel* label : {lblLoading_Shadow, lblLoading}) {
     if (label->parentWidget() != host) label->setParent(host);
     label->setVisible(visible);
@@ -770,11 +815,11 @@ void TTelvoriPlayer::spDisplayMouseDown(Qt::MouseButton button) {
 
 void TTelvoriPlayer::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  Guarded([this] { FormResize(); });
+  FormResize();
 }
 
 void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
-  Guarded([this] { ActiveFormDestroy(); });
+  ActiveFormDestroy();
   if (frmDisplay) frmDisplay->close();
   QMainWindow::closeEvent(event);
   // The program ends with its main window: the segments dialog, the help, the About box and
@@ -782,39 +827,4 @@ void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window != this && window->isVisible()) window->close();
   emit Closed();
-}
-
-// ---- The picture view ----
-
-TPictureView::TPictureView(TTelvoriPlayer& player, bool displayWindow, QWidget* parent)
-    : QWidget(parent), FPlayer(player), FDisplayWindow(displayWindow) {
-  setCursor(Qt::PointingHandCursor);
-  setAttribute(Qt::WA_OpaquePaintEvent);
-  setContextMenuPolicy(Qt::NoContextMenu);
-}
-
-void TPictureView::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  // The main window is grey, the display window silver.
-  painter.fillRect(rect(), FDisplayWindow ? QColor(192, 192, 192) : kWindowGrey);
-  const QImage& picture = FPlayer.PresentedPicture();
-  if (picture.isNull()) return;
-  const bool here = FDisplayWindow == (FPlayer.InOwnWindow() && FPlayer.DisplayWindow());
-  if (!here) return;
-  const TPlacement& p = FPlayer.Placement();
-  if (p.Scaled) {
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(p.Left, p.Top, p.FitWidth, p.FitHeight), picture);
-  } else {
-    painter.drawImage(QPoint(p.Left, p.Top), picture);
-  }
-}
-
-void TPictureView::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::RightButton) {
-    FPlayer.pupMain->popup(event->globalPosition().toPoint());
-    return;
-  }
-  // The display window has no controls: a click there does nothing.
-  if (!FDisplayWindow) FPlayer.Guarded([&] { FPlayer.spDisplayMouseDown(event->button()); });
 }

@@ -14,9 +14,10 @@
 
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
-#include "segments/UzrSegments.h"
-#include "shell/UzrPlacement.h"
 #include "playback/UzrPlayback.h"
+#include "segments/UzrSegments.h"
+#include "shell/UzrPictureView.h"
+#include "shell/UzrPlacement.h"
 
 class QAction;
 class QLabel;
@@ -26,7 +27,6 @@ class QTimer;
 class QToolButton;
 class QDialog;
 class TfrmDisplay;
-class TPictureView;
 enum class TTransportGlyph;
 
 // A message for the user: a Russian text, and the internal English message as details.
@@ -42,7 +42,10 @@ TUserMessage FilmLoadMessage(const EFilmLoad& failure);
 
 enum TPlayState : uint8_t { psStopped = 0, psPlaying = 3, psPaused = 4 };
 
-class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoaderUi {
+class TTelvoriPlayer : public QMainWindow,
+                       public IPlaybackHost,
+                       public IFilmLoaderUi,
+                       public IPictureSource {
   Q_OBJECT
 
  public:
@@ -54,16 +57,25 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   ~TTelvoriPlayer() override;
 
   // The display window comes after the main window (it does not exist while this one is
-  // being created).
+  // being created). It gets the window's commands with their shortcut keys and its context
+  // menu, and closing it leaves separate-window mode.
   void SetDisplayWindow(TfrmDisplay* display);
   TfrmDisplay* DisplayWindow() const { return frmDisplay; }
-  void SetSegmentsDialog(TfrmSegments* segments) { frmSegments = segments; }
+  // The segments dialog: the segment chosen there is made current by ChooseSegment, and its
+  // help opens at the dialog's topic.
+  void SetSegmentsDialog(TfrmSegments* segments);
   void SetAboutBox(QDialog* about) { frmAbout = about; }
-  // Outer bounds (frame included), as the command line and the design give them.
+  // Outer bounds (frame included), as the window is first placed and as the command line
+  // asks for them.
   void SetOuterBounds(const QRect& bounds);
   // Lists the film's segments in the segments dialog: the loaded ones, or those of the film
   // file when the film is not loaded.
   void FillSegmentsGrid();
+  // Makes segment `index` (from 0) current, by the transport state: stopped, the next Play
+  // starts there; playing, playback starts again at its beginning (also when it is the
+  // current one); paused on it, nothing changes; paused on another, playback stops there.
+  // Without loaded segments (a list read from the film file alone) nothing happens.
+  void ChooseSegment(int32_t index);
 
   // Operations other parts call.
   void SetPlayState(TPlayState state);
@@ -122,8 +134,9 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   QStringList lbMessages;
 
   // The picture as last presented, and where it goes.
-  const QImage& PresentedPicture() const { return FPresented; }
-  const TPlacement& Placement() const { return FPlacement; }
+  const QImage& PresentedPicture() const override { return FPresented; }
+  const TPlacement& Placement() const override { return FPlacement; }
+  const TPictureView* PictureViewInUse() const override { return ViewInUse(); }
   QSize PictureAreaSize() const;
 
   // Actions, shared by the menus, the context menu and the shortcut keys.
@@ -169,8 +182,6 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  friend class TPictureView;
-
   void ActiveFormCreate(size_t frameBufferSize);
   void ActiveFormDestroy();
   void CreateActions();
@@ -181,6 +192,9 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   void Highlight(QToolButton* button, TTransportGlyph glyph);
   void SetGlyph(QToolButton* button, TTransportGlyph glyph, bool highlighted);
   void ApplyOuterBoundsOnceFramed();
+  // The view the picture goes to: the display window's in separate-window mode, else ours.
+  TPictureView* ViewInUse() const;
+  void frmSegmentsHelpRequested(const QString& topic);
   // The window shows no film: none is loaded, the path panel and the segments list are empty.
   void ShowNoFilm();
   // A failure was reported for the film: the exit status becomes 1, and with /closeonfinish
@@ -222,22 +236,4 @@ class TTelvoriPlayer : public QMainWindow, public IPlaybackHost, public IFilmLoa
   TPlacement FPlacement;
   // The transport pictures, made once: white transparent, and black transparent (highlighted).
   QIcon FGlyphs[3][2];
-};
-
-// The client area that shows the picture: grey bands around it, the picture from the last
-// present, the hand pointer; a left click plays.
-class TPictureView : public QWidget {
-  Q_OBJECT
-
- public:
-  TPictureView(TTelvoriPlayer& player, bool displayWindow, QWidget* parent);
-
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-
- private:
-  TTelvoriPlayer& FPlayer;
-  bool FDisplayWindow;
 };

@@ -22,9 +22,10 @@ struct TStartOptions {
 };
 
 // Reads the arguments (without the program's own path). An argument that begins with '/' is a
-// switch, unless it is an absolute path (a further '/' or a '.' in it): those are film paths. Without arguments the options stay
-// as given and nothing is read: the caller opens its designed window. False when an argument
-// cannot be handled (a value that is not an integer): the command line is malformed.
+// switch, unless it is an absolute path (a further '/' or a '.' in it): those are film paths.
+// Without arguments the options stay as given and nothing is read: the caller opens its window
+// at its own bounds, without a film. False when an argument cannot be handled (a value that is
+// not an integer): the command line is malformed.
 bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
                       int32_t screenHeight, int32_t minWidth, int32_t minHeight,
                       TStartOptions& options);

@@ -5,20 +5,24 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
-#include "shell/TelvoriPlayerImpl1.h"
+#include "shell/UzrArtwork.h"
+#include "shell/UzrPictureView.h"
 
-TfrmDisplay::TfrmDisplay(TTelvoriPlayer& player)
-    : QWidget(nullptr, WindowFlags(false)), FPlayer(player) {
+TfrmDisplay::TfrmDisplay(const IPictureSource& source) : QWidget(nullptr, WindowFlags(false)) {
   setObjectName(QStringLiteral("frmDisplay"));
   setWindowTitle(QStringLiteral("frmDisplay"));
-  setWindowIcon(player.windowIcon());
+  setWindowIcon(ApplicationIcon());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  FView = new TPictureView(player, true, this);
+  // Silver around the picture, where the main window is grey.
+  FView = new TPictureView(source, QColor(192, 192, 192), this);
   layout->addWidget(FView);
   setFixedSize(862, 613);
-  // The main window's commands and shortcut keys work here too.
-  addActions(player.actions());
+}
+
+void TfrmDisplay::SetContextMenu(QMenu* menu) {
+  FContextMenu = menu;
+  FView->SetContextMenu(menu);
 }
 
 Qt::WindowFlags TfrmDisplay::WindowFlags(bool borderless) {
@@ -60,14 +64,13 @@ void TfrmDisplay::ApplyPlacement(const TDisplayPlacement& placement) {
 
 void TfrmDisplay::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
-  FPlayer.Guarded([this] { FormClose(); });
+  FormClose();
 }
 
-void TfrmDisplay::FormClose() {
-  // Whoever closes the window, separate-window mode ends.
-  FPlayer.SetOwnWindow(false);
-}
+// Closed by the user or by the program alike, the player hears of it and leaves
+// separate-window mode.
+void TfrmDisplay::FormClose() { emit Closed(); }
 
 void TfrmDisplay::contextMenuEvent(QContextMenuEvent* event) {
-  FPlayer.pupMain->popup(event->globalPos());
+  if (FContextMenu) FContextMenu->popup(event->globalPos());
 }

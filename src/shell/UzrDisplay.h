@@ -3,24 +3,32 @@
 // otherwise; the user cannot resize it. Closing it leaves separate-window mode.
 #pragma once
 
+#include <QMenu>
+#include <QPointer>
 #include <QWidget>
 
 #include "shell/UzrPlacement.h"
 
-class TTelvoriPlayer;
+class IPictureSource;
 class TPictureView;
 
 class TfrmDisplay : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TfrmDisplay(TTelvoriPlayer& player);
+  explicit TfrmDisplay(const IPictureSource& source);
 
   // Gives the window its border (or none) and its outer bounds on the screen.
   void ApplyPlacement(const TDisplayPlacement& placement);
   // The size of the border the window has with a dialog border: outer less client size.
   QSize Decoration() const;
   TPictureView* View() const { return FView; }
+  // The menu a right click opens, over the picture or elsewhere in the window.
+  void SetContextMenu(QMenu* menu);
+
+ signals:
+  // The window has closed, by the user or by the program.
+  void Closed();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -30,7 +38,7 @@ class TfrmDisplay : public QWidget {
   static Qt::WindowFlags WindowFlags(bool borderless);
   void FormClose();
 
-  TTelvoriPlayer& FPlayer;
   TPictureView* FView;
+  QPointer<QMenu> FContextMenu;
   bool FBorderless = false;
 };

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
 
   // The windows, in their order: the main window first, so it is the application's own.
   TTelvoriPlayer player;
-  TfrmSegments segments(player);
+  TfrmSegments segments;
   TfrmAbout about(&player);
   TfrmDisplay display(player);
   player.SetSegmentsDialog(&segments);

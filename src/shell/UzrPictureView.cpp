@@ -1,0 +1,34 @@
+#include "shell/UzrPictureView.h"
+
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+
+TPictureView::TPictureView(const IPictureSource& source, const QColor& ground, QWidget* parent)
+    : QWidget(parent), FSource(source), FGround(ground) {
+  setCursor(Qt::PointingHandCursor);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+void TPictureView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), FGround);
+  const QImage& picture = FSource.PresentedPicture();
+  if (picture.isNull() || FSource.PictureViewInUse() != this) return;
+  const TPlacement& p = FSource.Placement();
+  if (p.Scaled) {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(p.Left, p.Top, p.FitWidth, p.FitHeight), picture);
+  } else {
+    painter.drawImage(QPoint(p.Left, p.Top), picture);
+  }
+}
+
+void TPictureView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    if (FContextMenu) FContextMenu->popup(event->globalPosition().toPoint());
+    return;
+  }
+  emit MouseDown(event->button());
+}

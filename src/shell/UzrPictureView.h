@@ -1,0 +1,52 @@
+// The view that shows the film's picture, in the main window and in the display window: a
+// ground of its own colour, the picture from the last present where the placement puts it, and
+// the hand pointer. The picture, its placement and which view shows it come from the picture's
+// source; the view only paints them.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+
+#include "shell/UzrPlacement.h"
+
+class TPictureView;
+
+// What a picture view paints.
+class IPictureSource {
+ public:
+  // The picture as last presented; a null image when there is none.
+  virtual const QImage& PresentedPicture() const = 0;
+  // Where the picture goes in the view that shows it.
+  virtual const TPlacement& Placement() const = 0;
+  // The view the picture is shown in now; every other view shows only its ground.
+  virtual const TPictureView* PictureViewInUse() const = 0;
+
+ protected:
+  ~IPictureSource() = default;
+};
+
+class TPictureView : public QWidget {
+  Q_OBJECT
+
+ public:
+  TPictureView(const IPictureSource& source, const QColor& ground, QWidget* parent);
+
+  // The menu a right click opens (none: a right click does nothing).
+  void SetContextMenu(QMenu* menu) { FContextMenu = menu; }
+
+ signals:
+  // A mouse button other than the right one went down over the view.
+  void MouseDown(Qt::MouseButton button);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  const IPictureSource& FSource;
+  QColor FGround;
+  QPointer<QMenu> FContextMenu;
+};
