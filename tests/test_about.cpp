@@ -3,10 +3,6 @@
 #include <gtest/gtest.h>
 
 // jpeglib.h needs size_t and FILE declared first.
-#include <cstddef>
-#include <cstdio>
-
-#include <jpeglib.h>
 
 #include <QApplication>
 #include <QDir>
@@ -23,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "jpegwriter/JpegWriter.h"
 #include "shell/UzrAbout.h"
 #include "shell/UzrArtwork.h"
 #include "shell/UzrJpeg.h"
@@ -91,29 +88,13 @@ QByteArray ProgressiveJpeg(int refinements) {
       script.push_back({1, {c, 0, 0, 0}, k, k, 0, refinements});
       for (int al = refinements - 1; al >= 0; --al) script.push_back({1, {c, 0, 0, 0}, k, k, al + 1, al});
     }
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;  // the default manager ends the test program on an error: fine here
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = JDIMENSION(rgb.width());
-  cinfo.image_height = JDIMENSION(rgb.height());
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  cinfo.scan_info = script.data();
-  cinfo.num_scans = int(script.size());
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(int(cinfo.next_scanline)));
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
-  std::free(out);
+  TJpegSettings settings;
+  settings.ScanScript = script;
+  std::vector<uint8_t> out;
+  std::string error;
+  if (!EncodeJpeg(rgb.constBits(), rgb.width(), rgb.height(), rgb.bytesPerLine(), settings, out, error))
+    ADD_FAILURE() << error;
+  QByteArray bytes(reinterpret_cast<const char*>(out.data()), qsizetype(out.size()));
   return bytes;
 }
 

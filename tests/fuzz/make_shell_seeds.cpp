@@ -2,16 +2,14 @@
 // fuzz_command_line.cpp) and small JPEG files of the kinds libjpeg writes (baseline, grey,
 // progressive, arithmetic-coded, with restart markers, CMYK).
 // Usage: make_shell_seeds COMMAND_LINE_DIR JPEG_DIR
-// jpeglib.h needs size_t and FILE declared first.
 #include <cstddef>
-#include <cstdio>
-
-#include <jpeglib.h>
-
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "jpegwriter/JpegWriter.h"
 
 namespace {
 
@@ -44,38 +42,26 @@ struct TJpegKind {
   int Sampling = 2;     // horizontal and vertical sampling of the first component
 };
 
-// libjpeg's errors end the program here: the seeds are made from fixed settings that work.
 std::vector<uint8_t> Jpeg(const TJpegKind& kind) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long length = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &length);
-  cinfo.image_width = JDIMENSION(kind.Width);
-  cinfo.image_height = JDIMENSION(kind.Height);
-  cinfo.input_components = kind.Components;
-  cinfo.in_color_space = kind.Space;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 80, TRUE);
-  if (kind.Components > 1) cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = kind.Sampling;
-  if (kind.Progressive) jpeg_simple_progression(&cinfo);
-  cinfo.arith_code = kind.Arithmetic ? TRUE : FALSE;
-  cinfo.optimize_coding = kind.Optimize ? TRUE : FALSE;
-  cinfo.restart_in_rows = kind.Restart;
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<uint8_t> row(size_t(kind.Width * kind.Components));
-  while (cinfo.next_scanline < cinfo.image_height) {
-    const unsigned y = cinfo.next_scanline;
-    for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t((i * 7 + y * 13) ^ (i / 5 * y));
-    JSAMPROW pointer = row.data();
-    jpeg_write_scanlines(&cinfo, &pointer, 1);
+  std::vector<uint8_t> pixels(size_t(kind.Width * kind.Components) * size_t(kind.Height));
+  const size_t rowBytes = size_t(kind.Width * kind.Components);
+  for (size_t y = 0; y < size_t(kind.Height); ++y)
+    for (size_t i = 0; i < rowBytes; ++i) pixels[y * rowBytes + i] = uint8_t((i * 7 + y * 13) ^ (i / 5 * y));
+  TJpegSettings settings;
+  settings.Space = kind.Space;
+  settings.Components = kind.Components;
+  settings.Quality = 80;
+  settings.Sampling = kind.Sampling;
+  settings.Progressive = kind.Progressive;
+  settings.Arithmetic = kind.Arithmetic;
+  settings.Optimize = kind.Optimize;
+  settings.RestartRows = kind.Restart;
+  std::vector<uint8_t> out;
+  std::string error;
+  if (!EncodeJpeg(pixels.data(), kind.Width, kind.Height, std::ptrdiff_t(rowBytes), settings, out, error)) {
+    std::fprintf(stderr, "make_shell_seeds: %s: %s\n", kind.Name, error.c_str());
+    std::exit(1);
   }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> out(buffer, buffer + length);
-  std::free(buffer);
   return out;
 }
 
