@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "cabinet/CabTargets.h"
 #include "io/ByteReader.h"
 
 namespace {
@@ -66,11 +67,6 @@ bool IsContinuedFromPrev(uint16_t folder) {
 }
 bool IsContinuedToNext(uint16_t folder) {
   return folder == kFolderToNext || folder == kFolderPrevAndNext;
-}
-
-bool IsBareName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("/\\") == std::string::npos;
 }
 
 // Failures inside FDICopy travel as this and end up in the ERF record.

@@ -1,4 +1,4 @@
-// CabIntf: a cabinet decompression interface in the shape of the platform's FDI, over libmspack.
+// CabIntf: a cabinet decompression interface in the shape of Windows' FDI, over libmspack.
 //
 // Three operations, as FDI has them:
 //   FDICreate   makes a context from seven callbacks (memory and file I/O) and an error record;
@@ -79,7 +79,7 @@
 
 using INT_PTR = intptr_t;
 
-// The error record, three 32-bit fields as the platform lays it out.
+// The error record, three 32-bit fields as FDI lays it out.
 struct ERF {
   int32_t erfOper = 0;  // FDIERROR code
   int32_t erfType = 0;  // errno of the failed operation, when there is one
