@@ -30,6 +30,7 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -678,15 +679,7 @@ class TCopy {
 
   void Run() {
     OpenProcessed();
-
-    {
-      std::string next = FK->NextName, disk = FK->NextDisk, path = FPath;
-      FDINOTIFICATION n = Record();
-      n.psz1 = next.data();
-      n.psz2 = disk.data();
-      n.psz3 = path.data();
-      if (FNotify(fdintCABINET_INFO, &n) == -1) Fail(FDIERROR_USER_ABORT);
-    }
+    TellCabinetInfo(*FK, FPath);
 
     for (size_t j = 0; j < FK->Entries.size(); ++j) {
       const TEntry& entry = FK->Entries[j];
@@ -696,7 +689,7 @@ class TCopy {
         n.psz1 = name.data();
         n.psz2 = prev.data();
         n.psz3 = disk.data();
-        if (FNotify(fdintPARTIAL_FILE, &n) == -1) Fail(FDIERROR_USER_ABORT);
+        Tell(fdintPARTIAL_FILE, n);
         continue;
       }
 
@@ -710,12 +703,7 @@ class TCopy {
       n.time = entry.Time;
       n.attribs = entry.Attribs;
       n.iFolder = entry.Folder;
-      errno = 0;
-      const INT_PTR hf = FNotify(fdintCOPY_FILE, &n);
-      if (hf == -1) {
-        if (n.fdie == FDIERROR_TARGET_FILE) Fail(FDIERROR_TARGET_FILE, errno);
-        Fail(FDIERROR_USER_ABORT);
-      }
+      const INT_PTR hf = Tell(fdintCOPY_FILE, n);
       if (hf == 0) continue;
 
       ExtractEntry(entry, hf);
@@ -729,9 +717,7 @@ class TCopy {
       c.attribs = entry.Attribs;
       c.iFolder = entry.Folder;
       c.cb = (entry.Attribs & kAttribExec) ? 1 : 0;
-      const INT_PTR r = FNotify(fdintCLOSE_FILE_INFO, &c);
-      if (r == -1) Fail(FDIERROR_USER_ABORT);
-      if (r == 0) Fail(FDIERROR_TARGET_FILE);
+      if (Tell(fdintCLOSE_FILE_INFO, c) == 0) Fail(FDIERROR_TARGET_FILE);
     }
     // Salvaging never hides a cut: one that only skipped files met still fails the copy.
     if (FCutShortMet) Fail(FDIERROR_CORRUPT_CABINET);
@@ -808,6 +794,31 @@ class TCopy {
     return n;
   }
 
+  // Sends a notification. -1 from the handler stops the copy: with the error the handler put
+  // in fdie in place of the one it was given (and errno as it stands), else with `otherwise`,
+  // which is FDIERROR_USER_ABORT unless the caller knows better.
+  INT_PTR Tell(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n,
+               const TFdiFailure& otherwise = {FDIERROR_USER_ABORT, 0}) {
+    const FDIERROR given = n.fdie;
+    errno = 0;
+    const INT_PTR result = FNotify(type, &n);
+    if (result != -1) return result;
+    if (n.fdie != given && n.fdie != FDIERROR_NONE) Fail(n.fdie, errno);
+    throw otherwise;
+  }
+
+  // fdintCABINET_INFO for cabinet m, found in folder.
+  void TellCabinetInfo(const TMember& m, std::string folder) {
+    std::string next = m.NextName, disk = m.NextDisk;
+    FDINOTIFICATION n = Record();
+    n.psz1 = next.data();
+    n.psz2 = disk.data();
+    n.psz3 = folder.data();
+    n.setID = m.SetID;
+    n.iCabinet = m.Index;
+    Tell(fdintCABINET_INFO, n);
+  }
+
   TMember* Find(int index) {
     auto it = Set().Members.find(index);
     return it == Set().Members.end() ? nullptr : it->second.get();
@@ -858,10 +869,9 @@ class TCopy {
       n.psz2 = disk.data();
       n.psz3 = buffer;
       n.fdie = last.Code;
-      if (FNotify(fdintNEXT_CABINET, &n) == -1) {
-        if (last.Code != FDIERROR_NONE) throw last;
-        Fail(FDIERROR_USER_ABORT);
-      }
+      // -1 after a failed attempt gives up: that attempt's error stands.
+      Tell(fdintNEXT_CABINET, n,
+           last.Code != FDIERROR_NONE ? last : TFdiFailure{FDIERROR_USER_ABORT, 0});
       buffer[kFdiMaxCabPath - 1] = '\0';
       folder = buffer;
       if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -879,14 +889,7 @@ class TCopy {
 
       TMember& ref = *m;
       Set().Members.emplace(ref.Index, std::move(m));
-      std::string nextName = ref.NextName, nextDisk = ref.NextDisk, where = folder;
-      FDINOTIFICATION info = Record();
-      info.psz1 = nextName.data();
-      info.psz2 = nextDisk.data();
-      info.psz3 = where.data();
-      info.setID = ref.SetID;
-      info.iCabinet = ref.Index;
-      if (FNotify(fdintCABINET_INFO, &info) == -1) Fail(FDIERROR_USER_ABORT);
+      TellCabinetInfo(ref, folder);
       return ref;
     }
     throw last;
@@ -1250,10 +1253,7 @@ bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int flag
   auto* ctx = static_cast<TContext*>(hfdi);
   if (ctx == nullptr) return false;
   if (ctx->Erf) *ctx->Erf = ERF{};
-  if (pfnfdin == nullptr) {
-    SetError(ctx->Erf, FDIERROR_USER_ABORT, 0);
-    return false;
-  }
+  if (pfnfdin == nullptr) throw std::invalid_argument("FDICopy: no notification handler");
   TContextScope scope(ctx);
   try {
     TCopy copy(*ctx, pszCabinet ? pszCabinet : "", pszCabPath ? pszCabPath : "", flags, pfnfdin,
@@ -1265,8 +1265,10 @@ bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int flag
   } catch (const std::bad_alloc&) {
     SetError(ctx->Erf, FDIERROR_ALLOC_FAIL, ENOMEM);
   } catch (...) {
-    // A notification handler must not throw; if one does, the copy is over.
-    SetError(ctx->Erf, FDIERROR_USER_ABORT, 0);
+    // Not a cabinet error: a handler's or a callback's own exception, or a fault of this
+    // layer. It goes on as it is, once the set is let go.
+    ResetSet(*ctx);
+    throw;
   }
   const int saved = errno;
   ResetSet(*ctx);  // after a failure nothing is kept

@@ -393,7 +393,6 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
   FSkippedNames.clear();
   FBytesWritten = 0;
   FFilesWritten = 0;
-  FPending = nullptr;
   FFoundCabinets.clear();
   struct TDestDirCloser {
     TCabTargetFolder& Folder;
@@ -415,14 +414,11 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
 
     HFDI context = Context();
     GLastOsError = 0;
+    // An exception from an event handler, or from the component's own work in one, comes
+    // out of FDICopy as it is.
     const bool ok = FDICopy(context, FileNamePart(current).c_str(), FolderPart(current).c_str(),
                             SalvageCutShort ? kFdiCopySalvageCutShort : 0, &TSTCabReader::Notify,
                             nullptr, this);
-    if (FPending) {
-      std::exception_ptr pending = FPending;
-      FPending = nullptr;
-      std::rethrow_exception(pending);
-    }
     CheckFDI(ok);
 
     // The next cabinet is the one this cabinet names, where the layer found it or beside
@@ -448,13 +444,7 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
 INT_PTR TSTCabReader::Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* notification) {
   auto* self = static_cast<TSTCabReader*>(notification->pv);
   GLastOsError = 0;
-  try {
-    return self->HandleNotify(type, *notification);
-  } catch (...) {
-    // Nothing may unwind through the cabinet layer: keep it for Extract.
-    self->FPending = std::current_exception();
-    return -1;
-  }
+  return self->HandleNotify(type, *notification);
 }
 
 INT_PTR TSTCabReader::HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n) {
@@ -592,8 +582,11 @@ INT_PTR TSTCabReader::NextCabinet(FDINOTIFICATION& n) {
     } else {
       const std::string folder = AddTrailingBackslash(path);
       if (folder.size() >= size_t(kFdiMaxCabPath)) {
-        // The layer's buffer holds 255 bytes and the NUL; a longer folder cannot be given.
+        // The layer's buffer holds 255 bytes and the NUL; a longer folder cannot be given,
+        // and is not there to be found.
+        errno = ENAMETOOLONG;
         RecordOsError(ENAMETOOLONG);
+        n.fdie = FDIERROR_CABINET_NOT_FOUND;
         result = -1;
       } else {
         std::memcpy(n.psz3, folder.c_str(), folder.size() + 1);

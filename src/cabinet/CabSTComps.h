@@ -32,10 +32,14 @@
 //     here hold as well.
 //   - croExecuteOnExtract is accepted but nothing is run: a player has no business starting
 //     programs out of a package. OnCloseFile still gets the flag.
+//   - "FDI aborted" (FDIERROR_USER_ABORT) means that an event handler set anAbort. A folder
+//     given by OnNextCabinet that does not fit the layer's buffer fails as the layer's own
+//     such folder does: "Cabinet not found" (FDIERROR_CABINET_NOT_FOUND) with ENAMETOOLONG.
+//     An exception raised inside an event handler or by the component itself ends the
+//     extraction and reaches the caller of Extract as it is.
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <stdexcept>
@@ -181,7 +185,6 @@ class TSTCabReader {
   std::vector<std::string> FSkippedNames;
   uint64_t FBytesWritten = 0;
   uint32_t FFilesWritten = 0;
-  std::exception_ptr FPending;  // raised by a handler inside FDICopy, raised again after it
 };
 
 // Joins path parts with exactly one '/' between two parts; empty parts are skipped.
