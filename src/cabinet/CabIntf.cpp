@@ -207,9 +207,7 @@ class TMember {
   // Opens the cabinet file; a failure is FDIERROR_CABINET_NOT_FOUND with the open's errno.
   TMember(TContext& ctx, std::string path, std::string folder)
       : FCtx(ctx), Path(std::move(path)), Folder(std::move(folder)) {
-    errno = 0;
-    Handle = ctx.Open(Path.c_str(), FDI_O_BINARY | FDI_O_RDONLY | FDI_O_SEQUENTIAL, 0);
-    if (Handle == -1) Fail(FDIERROR_CABINET_NOT_FOUND, errno);
+    OpenHandle();
   }
   ~TMember() { Release(); }
 
@@ -512,7 +510,8 @@ struct TMsFile {
 
 // The context libmspack is working for. Its self pointer cannot lead there: for its
 // decompressors libmspack copies the mspack_system struct and changes read and write. Every
-// entry point of this layer sets the context for the thread while it runs.
+// entry point of this layer sets the context for the thread while it runs, and libmspack
+// calls back only from inside them.
 thread_local TContext* GCurrentContext = nullptr;
 
 class TContextScope {
@@ -531,14 +530,10 @@ TMsFile* FileOf(mspack_file* file) { return reinterpret_cast<TMsFile*>(file); }
 
 mspack_file* MsOpen(mspack_system* self, const char* filename, int mode) {
   TContext* ctx = ContextOf(self);
-  if (ctx == nullptr) return nullptr;
-  TVirtualCabinet* cab = nullptr;
-  if (mode == MSPACK_SYS_OPEN_WRITE && filename == kOutputName && ctx->Output != -1) {
-    cab = nullptr;
-  } else if (mode == MSPACK_SYS_OPEN_READ && ctx->Virtual &&
-             filename == ctx->Virtual->Name.c_str()) {
+  TVirtualCabinet* cab = nullptr;  // null: the output
+  if (mode == MSPACK_SYS_OPEN_READ && ctx->Virtual && filename == ctx->Virtual->Name.c_str()) {
     cab = ctx->Virtual;
-  } else {
+  } else if (mode != MSPACK_SYS_OPEN_WRITE || filename != kOutputName || ctx->Output == -1) {
     return nullptr;
   }
   auto* file = new (std::nothrow) TMsFile{{}, ctx, cab, 0};
@@ -600,7 +595,7 @@ constexpr size_t kAllocPrefix = 16;
 
 void* MsAlloc(mspack_system* self, size_t bytes) {
   TContext* ctx = ContextOf(self);
-  if (ctx == nullptr || bytes > kMaxLibraryAlloc) return nullptr;
+  if (bytes > kMaxLibraryAlloc) return nullptr;
   auto* block = static_cast<uint8_t*>(ctx->Alloc(uint32_t(bytes + kAllocPrefix)));
   if (block == nullptr) return nullptr;
   const PFNFREE freeFn = ctx->Free;
@@ -824,12 +819,27 @@ class TCopy {
     return it == Set().Members.end() ? nullptr : it->second.get();
   }
 
-  // Checks that a newly opened cabinet belongs to the set at set index `index`.
-  void CheckNeighbour(const TMember& m, int index) const {
-    if (m.SetID != FK->SetID || int(m.Index) != index) Fail(FDIERROR_WRONG_CABINET);
-    if (m.FolderReserve != FK->FolderReserve || m.DataReserve != FK->DataReserve) {
+  // Opens folder + name as the cabinet at set index `index`. It must belong to the set and go
+  // on with the folder that crosses into it: its last folder continues into the next cabinet
+  // when it comes before, its first began in the one before when it comes after.
+  std::unique_ptr<TMember> OpenNeighbour(const std::string& folder, const std::string& name,
+                                         int index, bool before) {
+    auto m = std::make_unique<TMember>(FCtx, folder + name, folder);
+    m->Parse(false);
+    if (m->SetID != FK->SetID || int(m->Index) != index) Fail(FDIERROR_WRONG_CABINET);
+    if (m->FolderReserve != FK->FolderReserve || m->DataReserve != FK->DataReserve) {
       Fail(FDIERROR_RESERVE_MISMATCH);
     }
+    if (!(before ? m->LastFolderContinues : m->FirstFolderContinued)) {
+      Fail(FDIERROR_WRONG_CABINET);
+    }
+    return m;
+  }
+
+  TMember& Keep(std::unique_ptr<TMember> m) {
+    TMember& ref = *m;
+    Set().Members.emplace(ref.Index, std::move(m));
+    return ref;
   }
 
   void CheckSetSize() {
@@ -842,13 +852,7 @@ class TCopy {
     if (cur.Index == 0) Fail(FDIERROR_CORRUPT_CABINET);
     if (!IsBareName(cur.PrevName)) Fail(FDIERROR_CABINET_NOT_FOUND);
     CheckSetSize();
-    auto m = std::make_unique<TMember>(FCtx, cur.Folder + cur.PrevName, cur.Folder);
-    m->Parse(false);
-    CheckNeighbour(*m, int(cur.Index) - 1);
-    if (!m->LastFolderContinues) Fail(FDIERROR_WRONG_CABINET);
-    TMember& ref = *m;
-    Set().Members.emplace(ref.Index, std::move(m));
-    return ref;
+    return Keep(OpenNeighbour(cur.Folder, cur.PrevName, int(cur.Index) - 1, true));
   }
 
   // The cabinet after `cur`, asked for with fdintNEXT_CABINET.
@@ -878,17 +882,12 @@ class TCopy {
 
       std::unique_ptr<TMember> m;
       try {
-        m = std::make_unique<TMember>(FCtx, folder + cur.NextName, folder);
-        m->Parse(false);
-        CheckNeighbour(*m, index);
-        if (!m->FirstFolderContinued) Fail(FDIERROR_WRONG_CABINET);
+        m = OpenNeighbour(folder, cur.NextName, index, false);
       } catch (const TFdiFailure& failure) {
         last = failure;
         continue;
       }
-
-      TMember& ref = *m;
-      Set().Members.emplace(ref.Index, std::move(m));
+      TMember& ref = Keep(std::move(m));
       TellCabinetInfo(ref, folder);
       return ref;
     }

@@ -132,7 +132,7 @@ INT_PTR OpenForFDI(const char* name, int oflag, int /*pmode*/) {
     flags |= O_CREAT;
   }
 
-  const std::string path = name ? name : "";
+  const std::string path = name;
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0 && errno == ENOENT && !create) {
     const int saved = errno;
@@ -349,13 +349,7 @@ void SetFileTimeAndAttributes(const std::string& target, uint16_t date, uint16_t
 
 TSTCabReader::TSTCabReader() = default;
 
-TSTCabReader::~TSTCabReader() {
-  try {
-    DestroyContext();
-  } catch (...) {
-    // Nothing can be reported from a destructor.
-  }
-}
+TSTCabReader::~TSTCabReader() { DestroyContext(); }
 
 HFDI TSTCabReader::Context() {
   if (FContext == nullptr) CreateContext();
@@ -372,9 +366,8 @@ void TSTCabReader::CreateContext() {
 
 void TSTCabReader::DestroyContext() {
   if (FContext == nullptr) return;
-  HFDI context = FContext;
+  FDIDestroy(FContext);  // fails only for a context that does not exist
   FContext = nullptr;
-  CheckFDI(FDIDestroy(context));
 }
 
 void TSTCabReader::CheckFDI(bool ok) {
@@ -469,9 +462,9 @@ INT_PTR TSTCabReader::HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n)
 
 INT_PTR TSTCabReader::CabinetInfo(FDINOTIFICATION& n) {
   if (!FNextCabPath.empty()) FCurCabPath = FNextCabPath;
-  const std::string nextName = n.psz1 ? n.psz1 : "";
-  const std::string nextDisk = n.psz2 ? n.psz2 : "";
-  const std::string cabPath = n.psz3 ? n.psz3 : "";
+  const std::string nextName = n.psz1;
+  const std::string nextDisk = n.psz2;
+  const std::string cabPath = n.psz3;
   // A next cabinet is only ever a file beside this one.
   const bool bare = IsBareName(nextName);
   FNextCabName = bare ? JoinPath(cabPath, nextName) : std::string();
@@ -489,19 +482,17 @@ INT_PTR TSTCabReader::CabinetInfo(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::PartialFile(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
+  const std::string name = n.psz1;
   std::string target;
   const auto it = std::find(FSrcNames.begin(), FSrcNames.end(), name);
   if (it != FSrcNames.end()) target = FDstNames[size_t(it - FSrcNames.begin())];
   bool abort = false;
-  if (OnCopyPartialFile) {
-    OnCopyPartialFile(*this, name, n.psz2 ? n.psz2 : "", n.psz3 ? n.psz3 : "", target, abort);
-  }
+  if (OnCopyPartialFile) OnCopyPartialFile(*this, name, n.psz2, n.psz3, target, abort);
   return abort ? -1 : 0;
 }
 
 INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
+  const std::string name = n.psz1;
   std::string clean;
   const bool inside = CleanStoredName(name, clean);
   std::string target = inside ? JoinPath(FDestDir.Path(), clean) : std::string();
@@ -541,7 +532,8 @@ INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::CloseFileInfo(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
+  // Follows only a COPY_FILE that gave a handle.
+  const std::string name = n.psz1;
   std::string target;
   const auto it = std::find(FSrcNames.begin(), FSrcNames.end(), name);
   TCabHandle* handle = HandleOf(n.hf);
@@ -551,13 +543,11 @@ INT_PTR TSTCabReader::CloseFileInfo(FDINOTIFICATION& n) {
     FSrcNames.erase(it);
     FDstNames.erase(FDstNames.begin() + ptrdiff_t(i));
     // Set while the file is still open, so that no path is looked up again.
-    if (handle != nullptr) SetFdTimeAndAttributes(handle->Fd, n.date, n.time, n.attribs);
+    SetFdTimeAndAttributes(handle->Fd, n.date, n.time, n.attribs);
   }
   // Closing touches no recorded error.
-  if (handle != nullptr) {
-    ::close(handle->Fd);
-    delete handle;
-  }
+  ::close(handle->Fd);
+  delete handle;
   n.hf = 0;
 
   bool exec = (n.cb & 1) != 0;
@@ -570,11 +560,11 @@ INT_PTR TSTCabReader::CloseFileInfo(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::NextCabinet(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
-  const std::string disk = n.psz2 ? n.psz2 : "";
+  const std::string name = n.psz1;
+  const std::string disk = n.psz2;
   INT_PTR result = 0;
   if (OnNextCabinet) {
-    std::string path = n.psz3 ? n.psz3 : "";
+    std::string path = n.psz3;
     bool abort = false;
     OnNextCabinet(*this, name, disk, path, n.fdie, abort);
     if (abort) {
@@ -595,7 +585,7 @@ INT_PTR TSTCabReader::NextCabinet(FDINOTIFICATION& n) {
   } else {
     result = n.fdie != FDIERROR_NONE ? -1 : 0;
   }
-  FNextCabPath = JoinPath(n.psz3 ? n.psz3 : "", name);
+  FNextCabPath = JoinPath(n.psz3, name);
   FNextCabGiven = true;
   if (result == 0) FFoundCabinets.emplace_back(name, FNextCabPath);
   return result;

@@ -132,7 +132,8 @@ class TSTCabReader {
   // before a failure stay.
   void Extract(const std::string& cabFile, const std::string& destDir, unsigned options = 0);
 
-  // The FDI context: created at first use and kept for later extractions.
+  // The FDI context: created at first use and kept for later extractions. Destroying a
+  // context cannot fail.
   HFDI Context();
   void CreateContext();
   void DestroyContext();
