@@ -1663,16 +1663,181 @@ TEST(CabinetEvents, OrderAndAborts) {
   EXPECT_TRUE(Exists(tmp / "out5/two"));
 }
 
+// A folder from OnNextCabinet that the layer's buffer cannot take is a cabinet not found,
+// not an abort; only anAbort is one.
 TEST(CabinetEvents, NextCabinetFolderTooLongForTheBuffer) {
   TTempDir tmp;
   const auto set = ThreeCabinetSet(ThreeCabinetFiles());
   WriteSet(tmp.Path(), set);
-  TSTCabReader reader;
-  reader.OnNextCabinet = [](TSTCabReader&, const std::string&, const std::string&,
-                            std::string& path, FDIERROR,
-                            bool&) { path = "/" + std::string(300, 'x'); };
-  EXPECT_EQ(ExtractError(reader, tmp / set[0].Name, tmp / "out"),
-            "FDI aborted [0x000B]" + OsPart(ENAMETOOLONG));
+  const std::string tooLong = "/" + std::string(300, 'x');
+  const std::string missing = tmp / "nowhere";
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Folders;  // one a request; "abort" sets anAbort
+    std::string Expected;
+  };
+  const TCase cases[] = {
+      {"TooLong", {tooLong}, "Cabinet not found [0x0001]" + OsPart(ENAMETOOLONG)},
+      {"TooLongAfterAMiss",
+       {missing, tooLong},
+       "Cabinet not found [0x0001]" + OsPart(ENAMETOOLONG)},
+      {"Abort", {"abort"}, "FDI aborted [0x000B]"},
+      {"AbortAfterAMiss", {missing, "abort"}, "Cabinet not found [0x0001]" + OsPart(ENOENT)},
+  };
+  for (const TCase& c : cases) {
+    TSTCabReader reader;
+    size_t asked = 0;
+    reader.OnNextCabinet = [&](TSTCabReader&, const std::string&, const std::string&,
+                               std::string& path, FDIERROR, bool& abort) {
+      ASSERT_LT(asked, c.Folders.size());
+      const std::string& folder = c.Folders[asked++];
+      if (folder == "abort") {
+        abort = true;
+      } else {
+        path = folder;
+      }
+    };
+    EXPECT_EQ(ExtractError(reader, tmp / set[0].Name, tmp / c.Name), c.Expected) << c.Name;
+    EXPECT_EQ(asked, c.Folders.size()) << c.Name;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The FDI-like layer on its own: how a handler's answer ends a copy.
+
+// Plain file callbacks over descriptors.
+void* LayerAlloc(uint32_t cb) { return std::malloc(cb ? cb : 1); }
+void LayerFree(void* pv) { std::free(pv); }
+INT_PTR LayerOpen(const char* name, int oflag, int) {
+  const int fd = ::open(name, ((oflag & 3) == FDI_O_RDONLY ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
+  return fd < 0 ? -1 : fd;
+}
+uint32_t LayerRead(INT_PTR hf, void* pv, uint32_t cb) {
+  const ssize_t r = ::read(int(hf), pv, cb);
+  return r < 0 ? uint32_t(-1) : uint32_t(r);
+}
+uint32_t LayerWrite(INT_PTR hf, const void* pv, uint32_t cb) {
+  const ssize_t w = ::write(int(hf), pv, cb);
+  return w < 0 ? uint32_t(-1) : uint32_t(w);
+}
+int LayerClose(INT_PTR hf) { return ::close(int(hf)); }
+long LayerSeek(INT_PTR hf, long dist, int seektype) {
+  const int whence = seektype == FDI_SEEK_CUR   ? SEEK_CUR
+                     : seektype == FDI_SEEK_END ? SEEK_END
+                                                : SEEK_SET;
+  return long(::lseek(int(hf), off_t(dist), whence));
+}
+
+enum class TAnswer { Abort, Error, Throw };
+
+// Where and how the handler ends the copy; the user value of FDICopy.
+struct TLayerCase {
+  const char* Name;
+  const char* Cabinet;  // of the three-cabinet set
+  FDINOTIFICATIONTYPE At;
+  TAnswer Answer;
+  FDIERROR Code = FDIERROR_NONE;  // TAnswer::Error: put in fdie, with Errno in errno
+  int Errno = 0;
+  std::string Expected;
+};
+
+// Writes every file to /dev/null, and answers at the first notification of the case's kind.
+INT_PTR AnsweringHandler(FDINOTIFICATIONTYPE type, FDINOTIFICATION* n) {
+  const TLayerCase* c = static_cast<const TLayerCase*>(n->pv);
+  if (type == fdintCLOSE_FILE_INFO) ::close(int(n->hf));  // the handler's to close
+  if (c != nullptr && type == c->At) {
+    switch (c->Answer) {
+      case TAnswer::Abort:
+        return -1;
+      case TAnswer::Error:
+        n->fdie = c->Code;
+        errno = c->Errno;
+        return -1;
+      case TAnswer::Throw:
+        throw std::runtime_error("handler failed");
+    }
+  }
+  if (type == fdintCOPY_FILE) return ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  return type == fdintCLOSE_FILE_INFO ? 1 : 0;
+}
+
+// "" when the copy went through, the message of the error record when it failed, or
+// "exception: …" for what came out of FDICopy.
+std::string LayerCopy(HFDI context, const ERF& erf, const std::string& folder,
+                      const std::string& cabinet, const TLayerCase* c) {
+  try {
+    if (FDICopy(context, cabinet.c_str(), folder.c_str(), 0, AnsweringHandler, nullptr,
+                const_cast<TLayerCase*>(c))) {
+      return "";
+    }
+  } catch (const std::exception& e) {
+    return std::string("exception: ") + e.what() + (erf.fError ? " (error recorded)" : "");
+  }
+  return ESTCabinet(erf, false).what();
+}
+
+TEST(CabinetLayer, HandlerAnswers) {
+  TTempDir tmp;
+  // Named inside the set as they are on disk: these callbacks do not look for another case.
+  WriteSet(tmp.Path(), ThreeCabinetSet(ThreeCabinetFiles(), [](unsigned i) {
+             return "disk" + std::to_string(i + 1) + ".cab";
+           }));
+  const std::string aborted = "FDI aborted [0x000B]";
+  const std::string thrown = "exception: handler failed";
+  // disk1.cab tells CABINET_INFO, COPY_FILE, CLOSE_FILE_INFO and NEXT_CABINET; disk2.cab
+  // begins with PARTIAL_FILE.
+  const TLayerCase cases[] = {
+      {"InfoAbort", "disk1.cab", fdintCABINET_INFO, TAnswer::Abort, {}, 0, aborted},
+      {"InfoError", "disk1.cab", fdintCABINET_INFO, TAnswer::Error, FDIERROR_WRONG_CABINET, 0,
+       "Cabinet returned on fdintNEXT_CABINET is incorrect [0x000A]"},
+      {"InfoThrow", "disk1.cab", fdintCABINET_INFO, TAnswer::Throw, {}, 0, thrown},
+      {"PartialAbort", "disk2.cab", fdintPARTIAL_FILE, TAnswer::Abort, {}, 0, aborted},
+      {"PartialError", "disk2.cab", fdintPARTIAL_FILE, TAnswer::Error, FDIERROR_TARGET_FILE, EIO,
+       "Failure writing to target file [0x0008]" + OsPart(EIO)},
+      {"PartialThrow", "disk2.cab", fdintPARTIAL_FILE, TAnswer::Throw, {}, 0, thrown},
+      {"CopyAbort", "disk1.cab", fdintCOPY_FILE, TAnswer::Abort, {}, 0, aborted},
+      {"CopyError", "disk1.cab", fdintCOPY_FILE, TAnswer::Error, FDIERROR_TARGET_FILE, EDQUOT,
+       "Failure writing to target file [0x0008]" + OsPart(EDQUOT)},
+      {"CopyThrow", "disk1.cab", fdintCOPY_FILE, TAnswer::Throw, {}, 0, thrown},
+      {"CloseAbort", "disk1.cab", fdintCLOSE_FILE_INFO, TAnswer::Abort, {}, 0, aborted},
+      {"CloseError", "disk1.cab", fdintCLOSE_FILE_INFO, TAnswer::Error, FDIERROR_TARGET_FILE, EIO,
+       "Failure writing to target file [0x0008]" + OsPart(EIO)},
+      {"CloseThrow", "disk1.cab", fdintCLOSE_FILE_INFO, TAnswer::Throw, {}, 0, thrown},
+      {"NextAbort", "disk1.cab", fdintNEXT_CABINET, TAnswer::Abort, {}, 0, aborted},
+      {"NextError", "disk1.cab", fdintNEXT_CABINET, TAnswer::Error, FDIERROR_CABINET_NOT_FOUND,
+       ENAMETOOLONG, "Cabinet not found [0x0001]" + OsPart(ENAMETOOLONG)},
+      // Throwing during the request, with big.bin open for writing.
+      {"NextThrow", "disk1.cab", fdintNEXT_CABINET, TAnswer::Throw, {}, 0, thrown},
+  };
+  const size_t descriptors = OpenDescriptorCount();
+  const std::string folder = tmp.Path() + "/";
+  ERF erf;
+  // A fresh context a case: one that kept a set would not ask for the next cabinet again.
+  auto newContext = [&] {
+    return FDICreate(LayerAlloc, LayerFree, LayerOpen, LayerRead, LayerWrite, LayerClose,
+                     LayerSeek, cpuUNKNOWN, &erf);
+  };
+  for (const TLayerCase& c : cases) {
+    HFDI context = newContext();
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(LayerCopy(context, erf, folder, c.Cabinet, &c), c.Expected) << c.Name;
+    // Nothing is left open, and the context goes on working.
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << c.Name;
+    EXPECT_EQ(LayerCopy(context, erf, folder, c.Cabinet, nullptr), "") << c.Name;
+    EXPECT_TRUE(FDIDestroy(context));
+  }
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+
+  // No handler at all is the caller's fault, not an abort.
+  HFDI context = newContext();
+  ASSERT_NE(context, nullptr);
+  try {
+    FDICopy(context, "disk1.cab", folder.c_str(), 0, nullptr, nullptr, nullptr);
+    ADD_FAILURE() << "FDICopy without a handler went through";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "FDICopy: no notification handler");
+  }
+  EXPECT_TRUE(FDIDestroy(context));
 }
 
 }  // namespace

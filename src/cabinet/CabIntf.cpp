@@ -30,10 +30,12 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cabinet/CabTargets.h"
 #include "io/ByteReader.h"
 
 namespace {
@@ -66,11 +68,6 @@ bool IsContinuedFromPrev(uint16_t folder) {
 }
 bool IsContinuedToNext(uint16_t folder) {
   return folder == kFolderToNext || folder == kFolderPrevAndNext;
-}
-
-bool IsBareName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("/\\") == std::string::npos;
 }
 
 // Failures inside FDICopy travel as this and end up in the ERF record.
@@ -210,9 +207,7 @@ class TMember {
   // Opens the cabinet file; a failure is FDIERROR_CABINET_NOT_FOUND with the open's errno.
   TMember(TContext& ctx, std::string path, std::string folder)
       : FCtx(ctx), Path(std::move(path)), Folder(std::move(folder)) {
-    errno = 0;
-    Handle = ctx.Open(Path.c_str(), FDI_O_BINARY | FDI_O_RDONLY | FDI_O_SEQUENTIAL, 0);
-    if (Handle == -1) Fail(FDIERROR_CABINET_NOT_FOUND, errno);
+    OpenHandle();
   }
   ~TMember() { Release(); }
 
@@ -515,7 +510,8 @@ struct TMsFile {
 
 // The context libmspack is working for. Its self pointer cannot lead there: for its
 // decompressors libmspack copies the mspack_system struct and changes read and write. Every
-// entry point of this layer sets the context for the thread while it runs.
+// entry point of this layer sets the context for the thread while it runs, and libmspack
+// calls back only from inside them.
 thread_local TContext* GCurrentContext = nullptr;
 
 class TContextScope {
@@ -534,14 +530,10 @@ TMsFile* FileOf(mspack_file* file) { return reinterpret_cast<TMsFile*>(file); }
 
 mspack_file* MsOpen(mspack_system* self, const char* filename, int mode) {
   TContext* ctx = ContextOf(self);
-  if (ctx == nullptr) return nullptr;
-  TVirtualCabinet* cab = nullptr;
-  if (mode == MSPACK_SYS_OPEN_WRITE && filename == kOutputName && ctx->Output != -1) {
-    cab = nullptr;
-  } else if (mode == MSPACK_SYS_OPEN_READ && ctx->Virtual &&
-             filename == ctx->Virtual->Name.c_str()) {
+  TVirtualCabinet* cab = nullptr;  // null: the output
+  if (mode == MSPACK_SYS_OPEN_READ && ctx->Virtual && filename == ctx->Virtual->Name.c_str()) {
     cab = ctx->Virtual;
-  } else {
+  } else if (mode != MSPACK_SYS_OPEN_WRITE || filename != kOutputName || ctx->Output == -1) {
     return nullptr;
   }
   auto* file = new (std::nothrow) TMsFile{{}, ctx, cab, 0};
@@ -603,7 +595,7 @@ constexpr size_t kAllocPrefix = 16;
 
 void* MsAlloc(mspack_system* self, size_t bytes) {
   TContext* ctx = ContextOf(self);
-  if (ctx == nullptr || bytes > kMaxLibraryAlloc) return nullptr;
+  if (bytes > kMaxLibraryAlloc) return nullptr;
   auto* block = static_cast<uint8_t*>(ctx->Alloc(uint32_t(bytes + kAllocPrefix)));
   if (block == nullptr) return nullptr;
   const PFNFREE freeFn = ctx->Free;
@@ -682,15 +674,7 @@ class TCopy {
 
   void Run() {
     OpenProcessed();
-
-    {
-      std::string next = FK->NextName, disk = FK->NextDisk, path = FPath;
-      FDINOTIFICATION n = Record();
-      n.psz1 = next.data();
-      n.psz2 = disk.data();
-      n.psz3 = path.data();
-      if (FNotify(fdintCABINET_INFO, &n) == -1) Fail(FDIERROR_USER_ABORT);
-    }
+    TellCabinetInfo(*FK, FPath);
 
     for (size_t j = 0; j < FK->Entries.size(); ++j) {
       const TEntry& entry = FK->Entries[j];
@@ -700,7 +684,7 @@ class TCopy {
         n.psz1 = name.data();
         n.psz2 = prev.data();
         n.psz3 = disk.data();
-        if (FNotify(fdintPARTIAL_FILE, &n) == -1) Fail(FDIERROR_USER_ABORT);
+        Tell(fdintPARTIAL_FILE, n);
         continue;
       }
 
@@ -714,12 +698,7 @@ class TCopy {
       n.time = entry.Time;
       n.attribs = entry.Attribs;
       n.iFolder = entry.Folder;
-      errno = 0;
-      const INT_PTR hf = FNotify(fdintCOPY_FILE, &n);
-      if (hf == -1) {
-        if (n.fdie == FDIERROR_TARGET_FILE) Fail(FDIERROR_TARGET_FILE, errno);
-        Fail(FDIERROR_USER_ABORT);
-      }
+      const INT_PTR hf = Tell(fdintCOPY_FILE, n);
       if (hf == 0) continue;
 
       ExtractEntry(entry, hf);
@@ -733,9 +712,7 @@ class TCopy {
       c.attribs = entry.Attribs;
       c.iFolder = entry.Folder;
       c.cb = (entry.Attribs & kAttribExec) ? 1 : 0;
-      const INT_PTR r = FNotify(fdintCLOSE_FILE_INFO, &c);
-      if (r == -1) Fail(FDIERROR_USER_ABORT);
-      if (r == 0) Fail(FDIERROR_TARGET_FILE);
+      if (Tell(fdintCLOSE_FILE_INFO, c) == 0) Fail(FDIERROR_TARGET_FILE);
     }
     // Salvaging never hides a cut: one that only skipped files met still fails the copy.
     if (FCutShortMet) Fail(FDIERROR_CORRUPT_CABINET);
@@ -812,17 +789,57 @@ class TCopy {
     return n;
   }
 
+  // Sends a notification. -1 from the handler stops the copy: with the error the handler put
+  // in fdie in place of the one it was given (and errno as it stands), else with `otherwise`,
+  // which is FDIERROR_USER_ABORT unless the caller knows better.
+  INT_PTR Tell(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n,
+               const TFdiFailure& otherwise = {FDIERROR_USER_ABORT, 0}) {
+    const FDIERROR given = n.fdie;
+    errno = 0;
+    const INT_PTR result = FNotify(type, &n);
+    if (result != -1) return result;
+    if (n.fdie != given && n.fdie != FDIERROR_NONE) Fail(n.fdie, errno);
+    throw otherwise;
+  }
+
+  // fdintCABINET_INFO for cabinet m, found in folder.
+  void TellCabinetInfo(const TMember& m, std::string folder) {
+    std::string next = m.NextName, disk = m.NextDisk;
+    FDINOTIFICATION n = Record();
+    n.psz1 = next.data();
+    n.psz2 = disk.data();
+    n.psz3 = folder.data();
+    n.setID = m.SetID;
+    n.iCabinet = m.Index;
+    Tell(fdintCABINET_INFO, n);
+  }
+
   TMember* Find(int index) {
     auto it = Set().Members.find(index);
     return it == Set().Members.end() ? nullptr : it->second.get();
   }
 
-  // Checks that a newly opened cabinet belongs to the set at set index `index`.
-  void CheckNeighbour(const TMember& m, int index) const {
-    if (m.SetID != FK->SetID || int(m.Index) != index) Fail(FDIERROR_WRONG_CABINET);
-    if (m.FolderReserve != FK->FolderReserve || m.DataReserve != FK->DataReserve) {
+  // Opens folder + name as the cabinet at set index `index`. It must belong to the set and go
+  // on with the folder that crosses into it: its last folder continues into the next cabinet
+  // when it comes before, its first began in the one before when it comes after.
+  std::unique_ptr<TMember> OpenNeighbour(const std::string& folder, const std::string& name,
+                                         int index, bool before) {
+    auto m = std::make_unique<TMember>(FCtx, folder + name, folder);
+    m->Parse(false);
+    if (m->SetID != FK->SetID || int(m->Index) != index) Fail(FDIERROR_WRONG_CABINET);
+    if (m->FolderReserve != FK->FolderReserve || m->DataReserve != FK->DataReserve) {
       Fail(FDIERROR_RESERVE_MISMATCH);
     }
+    if (!(before ? m->LastFolderContinues : m->FirstFolderContinued)) {
+      Fail(FDIERROR_WRONG_CABINET);
+    }
+    return m;
+  }
+
+  TMember& Keep(std::unique_ptr<TMember> m) {
+    TMember& ref = *m;
+    Set().Members.emplace(ref.Index, std::move(m));
+    return ref;
   }
 
   void CheckSetSize() {
@@ -835,13 +852,7 @@ class TCopy {
     if (cur.Index == 0) Fail(FDIERROR_CORRUPT_CABINET);
     if (!IsBareName(cur.PrevName)) Fail(FDIERROR_CABINET_NOT_FOUND);
     CheckSetSize();
-    auto m = std::make_unique<TMember>(FCtx, cur.Folder + cur.PrevName, cur.Folder);
-    m->Parse(false);
-    CheckNeighbour(*m, int(cur.Index) - 1);
-    if (!m->LastFolderContinues) Fail(FDIERROR_WRONG_CABINET);
-    TMember& ref = *m;
-    Set().Members.emplace(ref.Index, std::move(m));
-    return ref;
+    return Keep(OpenNeighbour(cur.Folder, cur.PrevName, int(cur.Index) - 1, true));
   }
 
   // The cabinet after `cur`, asked for with fdintNEXT_CABINET.
@@ -862,35 +873,22 @@ class TCopy {
       n.psz2 = disk.data();
       n.psz3 = buffer;
       n.fdie = last.Code;
-      if (FNotify(fdintNEXT_CABINET, &n) == -1) {
-        if (last.Code != FDIERROR_NONE) throw last;
-        Fail(FDIERROR_USER_ABORT);
-      }
+      // -1 after a failed attempt gives up: that attempt's error stands.
+      Tell(fdintNEXT_CABINET, n,
+           last.Code != FDIERROR_NONE ? last : TFdiFailure{FDIERROR_USER_ABORT, 0});
       buffer[kFdiMaxCabPath - 1] = '\0';
       folder = buffer;
       if (!folder.empty() && folder.back() != '/') folder += '/';
 
       std::unique_ptr<TMember> m;
       try {
-        m = std::make_unique<TMember>(FCtx, folder + cur.NextName, folder);
-        m->Parse(false);
-        CheckNeighbour(*m, index);
-        if (!m->FirstFolderContinued) Fail(FDIERROR_WRONG_CABINET);
+        m = OpenNeighbour(folder, cur.NextName, index, false);
       } catch (const TFdiFailure& failure) {
         last = failure;
         continue;
       }
-
-      TMember& ref = *m;
-      Set().Members.emplace(ref.Index, std::move(m));
-      std::string nextName = ref.NextName, nextDisk = ref.NextDisk, where = folder;
-      FDINOTIFICATION info = Record();
-      info.psz1 = nextName.data();
-      info.psz2 = nextDisk.data();
-      info.psz3 = where.data();
-      info.setID = ref.SetID;
-      info.iCabinet = ref.Index;
-      if (FNotify(fdintCABINET_INFO, &info) == -1) Fail(FDIERROR_USER_ABORT);
+      TMember& ref = Keep(std::move(m));
+      TellCabinetInfo(ref, folder);
       return ref;
     }
     throw last;
@@ -1254,10 +1252,7 @@ bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int flag
   auto* ctx = static_cast<TContext*>(hfdi);
   if (ctx == nullptr) return false;
   if (ctx->Erf) *ctx->Erf = ERF{};
-  if (pfnfdin == nullptr) {
-    SetError(ctx->Erf, FDIERROR_USER_ABORT, 0);
-    return false;
-  }
+  if (pfnfdin == nullptr) throw std::invalid_argument("FDICopy: no notification handler");
   TContextScope scope(ctx);
   try {
     TCopy copy(*ctx, pszCabinet ? pszCabinet : "", pszCabPath ? pszCabPath : "", flags, pfnfdin,
@@ -1269,8 +1264,10 @@ bool FDICopy(HFDI hfdi, const char* pszCabinet, const char* pszCabPath, int flag
   } catch (const std::bad_alloc&) {
     SetError(ctx->Erf, FDIERROR_ALLOC_FAIL, ENOMEM);
   } catch (...) {
-    // A notification handler must not throw; if one does, the copy is over.
-    SetError(ctx->Erf, FDIERROR_USER_ABORT, 0);
+    // Not a cabinet error: a handler's or a callback's own exception, or a fault of this
+    // layer. It goes on as it is, once the set is let go.
+    ResetSet(*ctx);
+    throw;
   }
   const int saved = errno;
   ResetSet(*ctx);  // after a failure nothing is kept

@@ -1,4 +1,4 @@
-// CabIntf: a cabinet decompression interface in the shape of the platform's FDI, over libmspack.
+// CabIntf: a cabinet decompression interface in the shape of Windows' FDI, over libmspack.
 //
 // Three operations, as FDI has them:
 //   FDICreate   makes a context from seven callbacks (memory and file I/O) and an error record;
@@ -28,13 +28,15 @@
 //      cabinet itself are left for an FDICopy of that cabinet.
 //
 // Rules of this layer beyond FDI's own:
-//   - A COPY_FILE handler that returns -1 gives FDIERROR_USER_ABORT, unless it has set
-//     fdie to FDIERROR_TARGET_FILE to say that the target could not be opened; erfType then
-//     takes errno as it stands when the handler returns.
+//   - A handler that returns -1 has aborted: the copy stops with FDIERROR_USER_ABORT. One
+//     that puts another error in fdie before it returns -1 (COPY_FILE: FDIERROR_TARGET_FILE
+//     for a target it could not open) stops the copy with that error instead, erfType taking
+//     errno as it stands when the handler returns.
 //   - NEXT_CABINET: a handler that returns -1 to the first request (fdie NONE) stops the copy
 //     with FDIERROR_USER_ABORT; one that returns -1 after a failed attempt stops it with that
-//     attempt's error (FDIERROR_CABINET_NOT_FOUND and the open's errno, say). At most
-//     kFdiMaxCabinetAttempts attempts are made per request.
+//     attempt's error (FDIERROR_CABINET_NOT_FOUND and the open's errno, say), unless it has
+//     put another error in fdie (above). At most kFdiMaxCabinetAttempts attempts are made
+//     per request.
 //   - A next or previous cabinet name that is not a bare file name ('/' or '\\' in it, ".",
 //     "..", empty) is never opened: the file that needs it fails with
 //     FDIERROR_CABINET_NOT_FOUND.
@@ -73,13 +75,16 @@
 //
 // Errors fill the ERF record: erfOper the FDIERROR code, erfType errno where one applies,
 // fError true; FDICopy then returns false. The handler's user value comes back in pv.
+// Running out of memory is FDIERROR_ALLOC_FAIL. An exception that is no cabinet error (one a
+// handler or a callback raises, or a fault of this layer) ends the copy and leaves FDICopy as
+// it is, the record left empty; so does std::invalid_argument for a missing handler.
 #pragma once
 
 #include <cstdint>
 
 using INT_PTR = intptr_t;
 
-// The error record, three 32-bit fields as the platform lays it out.
+// The error record, three 32-bit fields as FDI lays it out.
 struct ERF {
   int32_t erfOper = 0;  // FDIERROR code
   int32_t erfType = 0;  // errno of the failed operation, when there is one

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
+#include <new>
 
 #include "cabinet/CabSTConsts.h"
 
@@ -48,31 +48,6 @@ INT_PTR NewHandle(int fd, uint64_t* written = nullptr, uint64_t limit = 0) {
   return reinterpret_cast<INT_PTR>(handle);
 }
 
-class TFd {
- public:
-  explicit TFd(int fd = -1) : FFd(fd) {}
-  ~TFd() { Reset(); }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-  void Reset(int fd = -1) {
-    if (FFd >= 0) {
-      const int saved = errno;
-      ::close(FFd);
-      errno = saved;
-    }
-    FFd = fd;
-  }
-  int Release() {
-    const int fd = FFd;
-    FFd = -1;
-    return fd;
-  }
-
- private:
-  int FFd;
-};
-
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -94,13 +69,9 @@ std::string FileNamePart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool IsBareName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("/\\") == std::string_view::npos;
-}
-
 // The entry of folder whose name equals name without regard to ASCII case (the first in
-// byte order when several do), or empty. The platform's file names ignore case; ours don't.
+// byte order when several do), or empty. Cabinet sets are made on Windows, whose file names
+// ignore case; ours don't.
 std::string FindNoCase(const std::string& folder, const std::string& name) {
   if (!IsBareName(name)) return {};
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
@@ -127,21 +98,6 @@ std::string FullPath(const std::string& path) {
   return JoinPath(buffer, path);
 }
 
-// Makes every missing folder of path, following links: the caller's own folder.
-void ForceDirectories(const std::string& path) {
-  std::string prefix;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string::npos) slash = path.size();
-    prefix = path.substr(0, slash);
-    if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
-      throw EOSError(errno);
-    }
-    start = slash + 1;
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // File and memory callbacks.
 
@@ -151,7 +107,7 @@ void FreeCallback(void* pv) { std::free(pv); }
 
 // Opens with the meaning the FDI open flags have; a plain file only. When a file to be read
 // is not there, one whose name differs only in ASCII case stands in for it, as it would on
-// the platform's file system.
+// a Windows file system.
 INT_PTR OpenForFDI(const char* name, int oflag, int /*pmode*/) {
   int flags = O_CLOEXEC | O_NONBLOCK;
   switch (oflag & 3) {
@@ -176,7 +132,7 @@ INT_PTR OpenForFDI(const char* name, int oflag, int /*pmode*/) {
     flags |= O_CREAT;
   }
 
-  const std::string path = name ? name : "";
+  const std::string path = name;
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0 && errno == ENOENT && !create) {
     const int saved = errno;
@@ -226,7 +182,7 @@ uint32_t ReadCallback(INT_PTR hf, void* pv, uint32_t cb) {
 
 uint32_t WriteCallback(INT_PTR hf, const void* pv, uint32_t cb) {
   TCabHandle* h = HandleOf(hf);
-  if (h->Written != nullptr && cb > h->Limit - std::min(h->Limit, *h->Written)) {
+  if (h->Written != nullptr && cb > ExtractBytesLeft(*h->Written, h->Limit)) {
     errno = EDQUOT;
     RecordOsError(EDQUOT);
     return uint32_t(-1);
@@ -292,7 +248,7 @@ bool DosDateTimeToTimespec(uint16_t date, uint16_t time, timespec& out) {
   tm.tm_sec = second;
   tm.tm_isdst = -1;
   const time_t t = std::mktime(&tm);
-  // mktime moves 30 February on to March; the platform refuses such a date.
+  // mktime moves 30 February on to March: no such day, so no time is set.
   if (t == time_t(-1) || tm.tm_mday != day || tm.tm_mon != month - 1) return false;
   out.tv_sec = t;
   out.tv_nsec = 0;
@@ -324,7 +280,7 @@ std::string Hex4(uint32_t v) {
 }  // namespace
 
 // -----------------------------------------------------------------------------------------------
-// ESTCabinet and EOSError.
+// ESTCabinet.
 
 std::string ESTCabinet::BuildMessage(const ERF& erf, bool isCompressor) {
   if (!erf.fError) return isCompressor ? "FCI error" : "FDI error";
@@ -344,15 +300,6 @@ ESTCabinet::ESTCabinet(const ERF& erf, bool isCompressor)
       OsErrorCode(erf.erfType),
       HasError(erf.fError != 0),
       IsCompressor(isCompressor) {}
-
-EOSError::EOSError(int err) : std::system_error(err, std::generic_category()) {
-  if (err == 0) {
-    FMessage = "A Win32 API function failed";
-  } else {
-    FMessage =
-        "Win32 Error.  Code: " + std::to_string(err) + ".\n" + std::generic_category().message(err);
-  }
-}
 
 // -----------------------------------------------------------------------------------------------
 // Paths.
@@ -383,31 +330,6 @@ std::string AddTrailingBackslash(std::string_view s) {
   return result;
 }
 
-bool CleanStoredName(std::string_view stored, std::string& clean) {
-  std::string name(stored);
-  std::replace(name.begin(), name.end(), '\\', '/');
-  clean.clear();
-  if (name.empty() || name.front() == '/') return false;  // empty, or from the root
-  if (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':') {
-    return false;  // a drive
-  }
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t slash = name.find('/', start);
-    if (slash == std::string::npos) slash = name.size();
-    const std::string_view part(name.data() + start, slash - start);
-    start = slash + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      clean.clear();
-      return false;
-    }
-    if (!clean.empty()) clean += '/';
-    clean += part;
-  }
-  return !clean.empty();
-}
-
 void SetFileTimeAndAttributes(const std::string& target, uint16_t date, uint16_t time,
                               uint16_t attribs) {
   struct stat st;
@@ -427,14 +349,7 @@ void SetFileTimeAndAttributes(const std::string& target, uint16_t date, uint16_t
 
 TSTCabReader::TSTCabReader() = default;
 
-TSTCabReader::~TSTCabReader() {
-  CloseDestDir();
-  try {
-    DestroyContext();
-  } catch (...) {
-    // Nothing can be reported from a destructor.
-  }
-}
+TSTCabReader::~TSTCabReader() { DestroyContext(); }
 
 HFDI TSTCabReader::Context() {
   if (FContext == nullptr) CreateContext();
@@ -451,9 +366,8 @@ void TSTCabReader::CreateContext() {
 
 void TSTCabReader::DestroyContext() {
   if (FContext == nullptr) return;
-  HFDI context = FContext;
+  FDIDestroy(FContext);  // fails only for a context that does not exist
   FContext = nullptr;
-  CheckFDI(FDIDestroy(context));
 }
 
 void TSTCabReader::CheckFDI(bool ok) {
@@ -463,36 +377,20 @@ void TSTCabReader::CheckFDI(bool ok) {
   throw ESTCabinet(FErf, false);
 }
 
-int TSTCabReader::DestDirFd() {
-  if (FDestFd >= 0) return FDestFd;
-  if (FDestDir.empty()) throw EOSError(ENOENT);
-  ForceDirectories(FDestDir);
-  FDestFd = ::open(FDestDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (FDestFd < 0) throw EOSError(errno);
-  return FDestFd;
-}
-
-void TSTCabReader::CloseDestDir() {
-  if (FDestFd >= 0) ::close(FDestFd);
-  FDestFd = -1;
-}
-
 void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDir,
                            unsigned options) {
-  CloseDestDir();
   FCabFileName = FullPath(cabFile);
-  FDestDir = AddTrailingBackslash(destDir);
+  FDestDir.Reset(AddTrailingBackslash(destDir));
   FSrcNames.clear();
   FDstNames.clear();
   FSkippedNames.clear();
   FBytesWritten = 0;
   FFilesWritten = 0;
-  FPending = nullptr;
   FFoundCabinets.clear();
   struct TDestDirCloser {
-    TSTCabReader* Self;
-    ~TDestDirCloser() { Self->CloseDestDir(); }
-  } closer{this};
+    TCabTargetFolder& Folder;
+    ~TDestDirCloser() { Folder.Close(); }
+  } closer{FDestDir};
 
   std::vector<std::string> done;  // cabinets processed, to never go round in a circle
   std::string current = FCabFileName;
@@ -509,14 +407,11 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
 
     HFDI context = Context();
     GLastOsError = 0;
+    // An exception from an event handler, or from the component's own work in one, comes
+    // out of FDICopy as it is.
     const bool ok = FDICopy(context, FileNamePart(current).c_str(), FolderPart(current).c_str(),
                             SalvageCutShort ? kFdiCopySalvageCutShort : 0, &TSTCabReader::Notify,
                             nullptr, this);
-    if (FPending) {
-      std::exception_ptr pending = FPending;
-      FPending = nullptr;
-      std::rethrow_exception(pending);
-    }
     CheckFDI(ok);
 
     // The next cabinet is the one this cabinet names, where the layer found it or beside
@@ -542,13 +437,7 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
 INT_PTR TSTCabReader::Notify(FDINOTIFICATIONTYPE type, FDINOTIFICATION* notification) {
   auto* self = static_cast<TSTCabReader*>(notification->pv);
   GLastOsError = 0;
-  try {
-    return self->HandleNotify(type, *notification);
-  } catch (...) {
-    // Nothing may unwind through the cabinet layer: keep it for Extract.
-    self->FPending = std::current_exception();
-    return -1;
-  }
+  return self->HandleNotify(type, *notification);
 }
 
 INT_PTR TSTCabReader::HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n) {
@@ -573,15 +462,16 @@ INT_PTR TSTCabReader::HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n)
 
 INT_PTR TSTCabReader::CabinetInfo(FDINOTIFICATION& n) {
   if (!FNextCabPath.empty()) FCurCabPath = FNextCabPath;
-  const std::string nextName = n.psz1 ? n.psz1 : "";
-  const std::string nextDisk = n.psz2 ? n.psz2 : "";
-  const std::string cabPath = n.psz3 ? n.psz3 : "";
+  const std::string nextName = n.psz1;
+  const std::string nextDisk = n.psz2;
+  const std::string cabPath = n.psz3;
   // A next cabinet is only ever a file beside this one.
-  FNextCabName = IsBareName(nextName) ? JoinPath(cabPath, nextName) : std::string();
+  const bool bare = IsBareName(nextName);
+  FNextCabName = bare ? JoinPath(cabPath, nextName) : std::string();
   FNextDiskName = nextDisk;
   if (!FCabinetInfoSeen) {
     FCabinetInfoSeen = true;
-    if (IsBareName(nextName)) {
+    if (bare) {
       FOwnNextName = nextName;
       FOwnFolder = cabPath;
     }
@@ -592,22 +482,20 @@ INT_PTR TSTCabReader::CabinetInfo(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::PartialFile(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
+  const std::string name = n.psz1;
   std::string target;
   const auto it = std::find(FSrcNames.begin(), FSrcNames.end(), name);
   if (it != FSrcNames.end()) target = FDstNames[size_t(it - FSrcNames.begin())];
   bool abort = false;
-  if (OnCopyPartialFile) {
-    OnCopyPartialFile(*this, name, n.psz2 ? n.psz2 : "", n.psz3 ? n.psz3 : "", target, abort);
-  }
+  if (OnCopyPartialFile) OnCopyPartialFile(*this, name, n.psz2, n.psz3, target, abort);
   return abort ? -1 : 0;
 }
 
 INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
+  const std::string name = n.psz1;
   std::string clean;
   const bool inside = CleanStoredName(name, clean);
-  std::string target = inside ? JoinPath(FDestDir, clean) : std::string();
+  std::string target = inside ? JoinPath(FDestDir.Path(), clean) : std::string();
 
   bool abort = false;
   if (OnCopyFile)
@@ -619,8 +507,8 @@ INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
   }
 
   // The limits: a file that would pass them is not started.
-  if (FFilesWritten >= MaxExtractFiles ||
-      uint64_t(uint32_t(n.cb)) > MaxExtractBytes - std::min(MaxExtractBytes, FBytesWritten)) {
+  if (!WithinExtractLimits(FFilesWritten, FBytesWritten, uint32_t(n.cb), MaxExtractFiles,
+                           MaxExtractBytes)) {
     errno = EDQUOT;
     RecordOsError(EDQUOT);
     n.fdie = FDIERROR_TARGET_FILE;
@@ -629,102 +517,23 @@ INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
 
   FSrcNames.reserve(FSrcNames.size() + 1);
   FDstNames.reserve(FDstNames.size() + 1);
-  const INT_PTR hf = OpenTarget(target);
+  const int fd = FDestDir.Open(target, Options & croDontOverwriteReadOnlyFiles);
+  if (fd == TCabTargetFolder::kTargetSkipped) return 0;
+  const INT_PTR hf = fd < 0 ? -1 : NewHandle(fd, &FBytesWritten, MaxExtractBytes);
   if (hf == -1) {
     RecordOsError(errno);
     n.fdie = FDIERROR_TARGET_FILE;
     return -1;
   }
-  if (hf == 0) return 0;
   FSrcNames.push_back(name);
   FDstNames.push_back(target);
   ++FFilesWritten;
   return hf;
 }
 
-INT_PTR TSTCabReader::OpenTarget(const std::string& target) {
-  // Where to start: the target folder for targets inside it; the caller's own folder
-  // for an absolute target an OnCopyFile handler chose.
-  std::string relative;
-  int start = -1;
-  TFd ownStart;
-  if (!FDestDir.empty() && target.compare(0, FDestDir.size(), FDestDir) == 0) {
-    start = DestDirFd();
-    relative = target.substr(FDestDir.size());
-  } else if (!target.empty() && target.front() == '/') {
-    const std::string folder = FolderPart(target);
-    ForceDirectories(folder);
-    ownStart.Reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (ownStart.Get() < 0) throw EOSError(errno);
-    start = ownStart.Get();
-    relative = FileNamePart(target);
-  } else {
-    throw EOSError(ENOENT);  // no folder to write into
-  }
-
-  std::vector<std::string> parts;
-  size_t from = 0;
-  while (from <= relative.size()) {
-    size_t slash = relative.find('/', from);
-    if (slash == std::string::npos) slash = relative.size();
-    std::string part = relative.substr(from, slash - from);
-    from = slash + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      errno = EACCES;  // a handler's target that climbs out of its folder
-      return -1;
-    }
-    parts.push_back(std::move(part));
-  }
-  if (parts.empty()) {
-    errno = EISDIR;
-    return -1;
-  }
-
-  // Folders one at a time, never through a link.
-  TFd folder;
-  int at = start;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    if (::mkdirat(at, parts[i].c_str(), 0777) != 0 && errno != EEXIST) throw EOSError(errno);
-    const int sub = ::openat(at, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (sub < 0) return -1;
-    folder.Reset(sub);
-    at = sub;
-  }
-
-  const char* leaf = parts.back().c_str();
-  struct stat st;
-  if (::fstatat(at, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-      (st.st_mode & 0222) == 0) {
-    // Read-only: skipped, or made writable for the owner and overwritten.
-    if (Options & croDontOverwriteReadOnlyFiles) return 0;
-    const mode_t writable = mode_t((st.st_mode & 07777) | S_IWUSR);
-    if (::fchmodat(at, leaf, writable, AT_SYMLINK_NOFOLLOW) != 0 &&
-        (errno == ENOTSUP || errno == ENOSYS)) {
-      ::fchmodat(at, leaf, writable, 0);
-    }
-  }
-
-  // Not truncated at open: a link or a special file must be refused before anything changes.
-  TFd fd(::openat(at, leaf, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-  if (fd.Get() < 0) return -1;
-  if (::fstat(fd.Get(), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = EINVAL;
-    return -1;
-  }
-  if (st.st_nlink > 1) {
-    errno = EMLINK;  // a hard link would carry the bytes to another name
-    return -1;
-  }
-  if (::ftruncate(fd.Get(), 0) != 0) return -1;
-  ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
-  const INT_PTR hf = NewHandle(fd.Release(), &FBytesWritten, MaxExtractBytes);
-  return hf;
-}
-
 INT_PTR TSTCabReader::CloseFileInfo(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
+  // Follows only a COPY_FILE that gave a handle.
+  const std::string name = n.psz1;
   std::string target;
   const auto it = std::find(FSrcNames.begin(), FSrcNames.end(), name);
   TCabHandle* handle = HandleOf(n.hf);
@@ -734,13 +543,11 @@ INT_PTR TSTCabReader::CloseFileInfo(FDINOTIFICATION& n) {
     FSrcNames.erase(it);
     FDstNames.erase(FDstNames.begin() + ptrdiff_t(i));
     // Set while the file is still open, so that no path is looked up again.
-    if (handle != nullptr) SetFdTimeAndAttributes(handle->Fd, n.date, n.time, n.attribs);
+    SetFdTimeAndAttributes(handle->Fd, n.date, n.time, n.attribs);
   }
   // Closing touches no recorded error.
-  if (handle != nullptr) {
-    ::close(handle->Fd);
-    delete handle;
-  }
+  ::close(handle->Fd);
+  delete handle;
   n.hf = 0;
 
   bool exec = (n.cb & 1) != 0;
@@ -753,11 +560,11 @@ INT_PTR TSTCabReader::CloseFileInfo(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::NextCabinet(FDINOTIFICATION& n) {
-  const std::string name = n.psz1 ? n.psz1 : "";
-  const std::string disk = n.psz2 ? n.psz2 : "";
+  const std::string name = n.psz1;
+  const std::string disk = n.psz2;
   INT_PTR result = 0;
   if (OnNextCabinet) {
-    std::string path = n.psz3 ? n.psz3 : "";
+    std::string path = n.psz3;
     bool abort = false;
     OnNextCabinet(*this, name, disk, path, n.fdie, abort);
     if (abort) {
@@ -765,8 +572,11 @@ INT_PTR TSTCabReader::NextCabinet(FDINOTIFICATION& n) {
     } else {
       const std::string folder = AddTrailingBackslash(path);
       if (folder.size() >= size_t(kFdiMaxCabPath)) {
-        // The layer's buffer holds 255 bytes and the NUL; a longer folder cannot be given.
+        // The layer's buffer holds 255 bytes and the NUL; a longer folder cannot be given,
+        // and is not there to be found.
+        errno = ENAMETOOLONG;
         RecordOsError(ENAMETOOLONG);
+        n.fdie = FDIERROR_CABINET_NOT_FOUND;
         result = -1;
       } else {
         std::memcpy(n.psz3, folder.c_str(), folder.size() + 1);
@@ -775,7 +585,7 @@ INT_PTR TSTCabReader::NextCabinet(FDINOTIFICATION& n) {
   } else {
     result = n.fdie != FDIERROR_NONE ? -1 : 0;
   }
-  FNextCabPath = JoinPath(n.psz3 ? n.psz3 : "", name);
+  FNextCabPath = JoinPath(n.psz3, name);
   FNextCabGiven = true;
   if (result == 0) FFoundCabinets.emplace_back(name, FNextCabPath);
   return result;

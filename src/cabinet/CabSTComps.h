@@ -2,43 +2,20 @@
 // cabinets into a folder, and ESTCabinet, the exception it raises when the cabinet layer
 // (CabIntf) reports an error.
 //
-// Paths use '/' where the platform of the design used a backslash. Stored names in a cabinet
-// use backslashes for folders; they are read as '/'.
+// Paths use '/' between folders; AddTrailingBackslash and JoinPath put a '/' there. Stored
+// names in a cabinet use backslashes for folders; they are read as '/'.
 //
-// Rules for packages from anywhere (the component must be safe on any file):
-//   - Stored names stay inside the target folder. A name that is absolute ("/etc/x",
-//     "\\x"), carries a drive ("C:\\x", "C:x"), has a ".." part anywhere, or is empty once
-//     "." and empty parts are dropped, gets an empty target: OnCopyFile still sees it (and
-//     may give a target of its own); left empty, the entry is skipped (the rest of the
-//     package still extracts) and its stored name is listed in SkippedNames().
-//   - Symbolic links inside the target folder are never followed. Folders are made and
-//     files opened one part at a time relative to the target folder (mkdirat/openat with
-//     O_NOFOLLOW). A symbolic link, or any other non-folder, where a folder of the stored
-//     path should be, or anything but a plain file with one link where the file should be,
-//     fails the entry with "Failure writing to target file" (FDIERROR_TARGET_FILE) and the
-//     errno of the refusal: ENOTDIR for a link or file where a folder should be, ELOOP for a
-//     link where the file should be, ENXIO for a FIFO, EINVAL for another non-file, EMLINK
-//     for a file with more than one link (a hard link would carry the bytes elsewhere).
-//     Nothing is written through it, and it is not truncated. The target folder itself, and a
-//     target outside it that an OnCopyFile handler chose, are the caller's and are opened as given
-//     (only their last part without following a link).
-//   - Limits per Extract: MaxExtractBytes bytes written (default 4 GiB) and MaxExtractFiles
-//     files (default 65,536). A file that would pass either limit is not opened (its size
-//     is known beforehand), and a write past the byte limit is refused whole; extraction
-//     stops with ESTCabinet "Failure writing to target file" (FDIERROR_TARGET_FILE) and
-//     OS error EDQUOT ("Disk quota exceeded").
-//   - A continuation cabinet named by a package is used only when the name is a bare file
-//     name; one with '/', '\\' or that is "." or ".." is ignored (no continuation). It is
-//     looked for beside the cabinet that names it, without regard to ASCII case: a package
-//     naming "DISK2.CAB" finds "disk2.cab". A cabinet already processed in this Extract is
-//     not processed again.
+// What a package may make the component write, and which of the names it carries are
+// followed, is ruled in CabTargets.h (target folder, stored names, links, limits, names of
+// continuation cabinets). Besides:
+//   - A continuation cabinet is looked for beside the cabinet that names it, without regard
+//     to ASCII case: a package naming "DISK2.CAB" finds "disk2.cab". A cabinet already
+//     processed in this Extract is not processed again.
 //   - After a cabinet, Extract goes on with the cabinet that this one names as its next:
 //     where fdintNEXT_CABINET found it (OnNextCabinet may have given another folder), else
 //     beside this one. When one file runs through several cabinets, the layer asks for all of
 //     them, but the cabinets in between may hold files of their own, so the loop does not
 //     jump to the last one asked for.
-//   - A target is written from its first byte and truncated: an existing longer file does
-//     not keep old bytes past the new end.
 //   - A package cut short inside a folder's data blocks (an interrupted download or copy: a
 //     block header or a block's data past the end of the file) fails with ESTCabinet
 //     "Cabinet file is corrupt" (FDIERROR_CORRUPT_CABINET). With SalvageCutShort set it fails
@@ -55,22 +32,23 @@
 //     here hold as well.
 //   - croExecuteOnExtract is accepted but nothing is run: a player has no business starting
 //     programs out of a package. OnCloseFile still gets the flag.
-//   - A folder that cannot be created (mkdir fails with anything but EEXIST), a target folder
-//     that cannot be made or opened, and a target with no folder at all (an empty target
-//     folder, or a relative target) raise EOSError, not ESTCabinet.
+//   - "FDI aborted" (FDIERROR_USER_ABORT) means that an event handler set anAbort. A folder
+//     given by OnNextCabinet that does not fit the layer's buffer fails as the layer's own
+//     such folder does: "Cabinet not found" (FDIERROR_CABINET_NOT_FOUND) with ENAMETOOLONG.
+//     An exception raised inside an event handler or by the component itself ends the
+//     extraction and reaches the caller of Extract as it is.
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "cabinet/CabIntf.h"
+#include "cabinet/CabTargets.h"
 
 // Raised for every failure reported through the FDI error record.
 //   HasError: CabinetErrorText(ErrorCode) (or CompressorErrorText for the compressor side),
@@ -87,18 +65,6 @@ class ESTCabinet : public std::runtime_error {
   bool IsCompressor = false;
 
   static std::string BuildMessage(const ERF& erf, bool isCompressor);
-};
-
-// An operating-system failure outside the FDI record (a folder that cannot be created), with
-// the message "Win32 Error.  Code: %d.\n%s" (errno and its text), or "A Win32 API function
-// failed" when errno is 0. code() is the errno in std::generic_category().
-class EOSError : public std::system_error {
- public:
-  explicit EOSError(int err);
-  const char* what() const noexcept override { return FMessage.c_str(); }
-
- private:
-  std::string FMessage;
 };
 
 enum TSTCabReaderOption : unsigned {
@@ -152,7 +118,7 @@ class TSTCabReader {
   TSTCabReaderNextCabinetEvent OnNextCabinet;
   TSTCabReaderUnrecognizedNotifyEvent OnUnrecognizedNotify;
 
-  // Limits per Extract (see the file comment).
+  // Limits per Extract (see CabTargets.h).
   uint64_t MaxExtractBytes = kDefaultMaxExtractBytes;
   uint32_t MaxExtractFiles = kDefaultMaxExtractFiles;
 
@@ -166,7 +132,8 @@ class TSTCabReader {
   // before a failure stay.
   void Extract(const std::string& cabFile, const std::string& destDir, unsigned options = 0);
 
-  // The FDI context: created at first use and kept for later extractions.
+  // The FDI context: created at first use and kept for later extractions. Destroying a
+  // context cannot fail.
   HFDI Context();
   void CreateContext();
   void DestroyContext();
@@ -180,7 +147,7 @@ class TSTCabReader {
 
   // State of the current (or last) extraction.
   const std::string& CabFileName() const { return FCabFileName; }
-  const std::string& DestDir() const { return FDestDir; }
+  const std::string& DestDir() const { return FDestDir.Path(); }
   const std::string& NextCabName() const { return FNextCabName; }
   const std::string& NextDiskName() const { return FNextDiskName; }
   const std::string& CurCabPath() const { return FCurCabPath; }
@@ -198,16 +165,11 @@ class TSTCabReader {
   INT_PTR CopyFile(FDINOTIFICATION& n);
   INT_PTR CloseFileInfo(FDINOTIFICATION& n);
   INT_PTR NextCabinet(FDINOTIFICATION& n);
-  // A handle for the target, 0 to skip it (read-only under croDontOverwriteReadOnlyFiles),
-  // or -1 with errno when it cannot be opened.
-  INT_PTR OpenTarget(const std::string& target);
-  int DestDirFd();
-  void CloseDestDir();
 
   HFDI FContext = nullptr;
   ERF FErf;
   std::string FCabFileName;
-  std::string FDestDir;
+  TCabTargetFolder FDestDir;
   std::string FNextCabName;
   std::string FNextDiskName;
   std::string FCurCabPath;
@@ -224,8 +186,6 @@ class TSTCabReader {
   std::vector<std::string> FSkippedNames;
   uint64_t FBytesWritten = 0;
   uint32_t FFilesWritten = 0;
-  int FDestFd = -1;
-  std::exception_ptr FPending;  // raised by a handler inside FDICopy, raised again after it
 };
 
 // Joins path parts with exactly one '/' between two parts; empty parts are skipped.
@@ -241,7 +201,3 @@ std::string AddTrailingBackslash(std::string_view s);
 // nothing here. The file is not followed when it is a symbolic link; failures are ignored.
 void SetFileTimeAndAttributes(const std::string& target, uint16_t date, uint16_t time,
                               uint16_t attribs);
-
-// The stored name of a cabinet entry as a path inside the target folder ('\\' read as '/',
-// "." and empty parts dropped), or false when it would lead outside (see the file comment).
-bool CleanStoredName(std::string_view stored, std::string& clean);
