@@ -360,22 +360,28 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   };
   // A package cut short still gives the film file as far as its data goes.
   STCabReader.SalvageCutShort = true;
+  // The handler refers to this call's locals: it goes with the call, on every way out.
+  struct TDropHandler {
+    TSTCabReader& Reader;
+    ~TDropHandler() { Reader.OnCopyFile = nullptr; }
+  } dropHandler{STCabReader};
   bool extracted = true;
   try {
     STCabReader.Extract(PackagePath, TempDir);
-  } catch (const std::exception& e) {
-    extracted = false;
+  } catch (const EOSError& e) {
+    // Writing into the temporary folder failed: a full disk is not a damaged film.
+    Notify(TLoadNotice::TemporaryFolder, TempDir, PackagePath + ": " + e.what());
+    return false;
+  } catch (const ESTCabinet& e) {
     FExtractError = PackagePath + ": " + e.what();
-    const auto* os = dynamic_cast<const ESTCabinet*>(&e);
-    const bool writing = (os && os->ErrorCode == FDIERROR_TARGET_FILE) || dynamic_cast<const EOSError*>(&e);
-    if (writing) {
-      // Writing into the temporary folder failed: a full disk is not a damaged film.
+    if (e.ErrorCode == FDIERROR_TARGET_FILE) {
       Notify(TLoadNotice::TemporaryFolder, TempDir, FExtractError);
-      STCabReader.OnCopyFile = nullptr;
       return false;
     }
+    // A damaged or foreign package. Other failures (out of memory, a fault of the cabinet
+    // layer) are no fault of the package: they reach the caller as they are.
+    extracted = false;
   }
-  STCabReader.OnCopyFile = nullptr;
   if (temporary) ::unlink(PackagePath.c_str());
   const bool found = FindFilmFileInAnyCase();
   if (!extracted) {
