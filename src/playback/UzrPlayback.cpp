@@ -152,7 +152,7 @@ TResult TPlaybackCore::FreeFrameBuffer() {
 
 TResult TPlaybackCore::LoadFrames() {
   if (!FFrameBuffer) return kResultSegmentIsNil;
-  if (FSegments.empty() || !HasCurrentSegment()) return kResultOutOfIndexBound;
+  if (!HasCurrentSegment()) return kResultOutOfIndexBound;
   const TMemoryStream& stream = CurrentSegment().SegStream;
   const size_t size = stream.Size();
   if (size > FFrameBufferSize) throw EPlayback("Segment is too big");
@@ -338,7 +338,9 @@ void TPlaybackCore::DecodeFrame() {
 }
 
 void TPlaybackCore::CatchUpFrameImage() {
-  if (FFrameImageCurrent || !FFrameImage || !FFrameBuffer || FLastFullFrame < 0) return;
+  // Only a decoded frame with an image to go to makes the image lag (DecodeFrame), and
+  // every rebuild or clearing of the surfaces marks it current again.
+  if (FFrameImageCurrent || !FFrameBuffer) return;
   // A whole frame writes every pixel, so the image after it depends on that frame alone.
   ExpandRuns(ScanFrame(FLastFullFrame));
   FFrameImageCurrent = true;
@@ -461,7 +463,6 @@ void TPlaybackCore::EnsureCursorArea(int32_t width, int32_t height) {
 
 void TPlaybackCore::DrawCursor() {
   if (FSegments.empty()) return;
-  if (!FCursorStream) throw EPlayback("CursorStream is nil");
   // A short read at the end of the track replaces only the fields it reaches.
   uint8_t bytes[6] = {uint8_t(FCursorRec.Index), uint8_t(FCursorRec.Index >> 8),
                       uint8_t(FCursorRec.X),     uint8_t(FCursorRec.X >> 8),
@@ -540,7 +541,6 @@ TResult TPlaybackCore::SetCurSegment() {
   if (!FFrameBuffer) return kResultSegmentIsNil;
   if (FCurSegment < 0 || size_t(FCurSegment) >= FSegments.size()) FCurSegment = 0;
   if (FSegments.empty()) return kResultNoSegments;
-  if (!FCursorStream) return kResultCursorStreamIsNil;
   GetDisplaySettings();
   Rewind();
   ClearSurfaces();

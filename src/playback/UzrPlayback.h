@@ -217,6 +217,7 @@ class TPlaybackCore {
   int64_t FLastFullFrame = -1;     // the last frame whose runs covered the whole frame
 
   // Cursor track and overlay.
+  // The track read: the current segment's, or an empty one of the core's own; never absent.
   TMemoryStream FEmptyTrack;
   TMemoryStream* FCursorStream = &FEmptyTrack;
   TCursorRec FCursorRec;
