@@ -285,8 +285,8 @@ BENCHMARK_CAPTURE(BM_DecodeCompose, 24/typical/nocursor, 24, TActivity::Typical,
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_DecodeCompose, 32/typical/nocursor, 32, TActivity::Typical, false)
     ->Unit(benchmark::kMicrosecond);
-// Every frame expanded into the frame image and the whole image combined with the picture:
-// the path the format describes, for comparison.
+// Every frame expanded into the frame image and the whole image combined with the picture,
+// for comparison with the straight path.
 BENCHMARK_CAPTURE(BM_DecodeCompose, 8/typical/frameimage, 8, TActivity::Typical, true, false)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_DecodeCompose, 24/typical/frameimage, 24, TActivity::Typical, true, false)

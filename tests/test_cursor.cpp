@@ -245,6 +245,78 @@ TEST(CursorShape, ReloadingAndClearingStartFromEmpty) {
   EXPECT_EQ(shape.HotSpotY, 0);
 }
 
+// A colour shape of side × side pixels at `bits` bits, with or without its 1-bit mask.
+std::vector<uint8_t> Square(int32_t side, uint8_t bits, bool withMask) {
+  const auto mask = withMask ? size_t(*TRasterBitmap::RowBytes(side, 1, 2) * side) : 0;
+  const auto colour = size_t(*TRasterBitmap::RowBytes(side, bits, 4) * side);
+  return Record(int32_t(mask), side, side, 1, mask, int32_t(colour), side, side, bits, colour, 0);
+}
+
+TEST(CursorShape, ImagesAreWeighedAgainstTheBudgetBeforeTheyAreBuilt) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> record;
+    uint8_t result;
+  };
+  const Case cases[] = {
+      {"32 x 32 at 32 bits", EncodeShapeRecord(ColourShape(32, 32, 0, 0)), TzrCursor::kLoadOk},
+      {"mask-only 32 x 32", EncodeShapeRecord(MonoShape()), TzrCursor::kLoadOk},
+      {"300 x 300 at 1 bit with its mask", Square(300, 1, true), TzrCursor::kLoadOk},
+      // 2 MiB of record for a 64 MiB image.
+      {"4096 x 4096 at 1 bit without a mask", Square(4096, 1, false), TzrCursor::kLoadNoBuffer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto loaded = Load(c.record);
+    EXPECT_EQ(loaded.Result, c.result);
+    EXPECT_EQ(loaded.Consumed, c.record.size());
+    EXPECT_FALSE(loaded.Overrun);
+    // A refused shape builds nothing at all.
+    const bool built = loaded.Shape->Mask.Bitmap || loaded.Shape->Color.Bitmap || loaded.Shape->Handle;
+    EXPECT_EQ(built, c.result == TzrCursor::kLoadOk);
+  }
+
+  // Shapes that share a budget: each fits alone, together they do not.
+  const auto medium = Square(256, 1, false);
+  TShapeBudget budget;
+  int loadedCount = 0;
+  for (int i = 0; i < 40; ++i) {
+    TzrCursor shape;
+    TByteReader reader(medium);
+    if (shape.LoadFromStream(reader, budget) != TzrCursor::kLoadOk) break;
+    ++loadedCount;
+    ASSERT_LE(budget.Used(), budget.Limit());
+  }
+  EXPECT_GT(loadedCount, 1);
+  EXPECT_LT(loadedCount, 40);
+  EXPECT_TRUE(budget.Exceeded());
+  EXPECT_GT(budget.Refused(), 256 * 256 * 4);
+  EXPECT_EQ(budget.Backed(), int64_t(medium.size()) * (loadedCount + 1));
+}
+
+TEST(ShapeBudget, GrowsWithTheRecordsUpToTheCeiling) {
+  struct Case {
+    int64_t backed;
+    int64_t limit;
+  };
+  const Case cases[] = {
+      {0, TShapeBudget::kAllowance},
+      {1000, 1000 * TShapeBudget::kFactor + TShapeBudget::kAllowance},
+      {int64_t{1} << 30, TShapeBudget::kCeiling},
+  };
+  for (const auto& c : cases) {
+    TShapeBudget budget;
+    budget.Back(c.backed);
+    EXPECT_EQ(budget.Limit(), c.limit) << c.backed;
+    EXPECT_TRUE(budget.Take(c.limit - 10));
+    EXPECT_FALSE(budget.Take(11));
+    EXPECT_EQ(budget.Refused(), 11);
+    EXPECT_EQ(budget.Used(), c.limit - 10);
+    EXPECT_TRUE(budget.Take(10));
+    EXPECT_EQ(budget.Used(), c.limit);
+  }
+}
+
 TEST(CursorList, SlotsAreFilledInOrderAndLookupsNeverFail) {
   TCursorList list;
   EXPECT_EQ(list.Items(0), nullptr);

@@ -200,6 +200,85 @@ TEST(FilmFile, ShapesBeyondTheTableAreReadOverAndDropped) {
   EXPECT_EQ(film.Segments[0]->CursStream.Size(), 6u);
 }
 
+// A colour shape record of side × side pixels at `bits` bits, with or without its 1-bit
+// mask; every pixel byte zero.
+std::vector<uint8_t> ColourRecord(int32_t side, uint8_t bits, bool withMask) {
+  const int64_t mask = withMask ? *TRasterBitmap::RowBytes(side, 1, 2) * side : 0;
+  const int64_t colour = *TRasterBitmap::RowBytes(side, bits, 4) * side;
+  TByteWriter w;
+  w.I32(0).I32(0);
+  w.I32(int32_t(mask)).I32(withMask ? side : 0).I32(withMask ? side : 0).U8(withMask ? 1 : 0).Zeros(size_t(mask));
+  w.I32(int32_t(colour)).I32(side).I32(side).U8(bits).Zeros(size_t(colour));
+  return w.Take();
+}
+
+TWriterShape SquareShape(int32_t side, bool colour, uint8_t bits = 32) {
+  TWriterShape shape;
+  shape.Width = shape.Height = side;
+  shape.ColorBits = bits;
+  shape.AndMask.assign(size_t(side * side), 1);
+  if (colour)
+    shape.Color.assign(size_t(side * side), 0x102030);
+  else
+    shape.XorMask.assign(size_t(side * side), 0);
+  return shape;
+}
+
+TEST(FilmFile, CursorShapesKeepToAMemoryBudgetTiedToTheirRecords) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<uint8_t>> records;
+    bool loads;
+    std::string message;  // a part of it, for the films that fail
+  };
+  auto times = [](std::vector<uint8_t> record, int n) { return std::vector<std::vector<uint8_t>>(size_t(n), record); };
+  auto concat = [](std::vector<std::vector<uint8_t>> a, const std::vector<std::vector<uint8_t>>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const auto huge = ColourRecord(4096, 1, false);
+  // The film's segment block starts after the count and one list entry; the shape after its count.
+  const size_t shapeAt = 4 + 261 + 4;
+  const Case cases[] = {
+      {"32 x 32 mask-only and colour cursors",
+       concat(times(EncodeShapeRecord(SquareShape(32, false)), 40), times(EncodeShapeRecord(SquareShape(32, true)), 40)),
+       true, ""},
+      {"48 x 48 colour cursors at 24 bits", times(EncodeShapeRecord(SquareShape(48, true, 24)), 60), true, ""},
+      {"a few hundred pixels a side at 32 bits", times(EncodeShapeRecord(SquareShape(300, true)), 4), true, ""},
+      {"256 x 256 at 1 bit with their masks", times(ColourRecord(256, 1, true), 20), true, ""},
+      {"one 4096 x 4096 shape at 1 bit from 2 MiB of film", {huge}, false,
+       // 64 MiB of pixels and a little more.
+       "segment 1: cursor shape 1 at offset " + std::to_string(shapeAt) + " would need 671"},
+      {"the budget in the message", {huge}, false,
+       "but the segment's shapes may take " +
+           std::to_string(int64_t(huge.size()) * TShapeBudget::kFactor + TShapeBudget::kAllowance) + " bytes"},
+      {"many 256 x 256 shapes at 1 bit, each fitting alone", times(ColourRecord(256, 1, false), 40), false,
+       " would need 263"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TRawSegment seg;
+    seg.ListName = seg.Name = "shapes";
+    seg.BitsPerPixel = 32;
+    seg.ShapeCount = int32_t(c.records.size());
+    for (const auto& r : c.records) seg.ShapeRecords.insert(seg.ShapeRecords.end(), r.begin(), r.end());
+    const auto bytes = WriteFilmRaw(std::vector<TRawSegment>{seg});
+    TFilm film;
+    TFilmError error;
+    ASSERT_EQ(ReadFilm(bytes, film, error), c.loads) << error.Message;
+    if (c.loads) {
+      const auto& list = *film.Segments[0]->CursorList;
+      ASSERT_EQ(list.Count(), int32_t(c.records.size()));
+      for (int32_t i = 0; i < list.Count(); ++i)
+        EXPECT_TRUE(list.Items(i)->IsColorShape() ? bool(list.Items(i)->Color.Bitmap) : bool(list.Items(i)->Handle)) << i;
+    } else {
+      EXPECT_EQ(error.Code, TFilmErrc::Unsupported);
+      EXPECT_NE(error.Message.find(c.message), std::string::npos) << error.Message;
+      EXPECT_GE(error.Offset, int64_t(shapeAt));
+    }
+  }
+}
+
 // A small valid film whose every prefix must fail cleanly.
 std::vector<uint8_t> SmallFilm() {
   std::vector<TRawSegment> raw;

@@ -410,6 +410,77 @@ TEST(FrameDecoder, StraightCompositionEqualsTheFrameImagePath) {
   }
 }
 
+// A frame record whose length field says `length`.
+std::vector<uint8_t> WithLength(std::vector<uint8_t> record, uint32_t length) {
+  for (int i = 0; i < 4; ++i) record[size_t(i)] = uint8_t(length >> (8 * i));
+  return record;
+}
+
+TEST(FrameDecoder, RunsThatEndAtOrPastTheEndOfTheirBuffers) {
+  // The frame buffer is exactly as large as the frame data (plus `slack`), so whatever is read
+  // past the data is read past the buffer; and runs whose pixels reach the frame's last pixel
+  // or go beyond it. Every frame must give the literal decoder's picture and frame image.
+  const std::vector<TWriterRun> whole24 = {{0x010203, 4}, {0x0A0B0C, 2}};  // 3 × 2 pixels
+  const auto record24 = EncodeFrameRecord(whole24, 24);
+  const uint32_t size24 = uint32_t(record24.size());
+  struct Case {
+    const char* name;
+    int bits;
+    int32_t width, height;
+    std::vector<uint8_t> data;
+    size_t slack;
+    std::vector<int64_t> positions;  // where each frame record is found
+  };
+  const std::vector<Case> cases = {
+      {"the last run ends at the buffer's last byte", 24, 3, 2, record24, 0, {0}},
+      {"the last run is cut by the buffer's end", 24, 3, 2,
+       std::vector<uint8_t>(record24.begin(), record24.end() - 2), 0, {0}},
+      {"the run count reaches past the buffer's end", 24, 3, 2,
+       EncodeFrameRecord(whole24, 24, 0, 1000), 0, {0}},
+      {"the next frame starts at the buffer's end", 24, 3, 2, record24, 0, {0, size24, size24}},
+      {"the next frame starts past the data, inside the buffer", 24, 3, 2,
+       WithLength(record24, size24 + 1), 3, {0, size24 + 1, size24 + 1}},
+      {"a frame length that leaps past the buffer", 24, 3, 2, WithLength(record24, 0xFFFFFFF0u), 3,
+       {0, size24 + 3, size24 + 3}},
+      {"a frame header that straddles the buffer's end", 24, 3, 2, WithLength(record24, size24 - 6),
+       0, {0, size24 - 6}},
+      {"8-bit runs past the frame's last pixel", 8, 5, 1,
+       EncodeFrameRecord(std::vector<TWriterRun>{{7, 3}, {9, 255}}, 8), 0, {0}},
+      {"32-bit runs that end at the frame's last pixel", 32, 2, 2,
+       EncodeFrameRecord(std::vector<TWriterRun>{{5, 1}, {6, 3}}, 32), 0, {0}},
+      {"24-bit runs past the last pixel, the spare row takes the high byte", 24, 3, 2,
+       EncodeFrameRecord(std::vector<TWriterRun>{{0x112233, 1}, {0x445566, 60000}}, 24), 0, {0}},
+      {"8-bit runs of a padded frame cut inside a record", 8, 3, 3,
+       std::vector<uint8_t>{0x40, 0, 0, 0, 9, 0, 0, 0, 1, 4, 2, 4, 3}, 0, {0}},
+  };
+  for (const auto& c : cases) {
+    for (bool straight : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (straight ? "" : ", through the frame image"));
+      TCoreFixture f(c.data.size() + c.slack);
+      f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{
+          RawSegment("end", c.width, c.height, uint8_t(c.bits), int32_t(c.positions.size()), c.data)}));
+      f.Core.SetStraightComposition(straight);
+      ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+      TReferenceDecoder reference(c.width, c.height, c.bits);
+      for (size_t k = 0; k < c.positions.size(); ++k) {
+        ASSERT_EQ(f.Core.CurFrame(), c.positions[k]) << "frame " << k;
+        f.Core.DecodeFrame();
+        f.Core.ComposeFrame();
+        reference.Apply(c.data, size_t(c.positions[k]));
+        const auto picture = f.Core.Picture()->Pixels();
+        EXPECT_TRUE(std::equal(picture.begin(), picture.end(), reference.Picture.begin(),
+                               reference.Picture.end()))
+            << "frame " << k;
+        const auto image = f.Core.FrameImage()->Pixels();
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), reference.Frame.begin(), reference.Frame.end()))
+            << "frame " << k;
+        EXPECT_EQ(f.Core.NextFrame(), k + 1 < c.positions.size() ? kResultOk : kResultOutOfIndexBound);
+      }
+      EXPECT_TRUE(f.Host.Results.empty());
+    }
+  }
+}
+
 // ---- Surfaces ----
 
 TEST(Surfaces, RebuiltOnlyWhenModeSizeOrScreenDepthRequire) {

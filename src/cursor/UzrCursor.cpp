@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <new>
 
 namespace {
 
@@ -20,6 +19,27 @@ bool SideOk(int32_t side) { return side >= 1 && side <= TzrCursor::kMaxShapeSide
 int64_t NeededBytes(int32_t width, int32_t height, int bits, int rowAlign) {
   const auto row = TRasterBitmap::RowBytes(width, bits, rowAlign);
   return row ? *row * height : std::numeric_limits<int64_t>::max();
+}
+
+// What a bitmap of that size takes in memory.
+int64_t BitmapBytes(int32_t width, int32_t height, int bits, int rowAlign) {
+  return int64_t(sizeof(TRasterBitmap)) + NeededBytes(width, height, bits, rowAlign);
+}
+
+// The mask is a monochrome device bitmap: 1 bit per pixel, rows padded to 2 bytes.
+bool MaskUsable(const TCursorBitmap& mask) {
+  return mask.BitsPixel == 1 && SideOk(mask.Width) && SideOk(mask.Height) &&
+         NeededBytes(mask.Width, mask.Height, 1, 2) <= mask.Size;
+}
+
+// Colour pixels are a top-down DIB without a colour table. Depths of 8 bits and fewer have
+// no colours of their own then: 1 bit reads as black and white, 4 bits as the sixteen
+// standard colours; 8 bits has no such convention and is not drawn.
+bool ColorUsable(const TCursorBitmap& color) {
+  const int bits = color.BitsPixel;
+  if (bits != 1 && bits != 4 && bits != 16 && bits != 24 && bits != 32) return false;
+  return SideOk(color.Width) && SideOk(color.Height) &&
+         NeededBytes(color.Width, color.Height, bits, 4) <= color.Size;
 }
 
 // Reads a 13-byte image header: size, width, height, bits per pixel.
@@ -43,6 +63,20 @@ void CopyRows(TRasterBitmap& bmp, std::span<const uint8_t> pixels) {
 
 }  // namespace
 
+bool TShapeBudget::Take(int64_t bytes) {
+  if (bytes > Limit() - FUsed) {
+    FRefused = bytes;
+    return false;
+  }
+  FUsed += bytes;
+  return true;
+}
+
+int64_t TShapeBudget::Limit() const {
+  // Record bytes come from the film, so they are far below the point where this overflows.
+  return std::min(FBacked * kFactor + kAllowance, kCeiling);
+}
+
 void TzrCursor::Clear() {
   Handle.reset();
   HotSpotX = 0;
@@ -52,17 +86,27 @@ void TzrCursor::Clear() {
 }
 
 uint8_t TzrCursor::LoadFromStream(TByteReader& stream) {
+  TShapeBudget budget;
+  return LoadFromStream(stream, budget);
+}
+
+uint8_t TzrCursor::LoadFromStream(TByteReader& stream, TShapeBudget& budget) {
   if (Handle || Mask.Bitmap || Color.Bitmap) Clear();
 
+  // The whole record is read before anything is built, so that its images are weighed
+  // against the budget first.
+  const size_t start = stream.Position();
   HotSpotX = stream.ReadI32();
   HotSpotY = stream.ReadI32();
   ReadImageHeader(stream, Mask);
-  const uint8_t maskResult = LoadMask(stream);
-
+  const auto maskPixels = TakePixels(stream, Mask.Size);
   ReadImageHeader(stream, Color);
+  const auto colorPixels = TakePixels(stream, Color.Size);
+  budget.Back(int64_t(stream.Position() - start));
+  if (!budget.Take(Footprint(!maskPixels.empty(), !colorPixels.empty()))) return kLoadNoBuffer;
+
+  const uint8_t maskResult = LoadMask(maskPixels);
   if (maskResult != kLoadOk) {
-    // The shape is unusable, but the rest of its record is still passed over.
-    TakePixels(stream, Color.Size);
     Mask.Bitmap.reset();
     return maskResult;
   }
@@ -70,39 +114,36 @@ uint8_t TzrCursor::LoadFromStream(TByteReader& stream) {
     MakeHandle();
     return kLoadOk;
   }
-  return LoadColor(stream);
+  return LoadColor(colorPixels);
 }
 
-uint8_t TzrCursor::LoadMask(TByteReader& stream) {
-  if (Mask.Size <= 0) return kLoadOk;
-  const auto pixels = TakePixels(stream, Mask.Size);
-  if (pixels.empty()) return kLoadImageFailed;
-  // The mask is a monochrome device bitmap: 1 bit per pixel, rows padded to 2 bytes.
-  if (Mask.BitsPixel != 1 || !SideOk(Mask.Width) || !SideOk(Mask.Height) ||
-      NeededBytes(Mask.Width, Mask.Height, 1, 2) > Mask.Size)
-    return kLoadImageFailed;
-  try {
-    Mask.Bitmap = TRasterBitmap::Create(Mask.Width, Mask.Height, 1, 2);
-  } catch (const std::bad_alloc&) {
-    return kLoadNoBuffer;
+int64_t TzrCursor::Footprint(bool maskPresent, bool colorPresent) const {
+  // The shape and its slot in the list.
+  int64_t bytes = int64_t(sizeof(TzrCursor)) + int64_t(sizeof(std::unique_ptr<TzrCursor>));
+  const bool maskBuilt = Mask.Size > 0 && maskPresent && MaskUsable(Mask);
+  if (maskBuilt) bytes += BitmapBytes(Mask.Width, Mask.Height, 1, 2);
+  if (Color.Size <= 0) {
+    if (maskBuilt && Mask.Height >= 2)
+      bytes += int64_t(sizeof(TCursorHandle)) + 2 * BitmapBytes(kIconSize, kIconSize, 1, 2);
+  } else if ((Mask.Size <= 0 || maskBuilt) && colorPresent && ColorUsable(Color)) {
+    // Kept in the screen's format; the stored image is released once converted.
+    bytes += BitmapBytes(Color.Width, Color.Height, 32, 4);
   }
+  return bytes;
+}
+
+uint8_t TzrCursor::LoadMask(std::span<const uint8_t> pixels) {
+  if (Mask.Size <= 0) return kLoadOk;
+  if (pixels.empty() || !MaskUsable(Mask)) return kLoadImageFailed;
+  Mask.Bitmap = TRasterBitmap::Create(Mask.Width, Mask.Height, 1, 2);
   if (!Mask.Bitmap) return kLoadNoBuffer;
   CopyRows(*Mask.Bitmap, pixels);
   return kLoadOk;
 }
 
-uint8_t TzrCursor::LoadColor(TByteReader& stream) {
-  const auto pixels = TakePixels(stream, Color.Size);
-  if (pixels.empty()) return kLoadImageFailed;
-  // Stored as a top-down DIB without a colour table. Depths of 8 bits and fewer have no
-  // colours of their own then: 1 bit reads as black and white, 4 bits as the sixteen
-  // standard colours; 8 bits has no such convention and is not drawn.
+uint8_t TzrCursor::LoadColor(std::span<const uint8_t> pixels) {
+  if (pixels.empty() || !ColorUsable(Color)) return kLoadImageFailed;
   const int bits = Color.BitsPixel;
-  if (bits != 1 && bits != 4 && bits != 16 && bits != 24 && bits != 32) return kLoadImageFailed;
-  if (!SideOk(Color.Width) || !SideOk(Color.Height) ||
-      NeededBytes(Color.Width, Color.Height, bits, 4) > Color.Size)
-    return kLoadImageFailed;
-
   auto stored = TRasterBitmap::Create(Color.Width, Color.Height, bits, 4);
   auto screen = TRasterBitmap::Create(Color.Width, Color.Height, 32, 4);
   if (!stored || !screen) return kLoadImageFailed;

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "io/ByteReader.h"
@@ -29,6 +30,39 @@ struct TCursorHandle {
   std::unique_ptr<TRasterBitmap> XorMask;  // 32 × 32, 1 bit per pixel
 };
 
+// The memory the shapes of one segment may take. Shapes are decoded into ready-to-draw
+// bitmaps that can be far larger than their records (a 1-bit colour image becomes 32 bits a
+// pixel, every bitmap carries its colour table), so without a limit a film could ask for
+// many times the memory it fills. The limit grows with the record bytes read: kFactor bytes of
+// images for each byte of record, plus kAllowance, and never more than kCeiling.
+class TShapeBudget {
+ public:
+  // Above what real shapes need: a 32 × 32 mask-only cursor takes about 13 times its
+  // record, a 32-bit colour one about 1.5 times. Only colour images of 1 bit a pixel, rare in
+  // recorded cursors, take 16 to 33 times theirs; the allowance lets a
+  // megabyte's worth of any shapes through.
+  static constexpr int64_t kFactor = 16;
+  static constexpr int64_t kAllowance = int64_t{1} << 20;  // 1 MiB
+  static constexpr int64_t kCeiling = int64_t{256} << 20;  // 256 MiB
+
+  // Adds the bytes of a record to what backs the shapes.
+  void Back(int64_t recordBytes) { FBacked += recordBytes; }
+  // Takes `bytes` for a shape's images; false, and nothing taken, when they do not fit. The
+  // refused request is kept for the report.
+  bool Take(int64_t bytes);
+
+  int64_t Limit() const;
+  int64_t Used() const { return FUsed; }
+  int64_t Backed() const { return FBacked; }
+  bool Exceeded() const { return FRefused > 0; }
+  int64_t Refused() const { return FRefused; }
+
+ private:
+  int64_t FBacked = 0;
+  int64_t FUsed = 0;
+  int64_t FRefused = 0;
+};
+
 class TzrCursor {
  public:
   // Results of LoadFromStream.
@@ -45,12 +79,16 @@ class TzrCursor {
   TzrCursor(const TzrCursor&) = delete;
   TzrCursor& operator=(const TzrCursor&) = delete;
 
-  // Reads one shape record at the reader's position and builds the shape's images.
+  // Reads one shape record at the reader's position and builds the shape's images, taking
+  // their memory from `budget` (the shapes of one segment share one budget).
   // The record is always consumed as its headers declare it, whatever the result, so the
   // next record starts where it should; a record that runs past the end of the data leaves
-  // the reader's overrun flag set. Results: kLoadOk, kLoadNoBuffer (no memory for the
-  // mask pixels), kLoadImageFailed (an image could not be made from the record: sizes
-  // that do not fit, too few pixel bytes, an unsupported depth).
+  // the reader's overrun flag set. Results: kLoadOk, kLoadNoBuffer (the images do not fit
+  // the budget, or no memory for them: the shape then holds no images), kLoadImageFailed
+  // (an image could not be made from the record: sizes that do not fit, too few pixel
+  // bytes, an unsupported depth).
+  uint8_t LoadFromStream(TByteReader& stream, TShapeBudget& budget);
+  // The same with a budget of the shape's own, backed by its record alone.
   uint8_t LoadFromStream(TByteReader& stream);
 
   // Draws the shape so that its hot spot lands on (x, y); clipped to the target.
@@ -70,8 +108,10 @@ class TzrCursor {
   TCursorBitmap Color;
 
  private:
-  uint8_t LoadMask(TByteReader& stream);
-  uint8_t LoadColor(TByteReader& stream);
+  // The bytes the images built from the headers read take, the shape itself included.
+  int64_t Footprint(bool maskPresent, bool colorPresent) const;
+  uint8_t LoadMask(std::span<const uint8_t> pixels);
+  uint8_t LoadColor(std::span<const uint8_t> pixels);
   void MakeHandle();
 };
 

@@ -131,14 +131,26 @@ bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFi
                 Format("segment %d: %d cursor shapes (count at offset %zu) cannot fit in "
                        "the %zu bytes that remain",
                        number, shapeCount, countOffset, stream.Remaining()));
+  // The shapes' images may take only so much more memory than their records fill in the
+  // film; a film that asks for more is refused rather than let it exhaust the memory.
+  TShapeBudget budget;
   for (int32_t i = 0; i < shapeCount; ++i) {
     const size_t at = stream.Position();
     auto shape = std::make_unique<TzrCursor>();
-    shape->LoadFromStream(stream);
+    shape->LoadFromStream(stream, budget);
     if (stream.Overrun())
       return FailEnded(error, int64_t(at),
                   Format("segment %d: the film ends inside cursor shape %d at offset %zu", number,
                          i + 1, at));
+    if (budget.Exceeded())
+      return Fail(error, TFilmErrc::Unsupported, int64_t(at),
+                  Format("segment %d: cursor shape %d at offset %zu would need %lld bytes of "
+                         "memory, but the segment's shapes may take %lld bytes (%lld bytes of "
+                         "shape records read, %lld bytes taken by the shapes before it)",
+                         number, i + 1, at, static_cast<long long>(budget.Refused()),
+                         static_cast<long long>(budget.Limit()),
+                         static_cast<long long>(budget.Backed()),
+                         static_cast<long long>(budget.Used())));
     // Shapes past the 65,536th cannot be named by a 16-bit track index: they are read
     // over and dropped.
     segment.CursorList->Add(std::move(shape));

@@ -26,7 +26,7 @@
 enum class TFilmErrc {
   Ok,
   Corrupt,      // the bytes contradict the format or end early
-  Unsupported,  // valid, but not something the player plays
+  Unsupported,  // valid, but beyond what the player takes on (shapes over their budget)
   Io,           // the file could not be read
   NoMemory,     // the memory for a section could not be had
 };
@@ -84,7 +84,9 @@ bool ReadSegmentList(TByteReader& stream, std::vector<TSegmentListEntry>& entrie
                      TFilmError& error);
 
 // Reads one segment block at the reader's position into `segment`; `number` (1-based) names
-// the segment in messages. On failure `segment` holds what was read so far.
+// the segment in messages. On failure `segment` holds what was read so far. Shapes whose
+// images would take more memory than their records back (TShapeBudget) fail the segment
+// as Unsupported.
 bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFilmError& error);
 
 // A whole film file: the list and every block.

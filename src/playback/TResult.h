@@ -6,11 +6,7 @@
 using TResult = uint8_t;
 
 inline constexpr TResult kResultOk = 0;
-inline constexpr TResult kResultCannotAllocMemory = 1;
 inline constexpr TResult kResultOutOfIndexBound = 2;
-inline constexpr TResult kResultFilmStreamIsNil = 7;
-inline constexpr TResult kResultCursorStreamIsNil = 8;
-inline constexpr TResult kResultSegmentListIsNil = 9;
 inline constexpr TResult kResultSegmentIsNil = 11;
 inline constexpr TResult kResultFrameIsNil = 12;
 inline constexpr TResult kResultNoSegments = 14;

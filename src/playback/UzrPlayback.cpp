@@ -1,29 +1,126 @@
 #include "playback/UzrPlayback.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
+#include <type_traits>
 
 #include "film/Messages.h"
 
 namespace {
 
-// Walks pixel positions of a frame row by row: `row` and `column` of pixel `Index`.
-struct TPixelCursor {
-  int64_t Index = 0;
-  int64_t Row = 0;
-  int64_t Column = 0;
+// Run values and true-colour pixels are handled as 32-bit words holding 0x00RRGGBB, which lie
+// in memory as blue, green, red and a fourth byte.
+static_assert(std::endian::native == std::endian::little);
 
-  void Advance(int64_t n, int64_t width) {
-    Index += n;
-    Column += n;
-    if (Column >= width) {
-      Row += Column / width;
-      Column %= width;
+// A run record as each video mode lays it out: the pixel value (one index byte, or blue,
+// green, red), then the repeat count (one byte, or a little-endian uint16). `at` is the
+// record's first byte; a true-colour value is read as the low 24 bits of the record's first
+// four bytes.
+template <int Bits>
+struct TRunRecord {
+  static constexpr size_t kSize = Bits == 8 ? 2 : 5;
+
+  static uint32_t Value(std::span<const uint8_t> runs, size_t at) {
+    if constexpr (Bits == 8) {
+      return runs[at];
+    } else {
+      uint32_t word;
+      std::memcpy(&word, &runs[at], 4);
+      return word & 0x00FFFFFFu;
+    }
+  }
+  static uint32_t Count(std::span<const uint8_t> runs, size_t at) {
+    if constexpr (Bits == 8) {
+      return runs[at + 1];
+    } else {
+      uint16_t count;
+      std::memcpy(&count, &runs[at + 3], 2);
+      return count;
     }
   }
 };
+
+// Where the pixels of a frame go: Pixels pixels in rows of Width, Padding bytes after each
+// row.
+struct TRunTarget {
+  int64_t Width = 0;
+  int64_t Pixels = 0;
+  int64_t Padding = 0;
+};
+
+// The one walk over a frame's runs. Runs are taken in pixel order and clipped to the frame;
+// each stretch of equal pixels is handed to put(offset, n, value), offset being the byte
+// position of its first pixel in a target of PixelBytes per pixel. With RowsApart the
+// stretches are split at row ends and the padding is skipped (once, also after a run that
+// ends exactly at a row end); without it the rows lie back to back and a run is one
+// stretch. Positions are indices, so nothing points outside the runs or the target.
+// Returns how many pixels the runs cover.
+template <int Bits, int64_t PixelBytes, bool RowsApart, typename TPut>
+int64_t WalkRuns(std::span<const uint8_t> runs, const TRunTarget& target, TPut&& put) {
+  using TRecord = TRunRecord<Bits>;
+  int64_t offset = 0;  // RowsApart: byte position of the next pixel
+  int64_t column = 0;  // RowsApart: its column
+  // Hands on the n pixels from pixel `first`.
+  const auto emit = [&](int64_t first, int64_t n, uint32_t value) {
+    if constexpr (!RowsApart) {
+      put(first * PixelBytes, n, value);
+    } else {
+      while (n > 0) {
+        const int64_t piece = std::min(n, target.Width - column);
+        put(offset, piece, value);
+        offset += piece * PixelBytes;
+        n -= piece;
+        column += piece;
+        if (column == target.Width) {
+          column = 0;
+          offset += target.Padding;
+        }
+      }
+    }
+  };
+  const size_t end = runs.size() - runs.size() % TRecord::kSize;
+  int64_t index = 0;  // pixels covered so far
+  for (size_t at = 0; at != end; at += TRecord::kSize) {
+    const int64_t first = index;
+    const uint32_t value = TRecord::Value(runs, at);
+    // The chain from run to run is this one addition; the run that reaches the frame's end
+    // is clipped off it (the worst frames are millions of one-pixel runs).
+    index += TRecord::Count(runs, at);
+    if (index >= target.Pixels) [[unlikely]] {
+      emit(first, target.Pixels - first, value);
+      return target.Pixels;
+    }
+    emit(first, index - first, value);
+  }
+  return index;
+}
+
+// Calls f with the video mode as a compile-time constant: the 8/24/32-bit path is chosen
+// once per frame. Other depths do nothing.
+template <typename TFunc>
+void WithDepth(int bits, TFunc&& f) {
+  switch (bits) {
+    case 8:
+      return f(std::integral_constant<int, 8>{});
+    case 24:
+      return f(std::integral_constant<int, 24>{});
+    case 32:
+      return f(std::integral_constant<int, 32>{});
+  }
+}
+
+void StoreWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+void XorWord(uint8_t* p, uint32_t v) {
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+  word ^= v;
+  std::memcpy(p, &word, 4);
+}
 
 }  // namespace
 
@@ -55,7 +152,7 @@ TResult TPlaybackCore::FreeFrameBuffer() {
 
 TResult TPlaybackCore::LoadFrames() {
   if (!FFrameBuffer) return kResultSegmentIsNil;
-  if (FSegments.empty() || !HasCurrentSegment()) return kResultOutOfIndexBound;
+  if (!HasCurrentSegment()) return kResultOutOfIndexBound;
   const TMemoryStream& stream = CurrentSegment().SegStream;
   const size_t size = stream.Size();
   if (size > FFrameBufferSize) throw EPlayback("Segment is too big");
@@ -106,123 +203,93 @@ void TPlaybackCore::SelectVideoMode(int bitsPerPixel) {
 }
 
 TPlaybackCore::TFrameRuns TPlaybackCore::ScanFrame(int64_t frame) const {
-  TByteReader data(std::span<const uint8_t>(FFrameBuffer.get(), FLoadedSize));
-  data.Seek(size_t(std::min<int64_t>(frame + 4, int64_t(FLoadedSize))));
-  const int32_t declared = data.ReadI32();
+  // A record that starts in the last bytes of the data, or past them, reads as zeros.
+  const std::span<const uint8_t> data(FFrameBuffer.get(), FLoadedSize);
+  TByteReader header(data);
+  header.Seek(size_t(std::min<int64_t>(frame + 4, int64_t(data.size()))));
+  const int32_t declared = header.ReadI32();
   TFrameRuns runs;
-  runs.At = frame + 8;
-  const int64_t recordSize = FValueBytes + FRunCountBytes;
-  const int64_t available =
-      runs.At < int64_t(FLoadedSize) ? (int64_t(FLoadedSize) - runs.At) / recordSize : 0;
-  runs.Count = std::clamp<int64_t>(declared, 0, available);
-
-  const int64_t pixels = int64_t(FFrameWidth) * FFrameHeight;
-  const uint8_t* run = FFrameBuffer.get() + runs.At;
-  int64_t covered = 0;
-  for (int64_t i = 0; i < runs.Count && covered < pixels; ++i, run += recordSize)
-    covered += FRunCountBytes == 1 ? run[1] : run[3] | (run[4] << 8);
-  runs.CoversFrame = covered >= pixels;
+  runs.At = size_t(std::min<int64_t>(frame + 8, int64_t(data.size())));
+  WithDepth(FFilmBits, [&](auto depth) {
+    constexpr size_t kSize = TRunRecord<decltype(depth)::value>::kSize;
+    // Only records wholly inside the data are runs.
+    const size_t count =
+        std::min<size_t>(size_t(std::max<int32_t>(declared, 0)), (data.size() - runs.At) / kSize);
+    runs.Bytes = count * kSize;
+    const int64_t pixels = int64_t(FFrameWidth) * FFrameHeight;
+    const int64_t covered =
+        WalkRuns<decltype(depth)::value, 0, false>(data.subspan(runs.At, runs.Bytes),
+                                                   TRunTarget{FFrameWidth, pixels, 0},
+                                                   [](int64_t, int64_t, uint32_t) {});
+    runs.CoversFrame = covered == pixels;
+  });
   return runs;
+}
+
+std::span<const uint8_t> TPlaybackCore::RunBytes(const TFrameRuns& runs) const {
+  // Runs scanned before the data changed (frames loaded again, the buffer released) keep to
+  // what the buffer holds now.
+  const std::span<const uint8_t> data(FFrameBuffer.get(), FFrameBuffer ? FLoadedSize : 0);
+  const size_t at = std::min(runs.At, data.size());
+  return data.subspan(at, std::min(runs.Bytes, data.size() - at));
 }
 
 // Writes runs into the frame image, row by row, skipping each row's padding. Writing stops
 // at the last pixel of the frame.
 void TPlaybackCore::ExpandRuns(const TFrameRuns& runs) {
-  const int64_t width = FFrameWidth;
-  const int64_t pixels = width * FFrameHeight;
-  const int64_t stride = FFrameImage->Stride();
-  const int64_t recordSize = FValueBytes + FRunCountBytes;
-  uint8_t* image = FFrameImage->Bits();
-  const size_t imageSize = FFrameImage->SizeBytes();
-  const uint8_t* run = FFrameBuffer.get() + runs.At;
-  TPixelCursor at;
-  for (int64_t i = 0; i < runs.Count && at.Index < pixels; ++i, run += recordSize) {
-    int64_t count = FRunCountBytes == 1 ? run[1] : run[3] | (run[4] << 8);
-    count = std::min(count, pixels - at.Index);
-    while (count > 0) {
-      const int64_t inRow = std::min(count, width - at.Column);
-      uint8_t* p = image + at.Row * stride + at.Column * FPixelBytes;
-      switch (FFilmBits) {
-        case 8:
-          std::memset(p, run[0], size_t(inRow));
-          break;
-        case 24:
-          for (int64_t k = 0; k < inRow; ++k, p += 3) {
-            p[0] = run[0], p[1] = run[1], p[2] = run[2];
-            // The pixel goes in as one 32-bit word with a zero high byte; that byte falls on
-            // the next pixel, the row padding or the spare row.
-            if (size_t(p + 3 - image) < imageSize) p[3] = 0;
-          }
-          break;
-        case 32:
-          for (int64_t k = 0; k < inRow; ++k, p += 4) p[0] = run[0], p[1] = run[1], p[2] = run[2], p[3] = 0;
-          break;
+  WithDepth(FFilmBits, [&](auto depth) {
+    constexpr int kBits = decltype(depth)::value;
+    constexpr int64_t kPixelBytes = kBits / 8;
+    uint8_t* image = FFrameImage->Bits();
+    const int64_t width = FFrameWidth;
+    const TRunTarget target{width, width * FFrameHeight,
+                            FFrameImage->Stride() - width * kPixelBytes};
+    const auto put = [image](int64_t offset, int64_t n, uint32_t value) {
+      uint8_t* p = image + offset;
+      if constexpr (kBits == 8) {
+        std::memset(p, int(value), size_t(n));
+      } else {
+        // True-colour pixels go in as 32-bit words with a zero high byte. At 24 bits that
+        // byte falls on the next pixel, the row padding or the spare row below the frame.
+        for (int64_t k = 0; k < n; ++k) StoreWord(p + k * kPixelBytes, value);
       }
-      at.Advance(inRow, width);
-      count -= inRow;
-    }
-  }
+    };
+    if (target.Padding)
+      WalkRuns<kBits, kPixelBytes, true>(RunBytes(runs), target, put);
+    else
+      WalkRuns<kBits, kPixelBytes, false>(RunBytes(runs), target, put);
+  });
 }
 
 // Combines runs with the picture directly: the same pixels as expanding them into the frame
-// image and combining the whole image, for a frame whose runs cover every pixel.
+// image and combining the whole image, for a frame whose runs cover every pixel. A run of
+// zeros changes nothing.
 void TPlaybackCore::XorRunsIntoPicture(const TFrameRuns& runs) {
-  const int64_t width = FFrameWidth;
-  const int64_t pixels = width * FFrameHeight;
-  const int64_t recordSize = FValueBytes + FRunCountBytes;
-  const uint8_t* run = FFrameBuffer.get() + runs.At;
-  if (FFilmBits == 8 && FPicture->Stride() == width) {
-    // Rows without padding: pixel i is the i-th byte.
+  WithDepth(FFilmBits, [&](auto depth) {
+    constexpr int kBits = decltype(depth)::value;
     uint8_t* picture = FPicture->Bits();
-    int64_t index = 0;
-    for (int64_t i = 0; i < runs.Count && index < pixels; ++i, run += 2) {
-      const int64_t count = std::min<int64_t>(run[1], pixels - index);
-      if (const uint8_t value = run[0]) {
-        uint8_t* p = picture + index;
-        for (int64_t k = 0; k < count; ++k) p[k] ^= value;
-      }
-      index += count;
+    const int64_t width = FFrameWidth;
+    if constexpr (kBits == 8) {
+      const TRunTarget target{width, width * FFrameHeight, FPicture->Stride() - width};
+      const auto put = [picture](int64_t offset, int64_t n, uint32_t value) {
+        if (value == 0) return;
+        uint8_t* p = picture + offset;
+        for (int64_t k = 0; k < n; ++k) p[k] ^= uint8_t(value);
+      };
+      if (target.Padding)
+        WalkRuns<8, 1, true>(RunBytes(runs), target, put);
+      else
+        WalkRuns<8, 1, false>(RunBytes(runs), target, put);
+    } else {
+      // The screen-format picture has no row padding: pixel i is the i-th 32-bit word.
+      const auto put = [picture](int64_t offset, int64_t n, uint32_t value) {
+        if (value == 0) return;
+        uint8_t* p = picture + offset;
+        for (int64_t k = 0; k < n; ++k) XorWord(p + 4 * k, value);
+      };
+      WalkRuns<kBits, 4, false>(RunBytes(runs), TRunTarget{width, width * FFrameHeight, 0}, put);
     }
-    return;
-  }
-  if (FFilmBits == 8) {
-    const int64_t stride = FPicture->Stride();
-    uint8_t* picture = FPicture->Bits();
-    TPixelCursor at;
-    for (int64_t i = 0; i < runs.Count && at.Index < pixels; ++i, run += 2) {
-      int64_t count = std::min<int64_t>(run[1], pixels - at.Index);
-      const uint8_t value = run[0];
-      if (value == 0) {
-        at.Advance(count, width);
-        continue;
-      }
-      while (count > 0) {
-        const int64_t inRow = std::min(count, width - at.Column);
-        uint8_t* p = picture + at.Row * stride + at.Column;
-        for (int64_t k = 0; k < inRow; ++k) p[k] ^= value;
-        at.Advance(inRow, width);
-        count -= inRow;
-      }
-    }
-    return;
-  }
-  // The screen-format picture has no row padding: pixel i is the i-th 32-bit word.
-  uint8_t* picture = FPicture->Bits();
-  int64_t index = 0;
-  for (int64_t i = 0; i < runs.Count && index < pixels; ++i, run += recordSize) {
-    const int64_t count = std::min<int64_t>(run[3] | (run[4] << 8), pixels - index);
-    const uint32_t value = run[0] | (uint32_t{run[1]} << 8) | (uint32_t{run[2]} << 16);
-    if (value != 0) {
-      uint8_t* p = picture + index * 4;
-      for (int64_t k = 0; k < count; ++k, p += 4) {
-        uint32_t word;
-        std::memcpy(&word, p, 4);
-        word ^= value;
-        std::memcpy(p, &word, 4);
-      }
-    }
-    index += count;
-  }
+  });
 }
 
 void TPlaybackCore::ApplyPaletteRecord() {
@@ -271,7 +338,9 @@ void TPlaybackCore::DecodeFrame() {
 }
 
 void TPlaybackCore::CatchUpFrameImage() {
-  if (FFrameImageCurrent || !FFrameImage || !FFrameBuffer || FLastFullFrame < 0) return;
+  // Only a decoded frame with an image to go to makes the image lag (DecodeFrame), and
+  // every rebuild or clearing of the surfaces marks it current again.
+  if (FFrameImageCurrent || !FFrameBuffer) return;
   // A whole frame writes every pixel, so the image after it depends on that frame alone.
   ExpandRuns(ScanFrame(FLastFullFrame));
   FFrameImageCurrent = true;
@@ -394,7 +463,6 @@ void TPlaybackCore::EnsureCursorArea(int32_t width, int32_t height) {
 
 void TPlaybackCore::DrawCursor() {
   if (FSegments.empty()) return;
-  if (!FCursorStream) throw EPlayback("CursorStream is nil");
   // A short read at the end of the track replaces only the fields it reaches.
   uint8_t bytes[6] = {uint8_t(FCursorRec.Index), uint8_t(FCursorRec.Index >> 8),
                       uint8_t(FCursorRec.X),     uint8_t(FCursorRec.X >> 8),
@@ -473,7 +541,6 @@ TResult TPlaybackCore::SetCurSegment() {
   if (!FFrameBuffer) return kResultSegmentIsNil;
   if (FCurSegment < 0 || size_t(FCurSegment) >= FSegments.size()) FCurSegment = 0;
   if (FSegments.empty()) return kResultNoSegments;
-  if (!FCursorStream) return kResultCursorStreamIsNil;
   GetDisplaySettings();
   Rewind();
   ClearSurfaces();

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -143,8 +144,9 @@ class TPlaybackCore {
   // How many surface rebuilds have happened (for tests of their reuse).
   int SurfaceBuilds() const { return FSurfaceBuilds; }
 
-  // Whole frames go straight into the picture (the default), or every frame through the
-  // frame image as the format describes it; the pictures are the same. For comparisons.
+  // Whole frames go straight into the picture (the default), or every frame is expanded
+  // into the frame image and the whole image combined with the picture; the pictures are
+  // the same. For comparisons.
   void SetStraightComposition(bool on) { FStraightComposition = on; }
 
   // Clears the state a new film starts from: the palette is kept (it survives films).
@@ -162,14 +164,16 @@ class TPlaybackCore {
   std::vector<std::unique_ptr<Segment>> FSegments;
   int32_t FCurSegment = 0;
   void CreateSurfaces();
-  // The runs of one frame record: where they start, how many lie wholly inside the loaded
-  // data, and whether their counts cover every pixel of the frame.
+  // The runs of one frame record: where they start in the loaded data, the bytes of the
+  // records that lie wholly inside it, and whether their counts cover every pixel of the
+  // frame.
   struct TFrameRuns {
-    int64_t At = 0;
-    int64_t Count = 0;
+    size_t At = 0;
+    size_t Bytes = 0;
     bool CoversFrame = false;
   };
   TFrameRuns ScanFrame(int64_t frame) const;
+  std::span<const uint8_t> RunBytes(const TFrameRuns& runs) const;
   void ExpandRuns(const TFrameRuns& runs);
   void CatchUpFrameImage();
   void XorRunsIntoPicture(const TFrameRuns& runs);
@@ -213,6 +217,7 @@ class TPlaybackCore {
   int64_t FLastFullFrame = -1;     // the last frame whose runs covered the whole frame
 
   // Cursor track and overlay.
+  // The track read: the current segment's, or an empty one of the core's own; never absent.
   TMemoryStream FEmptyTrack;
   TMemoryStream* FCursorStream = &FEmptyTrack;
   TCursorRec FCursorRec;

@@ -75,7 +75,7 @@ std::unique_ptr<TzrCursor> ColourShape(int32_t hotX, int32_t hotY, int32_t side,
   return LoadShape(r);
 }
 
-// The format as written down, one pixel at a time: what the picture must show.
+// A plain model of the format, one pixel at a time: what the picture must show.
 struct TModel {
   const Segment* Seg = nullptr;
   int Bits = 0, PixelBytes = 0, ValueBytes = 0, CountBytes = 0;
