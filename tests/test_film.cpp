@@ -345,18 +345,28 @@ TEST(FilmFile, ContradictoryFilmsFailWithTheirMessage) {
   }
 }
 
-TEST(FilmFile, ASegmentThatFailsStaysWithWhatWasRead) {
+TEST(FilmFile, AFaultKeepsTheListAndTheCompleteSegmentsBeforeIt) {
   std::vector<TRawSegment> raw;
   for (const auto& s : SampleSegments()) raw.push_back(EncodeSegment(s));
-  auto bytes = WriteFilmRaw(raw);
-  bytes.resize(bytes.size() - 1);
-  TFilm film;
-  TFilmError error;
-  ASSERT_FALSE(ReadFilm(bytes, film, error));
-  ASSERT_EQ(film.Segments.size(), 3u);
-  EXPECT_EQ(film.Segments[1]->Name, "Рабочий стол");
-  EXPECT_EQ(film.Segments[2]->Name, "Third");
-  EXPECT_EQ(film.Segments[2]->SegStream.Size(), 0u);
+  const auto full = WriteFilmRaw(raw);
+  struct {
+    size_t keep;  // bytes of the film kept
+    size_t list, segments;
+  } cases[] = {
+      {full.size() - 1, 3, 2},  // the last block cut short
+      {4 + 3 * 261 + 2, 3, 0},  // the first block cut in its shape count
+      {4 + 261, 0, 0},          // the list cut short
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keep);
+    const std::vector<uint8_t> bytes(full.begin(), full.begin() + long(c.keep));
+    TFilm film;
+    TFilmError error;
+    ASSERT_FALSE(ReadFilm(bytes, film, error));
+    EXPECT_EQ(film.List.size(), c.list);
+    ASSERT_EQ(film.Segments.size(), c.segments);
+    for (size_t i = 0; i < c.segments; ++i) EXPECT_EQ(film.Segments[i]->Name, film.List[i].Name);
+  }
 }
 
 TEST(ExecutableFilm, PackageIsLocatedFromTheLastFourBytes) {

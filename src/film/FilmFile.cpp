@@ -187,8 +187,9 @@ bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error) {
   TByteReader stream(bytes);
   if (!ReadSegmentList(stream, film.List, error)) return false;
   for (size_t i = 0; i < film.List.size(); ++i) {
-    film.Segments.push_back(std::make_unique<Segment>());
-    if (!ReadSegmentBlock(stream, int32_t(i + 1), *film.Segments.back(), error)) return false;
+    auto segment = std::make_unique<Segment>();
+    if (!ReadSegmentBlock(stream, int32_t(i + 1), *segment, error)) return false;
+    film.Segments.push_back(std::move(segment));
   }
   return true;
 }

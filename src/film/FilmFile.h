@@ -94,8 +94,10 @@ struct TFilm {
   std::vector<TSegmentListEntry> List;
   std::vector<std::unique_ptr<Segment>> Segments;
 };
-// Reads a whole film file. On failure `film` holds what was read so far, the last segment
-// possibly incomplete.
+// Reads a whole film file. On failure `film` holds what was read before the fault: nothing
+// when the list itself is damaged (a list that was read has entries, since an empty one
+// cannot fail afterwards), else the list and the complete segments before the damaged one,
+// which is number Segments.size() + 1.
 bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error);
 
 // The sum of FrameCount over the segments.

@@ -233,38 +233,33 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
     throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(errno),
                     TFilmFault::Io, path);
 
-  TByteReader stream(mapping.Bytes());
-  // What a fault in the film file says when its package was cut short: that is the cause.
-  auto rethrow = [&](const EFilmLoad& e) {
-    UnloadFilm();
-    if (FPackageCutShort)
-      throw EFilmLoad(std::string(e.what()) + " (" + FExtractError + ")", TFilmFault::CutShort, path);
-    throw EFilmLoad(e.what(), e.Fault, path);
-  };
-  int32_t count = 0;
-  try {
-    count = stream.ReadI32();
-    ReadSegmentList(stream);  // from offset 0; the stream then stands at the first block
-  } catch (const EFilmLoad& e) {
-    rethrow(e);
-  }
-  FListedSegments = std::max(count, 0);
-
-  for (int32_t i = 0; i < count; ++i) {
-    try {
-      LoadSegmentFromStream(stream);
-    } catch (const EFilmLoad& e) {
-      // Without a complete first segment nothing plays; later faults keep what came before.
-      if (i == 0) rethrow(e);
-      damaged.Notice = TLoadNotice::DamagedInPart;
-      damaged.Path = path;
-      damaged.Details = FPackageCutShort ? std::string(e.what()) + " (" + FExtractError + ")" : e.what();
-      damaged.Fault = FPackageCutShort ? TFilmFault::CutShort : e.Fault;
-      damaged.DamagedSegment = i + 1;
-      damaged.Playable = i;
-      damaged.Total = count;
-      break;
+  TFilm film;
+  TFilmError error;
+  const bool whole = ReadFilm(mapping.Bytes(), film, error);
+  if (!film.List.empty()) FUi.FillSegmentsGrid(film.List);
+  FListedSegments = int32_t(film.List.size());
+  FSegments = std::move(film.Segments);
+  if (!whole) {
+    const bool inList = film.List.empty();
+    std::string details = (inList ? "ReadSegmentList: " : "LoadSegmentFromStream: ") + error.Message;
+    TFilmFault fault = FaultOf(error);
+    // When the package was cut short, that is the cause of the fault in the film file.
+    if (FPackageCutShort) {
+      details += " (" + FExtractError + ")";
+      fault = TFilmFault::CutShort;
     }
+    // Without a complete first segment nothing plays; later faults keep what came before.
+    if (FSegments.empty()) {
+      UnloadFilm();
+      throw EFilmLoad(details, fault, path);
+    }
+    damaged.Notice = TLoadNotice::DamagedInPart;
+    damaged.Path = path;
+    damaged.Details = details;
+    damaged.Fault = fault;
+    damaged.DamagedSegment = int32_t(FSegments.size()) + 1;
+    damaged.Playable = int32_t(FSegments.size());
+    damaged.Total = FListedSegments;
   }
   Loaded = true;
   FUi.SetProgressMax(TotalFrames());
@@ -415,15 +410,6 @@ void TFilmLoader::ReadFilmFileSegmentList() {
                     TFilmFault::Io, FFileName);
   TByteReader stream(mapping.Bytes());
   ReadSegmentList(stream);
-}
-
-void TFilmLoader::LoadSegmentFromStream(TByteReader& stream) {
-  FSegments.push_back(std::make_unique<Segment>());
-  TFilmError error;
-  if (!ReadSegmentBlock(stream, int32_t(FSegments.size()), *FSegments.back(), error)) {
-    FSegments.pop_back();  // an incomplete segment never plays
-    throw EFilmLoad("LoadSegmentFromStream: " + error.Message, FaultOf(error), FFileName);
-  }
 }
 
 void TFilmLoader::UnloadFilm() {

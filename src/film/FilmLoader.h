@@ -118,9 +118,6 @@ class TFilmLoader {
   // film that is not loaded); raises EFilmLoad when the file cannot be opened or read. The
   // run's folder is emptied afterwards.
   void ReadFilmFileSegmentList();
-  // Reads one segment block and appends its segment; raises EFilmLoad on a damaged block
-  // (the incomplete segment is removed again).
-  void LoadSegmentFromStream(TByteReader& stream);
   // Drops the segments read (those not yet handed over).
   void UnloadFilm();
   void ClearSegments();
