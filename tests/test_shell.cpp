@@ -19,7 +19,7 @@
 #include "filmwriter/FilmWriter.h"
 #include "shell/TPlayerApplication.h"
 #include "shell/TelvoriPlayerImpl1.h"
-#include "segments/UzrSegments.h"
+#include "shell/UzrSegments.h"
 #include "shell/UzrCommandLine.h"
 #include "shell/UzrDisplay.h"
 #include "shell/UzrPictureView.h"

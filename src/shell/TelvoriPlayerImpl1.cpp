@@ -19,7 +19,7 @@
 
 #include "film/Messages.h"
 #include "film/TempFolder.h"
-#include "segments/UzrSegments.h"
+#include "shell/UzrSegments.h"
 #include "shell/UzrArtwork.h"
 #include "shell/UzrDisplay.h"
 #include "shell/UzrHelp.h"

@@ -15,7 +15,7 @@
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
 #include "playback/UzrPlayback.h"
-#include "segments/UzrSegments.h"
+#include "shell/UzrSegments.h"
 #include "shell/UzrPictureView.h"
 #include "shell/UzrPlacement.h"
 

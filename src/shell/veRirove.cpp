@@ -1,6 +1,6 @@
 // Program entry: the application, the four windows, the command line, the film named there.
 #include "film/TempFolder.h"
-#include "segments/UzrSegments.h"
+#include "shell/UzrSegments.h"
 #include "shell/TPlayerApplication.h"
 #include "shell/TelvoriPlayerImpl1.h"
 #include "shell/UzrAbout.h"

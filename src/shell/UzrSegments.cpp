@@ -1,4 +1,4 @@
-#include "segments/UzrSegments.h"
+#include "shell/UzrSegments.h"
 
 #include <QAction>
 #include <QHeaderView>
