@@ -355,7 +355,10 @@ struct TReferenceDecoder {
   }
 };
 
-std::vector<TWriterRun> RandomRuns(std::mt19937& rng, int bits, int64_t pixels, int kind) {
+// Random runs: short ones (1 to 9 pixels), ones of a single pixel, now and then a count of 0
+// and, one in longEvery (0: never), runs up to 300 pixels long.
+std::vector<TWriterRun> RandomRuns(std::mt19937& rng, int bits, int64_t pixels, int kind,
+                                   uint32_t longEvery = 0) {
   std::vector<TWriterRun> runs;
   const uint32_t maxCount = bits == 8 ? 255 : 65535;
   const uint32_t valueMask = bits == 8 ? 0xFF : 0xFFFFFF;
@@ -364,7 +367,9 @@ std::vector<TWriterRun> RandomRuns(std::mt19937& rng, int bits, int64_t pixels, 
   int64_t sum = 0;
   while (sum < target) {
     uint32_t count = std::min<uint32_t>(1 + rng() % 9, maxCount);
+    if (rng() % 3 == 0) count = 1;
     if (rng() % 7 == 0) count = 0;
+    if (longEvery && rng() % longEvery == 0) count = std::min<uint32_t>(rng() % 301, maxCount);
     if (kind != 2) count = uint32_t(std::min<int64_t>(count, target - sum));
     const uint32_t value = rng() % 3 == 0 ? 0 : rng() & valueMask;
     runs.push_back({value, count});
@@ -374,40 +379,61 @@ std::vector<TWriterRun> RandomRuns(std::mt19937& rng, int bits, int64_t pixels, 
 }
 
 TEST(FrameDecoder, StraightCompositionEqualsTheFrameImagePath) {
+  // Small frames, and frames whose rows and runs are long enough that short runs are
+  // gathered across rows, a few or thousands at a time, between long ones.
+  struct Shape {
+    std::vector<int32_t> widths;
+    int32_t maxHeight;
+    uint32_t longEvery;
+  };
+  const Shape shapes[] = {
+      {{1, 2, 3, 5, 8, 9}, 5, 0}, {{1021, 2050}, 3, 12}, {{1023, 4099}, 3, 700}};
   std::mt19937 rng(20261207);
-  for (int bits : {8, 24, 32}) {
-    for (int32_t width : {1, 2, 3, 5, 8, 9}) {
-      const int32_t height = 1 + int32_t(rng() % 5);
-      const int64_t pixels = int64_t(width) * height;
-      std::vector<uint8_t> data;
-      std::vector<size_t> starts;
-      const int frames = 14;
-      for (int k = 0; k < frames; ++k) {
-        starts.push_back(data.size());
-        const int kind = k == 0 ? 0 : int(rng() % 4);
-        auto record = EncodeFrameRecord(RandomRuns(rng, bits, pixels, kind), bits, rng() % 3);
-        data.insert(data.end(), record.begin(), record.end());
-      }
-      data.resize(data.size() - rng() % 4);  // the last frame may be cut short
-      TCoreFixture f;
-      f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("r", width, height, uint8_t(bits), frames, data)}));
-      ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
-      TReferenceDecoder reference(width, height, bits);
-      for (int k = 0; k < frames; ++k) {
-        SCOPED_TRACE("bits " + std::to_string(bits) + " width " + std::to_string(width) + " frame " + std::to_string(k));
-        f.Core.DecodeFrame();
-        f.Core.ComposeFrame();
-        reference.Apply(data, starts[size_t(k)]);
-        const auto picture = f.Core.Picture()->Pixels();
-        ASSERT_TRUE(std::equal(picture.begin(), picture.end(), reference.Picture.begin(), reference.Picture.end()));
-        if (k % 3 == 2) {
-          const auto image = f.Core.FrameImage()->Pixels();
-          ASSERT_TRUE(std::equal(image.begin(), image.end(), reference.Frame.begin(), reference.Frame.end()));
+  for (const Shape& shape : shapes)
+    for (int bits : {8, 24, 32}) {
+      for (int32_t width : shape.widths) {
+        const int32_t height = 1 + int32_t(rng() % uint32_t(shape.maxHeight));
+        const int64_t pixels = int64_t(width) * height;
+        std::vector<uint8_t> data;
+        std::vector<size_t> starts;
+        const int frames = 14;
+        for (int k = 0; k < frames; ++k) {
+          starts.push_back(data.size());
+          const int kind = k == 0 ? 0 : int(rng() % 4);
+          auto record = EncodeFrameRecord(RandomRuns(rng, bits, pixels, kind, shape.longEvery), bits,
+                                          rng() % 3);
+          data.insert(data.end(), record.begin(), record.end());
         }
-        f.Core.NextFrame();
+        data.resize(data.size() - rng() % 4);  // the last frame may be cut short
+        TCoreFixture f;
+        f.LoadBytes(WriteFilmRaw(
+            std::vector<TRawSegment>{RawSegment("r", width, height, uint8_t(bits), frames, data)}));
+        ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+        TReferenceDecoder reference(width, height, bits);
+        for (int k = 0; k < frames; ++k) {
+          SCOPED_TRACE("bits " + std::to_string(bits) + " width " + std::to_string(width) +
+                       " frame " + std::to_string(k));
+          f.Core.DecodeFrame();
+          // The frame image asked for between decoding and composing holds the frame already.
+          if (k % 5 == 4) {
+            reference.Apply(data, starts[size_t(k)]);
+            const auto image = f.Core.FrameImage()->Pixels();
+            ASSERT_TRUE(std::equal(image.begin(), image.end(), reference.Frame.begin(), reference.Frame.end()));
+            f.Core.ComposeFrame();
+          } else {
+            f.Core.ComposeFrame();
+            reference.Apply(data, starts[size_t(k)]);
+          }
+          const auto picture = f.Core.Picture()->Pixels();
+          ASSERT_TRUE(std::equal(picture.begin(), picture.end(), reference.Picture.begin(), reference.Picture.end()));
+          if (k % 3 == 2) {
+            const auto image = f.Core.FrameImage()->Pixels();
+            ASSERT_TRUE(std::equal(image.begin(), image.end(), reference.Frame.begin(), reference.Frame.end()));
+          }
+          f.Core.NextFrame();
+        }
       }
     }
-  }
 }
 
 // A frame record whose length field says `length`.

@@ -17,86 +17,147 @@ namespace {
 static_assert(std::endian::native == std::endian::little);
 
 // A run record as each video mode lays it out: the pixel value (one index byte, or blue,
-// green, red), then the repeat count (one byte, or a little-endian uint16). `at` is the
-// record's first byte; a true-colour value is read as the low 24 bits of the record's first
-// four bytes.
+// green, red), then the repeat count (one byte, or a little-endian uint16).
 template <int Bits>
 struct TRunRecord {
   static constexpr size_t kSize = Bits == 8 ? 2 : 5;
+  static constexpr uint32_t kValueMask = Bits == 8 ? 0xFFu : 0x00FFFFFFu;
 
-  static uint32_t Value(std::span<const uint8_t> runs, size_t at) {
+  // `p` points at a whole record. A true-colour value is read as the record's first four
+  // bytes: its high byte is the count's low byte, which kValueMask takes off.
+  static void Read(const uint8_t* p, uint32_t& rawValue, uint32_t& count) {
     if constexpr (Bits == 8) {
-      return runs[at];
+      rawValue = p[0];
+      count = p[1];
     } else {
-      uint32_t word;
-      std::memcpy(&word, &runs[at], 4);
-      return word & 0x00FFFFFFu;
-    }
-  }
-  static uint32_t Count(std::span<const uint8_t> runs, size_t at) {
-    if constexpr (Bits == 8) {
-      return runs[at + 1];
-    } else {
-      uint16_t count;
-      std::memcpy(&count, &runs[at + 3], 2);
-      return count;
+      uint16_t count16;
+      std::memcpy(&rawValue, p, 4);
+      std::memcpy(&count16, p + 3, 2);
+      count = count16;
     }
   }
 };
 
-// Where the pixels of a frame go: Pixels pixels in rows of Width, Padding bytes after each
-// row.
+// How a depth's pixels are gathered before they go to their target: index bytes at 8 bits,
+// 0x00RRGGBB words otherwise.
+template <int Bits>
+using TPixelValue = std::conditional_t<Bits == 8, uint8_t, uint32_t>;
+
+// Where the pixels of a frame go: rows of Width pixels, Stride bytes apart, PixelBytes bytes a
+// pixel. With RowsApart the rows end in padding that no pixel reaches; without it they lie
+// back to back, so pixel i starts at byte i * PixelBytes.
+template <int64_t PixelBytes, bool RowsApart>
 struct TRunTarget {
   int64_t Width = 0;
-  int64_t Pixels = 0;
-  int64_t Padding = 0;
-};
+  int64_t Stride = 0;
 
-// The one walk over a frame's runs. Runs are taken in pixel order and clipped to the frame;
-// each stretch of equal pixels is handed to put(offset, n, value), offset being the byte
-// position of its first pixel in a target of PixelBytes per pixel. With RowsApart the
-// stretches are split at row ends and the padding is skipped (once, also after a run that
-// ends exactly at a row end); without it the rows lie back to back and a run is one
-// stretch. Positions are indices, so nothing points outside the runs or the target.
-// Returns how many pixels the runs cover.
-template <int Bits, int64_t PixelBytes, bool RowsApart, typename TPut>
-int64_t WalkRuns(std::span<const uint8_t> runs, const TRunTarget& target, TPut&& put) {
-  using TRecord = TRunRecord<Bits>;
-  int64_t offset = 0;  // RowsApart: byte position of the next pixel
-  int64_t column = 0;  // RowsApart: its column
-  // Hands on the n pixels from pixel `first`.
-  const auto emit = [&](int64_t first, int64_t n, uint32_t value) {
+  // Hands the n pixels from pixel `first` to f(byte offset, index among the n, count), one
+  // piece per row they touch.
+  template <typename TFunc>
+  void Pieces(int64_t first, int64_t n, TFunc&& f) const {
     if constexpr (!RowsApart) {
-      put(first * PixelBytes, n, value);
+      f(first * PixelBytes, int64_t{0}, n);
     } else {
-      while (n > 0) {
-        const int64_t piece = std::min(n, target.Width - column);
-        put(offset, piece, value);
-        offset += piece * PixelBytes;
-        n -= piece;
-        column += piece;
-        if (column == target.Width) {
-          column = 0;
-          offset += target.Padding;
-        }
+      int64_t row = first / Width, column = first % Width;
+      for (int64_t done = 0; done < n; ++row, column = 0) {
+        const int64_t piece = std::min(n - done, Width - column);
+        f(row * Stride + column * PixelBytes, done, piece);
+        done += piece;
       }
     }
-  };
-  const size_t end = runs.size() - runs.size() % TRecord::kSize;
-  int64_t index = 0;  // pixels covered so far
-  for (size_t at = 0; at != end; at += TRecord::kSize) {
-    const int64_t first = index;
-    const uint32_t value = TRecord::Value(runs, at);
-    // The chain from run to run is this one addition; the run that reaches the frame's end
-    // is clipped off it (the worst frames are millions of one-pixel runs).
-    index += TRecord::Count(runs, at);
-    if (index >= target.Pixels) [[unlikely]] {
-      emit(first, target.Pixels - first, value);
-      return target.Pixels;
-    }
-    emit(first, index - first, value);
   }
-  return index;
+};
+
+// The one walk over a frame's runs. Runs are taken in pixel order and clipped to the frame's
+// `pixels`; the sink receives them as
+//   Put(first, values, n): n gathered values from pixel `first`, whose bits outside the
+//     record's value mask are to be ignored, and
+//   Fill(first, n, value): n equal pixels from pixel `first`.
+// Short runs, which is what noisy pictures and anti-aliased text are made of, are gathered
+// into a small buffer with one store of a few copies of the value whatever the count (the next
+// run overwrites what lies past the count), and the buffer is handed on in one piece; long
+// runs go to the sink directly, so the long runs of zeros of an ordinary frame cost nothing.
+// Returns how many pixels the runs cover.
+template <int Bits, typename TSink>
+int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
+  using TRecord = TRunRecord<Bits>;
+  using TValue = TPixelValue<Bits>;
+  constexpr size_t kSize = TRecord::kSize;
+  // Values one store covers (32 bytes of words, 16 of indices: counts up to that are common
+  // in text and take no branch of their own), a run from which on is handed on by itself,
+  // and the buffer's size.
+  constexpr int64_t kStore = Bits == 8 ? 16 : 8;
+  constexpr int64_t kLong = 64;
+  constexpr int64_t kBatch = 2048;
+  // A run shorter than kLong may start anywhere below kBatch and store whole kStore blocks;
+  // so may two short ones in a row.
+  TValue batch[kBatch + kLong + kStore];
+
+  int64_t start = 0;   // the pixel of batch[0]
+  int64_t filled = 0;  // values gathered; below `limit` between records
+  int64_t limit = std::min(kBatch, pixels);
+  // Hands the gathered values on; false when they reach the frame's end.
+  const auto flush = [&]() {
+    const int64_t n = std::min(filled, pixels - start);
+    if (n > 0) sink.Put(start, batch, n);
+    start += n;
+    filled = 0;
+    limit = std::min(kBatch, pixels - start);
+    return start < pixels;
+  };
+  const auto store = [&](int64_t at, uint32_t value) {
+    TValue block[kStore];
+    std::fill_n(block, kStore, TValue(value));
+    std::memcpy(batch + at, block, sizeof block);
+  };
+  // One record of any count; false when the frame is full.
+  const auto take = [&](const uint8_t* record) {
+    uint32_t value, count;
+    TRecord::Read(record, value, count);
+    if (count < uint32_t(kLong)) {
+      for (int64_t k = 0; k < count; k += kStore) store(filled + k, value);
+      filled += count;
+      return filled < limit || flush();
+    }
+    if (filled && !flush()) return false;
+    const int64_t n = std::min(int64_t{count}, pixels - start);
+    sink.Fill(start, n, value & TRecord::kValueMask);
+    start += n;
+    limit = std::min(kBatch, pixels - start);
+    return start < pixels;
+  };
+
+  if (pixels <= 0) return 0;
+  const size_t end = runs.size() - runs.size() % kSize;
+  size_t at = 0;
+  while (at + 2 * kSize <= end) {
+    // Two records at a time while both are short (a count of 0 is not: it wraps). Two
+    // single pixels, all that noise is made of, take one store.
+    uint32_t value1, count1, value2, count2;
+    TRecord::Read(&runs[at], value1, count1);
+    TRecord::Read(&runs[at + kSize], value2, count2);
+    if (((count1 ^ 1) | (count2 ^ 1)) == 0) {
+      const TValue pair[2] = {TValue(value1), TValue(value2)};
+      std::memcpy(batch + filled, pair, sizeof pair);
+      filled += 2;
+      at += 2 * kSize;
+      if (filled >= limit && !flush()) return pixels;
+    } else if (((count1 - 1) | (count2 - 1)) < uint32_t(kStore)) {
+      store(filled, value1);
+      filled += count1;
+      store(filled, value2);
+      filled += count2;
+      at += 2 * kSize;
+      if (filled >= limit && !flush()) return pixels;
+    } else {
+      if (!take(&runs[at])) return pixels;
+      at += kSize;
+    }
+  }
+  for (; at != end; at += kSize)
+    if (!take(&runs[at])) return pixels;
+  flush();
+  return start;
 }
 
 // Calls f with the video mode as a compile-time constant: the 8/24/32-bit path is chosen
@@ -113,14 +174,99 @@ void WithDepth(int bits, TFunc&& f) {
   }
 }
 
-void StoreWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-
-void XorWord(uint8_t* p, uint32_t v) {
-  uint32_t word;
-  std::memcpy(&word, p, 4);
-  word ^= v;
-  std::memcpy(p, &word, 4);
+// Calls f with whether the target's rows are apart as a compile-time constant.
+template <typename TFunc>
+void WithRows(bool apart, TFunc&& f) {
+  if (apart) return f(std::true_type{});
+  f(std::false_type{});
 }
+
+constexpr uint32_t kTrueColorMask = 0x00FFFFFFu;
+
+// A run's value as the bytes it sets: an index, or a true-colour word with a zero high byte.
+template <int Bits>
+void StoreValue(uint8_t* p, uint32_t value) {
+  if constexpr (Bits == 8) {
+    *p = uint8_t(value);
+  } else {
+    std::memcpy(p, &value, 4);
+  }
+}
+
+// Writes runs into the frame image. True-colour pixels go in as 32-bit words with a zero high
+// byte; at 24 bits that byte falls on the next pixel, the row padding or the spare row below
+// the frame, so a piece of 24-bit pixels leaves a zero byte after it.
+template <int Bits, bool RowsApart>
+struct TImageSink {
+  static constexpr int64_t kPixelBytes = Bits / 8;
+  uint8_t* Image;
+  TRunTarget<kPixelBytes, RowsApart> Target;
+
+  void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
+    Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
+      uint8_t* p = Image + offset;
+      if constexpr (Bits == 8) {
+        std::memcpy(p, values + from, size_t(count));
+      } else {
+        for (int64_t k = 0; k < count; ++k)
+          StoreValue<Bits>(p + kPixelBytes * k, values[from + k] & kTrueColorMask);
+      }
+    });
+  }
+  void Fill(int64_t first, int64_t n, uint32_t value) {
+    Target.Pieces(first, n, [&](int64_t offset, int64_t, int64_t count) {
+      uint8_t* p = Image + offset;
+      if constexpr (Bits == 8) {
+        std::memset(p, int(value), size_t(count));
+      } else {
+        for (int64_t k = 0; k < count; ++k) StoreValue<Bits>(p + kPixelBytes * k, value);
+      }
+    });
+  }
+};
+
+// Combines runs with the picture: indices at 8 bits, 32-bit screen words otherwise. The
+// screen-format picture has no row padding; an 8-bit picture's rows are padded like the frame
+// image's.
+template <int Bits, bool RowsApart>
+struct TPictureSink {
+  static constexpr int64_t kPixelBytes = Bits == 8 ? 1 : 4;
+  uint8_t* Picture;
+  TRunTarget<kPixelBytes, RowsApart> Target;
+
+  void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
+    Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
+      uint8_t* p = Picture + offset;
+      if constexpr (Bits == 8) {
+        for (int64_t k = 0; k < count; ++k) p[k] ^= values[from + k];
+      } else {
+        for (int64_t k = 0; k < count; ++k) {
+          uint32_t word;
+          std::memcpy(&word, p + 4 * k, 4);
+          word ^= values[from + k] & kTrueColorMask;
+          std::memcpy(p + 4 * k, &word, 4);
+        }
+      }
+    });
+  }
+  void Fill(int64_t first, int64_t n, uint32_t value) {
+    // A run of zeros changes nothing.
+    if (value == 0) return;
+    Target.Pieces(first, n, [&](int64_t offset, int64_t, int64_t count) {
+      uint8_t* p = Picture + offset;
+      if constexpr (Bits == 8) {
+        for (int64_t k = 0; k < count; ++k) p[k] ^= uint8_t(value);
+      } else {
+        for (int64_t k = 0; k < count; ++k) {
+          uint32_t word;
+          std::memcpy(&word, p + 4 * k, 4);
+          word ^= value;
+          std::memcpy(p + 4 * k, &word, 4);
+        }
+      }
+    });
+  }
+};
 
 }  // namespace
 
@@ -202,13 +348,14 @@ void TPlaybackCore::SelectVideoMode(int bitsPerPixel) {
   }
 }
 
-TPlaybackCore::TFrameRuns TPlaybackCore::ScanFrame(int64_t frame) const {
+TPlaybackCore::TFrameRuns TPlaybackCore::LocateRuns(int64_t frame) const {
   // A record that starts in the last bytes of the data, or past them, reads as zeros.
   const std::span<const uint8_t> data(FFrameBuffer.get(), FLoadedSize);
   TByteReader header(data);
   header.Seek(size_t(std::min<int64_t>(frame + 4, int64_t(data.size()))));
   const int32_t declared = header.ReadI32();
   TFrameRuns runs;
+  runs.Frame = frame;
   runs.At = size_t(std::min<int64_t>(frame + 8, int64_t(data.size())));
   WithDepth(FFilmBits, [&](auto depth) {
     constexpr size_t kSize = TRunRecord<decltype(depth)::value>::kSize;
@@ -216,18 +363,12 @@ TPlaybackCore::TFrameRuns TPlaybackCore::ScanFrame(int64_t frame) const {
     const size_t count =
         std::min<size_t>(size_t(std::max<int32_t>(declared, 0)), (data.size() - runs.At) / kSize);
     runs.Bytes = count * kSize;
-    const int64_t pixels = int64_t(FFrameWidth) * FFrameHeight;
-    const int64_t covered =
-        WalkRuns<decltype(depth)::value, 0, false>(data.subspan(runs.At, runs.Bytes),
-                                                   TRunTarget{FFrameWidth, pixels, 0},
-                                                   [](int64_t, int64_t, uint32_t) {});
-    runs.CoversFrame = covered == pixels;
   });
   return runs;
 }
 
 std::span<const uint8_t> TPlaybackCore::RunBytes(const TFrameRuns& runs) const {
-  // Runs scanned before the data changed (frames loaded again, the buffer released) keep to
+  // Runs located before the data changed (frames loaded again, the buffer released) keep to
   // what the buffer holds now.
   const std::span<const uint8_t> data(FFrameBuffer.get(), FFrameBuffer ? FLoadedSize : 0);
   const size_t at = std::min(runs.At, data.size());
@@ -239,57 +380,47 @@ std::span<const uint8_t> TPlaybackCore::RunBytes(const TFrameRuns& runs) const {
 void TPlaybackCore::ExpandRuns(const TFrameRuns& runs) {
   WithDepth(FFilmBits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
-    constexpr int64_t kPixelBytes = kBits / 8;
-    uint8_t* image = FFrameImage->Bits();
     const int64_t width = FFrameWidth;
-    const TRunTarget target{width, width * FFrameHeight,
-                            FFrameImage->Stride() - width * kPixelBytes};
-    const auto put = [image](int64_t offset, int64_t n, uint32_t value) {
-      uint8_t* p = image + offset;
-      if constexpr (kBits == 8) {
-        std::memset(p, int(value), size_t(n));
-      } else {
-        // True-colour pixels go in as 32-bit words with a zero high byte. At 24 bits that
-        // byte falls on the next pixel, the row padding or the spare row below the frame.
-        for (int64_t k = 0; k < n; ++k) StoreWord(p + k * kPixelBytes, value);
-      }
-    };
-    if (target.Padding)
-      WalkRuns<kBits, kPixelBytes, true>(RunBytes(runs), target, put);
-    else
-      WalkRuns<kBits, kPixelBytes, false>(RunBytes(runs), target, put);
+    WithRows(FFrameImage->Stride() != width * (kBits / 8), [&](auto apart) {
+      TImageSink<kBits, decltype(apart)::value> sink{FFrameImage->Bits(),
+                                                     {width, FFrameImage->Stride()}};
+      WalkRuns<kBits>(RunBytes(runs), width * FFrameHeight, sink);
+    });
   });
 }
 
-// Combines runs with the picture directly: the same pixels as expanding them into the frame
-// image and combining the whole image, for a frame whose runs cover every pixel. A run of
-// zeros changes nothing.
-void TPlaybackCore::XorRunsIntoPicture(const TFrameRuns& runs) {
+int64_t TPlaybackCore::XorRunsIntoPicture(const TFrameRuns& runs) {
+  int64_t covered = 0;
   WithDepth(FFilmBits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
-    uint8_t* picture = FPicture->Bits();
     const int64_t width = FFrameWidth;
-    if constexpr (kBits == 8) {
-      const TRunTarget target{width, width * FFrameHeight, FPicture->Stride() - width};
-      const auto put = [picture](int64_t offset, int64_t n, uint32_t value) {
-        if (value == 0) return;
-        uint8_t* p = picture + offset;
-        for (int64_t k = 0; k < n; ++k) p[k] ^= uint8_t(value);
-      };
-      if (target.Padding)
-        WalkRuns<8, 1, true>(RunBytes(runs), target, put);
-      else
-        WalkRuns<8, 1, false>(RunBytes(runs), target, put);
-    } else {
-      // The screen-format picture has no row padding: pixel i is the i-th 32-bit word.
-      const auto put = [picture](int64_t offset, int64_t n, uint32_t value) {
-        if (value == 0) return;
-        uint8_t* p = picture + offset;
-        for (int64_t k = 0; k < n; ++k) XorWord(p + 4 * k, value);
-      };
-      WalkRuns<kBits, 4, false>(RunBytes(runs), TRunTarget{width, width * FFrameHeight, 0}, put);
-    }
+    // Only an 8-bit picture pads its rows.
+    WithRows(kBits == 8 && FPicture->Stride() != width, [&](auto apart) {
+      TPictureSink<kBits, decltype(apart)::value> sink{FPicture->Bits(),
+                                                       {width, FPicture->Stride()}};
+      covered = WalkRuns<kBits>(RunBytes(runs), width * FFrameHeight, sink);
+    });
   });
+  return covered;
+}
+
+void TPlaybackCore::XorImageIntoPicture(int64_t first) {
+  const int32_t row = int32_t(first / FFrameWidth), column = int32_t(first % FFrameWidth);
+  if (row >= FFrameHeight) return;
+  if (FFilmBits == 8) {
+    // Four indices at a time, the row padding (always zero in the frame image) along with the
+    // pixels; not the spare row.
+    const size_t from = size_t(row) * size_t(FPicture->Stride()) + size_t(column);
+    const size_t bytes = size_t(FPicture->Stride()) * size_t(FFrameHeight);
+    uint8_t* picture = FPicture->Bits();
+    const uint8_t* frame = FFrameImage->Bits();
+    for (size_t i = from; i < bytes; ++i) picture[i] ^= frame[i];
+  } else {
+    BitBlt(*FPicture, column, row, FFrameWidth - column, 1, *FFrameImage, column, row,
+           TRop::SrcInvert);
+    BitBlt(*FPicture, 0, row + 1, FFrameWidth, FFrameHeight - row - 1, *FFrameImage, 0, row + 1,
+           TRop::SrcInvert);
+  }
 }
 
 void TPlaybackCore::ApplyPaletteRecord() {
@@ -322,31 +453,31 @@ void TPlaybackCore::DecodeFrame() {
   if (!FFrameImage) return FailDecode(kResultNoFrameImage);
   if (FFilmBits != 8 && FFilmBits != 24 && FFilmBits != 32) return;
 
-  const TFrameRuns runs = ScanFrame(FCurFrame);
-  if (runs.CoversFrame && FStraightComposition) {
-    // Combined with the picture in ComposeFrame; the frame image falls behind.
-    FPendingRuns = runs;
-    FFrameImageCurrent = false;
-    FLastFullFrame = FCurFrame;
-  } else {
-    // Part of the frame image stays as it was, so it must be what the frames before made
-    // of it: the last whole frame, then this one over it.
-    CatchUpFrameImage();
-    ExpandRuns(runs);
-  }
+  // Combined with the picture in ComposeFrame, or expanded into the frame image now.
+  FPendingRuns = LocateRuns(FCurFrame);
+  if (!FStraightComposition) ExpandPendingRuns();
   if (FFilmBits == 8) ApplyPaletteRecord();
 }
 
+void TPlaybackCore::ExpandPendingRuns() {
+  // Part of the frame image may stay as it was, so it must be what the frames before made
+  // of it: the last whole frame, then this one over it.
+  CatchUpFrameImage();
+  ExpandRuns(*FPendingRuns);
+  FPendingRuns.reset();
+}
+
 void TPlaybackCore::CatchUpFrameImage() {
-  // Only a decoded frame with an image to go to makes the image lag (DecodeFrame), and
+  // Only a frame combined straight with the picture makes the image lag (ComposeFrame), and
   // every rebuild or clearing of the surfaces marks it current again.
   if (FFrameImageCurrent || !FFrameBuffer) return;
   // A whole frame writes every pixel, so the image after it depends on that frame alone.
-  ExpandRuns(ScanFrame(FLastFullFrame));
+  ExpandRuns(LocateRuns(FLastFullFrame));
   FFrameImageCurrent = true;
 }
 
 const TRasterBitmap* TPlaybackCore::FrameImage() {
+  if (FPendingRuns && FFrameImage) ExpandPendingRuns();
   CatchUpFrameImage();
   return FFrameImage.get();
 }
@@ -432,23 +563,23 @@ void TPlaybackCore::ComposeFrame() {
 
   RestoreCursorBackground();
   if (FPendingRuns) {
-    XorRunsIntoPicture(*FPendingRuns);
-  } else if (FFilmBits == 8) {
-    // Four indices at a time, the row padding along with the pixels; not the spare row.
-    const size_t bytes = size_t(FPicture->Stride()) * size_t(FFrameHeight);
-    uint8_t* picture = FPicture->Bits();
-    const uint8_t* frame = FFrameImage->Bits();
-    for (size_t i = 0; i < bytes; i += 4) {
-      uint32_t a, b;
-      std::memcpy(&a, picture + i, 4);
-      std::memcpy(&b, frame + i, 4);
-      a ^= b;
-      std::memcpy(picture + i, &a, 4);
+    // The runs go straight into the picture: the pixels they cover change exactly as the
+    // frame image would change them. When they cover the whole frame, the frame image is
+    // left behind and rebuilt only if a later frame needs it.
+    const int64_t covered = XorRunsIntoPicture(*FPendingRuns);
+    if (covered == int64_t(FFrameWidth) * FFrameHeight) {
+      FFrameImageCurrent = false;
+      FLastFullFrame = FPendingRuns->Frame;
+      FPendingRuns.reset();
+    } else {
+      // The rest of the picture takes the frame image as the frames before left it.
+      ExpandPendingRuns();
+      XorImageIntoPicture(covered);
     }
   } else {
-    BitBlt(*FPicture, 0, 0, FFrameWidth, FFrameHeight, *FFrameImage, 0, 0, TRop::SrcInvert);
+    CatchUpFrameImage();
+    XorImageIntoPicture(0);
   }
-  FPendingRuns.reset();
   DrawCursor();
 }
 

@@ -9,10 +9,10 @@
 // picture) is asked of the host.
 //
 // A frame is an exclusive-or delta: its runs are expanded into the frame image and the
-// frame image is combined with the picture. When a frame's runs cover the whole frame, the
-// frame image after it depends on that frame alone, so the runs are combined with the
-// picture directly (a run of zeros changes nothing) and the frame image is only rebuilt when
-// a later frame leaves part of it as it was.
+// frame image is combined with the picture. The runs are combined with the picture directly
+// (a run of zeros changes nothing); when they cover the whole frame, the frame image after
+// it depends on that frame alone, so it is only rebuilt when a later frame leaves part of it
+// as it was.
 #pragma once
 
 #include <cstddef>
@@ -164,19 +164,22 @@ class TPlaybackCore {
   std::vector<std::unique_ptr<Segment>> FSegments;
   int32_t FCurSegment = 0;
   void CreateSurfaces();
-  // The runs of one frame record: where they start in the loaded data, the bytes of the
-  // records that lie wholly inside it, and whether their counts cover every pixel of the
-  // frame.
+  // The runs of one frame record: the record's offset, where its runs start in the loaded
+  // data and the bytes of the runs that lie wholly inside it.
   struct TFrameRuns {
+    int64_t Frame = -1;
     size_t At = 0;
     size_t Bytes = 0;
-    bool CoversFrame = false;
   };
-  TFrameRuns ScanFrame(int64_t frame) const;
+  TFrameRuns LocateRuns(int64_t frame) const;
   std::span<const uint8_t> RunBytes(const TFrameRuns& runs) const;
   void ExpandRuns(const TFrameRuns& runs);
+  void ExpandPendingRuns();
   void CatchUpFrameImage();
-  void XorRunsIntoPicture(const TFrameRuns& runs);
+  // Combines runs with the picture; returns how many pixels they cover.
+  int64_t XorRunsIntoPicture(const TFrameRuns& runs);
+  // Combines the frame image with the picture from pixel `first` to the end of the frame.
+  void XorImageIntoPicture(int64_t first);
   void FailDecode(TResult code);
   void ApplyPaletteRecord();
   void EnsureCursorArea(int32_t width, int32_t height);
