@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "cursor/UzrCursor.h"
 #include "filmwriter/FilmWriter.h"
 
@@ -292,6 +294,82 @@ TEST(CursorShape, ImagesAreWeighedAgainstTheBudgetBeforeTheyAreBuilt) {
   EXPECT_TRUE(budget.Exceeded());
   EXPECT_GT(budget.Refused(), 256 * 256 * 4);
   EXPECT_EQ(budget.Backed(), int64_t(medium.size()) * (loadedCount + 1));
+}
+
+// A record of a colour shape with random mask and colour bytes: mask maskW × maskH (none for
+// 0), colours colourW × colourH at colourBits.
+std::vector<uint8_t> RandomColourRecord(std::mt19937& rng, int32_t maskW, int32_t maskH,
+                                        int32_t colourW, int32_t colourH, uint8_t colourBits,
+                                        int32_t hotX, int32_t hotY) {
+  const int64_t maskBytes = maskW ? *TRasterBitmap::RowBytes(maskW, 1, 2) * maskH : 0;
+  const int64_t colourBytes = *TRasterBitmap::RowBytes(colourW, colourBits, 4) * colourH;
+  TByteWriter w;
+  w.I32(hotX).I32(hotY);
+  w.I32(int32_t(maskBytes)).I32(maskW).I32(maskH).U8(1);
+  for (int64_t i = 0; i < maskBytes; ++i) w.U8(uint8_t(rng()));
+  w.I32(int32_t(colourBytes)).I32(colourW).I32(colourH).U8(colourBits);
+  for (int64_t i = 0; i < colourBytes; ++i) w.U8(uint8_t(rng()));
+  return w.Take();
+}
+
+TEST(CursorShape, DrawingEqualsThePerPixelPath) {
+  // Every kind of shape over 8-, 24- and 32-bit pictures of random pixels (the fourth byte of
+  // 32-bit pixels included), at every edge and corner, must leave the bytes the per-pixel
+  // transfers leave.
+  std::mt19937 rng(20261208);
+  struct Shape {
+    const char* name;
+    std::vector<uint8_t> record;
+  };
+  const Shape shapes[] = {
+      {"mask-only 32 x 32", EncodeShapeRecord(MonoShape(32, 5, 7))},
+      {"mask-only 16 x 16, stretched", EncodeShapeRecord(MonoShape(16, 3, 3))},
+      {"mask-only 48 x 48, shrunk", EncodeShapeRecord(MonoShape(48, 0, 0))},
+      {"colour at 32 bits", EncodeShapeRecord(ColourShape(12, 9, 3, 4, 32))},
+      {"colour at 24 bits, odd width", EncodeShapeRecord(ColourShape(33, 17, 30, 2, 24))},
+      {"random colour at 32 bits", RandomColourRecord(rng, 32, 32, 32, 32, 32, 16, 16)},
+      {"random colour at 16 bits", RandomColourRecord(rng, 21, 11, 21, 11, 16, 0, 10)},
+      {"random colour at 4 bits", RandomColourRecord(rng, 13, 13, 13, 13, 4, 6, 6)},
+      {"random colour at 1 bit", RandomColourRecord(rng, 19, 5, 19, 5, 1, 2, 2)},
+      {"mask wider, colour taller", RandomColourRecord(rng, 20, 7, 9, 13, 24, 1, 1)},
+      {"colour without a mask", RandomColourRecord(rng, 0, 0, 7, 6, 32, 3, 3)},
+  };
+  // Palettes of 8-bit pictures: all black (a film's palette before any record), a grey ramp,
+  // random entries, and entries that tie.
+  std::vector<TColorTable> palettes(4);
+  for (int i = 0; i < 256; ++i) {
+    palettes[1][size_t(i)] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    palettes[2][size_t(i)] = {uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), uint8_t(rng())};
+    const uint8_t level = uint8_t(i / 64 * 85);
+    palettes[3][size_t(i)] = {level, level, level, 0};
+  }
+  struct Picture {
+    int bits;
+    int palette;  // 8 bits: which palette
+  };
+  const Picture pictures[] = {{32, 0}, {24, 0}, {8, 0}, {8, 1}, {8, 2}, {8, 3}};
+  // Hot spot positions on a 40 × 30 picture: inside, across each edge and corner, outside.
+  const std::pair<int, int> positions[] = {{20, 15}, {1, 15},  {39, 15}, {20, 0},  {20, 29},
+                                           {0, 0},   {39, 29}, {-3, 31}, {70, 70}, {-60, -60}};
+  for (const auto& shape : shapes) {
+    auto loaded = Load(shape.record);
+    ASSERT_EQ(loaded.Result, TzrCursor::kLoadOk) << shape.name;
+    for (const auto& picture : pictures)
+      for (const auto& [x, y] : positions) {
+        SCOPED_TRACE(std::string(shape.name) + ", " + std::to_string(picture.bits) + " bits, palette " +
+                     std::to_string(picture.palette) + ", at " + std::to_string(x) + "," +
+                     std::to_string(y));
+        auto fast = TRasterBitmap::Create(40, 30, picture.bits);
+        for (auto& b : fast->Pixels()) b = uint8_t(rng());
+        if (picture.bits == 8) fast->SetColorTable(palettes[size_t(picture.palette)]);
+        auto slow = TRasterBitmap::Create(40, 30, picture.bits);
+        std::copy(fast->Pixels().begin(), fast->Pixels().end(), slow->Pixels().begin());
+        if (picture.bits == 8) slow->SetColorTable(palettes[size_t(picture.palette)]);
+        loaded.Shape->Draw(*fast, x, y);
+        loaded.Shape->Draw(*slow, x, y, TBlitPath::PerPixel);
+        ASSERT_TRUE(std::equal(fast->Pixels().begin(), fast->Pixels().end(), slow->Pixels().begin()));
+      }
+  }
 }
 
 TEST(ShapeBudget, GrowsWithTheRecordsUpToTheCeiling) {

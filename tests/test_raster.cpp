@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "raster/URaster.h"
 
 namespace {
@@ -144,6 +146,45 @@ TEST(Raster, IndexedTargetsTakeTheNearestEntryUnlessTablesAgree) {
   src->SetColorTable(other);
   BitBlt(*dst, 0, 0, 2, 1, *src, 0, 0, TRop::SrcCopy);
   EXPECT_EQ(dst->PixelValue(0, 0), 3u);
+}
+
+TEST(Raster, TransfersOfTheirOwnEqualThePerPixelPath) {
+  // Sources with a way of their own into 8- and 32-bit targets, every raster operation,
+  // source columns off byte boundaries and areas cut at the targets' edges.
+  std::mt19937 rng(77);
+  const auto randomBitmap = [&](int32_t w, int32_t h, int bits) {
+    auto bmp = TRasterBitmap::Create(w, h, bits);
+    for (auto& b : bmp->Pixels()) b = uint8_t(rng());
+    return bmp;
+  };
+  TColorTable table{};
+  for (auto& e : table) e = {uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0};
+  auto mono = randomBitmap(45, 20, 1);
+  auto tabled = randomBitmap(45, 20, 1);
+  tabled->SetColorTable(table);
+  auto colours = randomBitmap(45, 20, 32);
+  const std::pair<const char*, const TRasterBitmap*> sources[] = {
+      {"monochrome", mono.get()}, {"1 bit with a table", tabled.get()}, {"32 bits", colours.get()}};
+  struct Area {
+    int32_t dx, dy, w, h, sx, sy;
+  };
+  const Area areas[] = {{0, 0, 45, 20, 0, 0}, {3, 2, 30, 9, 5, 3},   {-4, -2, 20, 20, 11, 0},
+                        {25, 15, 40, 40, 7, 1}, {1, 1, 1, 1, 44, 19}};
+  for (int bits : {8, 32})
+    for (const auto& [name, src] : sources)
+      for (TRop rop : {TRop::SrcCopy, TRop::SrcAnd, TRop::SrcInvert})
+        for (const Area& a : areas) {
+          SCOPED_TRACE(std::string(name) + " into " + std::to_string(bits) + " bits, rop " +
+                       std::to_string(int(rop)) + ", at " + std::to_string(a.dx) + "," + std::to_string(a.dy));
+          auto fast = randomBitmap(30, 17, bits);
+          if (bits == 8) fast->SetColorTable(table);
+          auto slow = TRasterBitmap::Create(30, 17, bits);
+          std::copy(fast->Pixels().begin(), fast->Pixels().end(), slow->Pixels().begin());
+          if (bits == 8) slow->SetColorTable(table);
+          BitBlt(*fast, a.dx, a.dy, a.w, a.h, *src, a.sx, a.sy, rop);
+          BitBlt(*slow, a.dx, a.dy, a.w, a.h, *src, a.sx, a.sy, rop, TBlitPath::PerPixel);
+          ASSERT_TRUE(std::equal(fast->Pixels().begin(), fast->Pixels().end(), slow->Pixels().begin()));
+        }
 }
 
 TEST(Raster, StretchPicksTheNearestSourcePixel) {

@@ -183,20 +183,21 @@ void TzrCursor::MakeHandle() {
   Handle = std::move(handle);
 }
 
-void TzrCursor::Draw(TRasterBitmap& target, int32_t x, int32_t y) const {
+void TzrCursor::Draw(TRasterBitmap& target, int32_t x, int32_t y, TBlitPath path) const {
   const int32_t left = ClampCoordinate(int64_t{x} - HotSpotX);
   const int32_t top = ClampCoordinate(int64_t{y} - HotSpotY);
   if (IsColorShape()) {
     // A colour shape without mask pixels has nothing to clear: its colours alone are drawn.
     if (Mask.Bitmap)
-      BitBlt(target, left, top, Mask.Width, Mask.Height, *Mask.Bitmap, 0, 0, TRop::SrcAnd);
+      BitBlt(target, left, top, Mask.Width, Mask.Height, *Mask.Bitmap, 0, 0, TRop::SrcAnd, path);
     if (Color.Bitmap)
-      BitBlt(target, left, top, Color.Width, Color.Height, *Color.Bitmap, 0, 0, TRop::SrcInvert);
+      BitBlt(target, left, top, Color.Width, Color.Height, *Color.Bitmap, 0, 0, TRop::SrcInvert,
+             path);
     return;
   }
   if (!Handle) return;
-  BitBlt(target, left, top, kIconSize, kIconSize, *Handle->AndMask, 0, 0, TRop::SrcAnd);
-  BitBlt(target, left, top, kIconSize, kIconSize, *Handle->XorMask, 0, 0, TRop::SrcInvert);
+  BitBlt(target, left, top, kIconSize, kIconSize, *Handle->AndMask, 0, 0, TRop::SrcAnd, path);
+  BitBlt(target, left, top, kIconSize, kIconSize, *Handle->XorMask, 0, 0, TRop::SrcInvert, path);
 }
 
 int32_t TCursorList::Add(std::unique_ptr<TzrCursor> shape) {

@@ -94,7 +94,8 @@ class TzrCursor {
   // Draws the shape so that its hot spot lands on (x, y); clipped to the target.
   // Colour shape: AND with the mask, then XOR with the colours. Mask-only shape: the AND
   // half, then the XOR half, at the 32 × 32 icon size.
-  void Draw(TRasterBitmap& target, int32_t x, int32_t y) const;
+  void Draw(TRasterBitmap& target, int32_t x, int32_t y,
+            TBlitPath path = TBlitPath::Fast) const;
 
   // Releases the images and zeroes the descriptors.
   void Clear();

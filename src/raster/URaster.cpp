@@ -139,6 +139,9 @@ class TValueConverter {
     }
   }
 
+  // The target value of an indexed source value (indexed sources only).
+  uint32_t Value(uint32_t v) const { return FRaw ? v : FTable[v]; }
+
   uint32_t operator()(int32_t x, int32_t y) {
     const uint32_t v = FSrc.PixelValue(x, y);
     if (FRaw) return v;
@@ -176,6 +179,85 @@ void BlitGeneric(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t 
       StoreValue(dst, dx + x, dy + y, Combine(d, s, rop));
     }
   }
+}
+
+// A 1-bit source into an 8- or 32-bit target (the masks of cursor shapes): each bit takes one
+// of two target values, worked out once per transfer as the generic path does.
+template <int DstBits, TRop R>
+void BlitBits(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
+              const TRasterBitmap& src, int32_t sx, int32_t sy, const uint32_t values[2]) {
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* d = dst.Row(dy + y) + size_t(dx) * (DstBits / 8);
+    const uint8_t* s = src.Row(sy + y);
+    for (int32_t x = 0; x < w; ++x) {
+      const int32_t at = sx + x;
+      const uint32_t v = values[(s[at >> 3] >> (7 - (at & 7))) & 1];
+      if constexpr (DstBits == 8) {
+        d[x] = uint8_t(Combine(d[x], v, R));
+      } else {
+        uint32_t word;
+        std::memcpy(&word, d + 4 * size_t(x), 4);
+        word = Combine(word, v, R);
+        std::memcpy(d + 4 * size_t(x), &word, 4);
+      }
+    }
+  }
+}
+
+// A 32-bit source into an 8-bit target (a colour cursor over an 8-bit picture): the nearest
+// entry of each colour, remembered for the colours met in this transfer.
+template <TRop R>
+void BlitColorsToIndices(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
+                         const TRasterBitmap& src, int32_t sx, int32_t sy) {
+  constexpr size_t kSlots = 256;
+  std::array<uint32_t, kSlots> colors;
+  std::array<uint8_t, kSlots> indices{};
+  std::array<bool, kSlots> used{};
+  for (int32_t y = 0; y < h; ++y) {
+    uint8_t* d = dst.Row(dy + y) + dx;
+    const uint8_t* s = src.Row(sy + y) + size_t(sx) * 4;
+    for (int32_t x = 0; x < w; ++x) {
+      uint32_t color;
+      std::memcpy(&color, s + 4 * size_t(x), 4);
+      color &= 0x00FFFFFFu;
+      const size_t slot = (color * 0x9E3779B1u) >> 24;
+      if (!used[slot] || colors[slot] != color) {
+        colors[slot] = color;
+        indices[slot] = NearestColorIndex(dst.ColorTable(), color);
+        used[slot] = true;
+      }
+      d[x] = uint8_t(Combine(d[x], indices[slot], R));
+    }
+  }
+}
+
+// The transfers with a way of their own for the formats; false for the others.
+template <TRop R>
+bool BlitFast(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
+              const TRasterBitmap& src, int32_t sx, int32_t sy) {
+  const int bits = dst.BitsPerPixel(), srcBits = src.BitsPerPixel();
+  if (bits >= 8 && SameFormat(dst, src)) {
+    BlitBytewise<R>(dst, dx, dy, w, h, src, sx, sy);
+    return true;
+  }
+  if (bits == 32 && srcBits == 24) {
+    Blit24To32<R>(dst, dx, dy, w, h, src, sx, sy);
+    return true;
+  }
+  if (srcBits == 1 && (bits == 8 || bits == 32)) {
+    TValueConverter convert(dst, src);
+    const uint32_t values[2] = {convert.Value(0), convert.Value(1)};
+    if (bits == 8)
+      BlitBits<8, R>(dst, dx, dy, w, h, src, sx, sy, values);
+    else
+      BlitBits<32, R>(dst, dx, dy, w, h, src, sx, sy, values);
+    return true;
+  }
+  if (bits == 8 && srcBits == 32) {
+    BlitColorsToIndices<R>(dst, dx, dy, w, h, src, sx, sy);
+    return true;
+  }
+  return false;
 }
 
 // Clips the transfer to both bitmaps; false when nothing is left.
@@ -288,27 +370,19 @@ uint8_t NearestColorIndex(const TColorTable& table, uint32_t color) {
 }
 
 void BitBlt(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
-            const TRasterBitmap& src, int32_t sx, int32_t sy, TRop rop) {
+            const TRasterBitmap& src, int32_t sx, int32_t sy, TRop rop, TBlitPath path) {
   if (!ClipTransfer(dst, dx, dy, w, h, src, sx, sy)) return;
-  const int bits = dst.BitsPerPixel();
-  if (bits >= 8 && SameFormat(dst, src)) {
+  if (path == TBlitPath::Fast) {
     switch (rop) {
       case TRop::SrcCopy:
-        return BlitBytewise<TRop::SrcCopy>(dst, dx, dy, w, h, src, sx, sy);
+        if (BlitFast<TRop::SrcCopy>(dst, dx, dy, w, h, src, sx, sy)) return;
+        break;
       case TRop::SrcAnd:
-        return BlitBytewise<TRop::SrcAnd>(dst, dx, dy, w, h, src, sx, sy);
+        if (BlitFast<TRop::SrcAnd>(dst, dx, dy, w, h, src, sx, sy)) return;
+        break;
       case TRop::SrcInvert:
-        return BlitBytewise<TRop::SrcInvert>(dst, dx, dy, w, h, src, sx, sy);
-    }
-  }
-  if (bits == 32 && src.BitsPerPixel() == 24) {
-    switch (rop) {
-      case TRop::SrcCopy:
-        return Blit24To32<TRop::SrcCopy>(dst, dx, dy, w, h, src, sx, sy);
-      case TRop::SrcAnd:
-        return Blit24To32<TRop::SrcAnd>(dst, dx, dy, w, h, src, sx, sy);
-      case TRop::SrcInvert:
-        return Blit24To32<TRop::SrcInvert>(dst, dx, dy, w, h, src, sx, sy);
+        if (BlitFast<TRop::SrcInvert>(dst, dx, dy, w, h, src, sx, sy)) return;
+        break;
     }
   }
   BlitGeneric(dst, dx, dy, w, h, src, sx, sy, rop);

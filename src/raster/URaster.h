@@ -100,10 +100,16 @@ class TRasterBitmap {
   TColorTable FColorTable{};
 };
 
+// How a transfer is carried out: in a way of its own where the formats have one (equal
+// formats, 24 into 32 bits, 1-bit masks into 8 and 32 bits, colours into 8 bits), or pixel by
+// pixel, the way every transfer can take. The pixels are the same; PerPixel is for comparisons.
+enum class TBlitPath { Fast, PerPixel };
+
 // Copies or combines the w × h area of src at (sx, sy) into dst at (dx, dy), clipped to
 // both bitmaps. Areas partly outside either bitmap transfer their inside part only.
 void BitBlt(TRasterBitmap& dst, int32_t dx, int32_t dy, int32_t w, int32_t h,
-            const TRasterBitmap& src, int32_t sx, int32_t sy, TRop rop);
+            const TRasterBitmap& src, int32_t sx, int32_t sy, TRop rop,
+            TBlitPath path = TBlitPath::Fast);
 
 // A drawing coordinate computed in 64 bits, brought into a range where transfers cannot
 // overflow; anything that far out lies outside every bitmap anyway.
