@@ -1,5 +1,7 @@
 #include "ScreenPicture.h"
 
+#include <benchmark/benchmark.h>
+
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -75,13 +77,15 @@ void Window(QPainter& painter, const QRect& frame, const QString& title, int see
 
 }  // namespace
 
-void StartScreenPictureApplication() {
-  static int argc = 1;
-  static char name[] = "bench";
-  static char* argv[] = {name, nullptr};
-  if (QGuiApplication::instance()) return;
+int RunScreenPictureBenchmarks(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QGuiApplication app(argc, argv);
+  int appArgc = 1;
+  QGuiApplication app(appArgc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
 }
 
 QImage DrawScreenPicture(int width, int height) {

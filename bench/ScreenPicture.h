@@ -16,5 +16,6 @@ QImage DrawScreenPicture(int width, int height);
 // colour table of at most 256 colours taken from the picture.
 std::unique_ptr<TRasterBitmap> ScreenPicture(int width, int height, int bitsPerPixel);
 
-// Starts the offscreen platform the drawing needs, once per process.
-void StartScreenPictureApplication();
+// The benchmarks' main: starts the offscreen platform the drawing needs, then runs the
+// benchmarks the command line selects. 1 for arguments it does not know.
+int RunScreenPictureBenchmarks(int argc, char** argv);

@@ -147,12 +147,8 @@ BENCHMARK_CAPTURE(BM_FfmpegPng, 1024x768/8, 1024, 768, 8)->Unit(benchmark::kMill
 }  // namespace
 
 int main(int argc, char** argv) {
-  StartScreenPictureApplication();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int status = RunScreenPictureBenchmarks(argc, argv);
   std::error_code ignored;
   fs::remove_all(Folder(), ignored);
-  return 0;
+  return status;
 }
