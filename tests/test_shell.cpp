@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -23,6 +24,7 @@
 #include "shell/UzrCommandLine.h"
 #include "shell/UzrDisplay.h"
 #include "shell/UzrPictureView.h"
+#include "shell/UzrPresent.h"
 #include "shell/UzrStartup.h"
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -477,6 +479,149 @@ TEST_F(TShellFixture, ThePictureIsPlacedAndRepaintedFromTheLastPresent) {
   EXPECT_EQ(shot.pixel(10, 260) & 0xFFFFFF, 0x808080u);   // the grey band
   Player->AStopExecute();
   EXPECT_EQ(view->grab().toImage().pixel(400, 260) & 0xFFFFFF, 0x808080u);
+}
+
+// The copy presented from pictures of every depth a picture can have in Qt's format of the same
+// layout: every pixel in the picture's colour and opaque. Random bytes fill the rows, their
+// padding, the fourth bytes of 32-bit pixels and the unused top bit of 16-bit ones; rows on a
+// 2-byte boundary do not line up with Qt's. One image is reused across the cases, as from tick
+// to tick.
+TEST(CopyToPresented, EveryDepthGivesThePicturesColours) {
+  struct TCase {
+    const char* Name;
+    int Bits;
+    int32_t Width, Height;
+    int RowAlign;
+  };
+  const TCase cases[] = {
+      {"8-bit", 8, 37, 9, 4},         {"8-bit, rows on 2 bytes", 8, 5, 3, 2},
+      {"16-bit", 16, 11, 6, 4},       {"16-bit, rows on 2 bytes", 16, 3, 4, 2},
+      {"24-bit", 24, 13, 7, 4},       {"24-bit, rows on 2 bytes", 24, 7, 5, 2},
+      {"32-bit", 32, 17, 8, 4},       {"32-bit again, same size", 32, 17, 8, 4},
+      {"8-bit one pixel", 8, 1, 1, 4},
+  };
+  uint32_t seed = 777;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return uint8_t(seed >> 16);
+  };
+  QImage presented;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto picture = TRasterBitmap::Create(c.Width, c.Height, c.Bits, c.RowAlign);
+    ASSERT_TRUE(picture);
+    for (uint8_t& b : picture->Pixels()) b = next();
+    TColorTable palette;
+    for (TColorEntry& e : palette) e = {next(), next(), next(), next()};
+    if (c.Bits == 8) picture->SetColorTable(palette);
+    CopyToPresented(*picture, palette, presented);
+    ASSERT_EQ(presented.size(), QSize(c.Width, c.Height));
+    int differing = 0;
+    for (int32_t y = 0; y < c.Height; ++y)
+      for (int32_t x = 0; x < c.Width; ++x) {
+        const QRgb expected = 0xFF000000u | picture->PixelColor(x, y);
+        // The stored word too: Qt's RGB32 keeps its fourth byte opaque.
+        const QRgb stored = c.Bits == 32 ? reinterpret_cast<const QRgb*>(presented.constScanLine(y))[x] : presented.pixel(x, y);
+        differing += presented.pixel(x, y) != expected || stored != expected;
+      }
+    EXPECT_EQ(differing, 0);
+  }
+  auto monochrome = TRasterBitmap::Create(8, 8, 1);
+  CopyToPresented(*monochrome, TColorTable{}, presented);
+  EXPECT_TRUE(presented.isNull());
+}
+
+// A picture of many colours: for 8 bits every index a palette record can set (0 to 254), otherwise colours spread over all three
+// channels; different for every frame.
+std::vector<uint32_t> Varied(int32_t w, int32_t h, int frame, int bits) {
+  std::vector<uint32_t> picture(size_t(w) * size_t(h));
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const uint32_t v = uint32_t(x * 7 + y * 131 + frame * 53) * 2654435761u;
+      picture[size_t(y) * size_t(w) + size_t(x)] = bits == 8 ? (v >> 8) % 255 : v >> 8;
+    }
+  return picture;
+}
+
+// What the view paints at every film depth, in the main window at the film's size and shrunk
+// into it: exactly what the window painted from its per-pixel conversion of the same frame (an
+// RGB32 image of opaque colours, or an Indexed8 image with the palette of its frame), drawn
+// on the grey ground where the placement puts it. The 8-bit palette changes with every frame:
+// the presented frame keeps its own while the next one is composed with the next palette.
+TEST_F(TShellFixture, TheViewPaintsThePresentedFrameInItsColoursAtEveryDepth) {
+  struct TCase {
+    const char* Name;
+    int Bits;
+    int32_t Width, Height;
+  };
+  const TCase cases[] = {
+      {"8-bit", 8, 40, 30}, {"24-bit", 24, 40, 30}, {"32-bit", 32, 40, 30},
+      {"8-bit shrunk", 8, 1024, 768}, {"32-bit shrunk", 32, 1024, 768},
+  };
+  Player->resize(792, 522 + 24 + Player->menuBar()->sizeHint().height());
+  QApplication::processEvents();
+  ASSERT_EQ(Player->PictureAreaSize(), QSize(792, 522));
+  TPictureView* view = Player->centralWidget()->findChild<TPictureView*>();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TWriterSegment s;
+    s.Name = c.Name;
+    s.Width = c.Width, s.Height = c.Height, s.BitsPerPixel = uint8_t(c.Bits), s.FrameRate = 25;
+    // Four frames: the film would end (and the picture go) when the last one is composed.
+    std::vector<TColorTable> palettes(4);
+    for (int k = 0; k < 4; ++k) {
+      s.Pictures.push_back(Varied(c.Width, c.Height, k, c.Bits));
+      if (c.Bits != 8) continue;
+      for (int i = 0; i < 255; ++i) {
+        const uint32_t v = uint32_t(i * 97 + k * 31) * 2654435761u;
+        palettes[size_t(k)][size_t(i)] = {uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24), 0};
+      }
+      s.PaletteChanges.push_back({0, std::vector<TColorEntry>(palettes[size_t(k)].begin(), palettes[size_t(k)].begin() + 255)});
+    }
+    Player->AStopExecute();
+    Load(Film({s}, std::string("depth") + std::to_string(c.Bits) + "-" + std::to_string(c.Width) + ".zrcab"));
+    Player->APlayExecute();
+    Player->TimerTimer();
+    Player->APauseExecute();
+    for (int k = 0; k < 2; ++k) {
+      SCOPED_TRACE(k);
+      if (k > 0) Player->TimerTimer();
+      // The frame as the window converted it before.
+      QImage frame(c.Width, c.Height, c.Bits == 8 ? QImage::Format_Indexed8 : QImage::Format_RGB32);
+      if (c.Bits == 8) {
+        QVector<QRgb> colours(256);
+        for (int i = 0; i < 256; ++i) {
+          const TColorEntry& e = palettes[size_t(k)][size_t(i)];
+          colours[i] = qRgb(e.Red, e.Green, e.Blue);
+        }
+        frame.setColorTable(colours);
+      }
+      for (int32_t y = 0; y < c.Height; ++y)
+        for (int32_t x = 0; x < c.Width; ++x) {
+          const uint32_t v = s.Pictures[size_t(k)][size_t(y) * size_t(c.Width) + size_t(x)];
+          if (c.Bits == 8) frame.scanLine(y)[x] = uint8_t(v);
+          else reinterpret_cast<QRgb*>(frame.scanLine(y))[x] = 0xFF000000u | v;
+        }
+      const QImage shot = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      QImage expected(shot.size(), QImage::Format_RGB32);
+      {
+        QPainter painter(&expected);
+        painter.fillRect(expected.rect(), QColor(128, 128, 128));
+        const TPlacement& p = Player->Placement();
+        EXPECT_EQ(p.Scaled, c.Width > 792);
+        if (p.Scaled) {
+          painter.setRenderHint(QPainter::SmoothPixmapTransform);
+          painter.drawImage(QRect(p.Left, p.Top, p.FitWidth, p.FitHeight), frame);
+        } else {
+          painter.drawImage(QPoint(p.Left, p.Top), frame);
+        }
+      }
+      int differing = 0;
+      for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) differing += (shot.pixel(x, y) & 0xFFFFFF) != (expected.pixel(x, y) & 0xFFFFFF);
+      EXPECT_EQ(differing, 0);
+    }
+  }
 }
 
 TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {

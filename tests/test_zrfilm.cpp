@@ -5,12 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "cli/PngWriter.h"
 #include "cli/ZrFilmTool.h"
 #include "filmwriter/DemoFilm.h"
 #include "filmwriter/FilmWriter.h"
@@ -361,6 +363,61 @@ TEST_F(TZrfilmFixture, TheDemoFilmPlaysBackToThePicturesItWasMadeFrom) {
     }
   }
   EXPECT_EQ(checked, 182u);
+}
+
+// Every depth a picture can have, written as RGB and read back by Qt's own PNG reader: each pixel has
+// the colour the raster gives it. Random bytes fill the rows, their padding and the colour
+// table's unused fourth bytes too, which must not show; odd widths leave part-bytes at the ends
+// of 1- and 4-bit rows.
+TEST_F(TZrfilmFixture, PngsOfEveryDepthDecodeToThePicturesColours) {
+  GuiApplication();
+  struct TCase {
+    const char* Name;
+    int Bits;
+    int32_t Width, Height;
+    bool ColorTable;
+  };
+  const TCase cases[] = {
+      {"monochrome", 1, 13, 4, false}, {"1-bit with a table", 1, 9, 3, true},
+      {"4-bit", 4, 7, 5, true},        {"8-bit", 8, 37, 9, true},
+      {"8-bit one pixel", 8, 1, 1, true}, {"8-bit without a table", 8, 5, 2, false},
+      {"16-bit", 16, 11, 6, false},    {"24-bit", 24, 13, 7, false},
+      {"32-bit", 32, 17, 8, false},    {"32-bit one row", 32, 300, 1, false},
+  };
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return uint8_t(seed >> 16);
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto picture = TRasterBitmap::Create(c.Width, c.Height, c.Bits);
+    ASSERT_TRUE(picture);
+    for (uint8_t& b : picture->Pixels()) b = next();
+    if (c.ColorTable) {
+      TColorTable table;
+      for (TColorEntry& e : table) e = {next(), next(), next(), next()};
+      picture->SetColorTable(table);
+    }
+    const std::string path = (Root / "picture.png").string();
+    std::string error;
+    ASSERT_TRUE(WritePng(path, *picture, error)) << error;
+    // Every picture is an 8-bit RGB PNG (IHDR: bit depth at byte 24, colour type at 25), so
+    // a reader gets the same kind of picture from every segment.
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray head = file.read(26);
+    ASSERT_EQ(head.size(), 26);
+    EXPECT_EQ(int(head[24]), 8);
+    EXPECT_EQ(int(head[25]), 2);
+    const QImage decoded(QString::fromStdString(path));
+    ASSERT_FALSE(decoded.isNull());
+    ASSERT_EQ(decoded.size(), QSize(c.Width, c.Height));
+    int differing = 0;
+    for (int32_t y = 0; y < c.Height; ++y)
+      for (int32_t x = 0; x < c.Width; ++x) differing += (decoded.pixel(x, y) & 0xFFFFFF) != picture->PixelColor(x, y);
+    EXPECT_EQ(differing, 0);
+  }
 }
 
 }  // namespace

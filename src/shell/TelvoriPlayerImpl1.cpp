@@ -15,7 +15,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cstring>
 
 #include "film/Messages.h"
 #include "film/TempFolder.h"
@@ -23,6 +22,7 @@
 #include "shell/UzrArtwork.h"
 #include "shell/UzrDisplay.h"
 #include "shell/UzrHelp.h"
+#include "shell/UzrPresent.h"
 
 bool TTelvoriPlayer::AutoFullScreen = false;
 
@@ -650,25 +650,9 @@ void TTelvoriPlayer::PlacePicture() {
 void TTelvoriPlayer::PresentPicture() {
   const TRasterBitmap* picture = FCore.Picture();
   if (!picture || !FCore.HasCurrentSegment()) return;
-  const int width = picture->Width(), height = picture->Height();
-  // The copy is kept for repainting; its buffer is reused from tick to tick.
-  const QImage::Format format = FCore.FilmBits() == 8 ? QImage::Format_Indexed8 : QImage::Format_RGB32;
-  if (FPresented.format() != format || FPresented.size() != QSize(width, height))
-    FPresented = QImage(width, height, format);
-  if (format == QImage::Format_Indexed8) {
-    for (int y = 0; y < height; ++y) std::memcpy(FPresented.scanLine(y), picture->Row(y), size_t(width));
-    QVector<QRgb> colours(256);
-    const TColorTable& palette = FCore.Palette();
-    for (int i = 0; i < 256; ++i) colours[i] = qRgb(palette[i].Red, palette[i].Green, palette[i].Blue);
-    FPresented.setColorTable(colours);
-  } else {
-    for (int y = 0; y < height; ++y) {
-      auto* out = reinterpret_cast<QRgb*>(FPresented.scanLine(y));
-      const uint8_t* in = picture->Row(y);
-      // B, G, R and a fourth byte the screen format leaves unused.
-      for (int x = 0; x < width; ++x, in += 4) out[x] = 0xFF000000u | qRgb(in[2], in[1], in[0]);
-    }
-  }
+  // The copy is kept for repainting (the core composes the next frame into its picture right
+  // away); its buffer is reused from tick to tick.
+  CopyToPresented(*picture, FCore.Palette(), FPresented);
   ViewInUse()->update();
 }
 
