@@ -313,6 +313,8 @@ TResult TPlaybackCore::LoadFrames() {
 TResult TPlaybackCore::Rewind() {
   FCurFrame = FFrameBuffer ? 0 : -1;
   FFrameIndex = 0;
+  FComposed.reset();
+  FSegmentEnded = false;
   return kResultOk;
 }
 
@@ -423,21 +425,53 @@ void TPlaybackCore::XorImageIntoPicture(int64_t first) {
   }
 }
 
-void TPlaybackCore::ApplyPaletteRecord() {
-  TMemoryStream* stream = CurrentSegment().PaletteStream.get();
-  if (!stream) return;
-  // A missing record changes nothing; entries past 255 are read over, never written.
+namespace {
+
+// Reads the palette record at `pos` in `bytes` into `palette` and moves `pos` past it. A
+// missing record changes nothing; entries past 255 are read over, never written.
+void ReadPaletteRecord(std::span<const uint8_t> bytes, size_t& pos, TColorTable& palette) {
+  const auto read = [&](void* to, size_t n) {
+    const size_t got = std::min(n, bytes.size() - std::min(pos, bytes.size()));
+    if (got) std::memcpy(to, bytes.data() + pos, got);
+    pos += got;
+    return got;
+  };
   uint8_t count = 0, first = 0;
-  if (stream->Read(&count, 1) != 1 || count == 0) return;
-  if (stream->Read(&first, 1) != 1) return;
+  if (read(&count, 1) != 1 || count == 0) return;
+  if (read(&first, 1) != 1) return;
   uint8_t entries[255 * 4];
-  const size_t got = stream->Read(entries, size_t(count) * 4);
+  const size_t got = read(entries, size_t(count) * 4);
   for (size_t i = 0; i < got; ++i) {
     const size_t entry = first + i / 4;
     if (entry > 255) break;
-    uint8_t* bytes = &FPalette[entry].Blue;
-    bytes[i % 4] = entries[i];
+    uint8_t* entryBytes = &palette[entry].Blue;
+    entryBytes[i % 4] = entries[i];
   }
+}
+
+}  // namespace
+
+void TPlaybackCore::ApplyPaletteRecord() {
+  TMemoryStream* stream = CurrentSegment().PaletteStream.get();
+  if (!stream) return;
+  size_t pos = stream->Position();
+  ReadPaletteRecord(stream->Bytes(), pos, FPalette);
+  stream->SetPosition(pos);
+}
+
+TColorTable TPlaybackCore::PaletteAtSegmentStart(int32_t index) const {
+  // The palette carries over from segment to segment: playing the film from its start, every
+  // frame of an 8-bit segment reads one palette record.
+  TColorTable palette = FFilmPalette;
+  for (int32_t i = 0; i < index && size_t(i) < FSegments.size(); ++i) {
+    const Segment& segment = *FSegments[size_t(i)];
+    if (segment.BitsPerPixel != 8 || !segment.PaletteStream) continue;
+    const std::span<const uint8_t> records = segment.PaletteStream->Bytes();
+    size_t pos = 0;
+    for (int32_t frame = 0; frame < segment.FrameCount && pos < records.size(); ++frame)
+      ReadPaletteRecord(records, pos, palette);
+  }
+  return palette;
 }
 
 void TPlaybackCore::FailDecode(TResult code) {
@@ -647,17 +681,20 @@ void TPlaybackCore::ExecuteHostStop() {
 
 void TPlaybackCore::TakeFilm(std::vector<std::unique_ptr<Segment>> segments) {
   UnloadFilm();
+  FFilmPalette = FPalette;
   FSegments = std::move(segments);
   FCurSegment = FSegments.empty() ? -1 : 0;
 }
 
 void TPlaybackCore::AddSegment(std::unique_ptr<Segment> segment) {
+  if (FSegments.empty()) FFilmPalette = FPalette;
   FSegments.push_back(std::move(segment));
   if (FCurSegment < 0 || FSegments.size() == 1) FCurSegment = 0;
 }
 
 void TPlaybackCore::UnloadFilm() {
   ClearSegments();
+  FLoadedSegment = -1;
   Rewind();
   FCurSegment = -1;
 }
@@ -680,7 +717,10 @@ TResult TPlaybackCore::SetCurSegment() {
   FCursorStream = &segment.CursStream;
   FCursorStream->SetPosition(0);
   if (segment.BitsPerPixel == 8 && segment.PaletteStream) segment.PaletteStream->SetPosition(0);
-  return LoadFrames();
+  FLoadedSegment = -1;
+  const TResult r = LoadFrames();
+  if (r == kResultOk) FLoadedSegment = FCurSegment;
+  return r;
 }
 
 TResult TPlaybackCore::NextSegment() {
@@ -691,23 +731,69 @@ TResult TPlaybackCore::NextSegment() {
 }
 
 void TPlaybackCore::TimerPlayTimer() {
+  if (FSegmentEnded) {
+    // A seek composed the segment's last frame: playing on starts the next segment.
+    FSegmentEnded = false;
+    return EndSegment();
+  }
   const int stops = FStops;
   DecodeFrame();
   // A decoder failure has stopped playback and been reported.
   if (FStops != stops || !HasCurrentSegment()) return;
   ComposeFrame();
+  FComposed = TFramePos{FCurSegment, FFrameIndex};
   FHost.FrameComposed();
   FHost.SetProgress(PlayedFrames() + 1);
   const TResult r = NextFrame();
   if (r == kResultOk) return;
-  if (r == kResultOutOfIndexBound) {
-    if (NextSegment() == kResultOk) return;
-    ExecuteHostStop();
-    FHost.FilmFinished();
-    return;
-  }
+  if (r == kResultOutOfIndexBound) return EndSegment();
   ExecuteHostStop();
   FHost.ShowResult("TimerPlayTimer", r);
+}
+
+void TPlaybackCore::EndSegment() {
+  if (NextSegment() == kResultOk) return;
+  ExecuteHostStop();
+  FHost.FilmFinished();
+}
+
+TResult TPlaybackCore::SeekFrame(TFramePos pos) {
+  if (pos.Segment < 0 || size_t(pos.Segment) >= FSegments.size()) return kResultOutOfIndexBound;
+  if (pos.Frame < 0 || pos.Frame >= FSegments[size_t(pos.Segment)]->FrameCount)
+    return kResultOutOfIndexBound;
+  if (!FFrameBuffer) return kResultSegmentIsNil;
+  // Frames are deltas and only play forwards: a frame at or behind the picture is reached
+  // from the segment's start.
+  const bool onward = FLoadedSegment == pos.Segment && FCurSegment == pos.Segment &&
+                      !FSegmentEnded && (FComposed ? FComposed->Frame < pos.Frame : FFrameIndex == 0);
+  if (!onward) {
+    FCurSegment = pos.Segment;
+    const TResult r = SetCurSegment();
+    if (r != kResultOk) return r;
+    // The segment starts from the palette that playing the film up to it leaves.
+    FPalette = PaletteAtSegmentStart(pos.Segment);
+  }
+  for (;;) {
+    const int stops = FStops;
+    DecodeFrame();
+    if (FStops != stops || !HasCurrentSegment()) {
+      // Reported by the decoder; the next seek starts the segment afresh.
+      FLoadedSegment = -1;
+      return FLastResult != kResultOk ? FLastResult : kResultFrameIsNil;
+    }
+    ComposeFrame();
+    FComposed = TFramePos{FCurSegment, FFrameIndex};
+    const bool reached = FFrameIndex >= pos.Frame;
+    const TResult r = NextFrame();
+    if (r == kResultOutOfIndexBound) {
+      FSegmentEnded = true;
+      break;
+    }
+    if (r != kResultOk) return r;
+    if (reached) break;
+  }
+  FHost.SetProgress(PlayedFrames());
+  return kResultOk;
 }
 
 void TPlaybackCore::TimerTimer() {

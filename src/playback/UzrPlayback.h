@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "film/FilmFile.h"
+#include "playback/FilmClock.h"
 #include "playback/TResult.h"
 #include "raster/URaster.h"
 
@@ -116,6 +117,20 @@ class TPlaybackCore {
   void TimerPlayTimer();
   void TimerTimer();
   int64_t PlayedFrames() const;
+  // ---- Random access ----
+  // The frame whose picture was composed last, in the current segment; nothing when none
+  // has been since the segment was made current.
+  std::optional<TFramePos> ComposedFrame() const { return FComposed; }
+  // Composes the picture of frame `pos` exactly as playing its segment from the start
+  // composes it, cursor, palette and frame image included, and stands ready for the frame
+  // after it: the next TimerPlayTimer composes that one, or moves on to the next segment (or
+  // ends the film) after a segment's last frame. A segment that is not current is made
+  // current first (SegmentActivated). Of the host only SetProgress hears of it, once, for
+  // the frame reached. kResultOutOfIndexBound, with nothing changed, when there is no such
+  // frame; a failure of the segment's activation or decoding is returned or reported as
+  // when playing.
+  TResult SeekFrame(TFramePos pos);
+
   // A segment's frame interval: 1000 div FrameRate, 100 ms for 0.
   static int FrameInterval(uint8_t frameRate) { return frameRate ? 1000 / frameRate : 100; }
 
@@ -181,7 +196,11 @@ class TPlaybackCore {
   // Combines the frame image with the picture from pixel `first` to the end of the frame.
   void XorImageIntoPicture(int64_t first);
   void FailDecode(TResult code);
+  // After a segment's last frame: the next segment is made current, or the film ends.
+  void EndSegment();
   void ApplyPaletteRecord();
+  // The palette that playing the film from its start leaves when segment `index` begins.
+  TColorTable PaletteAtSegmentStart(int32_t index) const;
   void EnsureCursorArea(int32_t width, int32_t height);
 
   IPlaybackHost& FHost;
@@ -210,12 +229,16 @@ class TPlaybackCore {
   std::unique_ptr<TRasterBitmap> FPicture;     // 32-bit screen format, or 8-bit with FPalette
   std::unique_ptr<TRasterBitmap> FCursorArea;  // hbmCursor: the pixels under the cursor
   TColorTable FPalette{};
+  TColorTable FFilmPalette{};  // the palette when the film was taken: where its seeks start
   int FSurfaceBuilds = 0;
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.
   bool FStraightComposition = true;
   int FStops = 0;
   std::optional<TFrameRuns> FPendingRuns;
+  std::optional<TFramePos> FComposed;  // the frame composed last in the current segment
+  bool FSegmentEnded = false;          // a seek composed the segment's last frame
+  int32_t FLoadedSegment = -1;         // the segment whose frames the buffer holds
   bool FFrameImageCurrent = true;  // false: the frame image lags behind FLastFullFrame
   int64_t FLastFullFrame = -1;     // the last frame whose runs covered the whole frame
 
