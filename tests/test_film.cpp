@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <numeric>
 #include <optional>
@@ -96,6 +97,70 @@ TEST(FilmFile, WrittenFilmsReadBackExactly) {
   // The 8-bit segment's palette records: 2 entries at 250, none, 1 entry at 0.
   EXPECT_EQ(raw[0].PaletteData.size(), size_t(2 + 8 + 1 + 2 + 4));
   EXPECT_TRUE(film.Segments[1]->CursorList->Items(1)->IsColorShape());
+}
+
+// Read in place, the sections are views of the owner's bytes, which they keep alive once the
+// caller has let them go; copied, they owe nothing to the bytes. A film cut short keeps its
+// complete segments either way.
+TEST(FilmFile, SectionsReadInPlaceShareTheBytesAndKeepThemAlive) {
+  std::vector<TRawSegment> raw;
+  for (const auto& s : SampleSegments()) raw.push_back(EncodeSegment(s));
+  const auto whole = WriteFilmRaw(raw);
+  struct Case {
+    const char* name;
+    bool inPlace;
+    size_t cut;       // bytes dropped from the end
+    size_t segments;  // complete segments read
+  };
+  const Case cases[] = {
+      {"copied", false, 0, 3},
+      {"in place", true, 0, 3},
+      {"copied, cut short", false, 3, 2},
+      {"in place, cut short", true, 3, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bytes = std::make_shared<std::vector<uint8_t>>(whole.begin(), whole.end() - ptrdiff_t(c.cut));
+    const std::span<const uint8_t> span(*bytes);
+    std::weak_ptr<std::vector<uint8_t>> watch = bytes;
+    TFilm film;
+    TFilmError error;
+    const bool read = c.inPlace ? ReadFilm(span, bytes, film, error) : ReadFilm(span, film, error);
+    EXPECT_EQ(read, c.cut == 0) << error.Message;
+    ASSERT_EQ(film.Segments.size(), c.segments);
+    const auto inside = [&](const TMemoryStream& stream) {
+      return stream.Size() > 0 && stream.Data() >= span.data() &&
+             stream.Data() + stream.Size() <= span.data() + span.size();
+    };
+    for (size_t i = 0; i < c.segments; ++i) {
+      const Segment& seg = *film.Segments[i];
+      EXPECT_EQ(inside(seg.SegStream), c.inPlace) << i;
+      EXPECT_EQ(inside(seg.CursStream), c.inPlace && !raw[i].CursorData.empty()) << i;
+      if (seg.PaletteStream) {
+        EXPECT_EQ(inside(*seg.PaletteStream), c.inPlace) << i;
+      }
+      EXPECT_EQ(seg.SegStream.Position(), seg.SegStream.Size()) << "as after writing";
+    }
+    // Overwritten and let go by the caller: copies keep their bytes, views keep the owner.
+    std::fill(bytes->begin(), bytes->end(), c.inPlace ? bytes->front() : 0xEE);
+    if (c.inPlace) std::copy(whole.begin(), whole.end() - ptrdiff_t(c.cut), bytes->begin());
+    bytes.reset();
+    EXPECT_EQ(watch.expired(), !c.inPlace);
+    for (size_t i = 0; i < c.segments; ++i) {
+      EXPECT_EQ(Bytes(film.Segments[i]->SegStream.Bytes()), raw[i].FrameData) << i;
+      EXPECT_EQ(Bytes(film.Segments[i]->CursStream.Bytes()), raw[i].CursorData) << i;
+      // A stream copied from another reads on its own.
+      TMemoryStream copy = film.Segments[i]->SegStream;
+      copy.SetPosition(0);
+      uint8_t first[4] = {};
+      EXPECT_EQ(copy.Read(first, 4), 4u);
+      EXPECT_EQ(copy.Position(), 4u);
+      EXPECT_EQ(std::memcmp(first, raw[i].FrameData.data(), 4), 0);
+      EXPECT_EQ(film.Segments[i]->SegStream.Position(), raw[i].FrameData.size());
+    }
+    film = TFilm{};
+    EXPECT_TRUE(watch.expired()) << "the last section lets the bytes go";
+  }
 }
 
 TEST(FilmFile, SegmentInformationHasItsOddOffsets) {

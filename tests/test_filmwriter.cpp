@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "film/FilmFile.h"
 #include "filmwriter/FilmWriter.h"
+#include "filmwriter/LargeFilm.h"
 
 namespace {
 
@@ -428,6 +430,68 @@ TEST(Files, WriteFileBytes) {
   EXPECT_EQ(back, bytes);
   std::filesystem::remove(path);
   EXPECT_THROW(WriteFileBytes((path / "no" / "such").string(), bytes), std::runtime_error);
+}
+
+
+// The large films the benchmarks and memory measurements play: every frame record covers the
+// picture exactly, segments keep to their size, and the same spec gives the same film.
+TEST(LargeFilm, FramesCoverThePictureAndSegmentsKeepToTheirSize) {
+  struct Case {
+    int32_t width, height;
+    uint8_t bits;
+    uint64_t frameBytes, segmentBytes;
+  };
+  const Case cases[] = {
+      {64, 40, 32, 300000, 100000},
+      {97, 31, 24, 200000, 64000},
+      {1280, 800, 32, 2000000, 1500000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    TLargeFilmSpec spec;
+    spec.Width = c.width, spec.Height = c.height, spec.BitsPerPixel = c.bits;
+    spec.FrameBytes = c.frameBytes, spec.SegmentBytes = c.segmentBytes;
+    const TBytes bytes = WriteFilmRaw(MakeLargeFilmSegments(spec));
+    EXPECT_EQ(WriteFilmRaw(MakeLargeFilmSegments(spec)), bytes);
+    TFilm film;
+    TFilmError error;
+    ASSERT_TRUE(ReadFilm(bytes, film, error)) << error.Message;
+    ASSERT_GE(film.Segments.size(), 2u);
+    uint64_t total = 0;
+    for (const auto& seg : film.Segments) {
+      EXPECT_EQ(seg->BitsPerPixel, c.bits);
+      EXPECT_LE(uint64_t(seg->FrameDataSize), c.segmentBytes);
+      EXPECT_EQ(seg->CursorDataSize, seg->FrameCount * 6);
+      EXPECT_EQ(seg->CursorList->Count(), 1);
+      TByteReader records(seg->SegStream.Bytes());
+      int32_t frames = 0;
+      while (records.Remaining() > 0) {
+        const size_t start = records.Position();
+        const uint32_t length = records.ReadU32();
+        const int32_t runs = records.ReadI32();
+        ASSERT_EQ(length, 8 + uint32_t(runs) * 5) << "frame " << frames;
+        uint64_t pixels = 0;
+        for (int32_t r = 0; r < runs; ++r) {
+          records.Skip(3);
+          const uint16_t count = records.ReadU16();
+          EXPECT_GT(count, 0);
+          pixels += count;
+        }
+        ASSERT_FALSE(records.Overrun());
+        ASSERT_EQ(records.Position(), start + length);
+        EXPECT_EQ(pixels, uint64_t(c.width) * uint64_t(c.height)) << "frame " << frames;
+        ++frames;
+      }
+      EXPECT_EQ(frames, seg->FrameCount);
+      total += uint64_t(seg->FrameDataSize);
+    }
+    EXPECT_GE(total, c.frameBytes);
+    spec.Seed = 2;
+    EXPECT_NE(WriteFilmRaw(MakeLargeFilmSegments(spec)), bytes) << "the seed counts";
+  }
+  TLargeFilmSpec eight;
+  eight.BitsPerPixel = 8;
+  EXPECT_THROW(MakeLargeFilmSegments(eight), std::invalid_argument);
 }
 
 }  // namespace

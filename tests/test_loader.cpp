@@ -158,6 +158,47 @@ TEST_F(TLoaderFixture, PackagesOfBothCompressionsLoadAndLeaveNothingBehind) {
   }
 }
 
+// The segments refer to the film file's bytes in memory: they stay whole after the file is
+// deleted and the loader is gone, for a package and an executable film alike.
+TEST_F(TLoaderFixture, SegmentsOutliveTheExtractedFileAndTheLoader) {
+  const auto segments = Film({4, 2, 6});
+  std::vector<TRawSegment> raw;
+  for (const auto& s : segments) raw.push_back(EncodeSegment(s));
+  const auto package = MakeFilmPackage(WriteFilm(segments));
+  const std::pair<const char*, std::vector<uint8_t>> films[] = {
+      {"film.zrcab", package},
+      {"film.exe", MakeExecutableFilm(std::vector<uint8_t>(3000, 0x4D), package)},
+  };
+  for (const auto& [name, bytes] : films) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(Load(Write(name, bytes)));
+    Loader = std::make_unique<TFilmLoader>(Ui, TempDir);
+    EXPECT_TRUE(TempFiles().empty());
+    ASSERT_EQ(Core.Segments().size(), raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+      const Segment& seg = *Core.Segments()[i];
+      EXPECT_EQ(std::vector<uint8_t>(seg.SegStream.Bytes().begin(), seg.SegStream.Bytes().end()),
+                raw[i].FrameData);
+      EXPECT_EQ(std::vector<uint8_t>(seg.CursStream.Bytes().begin(), seg.CursStream.Bytes().end()),
+                raw[i].CursorData);
+    }
+    // And they play: every frame of every segment, the last picture as it was recorded.
+    Host.Events.clear();
+    Host.Finished = 0;
+    ASSERT_EQ(Core.AllocFrameBuffer(1 << 20), kResultOk);
+    ASSERT_EQ(Core.SetCurSegment(), kResultOk);
+    for (int tick = 0; tick < 100 && !Host.Finished; ++tick) Core.TimerPlayTimer();
+    EXPECT_EQ(Host.Finished, 1);
+    EXPECT_EQ(std::count_if(Host.Events.begin(), Host.Events.end(),
+                            [](const std::string& e) { return e.rfind("compose", 0) == 0; }),
+              12);
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, Core.Picture()->Bits(), 4);
+    EXPECT_EQ(pixel & 0xFFFFFF, segments.back().Pictures.back()[0]);
+    Core.FreeFrameBuffer();
+  }
+}
+
 TEST_F(TLoaderFixture, ExecutableFilmsLoadInAnyCaseOfTheirExtension) {
   const std::vector<uint8_t> prefix(5000, 0x4D);
   for (const char* name : {"film.exe", "FILM.EXE", "Film.Exe"}) {

@@ -50,9 +50,11 @@ bool ReadField(TByteReader& stream, int32_t number, const char* what, int32_t& v
   return true;
 }
 
-// Copies a section of `size` bytes into its stream after checking it against the data.
+// Gives a section of `size` bytes to its stream after checking it against the data: a view
+// when the data has an owner to keep it alive, else a copy.
 bool ReadSection(TByteReader& stream, int32_t number, const char* what, int32_t size,
-                 size_t sizeFieldOffset, TMemoryStream& section, TFilmError& error) {
+                 size_t sizeFieldOffset, const std::shared_ptr<const void>& owner,
+                 TMemoryStream& section, TFilmError& error) {
   const size_t at = stream.Position();
   if (size < 0)
     return Fail(error, TFilmErrc::Corrupt, int64_t(sizeFieldOffset),
@@ -63,6 +65,12 @@ bool ReadSection(TByteReader& stream, int32_t number, const char* what, int32_t 
                 Format("segment %d: the film ends inside the %s at offset %zu "
                        "(%d bytes declared, %zu remain)",
                        number, what, at, size, stream.Remaining()));
+  if (owner) {
+    // Where a copy would leave it: at the end, as after writing.
+    section = TMemoryStream(stream.Take(size_t(size)), owner);
+    section.SetPosition(section.Size());
+    return true;
+  }
   try {
     section.Assign(stream.Take(size_t(size)));
   } catch (const std::bad_alloc&) {
@@ -122,7 +130,8 @@ bool ReadSegmentList(TByteReader& stream, std::vector<TSegmentListEntry>& entrie
   return true;
 }
 
-bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFilmError& error) {
+bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFilmError& error,
+                      const std::shared_ptr<const void>& owner) {
   const size_t countOffset = stream.Position();
   int32_t shapeCount = 0;
   if (!ReadField(stream, number, "cursor shape count", shapeCount, error)) return false;
@@ -164,9 +173,9 @@ bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFi
   static_cast<TSegInfo&>(segment) =
       DecodeSegInfo(stream.Take(kSegInfoSize).subspan<0, kSegInfoSize>());
 
-  if (!ReadSection(stream, number, "cursor track", segment.CursorDataSize, infoOffset + 4,
+  if (!ReadSection(stream, number, "cursor track", segment.CursorDataSize, infoOffset + 4, owner,
                    segment.CursStream, error) ||
-      !ReadSection(stream, number, "frame data", segment.FrameDataSize, infoOffset,
+      !ReadSection(stream, number, "frame data", segment.FrameDataSize, infoOffset, owner,
                    segment.SegStream, error))
     return false;
 
@@ -175,7 +184,7 @@ bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFi
     const size_t sizeOffset = stream.Position();
     int32_t paletteSize = 0;
     if (!ReadField(stream, number, "palette data size", paletteSize, error) ||
-        !ReadSection(stream, number, "palette data", paletteSize, sizeOffset,
+        !ReadSection(stream, number, "palette data", paletteSize, sizeOffset, owner,
                      *segment.PaletteStream, error))
       return false;
   }
@@ -183,12 +192,17 @@ bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFi
 }
 
 bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error) {
+  return ReadFilm(bytes, nullptr, film, error);
+}
+
+bool ReadFilm(std::span<const uint8_t> bytes, const std::shared_ptr<const void>& owner,
+              TFilm& film, TFilmError& error) {
   film = TFilm{};
   TByteReader stream(bytes);
   if (!ReadSegmentList(stream, film.List, error)) return false;
   for (size_t i = 0; i < film.List.size(); ++i) {
     auto segment = std::make_unique<Segment>();
-    if (!ReadSegmentBlock(stream, int32_t(i + 1), *segment, error)) return false;
+    if (!ReadSegmentBlock(stream, int32_t(i + 1), *segment, error, owner)) return false;
     film.Segments.push_back(std::move(segment));
   }
   return true;

@@ -86,8 +86,10 @@ bool ReadSegmentList(TByteReader& stream, std::vector<TSegmentListEntry>& entrie
 // Reads one segment block at the reader's position into `segment`; `number` (1-based) names
 // the segment in messages. On failure `segment` holds what was read so far. Shapes whose
 // images would take more memory than their records back (TShapeBudget) fail the segment
-// as Unsupported.
-bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFilmError& error);
+// as Unsupported. The sections are copied, or, when `owner` is given, refer to the reader's
+// bytes, which `owner` keeps alive.
+bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFilmError& error,
+                      const std::shared_ptr<const void>& owner = nullptr);
 
 // A whole film file: the list and every block.
 struct TFilm {
@@ -97,8 +99,12 @@ struct TFilm {
 // Reads a whole film file. On failure `film` holds what was read before the fault: nothing
 // when the list itself is damaged (a list that was read has entries, since an empty one
 // cannot fail afterwards), else the list and the complete segments before the damaged one,
-// which is number Segments.size() + 1.
+// which is number Segments.size() + 1. The sections are copies of the bytes.
 bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error);
+// The same without copies: the sections refer to `bytes`, which `owner` keeps alive for as
+// long as any section does (the film is then held once, in its owner's memory).
+bool ReadFilm(std::span<const uint8_t> bytes, const std::shared_ptr<const void>& owner,
+              TFilm& film, TFilmError& error);
 
 // The sum of FrameCount over the segments.
 int64_t TotalFrames(const std::vector<std::unique_ptr<Segment>>& segments);

@@ -40,9 +40,14 @@ class TFd {
   int FFd;
 };
 
-// A read-only view of a whole file.
+// A read-only view of a whole file. The segments read from it refer to its bytes and share
+// its ownership: it is unmapped when the last of them goes. The pages stay when the file is
+// deleted, so the run's folder can be emptied as soon as the film is read.
 class TMapping {
  public:
+  TMapping() = default;
+  TMapping(const TMapping&) = delete;
+  TMapping& operator=(const TMapping&) = delete;
   bool Map(int fd, size_t size) {
     if (size == 0) return true;
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -228,14 +233,15 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
                             : path + ": the package holds no film file " + kFilmFileName);
     return false;
   }
-  TMapping mapping;
-  if (!mapping.MapRegularFile(fd.Get()))
+  auto mapping = std::make_shared<TMapping>();
+  if (!mapping->MapRegularFile(fd.Get()))
     throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(errno),
                     TFilmFault::Io, path);
 
+  // The sections are read in place: the film is held once, in the mapping.
   TFilm film;
   TFilmError error;
-  const bool whole = ReadFilm(mapping.Bytes(), film, error);
+  const bool whole = ReadFilm(mapping->Bytes(), mapping, film, error);
   if (!film.List.empty()) FUi.FillSegmentsGrid(film.List);
   FListedSegments = int32_t(film.List.size());
   FSegments = std::move(film.Segments);
