@@ -394,7 +394,10 @@ TEST_F(TZrfilmFixture, FramesFromAndToTakeTheFramesOnScreenBetween) {
       {{"--segment", "3", "--from", "0", "--to", "1.2"}, 0, {"003-00000.png"}, ""},
       {{"--segment", "1", "--from", "0.5"}, 0, {"001-00002.png", "001-00003.png"}, ""},
       {{"--segment", "2", "--from", "0", "--to", "2"}, 0, {"002-00000.png", "002-00001.png"}, ""},
-      {{"--segment", "1", "--from", "1"}, 1, {}, "nothing to write: no frame of segment 1 is on screen from --from to --to"},
+      {{"--segment", "1", "--from", "1"}, 1, {},
+       "nothing to write: segment 1 is on screen from 00:00:00.000 to 00:00:01.000 of the film, not from 00:00:01.000 "
+       "(times count from the film's start)"},
+      {{"--segment", "3", "--to", "0.999"}, 1, {}, "segment 3 is on screen from 00:00:01.000 to 00:00:02.000 of the film, not to 00:00:00.999"},
   };
   int n = 0;
   for (const TCase& c : cases) {

@@ -411,9 +411,18 @@ struct TTool {
         if (to && Before(*to, *last)) last = to;
       }
       if (!first || !last) return Fail(film, "the film has no frames: there is nothing to write");
-      if (Before(*last, *first))
-        return Fail(film, "nothing to write: no frame of segment " + std::to_string(args.Segment) +
-                              " is on screen from --from to --to");
+      if (Before(*last, *first)) {
+        // Times count from the film's start, also with --segment: the message shows where the
+        // segment lies for one who took them for times of the segment.
+        const int64_t start = SegmentStart(segments, args.Segment - 1);
+        const int64_t end = start + SegmentMillis(segments[size_t(args.Segment - 1)]->FrameCount,
+                                                  segments[size_t(args.Segment - 1)]->FrameRate);
+        return Fail(film, "nothing to write: segment " + std::to_string(args.Segment) + " is on screen from " +
+                              FormatFilmDuration(start) + " to " + FormatFilmDuration(end) + " of the film, not" +
+                              (args.From ? " from " + FormatFilmDuration(*args.From) : std::string()) +
+                              (args.To ? " to " + FormatFilmDuration(*args.To) : std::string()) +
+                              " (times count from the film's start)");
+      }
       // Playing on after the last frame asked for never starts a segment after it.
       segments.resize(size_t(last->Segment) + 1);
     }
