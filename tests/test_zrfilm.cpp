@@ -8,11 +8,14 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "cli/PngWriter.h"
+#include "cli/ZrFilmArgs.h"
 #include "cli/ZrFilmTool.h"
 #include "filmwriter/DemoFilm.h"
 #include "filmwriter/FilmWriter.h"
@@ -276,6 +279,350 @@ TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
   EXPECT_EQ(frames.Status, 1);
   EXPECT_NE(frames.Err.find("there is no segment 3 (the film has 2 readable segments)"), std::string::npos)
       << frames.Err;
+}
+
+// The parsed command in one line, for comparing.
+std::string Describe(const TZrFilmArgs& a) {
+  auto time = [](const std::optional<int64_t>& t) { return t ? std::to_string(*t) : std::string("-"); };
+  const char* names[] = {"help", "info", "extract", "frames", "frame"};
+  return std::string(names[int(a.Command)]) + " film=" + a.Film + " dir=" + a.Dir + " out=" + a.Out +
+         " segment=" + std::to_string(a.Segment) + " frame=" + std::to_string(a.Frame) + " at=" + time(a.At) +
+         " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0");
+}
+
+TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Expected;  // Describe() of the result, or the error
+  };
+  const TCase cases[] = {
+      {{"frame", "f.zrcab", "o.png", "--at", "83.5"},
+       "frame film=f.zrcab dir= out=o.png segment=0 frame=-1 at=83500 from=- to=- force=0"},
+      {{"frame", "--at=0:01:23.250", "f", "o", "--force"},
+       "frame film=f dir= out=o segment=0 frame=-1 at=83250 from=- to=- force=1"},
+      {{"frame", "f", "o", "--segment", "2", "--frame", "0"},
+       "frame film=f dir= out=o segment=2 frame=0 at=- from=- to=- force=0"},
+      {{"frame", "f", "o", "--frame=7", "--segment=1", "--frame", "9"},
+       "frame film=f dir= out=o segment=1 frame=9 at=- from=- to=- force=0"},
+      {{"frame", "--at", "5", "--", "--f", "-o"},
+       "frame film=--f dir= out=-o segment=0 frame=-1 at=5000 from=- to=- force=0"},
+      {{"frames", "f", "d", "--from", "1:00", "--to", "1:00.5"},
+       "frames film=f dir=d out= segment=0 frame=-1 at=- from=60000 to=60500 force=0"},
+      {{"frames", "f", "d", "--from", "2", "--to", "2", "--segment", "3"},
+       "frames film=f dir=d out= segment=3 frame=-1 at=- from=2000 to=2000 force=0"},
+      {{"frames", "f", "d", "--to", "0"}, "frames film=f dir=d out= segment=0 frame=-1 at=- from=- to=0 force=0"},
+      {{"frame", "f", "o", "--at", "5", "--help"}, "help film= dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
+      // Mistakes.
+      {{"frame", "f", "o"}, "frame wants --at TIME or --segment N --frame K"},
+      {{"frame", "f", "o", "--segment", "1"}, "frame wants both --segment N and --frame K"},
+      {{"frame", "f", "o", "--frame", "0"}, "frame wants both --segment N and --frame K"},
+      {{"frame", "f", "o", "--at", "1", "--segment", "1", "--frame", "0"},
+       "frame takes --at TIME or --segment N --frame K, not both"},
+      {{"frame", "f", "o", "--at", "1", "--frame", "0"}, "frame takes --at TIME or --segment N --frame K, not both"},
+      {{"frame", "f", "--at", "1"}, "frame takes a film and a picture file"},
+      {{"frame", "f", "o", "p", "--at", "1"}, "frame takes a film and a picture file"},
+      {{"frame", "f", "o", "--at"}, "--at wants a time"},
+      {{"frame", "f", "o", "--segment", "1", "--frame"}, "--frame wants a number"},
+      {{"frame", "f", "o", "--segment", "1", "--frame", "-1"}, "--frame wants a frame number from 0, not \"-1\""},
+      {{"frame", "f", "o", "--segment", "1", "--frame", "1x"}, "--frame wants a frame number from 0, not \"1x\""},
+      {{"frame", "f", "o", "--segment", "1", "--frame", "99999999999"},
+       "--frame wants a frame number from 0, not \"99999999999\""},
+      {{"frame", "f", "o", "--from", "1"}, "frame does not take --from"},
+      {{"frames", "f", "d", "--at", "1"}, "frames does not take --at"},
+      {{"frames", "f", "d", "--frame", "1"}, "frames does not take --frame"},
+      {{"frames", "f", "d", "--force=yes"}, "unknown option --force=yes"},
+      {{"info", "f", "--at", "1"}, "unknown option --at"},
+      {{"frames", "f", "d", "--from", "0:00:05", "--to", "3"}, "--from 00:00:05.000 lies after --to 00:00:03.000"},
+      // Malformed times.
+      {{"frame", "f", "o", "--at", "-5"}, "--at wants a time of the film in seconds or h:mm:ss.zzz, not \"-5\""},
+      {{"frame", "f", "o", "--at", ""}, "--at wants a time of the film in seconds or h:mm:ss.zzz, not \"\""},
+      {{"frame", "f", "o", "--at=1:2"}, "--at wants a time of the film in seconds or h:mm:ss.zzz, not \"1:2\""},
+      {{"frames", "f", "d", "--from", "1:60"}, "--from wants a time of the film in seconds or h:mm:ss.zzz, not \"1:60\""},
+      {{"frames", "f", "d", "--to", "1.2345"}, "--to wants a time of the film in seconds or h:mm:ss.zzz, not \"1.2345\""},
+      {{"frames", "f", "d", "--to", "1e3"}, "--to wants a time of the film in seconds or h:mm:ss.zzz, not \"1e3\""},
+      {{"frames", "f", "d", "--to", " 1"}, "--to wants a time of the film in seconds or h:mm:ss.zzz, not \" 1\""},
+      {{"frames", "f", "d", "--from", "100000:00:00"}, "--from wants a time of the film in seconds or h:mm:ss.zzz, not \"100000:00:00\""},
+      {{"frames", "f", "d", "--from", "five"}, "--from wants a time of the film in seconds or h:mm:ss.zzz, not \"five\""},
+  };
+  for (const TCase& c : cases) {
+    std::string joined;
+    for (const auto& a : c.Args) joined += "[" + a + "]";
+    SCOPED_TRACE(joined);
+    TZrFilmArgs parsed;
+    std::string error;
+    const bool ok = ParseZrFilmArgs(c.Args, parsed, error);
+    EXPECT_EQ(ok ? Describe(parsed) : error, c.Expected);
+  }
+}
+
+// A small film whose frames lie at known times: segment 1, 4 fps, frames at 0, 250, 500 and
+// 750 ms; segment 2 without a frame rate (no time at all: its frames lie at 1 s); segment 3,
+// 2 fps, frames at 1000 and 1500 ms; the film ends at 2 s. Every picture a colour of its own.
+std::vector<TWriterSegment> TimedFilm() {
+  std::vector<TWriterSegment> film(3);
+  const int frames[] = {4, 2, 2};
+  const uint8_t rates[] = {4, 0, 2};
+  for (size_t s = 0; s < film.size(); ++s) {
+    film[s].Name = "t" + std::to_string(s);
+    film[s].Width = 4, film[s].Height = 3, film[s].BitsPerPixel = 32, film[s].FrameRate = rates[s];
+    for (int k = 0; k < frames[s]; ++k) film[s].Pictures.push_back(std::vector<uint32_t>(12, uint32_t(0x10000 * (s + 1) + k)));
+  }
+  return film;
+}
+
+// --from and --to take the frames on screen from the one shown at --from to the one shown at
+// --to; with --segment, those of that segment.
+TEST_F(TZrfilmFixture, FramesFromAndToTakeTheFramesOnScreenBetween) {
+  const auto film = Write("timed.zrcab", MakeFilmPackage(WriteFilm(TimedFilm())));
+  struct TCase {
+    std::vector<std::string> Options;
+    int Status;
+    std::vector<std::string> Files;
+    std::string Err;  // a part of standard error
+  };
+  const TCase cases[] = {
+      {{"--from", "0", "--to", "0"}, 0, {"001-00000.png"}, ""},
+      {{"--from", "0.249", "--to", "0.250"}, 0, {"001-00000.png", "001-00001.png"}, ""},
+      {{"--from", "0.6"}, 0, {"001-00002.png", "001-00003.png", "002-00000.png", "002-00001.png", "003-00000.png", "003-00001.png"}, ""},
+      // The segment without a frame rate lies at 1 s, before the frame shown then.
+      {{"--from", "0.9", "--to", "1"}, 0, {"001-00003.png", "002-00000.png", "002-00001.png", "003-00000.png"}, ""},
+      {{"--from", "1"}, 0, {"003-00000.png", "003-00001.png"}, ""},
+      {{"--to", "0.5"}, 0, {"001-00000.png", "001-00001.png", "001-00002.png"}, ""},
+      // The end of the film shows its last frame; after it there is nothing.
+      {{"--from", "2", "--to", "99"}, 0, {"003-00001.png"}, ""},
+      {{"--from", "2.001"}, 1, {}, "nothing to write: --from 00:00:02.001 lies beyond the film's end at 00:00:02.000"},
+      {{"--segment", "3", "--from", "0", "--to", "1.2"}, 0, {"003-00000.png"}, ""},
+      {{"--segment", "1", "--from", "0.5"}, 0, {"001-00002.png", "001-00003.png"}, ""},
+      {{"--segment", "2", "--from", "0", "--to", "2"}, 0, {"002-00000.png", "002-00001.png"}, ""},
+      {{"--segment", "1", "--from", "1"}, 1, {},
+       "nothing to write: segment 1 is on screen from 00:00:00.000 to 00:00:01.000 of the film, not from 00:00:01.000 "
+       "(times count from the film's start)"},
+      {{"--segment", "3", "--to", "0.999"}, 1, {}, "segment 3 is on screen from 00:00:01.000 to 00:00:02.000 of the film, not to 00:00:00.999"},
+  };
+  int n = 0;
+  for (const TCase& c : cases) {
+    std::string joined;
+    for (const auto& a : c.Options) joined += a + " ";
+    SCOPED_TRACE(joined);
+    const auto out = Root / ("range" + std::to_string(n++));
+    std::vector<std::string> args = {"frames", film, out.string()};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const auto run = Zrfilm(args);
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+    EXPECT_EQ(fs::exists(out) ? Files(out) : std::vector<std::string>{}, c.Files);
+  }
+}
+
+std::vector<uint8_t> FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A random film: 8-, 24- and 32-bit segments of different sizes and frame rates, palettes
+// changed in part (what a segment does not set carries over from the segments before), and
+// cursors of both kinds moving about.
+std::vector<TWriterSegment> RandomFilm(std::mt19937& rng) {
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<TWriterSegment> film(size_t(pick(2, 4)));
+  for (size_t s = 0; s < film.size(); ++s) {
+    TWriterSegment& seg = film[s];
+    seg.Name = "r" + std::to_string(s);
+    seg.BitsPerPixel = uint8_t(std::array{8, 24, 32}[size_t(pick(0, 2))]);
+    seg.Width = pick(3, 24), seg.Height = pick(2, 16), seg.FrameRate = uint8_t(pick(1, 30));
+    std::vector<uint32_t> picture(size_t(seg.Width * seg.Height));
+    for (int k = pick(1, 12); k > 0; --k) {
+      // A few pixels change, and now and then the whole picture.
+      const bool all = pick(0, 4) == 0;
+      for (uint32_t& p : picture)
+        if (all || pick(0, 9) == 0) p = seg.BitsPerPixel == 8 ? uint32_t(pick(0, 7)) : uint32_t(rng()) & 0xFFFFFF;
+      seg.Pictures.push_back(picture);
+      TWriterPaletteChange change;
+      change.FirstIndex = uint8_t(pick(0, 6));
+      for (int e = pick(0, 2); e > 0; --e) change.Entries.push_back({uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0});
+      seg.PaletteChanges.push_back(change);
+      seg.Track.push_back({uint16_t(pick(0, 1)), uint16_t(pick(0, seg.Width + 3)), uint16_t(pick(0, seg.Height + 3))});
+    }
+    TWriterShape masked;  // and and xor masks
+    masked.AndMask.resize(32 * 32);
+    masked.XorMask.resize(32 * 32);
+    for (size_t i = 0; i < masked.AndMask.size(); ++i) masked.AndMask[i] = uint8_t(rng() & 1), masked.XorMask[i] = uint8_t(rng() & 1);
+    TWriterShape coloured;  // colours with an and mask
+    coloured.Width = coloured.Height = 8, coloured.HotSpotX = 2;
+    coloured.AndMask.resize(64);
+    coloured.Color.resize(64);
+    for (size_t i = 0; i < 64; ++i) coloured.AndMask[i] = uint8_t(rng() & 1), coloured.Color[i] = uint32_t(rng()) & 0xFFFFFF;
+    seg.Shapes = {masked, coloured};
+  }
+  return film;
+}
+
+// `frame` writes the very file `frames` writes for the same frame, found by number or by
+// time; a range or one segment writes the same files as the whole film. Played straight
+// through, the whole film is the reference.
+TEST_F(TZrfilmFixture, OneFrameAndRangesAreTheFilesOfTheWholeFilm) {
+  GuiApplication();
+  std::mt19937 rng(20240612);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<std::string> films = {VERIROVE_DEMO_FILM};
+  for (int i = 0; i < 6; ++i)
+    films.push_back(Write("random" + std::to_string(i) + ".zrcab", MakeFilmPackage(WriteFilm(RandomFilm(rng)))));
+  for (size_t f = 0; f < films.size(); ++f) {
+    SCOPED_TRACE(films[f]);
+    const auto all = Root / ("all" + std::to_string(f));
+    ASSERT_EQ(Zrfilm({"frames", films[f], all.string()}).Status, 0);
+    const auto names = Files(all);
+    ASSERT_FALSE(names.empty());
+    // Frames by number, the first and last of the film among them.
+    std::vector<std::string> chosen = {names.front(), names.back()};
+    for (int k = 0; k < 4; ++k) chosen.push_back(names[size_t(pick(0, int(names.size()) - 1))]);
+    for (const std::string& name : chosen) {
+      const auto out = Root / ("one-" + name);
+      const auto run = Zrfilm({"frame", films[f], out.string(), "--force", "--segment", std::to_string(std::stoi(name.substr(0, 3))),
+                               "--frame", std::to_string(std::stoi(name.substr(4, 5)))});
+      ASSERT_EQ(run.Status, 0) << run.Err;
+      EXPECT_EQ(FileBytes(out), FileBytes(all / name)) << name;
+    }
+    // One segment.
+    const int segment = std::stoi(names[size_t(pick(0, int(names.size()) - 1))].substr(0, 3));
+    const auto one = Root / ("segment" + std::to_string(f));
+    ASSERT_EQ(Zrfilm({"frames", films[f], one.string(), "--segment", std::to_string(segment)}).Status, 0);
+    for (const std::string& name : Files(one)) EXPECT_EQ(FileBytes(one / name), FileBytes(all / name)) << name;
+    // A range: its first and last files are the frames on screen at its ends.
+    const int from = pick(0, 1500), to = from + pick(0, 1500);
+    const auto range = Root / ("range" + std::to_string(f));
+    const auto ranged = Zrfilm({"frames", films[f], range.string(), "--from", std::to_string(from / 1000.0).substr(0, 5),
+                                "--to", std::to_string(to / 1000.0).substr(0, 5)});
+    if (ranged.Status != 0) {
+      EXPECT_NE(ranged.Err.find("lies beyond the film's end"), std::string::npos) << ranged.Err;
+      continue;
+    }
+    const auto inRange = Files(range);
+    ASSERT_FALSE(inRange.empty());
+    const auto at = std::find(names.begin(), names.end(), inRange.front());
+    ASSERT_NE(at, names.end());
+    EXPECT_TRUE(std::equal(inRange.begin(), inRange.end(), at)) << "the range is not a run of the film's frames";
+    for (const std::string& name : inRange) EXPECT_EQ(FileBytes(range / name), FileBytes(all / name)) << name;
+    for (const auto& [time, name] : {std::pair{from, inRange.front()}, std::pair{to, inRange.back()}}) {
+      const auto out = Root / ("at-" + std::to_string(time) + ".png");
+      const auto run = Zrfilm({"frame", films[f], out.string(), "--force", "--at", std::to_string(time / 1000.0).substr(0, 5)});
+      if (run.Status != 0 && time == to && run.Err.find("lies beyond the film's end") != std::string::npos) {
+        // The range ran on to the film's end.
+        EXPECT_EQ(name, names.back());
+        continue;
+      }
+      ASSERT_EQ(run.Status, 0) << run.Err;
+      EXPECT_EQ(FileBytes(out), FileBytes(all / name)) << "at " << time << " ms";
+    }
+  }
+}
+
+// What `frame` refuses: it never replaces a file unasked, never the film itself, and leaves
+// nothing behind when it fails.
+TEST_F(TZrfilmFixture, FrameRefusesWhatItShouldNotWrite) {
+  const auto film = Write("timed.zrcab", MakeFilmPackage(WriteFilm(TimedFilm())));
+  const auto kept = Write("kept.png", std::vector<uint8_t>{'k', 'e', 'p', 't'});
+  auto cut = WriteFilm(TimedFilm());
+  cut.resize(cut.size() - 3);
+  const auto damaged = Write("cut.zrcab", MakeFilmPackage(cut));
+  const auto out = (Root / "out.png").string();
+  struct TCase {
+    std::vector<std::string> Args;
+    int Status;
+    std::string Err;
+  };
+  const TCase cases[] = {
+      {{"frame", film, kept, "--at", "0"}, 1, "zrfilm: " + kept + ": the file exists (give --force to replace it)"},
+      {{"frame", film, film, "--at", "0", "--force"}, 1, "zrfilm: " + film + ": this is the film itself"},
+      {{"frame", film, Root.string(), "--at", "0"}, 1, ": a folder, not a picture file"},
+      {{"frame", film, (Root / "no" / "o.png").string(), "--at", "0"}, 1, ": no such folder " + (Root / "no").string()},
+      {{"frame", film, out, "--at", "2.001"}, 1, "nothing to write: --at 00:00:02.001 lies beyond the film's end at 00:00:02.000"},
+      {{"frame", film, out, "--segment", "4", "--frame", "0"}, 1, "there is no segment 4 (the film has 3 readable segments)"},
+      {{"frame", film, out, "--segment", "3", "--frame", "2"}, 1, "segment 3 has no frame 2 (its frames are 0 to 1)"},
+      {{"frame", (Root / "none.zrcab").string(), out, "--at", "0"}, 1, "no such film file"},
+      // A damaged film: what lies before the damage can be had; its end and after cannot.
+      {{"frame", damaged, out, "--at", "1"}, 1, "lies beyond the readable part of the film, which ends at 00:00:01.000"},
+      {{"frame", damaged, out, "--segment", "3", "--frame", "0"}, 1, "there is no segment 3 (the film has 2 readable segments)"},
+      {{"frame", film, out, "--at", "x"}, 2, "--at wants a time"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Err);
+    const auto run = Zrfilm(c.Args);
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+  EXPECT_EQ(FileBytes(kept), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+  EXPECT_GT(fs::file_size(film), 0u);
+  // Asked, it replaces; before the damage, a damaged film gives its frames.
+  EXPECT_EQ(Zrfilm({"frame", film, kept, "--at", "0", "--force"}).Status, 0);
+  EXPECT_NE(FileBytes(kept), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+  const auto early = Zrfilm({"frame", damaged, out, "--at", "0.999"});
+  EXPECT_EQ(early.Status, 0) << early.Err;
+  EXPECT_NE(early.Err.find("segment 3 cannot be read"), std::string::npos) << early.Err;
+  // Nothing but the pictures asked for was left in the folder.
+  for (const auto& name : Files(Root)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+// An 8-bit segment keeps the colours the segments before it set and it does not: its
+// pictures alone are those of the whole film.
+TEST_F(TZrfilmFixture, OneSegmentKeepsThePaletteTheFilmLeavesIt) {
+  GuiApplication();
+  std::vector<TWriterSegment> film(2);
+  for (auto& s : film) {
+    s.Name = "p", s.Width = 2, s.Height = 1, s.BitsPerPixel = 8;
+    s.Pictures = {{0, 1}};
+  }
+  film[0].PaletteChanges = {{0, {{0x10, 0x20, 0x30, 0}, {0x40, 0x50, 0x60, 0}}}};
+  film[1].PaletteChanges = {{1, {{0x70, 0x80, 0x90, 0}}}};  // entry 0 stays
+  const auto path = Write("palette.zrcab", MakeFilmPackage(WriteFilm(film)));
+  ASSERT_EQ(Zrfilm({"frames", path, (Root / "one").string(), "--segment", "2"}).Status, 0);
+  ASSERT_EQ(Zrfilm({"frame", path, (Root / "f.png").string(), "--segment", "2", "--frame", "0"}).Status, 0);
+  for (const fs::path& picture : {Root / "one" / "002-00000.png", Root / "f.png"}) {
+    QImage image(picture.c_str());
+    ASSERT_FALSE(image.isNull()) << picture;
+    EXPECT_EQ(image.pixel(0, 0) & 0xFFFFFF, 0x302010u) << picture;
+    EXPECT_EQ(image.pixel(1, 0) & 0xFFFFFF, 0x908070u) << picture;
+  }
+}
+
+// Interrupted while it writes, zrfilm leaves whole pictures only: none cut short, no file
+// half-written under another name.
+TEST_F(TZrfilmFixture, InterruptedRunsLeaveWholePicturesOnly) {
+  GuiApplication();
+  std::vector<TWriterSegment> film(1);
+  film[0].Name = "big", film[0].Width = 320, film[0].Height = 240, film[0].BitsPerPixel = 32;
+  std::mt19937 rng(7);
+  for (int k = 0; k < 30; ++k) {
+    std::vector<uint32_t> picture(320 * 240);
+    for (uint32_t& p : picture) p = uint32_t(rng()) & 0xFFFFFF;  // noise: slow to compress
+    film[0].Pictures.push_back(std::move(picture));
+  }
+  const auto path = Write("big.zrcab", MakeFilmPackage(WriteFilm(film)));
+  for (int round = 0; round < 3; ++round) {
+    const auto out = Root / ("cut" + std::to_string(round));
+    std::vector<std::string> words = {VERIROVE_ZRFILM, "frames", path, out.string()};
+    std::vector<char*> args;
+    for (auto& w : words) args.push_back(w.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, VERIROVE_ZRFILM, nullptr, nullptr, args.data(), environ), 0);
+    // Until a few pictures are there, then at once.
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(pid, &status, WNOHANG)) == 0 && (!fs::exists(out) || Files(out).size() < size_t(1 + round)))
+      ::usleep(1000);
+    if (ended == 0) {
+      ::kill(pid, round == 1 ? SIGTERM : SIGINT);
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+    for (const auto& name : Files(out)) {
+      EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+      EXPECT_FALSE(QImage((out / name).c_str()).isNull()) << name;
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(Root / "veRirove"));
 }
 
 // Many zrfilm processes at once, as a script or a job runner starts them: each writes the

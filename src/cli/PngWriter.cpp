@@ -1,11 +1,16 @@
 #include "cli/PngWriter.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -114,12 +119,10 @@ bool WriteImage(png_structp png, png_infop info, FILE* file, const TRasterBitmap
 
 }  // namespace
 
-bool WritePng(const std::string& path, const TRasterBitmap& picture, std::string& error) {
-  std::unique_ptr<FILE, TFileCloser> file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
-    error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
+namespace {
+
+// Writes the picture into an open file, named `path` in messages.
+bool WritePngTo(FILE* file, const std::string& path, const TRasterBitmap& picture, std::string& error) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!png || !info) {
@@ -128,15 +131,97 @@ bool WritePng(const std::string& path, const TRasterBitmap& picture, std::string
     return false;
   }
   TPngRows rows(picture);
-  const bool written = WriteImage(png, info, file.get(), picture, rows);
+  const bool written = WriteImage(png, info, file, picture, rows);
   png_destroy_write_struct(&png, &info);
   if (!written) {
     error = "cannot write " + path;
     return false;
   }
-  if (std::fflush(file.get()) != 0) {
+  if (std::fflush(file) != 0) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   return true;
+}
+
+// Holds off the signals that end a run until it goes out of scope; one that came meanwhile is
+// delivered then.
+class TSignalsHeld {
+ public:
+  TSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, sig);
+    ::pthread_sigmask(SIG_BLOCK, &held, &FBefore);
+  }
+  ~TSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &FBefore, nullptr); }
+  TSignalsHeld(const TSignalsHeld&) = delete;
+  TSignalsHeld& operator=(const TSignalsHeld&) = delete;
+
+ private:
+  sigset_t FBefore;
+};
+
+// Moves the finished file to its name; without `replace` a file already there stays.
+bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace) {
+  if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system that cannot rename without replacing: a new link fails as well when the
+  // name is taken.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+// The permissions a new file gets, as fopen would make it.
+mode_t NewFileMode() {
+  static const mode_t mask = [] {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+  }();
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool WritePng(const std::string& path, const TRasterBitmap& picture, std::string& error) {
+  std::unique_ptr<FILE, TFileCloser> file(std::fopen(path.c_str(), "wb"));
+  if (!file) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return WritePngTo(file.get(), path, picture, error);
+}
+
+bool WritePngFile(const std::string& path, const TRasterBitmap& picture, bool replace, std::string& error) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  // A short name of its own in the same folder, whatever the length of the picture's name.
+  std::string temporary = (folder.empty() ? std::string(".") : folder) + "/zrfilm-XXXXXX.part";
+  TSignalsHeld held;
+  const int fd = ::mkstemps(temporary.data(), 5);
+  if (fd < 0) {
+    error = "cannot create a file in " + (folder.empty() ? std::string(".") : folder) + ": " + std::strerror(errno);
+    return false;
+  }
+  ::fchmod(fd, NewFileMode());
+  std::unique_ptr<FILE, TFileCloser> file(::fdopen(fd, "wb"));
+  if (!file) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  bool done = WritePngTo(file.get(), path, picture, error);
+  if (std::fclose(file.release()) != 0 && done) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    done = false;
+  }
+  if (done && !MoveIntoPlace(temporary, path, replace)) {
+    error = errno == EEXIST ? path + " already exists" : "cannot write " + path + ": " + std::strerror(errno);
+    done = false;
+  }
+  if (!done) ::unlink(temporary.c_str());
+  return done;
 }

@@ -2,13 +2,86 @@
 
 #include <charconv>
 #include <cstddef>
+#include <string_view>
+
+#include "film/SegmentDuration.h"
+#include "playback/FilmClock.h"
 
 namespace {
 
-bool ParseSegmentNumber(const std::string& text, int32_t& n, std::string& error) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  if (ec != std::errc() || end != text.data() + text.size() || n < 1) {
-    error = "--segment wants a segment number from 1, not \"" + text + "\"";
+enum class TOption { Segment, Frame, At, From, To, Force };
+
+// The options and the commands that take them.
+struct TOptionSpec {
+  std::string_view Name;
+  TOption Option;
+  bool TakesValue;
+  bool ForFrames;
+  bool ForFrame;
+};
+
+constexpr TOptionSpec kOptions[] = {
+    {"--segment", TOption::Segment, true, true, true}, {"--force", TOption::Force, false, true, true},
+    {"--from", TOption::From, true, true, false},      {"--to", TOption::To, true, true, false},
+    {"--at", TOption::At, true, false, true},          {"--frame", TOption::Frame, true, false, true},
+};
+
+const TOptionSpec* FindOption(std::string_view name) {
+  for (const TOptionSpec& spec : kOptions)
+    if (spec.Name == name) return &spec;
+  return nullptr;
+}
+
+bool ParseNumber(const std::string& text, int32_t least, int32_t& n) {
+  int32_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < least) return false;
+  n = value;
+  return true;
+}
+
+bool ParseValue(TOption option, const std::string& name, const std::string& text, TZrFilmArgs& parsed,
+                std::string& error) {
+  const std::string quoted = "\"" + text + "\"";
+  int64_t millis = 0;
+  switch (option) {
+    case TOption::Segment:
+      if (ParseNumber(text, 1, parsed.Segment)) return true;
+      error = "--segment wants a segment number from 1, not " + quoted;
+      return false;
+    case TOption::Frame:
+      if (ParseNumber(text, 0, parsed.Frame)) return true;
+      error = "--frame wants a frame number from 0, not " + quoted;
+      return false;
+    case TOption::At:
+    case TOption::From:
+    case TOption::To:
+      if (!ParseFilmTime(text, millis)) {
+        error = name + " wants a time of the film in seconds or h:mm:ss.zzz, not " + quoted;
+        return false;
+      }
+      (option == TOption::At ? parsed.At : option == TOption::From ? parsed.From : parsed.To) = millis;
+      return true;
+    case TOption::Force:
+      break;
+  }
+  return true;
+}
+
+// What the options given say together.
+bool CheckCombination(const TZrFilmArgs& parsed, std::string& error) {
+  if (parsed.Command == TZrFilmCommand::Frames && parsed.From && parsed.To && *parsed.From > *parsed.To) {
+    error = "--from " + FormatFilmDuration(*parsed.From) + " lies after --to " + FormatFilmDuration(*parsed.To);
+    return false;
+  }
+  if (parsed.Command != TZrFilmCommand::Frame) return true;
+  const bool byNumber = parsed.Segment > 0 || parsed.Frame >= 0;
+  if (parsed.At && byNumber) {
+    error = "frame takes --at TIME or --segment N --frame K, not both";
+    return false;
+  }
+  if (!parsed.At && !(parsed.Segment > 0 && parsed.Frame >= 0)) {
+    error = byNumber ? "frame wants both --segment N and --frame K" : "frame wants --at TIME or --segment N --frame K";
     return false;
   }
   return true;
@@ -28,29 +101,43 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
   }
   const std::string& command = args[0];
   std::vector<std::string> positional;
-  bool framesOptions = command == "frames";
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--") {
       positional.insert(positional.end(), args.begin() + std::ptrdiff_t(i) + 1, args.end());
       break;
     }
-    if (framesOptions && a == "--segment") {
-      if (i + 1 >= args.size()) {
-        error = "--segment wants a number";
-        return false;
-      }
-      if (!ParseSegmentNumber(args[++i], parsed.Segment, error)) return false;
-    } else if (framesOptions && a.rfind("--segment=", 0) == 0) {
-      if (!ParseSegmentNumber(a.substr(10), parsed.Segment, error)) return false;
-    } else if (framesOptions && a == "--force") {
-      parsed.Force = true;
-    } else if (a.size() > 1 && a[0] == '-') {
+    if (a.size() <= 1 || a[0] != '-') {
+      positional.push_back(a);
+      continue;
+    }
+    // "--name value" or "--name=value".
+    const size_t equals = a.find('=');
+    const std::string name = a.substr(0, equals);
+    const TOptionSpec* spec = FindOption(name);
+    if (!spec || (equals != std::string::npos && !spec->TakesValue)) {
       error = "unknown option " + a;
       return false;
-    } else {
-      positional.push_back(a);
     }
+    if (!(command == "frames" && spec->ForFrames) && !(command == "frame" && spec->ForFrame)) {
+      error = (command == "frames" || command == "frame" ? command + " does not take " : "unknown option ") + name;
+      return false;
+    }
+    if (!spec->TakesValue) {
+      parsed.Force = true;
+      continue;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = a.substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      error = name + (spec->Option == TOption::Segment || spec->Option == TOption::Frame ? " wants a number"
+                                                                                         : " wants a time");
+      return false;
+    }
+    if (!ParseValue(spec->Option, name, value, parsed, error)) return false;
   }
   if (command == "info") {
     if (positional.size() != 1) {
@@ -65,10 +152,17 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     }
     parsed.Command = command == "extract" ? TZrFilmCommand::Extract : TZrFilmCommand::Frames;
     parsed.Dir = positional[1];
+  } else if (command == "frame") {
+    if (positional.size() != 2) {
+      error = "frame takes a film and a picture file";
+      return false;
+    }
+    parsed.Command = TZrFilmCommand::Frame;
+    parsed.Out = positional[1];
   } else {
     error = "unknown command " + command;
     return false;
   }
   parsed.Film = positional[0];
-  return true;
+  return CheckCombination(parsed, error);
 }

@@ -2,20 +2,27 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-enum class TZrFilmCommand { Help, Info, Extract, Frames };
+enum class TZrFilmCommand { Help, Info, Extract, Frames, Frame };
 
 struct TZrFilmArgs {
   TZrFilmCommand Command = TZrFilmCommand::Help;
   std::string Film;
   std::string Dir;       // extract, frames
-  int32_t Segment = 0;   // frames --segment N (from 1); 0: every segment
-  bool Force = false;    // frames --force: write into a folder that is not empty
+  std::string Out;       // frame: the picture file
+  int32_t Segment = 0;   // frames, frame --segment N (from 1); 0: not given
+  int32_t Frame = -1;    // frame --frame K (from 0); -1: not given
+  std::optional<int64_t> At;    // frame --at: a time of the film in milliseconds
+  std::optional<int64_t> From;  // frames --from: milliseconds, not after To
+  std::optional<int64_t> To;    // frames --to
+  bool Force = false;    // frames: write into a folder that is not empty; frame: replace Out
 };
 
 // Reads the arguments after the program name. False with the reason in `error` for a wrong
 // command line. "--help" or "-h" anywhere before "--" asks for the usage; after "--" every
-// word is a name, even one that starts with "-".
+// word is a name, even one that starts with "-". An option given twice counts as given last.
+// `frame` takes either --at or both --segment and --frame.
 bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error);

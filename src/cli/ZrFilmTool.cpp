@@ -24,23 +24,43 @@ namespace {
 constexpr char kUsage[] =
     "usage: zrfilm info FILM\n"
     "       zrfilm extract FILM DIR\n"
-    "       zrfilm frames FILM DIR [--segment N] [--force]\n"
+    "       zrfilm frames FILM DIR [--segment N] [--from TIME] [--to TIME] [--force]\n"
+    "       zrfilm frame FILM OUT.png (--at TIME | --segment N --frame K) [--force]\n"
     "\n"
     "  info     lists the film's segments: number, name, duration, size, bits per pixel,\n"
     "           frames, frame rate and cursor shapes, then the totals\n"
     "  extract  extracts the film's package (also from an executable film) into DIR\n"
     "  frames   plays the film and writes every composed picture, cursor included, to DIR\n"
     "           as SSS-FFFFF.png (segment from 1, frame within the segment from 0);\n"
-    "           --segment N plays segment N only; DIR must be empty or new unless\n"
-    "           --force is given\n"
+    "           --segment N writes segment N only; --from and --to write the frames on\n"
+    "           screen from the one shown at --from to the one shown at --to, both\n"
+    "           included (with --segment: those of segment N); DIR must be empty or new\n"
+    "           unless --force is given\n"
+    "  frame    writes one composed picture to OUT.png: the frame on screen at --at, or\n"
+    "           frame K of segment N, the same picture frames writes as SSS-FFFFF.png;\n"
+    "           an existing OUT.png is replaced only with --force\n"
     "\n"
-    "Exit status: 0 done, 1 the film or a file failed (a damaged film: what could be read\n"
-    "was listed or written), 2 wrong command line.\n";
+    "TIME is a time of the whole film: seconds (83.5) or h:mm:ss.zzz (0:01:23.500).\n"
+    "\n"
+    "Exit status: 0 done, 1 the film or a file failed, or there was nothing to write (a\n"
+    "damaged film: what could be read was listed or written), 2 wrong command line.\n";
 
 // Exit statuses.
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
+
+// Whether frame `a` comes before frame `b` in the film.
+bool Before(TFramePos a, TFramePos b) {
+  return a.Segment != b.Segment ? a.Segment < b.Segment : a.Frame < b.Frame;
+}
+
+// How many frames there are from `first` to `last`, both included.
+int64_t FramesBetween(const TSegments& segments, TFramePos first, TFramePos last) {
+  int64_t n = 0;
+  for (int32_t i = first.Segment; i <= last.Segment; ++i) n += segments[size_t(i)]->FrameCount;
+  return n - first.Frame - (segments[size_t(last.Segment)]->FrameCount - 1 - last.Frame);
+}
 
 // "1 segment", "2 segments".
 std::string Count(int64_t n, const char* singular, const char* plural) {
@@ -154,6 +174,13 @@ class TToolHost : public IPlaybackHost {
   void FilmFinished() override { Finished = true; }
 };
 
+// A core playing without windows, and its host.
+struct TToolPlayer {
+  TToolHost Host;
+  TPlaybackCore Core{Host};
+  TToolPlayer() { Host.Core = &Core; }
+};
+
 struct TTool {
   std::ostream& Out;
   std::ostream& Err;
@@ -186,6 +213,14 @@ struct TTool {
     } catch (const std::exception& e) {
       Fail(film, e.what());
     }
+    return false;
+  }
+
+  // Hands the segments to the core, with a frame buffer; false after a message.
+  bool Start(const std::string& film, TPlaybackCore& core, TSegments segments) {
+    core.TakeFilm(std::move(segments));
+    if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) == kResultOk) return true;
+    Fail(film, "no memory for the frame buffer");
     return false;
   }
 
@@ -296,73 +331,200 @@ struct TTool {
     return !ec;
   }
 
+  // What a failed playback step says: the player's own words for a depth it cannot show are
+  // Russian; the tool says it in English.
+  int PlaybackFailure(const std::string& film, const TPlaybackCore& core, const std::exception& e) {
+    if (std::string_view(e.what()) == kLbMessages[0] && core.HasCurrentSegment())
+      return Fail(film, "segment " + std::to_string(core.CurSegment() + 1) + ": " +
+                            std::to_string(int(core.Segments()[size_t(core.CurSegment())]->BitsPerPixel)) +
+                            " bits per pixel cannot be played");
+    return Fail(film, e.what());
+  }
+
+  // Segment `number` (from 1) of the film, or false after a message.
+  bool CheckSegment(const std::string& film, const TSegments& segments, int32_t number) {
+    const auto count = int32_t(segments.size());
+    if (number <= count) return true;
+    Fail(film, "there is no segment " + std::to_string(number) + " (the film has " +
+                   Count(count, "readable segment", "readable segments") + ")");
+    return false;
+  }
+
+  // Where a time of the film lies: the frame on screen then. The film's end itself gives its
+  // last frame, the picture that stays when it ends; a damaged film's readable part does not
+  // tell what follows it, so there its end is outside too.
+  std::optional<TFramePos> FrameAt(const std::string& film, const TSegments& segments, int64_t millis,
+                                   bool damaged, const char* option) {
+    const int64_t length = FilmMillis(segments);
+    const std::optional<TFramePos> pos = FrameAtTime(segments, millis);
+    if (!pos) {
+      Fail(film, "the film has no frames: there is nothing to write");
+    } else if (millis > length || (damaged && millis == length)) {
+      Fail(film, std::string("nothing to write: ") + option + " " + FormatFilmDuration(millis) + " lies beyond the " +
+                     (damaged ? "readable part of the film, which ends at " : "film's end at ") +
+                     FormatFilmDuration(length));
+    } else {
+      return pos;
+    }
+    return std::nullopt;
+  }
+
+  // The pictures of every frame from `first` to `last` (film order), or of the whole film
+  // played from its start when `first` is empty.
   int Frames(const TZrFilmArgs& args) {
     const std::string& film = args.Film;
     const std::string& dir = args.Dir;
-    const int32_t onlySegment = args.Segment;
     TLoadReport check;
     if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
     std::string folderError;
     if (!PrepareFramesFolder(dir, args.Force, folderError)) return Fail(dir, folderError);
 
-    TToolHost host;
-    TPlaybackCore core(host);
-    host.Core = &core;
+    TToolPlayer player;
+    TToolHost& host = player.Host;
+    TPlaybackCore& core = player.Core;
     TToolUi ui(Err, film);
     std::vector<std::unique_ptr<Segment>> segments;
     if (!Load(film, ui, segments)) return kFailed;
-    const auto count = int32_t(segments.size());
-    if (onlySegment > count)
-      return Fail(film, "there is no segment " + std::to_string(onlySegment) + " (the film has " +
-                            Count(count, "readable segment", "readable segments") + ")");
-    if (count == 0) return Fail(film, "the film has no segments: there is nothing to write");
-    // Only the segment asked for is played: the one after it is never activated, so a segment
-    // that cannot be shown there does not fail pictures already written.
-    int32_t firstNumber = 1;
-    if (onlySegment > 0) {
-      std::vector<std::unique_ptr<Segment>> one;
-      one.push_back(std::move(segments[size_t(onlySegment - 1)]));
-      segments = std::move(one);
-      firstNumber = onlySegment;
+    if (!CheckSegment(film, segments, args.Segment)) return kFailed;
+    if (segments.empty()) return Fail(film, "the film has no segments: there is nothing to write");
+
+    // The frames asked for: those of --segment, and those on screen from --from to --to.
+    const bool selected = args.Segment > 0 || args.From || args.To;
+    // A damaged film fails unless what was asked for lies wholly before the damage.
+    const bool whole = !ui.Damaged() || args.Segment > 0 || (args.To && *args.To < FilmMillis(segments));
+    std::optional<TFramePos> first, last;
+    if (selected) {
+      first = FirstFrame(segments), last = LastFrame(segments);
+      if (args.Segment > 0) {
+        const Segment& s = *segments[size_t(args.Segment - 1)];
+        if (s.FrameCount <= 0)
+          return Fail(film, "nothing to write: segment " + std::to_string(args.Segment) + " has no frames");
+        first = TFramePos{args.Segment - 1, 0}, last = TFramePos{args.Segment - 1, s.FrameCount - 1};
+      }
+      if (args.From) {
+        const auto from = FrameAt(film, segments, *args.From, ui.Damaged(), "--from");
+        if (!from) return kFailed;
+        if (Before(*first, *from)) first = from;
+      }
+      if (args.To) {
+        const auto to = FrameAtTime(segments, *args.To);
+        if (to && Before(*to, *last)) last = to;
+      }
+      if (!first || !last) return Fail(film, "the film has no frames: there is nothing to write");
+      if (Before(*last, *first)) {
+        // Times count from the film's start, also with --segment: the message shows where the
+        // segment lies for one who took them for times of the segment.
+        const int64_t start = SegmentStart(segments, args.Segment - 1);
+        const int64_t end = start + SegmentMillis(segments[size_t(args.Segment - 1)]->FrameCount,
+                                                  segments[size_t(args.Segment - 1)]->FrameRate);
+        return Fail(film, "nothing to write: segment " + std::to_string(args.Segment) + " is on screen from " +
+                              FormatFilmDuration(start) + " to " + FormatFilmDuration(end) + " of the film, not" +
+                              (args.From ? " from " + FormatFilmDuration(*args.From) : std::string()) +
+                              (args.To ? " to " + FormatFilmDuration(*args.To) : std::string()) +
+                              " (times count from the film's start)");
+      }
+      // Playing on after the last frame asked for never starts a segment after it.
+      segments.resize(size_t(last->Segment) + 1);
     }
-    core.TakeFilm(std::move(segments));
-    if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
-      return Fail(film, "no memory for the frame buffer");
+    if (!Start(film, core, std::move(segments))) return kFailed;
 
     const bool terminal = ::isatty(STDERR_FILENO);
-    const int64_t total = TotalFrames(core.Segments());
+    const int64_t total = selected ? FramesBetween(core.Segments(), *first, *last) : TotalFrames(core.Segments());
     int64_t written = 0;
+    bool done = false;
     std::string writeError;
     host.OnComposed = [&] {
       if (!writeError.empty()) return;
+      const TFramePos pos = *core.ComposedFrame();
       char name[32];
-      std::snprintf(name, sizeof name, "/%03d-%05d.png", core.CurSegment() + firstNumber, core.FrameIndex());
-      if (!WritePng(dir + name, *core.Picture(), writeError)) return;
+      std::snprintf(name, sizeof name, "/%03d-%05d.png", pos.Segment + 1, pos.Frame);
+      if (!WritePngFile(dir + name, *core.Picture(), true, writeError)) return;
       ++written;
+      done = selected && pos == *last;
       if (terminal && (written % 10 == 0 || written == total))
         std::fprintf(stderr, "\rzrfilm: %lld of %lld frames", static_cast<long long>(written),
                      static_cast<long long>(total));
     };
 
     try {
-      TResult r = core.SetCurSegment();
-      if (r != kResultOk) return Fail(film, std::string("APlay_PauseExecute: ") + ResultText(r));
-      while (!host.Stopped && writeError.empty()) core.TimerPlayTimer();
+      if (selected) {
+        const TResult r = core.SeekFrame(*first);
+        if (r != kResultOk) return Fail(film, host.Report.empty() ? ResultText(r) : host.Report);
+        host.OnComposed();
+      } else {
+        const TResult r = core.SetCurSegment();
+        if (r != kResultOk) return Fail(film, std::string("APlay_PauseExecute: ") + ResultText(r));
+      }
+      while (!done && !host.Stopped && writeError.empty()) core.TimerPlayTimer();
     } catch (const std::exception& e) {
       if (terminal && written) std::fputc('\n', stderr);
-      // The player's own words for a depth it cannot show are Russian; the tool says it in
-      // English.
-      if (std::string_view(e.what()) == kLbMessages[0] && core.HasCurrentSegment())
-        return Fail(film, "segment " + std::to_string(core.CurSegment() + firstNumber) + ": " +
-                              std::to_string(int(core.Segments()[size_t(core.CurSegment())]->BitsPerPixel)) +
-                              " bits per pixel cannot be played");
-      return Fail(film, e.what());
+      return PlaybackFailure(film, core, e);
     }
     if (terminal && written) std::fputc('\n', stderr);
     if (!writeError.empty()) return Fail(film, writeError);
     if (!host.Report.empty()) return Fail(film, host.Report);
-    // A damaged film: the readable segments were written, but the film was not whole.
-    return ui.Damaged() && onlySegment == 0 ? kFailed : kOk;
+    return whole ? kOk : kFailed;
+  }
+
+  // The picture `frame` writes: checked before the film is read, so that a refusal costs
+  // nothing.
+  bool CheckPictureFile(const std::string& film, const std::string& out, bool force, std::string& error) {
+    struct stat target {};
+    if (::stat(out.c_str(), &target) == 0) {
+      struct stat source {};
+      if (S_ISDIR(target.st_mode)) {
+        error = "a folder, not a picture file";
+      } else if (::stat(film.c_str(), &source) == 0 && source.st_dev == target.st_dev &&
+                 source.st_ino == target.st_ino) {
+        error = "this is the film itself";
+      } else if (!force) {
+        error = "the file exists (give --force to replace it)";
+      }
+      return error.empty();
+    }
+    const std::string folder = std::filesystem::path(out).parent_path().string();
+    struct stat parent {};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &parent) != 0 || !S_ISDIR(parent.st_mode)) {
+      error = "no such folder " + folder;
+      return false;
+    }
+    return true;
+  }
+
+  int Frame(const TZrFilmArgs& args) {
+    const std::string& film = args.Film;
+    TLoadReport check;
+    if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
+    std::string outError;
+    if (!CheckPictureFile(film, args.Out, args.Force, outError)) return Fail(args.Out, outError);
+
+    TToolUi ui(Err, film);
+    std::vector<std::unique_ptr<Segment>> segments;
+    if (!Load(film, ui, segments)) return kFailed;
+    std::optional<TFramePos> pos;
+    if (args.At) {
+      pos = FrameAt(film, segments, *args.At, ui.Damaged(), "--at");
+      if (!pos) return kFailed;
+    } else {
+      if (!CheckSegment(film, segments, args.Segment)) return kFailed;
+      const int32_t frames = segments[size_t(args.Segment - 1)]->FrameCount;
+      if (args.Frame >= frames)
+        return Fail(film, "segment " + std::to_string(args.Segment) + " has no frame " + std::to_string(args.Frame) +
+                              (frames > 0 ? " (its frames are 0 to " + std::to_string(frames - 1) + ")"
+                                          : " (it has no frames)"));
+      pos = TFramePos{args.Segment - 1, args.Frame};
+    }
+    TToolPlayer player;
+    if (!Start(film, player.Core, std::move(segments))) return kFailed;
+    try {
+      const TResult r = player.Core.SeekFrame(*pos);
+      if (r != kResultOk) return Fail(film, player.Host.Report.empty() ? ResultText(r) : player.Host.Report);
+    } catch (const std::exception& e) {
+      return PlaybackFailure(film, player.Core, e);
+    }
+    std::string writeError;
+    if (!WritePngFile(args.Out, *player.Core.Picture(), args.Force, writeError)) return Fail(film, writeError);
+    return kOk;
   }
 };
 
@@ -389,6 +551,8 @@ int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return tool.Extract(parsed.Film, parsed.Dir);
     case TZrFilmCommand::Frames:
       return tool.Frames(parsed);
+    case TZrFilmCommand::Frame:
+      return tool.Frame(parsed);
     case TZrFilmCommand::Help:
       break;
   }

@@ -2,6 +2,7 @@
 // with a command or a reason, and what it accepts reads back the same way.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,21 +21,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool ok = ParseZrFilmArgs(args, parsed, error);
   if (ok != error.empty()) __builtin_trap();
   if (!ok || parsed.Command == TZrFilmCommand::Help) return 0;
-  if (parsed.Segment < 0) __builtin_trap();
+  if (parsed.Segment < 0 || parsed.Frame < -1) __builtin_trap();
   if (parsed.Command == TZrFilmCommand::Info && !parsed.Dir.empty()) __builtin_trap();
+  // What the commands promise: frame has --at or both numbers, never both ways; a range is
+  // never backwards; times are never negative.
+  const bool frame = parsed.Command == TZrFilmCommand::Frame;
+  if (frame && (parsed.At.has_value() == (parsed.Segment > 0 && parsed.Frame >= 0))) __builtin_trap();
+  if (frame && parsed.At && (parsed.Segment || parsed.Frame >= 0)) __builtin_trap();
+  if (!frame && (parsed.At || parsed.Frame >= 0 || !parsed.Out.empty())) __builtin_trap();
+  if (parsed.Command != TZrFilmCommand::Frames && (parsed.From || parsed.To)) __builtin_trap();
+  if (parsed.From && parsed.To && *parsed.From > *parsed.To) __builtin_trap();
+  for (const auto& t : {parsed.At, parsed.From, parsed.To})
+    if (t && *t < 0) __builtin_trap();
   // The accepted command written out plainly parses to the same thing.
   std::vector<std::string> again = {parsed.Command == TZrFilmCommand::Info      ? "info"
                                     : parsed.Command == TZrFilmCommand::Extract ? "extract"
-                                                                                 : "frames"};
+                                    : frame                                     ? "frame"
+                                                                                : "frames"};
+  // Times as whole seconds and milliseconds.
+  auto time = [](int64_t millis) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(millis / 1000),
+                  static_cast<long long>(millis % 1000));
+    return std::string(text);
+  };
   if (parsed.Segment) again.push_back("--segment=" + std::to_string(parsed.Segment));
+  if (parsed.Frame >= 0) again.push_back("--frame=" + std::to_string(parsed.Frame));
+  if (parsed.At) again.push_back("--at=" + time(*parsed.At));
+  if (parsed.From) again.push_back("--from=" + time(*parsed.From));
+  if (parsed.To) again.push_back("--to=" + time(*parsed.To));
   if (parsed.Force) again.push_back("--force");
   again.push_back("--");
   again.push_back(parsed.Film);
-  if (parsed.Command != TZrFilmCommand::Info) again.push_back(parsed.Dir);
+  if (parsed.Command == TZrFilmCommand::Extract || parsed.Command == TZrFilmCommand::Frames) again.push_back(parsed.Dir);
+  if (frame) again.push_back(parsed.Out);
   TZrFilmArgs reparsed;
   if (!ParseZrFilmArgs(again, reparsed, error)) __builtin_trap();
   if (reparsed.Command != parsed.Command || reparsed.Film != parsed.Film || reparsed.Dir != parsed.Dir ||
-      reparsed.Segment != parsed.Segment || reparsed.Force != parsed.Force)
+      reparsed.Out != parsed.Out || reparsed.Segment != parsed.Segment || reparsed.Frame != parsed.Frame ||
+      reparsed.At != parsed.At || reparsed.From != parsed.From || reparsed.To != parsed.To ||
+      reparsed.Force != parsed.Force)
     __builtin_trap();
   return 0;
 }
