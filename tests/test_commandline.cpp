@@ -13,7 +13,8 @@ struct TCase {
 };
 
 TStartOptions Opt(const char* path, int32_t left, int32_t top, int32_t width, int32_t height,
-                  bool maximized, int32_t segment = 0, bool autoFull = false, bool close = false) {
+                  bool maximized, int32_t segment = 0, bool autoFull = false, bool close = false,
+                  int64_t start = -1) {
   TStartOptions o;
   o.StartFilmPath = path;
   o.WinLeft = left, o.WinTop = top, o.WinWidth = width, o.WinHeight = height;
@@ -21,6 +22,7 @@ TStartOptions Opt(const char* path, int32_t left, int32_t top, int32_t width, in
   o.StartSegment = segment;
   o.AutoFullScreen = autoFull;
   o.CloseOnFinish = close;
+  o.StartMillis = start;
   return o;
 }
 
@@ -55,6 +57,18 @@ TEST(CommandLine, TheSwitchesOnA1024By768Screen) {
       {"a segment word that is no number", {"/segm", "two"}, false, {}},
       {"a width out of range", {"/size", "2147483648", "1"}, false, {}},
       {"trailing characters", {"/segm", "2x"}, false, {}},
+      {"start in seconds", {"/start", "83", "f"}, true, Opt("f", 0, 0, 1024, 768, true, 0, false, false, 83000)},
+      {"start with a fraction", {"f", "-START", "1:23.5"}, true, Opt("f", 0, 0, 1024, 768, true, 0, false, false, 83500)},
+      {"start after a segment", {"/segm", "2", "/start", "0:01:00.250", "f"}, true,
+       Opt("f", 0, 0, 1024, 768, true, 2, false, false, 60250)},
+      {"start zero", {"/start", "0"}, true, Opt("", 0, 0, 1024, 768, true, 0, false, false, 0)},
+      {"the last start counts", {"/start", "5", "/start", "7"}, true, Opt("", 0, 0, 1024, 768, true, 0, false, false, 7000)},
+      {"a pending start is dropped", {"f", "/start"}, true, Opt("f", 0, 0, 1024, 768, true)},
+      {"a start that is a word", {"/start", "soon"}, false, {}},
+      {"a start of 60 minutes after a colon", {"/start", "1:60"}, false, {}},
+      {"a negative start", {"/start", "-1"}, false, {}},
+      {"a start with a blank", {"/start", "1 "}, false, {}},
+      {"a longer switch is another one", {"/startx", "12"}, true, Opt("12", 0, 0, 1024, 768, true)},
   };
   for (const auto& c : cases) {
     TStartOptions got;
@@ -69,6 +83,7 @@ TEST(CommandLine, TheSwitchesOnA1024By768Screen) {
     EXPECT_EQ(got.StartSegment, c.expected.StartSegment) << c.name;
     EXPECT_EQ(got.AutoFullScreen, c.expected.AutoFullScreen) << c.name;
     EXPECT_EQ(got.CloseOnFinish, c.expected.CloseOnFinish) << c.name;
+    EXPECT_EQ(got.StartMillis, c.expected.StartMillis) << c.name;
   }
 }
 

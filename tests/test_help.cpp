@@ -91,7 +91,7 @@ TEST(HelpFile, SegmentsTopicHasItsAnchor) {
 }
 
 TEST(HelpFile, EveryTopicIsInTheFile) {
-  for (const char* topic : {"index.htm", "open.htm", "play.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
                             "cmdline.htm", "about.htm", "zrfilm.htm", "veRirove.css", "images/veRirove.png"}) {
     QByteArray bytes;
     EXPECT_TRUE(ReadHelpTopic(kHelpFile, QString::fromUtf8(topic), bytes)) << topic;
@@ -108,7 +108,7 @@ TEST(HelpFile, EveryTopicIsInTheFile) {
 TEST(HelpFile, LinksLeadToTopicsAndAnchorsInTheFile) {
   static const QRegularExpression href(QStringLiteral("href=\"([^\"]*)\""));
   int links = 0;
-  for (const char* topic : {"index.htm", "open.htm", "play.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
                             "cmdline.htm", "about.htm", "zrfilm.htm"}) {
     QByteArray html;
     ASSERT_TRUE(ReadHelpTopic(kHelpFile, QString::fromUtf8(topic), html)) << topic;
@@ -133,7 +133,7 @@ TEST(HelpFile, LinksLeadToTopicsAndAnchorsInTheFile) {
 
 TEST(HelpFile, ContentsListTheTopics) {
   const QList<THelpContentsItem> items = ReadHelpContents(kHelpFile);
-  ASSERT_EQ(items.size(), 9);
+  ASSERT_EQ(items.size(), 10);
   EXPECT_EQ(items[0].Name, QStringLiteral("veRirove"));
   EXPECT_EQ(items[0].Local, QStringLiteral("index.htm"));
   EXPECT_EQ(items[0].Level, 0);
@@ -617,7 +617,7 @@ TEST_F(THelpTest, OtherHelpFilesCompiledHere) {
 // The topics read without scrolling sideways in the viewer at the size it opens with on a
 // common screen: a wide line of preformatted text or a wide table would force it.
 TEST_F(THelpTest, EveryTopicFitsTheViewerWithoutScrollingSideways) {
-  for (const char* topic : {"index.htm", "open.htm", "play.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
                             "cmdline.htm", "about.htm", "zrfilm.htm"}) {
     ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/") + QString::fromUtf8(topic)));
     TfrmHelp* viewer = HelpViewer();

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <fstream>
 
 #include "film/Messages.h"
 #include "filmwriter/FilmWriter.h"
@@ -31,6 +32,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
+#include <QClipboard>
+#include <QHelpEvent>
+#include <QMimeData>
 
 #include "shell/UzrHelp.h"
 
@@ -213,13 +217,53 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   const QList<QAction*> top = Player->menuBar()->actions();
   ASSERT_EQ(top.size(), 4);
   EXPECT_EQ(top[0]->text(), "&Файл");
+  // The commands beside them follow a separator; the window's own items keep their order.
   EXPECT_EQ(items(top[0]->menu()), (QStringList{"Загрузить", "-", "Выход"}));
-  EXPECT_EQ(items(top[1]->menu()), (QStringList{"Воспроизведение", "Пауза", "Стоп", "-", "Сегменты"}));
-  EXPECT_EQ(items(top[2]->menu()), (QStringList{"Отображать панель", "В отдельном окне"}));
+  EXPECT_EQ(items(top[1]->menu()),
+            (QStringList{"Воспроизведение", "Пауза", "Стоп", "-", "Сегменты", "-", "Воспроизведение / пауза", "Переход",
+                         "Скорость", "-", "Сохранить кадр", "Копировать кадр"}));
+  EXPECT_EQ(items(top[2]->menu()), (QStringList{"Отображать панель", "В отдельном окне", "-", "Во весь экран"}));
   EXPECT_EQ(items(top[3]->menu()), (QStringList{"Справка", "-", "О программе ..."}));
   EXPECT_EQ(items(Player->pupMain),
             (QStringList{"Загрузить", "-", "Воспроизведение", "Пауза", "Стоп", "-", "Сегменты",
-                         "Отображать панель", "В отдельном окне", "-", "О программе ...", "-", "Выход"}));
+                         "Отображать панель", "В отдельном окне", "-", "О программе ...", "-", "Выход", "-",
+                         "Во весь экран", "Сохранить кадр", "Копировать кадр"}));
+  const QList<QAction*> actionsMenu = top[1]->menu()->actions();
+  EXPECT_EQ(items(actionsMenu[7]->menu()),
+            (QStringList{"Назад на 5 секунд", "Вперёд на 5 секунд", "Назад на 1 секунду", "Вперёд на 1 секунду",
+                         "Назад на 1 минуту", "Вперёд на 1 минуту", "-", "В начало фильма", "К последнему кадру",
+                         "Предыдущий сегмент", "Следующий сегмент", "-", "Предыдущий кадр", "Следующий кадр"}));
+  EXPECT_EQ(items(actionsMenu[8]->menu()), (QStringList{"Медленнее", "Быстрее", "Обычная скорость"}));
+  // Their keys: none is one of the window's own.
+  const std::pair<QAction*, QKeySequence> keys[] = {
+      {Player->APlayPause, QKeySequence(Qt::Key_Space)},
+      {Player->ABack5, QKeySequence(Qt::Key_Left)},
+      {Player->AForward5, QKeySequence(Qt::Key_Right)},
+      {Player->ABack1, QKeySequence(Qt::SHIFT | Qt::Key_Left)},
+      {Player->AForward1, QKeySequence(Qt::SHIFT | Qt::Key_Right)},
+      {Player->ABack60, QKeySequence(Qt::Key_Down)},
+      {Player->AForward60, QKeySequence(Qt::Key_Up)},
+      {Player->AFilmStart, QKeySequence(Qt::Key_Home)},
+      {Player->AFilmEnd, QKeySequence(Qt::Key_End)},
+      {Player->APrevSegment, QKeySequence(Qt::Key_PageUp)},
+      {Player->ANextSegment, QKeySequence(Qt::Key_PageDown)},
+      {Player->APrevFrame, QKeySequence(Qt::Key_Comma)},
+      {Player->ANextFrame, QKeySequence(Qt::Key_Period)},
+      {Player->ASlower, QKeySequence(Qt::Key_BracketLeft)},
+      {Player->AFaster, QKeySequence(Qt::Key_BracketRight)},
+      {Player->ANormalSpeed, QKeySequence(Qt::Key_Backspace)},
+      {Player->AFullScreen, QKeySequence(Qt::Key_F)},
+      {Player->ALeaveFullScreen, QKeySequence(Qt::Key_Escape)},
+      {Player->ASavePicture, QKeySequence(Qt::Key_S)},
+      {Player->ACopyPicture, QKeySequence(Qt::CTRL | Qt::Key_C)},
+  };
+  QList<QKeySequence> seen;
+  for (const QAction* a : Player->actions()) {
+    if (a->shortcut().isEmpty()) continue;
+    EXPECT_FALSE(seen.contains(a->shortcut())) << a->text().toStdString();
+    seen << a->shortcut();
+  }
+  for (const auto& [action, key] : keys) EXPECT_EQ(action->shortcut(), key) << action->text().toStdString();
   struct Button {
     QToolButton* button;
     int x, width;
@@ -1215,6 +1259,611 @@ TEST_F(TShellFixture, TheDisplayWindowKeepsTheSizeOfWhatItShows) {
     EXPECT_EQ(shot.size(), c.client);
     const QPoint corner = c.width > screen.width() ? QPoint(0, 0) : QPoint(shot.width() - 1, shot.height() - 1);
     EXPECT_NE(shot.pixel(corner) & 0xFFFFFF, 0xC0C0C0u);
+  }
+}
+
+
+// ---- Random access: the seek bar, the keys, the speed, the time, the picture ----
+
+// A segment of `frames` solid frames at `rate` frames a second; frame k has colour
+// 0x204060 + (k mod 150) × 0x010101.
+QRgb FrameColour(int frame) { return 0x00204060u + uint32_t(frame % 150) * 0x010101u; }
+
+TWriterSegment Timed(const std::string& name, int frames, uint8_t rate) {
+  TWriterSegment s;
+  s.Name = name;
+  s.Width = 4, s.Height = 4, s.FrameRate = rate;
+  for (int k = 0; k < frames; ++k) s.Pictures.push_back(std::vector<uint32_t>(16, FrameColour(k)));
+  return s;
+}
+
+struct TRandomAccess : TShellFixture {
+  // Three segments of ten frames at one frame a second: 30 seconds, frame k of segment s at
+  // 10 s + k.
+  void LoadThirtySeconds() { Load(Film({Timed("a", 10, 1), Timed("b", 10, 1), Timed("c", 10, 1)})); }
+  // Brings the film into a state: playing, paused or stopped (pos: where it shows a frame).
+  void Enter(TPlayState state, std::optional<TFramePos> pos = std::nullopt) {
+    Player->AStopExecute();
+    if (state == psStopped) return;
+    Player->APlayExecute();
+    if (pos) Player->SeekTo(*pos);
+    if (state == psPaused) Player->APauseExecute();
+    ASSERT_EQ(Player->PlayState(), state);
+  }
+  // The colour of the picture on screen (-1: none).
+  int64_t Shown() const {
+    const QImage& picture = Player->PresentedPicture();
+    return picture.isNull() ? -1 : int64_t(picture.pixel(0, 0) & 0xFFFFFF);
+  }
+  QString Time() const { return Player->lblTime->text(); }
+};
+
+TEST_F(TRandomAccess, AClickOnTheProgressBarSeeksInEveryState) {
+  LoadThirtySeconds();
+  TSeekBar* bar = Player->pbrProgress;
+  ASSERT_EQ(bar->width(), 173);
+  // 30 frames over 173 pixels: pixel 90 covers frame 90 × 30 ÷ 173 = 15, segment 2's sixth.
+  struct Case {
+    const char* name;
+    TPlayState before, after;
+  };
+  const Case cases[] = {
+      {"playing stays playing", psPlaying, psPlaying},
+      {"paused stays paused", psPaused, psPaused},
+      {"stopped pauses there", psStopped, psPaused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Enter(c.before, TFramePos{0, 2});
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(90, 5));
+    EXPECT_EQ(Player->PlayState(), c.after);
+    EXPECT_EQ(Player->Timer->isActive(), c.after == psPlaying);
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 5}));
+    EXPECT_EQ(Shown(), FrameColour(5));
+    EXPECT_EQ(Time(), "0:00:15 / 0:00:30");
+    EXPECT_EQ(Player->pnlPath->text(), "b");
+    EXPECT_EQ(bar->value(), 16);
+    // Playing on (resumed when paused) shows the frames after it.
+    if (c.after == psPaused) Player->APauseExecute();
+    Player->TimerTimer();
+    Player->TimerTimer();
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 6}));
+    EXPECT_EQ(Shown(), FrameColour(6));
+  }
+  EXPECT_TRUE(Player->Results.isEmpty());
+  EXPECT_TRUE(Player->Boxes.empty());
+}
+
+TEST_F(TRandomAccess, ADragSeeksAndTheTipTellsTheTimeUnderThePointer) {
+  LoadThirtySeconds();
+  TSeekBar* bar = Player->pbrProgress;
+  Enter(psPaused, TFramePos{0, 0});
+  auto send = [&](QEvent::Type type, int x, Qt::MouseButtons buttons) {
+    QMouseEvent event(type, QPointF(x, 5), bar->mapToGlobal(QPointF(x, 5)), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      buttons, Qt::NoModifier);
+    QApplication::sendEvent(bar, &event);
+  };
+  send(QEvent::MouseButtonPress, 10, Qt::LeftButton);
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 1}));  // 10 × 30 ÷ 173
+  send(QEvent::MouseMove, 150, Qt::LeftButton);
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{2, 6}));  // 150 × 30 ÷ 173 = 26
+  send(QEvent::MouseButtonRelease, 150, Qt::NoButton);
+  send(QEvent::MouseMove, 60, Qt::NoButton);  // without the button only the tip follows
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{2, 6}));
+  EXPECT_EQ(Player->PlayState(), psPaused);
+  struct Tip {
+    int x;
+    const char* text;
+  };
+  const Tip tips[] = {{0, "0:00:00"}, {60, "0:00:10"}, {100, "0:00:17"}, {172, "0:00:29"}, {500, "0:00:29"}};
+  for (const auto& t : tips) {
+    QHelpEvent help(QEvent::ToolTip, QPoint(t.x, 5), bar->mapToGlobal(QPoint(t.x, 5)));
+    QApplication::sendEvent(bar, &help);
+    EXPECT_EQ(bar->toolTip(), t.text) << t.x;
+  }
+  // Without a film the bar seeks nowhere and tells nothing.
+  Player->AStopExecute();
+  Player->OpenFilm(Missing());
+  QHelpEvent help(QEvent::ToolTip, QPoint(60, 5), bar->mapToGlobal(QPoint(60, 5)));
+  QApplication::sendEvent(bar, &help);
+  EXPECT_EQ(bar->toolTip(), "");
+  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(60, 5));
+  EXPECT_EQ(Player->PlayState(), psStopped);
+}
+
+TEST_F(TRandomAccess, TheKeysMoveThroughTheFilm) {
+  LoadThirtySeconds();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  struct Case {
+    const char* name;
+    TFramePos from;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    TFramePos to;
+  };
+  const Case cases[] = {
+      {"→ 5 s", {0, 3}, Qt::Key_Right, {}, {0, 8}},
+      {"→ 5 s into the next segment", {0, 7}, Qt::Key_Right, {}, {1, 2}},
+      {"← 5 s", {1, 2}, Qt::Key_Left, {}, {0, 7}},
+      {"← 5 s from the start", {0, 3}, Qt::Key_Left, {}, {0, 0}},
+      {"Shift+→ 1 s", {0, 3}, Qt::Key_Right, Qt::ShiftModifier, {0, 4}},
+      {"Shift+← 1 s", {1, 0}, Qt::Key_Left, Qt::ShiftModifier, {0, 9}},
+      {"↑ 60 s past the end: the last frame", {0, 3}, Qt::Key_Up, {}, {2, 9}},
+      {"↓ 60 s before the start: the first frame", {2, 3}, Qt::Key_Down, {}, {0, 0}},
+      {"Home", {2, 3}, Qt::Key_Home, {}, {0, 0}},
+      {"End", {0, 3}, Qt::Key_End, {}, {2, 9}},
+      {"Page Down", {0, 3}, Qt::Key_PageDown, {}, {1, 0}},
+      {"Page Down in the last segment", {2, 3}, Qt::Key_PageDown, {}, {2, 3}},
+      {"Page Up", {2, 3}, Qt::Key_PageUp, {}, {1, 0}},
+      {"Page Up in the first segment", {0, 3}, Qt::Key_PageUp, {}, {0, 0}},
+      {". one frame on", {0, 3}, Qt::Key_Period, {}, {0, 4}},
+      {". into the next segment", {0, 9}, Qt::Key_Period, {}, {1, 0}},
+      {". at the last frame", {2, 9}, Qt::Key_Period, {}, {2, 9}},
+      {", one frame back", {0, 3}, Qt::Key_Comma, {}, {0, 2}},
+      {", into the segment before", {1, 0}, Qt::Key_Comma, {}, {0, 9}},
+  };
+  for (const TPlayState state : {psPaused, psPlaying}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (state == psPlaying ? ", playing" : ", paused"));
+      Enter(state, c.from);
+      QTest::keyClick(Player.get(), c.key, c.modifiers);
+      EXPECT_EQ(Player->ShownFrame(), c.to);
+      EXPECT_EQ(Shown(), FrameColour(c.to.Frame));
+      // A frame step pauses; every other key keeps the state.
+      const bool step = c.key == Qt::Key_Period || c.key == Qt::Key_Comma;
+      EXPECT_EQ(Player->PlayState(), step ? psPaused : state);
+    }
+  }
+  EXPECT_TRUE(Player->Results.isEmpty());
+}
+
+TEST_F(TRandomAccess, SpaceAndTheKeysWhileStopped) {
+  LoadThirtySeconds();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  // Space: play, pause, play on.
+  const TPlayState space[] = {psPlaying, psPaused, psPlaying};
+  for (const TPlayState state : space) {
+    QTest::keyClick(Player.get(), Qt::Key_Space);
+    EXPECT_EQ(Player->PlayState(), state);
+  }
+  // Stopped, a key that moves pauses the film where it leads, counted from where Play would
+  // start (the current segment's start); Space plays on from there.
+  struct Case {
+    const char* name;
+    Qt::Key key;
+    int32_t segment;  // current while stopped
+    TFramePos to;
+  };
+  const Case cases[] = {
+      {"→", Qt::Key_Right, 0, {0, 5}},
+      {"→ from a chosen segment", Qt::Key_Right, 1, {1, 5}},
+      {".", Qt::Key_Period, 2, {2, 0}},
+      {",", Qt::Key_Comma, 0, {0, 0}},
+      {"End", Qt::Key_End, 0, {2, 9}},
+      {"Page Down", Qt::Key_PageDown, 1, {2, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Enter(psStopped);
+    Player->ChooseSegment(c.segment);
+    QTest::keyClick(Player.get(), c.key);
+    EXPECT_EQ(Player->PlayState(), psPaused);
+    EXPECT_EQ(Player->ShownFrame(), c.to);
+    EXPECT_TRUE(Highlighted(Player->btnPause));
+    EXPECT_FALSE(Player->ALoadFromFile->isEnabled());
+  }
+  QTest::keyClick(Player.get(), Qt::Key_Space);
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+  Player->TimerTimer();
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{2, 1}));
+  // Without a film the keys do nothing.
+  Player->AStopExecute();
+  Player->OpenFilm(Missing());
+  for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Right, Qt::Key_Period, Qt::Key_End, Qt::Key_PageDown}) {
+    QTest::keyClick(Player.get(), key);
+    EXPECT_EQ(Player->PlayState(), psStopped);
+  }
+}
+
+TEST_F(TRandomAccess, TheTimeOnThePanel) {
+  EXPECT_EQ(Time(), "");
+  // 90 minutes and a bit over two segments: hours show.
+  Load(Film({Timed("a", 3000, 1), Timed("b", 2401, 1)}));
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    QString time;
+  };
+  const Case cases[] = {
+      {"loaded", [] {}, "0:00:00 / 1:30:01"},
+      {"playing, before the first tick", [&] { Player->APlayExecute(); }, "0:00:00 / 1:30:01"},
+      {"the first frame shown", [&] { Player->TimerTimer(); }, "0:00:00 / 1:30:01"},
+      {"the second", [&] { Player->TimerTimer(); }, "0:00:01 / 1:30:01"},
+      {"in the second segment", [&] { Player->SeekTo({1, 600}); }, "1:00:00 / 1:30:01"},
+      {"faster", [&] { Player->SetSpeedStep(kNormalSpeed + 2); }, "1:00:00 / 1:30:01  ×1,5"},
+      {"slowest", [&] { Player->SetSpeedStep(0); }, "1:00:00 / 1:30:01  ×0,25"},
+      {"normal again", [&] { Player->SetSpeedStep(kNormalSpeed); }, "1:00:00 / 1:30:01"},
+      {"stopped", [&] { Player->AStopExecute(); }, "0:00:00 / 1:30:01"},
+      {"stopped on a chosen segment", [&] { Player->ChooseSegment(1); }, "0:50:00 / 1:30:01"},
+  };
+  for (const auto& c : cases) {
+    c.act();
+    EXPECT_EQ(Time(), c.time) << c.name;
+  }
+  // The time sits at the right end of the panel; the path panel keeps its place before it.
+  const QRect time = Player->lblTime->geometry(), path = Player->pnlPath->geometry();
+  EXPECT_EQ(time.right(), Player->pnlControls->width() - 5);
+  EXPECT_EQ(path.left(), 368);
+  EXPECT_LT(path.right(), time.left());
+  // No film: no time, the speed alone when it is not 1.
+  Player->OpenFilm(Missing());
+  EXPECT_EQ(Time(), "");
+  Player->SetSpeedStep(kNormalSpeed + 3);
+  EXPECT_EQ(Time(), "×2");
+}
+
+TEST_F(TRandomAccess, SpeedStepsByTheKeys) {
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  struct Step {
+    Qt::Key key;
+    double speed;
+    const char* notice;
+  };
+  const Step steps[] = {
+      {Qt::Key_BracketRight, 1.25, "Скорость ×1,25"}, {Qt::Key_BracketRight, 1.5, "Скорость ×1,5"},
+      {Qt::Key_BracketRight, 2, "Скорость ×2"},       {Qt::Key_BracketRight, 4, "Скорость ×4"},
+      {Qt::Key_BracketRight, 8, "Скорость ×8"},       {Qt::Key_BracketRight, 8, "Скорость ×8"},
+      {Qt::Key_Backspace, 1, "Скорость ×1"},          {Qt::Key_BracketLeft, 0.75, "Скорость ×0,75"},
+      {Qt::Key_BracketLeft, 0.5, "Скорость ×0,5"},    {Qt::Key_BracketLeft, 0.25, "Скорость ×0,25"},
+      {Qt::Key_BracketLeft, 0.25, "Скорость ×0,25"},  {Qt::Key_BracketRight, 0.5, "Скорость ×0,5"},
+      {Qt::Key_Backspace, 1, "Скорость ×1"},
+  };
+  for (const auto& s : steps) {
+    QTest::keyClick(Player.get(), s.key);
+    EXPECT_EQ(kSpeeds[Player->SpeedStep()], s.speed) << s.notice;
+    EXPECT_EQ(Player->lblNotice->text(), s.notice);
+    EXPECT_TRUE(Player->lblNotice->isVisible());
+  }
+}
+
+// At a speed other than 1 the film keeps its own clock: each tick shows the last frame due,
+// the ones before it are composed but not shown. The clock is the test's.
+TEST_F(TRandomAccess, OtherSpeedsKeepTheFilmsClock) {
+  int64_t now = 0;
+  struct Case {
+    int step;
+    std::vector<int64_t> ticks;  // clock times of the ticks
+  };
+  const Case cases[] = {
+      {0, {0, 30, 170, 330, 1000}},  // ×0,25
+      {1, {0, 80, 81, 400}},         // ×0,5
+      {2, {0, 100, 1000}},           // ×0,75
+      {4, {0, 100, 200, 850}},       // ×1,25
+      {6, {0, 10, 19, 20, 500}},     // ×2
+      {7, {0, 35, 200}},             // ×4
+      {8, {0, 1, 100, 450}},         // ×8
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(kSpeeds[c.step]);
+    Make();
+    Player->SetClock([&now] { return now; });
+    // 25 frames a second: frame k at 40 × k ms.
+    Load(Film({Timed("a", 200, 25)}));
+    Player->SetSpeedStep(c.step);
+    EXPECT_EQ(Player->Timer->interval(), 16);
+    std::vector<int> presented;
+    QSignalSpy spy(Player->pbrProgress, &QProgressBar::valueChanged);
+    for (const int64_t t : c.ticks) {
+      now = 1000000 + t;
+      if (t == 0) Player->APlayExecute();
+      Player->TimerTimer();
+      const int due = int(double(t) * kSpeeds[c.step] / 40);
+      ASSERT_TRUE(Player->ShownFrame());
+      EXPECT_EQ(Player->ShownFrame()->Frame, due) << t;
+      EXPECT_EQ(Shown(), FrameColour(due)) << t;
+    }
+    // Every frame was composed on the way (the progress moved by one each time).
+    int last = 0;
+    for (const auto& args : spy) {
+      EXPECT_EQ(args.at(0).toInt(), last + 1);
+      last = args.at(0).toInt();
+    }
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+  }
+}
+
+TEST_F(TRandomAccess, TheOwnSpeedTicksOneFrameAndPausesStopTheClock) {
+  int64_t now = 0;
+  Player->SetClock([&now] { return now; });
+  Load(Film({Timed("a", 200, 25), Timed("b", 200, 10)}));
+  // At 1 each tick is one frame, whatever the clock says.
+  Player->APlayExecute();
+  EXPECT_EQ(Player->Timer->interval(), 40);
+  for (int tick = 0; tick < 3; ++tick) {
+    now += 10000;
+    Player->TimerTimer();
+  }
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2}));
+  // ×2 from there: frame 2's time is where the clock starts.
+  Player->SetSpeedStep(kNormalSpeed + 3);
+  EXPECT_EQ(Player->Timer->interval(), 16);
+  Player->TimerTimer();  // shows frame 3, composed before the change
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 3}));
+  now += 100;  // 200 ms of film from frame 2 (80 ms): 280 ms, frame 7
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 7}));
+  // A pause holds the clock, however long it lasts.
+  Player->APauseExecute();
+  now += 60000;
+  Player->APauseExecute();
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 7}));
+  now += 20;
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 8}));
+  // Into the next segment at its own rate (10 a second): segment b starts at 8 s. The clock
+  // starts again at the first tick after a seek.
+  Player->SeekTo({0, 199});  // 7.96 s
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 199}));
+  now += 20;  // 8.00 s
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 0}));
+  now += 100;  // 8.2 s
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 2}));
+  // Back at 1 the segment's interval returns.
+  Player->SetSpeedStep(kNormalSpeed);
+  EXPECT_EQ(Player->Timer->interval(), 100);
+  EXPECT_TRUE(Player->Results.isEmpty());
+}
+
+TEST_F(TRandomAccess, TheEndOfTheFilmAtAnotherSpeed) {
+  int64_t now = 0;
+  Player->SetClock([&now] { return now; });
+  Load(Film({Timed("a", 10, 25)}));
+  Player->SetSpeedStep(8);
+  Player->APlayExecute();
+  Player->TimerTimer();
+  now += 1000;  // 8 s of film: past the end
+  Player->TimerTimer();
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_TRUE(Player->PresentedPicture().isNull());
+  EXPECT_EQ(Player->pbrProgress->value(), 0);
+  EXPECT_TRUE(Player->Results.isEmpty());
+}
+
+// The pictures folder is the one the user's settings name (XDG_PICTURES_DIR), under a home
+// of the test's own.
+struct TPictures : TRandomAccess {
+  fs::path Home;
+  QByteArray SavedHome, SavedConfig;
+  void SetUp() override {
+    TRandomAccess::SetUp();
+    SavedHome = qgetenv("HOME");
+    SavedConfig = qgetenv("XDG_CONFIG_HOME");
+    Home = Root / "дом";
+    fs::create_directories(Home / ".config");
+    qputenv("HOME", QByteArray::fromStdString(Home.string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Home / ".config").string()));
+    WriteFileBytes((Home / ".config" / "user-dirs.dirs").string(),
+                   Bytes("XDG_PICTURES_DIR=\"$HOME/Изображения\"\n"));
+  }
+  void TearDown() override {
+    qputenv("HOME", SavedHome);
+    qputenv("XDG_CONFIG_HOME", SavedConfig);
+    TRandomAccess::TearDown();
+  }
+  static std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+  static std::vector<uint8_t> ReadFileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  fs::path Pictures() const { return Home / "Изображения"; }
+};
+
+TEST_F(TPictures, SIsSavedAsAPngNamedAfterTheFilmSegmentAndFrameNeverOverAnother) {
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  Load(Film({Timed("a", 10, 1), Timed("b", 10, 1)}, "урок.zrcab"));
+  Enter(psPaused, TFramePos{1, 3});
+  const fs::path first = Pictures() / "урок-002-00003.png";
+  const fs::path second = Pictures() / "урок-002-00003 (2).png";
+  const fs::path third = Pictures() / "урок-002-00003 (3).png";
+  QTest::keyClick(Player.get(), Qt::Key_S);
+  ASSERT_TRUE(fs::exists(first));
+  EXPECT_EQ(Player->lblNotice->text(), "Кадр сохранён: " + QString::fromStdString(first.string()));
+  const QImage saved(QString::fromStdString(first.string()));
+  EXPECT_EQ(saved.size(), QSize(4, 4));
+  EXPECT_EQ(saved.pixel(3, 3) & 0xFFFFFF, FrameColour(3));
+  // Again: a second file; the first is kept as it was. A file of the user's own under the
+  // next name is kept too.
+  const auto before = fs::last_write_time(first);
+  WriteFileBytes(second.string(), Bytes("mine"));
+  QTest::keyClick(Player.get(), Qt::Key_S);
+  EXPECT_EQ(fs::last_write_time(first), before);
+  EXPECT_EQ(ReadFileBytes(second), Bytes("mine"));
+  ASSERT_TRUE(fs::exists(third));
+  EXPECT_EQ(QImage(QString::fromStdString(third.string())).pixel(0, 0) & 0xFFFFFF, FrameColour(3));
+  // A folder under the name counts as taken as well.
+  Player->SeekTo({0, 7});
+  fs::create_directories(Pictures() / "урок-001-00007.png");
+  EXPECT_EQ(Player->SavePicture(), QString::fromStdString((Pictures() / "урок-001-00007 (2).png").string()));
+  EXPECT_TRUE(Player->Boxes.empty());
+}
+
+TEST_F(TPictures, WhenThePictureCannotBeSavedTheUserIsTold) {
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    bool shown;        // a frame is on screen
+    const char* text;  // the beginning of the message or notice
+  };
+  const Case cases[] = {
+      {"nothing on screen", [] {}, false, "Нет кадра на экране: сохранять нечего."},
+      {"a file where the folder should be", [&] { WriteFileBytes(Pictures().string(), Bytes("x")); }, true,
+       "Не удалось сохранить кадр: нет папки для изображений"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    std::error_code ec;
+    fs::remove_all(Pictures(), ec);
+    c.prepare();
+    Load(Film({Timed("a", 10, 1)}));
+    if (c.shown) Enter(psPaused, TFramePos{0, 1});
+    EXPECT_EQ(Player->SavePicture(), "");
+    const QString told = Player->Boxes.empty() ? Player->lblNotice->text() : Player->Boxes.back().Text;
+    EXPECT_TRUE(told.startsWith(QString::fromUtf8(c.text))) << told.toStdString();
+    EXPECT_EQ(Player->PlayState(), c.shown ? psPaused : psStopped);
+    EXPECT_FALSE(fs::is_directory(Pictures()));
+  }
+}
+
+TEST_F(TRandomAccess, CtrlCCopiesThePictureOnScreen) {
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  Load(Film({Timed("a", 10, 1)}));
+  QGuiApplication::clipboard()->clear();
+  QTest::keyClick(Player.get(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(Player->lblNotice->text(), "Нет кадра на экране: копировать нечего.");
+  EXPECT_TRUE(QGuiApplication::clipboard()->image().isNull());
+  Enter(psPaused, TFramePos{0, 6});
+  QTest::keyClick(Player.get(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(Player->lblNotice->text(), "Кадр скопирован в буфер обмена.");
+  const QImage copied = QGuiApplication::clipboard()->image();
+  ASSERT_EQ(copied.size(), QSize(4, 4));
+  EXPECT_EQ(copied.pixel(2, 2) & 0xFFFFFF, FrameColour(6));
+}
+
+TEST_F(TRandomAccess, FAndADoubleClickToggleFullScreenAndEscLeavesIt) {
+  Load(Film({Timed("a", 10, 1)}));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  TPictureView* view = Player->centralWidget()->findChild<TPictureView*>();
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    bool full;
+  };
+  const Step steps[] = {
+      {"F", [&] { QTest::keyClick(Player.get(), Qt::Key_F); }, true},
+      {"F again", [&] { QTest::keyClick(Player.get(), Qt::Key_F); }, false},
+      {"a double click", [&] { QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5)); }, true},
+      {"Esc", [&] { QTest::keyClick(Player.get(), Qt::Key_Escape); }, false},
+      {"Esc when not full screen", [&] { QTest::keyClick(Player.get(), Qt::Key_Escape); }, false},
+      {"the menu item", [&] { Player->AFullScreen->trigger(); }, true},
+      {"a double click again", [&] { QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5)); }, false},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.name);
+    s.act();
+    EXPECT_EQ(Player->isFullScreen(), s.full);
+    EXPECT_EQ(Player->AFullScreen->isChecked(), s.full);
+    EXPECT_EQ(Player->menuBar()->isVisible(), !s.full);
+  }
+  // The double click's press played the film, as any click does.
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+  // Full screen brings the picture into the main window; leaving it returns the display window.
+  Player->SetOwnWindow(true);
+  ASSERT_TRUE(Display->isVisible());
+  Player->SetFullScreen(true);
+  EXPECT_FALSE(Player->InOwnWindow());
+  EXPECT_FALSE(Display->isVisible());
+  Player->SetFullScreen(false);
+  EXPECT_TRUE(Player->InOwnWindow());
+  EXPECT_TRUE(Display->isVisible());
+  // A double click in the display window makes the main window full screen.
+  QTest::mouseDClick(Display->View(), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(Player->isFullScreen());
+}
+
+TEST_F(TRandomAccess, AFilmDroppedOntoAWindowOpensAfterStopping) {
+  const std::string first = Film({Timed("a", 10, 1)}, "first.zrcab");
+  const std::string second = Film({Timed("b", 5, 1), Timed("c", 5, 1)}, "second.zrcab");
+  auto drop = [&](QWidget* target, const QList<QUrl>& urls, const QString& text = {}) {
+    QMimeData data;
+    if (!urls.isEmpty()) data.setUrls(urls);
+    if (!text.isEmpty()) data.setText(text);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    const bool accepted = enter.isAccepted();
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    if (accepted) QApplication::sendEvent(target, &dropped);
+    QApplication::processEvents();
+    return accepted;
+  };
+  const auto url = [](const std::string& path) { return QUrl::fromLocalFile(QString::fromStdString(path)); };
+  struct Case {
+    const char* name;
+    QWidget* target;
+    QList<QUrl> urls;
+    QString text;
+    bool accepted;
+    size_t segments;  // of the film afterwards
+    QString path;
+  };
+  const Case cases[] = {
+      {"a film onto the main window", Player.get(), {url(first)}, {}, true, 1, "first.zrcab"},
+      {"another, while it plays", Player.get(), {url(second)}, {}, true, 2, "second.zrcab"},
+      {"two files: the first", Display.get(), {url(first), url(second)}, {}, true, 1, "first.zrcab"},
+      {"text is no film", Player.get(), {}, "first.zrcab", false, 1, "first.zrcab"},
+      {"a web address is no film", Player.get(), {QUrl("http://example.org/f.zrcab")}, {}, false, 1, "first.zrcab"},
+      {"a foreign file: its message, no film", Player.get(), {url(Foreign())}, {}, true, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!Player->Core().Segments().empty()) Player->APlayExecute();
+    EXPECT_EQ(drop(c.target, c.urls, c.text), c.accepted);
+    EXPECT_EQ(Player->Core().Segments().size(), c.segments);
+    EXPECT_EQ(QFileInfo(Player->FileName()).fileName(), c.path);
+    // A film that opens waits stopped; what was not taken for one plays on.
+    EXPECT_EQ(Player->PlayState(), c.accepted ? psStopped : psPlaying);
+  }
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_TRUE(Player->Boxes[0].Text.startsWith("Данный формат файла не поддерживается"));
+}
+
+TEST_F(TRandomAccess, StartOnTheCommandLinePlaysFromThatTime) {
+  const std::string film = Film({Timed("a", 10, 1), Timed("b", 10, 1), Timed("c", 10, 1)});
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool ok;
+    std::optional<TFramePos> shown;  // the frame shown once the command line is read
+  };
+  const Case cases[] = {
+      {"seconds", {film, "/start", "12"}, true, TFramePos{1, 2}},
+      {"h:mm:ss.zzz", {"/START", "0:00:25.500", film}, true, TFramePos{2, 5}},
+      {"after /segm, from its start", {"/segm", "2", "/start", "3", film}, true, TFramePos{1, 3}},
+      {"/segm after it", {film, "/start", "3", "/segm", "3"}, true, TFramePos{2, 3}},
+      {"/segm out of range: from the film's start", {film, "/segm", "9", "/start", "3"}, true, TFramePos{0, 3}},
+      {"past the end: the last frame", {film, "/start", "1:00"}, true, TFramePos{2, 9}},
+      {"zero", {film, "-start", "0"}, true, TFramePos{0, 0}},
+      {"not a time", {film, "/start", "soon"}, false, std::nullopt},
+      {"minutes beyond 59", {film, "/start", "1:75"}, false, std::nullopt},
+      {"negative", {film, "/start", "-5"}, false, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    EXPECT_EQ(StartPlayer(*Player, c.args), c.ok);
+    if (!c.ok) {
+      ASSERT_EQ(Player->Boxes.size(), 1u);
+      EXPECT_EQ(Player->Boxes[0].Text, "Неверный формат командной строки");
+      EXPECT_EQ(Player->Boxes[0].Caption, "Ошибка");
+      EXPECT_TRUE(Player->Core().Segments().empty());
+      continue;
+    }
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+    EXPECT_TRUE(Player->Timer->isActive());
+    EXPECT_EQ(Player->ShownFrame(), c.shown);
+    // Playing on from there.
+    Player->TimerTimer();
+    Player->TimerTimer();
+    if (c.shown == TFramePos{2, 9}) {
+      EXPECT_EQ(Player->PlayState(), psStopped);  // the film has ended
+    } else {
+      EXPECT_EQ(Player->ShownFrame(), (TFramePos{c.shown->Segment, c.shown->Frame + 1}));
+    }
   }
 }
 

@@ -2,10 +2,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImageWriter>
+#include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -23,6 +28,7 @@
 #include "shell/UzrDisplay.h"
 #include "shell/UzrHelp.h"
 #include "shell/UzrPresent.h"
+#include "shell/UzrSeekBar.h"
 
 bool TTelvoriPlayer::AutoFullScreen = false;
 
@@ -144,6 +150,13 @@ TTelvoriPlayer::TTelvoriPlayer(size_t frameBufferSize, QWidget* parent) : QMainW
   Timer->setTimerType(Qt::PreciseTimer);
   Timer->setInterval(100);
   connect(Timer, &QTimer::timeout, this, [this] { Guarded([this] { TimerTimer(); }); });
+  FElapsed.start();
+  FClock = [this] { return FElapsed.elapsed(); };
+  FNoticeTimer = new QTimer(this);
+  FNoticeTimer->setSingleShot(true);
+  FNoticeTimer->setInterval(4000);
+  connect(FNoticeTimer, &QTimer::timeout, this, [this] { lblNotice->hide(); });
+  setAcceptDrops(true);
 
   CreateActions();
   CreateControls();
@@ -241,6 +254,65 @@ void TTelvoriPlayer::CreateActions() {
   pupMain->addAction(AAbout);
   pupMain->addSeparator();
   pupMain->addAction(AExit);
+
+  CreateNavigationActions(actions, view);
+}
+
+void TTelvoriPlayer::CreateNavigationActions(QMenu* actionsMenu, QMenu* viewMenu) {
+  // The keys people know from other players; none of them is one of the keys above.
+  auto make = [this](const char* caption, QKeySequence key, std::function<void()> handler) {
+    auto* action = new QAction(QString::fromUtf8(caption), this);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [this, handler] { Guarded(handler); });
+    addAction(action);
+    return action;
+  };
+  APlayPause = make("Воспроизведение / пауза", Qt::Key_Space, [this] { APlayPauseExecute(); });
+  ABack5 = make("Назад на 5 секунд", Qt::Key_Left, [this] { SeekBy(-5000); });
+  AForward5 = make("Вперёд на 5 секунд", Qt::Key_Right, [this] { SeekBy(5000); });
+  ABack1 = make("Назад на 1 секунду", QKeySequence(Qt::SHIFT | Qt::Key_Left), [this] { SeekBy(-1000); });
+  AForward1 = make("Вперёд на 1 секунду", QKeySequence(Qt::SHIFT | Qt::Key_Right), [this] { SeekBy(1000); });
+  ABack60 = make("Назад на 1 минуту", Qt::Key_Down, [this] { SeekBy(-60000); });
+  AForward60 = make("Вперёд на 1 минуту", Qt::Key_Up, [this] { SeekBy(60000); });
+  AFilmStart = make("В начало фильма", Qt::Key_Home, [this] {
+    if (const auto first = FirstFrame(FCore.Segments())) SeekTo(*first);
+  });
+  AFilmEnd = make("К последнему кадру", Qt::Key_End, [this] {
+    if (const auto last = LastFrame(FCore.Segments())) SeekTo(*last);
+  });
+  APrevSegment = make("Предыдущий сегмент", Qt::Key_PageUp, [this] { StepSegment(-1); });
+  ANextSegment = make("Следующий сегмент", Qt::Key_PageDown, [this] { StepSegment(1); });
+  APrevFrame = make("Предыдущий кадр", Qt::Key_Comma, [this] { StepFrame(-1); });
+  ANextFrame = make("Следующий кадр", Qt::Key_Period, [this] { StepFrame(1); });
+  ASlower = make("Медленнее", Qt::Key_BracketLeft, [this] { SetSpeedStep(FSpeedStep - 1); });
+  AFaster = make("Быстрее", Qt::Key_BracketRight, [this] { SetSpeedStep(FSpeedStep + 1); });
+  ANormalSpeed = make("Обычная скорость", Qt::Key_Backspace, [this] { SetSpeedStep(kNormalSpeed); });
+  AFullScreen = make("Во весь экран", Qt::Key_F, [this] { AFullScreenExecute(); });
+  AFullScreen->setCheckable(true);
+  ALeaveFullScreen = make("Выйти из полноэкранного режима", Qt::Key_Escape, [this] { SetFullScreen(false); });
+  // Esc belongs to full screen only; otherwise it stays the key of whatever has the focus.
+  ALeaveFullScreen->setEnabled(false);
+  ASavePicture = make("Сохранить кадр", Qt::Key_S, [this] { ASavePictureExecute(); });
+  ACopyPicture = make("Копировать кадр", QKeySequence(Qt::CTRL | Qt::Key_C), [this] { ACopyPictureExecute(); });
+
+  actionsMenu->addSeparator();
+  actionsMenu->addAction(APlayPause);
+  QMenu* go = actionsMenu->addMenu(QStringLiteral("Переход"));
+  go->addActions({ABack5, AForward5, ABack1, AForward1, ABack60, AForward60});
+  go->addSeparator();
+  go->addActions({AFilmStart, AFilmEnd, APrevSegment, ANextSegment});
+  go->addSeparator();
+  go->addActions({APrevFrame, ANextFrame});
+  QMenu* speed = actionsMenu->addMenu(QStringLiteral("Скорость"));
+  speed->addActions({ASlower, AFaster, ANormalSpeed});
+  actionsMenu->addSeparator();
+  actionsMenu->addActions({ASavePicture, ACopyPicture});
+  viewMenu->addSeparator();
+  viewMenu->addAction(AFullScreen);
+  // In full screen the menu bar is hidden: the context menu offers the way back.
+  pupMain->addSeparator();
+  pupMain->addActions({AFullScreen, ASavePicture, ACopyPicture});
 }
 
 void TTelvoriPlayer::CreateControls() {
@@ -251,6 +323,7 @@ void TTelvoriPlayer::CreateControls() {
   FView = new TPictureView(*this, kWindowGrey, central);
   layout->addWidget(FView, 1);
   connect(FView, &TPictureView::MouseDown, this, &TTelvoriPlayer::spDisplayMouseDown);
+  connect(FView, &TPictureView::DoubleClicked, this, [this] { AFullScreen->trigger(); });
   FView->SetContextMenu(pupMain);
 
   pnlControls = new QWidget(central);
@@ -291,17 +364,36 @@ void TTelvoriPlayer::CreateControls() {
   SpeedButton1->setIcon(ImageListIcon(4));
   btnInOwnWindow->setIcon(OwnWindowIcon());
 
-  pbrProgress = new QProgressBar(pnlControls);
+  pbrProgress = new TSeekBar(pnlControls);
   pbrProgress->setObjectName(QStringLiteral("pbrProgress"));
   pbrProgress->setGeometry(184, 7, 173, 10);
   pbrProgress->setRange(0, 100);
   pbrProgress->setValue(0);
   pbrProgress->setTextVisible(false);
+  pbrProgress->SetTipText([this](int64_t frame) {
+    const auto pos = FrameOfFilm(frame);
+    return pos ? QString::fromStdString(FormatClock(FrameTime(FCore.Segments(), *pos))) : QString();
+  });
+  connect(pbrProgress, &TSeekBar::SeekRequested, this, [this](int64_t frame) {
+    Guarded([this, frame] {
+      if (const auto pos = FrameOfFilm(frame)) SeekTo(*pos);
+    });
+  });
 
   pnlPath = new QLabel(pnlControls);
   pnlPath->setObjectName(QStringLiteral("pnlPath"));
   pnlPath->setGeometry(368, 3, 417, 19);
   pnlPath->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  lblTime = new QLabel(pnlControls);
+  lblTime->setObjectName(QStringLiteral("lblTime"));
+  lblTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  pnlControls->installEventFilter(this);
+
+  lblNotice = new QLabel(FView);
+  lblNotice->setObjectName(QStringLiteral("lblNotice"));
+  lblNotice->setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; padding: 4px 8px; }"));
+  lblNotice->hide();
 
   // The loading banner: black text on a white shadow one pixel to the right and below.
   auto banner = [this](const char* name, QColor colour, int at) {
@@ -336,6 +428,8 @@ void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) {
   // Its picture's MouseDown stays unheard: the window has no controls, a click there plays
   // nothing.
   connect(display, &TfrmDisplay::Closed, this, [this] { SetOwnWindow(false); });
+  connect(display->View(), &TPictureView::DoubleClicked, this, [this] { AFullScreen->trigger(); });
+  connect(display, &TfrmDisplay::FilmDropped, this, &TTelvoriPlayer::OpenDroppedFilm, Qt::QueuedConnection);
 }
 
 void TTelvoriPlayer::SetSegmentsDialog(TfrmSegments* segments) {
@@ -436,6 +530,10 @@ void TTelvoriPlayer::SetPlayState(TPlayState state) {
       break;
   }
   FPlayState = stored;
+  // Whatever the change, a clock running at another speed starts again from the picture.
+  FClockRunning = false;
+  if (FPlayState == psStopped) FShownFrame.reset();
+  UpdateTime();
   repaint();
 }
 
@@ -477,7 +575,22 @@ void TTelvoriPlayer::AStopExecute() {
   if (frmDisplay) frmDisplay->View()->update();
 }
 
-void TTelvoriPlayer::TimerTimer() { FCore.TimerTimer(); }
+void TTelvoriPlayer::TimerTimer() {
+  // At the film's own speed every tick is one frame, as it always was.
+  if (FSpeedStep == kNormalSpeed) {
+    FCore.TimerTimer();
+  } else {
+    SpeedTick();
+  }
+}
+
+void TTelvoriPlayer::APlayPauseExecute() {
+  if (FPlayState == psPlaying) {
+    APause->trigger();
+  } else {
+    APlay->trigger();
+  }
+}
 
 // ---- Reports ----
 
@@ -590,6 +703,7 @@ void TTelvoriPlayer::ChooseSegment(int32_t index) {
   switch (FPlayState) {
     case psStopped:
       FCore.SelectSegment(index);
+      UpdateTime();
       break;
     case psPlaying:
       // Stopping makes the first segment current, so the choice comes after it.
@@ -654,6 +768,8 @@ void TTelvoriPlayer::PresentPicture() {
   // away); its buffer is reused from tick to tick.
   CopyToPresented(*picture, FCore.Palette(), FPresented);
   ViewInUse()->update();
+  if (const auto composed = FCore.ComposedFrame()) FShownFrame = composed;
+  UpdateTime();
 }
 
 TPictureView* TTelvoriPlayer::ViewInUse() const {
@@ -665,13 +781,15 @@ TPictureView* TTelvoriPlayer::ViewInUse() const {
 void TTelvoriPlayer::ExecuteStop() { AStop->trigger(); }
 
 void TTelvoriPlayer::SegmentActivated(const Segment& segment, int intervalMs) {
-  Timer->setInterval(intervalMs);
+  FSegmentInterval = intervalMs;
+  ApplyTimerInterval();
   if (AutoFullScreen) {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     SetOwnWindow(screen.width() == segment.Width && screen.height() == segment.Height);
   }
   PlacePicture();
-  if (FPlayState == psPlaying) {
+  // Paused, a segment is made current only by a seek, which shows its picture: its name too.
+  if (FPlayState != psStopped) {
     pnlPath->setText(QString::fromStdString(segment.Name));
     if (frmDisplay)
       frmDisplay->setWindowTitle(FileNamePart(FileName()) + QStringLiteral(":  ") + pnlPath->text());
@@ -698,8 +816,10 @@ int TTelvoriPlayer::ScreenBits() const {
 
 bool TTelvoriPlayer::LoadFilm(const std::string& path) {
   FCore.UnloadFilm();
+  FShownFrame.reset();
   const bool loaded = FLoader->LoadFilm(path);
   if (loaded) FCore.TakeFilm(FLoader->TakeSegments());
+  UpdateTime();
   return loaded;
 }
 
@@ -750,13 +870,47 @@ void TTelvoriPlayer::ALoadFromFileExecute() {
   const QString chosen = ChooseFilmFile();
   // Cancel changes nothing: the film that was open stays open and playable.
   if (chosen.isEmpty()) return;
+  OpenChosenFilm(chosen);
+}
+
+void TTelvoriPlayer::OpenChosenFilm(const QString& path) {
   TWaitCursor wait;
-  SetFileName(chosen);
+  SetFileName(path);
   if (InOwnWindow() && frmDisplay) {
     frmDisplay->show();
     frmDisplay->raise();
   }
-  OpenFilm(chosen.toStdString());
+  OpenFilm(path.toStdString());
+}
+
+void TTelvoriPlayer::OpenDroppedFilm(const QString& path) {
+  if (path.isEmpty()) return;
+  // A film is opened only while stopped.
+  if (FPlayState != psStopped) AStop->trigger();
+  Guarded([&] { OpenChosenFilm(path); });
+}
+
+void TTelvoriPlayer::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Full screen may also end by the window system's doing: the commands follow.
+  if (event->type() != QEvent::WindowStateChange || !AFullScreen) return;
+  const bool full = isFullScreen();
+  AFullScreen->setChecked(full);
+  ALeaveFullScreen->setEnabled(full);
+  menuBar()->setVisible(!full);
+}
+
+void TTelvoriPlayer::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFilm(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TTelvoriPlayer::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFilm(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  // After the drop has been answered: the drag's source is not kept waiting by the loading or
+  // its messages.
+  QTimer::singleShot(0, this, [this, path] { OpenDroppedFilm(path); });
 }
 
 bool TTelvoriPlayer::OpenFilm(const std::string& path) {
@@ -788,7 +942,311 @@ void TTelvoriPlayer::ShowNoFilm() {
   pbrProgress->setValue(0);
   if (frmDisplay) frmDisplay->hide();
   FPresented = QImage();
+  FShownFrame.reset();
+  UpdateTime();
   FView->update();
+}
+
+// ---- Random access: seeking, frame steps, speed, the time ----
+
+QString SpeedText(double speed) {
+  return QStringLiteral("×") + QString::number(speed).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+std::optional<TFramePos> TTelvoriPlayer::FrameAfter(TFramePos pos) const {
+  const auto& segments = FCore.Segments();
+  if (pos.Segment < 0 || size_t(pos.Segment) >= segments.size()) return std::nullopt;
+  if (pos.Frame + 1 < segments[size_t(pos.Segment)]->FrameCount) return TFramePos{pos.Segment, pos.Frame + 1};
+  for (size_t i = size_t(pos.Segment) + 1; i < segments.size(); ++i)
+    if (segments[i]->FrameCount > 0) return TFramePos{int32_t(i), 0};
+  return std::nullopt;
+}
+
+std::optional<TFramePos> TTelvoriPlayer::FrameBefore(TFramePos pos) const {
+  const auto& segments = FCore.Segments();
+  if (pos.Segment < 0 || size_t(pos.Segment) >= segments.size()) return std::nullopt;
+  if (pos.Frame > 0) return TFramePos{pos.Segment, pos.Frame - 1};
+  for (int32_t i = pos.Segment - 1; i >= 0; --i)
+    if (segments[size_t(i)]->FrameCount > 0) return TFramePos{i, segments[size_t(i)]->FrameCount - 1};
+  return std::nullopt;
+}
+
+std::optional<TFramePos> TTelvoriPlayer::FrameOfFilm(int64_t frame) const {
+  if (frame < 0) return std::nullopt;
+  const auto& segments = FCore.Segments();
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const int32_t count = std::max(segments[i]->FrameCount, 0);
+    if (frame < count) return TFramePos{int32_t(i), int32_t(frame)};
+    frame -= count;
+  }
+  return std::nullopt;
+}
+
+int64_t TTelvoriPlayer::ShownTime() const {
+  const auto& segments = FCore.Segments();
+  if (FShownFrame) return FrameTime(segments, *FShownFrame);
+  return SegmentStart(segments, std::max(FCore.CurSegment(), 0));
+}
+
+void TTelvoriPlayer::SeekTo(TFramePos pos) {
+  const auto& segments = FCore.Segments();
+  if (pos.Segment < 0 || size_t(pos.Segment) >= segments.size() || pos.Frame < 0 ||
+      pos.Frame >= segments[size_t(pos.Segment)]->FrameCount)
+    return;
+  const TPlayState before = FPlayState;
+  if (before == psStopped) {
+    // Stopped, the film is paused at the frame: it starts as Play starts it.
+    if (InOwnWindow() && frmDisplay) {
+      frmDisplay->show();
+      frmDisplay->raise();
+    }
+    SetPlayState(psPlaying);
+  }
+  // Paused after playing, the picture may hold the frame already (composed, not yet shown).
+  const bool composed = before != psStopped && FCore.CurSegment() == pos.Segment && FCore.ComposedFrame() == pos;
+  const TResult r = composed ? kResultOk : FCore.SeekFrame(pos);
+  FLastResult = r;
+  if (r != kResultOk) {
+    // A failure of decoding has stopped playback and been told; one of activation is told here.
+    if (FPlayState != psStopped) {
+      AStop->trigger();
+      ShowResult("SeekFrame", r);
+    }
+    return;
+  }
+  PresentPicture();
+  FClockRunning = false;
+  if (before == psStopped) {
+    // Pausing switches the timer over: started here, it ends stopped.
+    Timer->start();
+    SetPlayState(psPaused);
+  } else if (before == psPlaying) {
+    // The frame shown gets its whole interval.
+    Timer->start();
+  }
+}
+
+void TTelvoriPlayer::SeekToTime(int64_t millis) {
+  if (const auto pos = FrameAtTime(FCore.Segments(), millis)) SeekTo(*pos);
+}
+
+void TTelvoriPlayer::SeekBy(int64_t millis) {
+  if (FCore.Segments().empty()) return;
+  SeekToTime(std::max<int64_t>(ShownTime() + millis, 0));
+}
+
+void TTelvoriPlayer::StepFrame(int direction) {
+  const auto& segments = FCore.Segments();
+  if (segments.empty()) return;
+  if (FPlayState == psPlaying) APause->trigger();
+  std::optional<TFramePos> target;
+  if (FShownFrame) {
+    target = direction > 0 ? FrameAfter(*FShownFrame) : FrameBefore(*FShownFrame);
+  } else {
+    // Nothing shown yet: the first frame of the current segment, or of the film.
+    const int32_t current = std::max(FCore.CurSegment(), 0);
+    target = size_t(current) < segments.size() && segments[size_t(current)]->FrameCount > 0
+                 ? std::optional<TFramePos>(TFramePos{current, 0})
+                 : FirstFrame(segments);
+  }
+  if (target) SeekTo(*target);
+}
+
+void TTelvoriPlayer::StepSegment(int direction) {
+  const auto& segments = FCore.Segments();
+  if (segments.empty()) return;
+  const int32_t current = FShownFrame ? FShownFrame->Segment : std::max(FCore.CurSegment(), 0);
+  if (direction > 0) {
+    for (size_t i = size_t(current) + 1; i < segments.size(); ++i)
+      if (segments[i]->FrameCount > 0) return SeekTo({int32_t(i), 0});
+    return;
+  }
+  for (int32_t i = current - 1; i >= 0; --i)
+    if (segments[size_t(i)]->FrameCount > 0) return SeekTo({i, 0});
+  if (size_t(current) < segments.size() && segments[size_t(current)]->FrameCount > 0) SeekTo({current, 0});
+}
+
+void TTelvoriPlayer::SetSpeedStep(int step) {
+  FSpeedStep = std::clamp(step, 0, int(std::size(kSpeeds)) - 1);
+  FClockRunning = false;
+  ApplyTimerInterval();
+  UpdateTime();
+  ShowNotice(QStringLiteral("Скорость ") + SpeedText(kSpeeds[FSpeedStep]));
+}
+
+void TTelvoriPlayer::ApplyTimerInterval() {
+  // At another speed the clock is looked at about sixty times a second, whatever the frame
+  // rate: frames due in between are played but not shown.
+  constexpr int kSpeedTick = 16;
+  Timer->setInterval(FSpeedStep == kNormalSpeed ? FSegmentInterval : kSpeedTick);
+}
+
+void TTelvoriPlayer::SpeedTick() {
+  // One tick may decode for this long at most; a film that cannot keep up plays slower.
+  constexpr int64_t kTickBudget = 100;
+  const double speed = kSpeeds[FSpeedStep];
+  const auto& segments = FCore.Segments();
+  const int64_t now = FClock();
+  if (!FClockRunning) {
+    FClockRunning = true;
+    FAnchorClock = FLastStepClock = now;
+    FAnchorFilm = ShownTime();
+  }
+  const int64_t due = FAnchorFilm + int64_t(double(now - FAnchorClock) * speed);
+  int played = 0;
+  while (FPlayState == psPlaying && Timer->isActive() && FCore.HasCurrentSegment()) {
+    const Segment& segment = *segments[size_t(FCore.CurSegment())];
+    const TFramePos next{FCore.CurSegment(), FCore.FrameIndex()};
+    if (segment.FrameRate == 0) {
+      // A segment without a frame rate lasts no time on the film's clock: a frame per interval
+      // it is played at (at this speed), while the clock waits.
+      if (played > 0 || double(now - FLastStepClock) * speed < FSegmentInterval) break;
+      FAnchorFilm = FrameTime(segments, next);
+      FAnchorClock = now;
+    } else if (FrameTime(segments, next) > due) {
+      break;
+    }
+    if (played > 0 && FClock() - now > kTickBudget) {
+      // Behind the clock: it starts again from here.
+      FAnchorFilm = FrameTime(segments, next);
+      FAnchorClock = FClock();
+      break;
+    }
+    FCore.TimerPlayTimer();
+    FLastStepClock = now;
+    ++played;
+  }
+  // Only a picture the core has composed since the segment began is shown; a segment just made
+  // current has a cleared one.
+  const auto composed = FCore.ComposedFrame();
+  if (FPlayState == psPlaying && composed && composed != FShownFrame) PresentPicture();
+}
+
+void TTelvoriPlayer::UpdateTime() {
+  if (!lblTime) return;
+  const auto& segments = FCore.Segments();
+  QString text;
+  if (!segments.empty()) {
+    text = QString::fromStdString(FormatClock(ShownTime())) + QStringLiteral(" / ") +
+           QString::fromStdString(FormatClock(FilmMillis(segments)));
+  }
+  if (FSpeedStep != kNormalSpeed) {
+    if (!text.isEmpty()) text += QStringLiteral("  ");
+    text += SpeedText(kSpeeds[FSpeedStep]);
+  }
+  if (text == lblTime->text()) return;
+  lblTime->setText(text);
+  LayOutPanel();
+}
+
+void TTelvoriPlayer::LayOutPanel() {
+  // The time at the right end; the path panel from its place up to it.
+  constexpr int kPathLeft = 368, kMargin = 4;
+  const int width = pnlControls->width();
+  const int timeWidth = lblTime->text().isEmpty() ? 0 : lblTime->sizeHint().width();
+  lblTime->setGeometry(width - kMargin - timeWidth, 3, timeWidth, 19);
+  pnlPath->setGeometry(kPathLeft, 3, std::max(0, width - kPathLeft - 2 * kMargin - timeWidth), 19);
+}
+
+bool TTelvoriPlayer::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == pnlControls && event->type() == QEvent::Resize) LayOutPanel();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TTelvoriPlayer::ShowNotice(const QString& text) {
+  // Over the picture, in the window that shows it.
+  QWidget* host = ViewInUse();
+  if (lblNotice->parentWidget() != host) lblNotice->setParent(host);
+  lblNotice->setText(text);
+  lblNotice->adjustSize();
+  lblNotice->move(8, 8);
+  lblNotice->show();
+  lblNotice->raise();
+  FNoticeTimer->start();
+}
+
+void TTelvoriPlayer::AFullScreenExecute() { SetFullScreen(!isFullScreen()); }
+
+void TTelvoriPlayer::SetFullScreen(bool on) {
+  if (on == isFullScreen()) {
+    AFullScreen->setChecked(on);
+    ALeaveFullScreen->setEnabled(on);
+    return;
+  }
+  if (on) {
+    // The picture comes into the main window for the time; the display window returns after.
+    FOwnWindowBeforeFullScreen = FOwnWindow;
+    if (FOwnWindow) SetOwnWindow(false);
+    FStateBeforeFullScreen = windowState() & ~Qt::WindowFullScreen;
+    menuBar()->hide();
+    showFullScreen();
+  } else {
+    menuBar()->show();
+    setWindowState(FStateBeforeFullScreen);
+    show();
+    if (FOwnWindowBeforeFullScreen) SetOwnWindow(true);
+    FOwnWindowBeforeFullScreen = false;
+  }
+  AFullScreen->setChecked(on);
+  ALeaveFullScreen->setEnabled(on);
+  centralWidget()->layout()->activate();
+  PlacePicture();
+}
+
+QString TTelvoriPlayer::SavePicture() {
+  if (FPresented.isNull() || !FShownFrame) {
+    ShowNotice(QStringLiteral("Нет кадра на экране: сохранять нечего."));
+    return {};
+  }
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  if (folder.isEmpty() || !QDir().mkpath(folder)) {
+    MessageBox(QMessageBox::Warning, QStringLiteral("veRirove"),
+               QStringLiteral("Не удалось сохранить кадр: нет папки для изображений %1.").arg(Quoted(folder.toStdString())));
+    return {};
+  }
+  // Named as zrfilm names its pictures: the segment from 1, the frame within it from 0.
+  QString stem = QFileInfo(FileName()).completeBaseName();
+  if (stem.isEmpty()) stem = QStringLiteral("veRirove");
+  stem += QStringLiteral("-%1-%2").arg(FShownFrame->Segment + 1, 3, 10, QLatin1Char('0')).arg(FShownFrame->Frame, 5, 10, QLatin1Char('0'));
+  // A file that exists is never written over: the next free number goes into the name. The
+  // file is made only when it does not exist, so another program cannot slip one in between.
+  constexpr int kAttempts = 1000;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    const QString name = attempt == 1 ? stem + QStringLiteral(".png") : stem + QStringLiteral(" (%1).png").arg(attempt);
+    const QString path = QDir(folder).filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+      if (QFileInfo::exists(path)) continue;
+      MessageBox(QMessageBox::Warning, QStringLiteral("veRirove"),
+                 QStringLiteral("Не удалось сохранить кадр в файл %1: %2").arg(Quoted(path.toStdString()), file.errorString()));
+      return {};
+    }
+    QImageWriter writer(&file, "png");
+    if (!writer.write(FPresented)) {
+      const QString reason = writer.errorString();
+      file.remove();
+      MessageBox(QMessageBox::Warning, QStringLiteral("veRirove"),
+                 QStringLiteral("Не удалось сохранить кадр в файл %1: %2").arg(Quoted(path.toStdString()), reason));
+      return {};
+    }
+    file.close();
+    ShowNotice(QStringLiteral("Кадр сохранён: %1").arg(path));
+    return path;
+  }
+  MessageBox(QMessageBox::Warning, QStringLiteral("veRirove"),
+             QStringLiteral("Не удалось сохранить кадр: в папке %1 уже есть файлы с именами %2.png … %2 (%3).png.")
+                 .arg(Quoted(folder.toStdString()), stem)
+                 .arg(kAttempts));
+  return {};
+}
+
+void TTelvoriPlayer::ACopyPictureExecute() {
+  if (FPresented.isNull() || !FShownFrame) {
+    ShowNotice(QStringLiteral("Нет кадра на экране: копировать нечего."));
+    return;
+  }
+  QGuiApplication::clipboard()->setImage(FPresented);
+  ShowNotice(QStringLiteral("Кадр скопирован в буфер обмена."));
 }
 
 // ---- Window events ----

@@ -2,6 +2,7 @@
 // and control panel, the transport state, the picture's place and the failure report.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QImage>
 #include <QMainWindow>
@@ -18,6 +19,7 @@
 #include "shell/UzrSegments.h"
 #include "shell/UzrPictureView.h"
 #include "shell/UzrPlacement.h"
+#include "shell/UzrSeekBar.h"
 
 class QAction;
 class QLabel;
@@ -25,6 +27,7 @@ class QMenu;
 class QProgressBar;
 class QTimer;
 class QToolButton;
+
 class QDialog;
 class TfrmDisplay;
 enum class TTransportGlyph;
@@ -41,6 +44,12 @@ TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbM
 TUserMessage FilmLoadMessage(const EFilmLoad& failure);
 
 enum TPlayState : uint8_t { psStopped = 0, psPlaying = 3, psPaused = 4 };
+
+// The playback speeds, slowest first, and the step of the film's own speed.
+inline constexpr double kSpeeds[] = {0.25, 0.5, 0.75, 1, 1.25, 1.5, 2, 4, 8};
+inline constexpr int kNormalSpeed = 3;
+// A speed as the window writes it: "×1,5".
+QString SpeedText(double speed);
 
 class TTelvoriPlayer : public QMainWindow,
                        public IPlaybackHost,
@@ -127,6 +136,38 @@ class TTelvoriPlayer : public QMainWindow,
   void SetFileName(const QString& path);
   QString FileName() const { return QString::fromStdString(FLoader->FileName()); }
 
+  // ---- Random access ----
+  // Shows frame `pos`: playing plays on from it, paused stays paused on it, and stopped
+  // pauses there. Nothing happens without such a frame.
+  void SeekTo(TFramePos pos);
+  // SeekTo the frame on screen at `millis` of the film.
+  void SeekToTime(int64_t millis);
+  // SeekTo the frame `millis` away from the one on screen (back when negative).
+  void SeekBy(int64_t millis);
+  // One frame forward or back from the one on screen, pausing.
+  void StepFrame(int direction);
+  // The start of the next segment with frames, or of the previous one (of the first, in the
+  // first).
+  void StepSegment(int direction);
+  // The frame on screen: the one presented last; nothing while stopped.
+  std::optional<TFramePos> ShownFrame() const { return FShownFrame; }
+  // The time of the film on screen: of the frame shown, or, before one is, of the start of
+  // the current segment.
+  int64_t ShownTime() const;
+  // The speed, an index into kSpeeds.
+  int SpeedStep() const { return FSpeedStep; }
+  void SetSpeedStep(int step);
+  // The clock that plays at speeds other than the film's own: milliseconds, never going back.
+  void SetClock(std::function<int64_t()> clock) { FClock = std::move(clock); }
+  // Full screen: the main window covers the screen without its menu bar, the picture in it.
+  void SetFullScreen(bool on);
+  // Saves the picture on screen as a PNG in the user's pictures folder, named after the film,
+  // the segment (from 1) and the frame (from 0), never over an existing file. The path saved
+  // to, or empty when nothing was saved (the reason has been told).
+  QString SavePicture();
+  // Opens a film dropped onto a window: playback stops first.
+  void OpenDroppedFilm(const QString& path);
+
   TPlaybackCore& Core() { return FCore; }
   TPlayState PlayState() const { return FPlayState; }
   TResult LastResult() const { return FLastResult; }
@@ -142,13 +183,22 @@ class TTelvoriPlayer : public QMainWindow,
   // Actions, shared by the menus, the context menu and the shortcut keys.
   QAction *APlay, *APause, *AStop, *ASegments, *AAbout, *ALoadFromFile, *AShowPanel,
       *ASetOwnWindow, *AExit, *AHelp;
+  // Commands beside them: moving through the film, its speed, full screen, the picture.
+  QAction *APlayPause, *ABack5, *AForward5, *ABack1, *AForward1, *ABack60, *AForward60,
+      *AFilmStart, *AFilmEnd, *APrevSegment, *ANextSegment, *APrevFrame, *ANextFrame, *ASlower,
+      *AFaster, *ANormalSpeed, *AFullScreen, *ALeaveFullScreen, *ASavePicture, *ACopyPicture;
   QMenu* pupMain = nullptr;
   QTimer* Timer = nullptr;
   QWidget* pnlControls = nullptr;
   QToolButton *btnLoadFromFile, *btnPlay, *btnPause, *btnStop, *btnSegments, *SpeedButton1,
       *btnInOwnWindow;
-  QProgressBar* pbrProgress = nullptr;
+  TSeekBar* pbrProgress = nullptr;
   QLabel* pnlPath = nullptr;
+  // The time on screen and the film's length ("0:01:23 / 0:05:00"), with the speed when it is
+  // not the film's own; at the right end of the panel.
+  QLabel* lblTime = nullptr;
+  // A short notice over the picture (the speed, where a picture was saved); it goes by itself.
+  QLabel* lblNotice = nullptr;
   QLabel *lblLoading = nullptr, *lblLoading_Shadow = nullptr;
   // The transport button whose picture is highlighted.
   QToolButton* HighlightedButton() const { return FHighlighted; }
@@ -169,6 +219,10 @@ class TTelvoriPlayer : public QMainWindow,
   void ASetOwnWindowExecute();
   void AExitExecute();
   void TimerTimer();
+  void APlayPauseExecute();
+  void AFullScreenExecute();
+  void ASavePictureExecute() { SavePicture(); }
+  void ACopyPictureExecute();
 
  protected:
   // Seams for dialogs, so that tests can answer them. The result box calls `dismissed` when
@@ -180,6 +234,10 @@ class TTelvoriPlayer : public QMainWindow,
   void showEvent(QShowEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ActiveFormCreate(size_t frameBufferSize);
@@ -195,6 +253,21 @@ class TTelvoriPlayer : public QMainWindow,
   // The view the picture goes to: the display window's in separate-window mode, else ours.
   TPictureView* ViewInUse() const;
   void frmSegmentsHelpRequested(const QString& topic);
+  void CreateNavigationActions(QMenu* actionsMenu, QMenu* viewMenu);
+  // The film after `pos` or before it, over segments without frames; nothing at its ends.
+  std::optional<TFramePos> FrameAfter(TFramePos pos) const;
+  std::optional<TFramePos> FrameBefore(TFramePos pos) const;
+  // The frame of the film counted over all segments from 0.
+  std::optional<TFramePos> FrameOfFilm(int64_t frame) const;
+  // One tick at a speed other than the film's own: the frames due by the clock are played,
+  // and only the last of them is shown.
+  void SpeedTick();
+  void ApplyTimerInterval();
+  void UpdateTime();
+  void LayOutPanel();
+  void ShowNotice(const QString& text);
+  // Opens the film at `path` for the user, as the Open dialog does with the file chosen.
+  void OpenChosenFilm(const QString& path);
   // The window shows no film: none is loaded, the path panel and the segments list are empty.
   void ShowNoFilm();
   // A failure was reported for the film: the exit status becomes 1, and with /closeonfinish
@@ -236,4 +309,19 @@ class TTelvoriPlayer : public QMainWindow,
   TPlacement FPlacement;
   // The transport pictures, made once: white transparent, and black transparent (highlighted).
   QIcon FGlyphs[3][2];
+
+  std::optional<TFramePos> FShownFrame;
+  int FSpeedStep = kNormalSpeed;
+  int FSegmentInterval = 100;  // the current segment's frame interval, for the film's own speed
+  QElapsedTimer FElapsed;
+  std::function<int64_t()> FClock;
+  // The clock at a speed other than 1: film time FAnchorFilm at clock time FAnchorClock. It
+  // starts again whenever playback starts, resumes, seeks or changes speed.
+  bool FClockRunning = false;
+  int64_t FAnchorFilm = 0;
+  int64_t FAnchorClock = 0;
+  int64_t FLastStepClock = 0;  // when a frame of a segment without a frame rate was played
+  QTimer* FNoticeTimer = nullptr;
+  bool FOwnWindowBeforeFullScreen = false;
+  Qt::WindowStates FStateBeforeFullScreen;
 };

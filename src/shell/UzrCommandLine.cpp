@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "playback/FilmClock.h"
+
 namespace {
 
 std::string Lower(const std::string& s) {
@@ -103,6 +105,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
           state = asPosLeft;
         } else if (copy == "/segm") {
           state = asSegment;
+        } else if (copy == "/start") {
+          state = asStart;
         } else if (copy[0] != '/' || LooksLikeAbsolutePath(argument)) {
           options.StartFilmPath = argument;
         }
@@ -163,6 +167,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
       case asSegment:
         if (!StrToInt32(copy, number)) return false;
         options.StartSegment = number;
+        state = asSwitch;
+        break;
+      case asStart:
+        if (!ParseFilmTime(copy, options.StartMillis)) return false;
         state = asSwitch;
         break;
     }

@@ -1,5 +1,5 @@
-// The command line of the player: a film path and the switches /closeonfinish, /size, /pos
-// and /segm, read by a six-state machine. Pure: the screen size and the window's minimum size
+// The command line of the player: a film path and the switches /closeonfinish, /size, /pos,
+// /segm and /start, read by a state machine. Pure: the screen size and the window's minimum size
 // are given, so that the rules can be tested on any machine.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-enum TArgState { asSwitch = 0, asPosLeft = 1, asPosTop = 2, asSizeWidth = 3, asSizeHeight = 4, asSegment = 5 };
+enum TArgState { asSwitch = 0, asPosLeft = 1, asPosTop = 2, asSizeWidth = 3, asSizeHeight = 4, asSegment = 5, asStart = 6 };
 
 struct TStartOptions {
   std::string StartFilmPath;  // letter case kept; blanks and control characters trimmed
@@ -17,6 +17,9 @@ struct TStartOptions {
   int32_t WinHeight = 0;
   bool Maximized = true;
   int32_t StartSegment = 0;  // 1-based; 0 means no choice
+  // /start: where playback starts, in milliseconds after the start of the film, or of the
+  // segment /segm chooses; -1 means no choice.
+  int64_t StartMillis = -1;
   bool AutoFullScreen = false;
   bool CloseOnFinish = false;
 };
@@ -25,7 +28,7 @@ struct TStartOptions {
 // switch, unless it is an absolute path (a further '/' or a '.' in it): those are film paths.
 // Without arguments the options stay as given and nothing is read: the caller opens its window
 // at its own bounds, without a film. False when an argument cannot be handled (a value that is
-// not an integer): the command line is malformed.
+// not an integer, a /start value that is not a time): the command line is malformed.
 bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
                       int32_t screenHeight, int32_t minWidth, int32_t minHeight,
                       TStartOptions& options);

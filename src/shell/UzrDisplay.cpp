@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QMenu>
 #include <QVBoxLayout>
 
@@ -18,6 +19,7 @@ TfrmDisplay::TfrmDisplay(const IPictureSource& source) : QWidget(nullptr, Window
   FView = new TPictureView(source, QColor(192, 192, 192), this);
   layout->addWidget(FView);
   setFixedSize(862, 613);
+  setAcceptDrops(true);
 }
 
 void TfrmDisplay::SetContextMenu(QMenu* menu) {
@@ -73,4 +75,15 @@ void TfrmDisplay::FormClose() { emit Closed(); }
 
 void TfrmDisplay::contextMenuEvent(QContextMenuEvent* event) {
   if (FContextMenu) FContextMenu->popup(event->globalPos());
+}
+
+void TfrmDisplay::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFilm(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TfrmDisplay::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFilm(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  emit FilmDropped(path);
 }

@@ -29,10 +29,14 @@ class TfrmDisplay : public QWidget {
  signals:
   // The window has closed, by the user or by the program.
   void Closed();
+  // A file was dropped onto the window.
+  void FilmDropped(const QString& path);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   static Qt::WindowFlags WindowFlags(bool borderless);

@@ -1,6 +1,7 @@
 #include "shell/UzrPictureView.h"
 
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -31,4 +32,17 @@ void TPictureView::mousePressEvent(QMouseEvent* event) {
     return;
   }
   emit MouseDown(event->button());
+}
+
+void TPictureView::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The second press of a double click is a press as well.
+  mousePressEvent(event);
+  if (event->button() == Qt::LeftButton) emit DoubleClicked();
+}
+
+QString DroppedFilm(const QMimeData* data) {
+  if (!data || !data->hasUrls()) return {};
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile() && !url.toLocalFile().isEmpty()) return url.toLocalFile();
+  return {};
 }

@@ -12,7 +12,11 @@
 
 #include "shell/UzrPlacement.h"
 
+class QMimeData;
 class TPictureView;
+
+// The film among files dragged over a window: the first local file; empty when there is none.
+QString DroppedFilm(const QMimeData* data);
 
 // What a picture view paints.
 class IPictureSource {
@@ -40,10 +44,13 @@ class TPictureView : public QWidget {
  signals:
   // A mouse button other than the right one went down over the view.
   void MouseDown(Qt::MouseButton button);
+  // The left button was double-clicked over the view (after its MouseDown).
+  void DoubleClicked();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   const IPictureSource& FSource;

@@ -19,7 +19,7 @@ class TTelvoriPlayer;
 QRect FitWindowBounds(const TRect& requested, const QRect& available, const QSize& minimum);
 
 // Reads the arguments (without the program's own path), places and shows the main window and
-// opens and starts the film named there. Without arguments the window opens with its own
+// opens and starts the film named there, at the segment and the time asked for. Without arguments the window opens with its own
 // bounds and no film. False when the command line is malformed: its message has been shown
 // and the program ends (status 1) without showing the window.
 bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args);

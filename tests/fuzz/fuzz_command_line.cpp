@@ -5,7 +5,7 @@
 // Besides crashes and undefined behaviour it checks what must hold whatever the arguments:
 // - the integer conversion agrees with one built on the C library's strtoll/strtoull;
 // - the command line fails exactly when a word read as a switch value is neither one of the
-//   keywords allowed there nor an integer; the switches set the size, state, segment and
+//   keywords allowed there nor an integer (for /start: not a time); the switches set the size, state, segment and
 //   closing as given (a model that tracks only which word each switch still expects);
 // - switches and keywords ignore letter case;
 // - the window ends inside the screen when it fits, else on its right or bottom edge;
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "playback/FilmClock.h"
 #include "shell/UzrCommandLine.h"
 
 namespace {
@@ -68,6 +69,7 @@ struct TExpected {
   bool Ok = true;
   bool CloseOnFinish = false;
   int32_t StartSegment = 0;
+  int64_t StartMillis = -1;
   bool Maximized = true;
   bool AutoFullScreen = false;
   int32_t Width = 0, Height = 0;
@@ -77,7 +79,7 @@ TExpected Expect(const std::vector<std::string>& args, int32_t screenWidth, int3
                  int32_t minWidth, int32_t minHeight) {
   TExpected e;
   e.Width = screenWidth, e.Height = screenHeight;
-  enum TWant { wNone, wPosLeft, wPosTop, wWidth, wHeight, wSegment } want = wNone;
+  enum TWant { wNone, wPosLeft, wPosTop, wWidth, wHeight, wSegment, wStart } want = wNone;
   for (const std::string& a : args) {
     if (a.empty()) continue;
     const std::string w = Case(a, false);
@@ -90,6 +92,17 @@ TExpected Expect(const std::vector<std::string>& args, int32_t screenWidth, int3
       if (s == "/pos") want = wPosLeft;
       if (s == "/size") want = wWidth;
       if (s == "/segm") want = wSegment;
+      if (s == "/start") want = wStart;
+      continue;
+    }
+    if (now == wStart) {
+      // A time of the film's clock, as people type it (the clock's own tests check the reading).
+      int64_t millis = 0;
+      if (!ParseFilmTime(w, millis)) {
+        e.Ok = false;
+        return e;
+      }
+      e.StartMillis = millis;
       continue;
     }
     if (now == wPosLeft && (w == "c" || w == "l" || w == "r")) {
@@ -198,12 +211,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(other.WinWidth == options.WinWidth && other.WinHeight == options.WinHeight);
     CHECK(other.Maximized == options.Maximized && other.AutoFullScreen == options.AutoFullScreen);
     CHECK(other.StartSegment == options.StartSegment && other.CloseOnFinish == options.CloseOnFinish);
+    CHECK(other.StartMillis == options.StartMillis);
     CHECK(other.StartFilmPath == Case(options.StartFilmPath, upper));
   }
   if (!ok) return 0;
 
   CHECK(options.CloseOnFinish == expected.CloseOnFinish);
   CHECK(options.StartSegment == expected.StartSegment);
+  CHECK(options.StartMillis == expected.StartMillis && options.StartMillis >= -1);
   CHECK(options.Maximized == expected.Maximized && options.AutoFullScreen == expected.AutoFullScreen);
   CHECK(options.WinWidth == expected.Width && options.WinHeight == expected.Height);
   CheckPlaced(options.WinLeft, screenWidth, options.WinWidth);

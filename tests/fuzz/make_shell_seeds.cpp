@@ -91,6 +91,12 @@ int main(int argc, char** argv) {
       {" \t film.zrcab \x01", "/segm"},
       {"/pos", "10", "top"},
       {"/segm", "2x"},
+      {"/start", "83", "film.zrcab"},
+      {"/segm", "2", "/start", "0:01:23.250", "f.zrcab"},
+      {"-START", "1:05", "/closeonfinish"},
+      {"/start", "1:60"},
+      {"/start", "-5", "/start"},
+      {"f.zrcab", "/start"},
   };
   bool ok = true;
   for (size_t i = 0; i < lines.size(); ++i)
