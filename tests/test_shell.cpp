@@ -1833,9 +1833,10 @@ TEST_F(TRandomAccess, StartOnTheCommandLinePlaysFromThatTime) {
   const Case cases[] = {
       {"seconds", {film, "/start", "12"}, true, TFramePos{1, 2}},
       {"h:mm:ss.zzz", {"/START", "0:00:25.500", film}, true, TFramePos{2, 5}},
-      {"after /segm, from its start", {"/segm", "2", "/start", "3", film}, true, TFramePos{1, 3}},
-      {"/segm after it", {film, "/start", "3", "/segm", "3"}, true, TFramePos{2, 3}},
-      {"/segm out of range: from the film's start", {film, "/segm", "9", "/start", "3"}, true, TFramePos{0, 3}},
+      // The time is the film's: it applies after /segm, wherever either is written.
+      {"after /segm", {"/segm", "2", "/start", "3", film}, true, TFramePos{0, 3}},
+      {"/segm written after it", {film, "/start", "23", "/segm", "1"}, true, TFramePos{2, 3}},
+      {"/segm out of range", {film, "/segm", "9", "/start", "3"}, true, TFramePos{0, 3}},
       {"past the end: the last frame", {film, "/start", "1:00"}, true, TFramePos{2, 9}},
       {"zero", {film, "-start", "0"}, true, TFramePos{0, 0}},
       {"not a time", {film, "/start", "soon"}, false, std::nullopt},

@@ -66,13 +66,10 @@ bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args) {
 
   if (!player.OpenFilm(options.StartFilmPath)) return true;
   // Out of range (0, negative, past the last segment): the first segment stays current.
-  const bool segmentChosen = options.StartSegment > 0 && player.Core().SelectSegment(options.StartSegment - 1);
+  if (options.StartSegment > 0) player.Core().SelectSegment(options.StartSegment - 1);
   player.APlay->trigger();
-  if (options.StartMillis >= 0 && player.PlayState() == psPlaying) {
-    // The time counts from the start of the segment /segm chose, else from the film's start.
-    const int64_t from = segmentChosen ? SegmentStart(player.Core().Segments(), options.StartSegment - 1) : 0;
-    player.SeekToTime(from + options.StartMillis);
-  }
+  // A time of the film, applied after /segm: it decides where playing starts.
+  if (options.StartMillis >= 0 && player.PlayState() == psPlaying) player.SeekToTime(options.StartMillis);
   return true;
 }
 
