@@ -13,7 +13,8 @@
 // Every seek is timed in thread CPU time and given as a multiple of one memcpy of the 32-bit
 // frame, measured in the same run between the iterations; counters are medians over the
 // iterations. The first seek of each benchmark (to the last frame, from the segment's start,
-// when nothing has been sought yet) is given apart as first/memcpy.
+// when nothing has been sought yet) is given apart as first/memcpy; checkpoint_MiB is the
+// memory the checkpoints take at the end.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -193,6 +194,7 @@ void BM_Seek(benchmark::State& state, TSeekContent content, TTarget target) {
   state.counters["seek/memcpy"] = Median(times) / memcpyTime;
   state.counters["worst/memcpy"] = *std::max_element(times.begin(), times.end()) / memcpyTime;
   state.counters["first/memcpy"] = first / memcpyTime;
+  state.counters["checkpoint_MiB"] = double(player.Core.CheckpointBytes()) / 1048576;
 }
 
 #define SEEK_BENCHMARKS(name, content)                                                          \
