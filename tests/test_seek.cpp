@@ -455,6 +455,37 @@ TEST(Checkpoints, FramesThatLeavePartOfTheFrameImage) {
     }
 }
 
+// A track shorter than its segment leaves the cursor record where the segment before (or
+// the track's last bytes) left it; seeks start a segment with the record playing the film
+// from its start gives it, whatever was played before.
+TEST(Seek, ShortCursorTracksCarryTheRecordOver) {
+  for (const size_t kept : {size_t(0), size_t(3), size_t(10)}) {
+    SCOPED_TRACE(kept);
+    std::mt19937 rng(uint32_t(31 + kept));
+    auto film = RandomFilm(rng, 4, 12);
+    while (film.size() < 3) film = RandomFilm(rng, 4, 12);
+    std::vector<TRawSegment> raws;
+    for (const auto& segment : film) raws.push_back(EncodeSegment(segment));
+    for (size_t i = 1; i < raws.size(); i += 2) {
+      raws[i].CursorData.resize(std::min(kept, raws[i].CursorData.size()));
+      raws[i].CursorDataSize = int32_t(raws[i].CursorData.size());
+    }
+    const auto bytes = WriteFilmRaw(raws);
+    const auto straight = StraightPictures(bytes);
+    TCoreFixture f;
+    f.LoadBytes(bytes);
+    // Played through first, then every frame sought from the end of another segment.
+    ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+    while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
+    const int32_t last = int32_t(straight.size()) - 1;
+    for (const TFramePos& pos : AllFrames(straight)) {
+      const int32_t other = pos.Segment == last ? 0 : last;
+      ASSERT_TRUE(SeekGivesStraight(f, straight, {other, int32_t(straight[size_t(other)].size()) - 1}));
+      ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
+    }
+  }
+}
+
 TEST(PackedBytes, UnpackWhatWasPacked) {
   std::mt19937 rng(8);
   const size_t big = (size_t{128} << 10) * 5 + 777;  // several chunks and a short one

@@ -459,6 +459,19 @@ void ReadPaletteRecord(std::span<const uint8_t> bytes, size_t& pos, TColorTable&
   }
 }
 
+// Reads the cursor record at `pos` in `track` into `rec` and moves `pos` past it. A short read
+// at the end of the track replaces only the fields it reaches.
+void ReadCursorRecord(std::span<const uint8_t> track, size_t& pos, TCursorRec& rec) {
+  uint8_t bytes[6] = {uint8_t(rec.Index), uint8_t(rec.Index >> 8), uint8_t(rec.X),
+                      uint8_t(rec.X >> 8),     uint8_t(rec.Y),     uint8_t(rec.Y >> 8)};
+  const size_t got = std::min(sizeof bytes, track.size() - std::min(pos, track.size()));
+  if (got) std::memcpy(bytes, track.data() + pos, got);
+  pos += got;
+  rec.Index = uint16_t(bytes[0] | bytes[1] << 8);
+  rec.X = uint16_t(bytes[2] | bytes[3] << 8);
+  rec.Y = uint16_t(bytes[4] | bytes[5] << 8);
+}
+
 }  // namespace
 
 void TPlaybackCore::ApplyPaletteRecord() {
@@ -469,22 +482,32 @@ void TPlaybackCore::ApplyPaletteRecord() {
   stream->SetPosition(pos);
 }
 
-const TColorTable& TPlaybackCore::PaletteAtSegmentStart(int32_t index) {
-  // The palette carries over from segment to segment: playing the film from its start, every
-  // frame of an 8-bit segment reads one palette record.
-  if (FStartPalettes.size() != FSegments.size()) {
-    FStartPalettes.clear();
-    TColorTable palette = FFilmPalette;
+const TPlaybackCore::TSegmentStart& TPlaybackCore::SegmentStart(int32_t index) {
+  // Playing the film from its start, every frame of an 8-bit segment reads one palette record
+  // and every frame reads one cursor record.
+  if (FSegmentStarts.size() != FSegments.size()) {
+    FSegmentStarts.clear();
+    TSegmentStart start{FFilmPalette, TCursorRec{}};
     for (const auto& segment : FSegments) {
-      FStartPalettes.push_back(palette);
+      FSegmentStarts.push_back(start);
+      const std::span<const uint8_t> track = segment->CursStream.Bytes();
+      size_t pos = 0;
+      for (int32_t frame = 0; frame < segment->FrameCount && pos < track.size(); ++frame)
+        ReadCursorRecord(track, pos, start.Cursor);
       if (segment->BitsPerPixel != 8 || !segment->PaletteStream) continue;
       const std::span<const uint8_t> records = segment->PaletteStream->Bytes();
-      size_t pos = 0;
+      pos = 0;
       for (int32_t frame = 0; frame < segment->FrameCount && pos < records.size(); ++frame)
-        ReadPaletteRecord(records, pos, palette);
+        ReadPaletteRecord(records, pos, start.Palette);
     }
   }
-  return FStartPalettes[size_t(index)];
+  return FSegmentStarts[size_t(index)];
+}
+
+bool TPlaybackCore::AtSegmentStart() {
+  const TSegmentStart& start = SegmentStart(FCurSegment);
+  return start.Palette == FPalette && start.Cursor.Index == FCursorRec.Index &&
+         start.Cursor.X == FCursorRec.X && start.Cursor.Y == FCursorRec.Y;
 }
 
 void TPlaybackCore::FailDecode(TResult code) {
@@ -644,14 +667,9 @@ void TPlaybackCore::EnsureCursorArea(int32_t width, int32_t height) {
 
 void TPlaybackCore::DrawCursor() {
   if (FSegments.empty()) return;
-  // A short read at the end of the track replaces only the fields it reaches.
-  uint8_t bytes[6] = {uint8_t(FCursorRec.Index), uint8_t(FCursorRec.Index >> 8),
-                      uint8_t(FCursorRec.X),     uint8_t(FCursorRec.X >> 8),
-                      uint8_t(FCursorRec.Y),     uint8_t(FCursorRec.Y >> 8)};
-  FCursorStream->Read(bytes, sizeof bytes);
-  FCursorRec.Index = uint16_t(bytes[0] | bytes[1] << 8);
-  FCursorRec.X = uint16_t(bytes[2] | bytes[3] << 8);
-  FCursorRec.Y = uint16_t(bytes[4] | bytes[5] << 8);
+  size_t pos = FCursorStream->Position();
+  ReadCursorRecord(FCursorStream->Bytes(), pos, FCursorRec);
+  FCursorStream->SetPosition(pos);
 
   if (!HasCurrentSegment() || !FPicture) return;
   const TzrCursor* shape = CurrentSegment().CursorList->Items(FCursorRec.Index);
@@ -708,7 +726,7 @@ void TPlaybackCore::AddSegment(std::unique_ptr<Segment> segment) {
   FSegments.push_back(std::move(segment));
   // The segments before keep their checkpoints and the palettes they start from.
   FCheckpoints.Resize(FSegments.size());
-  FStartPalettes.clear();
+  FSegmentStarts.clear();
   if (FCurSegment < 0 || FSegments.size() == 1) FCurSegment = 0;
 }
 
@@ -737,8 +755,8 @@ TResult TPlaybackCore::SetCurSegment() {
   FCursorStream = &segment.CursStream;
   RestartTracks();
   // Playing on from the segment before, or from a seek in it, the segment starts from the
-  // palette seeks start it from; Play after Stop or a chosen segment may not.
-  FCanonical = PaletteAtSegmentStart(FCurSegment) == FPalette;
+  // palette and cursor record seeks start it from; Play after Stop or a chosen segment may not.
+  FCanonical = AtSegmentStart();
   FLoadedSegment = -1;
   const TResult r = LoadFrames();
   if (r == kResultOk) FLoadedSegment = FCurSegment;
@@ -756,7 +774,8 @@ void TPlaybackCore::RestartSegment() {
   Rewind();
   ClearSurfaces();
   RestartTracks();
-  FPalette = PaletteAtSegmentStart(FCurSegment);
+  FPalette = SegmentStart(FCurSegment).Palette;
+  FCursorRec = SegmentStart(FCurSegment).Cursor;
   FCanonical = true;
 }
 
@@ -812,7 +831,8 @@ TResult TPlaybackCore::SeekFrame(TFramePos pos) {
     FCurSegment = pos.Segment;
     const TResult r = SetCurSegment();
     if (r != kResultOk) return r;
-    FPalette = PaletteAtSegmentStart(pos.Segment);
+    FPalette = SegmentStart(pos.Segment).Palette;
+    FCursorRec = SegmentStart(pos.Segment).Cursor;
     FCanonical = true;
   }
   // Frames are deltas and only play forwards: from the picture shown when the frame lies
@@ -856,9 +876,10 @@ void TPlaybackCore::NoteComposed() {
   const int64_t before = FWork;
   FWork += FFrameWork;
   // Only a segment played as seeks play it, whose frames are in the buffer and whose frame
-  // went all the way into the picture, has checkpoints taken.
+  // went all the way into the picture, has checkpoints taken; not the ticks that play on past
+  // its last frame when a film that ended is not started again.
   if (!FCanonical || FLoadedSegment != FCurSegment || !HasCurrentSegment() || FPendingRuns ||
-      !FPicture || !FFrameImage || !FCursorArea)
+      !FPicture || !FFrameImage || !FCursorArea || FFrameIndex >= CurrentSegment().FrameCount)
     return;
   if (FCheckpoints.Wanted(FCurSegment, FPicture->SizeBytes(), before, FWork, FFrameIndex))
     TakeCheckpoint(before);
@@ -949,7 +970,7 @@ int64_t TPlaybackCore::PlayedFrames() const {
 void TPlaybackCore::ClearSegments() {
   FSegments.clear();
   FCheckpoints.Reset(0);
-  FStartPalettes.clear();
+  FSegmentStarts.clear();
   // The track borrowed from a segment goes with it.
   FCursorStream = &FEmptyTrack;
 }

@@ -218,8 +218,15 @@ class TPlaybackCore {
   // After a segment's last frame: the next segment is made current, or the film ends.
   void EndSegment();
   void ApplyPaletteRecord();
-  // The palette that playing the film from its start leaves when segment `index` begins.
-  const TColorTable& PaletteAtSegmentStart(int32_t index);
+  // What carries over from segment to segment: the palette, and the cursor record, which a
+  // short track does not wholly replace. SegmentStart is what playing the film from its
+  // start leaves when segment `index` begins.
+  struct TSegmentStart {
+    TColorTable Palette{};
+    TCursorRec Cursor;
+  };
+  const TSegmentStart& SegmentStart(int32_t index);
+  bool AtSegmentStart();
   // The current segment from its start again, without activating it: its first frame next.
   void RestartSegment();
   // The cursor track and the palette records from their starts; no work done yet.
@@ -259,7 +266,7 @@ class TPlaybackCore {
   std::unique_ptr<TRasterBitmap> FCursorArea;  // hbmCursor: the pixels under the cursor
   TColorTable FPalette{};
   TColorTable FFilmPalette{};  // the palette when the film was taken: where its seeks start
-  std::vector<TColorTable> FStartPalettes;  // PaletteAtSegmentStart of every segment, once known
+  std::vector<TSegmentStart> FSegmentStarts;  // SegmentStart of every segment, once known
   int FSurfaceBuilds = 0;
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.
@@ -277,8 +284,8 @@ class TPlaybackCore {
   TCheckpointStore FCheckpoints;
   int64_t FWork = 0;
   int64_t FFrameWork = 0;
-  // The current segment started from the palette playing the film from its start leaves, so
-  // its pictures are the ones seeks must give.
+  // The current segment started from what playing the film from its start leaves, so its
+  // pictures are the ones seeks must give.
   bool FCanonical = false;
 
   // Cursor track and overlay.

@@ -152,16 +152,21 @@ struct TFuzzHost : IPlaybackHost {
   TModel Model;
   bool CheckFrameImage = false;
   int Results = 0;
-  // The pictures played, by segment and frame.
+  int Stops = 0;
+  // The pictures played until playback first stopped (ticks after the end of the film play
+  // on without a segment activated), by segment and frame.
   std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> Played;
 
-  void ExecuteStop() override { Core->Stop(); }
+  void ExecuteStop() override {
+    ++Stops;
+    Core->Stop();
+  }
   void ShowResult(const char*, TResult) override { ++Results; }
   void SegmentActivated(const Segment& segment, int) override { Model.Activate(segment); }
   void SetProgress(int64_t) override {}
   void FrameComposed() override {
     Check();
-    if (const auto pos = Core->ComposedFrame(); pos && Core->Picture())
+    if (const auto pos = Core->ComposedFrame(); pos && Core->Picture() && Stops == 0)
       Played[{pos->Segment, pos->Frame}] = PictureBytes(*Core->Picture());
   }
 
