@@ -2,8 +2,11 @@
 // the pictures that playing straight through composes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
 
+#include "playback/Checkpoints.h"
 #include "playback/FilmClock.h"
 #include "playback_support.h"
 
@@ -102,7 +105,8 @@ TEST(FilmClock, TimesAsPeopleTypeThem) {
 
 // A random film: segments of every depth and of different sizes, pictures that change in
 // patches and now and then all over, palette changes, and cursors of both kinds moving about.
-std::vector<TWriterSegment> RandomFilm(std::mt19937& rng) {
+// Segments have minFrames to maxFrames frames.
+std::vector<TWriterSegment> RandomFilm(std::mt19937& rng, int minFrames = 1, int maxFrames = 30) {
   auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   std::vector<TWriterSegment> film;
   const int segments = pick(2, 4);
@@ -113,7 +117,7 @@ std::vector<TWriterSegment> RandomFilm(std::mt19937& rng) {
     seg.Width = pick(5, 40);
     seg.Height = pick(3, 30);
     seg.FrameRate = uint8_t(pick(1, 25));
-    const int frames = pick(1, 30);
+    const int frames = pick(minFrames, maxFrames);
     const uint32_t valueMask = seg.BitsPerPixel == 8 ? 0xFFu : 0xFFFFFFu;
     std::vector<uint32_t> picture(size_t(seg.Width * seg.Height));
     for (int f = 0; f < frames; ++f) {
@@ -258,6 +262,268 @@ TEST(Seek, FramesThatDoNotExistChangeNothing) {
     EXPECT_EQ(f.Core.SeekFrame(pos), kResultOutOfIndexBound);
     EXPECT_EQ(f.Core.ComposedFrame(), (TFramePos{0, 0}));
     EXPECT_EQ(PictureBytes(f.Core), before);
+  }
+}
+
+// ---- Checkpoints ----
+
+using TPictures = std::vector<std::vector<std::vector<uint8_t>>>;
+
+std::vector<TFramePos> AllFrames(const TPictures& straight) {
+  std::vector<TFramePos> frames;
+  for (size_t s = 0; s < straight.size(); ++s)
+    for (size_t k = 0; k < straight[s].size(); ++k) frames.push_back({int32_t(s), int32_t(k)});
+  return frames;
+}
+
+::testing::AssertionResult SeekGivesStraight(TCoreFixture& f, const TPictures& straight,
+                                             TFramePos pos) {
+  if (const TResult r = f.Core.SeekFrame(pos); r != kResultOk)
+    return ::testing::AssertionFailure() << "seek result " << r;
+  if (f.Core.ComposedFrame() != pos) return ::testing::AssertionFailure() << "composed another frame";
+  if (PictureBytes(f.Core) != straight[size_t(pos.Segment)][size_t(pos.Frame)])
+    return ::testing::AssertionFailure() << "segment " << pos.Segment << " frame " << pos.Frame;
+  return ::testing::AssertionSuccess();
+}
+
+// Seeks forwards, one frame back at a time from the end, then in random order.
+std::vector<TFramePos> SeekOrder(const TPictures& straight, std::mt19937& rng) {
+  std::vector<TFramePos> frames = AllFrames(straight), order = frames;
+  order.insert(order.end(), frames.rbegin(), frames.rend());
+  std::shuffle(frames.begin(), frames.end(), rng);
+  order.insert(order.end(), frames.begin(), frames.end());
+  return order;
+}
+
+TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
+  struct {
+    const char* Name;
+    size_t Budget;
+    bool Kept;  // checkpoints are there after the seeks
+  } cases[] = {
+      {"the player's budget", TPlaybackCore::kCheckpointBudget, true},
+      {"a tight budget: spacing widens, other segments give way", 48 << 10, true},
+      {"no room: every seek plays from the segment's start", 0, false},
+  };
+  std::mt19937 rng(1207);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    for (int round = 0; round < 2; ++round) {
+      const auto bytes = WriteFilm(RandomFilm(rng, 40, 80));
+      const auto straight = StraightPictures(bytes);
+      TCoreFixture f;
+      f.Core.SetCheckpointBudget(c.Budget);
+      f.LoadBytes(bytes);
+      size_t most = 0;
+      for (const TFramePos& pos : SeekOrder(straight, rng)) {
+        ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
+        ASSERT_LE(f.Core.CheckpointBytes(), c.Budget);
+        most = std::max(most, f.Core.CheckpointFrames(pos.Segment).size());
+      }
+      // A segment of 40 frames or more crosses several checkpoints.
+      if (c.Kept) {
+        EXPECT_GE(most, 3u);
+      } else {
+        EXPECT_EQ(most, 0u);
+      }
+      EXPECT_TRUE(f.Host.Results.empty());
+    }
+  }
+}
+
+TEST(Checkpoints, PlayingTakesThemAndSeeksInTheSegmentDoNotActivateItAgain) {
+  std::mt19937 rng(99);
+  const auto bytes = WriteFilm(RandomFilm(rng, 30, 60));
+  const auto straight = StraightPictures(bytes);
+  TCoreFixture f;
+  f.LoadBytes(bytes);
+  ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+  while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
+  for (size_t s = 0; s < straight.size(); ++s) EXPECT_FALSE(f.Core.CheckpointFrames(int32_t(s)).empty());
+  const int32_t last = int32_t(straight.size()) - 1;
+  const size_t activations = f.Host.Intervals.size();
+  ASSERT_TRUE(SeekGivesStraight(f, straight, {last, 3}));
+  EXPECT_EQ(f.Host.Intervals.size(), activations + 1);
+  for (int32_t k : {20, 2, 0, 29, 28, 27, 5})
+    ASSERT_TRUE(SeekGivesStraight(f, straight, {last, k}));
+  EXPECT_EQ(f.Host.Intervals.size(), activations + 1);
+  // The frame shown again: only the progress hears of it.
+  const size_t events = f.Host.Events.size(), progress = f.Host.Progress.size();
+  ASSERT_TRUE(SeekGivesStraight(f, straight, {last, 5}));
+  EXPECT_EQ(f.Host.Events.size(), events);
+  EXPECT_EQ(f.Host.Progress.size(), progress + 1);
+}
+
+// Seeks, steps, playing, Stop, choosing a segment and starting it, in random turns: every
+// seek gives the straight picture, and so does every frame played after a seek.
+TEST(Checkpoints, SeeksAmidPlayingStoppingAndChoosingSegments) {
+  std::mt19937 rng(4242);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    const auto bytes = WriteFilm(RandomFilm(rng, 10, 70));
+    const auto straight = StraightPictures(bytes);
+    const auto frames = AllFrames(straight);
+    TCoreFixture f;
+    f.LoadBytes(bytes);
+    bool sought = false;  // playing on from a seek, so the pictures are the straight ones
+    f.Host.OnComposed = [&] {
+      const TFramePos pos = *f.Core.ComposedFrame();
+      if (sought) {
+        EXPECT_EQ(PictureBytes(f.Core), straight[size_t(pos.Segment)][size_t(pos.Frame)]);
+      }
+    };
+    for (int action = 0; action < 80; ++action) {
+      switch (pick(0, 5)) {
+        case 0:
+          ASSERT_TRUE(SeekGivesStraight(f, straight, frames[size_t(pick(0, int(frames.size()) - 1))]));
+          sought = true;
+          break;
+        case 1:
+        case 2: {  // frame step back or forwards from the frame shown
+          const auto shown = f.Core.ComposedFrame();
+          if (!shown || !sought) break;
+          const auto at = std::find(frames.begin(), frames.end(), *shown) - frames.begin();
+          const auto to = std::clamp<ptrdiff_t>(at + (action % 2 ? 1 : -1), 0, ptrdiff_t(frames.size()) - 1);
+          ASSERT_TRUE(SeekGivesStraight(f, straight, frames[size_t(to)]));
+          break;
+        }
+        case 3: {  // play on for a while, while nothing stopped playback
+          if (!sought) break;
+          const int stops = f.Host.Stops;
+          for (int n = pick(1, 25); n > 0 && f.Host.Stops == stops; --n) f.Core.TimerPlayTimer();
+          if (f.Host.Stops != stops) sought = false;
+          break;
+        }
+        case 4:
+          f.Core.Stop();
+          sought = false;
+          break;
+        case 5: {  // a segment chosen and played from its start, from whatever palette is left
+          sought = false;
+          f.Core.SelectSegment(pick(0, int(straight.size()) - 1));
+          ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+          for (int n = pick(0, 10); n > 0 && f.Host.Finished == 0; --n) f.Core.TimerPlayTimer();
+          break;
+        }
+      }
+    }
+    EXPECT_TRUE(f.Host.Results.empty());
+  }
+}
+
+// Frames whose runs stop short of the frame's end, so the frame image carries over from
+// frame to frame and checkpoints must hold it; at every depth, with the runs combined
+// straight into the picture and through the frame image.
+TEST(Checkpoints, FramesThatLeavePartOfTheFrameImage) {
+  std::mt19937 rng(555);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (const uint8_t bits : {uint8_t(8), uint8_t(24), uint8_t(32)})
+    for (const bool straightComposition : {true, false}) {
+      SCOPED_TRACE(testing::Message() << int(bits) << " bits, straight " << straightComposition);
+      const int32_t width = 13, height = 7, frames = 90;
+      std::vector<uint8_t> data, palette;
+      TByteWriter track;
+      for (int32_t k = 0; k < frames; ++k) {
+        // None, some or all of the pixels, in runs of random values.
+        const int covered = std::array{0, pick(1, width * height - 1), width * height}[size_t(pick(0, 2))];
+        std::vector<TWriterRun> runs;
+        for (int done = 0; done < covered;) {
+          const int n = std::min(pick(1, 9), covered - done);
+          runs.push_back({uint32_t(rng()) & (bits == 8 ? 0xFFu : 0xFFFFFFu), uint32_t(n)});
+          done += n;
+        }
+        const auto record = EncodeFrameRecord(runs, bits);
+        data.insert(data.end(), record.begin(), record.end());
+        TWriterPaletteChange change;
+        if (pick(0, 1)) change.Entries.push_back({uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0});
+        const auto paletteRecord = EncodePaletteRecord(change);
+        palette.insert(palette.end(), paletteRecord.begin(), paletteRecord.end());
+        track.U16(0).U16(uint16_t(pick(0, width))).U16(uint16_t(pick(0, height)));
+      }
+      TRawSegment segment = RawSegment("partial", width, height, bits, frames, data, track.Take(),
+                                       bits == 8 ? palette : std::vector<uint8_t>{});
+      const auto bytes = WriteFilmRaw(std::vector<TRawSegment>{segment});
+      const auto straight = StraightPictures(bytes);
+      ASSERT_EQ(straight.size(), 1u);
+      ASSERT_EQ(straight[0].size(), size_t(frames));
+      TCoreFixture f;
+      f.Core.SetStraightComposition(straightComposition);
+      f.LoadBytes(bytes);
+      for (const TFramePos& pos : SeekOrder(straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
+      EXPECT_GE(f.Core.CheckpointFrames(0).size(), 3u);
+    }
+}
+
+// A track shorter than its segment leaves the cursor record where the segment before (or
+// the track's last bytes) left it; seeks start a segment with the record playing the film
+// from its start gives it, whatever was played before.
+TEST(Seek, ShortCursorTracksCarryTheRecordOver) {
+  for (const size_t kept : {size_t(0), size_t(3), size_t(10)}) {
+    SCOPED_TRACE(kept);
+    std::mt19937 rng(uint32_t(31 + kept));
+    auto film = RandomFilm(rng, 4, 12);
+    while (film.size() < 3) film = RandomFilm(rng, 4, 12);
+    std::vector<TRawSegment> raws;
+    for (const auto& segment : film) raws.push_back(EncodeSegment(segment));
+    for (size_t i = 1; i < raws.size(); i += 2) {
+      raws[i].CursorData.resize(std::min(kept, raws[i].CursorData.size()));
+      raws[i].CursorDataSize = int32_t(raws[i].CursorData.size());
+    }
+    const auto bytes = WriteFilmRaw(raws);
+    const auto straight = StraightPictures(bytes);
+    TCoreFixture f;
+    f.LoadBytes(bytes);
+    // Played through first, then every frame sought from the end of another segment.
+    ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+    while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
+    const int32_t last = int32_t(straight.size()) - 1;
+    for (const TFramePos& pos : AllFrames(straight)) {
+      const int32_t other = pos.Segment == last ? 0 : last;
+      ASSERT_TRUE(SeekGivesStraight(f, straight, {other, int32_t(straight[size_t(other)].size()) - 1}));
+      ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
+    }
+  }
+}
+
+TEST(PackedBytes, UnpackWhatWasPacked) {
+  std::mt19937 rng(8);
+  const size_t big = (size_t{128} << 10) * 5 + 777;  // several chunks and a short one
+  std::vector<uint8_t> noise(big), zeros(big, 0), reference(big);
+  for (auto& b : noise) b = uint8_t(rng());
+  for (size_t i = 0; i < big; ++i) reference[i] = uint8_t(i / 4000);
+  std::vector<uint8_t> touched = reference;  // a few changes here and there
+  for (int k = 0; k < 30; ++k) touched[size_t(rng()) % big] ^= 0x5A;
+  struct {
+    const char* Name;
+    const std::vector<uint8_t>* Bytes;
+    const std::vector<uint8_t>* Reference;  // null: none
+    size_t MostMemory;                      // what packing may take at most
+  } cases[] = {
+      {"the reference itself costs nothing", &reference, &reference, 64},
+      {"a few changes cost little", &touched, &reference, 8 << 10},
+      {"noise is kept as it is", &noise, nullptr, big + 64},
+      {"noise against a reference", &noise, &reference, big + 64},
+      {"zeros compress", &zeros, nullptr, 4 << 10},
+      {"nothing", nullptr, nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::span<const uint8_t> bytes = c.Bytes ? std::span<const uint8_t>(*c.Bytes) : std::span<const uint8_t>();
+    const std::span<const uint8_t> base = c.Reference ? std::span<const uint8_t>(*c.Reference) : std::span<const uint8_t>();
+    TPackedBytes packed;
+    packed.Pack(bytes, base);
+    EXPECT_EQ(packed.Size(), bytes.size());
+    EXPECT_LE(packed.MemoryBytes(), c.MostMemory);
+    std::vector<uint8_t> out(bytes.size(), 0xEE);
+    ASSERT_TRUE(packed.Unpack(out, base));
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), bytes.begin(), bytes.end()));
+    // Unpacked into the wrong size, or without the reference it was packed against.
+    std::vector<uint8_t> longer(bytes.size() + 1);
+    EXPECT_FALSE(packed.Unpack(longer, base));
+    if (c.Reference && c.Bytes != &noise) {
+      EXPECT_FALSE(packed.Unpack(out, {}));
+    }
   }
 }
 

@@ -183,6 +183,10 @@ void WithRows(bool apart, TFunc&& f) {
 
 constexpr uint32_t kTrueColorMask = 0x00FFFFFFu;
 
+// The work of a frame besides its runs and pictures: the cursor taken out and drawn, the
+// track and palette records read, the frame's record located.
+constexpr int64_t kFrameStepWork = int64_t{16} << 10;
+
 // A run's value as the bytes it sets: an index, or a true-colour word with a zero high byte.
 template <int Bits>
 void StoreValue(uint8_t* p, uint32_t value) {
@@ -282,6 +286,8 @@ TResult TPlaybackCore::AllocFrameBuffer(size_t size) {
   // calloc hands out zeroed pages that the system commits only when they are touched.
   FFrameBuffer.reset(static_cast<uint8_t*>(std::calloc(size ? size : 1, 1)));
   FLoadedSize = FDirtySize = 0;
+  // The buffer's size bounds where frames lie, so a new buffer may decode otherwise.
+  FCheckpoints.Reset(FSegments.size());
   if (!FFrameBuffer) {
     FFrameBufferSize = 0;
     return kResultSegmentIsNil;
@@ -293,6 +299,7 @@ TResult TPlaybackCore::AllocFrameBuffer(size_t size) {
 TResult TPlaybackCore::FreeFrameBuffer() {
   FFrameBuffer.reset();
   FFrameBufferSize = FLoadedSize = FDirtySize = 0;
+  FCheckpoints.Reset(FSegments.size());
   return kResultOk;
 }
 
@@ -380,6 +387,7 @@ std::span<const uint8_t> TPlaybackCore::RunBytes(const TFrameRuns& runs) const {
 // Writes runs into the frame image, row by row, skipping each row's padding. Writing stops
 // at the last pixel of the frame.
 void TPlaybackCore::ExpandRuns(const TFrameRuns& runs) {
+  FFrameWork += int64_t(runs.Bytes);
   WithDepth(FFilmBits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
     const int64_t width = FFrameWidth;
@@ -392,6 +400,7 @@ void TPlaybackCore::ExpandRuns(const TFrameRuns& runs) {
 }
 
 int64_t TPlaybackCore::XorRunsIntoPicture(const TFrameRuns& runs) {
+  FFrameWork += int64_t(runs.Bytes);
   int64_t covered = 0;
   WithDepth(FFilmBits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
@@ -409,6 +418,7 @@ int64_t TPlaybackCore::XorRunsIntoPicture(const TFrameRuns& runs) {
 void TPlaybackCore::XorImageIntoPicture(int64_t first) {
   const int32_t row = int32_t(first / FFrameWidth), column = int32_t(first % FFrameWidth);
   if (row >= FFrameHeight) return;
+  FFrameWork += int64_t(FPicture->SizeBytes());
   if (FFilmBits == 8) {
     // Four indices at a time, the row padding (always zero in the frame image) along with the
     // pixels; not the spare row.
@@ -449,6 +459,19 @@ void ReadPaletteRecord(std::span<const uint8_t> bytes, size_t& pos, TColorTable&
   }
 }
 
+// Reads the cursor record at `pos` in `track` into `rec` and moves `pos` past it. A short read
+// at the end of the track replaces only the fields it reaches.
+void ReadCursorRecord(std::span<const uint8_t> track, size_t& pos, TCursorRec& rec) {
+  uint8_t bytes[6] = {uint8_t(rec.Index), uint8_t(rec.Index >> 8), uint8_t(rec.X),
+                      uint8_t(rec.X >> 8),     uint8_t(rec.Y),     uint8_t(rec.Y >> 8)};
+  const size_t got = std::min(sizeof bytes, track.size() - std::min(pos, track.size()));
+  if (got) std::memcpy(bytes, track.data() + pos, got);
+  pos += got;
+  rec.Index = uint16_t(bytes[0] | bytes[1] << 8);
+  rec.X = uint16_t(bytes[2] | bytes[3] << 8);
+  rec.Y = uint16_t(bytes[4] | bytes[5] << 8);
+}
+
 }  // namespace
 
 void TPlaybackCore::ApplyPaletteRecord() {
@@ -459,19 +482,32 @@ void TPlaybackCore::ApplyPaletteRecord() {
   stream->SetPosition(pos);
 }
 
-TColorTable TPlaybackCore::PaletteAtSegmentStart(int32_t index) const {
-  // The palette carries over from segment to segment: playing the film from its start, every
-  // frame of an 8-bit segment reads one palette record.
-  TColorTable palette = FFilmPalette;
-  for (int32_t i = 0; i < index && size_t(i) < FSegments.size(); ++i) {
-    const Segment& segment = *FSegments[size_t(i)];
-    if (segment.BitsPerPixel != 8 || !segment.PaletteStream) continue;
-    const std::span<const uint8_t> records = segment.PaletteStream->Bytes();
-    size_t pos = 0;
-    for (int32_t frame = 0; frame < segment.FrameCount && pos < records.size(); ++frame)
-      ReadPaletteRecord(records, pos, palette);
+const TPlaybackCore::TSegmentStart& TPlaybackCore::SegmentStart(int32_t index) {
+  // Playing the film from its start, every frame of an 8-bit segment reads one palette record
+  // and every frame reads one cursor record.
+  if (FSegmentStarts.size() != FSegments.size()) {
+    FSegmentStarts.clear();
+    TSegmentStart start{FFilmPalette, TCursorRec{}};
+    for (const auto& segment : FSegments) {
+      FSegmentStarts.push_back(start);
+      const std::span<const uint8_t> track = segment->CursStream.Bytes();
+      size_t pos = 0;
+      for (int32_t frame = 0; frame < segment->FrameCount && pos < track.size(); ++frame)
+        ReadCursorRecord(track, pos, start.Cursor);
+      if (segment->BitsPerPixel != 8 || !segment->PaletteStream) continue;
+      const std::span<const uint8_t> records = segment->PaletteStream->Bytes();
+      pos = 0;
+      for (int32_t frame = 0; frame < segment->FrameCount && pos < records.size(); ++frame)
+        ReadPaletteRecord(records, pos, start.Palette);
+    }
   }
-  return palette;
+  return FSegmentStarts[size_t(index)];
+}
+
+bool TPlaybackCore::AtSegmentStart() {
+  const TSegmentStart& start = SegmentStart(FCurSegment);
+  return start.Palette == FPalette && start.Cursor.Index == FCursorRec.Index &&
+         start.Cursor.X == FCursorRec.X && start.Cursor.Y == FCursorRec.Y;
 }
 
 void TPlaybackCore::FailDecode(TResult code) {
@@ -482,6 +518,7 @@ void TPlaybackCore::FailDecode(TResult code) {
 
 void TPlaybackCore::DecodeFrame() {
   FPendingRuns.reset();
+  FFrameWork = kFrameStepWork;
   if (!HasCurrentSegment()) return;
   if (FCurFrame < 0 || !FFrameBuffer) return FailDecode(kResultFrameIsNil);
   if (!FFrameImage) return FailDecode(kResultNoFrameImage);
@@ -549,6 +586,7 @@ void TPlaybackCore::CreateSurfaces() {
   FPendingRuns.reset();
   FFrameImageCurrent = true;
   FLastFullFrame = -1;
+  FComposed.reset();  // the picture no longer shows it
   ++FSurfaceBuilds;
 
   const bool indexed = FFilmBits == 8;
@@ -588,6 +626,7 @@ void TPlaybackCore::ClearSurfaces() {
   FPendingRuns.reset();
   FFrameImageCurrent = true;
   FLastFullFrame = -1;
+  FComposed.reset();  // the picture no longer shows it
 }
 
 void TPlaybackCore::ComposeFrame() {
@@ -628,14 +667,9 @@ void TPlaybackCore::EnsureCursorArea(int32_t width, int32_t height) {
 
 void TPlaybackCore::DrawCursor() {
   if (FSegments.empty()) return;
-  // A short read at the end of the track replaces only the fields it reaches.
-  uint8_t bytes[6] = {uint8_t(FCursorRec.Index), uint8_t(FCursorRec.Index >> 8),
-                      uint8_t(FCursorRec.X),     uint8_t(FCursorRec.X >> 8),
-                      uint8_t(FCursorRec.Y),     uint8_t(FCursorRec.Y >> 8)};
-  FCursorStream->Read(bytes, sizeof bytes);
-  FCursorRec.Index = uint16_t(bytes[0] | bytes[1] << 8);
-  FCursorRec.X = uint16_t(bytes[2] | bytes[3] << 8);
-  FCursorRec.Y = uint16_t(bytes[4] | bytes[5] << 8);
+  size_t pos = FCursorStream->Position();
+  ReadCursorRecord(FCursorStream->Bytes(), pos, FCursorRec);
+  FCursorStream->SetPosition(pos);
 
   if (!HasCurrentSegment() || !FPicture) return;
   const TzrCursor* shape = CurrentSegment().CursorList->Items(FCursorRec.Index);
@@ -683,12 +717,16 @@ void TPlaybackCore::TakeFilm(std::vector<std::unique_ptr<Segment>> segments) {
   UnloadFilm();
   FFilmPalette = FPalette;
   FSegments = std::move(segments);
+  FCheckpoints.Reset(FSegments.size());
   FCurSegment = FSegments.empty() ? -1 : 0;
 }
 
 void TPlaybackCore::AddSegment(std::unique_ptr<Segment> segment) {
   if (FSegments.empty()) FFilmPalette = FPalette;
   FSegments.push_back(std::move(segment));
+  // The segments before keep their checkpoints and the palettes they start from.
+  FCheckpoints.Resize(FSegments.size());
+  FSegmentStarts.clear();
   if (FCurSegment < 0 || FSegments.size() == 1) FCurSegment = 0;
 }
 
@@ -715,12 +753,30 @@ TResult TPlaybackCore::SetCurSegment() {
   Segment& segment = CurrentSegment();
   FHost.SegmentActivated(segment, FrameInterval(segment.FrameRate));
   FCursorStream = &segment.CursStream;
-  FCursorStream->SetPosition(0);
-  if (segment.BitsPerPixel == 8 && segment.PaletteStream) segment.PaletteStream->SetPosition(0);
+  RestartTracks();
+  // Playing on from the segment before, or from a seek in it, the segment starts from the
+  // palette and cursor record seeks start it from; Play after Stop or a chosen segment may not.
+  FCanonical = AtSegmentStart();
   FLoadedSegment = -1;
   const TResult r = LoadFrames();
   if (r == kResultOk) FLoadedSegment = FCurSegment;
   return r;
+}
+
+void TPlaybackCore::RestartTracks() {
+  Segment& segment = CurrentSegment();
+  FCursorStream->SetPosition(0);
+  if (segment.BitsPerPixel == 8 && segment.PaletteStream) segment.PaletteStream->SetPosition(0);
+  FWork = 0;
+}
+
+void TPlaybackCore::RestartSegment() {
+  Rewind();
+  ClearSurfaces();
+  RestartTracks();
+  FPalette = SegmentStart(FCurSegment).Palette;
+  FCursorRec = SegmentStart(FCurSegment).Cursor;
+  FCanonical = true;
 }
 
 TResult TPlaybackCore::NextSegment() {
@@ -742,6 +798,7 @@ void TPlaybackCore::TimerPlayTimer() {
   if (FStops != stops || !HasCurrentSegment()) return;
   ComposeFrame();
   FComposed = TFramePos{FCurSegment, FFrameIndex};
+  NoteComposed();
   FHost.FrameComposed();
   FHost.SetProgress(PlayedFrames() + 1);
   const TResult r = NextFrame();
@@ -759,30 +816,49 @@ void TPlaybackCore::EndSegment() {
 
 TResult TPlaybackCore::SeekFrame(TFramePos pos) {
   if (pos.Segment < 0 || size_t(pos.Segment) >= FSegments.size()) return kResultOutOfIndexBound;
-  if (pos.Frame < 0 || pos.Frame >= FSegments[size_t(pos.Segment)]->FrameCount)
-    return kResultOutOfIndexBound;
+  const int32_t frameCount = FSegments[size_t(pos.Segment)]->FrameCount;
+  if (pos.Frame < 0 || pos.Frame >= frameCount) return kResultOutOfIndexBound;
   if (!FFrameBuffer) return kResultSegmentIsNil;
-  // Frames are deltas and only play forwards: a frame at or behind the picture is reached
-  // from the segment's start.
-  const bool onward = FLoadedSegment == pos.Segment && FCurSegment == pos.Segment &&
-                      !FSegmentEnded && (FComposed ? FComposed->Frame < pos.Frame : FFrameIndex == 0);
-  if (!onward) {
+  const bool loaded =
+      FLoadedSegment == pos.Segment && FCurSegment == pos.Segment && FPicture && FFrameImage;
+  // The frame sought is shown, and the step to the frame after it has been taken.
+  if (loaded && FCanonical && FComposed == pos &&
+      (FSegmentEnded || (FFrameIndex == pos.Frame + 1 && FFrameIndex < frameCount))) {
+    FHost.SetProgress(PlayedFrames());
+    return kResultOk;
+  }
+  if (!loaded) {
     FCurSegment = pos.Segment;
     const TResult r = SetCurSegment();
     if (r != kResultOk) return r;
-    // The segment starts from the palette that playing the film up to it leaves.
-    FPalette = PaletteAtSegmentStart(pos.Segment);
+    FPalette = SegmentStart(pos.Segment).Palette;
+    FCursorRec = SegmentStart(pos.Segment).Cursor;
+    FCanonical = true;
   }
-  for (;;) {
-    const int stops = FStops;
-    DecodeFrame();
-    if (FStops != stops || !HasCurrentSegment()) {
-      // Reported by the decoder; the next seek starts the segment afresh.
-      FLoadedSegment = -1;
-      return FLastResult != kResultOk ? FLastResult : kResultFrameIsNil;
+  // Frames are deltas and only play forwards: from the picture shown when the frame lies
+  // ahead of it, from the last checkpoint before the frame when that is nearer, or from the
+  // segment's start.
+  const bool ahead = FCanonical && !FSegmentEnded &&
+                     (FComposed ? FComposed->Frame < pos.Frame : FFrameIndex == 0);
+  const int32_t shown = FComposed ? FComposed->Frame : -1;
+  const TCheckpoint* checkpoint = FCheckpoints.Before(pos.Segment, pos.Frame);
+  bool restored = false;
+  if (checkpoint && (!ahead || checkpoint->FrameIndex > shown))
+    restored = RestoreCheckpoint(*checkpoint);
+  if (!restored && !ahead) RestartSegment();
+  for (bool composed = restored;; composed = false) {
+    if (!composed) {
+      const int stops = FStops;
+      DecodeFrame();
+      if (FStops != stops || !HasCurrentSegment()) {
+        // Reported by the decoder; the next seek starts the segment afresh.
+        FLoadedSegment = -1;
+        return FLastResult != kResultOk ? FLastResult : kResultFrameIsNil;
+      }
+      ComposeFrame();
+      FComposed = TFramePos{FCurSegment, FFrameIndex};
+      NoteComposed();
     }
-    ComposeFrame();
-    FComposed = TFramePos{FCurSegment, FFrameIndex};
     const bool reached = FFrameIndex >= pos.Frame;
     const TResult r = NextFrame();
     if (r == kResultOutOfIndexBound) {
@@ -794,6 +870,82 @@ TResult TPlaybackCore::SeekFrame(TFramePos pos) {
   }
   FHost.SetProgress(PlayedFrames());
   return kResultOk;
+}
+
+void TPlaybackCore::NoteComposed() {
+  const int64_t before = FWork;
+  FWork += FFrameWork;
+  // Only a segment played as seeks play it, whose frames are in the buffer and whose frame
+  // went all the way into the picture, has checkpoints taken; not the ticks that play on past
+  // its last frame when a film that ended is not started again.
+  if (!FCanonical || FLoadedSegment != FCurSegment || !HasCurrentSegment() || FPendingRuns ||
+      !FPicture || !FFrameImage || !FCursorArea || FFrameIndex >= CurrentSegment().FrameCount)
+    return;
+  if (FCheckpoints.Wanted(FCurSegment, FPicture->SizeBytes(), before, FWork, FFrameIndex))
+    TakeCheckpoint(before);
+}
+
+void TPlaybackCore::TakeCheckpoint(int64_t workBefore) {
+  try {
+    auto c = std::make_unique<TCheckpoint>();
+    c->FrameIndex = FFrameIndex;
+    c->CurFrame = FCurFrame;
+    c->Work = FWork;
+    c->FrameWork = FWork - workBefore;
+    c->Palette = FPalette;
+    const Segment& segment = CurrentSegment();
+    c->PalettePosition = segment.PaletteStream ? segment.PaletteStream->Position() : 0;
+    c->CursorPosition = FCursorStream->Position();
+    c->CursorIndex = FCursorRec.Index, c->CursorX = FCursorRec.X, c->CursorY = FCursorRec.Y;
+    c->CursorLeft = FCursorLeft, c->CursorTop = FCursorTop;
+    c->SavedWidth = FSavedWidth, c->SavedHeight = FSavedHeight;
+    c->CursorDrawn = FCursorDrawn;
+    c->CursorAreaWidth = FCursorArea->Width(), c->CursorAreaHeight = FCursorArea->Height();
+    c->CursorArea.assign(FCursorArea->Pixels().begin(), FCursorArea->Pixels().end());
+    c->Picture.Pack(FPicture->Pixels(), FCheckpoints.Reference(FCurSegment, FPicture->Pixels()));
+    c->FrameImageCurrent = FFrameImageCurrent;
+    c->LastFullFrame = FLastFullFrame;
+    if (FFrameImageCurrent) c->FrameImage.Pack(FFrameImage->Pixels(), {});
+    FCheckpoints.Add(FCurSegment, std::move(c));
+  } catch (const std::bad_alloc&) {
+    // Without this checkpoint seeks only cost more.
+  }
+}
+
+bool TPlaybackCore::RestoreCheckpoint(const TCheckpoint& c) {
+  if (!HasCurrentSegment() || !FPicture || !FFrameImage) return false;
+  const bool indexed = FFilmBits == 8;
+  if (!FCursorArea || FCursorArea->Width() != c.CursorAreaWidth ||
+      FCursorArea->Height() != c.CursorAreaHeight) {
+    auto area = TRasterBitmap::Create(c.CursorAreaWidth, c.CursorAreaHeight, indexed ? 8 : 32);
+    if (!area) return false;
+    if (indexed) area->SetColorTable(FPalette);
+    FCursorArea = std::move(area);
+  }
+  if (FCursorArea->SizeBytes() != c.CursorArea.size() ||
+      !c.Picture.Unpack(FPicture->Pixels(), FCheckpoints.Reference(FCurSegment)) ||
+      (c.FrameImageCurrent && !c.FrameImage.Unpack(FFrameImage->Pixels(), {})))
+    return false;
+  std::memcpy(FCursorArea->Bits(), c.CursorArea.data(), c.CursorArea.size());
+  FCurFrame = c.CurFrame;
+  FFrameIndex = c.FrameIndex;
+  FComposed = TFramePos{FCurSegment, c.FrameIndex};
+  FSegmentEnded = false;
+  FPendingRuns.reset();
+  FPalette = c.Palette;
+  if (indexed) FPicture->SetColorTable(FPalette);
+  Segment& segment = CurrentSegment();
+  if (segment.PaletteStream) segment.PaletteStream->SetPosition(c.PalettePosition);
+  FCursorStream->SetPosition(c.CursorPosition);
+  FCursorRec = {c.CursorIndex, c.CursorX, c.CursorY};
+  FCursorLeft = c.CursorLeft, FCursorTop = c.CursorTop;
+  FSavedWidth = c.SavedWidth, FSavedHeight = c.SavedHeight;
+  FCursorDrawn = c.CursorDrawn;
+  FFrameImageCurrent = c.FrameImageCurrent;
+  FLastFullFrame = c.LastFullFrame;
+  FWork = c.Work;
+  FCanonical = true;
+  return true;
 }
 
 void TPlaybackCore::TimerTimer() {
@@ -817,6 +969,8 @@ int64_t TPlaybackCore::PlayedFrames() const {
 
 void TPlaybackCore::ClearSegments() {
   FSegments.clear();
+  FCheckpoints.Reset(0);
+  FSegmentStarts.clear();
   // The track borrowed from a segment goes with it.
   FCursorStream = &FEmptyTrack;
 }

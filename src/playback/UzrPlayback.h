@@ -13,6 +13,9 @@
 // (a run of zeros changes nothing); when they cover the whole frame, the frame image after
 // it depends on that frame alone, so it is only rebuilt when a later frame leaves part of it
 // as it was.
+//
+// Seeks restore checkpoints of the decoding state (Checkpoints.h), taken while a segment
+// plays and while a seek plays towards its frame.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "film/FilmFile.h"
+#include "playback/Checkpoints.h"
 #include "playback/FilmClock.h"
 #include "playback/TResult.h"
 #include "raster/URaster.h"
@@ -69,6 +73,8 @@ class TPlaybackCore {
  public:
   static constexpr size_t kFrameBufferSize = 67108864;  // 64 MiB
   static constexpr int32_t kCursorSize = 32;            // the system cursor size
+  // The memory all checkpoints of the film may take.
+  static constexpr size_t kCheckpointBudget = 67108864;  // 64 MiB
 
   explicit TPlaybackCore(IPlaybackHost& host);
   ~TPlaybackCore();
@@ -129,7 +135,20 @@ class TPlaybackCore {
   // the frame reached. kResultOutOfIndexBound, with nothing changed, when there is no such
   // frame; a failure of the segment's activation or decoding is returned or reported as
   // when playing.
+  //
+  // A seek within the current segment does not activate it again. It plays on from the
+  // picture shown when the frame lies ahead of it, or from the last checkpoint before the
+  // frame when that is nearer; a seek to the frame shown changes nothing.
   TResult SeekFrame(TFramePos pos);
+
+  // Checkpoints: the memory they may take (kCheckpointBudget unless set; lowering it lets
+  // whole segments' checkpoints go), the memory they take, and the frames of a segment's
+  // checkpoints in order.
+  void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
+  size_t CheckpointBytes() const { return FCheckpoints.Bytes(); }
+  std::vector<int32_t> CheckpointFrames(int32_t segment) const {
+    return FCheckpoints.Frames(segment);
+  }
 
   // A segment's frame interval: 1000 div FrameRate, 100 ms for 0.
   static int FrameInterval(uint8_t frameRate) { return frameRate ? 1000 / frameRate : 100; }
@@ -199,8 +218,25 @@ class TPlaybackCore {
   // After a segment's last frame: the next segment is made current, or the film ends.
   void EndSegment();
   void ApplyPaletteRecord();
-  // The palette that playing the film from its start leaves when segment `index` begins.
-  TColorTable PaletteAtSegmentStart(int32_t index) const;
+  // What carries over from segment to segment: the palette, and the cursor record, which a
+  // short track does not wholly replace. SegmentStart is what playing the film from its
+  // start leaves when segment `index` begins.
+  struct TSegmentStart {
+    TColorTable Palette{};
+    TCursorRec Cursor;
+  };
+  const TSegmentStart& SegmentStart(int32_t index);
+  bool AtSegmentStart();
+  // The current segment from its start again, without activating it: its first frame next.
+  void RestartSegment();
+  // The cursor track and the palette records from their starts; no work done yet.
+  void RestartTracks();
+  // After a frame has been composed: counts its work and takes a checkpoint where one belongs.
+  void NoteComposed();
+  void TakeCheckpoint(int64_t workBefore);
+  // The state of a checkpoint of the current segment; false, and the segment to be
+  // restarted, when it cannot be restored.
+  bool RestoreCheckpoint(const TCheckpoint& checkpoint);
   void EnsureCursorArea(int32_t width, int32_t height);
 
   IPlaybackHost& FHost;
@@ -230,6 +266,7 @@ class TPlaybackCore {
   std::unique_ptr<TRasterBitmap> FCursorArea;  // hbmCursor: the pixels under the cursor
   TColorTable FPalette{};
   TColorTable FFilmPalette{};  // the palette when the film was taken: where its seeks start
+  std::vector<TSegmentStart> FSegmentStarts;  // SegmentStart of every segment, once known
   int FSurfaceBuilds = 0;
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.
@@ -241,6 +278,15 @@ class TPlaybackCore {
   int32_t FLoadedSegment = -1;         // the segment whose frames the buffer holds
   bool FFrameImageCurrent = true;  // false: the frame image lags behind FLastFullFrame
   int64_t FLastFullFrame = -1;     // the last frame whose runs covered the whole frame
+
+  // Checkpoints, and the work (bytes touched) of the current segment's frames: up to the
+  // frame composed last, and of the frame being decoded.
+  TCheckpointStore FCheckpoints;
+  int64_t FWork = 0;
+  int64_t FFrameWork = 0;
+  // The current segment started from what playing the film from its start leaves, so its
+  // pictures are the ones seeks must give.
+  bool FCanonical = false;
 
   // Cursor track and overlay.
   // The track read: the current segment's, or an empty one of the core's own; never absent.

@@ -4,7 +4,9 @@
 // Input (little-endian; what is missing reads as zero):
 //   u8  segment count - 1 (taken mod 3)
 //   u8  options: bit 0 drives the core with TimerTimer instead of TimerPlayTimer,
-//               bit 1 also checks the frame image after every frame
+//               bit 1 also checks the frame image after every frame,
+//               bit 2 seeks after playing (see below),
+//               bit 3 leaves the checkpoints only a few KiB
 //   i8  frame buffer slack: the buffer holds the longest frame data plus this many bytes
 //       (at least 1 byte; less than the data makes activation fail with "Segment is too big")
 //   per segment, a 16-byte header:
@@ -16,15 +18,20 @@
 //     u8 colour shape depth (bit 0: 24, else 32),
 //     u16 frame data length, u16 cursor track length, u16 palette data length
 //   then that segment's frame data, cursor track and palette data (lengths clamped to what
-//   is left).
+//   is left);
+//   then, with option bit 2, up to 16 seeks: u8 segment, u8 frame (each taken mod the count).
 //
 // Besides not crashing, the composed picture must match a plain model of the format: each
 // frame's runs are expanded into a persistent frame image, which is combined into the
 // picture by exclusive-or. Pixels under the cursor drawn for the frame are not compared.
+// When the film played through without a fault, every seek must give exactly the picture
+// playing gave for that frame, cursor and palette included.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "playback/UzrPlayback.h"
@@ -130,16 +137,38 @@ struct TModel {
   }
 };
 
+// The picture's pixels and, for 8 bits, its colour table.
+std::vector<uint8_t> PictureBytes(const TRasterBitmap& picture) {
+  std::vector<uint8_t> bytes(picture.Pixels().begin(), picture.Pixels().end());
+  if (picture.BitsPerPixel() == 8) {
+    const auto* table = reinterpret_cast<const uint8_t*>(picture.ColorTable().data());
+    bytes.insert(bytes.end(), table, table + sizeof(TColorTable));
+  }
+  return bytes;
+}
+
 struct TFuzzHost : IPlaybackHost {
   TPlaybackCore* Core = nullptr;
   TModel Model;
   bool CheckFrameImage = false;
+  int Results = 0;
+  int Stops = 0;
+  // The pictures played until playback first stopped (ticks after the end of the film play
+  // on without a segment activated), by segment and frame.
+  std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> Played;
 
-  void ExecuteStop() override { Core->Stop(); }
-  void ShowResult(const char*, TResult) override {}
+  void ExecuteStop() override {
+    ++Stops;
+    Core->Stop();
+  }
+  void ShowResult(const char*, TResult) override { ++Results; }
   void SegmentActivated(const Segment& segment, int) override { Model.Activate(segment); }
   void SetProgress(int64_t) override {}
-  void FrameComposed() override { Check(); }
+  void FrameComposed() override {
+    Check();
+    if (const auto pos = Core->ComposedFrame(); pos && Core->Picture() && Stops == 0)
+      Played[{pos->Segment, pos->Frame}] = PictureBytes(*Core->Picture());
+  }
 
   void Check() {
     TPlaybackCore& core = *Core;
@@ -204,6 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host.CheckFrameImage = options & 2;
   TPlaybackCore core(host);
   host.Core = &core;
+  if (options & 8) core.SetCheckpointBudget(6 << 10);
 
   int64_t totalFrames = 0;
   size_t longest = 0;
@@ -254,6 +284,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         else
           core.TimerPlayTimer();
         if (core.PlayedFrames() < 0) __builtin_trap();
+      }
+      if (attempt > 0 || host.Results || !(options & 4)) return 0;
+      // Seeks to frames played.
+      const int32_t segments = int32_t(core.Segments().size());
+      for (int seek = 0; seek < 16 && in.Remaining() >= 2; ++seek) {
+        const int32_t s = in.ReadU8() % segments;
+        const int32_t k = in.ReadU8() % core.Segments()[size_t(s)]->FrameCount;
+        const auto played = host.Played.find({s, k});
+        if (played == host.Played.end()) continue;
+        if (core.SeekFrame({s, k}) != kResultOk || core.ComposedFrame() != TFramePos{s, k} ||
+            PictureBytes(*core.Picture()) != played->second)
+          __builtin_trap();
       }
       return 0;
     } catch (const EPlayback&) {

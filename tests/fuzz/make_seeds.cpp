@@ -149,6 +149,13 @@ int main(int argc, char** argv) {
                      PlaybackInput({PlaybackSegment(32, 8, 6, 3, 1), PlaybackSegment(8, 7, 3, 4, 2),
                                     PlaybackSegment(24, 7, 3, 2, 3)},
                                    1, 16));
+      // Seeks back and forth after playing, with room for checkpoints and with a few KiB.
+      for (const uint8_t budget : {uint8_t(0), uint8_t(8)}) {
+        auto input = PlaybackInput({PlaybackSegment(8, 9, 5, 8, 1), PlaybackSegment(32, 6, 7, 8, 3)},
+                                   uint8_t(4 | budget), 16);
+        for (const uint8_t b : {1, 7, 0, 3, 1, 6, 0, 0, 1, 2, 0, 5, 1, 4}) input.push_back(b);
+        WriteFileBytes(playback + (budget ? "/seeks-tight" : "/seeks"), input);
+      }
       WriteFileBytes(playback + "/too-big", PlaybackInput({PlaybackSegment(24, 4, 4, 2, 0)}, 0, -1));
       auto refused = PlaybackSegment(32, 6, 5, 2, 0);
       refused.BitsByte = 15;  // a depth the player refuses, after a segment it plays

@@ -1,0 +1,239 @@
+#include "playback/Checkpoints.h"
+
+#include <lz4.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Chunks small enough to stay in the cache between unpacking and combining with the reference.
+constexpr size_t kChunkBytes = size_t{128} << 10;
+// A checkpoint is taken at least every this much work, however small the pictures are.
+constexpr int64_t kMinSpacing = int64_t{64} << 10;
+
+void XorInto(uint8_t* out, const uint8_t* with, size_t n) {
+  for (size_t i = 0; i < n; ++i) out[i] ^= with[i];
+}
+
+}  // namespace
+
+// ---- TPackedBytes ----
+
+void TPackedBytes::Pack(std::span<const uint8_t> bytes, std::span<const uint8_t> reference) {
+  FSize = bytes.size();
+  FChunks.clear();
+  FData.clear();
+  std::vector<uint8_t> delta(std::min(kChunkBytes, bytes.size()));
+  std::vector<uint8_t> packed(static_cast<size_t>(LZ4_compressBound(int(kChunkBytes))));
+  // Compressing pays when it saves an eighth at least; less is not worth the unpacking.
+  const auto compress = [&](const uint8_t* from, size_t n, TChunkKind kind) {
+    const int size = LZ4_compress_default(reinterpret_cast<const char*>(from),
+                                          reinterpret_cast<char*>(packed.data()), int(n),
+                                          int(packed.size()));
+    if (size <= 0 || size_t(size) >= n - n / 8) return false;
+    FData.insert(FData.end(), packed.begin(), packed.begin() + size);
+    FChunks.push_back({kind, uint32_t(size)});
+    return true;
+  };
+  for (size_t at = 0; at < bytes.size(); at += kChunkBytes) {
+    const size_t n = std::min(kChunkBytes, bytes.size() - at);
+    const uint8_t* chunk = bytes.data() + at;
+    if (!reference.empty()) {
+      const uint8_t* base = reference.data() + at;
+      if (std::memcmp(chunk, base, n) == 0) {
+        FChunks.push_back({TChunkKind::SameAsReference, 0});
+        continue;
+      }
+      std::memcpy(delta.data(), chunk, n);
+      XorInto(delta.data(), base, n);
+      if (compress(delta.data(), n, TChunkKind::Lz4AgainstReference)) continue;
+    }
+    if (compress(chunk, n, TChunkKind::Lz4)) continue;
+    FData.insert(FData.end(), chunk, chunk + n);
+    FChunks.push_back({TChunkKind::Plain, uint32_t(n)});
+  }
+  FData.shrink_to_fit();
+  FChunks.shrink_to_fit();
+}
+
+bool TPackedBytes::Unpack(std::span<uint8_t> out, std::span<const uint8_t> reference) const {
+  if (out.size() != FSize) return false;
+  const uint8_t* data = FData.data();
+  size_t at = 0;
+  for (const TChunk& chunk : FChunks) {
+    const size_t n = std::min(kChunkBytes, FSize - at);
+    uint8_t* to = out.data() + at;
+    const bool againstReference =
+        chunk.Kind == TChunkKind::SameAsReference || chunk.Kind == TChunkKind::Lz4AgainstReference;
+    if (againstReference && reference.size() != FSize) return false;
+    switch (chunk.Kind) {
+      case TChunkKind::SameAsReference:
+        std::memcpy(to, reference.data() + at, n);
+        break;
+      case TChunkKind::Plain:
+        std::memcpy(to, data, n);
+        break;
+      case TChunkKind::Lz4:
+      case TChunkKind::Lz4AgainstReference:
+        if (LZ4_decompress_safe(reinterpret_cast<const char*>(data), reinterpret_cast<char*>(to),
+                                int(chunk.Stored), int(n)) != int(n))
+          return false;
+        if (chunk.Kind == TChunkKind::Lz4AgainstReference) XorInto(to, reference.data() + at, n);
+        break;
+    }
+    data += chunk.Stored;
+    at += n;
+  }
+  return at == FSize;
+}
+
+size_t TPackedBytes::MemoryBytes() const {
+  return FData.capacity() + FChunks.capacity() * sizeof(TChunk);
+}
+
+size_t TCheckpoint::MemoryBytes() const {
+  return sizeof(*this) + CursorArea.capacity() + Picture.MemoryBytes() + FrameImage.MemoryBytes();
+}
+
+// ---- TCheckpointStore ----
+
+namespace {
+
+// Whether the frame whose work runs from workBefore to workAfter crosses a multiple of spacing.
+bool OnGrid(int64_t workBefore, int64_t workAfter, int64_t spacing) {
+  return workBefore / spacing < workAfter / spacing;
+}
+
+}  // namespace
+
+void TCheckpointStore::Reset(size_t segments) {
+  FSegments.clear();
+  FSegments.resize(segments);
+  FBytes = 0;
+}
+
+void TCheckpointStore::Resize(size_t segments) {
+  if (segments > FSegments.size()) FSegments.resize(segments);
+}
+
+void TCheckpointStore::SetBudget(size_t bytes) {
+  FBudget = bytes;
+  // Over the new budget: whole segments go, least recently used first.
+  while (FBytes > FBudget) {
+    TSegmentCheckpoints* oldest = nullptr;
+    for (TSegmentCheckpoints& segment : FSegments)
+      if (segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse)) oldest = &segment;
+    if (!oldest) break;
+    Forget(*oldest);
+  }
+}
+
+TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) {
+  if (segment < 0 || size_t(segment) >= FSegments.size()) return nullptr;
+  return &FSegments[size_t(segment)];
+}
+
+bool TCheckpointStore::Wanted(int32_t segment, size_t pictureBytes, int64_t workBefore,
+                              int64_t workAfter, int32_t frame) {
+  TSegmentCheckpoints* s = Find(segment);
+  if (!s) return false;
+  // Reaching a frame from the checkpoint before it touches about four pictures' worth of
+  // bytes, a few times what restoring the checkpoint costs; closer checkpoints would cost
+  // more to take while playing than they save.
+  if (!s->Spacing) s->Spacing = std::max(kMinSpacing, 4 * int64_t(pictureBytes));
+  if (!OnGrid(workBefore, workAfter, s->Spacing)) return false;
+  return std::none_of(s->Items.begin(), s->Items.end(),
+                      [&](const auto& c) { return c->FrameIndex == frame; });
+}
+
+std::span<const uint8_t> TCheckpointStore::Reference(int32_t segment,
+                                                     std::span<const uint8_t> picture) {
+  TSegmentCheckpoints* s = Find(segment);
+  if (!s) return {};
+  if (s->Reference.empty()) {
+    s->Reference.assign(picture.begin(), picture.end());
+    s->Bytes += s->Reference.capacity();
+    FBytes += s->Reference.capacity();
+  }
+  return s->Reference;
+}
+
+std::span<const uint8_t> TCheckpointStore::Reference(int32_t segment) const {
+  if (segment < 0 || size_t(segment) >= FSegments.size()) return {};
+  return FSegments[size_t(segment)].Reference;
+}
+
+void TCheckpointStore::Forget(TSegmentCheckpoints& segment) {
+  FBytes -= segment.Bytes;
+  segment.Items.clear();
+  segment.Reference = {};
+  segment.Bytes = 0;
+}
+
+void TCheckpointStore::Widen(TSegmentCheckpoints& segment) {
+  segment.Spacing *= 2;
+  std::erase_if(segment.Items, [&](const std::unique_ptr<TCheckpoint>& c) {
+    if (OnGrid(c->Work - c->FrameWork, c->Work, segment.Spacing)) return false;
+    segment.Bytes -= c->MemoryBytes();
+    FBytes -= c->MemoryBytes();
+    return true;
+  });
+}
+
+TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsedBesides(
+    const TSegmentCheckpoints& keep) {
+  TSegmentCheckpoints* oldest = nullptr;
+  for (TSegmentCheckpoints& segment : FSegments)
+    if (&segment != &keep && segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse))
+      oldest = &segment;
+  return oldest;
+}
+
+bool TCheckpointStore::Add(int32_t segment, std::unique_ptr<TCheckpoint> checkpoint) {
+  TSegmentCheckpoints* s = Find(segment);
+  if (!s || !s->Spacing) return false;
+  const size_t need = checkpoint->MemoryBytes();
+  while (FBytes + need > FBudget) {
+    if (TSegmentCheckpoints* other = LeastRecentlyUsedBesides(*s)) {
+      Forget(*other);
+      continue;
+    }
+    if (s->Items.empty()) {
+      // Not even one checkpoint fits beside the reference.
+      Forget(*s);
+      return false;
+    }
+    Widen(*s);
+    if (!OnGrid(checkpoint->Work - checkpoint->FrameWork, checkpoint->Work, s->Spacing)) {
+      if (s->Items.empty()) Forget(*s);
+      return false;
+    }
+  }
+  s->Bytes += need;
+  FBytes += need;
+  s->LastUse = ++FUses;
+  const auto at = std::upper_bound(
+      s->Items.begin(), s->Items.end(), checkpoint->FrameIndex,
+      [](int32_t frame, const std::unique_ptr<TCheckpoint>& c) { return frame < c->FrameIndex; });
+  s->Items.insert(at, std::move(checkpoint));
+  return true;
+}
+
+const TCheckpoint* TCheckpointStore::Before(int32_t segment, int32_t frame) {
+  TSegmentCheckpoints* s = Find(segment);
+  if (!s) return nullptr;
+  const auto at = std::upper_bound(
+      s->Items.begin(), s->Items.end(), frame,
+      [](int32_t f, const std::unique_ptr<TCheckpoint>& c) { return f < c->FrameIndex; });
+  if (at == s->Items.begin()) return nullptr;
+  s->LastUse = ++FUses;
+  return std::prev(at)->get();
+}
+
+std::vector<int32_t> TCheckpointStore::Frames(int32_t segment) const {
+  std::vector<int32_t> frames;
+  if (segment < 0 || size_t(segment) >= FSegments.size()) return frames;
+  for (const auto& c : FSegments[size_t(segment)].Items) frames.push_back(c->FrameIndex);
+  return frames;
+}
