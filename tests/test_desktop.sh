@@ -4,12 +4,12 @@
 #
 #   test_desktop.sh CHECK
 #
-# CHECK is entry, metainfo, mime, man or completion. The files and tools come from the
+# CHECK is entry, metainfo, mime, man, completion or install. The files and tools come from the
 # environment CTest sets (see data/CMakeLists.txt). A tool that is missing is a failure:
 # scripts/setup installs every one.
 set -uo pipefail
 
-check=${1:?usage: test_desktop.sh entry|metainfo|mime|man|completion}
+check=${1:?usage: test_desktop.sh entry|metainfo|mime|man|completion|install}
 failures=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/test_desktop.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -192,12 +192,38 @@ check_completion() {
   done
 }
 
+# What `cmake --install` puts where, and the installed tree as a software centre reads it: the
+# metainfo with the desktop entry and the icons it names.
+check_install() {
+  need cmake appstreamcli
+  local prefix=$work/prefix output
+  output=$(cmake --install "$ZR_BUILD_DIR" --prefix "$prefix" 2>&1) || { fail "cmake --install: $output"; return; }
+  local wanted=(
+    bin/veRirove bin/zrfilm
+    "share/applications/$ZR_APP_ID.desktop"
+    "share/mime/packages/$ZR_APP_ID.xml"
+    "share/metainfo/$ZR_APP_ID.metainfo.xml"
+    share/man/man1/veRirove.1.gz share/man/man1/zrfilm.1.gz
+    share/bash-completion/completions/zrfilm
+    "share/icons/hicolor/scalable/apps/$ZR_APP_ID.svg"
+  )
+  local size path
+  for size in $ZR_ICON_SIZES; do
+    wanted+=("share/icons/hicolor/${size}x$size/apps/$ZR_APP_ID.png")
+  done
+  for path in "${wanted[@]}"; do
+    [[ -s $prefix/$path ]] || fail "the install has no $path"
+  done
+  output=$(appstreamcli validate-tree --no-net "$prefix" 2>&1) || fail "appstreamcli validate-tree: $output"
+}
+
 case $check in
   entry) check_entry ;;
   metainfo) check_metainfo ;;
   mime) check_mime ;;
   man) check_man ;;
   completion) check_completion ;;
+  install) check_install ;;
   *) echo "unknown check $check"; exit 2 ;;
 esac
 
