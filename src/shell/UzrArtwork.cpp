@@ -514,3 +514,5 @@ QIcon ApplicationIcon() {
   }
   return icon;
 }
+
+void PaintApplicationIcon(QPainter& painter, int size) { PaintApplication(painter, size); }

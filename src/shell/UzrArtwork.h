@@ -11,6 +11,8 @@
 #include <QPixmap>
 #include <QRgb>
 
+class QPainter;
+
 // The nine 16 × 16 icons of the image list, by index: 0 play, 1 pause, 2 stop, 3 segments,
 // 4 help, 5 a spare film frame, 6 open file, 7 empty (transparent), 8 exit. Each icon also
 // holds a 32 × 32 version for high-DPI screens. Indexes outside 0..8 give an empty icon.
@@ -35,3 +37,8 @@ QImage AboutPicture();
 
 // The window icon of every window: 16, 32 and 64 pixels.
 QIcon ApplicationIcon();
+
+// Paints the window icon on `painter`, whose unit is a sixteenth of the icon, with the detail
+// and line widths meant for `size` pixels (from 32 pixels on with sprocket holes and a pointer).
+// The icons installed for the desktop, PNG at every size and SVG, are drawn with it at build time.
+void PaintApplicationIcon(QPainter& painter, int size);
