@@ -1,5 +1,13 @@
-// The command line on a 1024 × 768 screen with the window's minimum of 500 × 300.
+// The command line on a 1024 × 768 screen with the window's minimum of 500 × 300, and what
+// the programs answer on the terminal.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "shell/UzrCommandLine.h"
 
@@ -117,6 +125,115 @@ TEST(CommandLine, IntegerConversion) {
       EXPECT_EQ(v, c.value) << c.text;
     }
   }
+}
+
+// "--version" and "--help" speak to the terminal only when alone; among other arguments they
+// stay unknown switches, which the player skips.
+TEST(CommandLine, VersionAndHelpAloneAreForTheTerminal) {
+  struct TCase {
+    std::vector<std::string> Args;
+    TTerminalRequest Expected;
+  };
+  const TCase cases[] = {
+      {{"--version"}, TTerminalRequest::Version},
+      {{"--help"}, TTerminalRequest::Help},
+      {{}, TTerminalRequest::None},
+      {{"--version", "film.zrcab"}, TTerminalRequest::None},
+      {{"film.zrcab", "--help"}, TTerminalRequest::None},
+      {{"--help", "--version"}, TTerminalRequest::None},
+      {{"--HELP"}, TTerminalRequest::None},
+      {{"/version"}, TTerminalRequest::None},
+      {{"-version"}, TTerminalRequest::None},
+      {{"--help="}, TTerminalRequest::None},
+      {{"--versions"}, TTerminalRequest::None},
+  };
+  for (const TCase& c : cases) {
+    std::string joined;
+    for (const auto& a : c.Args) joined += "[" + a + "]";
+    EXPECT_EQ(TerminalRequest(c.Args), c.Expected) << joined;
+  }
+  // Among other arguments the player reads them as it reads any unknown switch.
+  TStartOptions got;
+  ASSERT_TRUE(ParseCommandLine({"--help", "film.zrcab"}, 1024, 768, 500, 300, got));
+  EXPECT_EQ(got.StartFilmPath, "film.zrcab");
+  EXPECT_TRUE(TerminalText(TTerminalRequest::None).empty());
+}
+
+struct TOutput {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+// Runs a program as a terminal does without a display: no DISPLAY, WAYLAND_DISPLAY or
+// QT_QPA_PLATFORM in its environment.
+TOutput RunWithoutDisplay(const std::vector<std::string>& words) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM") environment.push_back(entry);
+  }
+  std::vector<char*> env, argv;
+  for (auto& e : environment) env.push_back(e.data());
+  env.push_back(nullptr);
+  std::vector<std::string> copy = words;
+  for (auto& w : copy) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  int out[2], err[2];
+  TOutput result;
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  ::close(err[1]);
+  // The answers are short: read standard output, then standard error.
+  for (auto [fd, text] : {std::pair{out[0], &result.Out}, std::pair{err[0], &result.Err}}) {
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text->append(buffer, size_t(n));
+    ::close(fd);
+  }
+  if (spawned != 0) return result;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.Status = WEXITSTATUS(status);
+  return result;
+}
+
+TEST(Terminal, TheProgramsAnswerVersionAndHelpWithoutADisplay) {
+  struct TCase {
+    std::vector<std::string> Words;
+    std::string Out;  // the whole output, or its start when Prefix
+    bool Prefix;
+  };
+  std::vector<TCase> cases = {
+#ifdef VERIROVE_ZRFILM
+      {{VERIROVE_ZRFILM, "--version"}, "zrfilm 1.4.1\n", false},
+      {{VERIROVE_ZRFILM, "--help"}, "usage: zrfilm info FILM\n", true},
+#endif
+#ifdef VERIROVE_PLAYER
+      {{VERIROVE_PLAYER, "--version"}, "veRirove 1.4.1\n", false},
+      {{VERIROVE_PLAYER, "--help"}, "Использование: veRirove [фильм] [/closeonfinish]\n", true},
+#endif
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Words[0] + " " + c.Words[1]);
+    const TOutput run = RunWithoutDisplay(c.Words);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(c.Prefix ? run.Out.substr(0, c.Out.size()) : run.Out, c.Out);
+  }
+#ifdef VERIROVE_PLAYER
+  // The synopsis names every switch the player knows.
+  const std::string help = RunWithoutDisplay({VERIROVE_PLAYER, "--help"}).Out;
+  for (const char* word : {"/closeonfinish", "/size max", "/size min", "/size Ш В", "/pos c", "/pos X Y", "/segm N",
+                           "/start ВРЕМЯ", "--help", "--version"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+#endif
 }
 
 }  // namespace

@@ -33,6 +33,8 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QClipboard>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QHelpEvent>
 #include <QMimeData>
 
@@ -54,6 +56,8 @@ class TTestPlayer : public TTelvoriPlayer {
   // What happens when the user closes each result box.
   std::vector<std::function<void()>> ResultDismissals;
   QString NextFile;
+  // The Open dialog itself, for the tests that look into it.
+  QString ChooseWithTheDialog() { return TTelvoriPlayer::ChooseFilmFile(); }
 
   void MessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
                   const QString& details) override {
@@ -1216,6 +1220,49 @@ TEST_F(TShellFixture, TheBoxShowsTheInternalMessageAsDetailsBelowItsText) {
   EXPECT_EQ(caption, "Error");
   EXPECT_EQ(text, "Файл фильма «x» повреждён.");
   EXPECT_EQ(details, "LoadSegmentFromStream: segment 1: bad size");
+}
+
+// Qt's own words are Russian whatever the system's locale: the buttons of message boxes,
+// button boxes and the Open dialog.
+TEST_F(TShellFixture, QtsOwnButtonsSpeakRussian) {
+  QMessageBox box;
+  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes | QMessageBox::No);
+  QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Close);
+  struct TCase {
+    QAbstractButton* Button;
+    QString Expected;
+  };
+  const TCase cases[] = {
+      {box.button(QMessageBox::Cancel), "Отмена"},         {box.button(QMessageBox::Yes), "Да"},
+      {box.button(QMessageBox::No), "Нет"},                {buttons.button(QDialogButtonBox::Cancel), "Отмена"},
+      {buttons.button(QDialogButtonBox::Close), "Закрыть"},
+  };
+  for (const TCase& c : cases) {
+    ASSERT_NE(c.Button, nullptr);
+    EXPECT_EQ(c.Button->text().remove('&'), c.Expected);
+  }
+}
+
+// The Open dialog offers film packages first, then executable films and every file, and
+// starts in the program's folder.
+TEST_F(TShellFixture, TheOpenDialogOffersPackagesFirstThenExecutablesAndEveryFile) {
+  QStringList filters;
+  QString selected, directory, accept;
+  QTimer::singleShot(0, Player.get(), [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    filters = dialog->nameFilters();
+    selected = dialog->selectedNameFilter();
+    directory = dialog->directory().absolutePath();
+    if (auto* box = dialog->findChild<QDialogButtonBox*>(); box && box->button(QDialogButtonBox::Open))
+      accept = box->button(QDialogButtonBox::Open)->text();
+    dialog->reject();
+  });
+  EXPECT_TRUE(Player->ChooseWithTheDialog().isEmpty());
+  EXPECT_EQ(filters, QStringList({"Telvori Files (*.zrcab)", "Исполняемые фильмы (*.exe)", "Все файлы (*)"}));
+  EXPECT_EQ(selected, "Telvori Files (*.zrcab)");
+  EXPECT_EQ(directory, QDir(QCoreApplication::applicationDirPath()).absolutePath());
+  EXPECT_EQ(accept.remove('&'), "Открыть");
 }
 
 // ---- The display window ----

@@ -11,10 +11,12 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
 #include "cli/PngWriter.h"
+#include "cli/Thumbnail.h"
 #include "cli/ZrFilmArgs.h"
 #include "cli/ZrFilmTool.h"
 #include "filmwriter/DemoFilm.h"
@@ -284,10 +286,11 @@ TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
 // The parsed command in one line, for comparing.
 std::string Describe(const TZrFilmArgs& a) {
   auto time = [](const std::optional<int64_t>& t) { return t ? std::to_string(*t) : std::string("-"); };
-  const char* names[] = {"help", "info", "extract", "frames", "frame"};
+  const char* names[] = {"help", "info", "extract", "frames", "frame", "thumbnail", "version"};
   return std::string(names[int(a.Command)]) + " film=" + a.Film + " dir=" + a.Dir + " out=" + a.Out +
          " segment=" + std::to_string(a.Segment) + " frame=" + std::to_string(a.Frame) + " at=" + time(a.At) +
-         " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0");
+         " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0") +
+         (a.Size != kThumbnailSize ? " size=" + std::to_string(a.Size) : std::string());
 }
 
 TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
@@ -312,6 +315,17 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
        "frames film=f dir=d out= segment=3 frame=-1 at=- from=2000 to=2000 force=0"},
       {{"frames", "f", "d", "--to", "0"}, "frames film=f dir=d out= segment=0 frame=-1 at=- from=- to=0 force=0"},
       {{"frame", "f", "o", "--at", "5", "--help"}, "help film= dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
+      {{"thumbnail", "f.zrcab", "o.png"}, "thumbnail film=f.zrcab dir= out=o.png segment=0 frame=-1 at=- from=- to=- force=0"},
+      {{"thumbnail", "-s", "128", "f", "o"}, "thumbnail film=f dir= out=o segment=0 frame=-1 at=- from=- to=- force=0 size=128"},
+      {{"thumbnail", "f", "o", "--size=1"}, "thumbnail film=f dir= out=o segment=0 frame=-1 at=- from=- to=- force=0 size=1"},
+      {{"thumbnail", "f", "o", "-s", "4096", "-s", "64"},
+       "thumbnail film=f dir= out=o segment=0 frame=-1 at=- from=- to=- force=0 size=64"},
+      {{"thumbnail", "-s", "32", "--", "-s", "-o.png"},
+       "thumbnail film=-s dir= out=-o.png segment=0 frame=-1 at=- from=- to=- force=0 size=32"},
+      {{"--version"}, "version film= dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
+      {{"thumbnail", "f", "o", "--version", "--help"}, "version film= dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
+      {{"--help", "--version"}, "help film= dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
+      {{"info", "--", "--version"}, "info film=--version dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
       // Mistakes.
       {{"frame", "f", "o"}, "frame wants --at TIME or --segment N --frame K"},
       {{"frame", "f", "o", "--segment", "1"}, "frame wants both --segment N and --frame K"},
@@ -333,6 +347,19 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"frames", "f", "d", "--force=yes"}, "unknown option --force=yes"},
       {{"info", "f", "--at", "1"}, "unknown option --at"},
       {{"frames", "f", "d", "--from", "0:00:05", "--to", "3"}, "--from 00:00:05.000 lies after --to 00:00:03.000"},
+      {{"thumbnail", "f", "o", "-s", "0"}, "-s wants a size in pixels from 1 to 4096, not \"0\""},
+      {{"thumbnail", "f", "o", "-s", "4097"}, "-s wants a size in pixels from 1 to 4096, not \"4097\""},
+      {{"thumbnail", "f", "o", "--size=-5"}, "--size wants a size in pixels from 1 to 4096, not \"-5\""},
+      {{"thumbnail", "f", "o", "-s", "12px"}, "-s wants a size in pixels from 1 to 4096, not \"12px\""},
+      {{"thumbnail", "f", "o", "-s", "99999999999"}, "-s wants a size in pixels from 1 to 4096, not \"99999999999\""},
+      {{"thumbnail", "f", "o", "-s"}, "-s wants a size"},
+      {{"thumbnail", "f"}, "thumbnail takes a film and a picture file"},
+      {{"thumbnail", "f", "o", "p"}, "thumbnail takes a film and a picture file"},
+      {{"thumbnail", "f", "o", "--force"}, "thumbnail does not take --force"},
+      {{"thumbnail", "f", "o", "--at", "1"}, "thumbnail does not take --at"},
+      {{"frame", "f", "o", "--at", "1", "-s", "64"}, "frame does not take -s"},
+      {{"info", "f", "--size", "64"}, "unknown option --size"},
+      {{"thumbnail", "f", "o", "-S", "64"}, "unknown option -S"},
       // Malformed times.
       {{"frame", "f", "o", "--at", "-5"}, "--at wants a time of the film in seconds or h:mm:ss.zzz, not \"-5\""},
       {{"frame", "f", "o", "--at", ""}, "--at wants a time of the film in seconds or h:mm:ss.zzz, not \"\""},
@@ -517,6 +544,24 @@ TEST_F(TZrfilmFixture, OneFrameAndRangesAreTheFilesOfTheWholeFilm) {
   }
 }
 
+// A command that must fail: its exit status and a part of its standard error.
+struct TRefusal {
+  std::vector<std::string> Args;
+  int Status;
+  std::string Err;
+};
+
+// Runs each command: it fails as it should and leaves no file at `out`.
+void ExpectRefusals(const std::vector<TRefusal>& cases, const std::string& out) {
+  for (const TRefusal& c : cases) {
+    SCOPED_TRACE(c.Err);
+    const auto run = Zrfilm(c.Args);
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+}
+
 // What `frame` refuses: it never replaces a file unasked, never the film itself, and leaves
 // nothing behind when it fails.
 TEST_F(TZrfilmFixture, FrameRefusesWhatItShouldNotWrite) {
@@ -526,12 +571,7 @@ TEST_F(TZrfilmFixture, FrameRefusesWhatItShouldNotWrite) {
   cut.resize(cut.size() - 3);
   const auto damaged = Write("cut.zrcab", MakeFilmPackage(cut));
   const auto out = (Root / "out.png").string();
-  struct TCase {
-    std::vector<std::string> Args;
-    int Status;
-    std::string Err;
-  };
-  const TCase cases[] = {
+  ExpectRefusals({
       {{"frame", film, kept, "--at", "0"}, 1, "zrfilm: " + kept + ": the file exists (give --force to replace it)"},
       {{"frame", film, film, "--at", "0", "--force"}, 1, "zrfilm: " + film + ": this is the film itself"},
       {{"frame", film, Root.string(), "--at", "0"}, 1, ": a folder, not a picture file"},
@@ -544,14 +584,7 @@ TEST_F(TZrfilmFixture, FrameRefusesWhatItShouldNotWrite) {
       {{"frame", damaged, out, "--at", "1"}, 1, "lies beyond the readable part of the film, which ends at 00:00:01.000"},
       {{"frame", damaged, out, "--segment", "3", "--frame", "0"}, 1, "there is no segment 3 (the film has 2 readable segments)"},
       {{"frame", film, out, "--at", "x"}, 2, "--at wants a time"},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Err);
-    const auto run = Zrfilm(c.Args);
-    EXPECT_EQ(run.Status, c.Status) << run.Err;
-    EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
-    EXPECT_FALSE(fs::exists(out));
-  }
+  }, out);
   EXPECT_EQ(FileBytes(kept), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
   EXPECT_GT(fs::file_size(film), 0u);
   // Asked, it replaces; before the damage, a damaged film gives its frames.
@@ -765,6 +798,244 @@ TEST_F(TZrfilmFixture, PngsOfEveryDepthDecodeToThePicturesColours) {
       for (int32_t x = 0; x < c.Width; ++x) differing += (decoded.pixel(x, y) & 0xFFFFFF) != picture->PixelColor(x, y);
     EXPECT_EQ(differing, 0);
   }
+}
+
+// ---- Thumbnails ----
+
+// The colour that tells frame k of a thumbnail film: dark, and a different one every frame.
+uint32_t FrameColour(int k) { return 0x100000u + uint32_t(k) * 0x000103u; }
+
+// A segment whose frame k is FrameColour(k) all over when blank(k), else with its right half
+// white: a picture with content, whose left quarter still tells the frame.
+TWriterSegment ThumbnailSegment(int32_t width, int32_t height, uint8_t rate, int frames,
+                                const std::function<bool(int)>& blank) {
+  TWriterSegment s;
+  s.Name = "t";
+  s.Width = width, s.Height = height, s.BitsPerPixel = 32, s.FrameRate = rate;
+  for (int k = 0; k < frames; ++k) {
+    std::vector<uint32_t> picture(size_t(width) * size_t(height), FrameColour(k));
+    if (!blank(k))
+      for (int32_t y = 0; y < height; ++y)
+        std::fill_n(picture.begin() + y * width + width / 2, width - width / 2, 0xFFFFFFu);
+    s.Pictures.push_back(std::move(picture));
+  }
+  return s;
+}
+
+// Which frame a thumbnail was made from: the colour of its top left corner.
+int ThumbnailFrame(const QImage& thumbnail, int frames) {
+  for (int k = 0; k < frames; ++k)
+    if ((thumbnail.pixel(0, 0) & 0xFFFFFF) == FrameColour(k)) return k;
+  return -1;
+}
+
+// The frame a thumbnail shows: from a tenth of the first segment or its first second, the first
+// that is not a blank screen; when all are, the one that shows most.
+TEST_F(TZrfilmFixture, TheThumbnailShowsTheFirstFrameWithContent) {
+  GuiApplication();
+  auto never = [](int) { return false; };
+  struct TCase {
+    const char* Name;
+    std::vector<TWriterSegment> Film;
+    int Expected;
+  };
+  // A lone spot of 6 × 6 pixels on 320 × 200: less than a hundredth of the screen.
+  TWriterSegment spotted = ThumbnailSegment(320, 200, 10, 30, [](int) { return true; });
+  for (int y = 100; y < 106; ++y)
+    for (int x = 200; x < 206; ++x) spotted.Pictures[17][size_t(y * 320 + x)] = 0xFFFFFF;
+  TWriterSegment noFrames = ThumbnailSegment(320, 200, 10, 0, never);
+  const TCase cases[] = {
+      {"blank first frames", {ThumbnailSegment(320, 200, 10, 40, [](int k) { return k < 12; })}, 12},
+      {"content all along: a tenth in", {ThumbnailSegment(320, 200, 10, 40, never)}, 4},
+      {"a long segment: its first second", {ThumbnailSegment(320, 200, 5, 100, never)}, 5},
+      {"no frame rate: a tenth in", {ThumbnailSegment(320, 200, 0, 30, never)}, 3},
+      {"a short segment: its first frame", {ThumbnailSegment(320, 200, 10, 9, never)}, 0},
+      {"content only before the start", {ThumbnailSegment(320, 200, 10, 40, [](int k) { return k > 1; })}, 4},
+      {"nearly blank throughout: the one that shows most", {spotted}, 17},
+      {"content at the segment's last frame", {ThumbnailSegment(320, 200, 10, 20, [](int k) { return k < 19; })}, 19},
+      {"the first segment, not a later one",
+       {ThumbnailSegment(320, 200, 10, 20, [](int k) { return k < 8; }), ThumbnailSegment(320, 200, 10, 20, never)}, 8},
+      {"a first segment without frames is passed over", {noFrames, ThumbnailSegment(320, 200, 10, 20, never)}, 2},
+  };
+  int n = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const auto film = Write("film" + std::to_string(n) + ".zrcab", MakeFilmPackage(WriteFilm(c.Film)));
+    const auto out = Root / ("thumb" + std::to_string(n++) + ".png");
+    const auto run = Zrfilm({"thumbnail", "-s", "64", film, out.string()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    QImage thumbnail(out.c_str());
+    ASSERT_FALSE(thumbnail.isNull());
+    EXPECT_EQ(thumbnail.size(), QSize(64, 40));
+    EXPECT_EQ(ThumbnailFrame(thumbnail, 100), c.Expected);
+  }
+}
+
+// Far beyond the first frames the thumbnail does not look: a screen blank for longer shows the
+// frame it starts at.
+TEST_F(TZrfilmFixture, TheThumbnailLooksAHundredFramesOnAtMost) {
+  GuiApplication();
+  const std::vector<TWriterSegment> segments = {ThumbnailSegment(64, 40, 25, 400, [](int k) { return k < 300; })};
+  const auto film = Write("late.zrcab", MakeFilmPackage(WriteFilm(segments)));
+  const auto out = Root / "late.png";
+  ASSERT_EQ(Zrfilm({"thumbnail", film, out.string()}).Status, 0);
+  EXPECT_EQ(ThumbnailFrame(QImage(out.c_str()), 400), 25);
+}
+
+// The thumbnail fits SIZE × SIZE with the picture's aspect ratio; small pictures keep their size.
+TEST_F(TZrfilmFixture, TheThumbnailFitsTheSizeAndKeepsTheAspectRatio) {
+  GuiApplication();
+  struct TCase {
+    int32_t Width, Height;
+    std::vector<std::string> Size;
+    QSize Expected;
+  };
+  const TCase cases[] = {
+      {320, 200, {}, QSize(256, 160)},          {1024, 768, {"-s", "128"}, QSize(128, 96)},
+      {200, 320, {"--size", "64"}, QSize(40, 64)}, {301, 17, {"-s", "100"}, QSize(100, 6)},
+      {50, 30, {}, QSize(50, 30)},               {50, 30, {"-s", "50"}, QSize(50, 30)},
+      {1000, 2, {"-s", "10"}, QSize(10, 1)},     {3, 2000, {"-s", "7"}, QSize(1, 7)},
+      {640, 480, {"-s", "1"}, QSize(1, 1)},      {333, 333, {"-s", "100"}, QSize(100, 100)},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Width) + "x" + std::to_string(c.Height));
+    const auto film = Write("sized.zrcab", MakeFilmPackage(WriteFilm(std::vector<TWriterSegment>{ThumbnailSegment(c.Width, c.Height, 10, 3, [](int) {
+                                                 return false;
+                                               })})));
+    const auto out = Root / "sized.png";
+    std::vector<std::string> args = {"thumbnail", film, out.string()};
+    args.insert(args.begin() + 1, c.Size.begin(), c.Size.end());
+    const auto run = Zrfilm(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(QImage(out.c_str()).size(), c.Expected);
+  }
+}
+
+// Area averaging: every source pixel counts with the share of the target pixel it covers.
+TEST(Thumbnail, ScalingAveragesTheAreaEachPixelCovers) {
+  struct TCase {
+    const char* Name;
+    int32_t Width, Height, Size;
+    std::vector<uint32_t> Pixels;    // 0x00RRGGBB, row by row
+    std::vector<uint32_t> Expected;  // the scaled picture
+  };
+  const TCase cases[] = {
+      // Target pixels of 1.5 source pixels: (0 + 90/2) / 1.5 and (90/2 + 255) / 1.5.
+      {"a pixel and a half", 3, 1, 2, {0x000000, 0x5A5A5A, 0xFFFFFF}, {0x1E1E1E, 0xC8C8C8}},
+      {"a checkerboard turns grey", 4, 2, 2, {0, 0xFFFFFF, 0, 0xFFFFFF, 0xFFFFFF, 0, 0xFFFFFF, 0}, {0x808080, 0x808080}},
+      {"channels apart", 2, 2, 1, {0xFF0000, 0x00FF00, 0x0000FF, 0x000000}, {0x404040}},
+      {"blocks of four", 4, 4, 2,
+       {0x10, 0x10, 0x20, 0x20, 0x10, 0x10, 0x20, 0x20, 0x30, 0x30, 0x40, 0x40, 0x30, 0x30, 0x40, 0x40},
+       {0x10, 0x20, 0x30, 0x40}},
+      {"fits already: copied", 2, 1, 5, {0x123456, 0xABCDEF}, {0x123456, 0xABCDEF}},
+      {"one row down to one pixel", 5, 1, 1, {10, 20, 30, 40, 50}, {30}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto picture = TRasterBitmap::Create(c.Width, c.Height, 32);
+    for (int32_t y = 0; y < c.Height; ++y)
+      for (int32_t x = 0; x < c.Width; ++x) {
+        const uint32_t v = c.Pixels[size_t(y * c.Width + x)];
+        uint8_t* p = picture->Row(y) + 4 * x;
+        p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p[2] = uint8_t(v >> 16);
+      }
+    const auto scaled = ScaleToFit(*picture, c.Size);
+    ASSERT_TRUE(scaled);
+    std::vector<uint32_t> got;
+    for (int32_t y = 0; y < scaled->Height(); ++y)
+      for (int32_t x = 0; x < scaled->Width(); ++x) got.push_back(scaled->PixelColor(x, y));
+    EXPECT_EQ(got, c.Expected);
+  }
+  // Indexed pictures are averaged in their colours, not their indices.
+  auto indexed = TRasterBitmap::Create(2, 1, 8);
+  TColorTable table{};
+  table[1] = {0xFF, 0x00, 0x00, 0};  // blue
+  table[2] = {0x00, 0x00, 0xFF, 0};  // red
+  indexed->SetColorTable(table);
+  indexed->Row(0)[0] = 1, indexed->Row(0)[1] = 2;
+  EXPECT_EQ(ScaleToFit(*indexed, 1)->PixelColor(0, 0), 0x800080u);
+}
+
+TEST(Thumbnail, ContentIsWhatDiffersFromTheMainColour) {
+  struct TCase {
+    const char* Name;
+    int32_t Width, Height;
+    std::function<uint32_t(int32_t, int32_t)> Pixel;
+    double Least, Most;
+  };
+  const TCase cases[] = {
+      {"one colour", 640, 480, [](int32_t, int32_t) { return 0x336699u; }, 0, 0},
+      {"a faint gradient", 640, 480, [](int32_t x, int32_t) { return uint32_t(0x40 + x * 20 / 640) * 0x010101u; }, 0, 0},
+      {"half white", 640, 480, [](int32_t x, int32_t) { return x < 320 ? 0x000040u : 0xFFFFFFu; }, 0.49, 0.51},
+      {"a lone cursor", 1024, 768, [](int32_t x, int32_t y) { return x / 32 == 10 && y / 32 == 10 ? 0u : 0x2060A0u; }, 0, 0.005},
+      {"text on every eighth row", 800, 600, [](int32_t, int32_t y) { return y % 8 == 0 ? 0u : 0xFFFFFFu; }, 0.1, 0.15},
+      {"a single pixel", 1, 1, [](int32_t, int32_t) { return 0xFFFFFFu; }, 0, 0},
+      {"noise", 100, 100, [](int32_t x, int32_t y) { return uint32_t(x * 7919 + y * 104729) * 2654435761u & 0xFFFFFF; }, 0.9, 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto picture = TRasterBitmap::Create(c.Width, c.Height, 24);
+    for (int32_t y = 0; y < c.Height; ++y)
+      for (int32_t x = 0; x < c.Width; ++x) {
+        const uint32_t v = c.Pixel(x, y);
+        uint8_t* p = picture->Row(y) + 3 * x;
+        p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p[2] = uint8_t(v >> 16);
+      }
+    const double share = ContentShare(*picture);
+    EXPECT_GE(share, c.Least);
+    EXPECT_LE(share, c.Most);
+    EXPECT_EQ(share >= kMinContentShare, c.Least >= kMinContentShare);
+  }
+}
+
+// The same picture from a package and from an executable film; what cannot be had leaves no
+// file, and a file already there is replaced, as a file manager's fresh temporary file is.
+TEST_F(TZrfilmFixture, ThumbnailsOfPackagesExecutablesAndWhatFails) {
+  GuiApplication();
+  const auto package = MakeFilmPackage(WriteFilm(std::vector<TWriterSegment>{ThumbnailSegment(320, 200, 10, 30, [](int k) { return k < 6; })}));
+  const auto cabFilm = Write("урок 1.zrcab", package);
+  const auto exeFilm = Write("урок 1.exe", MakeExecutableFilm(std::vector<uint8_t>(77, 0x4D), package));
+  const auto fromCab = Root / "cab.png", fromExe = Root / "exe.png";
+  WriteFileBytes(fromExe.string(), {});  // created empty beforehand, as some file managers do
+  ASSERT_EQ(Zrfilm({"thumbnail", cabFilm, fromCab.string()}).Status, 0);
+  const auto exeRun = Zrfilm({"thumbnail", exeFilm, fromExe.string()});
+  ASSERT_EQ(exeRun.Status, 0) << exeRun.Err;
+  EXPECT_EQ(ThumbnailFrame(QImage(fromCab.c_str()), 30), 6);
+  EXPECT_FALSE(FileBytes(fromCab).empty());
+  EXPECT_EQ(FileBytes(fromCab), FileBytes(fromExe));
+
+  // Cut short after its first segment, the film still shows it, and says what is damaged.
+  auto cut = WriteFilm(std::vector<TWriterSegment>{ThumbnailSegment(320, 200, 10, 30, [](int k) { return k < 6; }), ThumbnailSegment(8, 8, 10, 3, [](int) {
+                          return false;
+                        })});
+  cut.resize(cut.size() - 3);
+  const auto cutRun = Zrfilm({"thumbnail", Write("cut.zrcab", MakeFilmPackage(cut)), (Root / "cut.png").string()});
+  EXPECT_EQ(cutRun.Status, 0) << cutRun.Err;
+  EXPECT_NE(cutRun.Err.find("segment 2 cannot be read"), std::string::npos) << cutRun.Err;
+  EXPECT_EQ(ThumbnailFrame(QImage((Root / "cut.png").c_str()), 30), 6);
+
+  auto raw = std::vector<TRawSegment>{EncodeSegment(ThumbnailSegment(8, 8, 10, 3, [](int) { return false; }))};
+  raw[0].BitsPerPixel = 16;
+  const auto sixteen = Write("sixteen.zrcab", MakeFilmPackage(WriteFilmRaw(raw)));
+  auto halfFilm = WriteFilm(std::vector<TWriterSegment>{ThumbnailSegment(320, 200, 10, 30, [](int) { return false; })});
+  halfFilm.resize(halfFilm.size() / 2);
+  const auto half = Write("half.zrcab", MakeFilmPackage(halfFilm));
+  const auto empty = Write("empty.zrcab", MakeFilmPackage(std::vector<uint8_t>{0, 0, 0, 0}));
+  const auto junk = Write("junk.zrcab", std::vector<uint8_t>(100, 'x'));
+  const auto out = (Root / "out.png").string();
+  ExpectRefusals({
+      {{"thumbnail", junk, out}, 1, "zrfilm: " + junk + ": this file format is not supported"},
+      {{"thumbnail", half, out}, 1, "zrfilm: " + half + ": the film is cut short"},
+      {{"thumbnail", empty, out}, 1, "zrfilm: " + empty + ": the film has no frames: there is nothing to show"},
+      {{"thumbnail", sixteen, out}, 1, "segment 1: 16 bits per pixel cannot be played"},
+      {{"thumbnail", (Root / "нет.zrcab").string(), out}, 1, "no such film file"},
+      {{"thumbnail", cabFilm, cabFilm}, 1, "zrfilm: " + cabFilm + ": this is the film itself"},
+      {{"thumbnail", cabFilm, Root.string()}, 1, ": a folder, not a picture file"},
+      {{"thumbnail", cabFilm, (Root / "no" / "o.png").string()}, 1, ": no such folder"},
+      {{"thumbnail", "-s", "0", cabFilm, out}, 2, "-s wants a size in pixels from 1 to 4096"},
+  }, out);
+  EXPECT_EQ(FileBytes(cabFilm), package);
+  for (const auto& name : Files(Root)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
 }  // namespace

@@ -9,21 +9,32 @@
 
 namespace {
 
-enum class TOption { Segment, Frame, At, From, To, Force };
+enum class TOption { Segment, Frame, At, From, To, Force, Size };
+
+// The commands that take options, as bits.
+constexpr unsigned kFrames = 1, kFrame = 2, kThumbnail = 4;
+
+unsigned CommandBit(std::string_view command) {
+  return command == "frames" ? kFrames : command == "frame" ? kFrame : command == "thumbnail" ? kThumbnail : 0;
+}
 
 // The options and the commands that take them.
 struct TOptionSpec {
   std::string_view Name;
   TOption Option;
   bool TakesValue;
-  bool ForFrames;
-  bool ForFrame;
+  unsigned Commands;
 };
 
 constexpr TOptionSpec kOptions[] = {
-    {"--segment", TOption::Segment, true, true, true}, {"--force", TOption::Force, false, true, true},
-    {"--from", TOption::From, true, true, false},      {"--to", TOption::To, true, true, false},
-    {"--at", TOption::At, true, false, true},          {"--frame", TOption::Frame, true, false, true},
+    {"--segment", TOption::Segment, true, kFrames | kFrame},
+    {"--force", TOption::Force, false, kFrames | kFrame},
+    {"--from", TOption::From, true, kFrames},
+    {"--to", TOption::To, true, kFrames},
+    {"--at", TOption::At, true, kFrame},
+    {"--frame", TOption::Frame, true, kFrame},
+    {"--size", TOption::Size, true, kThumbnail},
+    {"-s", TOption::Size, true, kThumbnail},
 };
 
 const TOptionSpec* FindOption(std::string_view name) {
@@ -62,6 +73,10 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
       }
       (option == TOption::At ? parsed.At : option == TOption::From ? parsed.From : parsed.To) = millis;
       return true;
+    case TOption::Size:
+      if (ParseNumber(text, 1, parsed.Size) && parsed.Size <= kMaxThumbnailSize) return true;
+      error = name + " wants a size in pixels from 1 to " + std::to_string(kMaxThumbnailSize) + ", not " + quoted;
+      return false;
     case TOption::Force:
       break;
   }
@@ -94,6 +109,10 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
   for (const auto& a : args) {
     if (a == "--") break;  // what follows is names, even "--help"
     if (a == "--help" || a == "-h") return true;
+    if (a == "--version") {
+      parsed.Command = TZrFilmCommand::Version;
+      return true;
+    }
   }
   if (args.empty()) {
     error = "no command given";
@@ -119,8 +138,8 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
       error = "unknown option " + a;
       return false;
     }
-    if (!(command == "frames" && spec->ForFrames) && !(command == "frame" && spec->ForFrame)) {
-      error = (command == "frames" || command == "frame" ? command + " does not take " : "unknown option ") + name;
+    if (!(CommandBit(command) & spec->Commands)) {
+      error = (CommandBit(command) ? command + " does not take " : "unknown option ") + name;
       return false;
     }
     if (!spec->TakesValue) {
@@ -133,8 +152,8 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      error = name + (spec->Option == TOption::Segment || spec->Option == TOption::Frame ? " wants a number"
-                                                                                         : " wants a time");
+      const bool number = spec->Option == TOption::Segment || spec->Option == TOption::Frame;
+      error = name + (spec->Option == TOption::Size ? " wants a size" : number ? " wants a number" : " wants a time");
       return false;
     }
     if (!ParseValue(spec->Option, name, value, parsed, error)) return false;
@@ -152,12 +171,12 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     }
     parsed.Command = command == "extract" ? TZrFilmCommand::Extract : TZrFilmCommand::Frames;
     parsed.Dir = positional[1];
-  } else if (command == "frame") {
+  } else if (command == "frame" || command == "thumbnail") {
     if (positional.size() != 2) {
-      error = "frame takes a film and a picture file";
+      error = command + " takes a film and a picture file";
       return false;
     }
-    parsed.Command = TZrFilmCommand::Frame;
+    parsed.Command = command == "frame" ? TZrFilmCommand::Frame : TZrFilmCommand::Thumbnail;
     parsed.Out = positional[1];
   } else {
     error = "unknown command " + command;

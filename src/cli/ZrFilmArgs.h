@@ -6,23 +6,29 @@
 #include <string>
 #include <vector>
 
-enum class TZrFilmCommand { Help, Info, Extract, Frames, Frame };
+enum class TZrFilmCommand { Help, Info, Extract, Frames, Frame, Thumbnail, Version };
+
+// A thumbnail fits a square of this many pixels unless -s asks for another, up to the largest.
+inline constexpr int32_t kThumbnailSize = 256;
+inline constexpr int32_t kMaxThumbnailSize = 4096;
 
 struct TZrFilmArgs {
   TZrFilmCommand Command = TZrFilmCommand::Help;
   std::string Film;
   std::string Dir;       // extract, frames
-  std::string Out;       // frame: the picture file
+  std::string Out;       // frame, thumbnail: the picture file
   int32_t Segment = 0;   // frames, frame --segment N (from 1); 0: not given
   int32_t Frame = -1;    // frame --frame K (from 0); -1: not given
   std::optional<int64_t> At;    // frame --at: a time of the film in milliseconds
   std::optional<int64_t> From;  // frames --from: milliseconds, not after To
   std::optional<int64_t> To;    // frames --to
   bool Force = false;    // frames: write into a folder that is not empty; frame: replace Out
+  int32_t Size = kThumbnailSize;  // thumbnail -s SIZE: the square the picture must fit
 };
 
 // Reads the arguments after the program name. False with the reason in `error` for a wrong
-// command line. "--help" or "-h" anywhere before "--" asks for the usage; after "--" every
-// word is a name, even one that starts with "-". An option given twice counts as given last.
+// command line. "--help" or "-h" anywhere before "--" asks for the usage, "--version" for the
+// version (whichever comes first); after "--" every word is a name, even one that starts with
+// "-". An option given twice counts as given last.
 // `frame` takes either --at or both --segment and --frame.
 bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "cli/PngWriter.h"
+#include "cli/Thumbnail.h"
 #include "film/FilmLoader.h"
 #include "film/SegmentDuration.h"
 #include "film/Messages.h"
@@ -26,19 +28,26 @@ constexpr char kUsage[] =
     "       zrfilm extract FILM DIR\n"
     "       zrfilm frames FILM DIR [--segment N] [--from TIME] [--to TIME] [--force]\n"
     "       zrfilm frame FILM OUT.png (--at TIME | --segment N --frame K) [--force]\n"
+    "       zrfilm thumbnail [-s SIZE] FILM OUT.png\n"
+    "       zrfilm --help | --version\n"
     "\n"
-    "  info     lists the film's segments: number, name, duration, size, bits per pixel,\n"
-    "           frames, frame rate and cursor shapes, then the totals\n"
-    "  extract  extracts the film's package (also from an executable film) into DIR\n"
-    "  frames   plays the film and writes every composed picture, cursor included, to DIR\n"
-    "           as SSS-FFFFF.png (segment from 1, frame within the segment from 0);\n"
-    "           --segment N writes segment N only; --from and --to write the frames on\n"
-    "           screen from the one shown at --from to the one shown at --to, both\n"
-    "           included (with --segment: those of segment N); DIR must be empty or new\n"
-    "           unless --force is given\n"
-    "  frame    writes one composed picture to OUT.png: the frame on screen at --at, or\n"
-    "           frame K of segment N, the same picture frames writes as SSS-FFFFF.png;\n"
-    "           an existing OUT.png is replaced only with --force\n"
+    "  info       lists the film's segments: number, name, duration, size, bits per\n"
+    "             pixel, frames, frame rate and cursor shapes, then the totals\n"
+    "  extract    extracts the film's package (also from an executable film) into DIR\n"
+    "  frames     plays the film and writes every composed picture, cursor included, to\n"
+    "             DIR as SSS-FFFFF.png (segment from 1, frame within the segment from 0);\n"
+    "             --segment N writes segment N only; --from and --to write the frames on\n"
+    "             screen from the one shown at --from to the one shown at --to, both\n"
+    "             included (with --segment: those of segment N); DIR must be empty or\n"
+    "             new unless --force is given\n"
+    "  frame      writes one composed picture to OUT.png: the frame on screen at --at,\n"
+    "             or frame K of segment N, the same picture frames writes as\n"
+    "             SSS-FFFFF.png; an existing OUT.png is replaced only with --force\n"
+    "  thumbnail  writes a small picture of the film to OUT.png for file managers: the\n"
+    "             first frame of the first segment, from a tenth of it or its first\n"
+    "             second on, that is not a nearly blank screen, scaled down to fit\n"
+    "             SIZE x SIZE pixels (-s or --size, 1 to 4096, default 256); OUT.png is\n"
+    "             replaced without --force, as file managers expect of a thumbnailer\n"
     "\n"
     "TIME is a time of the whole film: seconds (83.5) or h:mm:ss.zzz (0:01:23.500).\n"
     "\n"
@@ -526,6 +535,67 @@ struct TTool {
     if (!WritePngFile(args.Out, *player.Core.Picture(), args.Force, writeError)) return Fail(film, writeError);
     return kOk;
   }
+
+  // A picture of the film for file managers: the first frame of the first segment with frames
+  // that shows more than a blank screen (ContentShare), looked for from a tenth of the segment,
+  // or its first second when that comes sooner, over the next kThumbnailFrames frames; when
+  // none of them does, the one that shows most. Screen films often open on an empty desktop.
+  static constexpr int32_t kThumbnailFrames = 100;
+
+  int Thumbnail(const TZrFilmArgs& args) {
+    const std::string& film = args.Film;
+    TLoadReport check;
+    if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
+    // Replaced unasked: a file manager names a fresh temporary file for the picture, and some
+    // create it, empty, before they run the thumbnailer.
+    std::string outError;
+    if (!CheckPictureFile(film, args.Out, true, outError)) return Fail(args.Out, outError);
+
+    TToolUi ui(Err, film);
+    TSegments segments;
+    if (!Load(film, ui, segments)) return kFailed;
+    const std::optional<TFramePos> first = FirstFrame(segments);
+    if (!first) return Fail(film, "the film has no frames: there is nothing to show");
+    const Segment& segment = *segments[size_t(first->Segment)];
+    const int32_t last = segment.FrameCount - 1;
+    int32_t start = segment.FrameCount / 10;
+    if (segment.FrameRate) start = std::min<int32_t>(start, segment.FrameRate);
+    segments.resize(size_t(first->Segment) + 1);
+
+    TToolPlayer player;
+    TPlaybackCore& core = player.Core;
+    if (!Start(film, core, std::move(segments))) return kFailed;
+    TFramePos best{first->Segment, start};
+    double bestShare = -1;
+    bool found = false;
+    player.Host.OnComposed = [&] {
+      const double share = ContentShare(*core.Picture());
+      if (share > bestShare) bestShare = share, best = *core.ComposedFrame();
+      found = share >= kMinContentShare;
+    };
+    auto seek = [&](TFramePos pos) {
+      const TResult r = core.SeekFrame(pos);
+      if (r != kResultOk) Fail(film, player.Host.Report.empty() ? ResultText(r) : player.Host.Report);
+      return r == kResultOk;
+    };
+    try {
+      if (!seek(best)) return kFailed;
+      player.Host.OnComposed();
+      for (int32_t n = 1; !found && n < kThumbnailFrames && core.ComposedFrame()->Frame < last; ++n) {
+        core.TimerPlayTimer();
+        if (!player.Host.Report.empty()) return Fail(film, player.Host.Report);
+        if (player.Host.Stopped) break;  // the segment, all that is kept of the film, has ended
+      }
+      if (!found && core.ComposedFrame() != best && !seek(best)) return kFailed;
+    } catch (const std::exception& e) {
+      return PlaybackFailure(film, core, e);
+    }
+    const std::unique_ptr<TRasterBitmap> picture = ScaleToFit(*core.Picture(), args.Size);
+    if (!picture) return Fail(film, "not enough memory for the thumbnail");
+    std::string writeError;
+    if (!WritePngFile(args.Out, *picture, true, writeError)) return Fail(film, writeError);
+    return kOk;
+  }
 };
 
 }  // namespace
@@ -541,6 +611,10 @@ int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out << kUsage;
     return kOk;
   }
+  if (parsed.Command == TZrFilmCommand::Version) {
+    out << "zrfilm " VERIROVE_VERSION "\n";
+    return kOk;
+  }
   // A folder of this run's own for what the package gives; removed when the run ends.
   TRunFolder runFolder;
   TTool tool{out, err, runFolder.Path(), runFolder.Error()};
@@ -553,7 +627,10 @@ int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return tool.Frames(parsed);
     case TZrFilmCommand::Frame:
       return tool.Frame(parsed);
+    case TZrFilmCommand::Thumbnail:
+      return tool.Thumbnail(parsed);
     case TZrFilmCommand::Help:
+    case TZrFilmCommand::Version:
       break;
   }
   return kOk;

@@ -1,13 +1,15 @@
-// The application object: a failure that escapes an event handler anywhere reaches the
-// main window's handler instead of ending the program.
+// The application object: Qt's own words in Russian, and a failure that escapes an event
+// handler anywhere reaches the main window's handler instead of ending the program.
 #pragma once
 
 #include <QApplication>
 #include <functional>
 
+#include "shell/UzrQtTranslations.h"
+
 class TPlayerApplication : public QApplication {
  public:
-  TPlayerApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+  TPlayerApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallQtTranslations(*this); }
 
   std::function<void(const QString&)> OnException;
 

@@ -858,7 +858,10 @@ void TTelvoriPlayer::FileNameChanged(const std::string& path) {
 QString TTelvoriPlayer::ChooseFilmFile() {
   QFileDialog dialog(this);
   dialog.setDirectory(QCoreApplication::applicationDirPath());
-  dialog.setNameFilter(QStringLiteral("Telvori Files (*.zrcab)"));
+  // Film packages first, as the dialog has always opened; then executable films, which the
+  // player reads the same way, and every file.
+  dialog.setNameFilters({QStringLiteral("Telvori Files (*.zrcab)"), QStringLiteral("Исполняемые фильмы (*.exe)"),
+                         QStringLiteral("Все файлы (*)")});
   dialog.setDefaultSuffix(QStringLiteral("zrcab"));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setSizeGripEnabled(true);

@@ -187,3 +187,48 @@ bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
     options.WinTop = Minus(screenHeight, options.WinHeight);
   return true;
 }
+
+TTerminalRequest TerminalRequest(const std::vector<std::string>& args) {
+  if (args.size() != 1) return TTerminalRequest::None;
+  if (args[0] == "--version") return TTerminalRequest::Version;
+  if (args[0] == "--help") return TTerminalRequest::Help;
+  return TTerminalRequest::None;
+}
+
+std::string TerminalText(TTerminalRequest request) {
+  switch (request) {
+    case TTerminalRequest::Version:
+      return "veRirove " VERIROVE_VERSION "\n";
+    case TTerminalRequest::Help:
+      return "Использование: veRirove [фильм] [/closeonfinish]\n"
+             "                        [/size max|min|Ш В]\n"
+             "                        [/pos c|(l|r|X) (t|b|Y)]\n"
+             "                        [/segm N] [/start ВРЕМЯ]\n"
+             "       veRirove --help | --version\n"
+             "\n"
+             "Проигрыватель фильмов: пакетов .zrcab и исполняемых фильмов .exe. Указанный\n"
+             "фильм открывается и сразу воспроизводится.\n"
+             "\n"
+             "  /closeonfinish  завершить программу, когда фильм доиграет до конца\n"
+             "  /size max       окно развёрнуто на весь экран\n"
+             "  /size min       окно наименьшего размера, 500 × 300\n"
+             "  /size Ш В       окно шириной Ш и высотой В пикселей\n"
+             "  /pos c          окно по центру экрана\n"
+             "  /pos X Y        левый верхний угол окна в точке (X, Y); вместо X можно указать\n"
+             "                  l или r, вместо Y — t или b\n"
+             "  /segm N         начать с сегмента N (нумерация с 1)\n"
+             "  /start ВРЕМЯ    начать с этого времени фильма: секунды (83.5) или\n"
+             "                  ч:мм:сс.ззз (0:01:23.500)\n"
+             "  --help          эта справка\n"
+             "  --version       версия программы\n"
+             "\n"
+             "Вместо «/» можно писать «-», регистр букв не важен, незнакомые ключи\n"
+             "пропускаются. --help и --version действуют, только если указаны одни.\n"
+             "Код завершения: 0 — фильм воспроизведён или не открывался, 1 — фильм не\n"
+             "удалось открыть или воспроизвести, или командная строка неверна.\n"
+             "Подробно — в справке программы (F1), раздел «Командная строка».\n";
+    case TTerminalRequest::None:
+      break;
+  }
+  return {};
+}

@@ -37,3 +37,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
 // decimal digits, or hexadecimal digits after "$", "x" or "0x" taken as a 32-bit pattern.
 // Anything else, trailing characters and decimal numbers outside 32 bits included, fails.
 bool StrToInt32(const std::string& text, int32_t& value);
+
+// What the command line asks of the terminal rather than of the window: "--version" or
+// "--help" as the only argument. Among other arguments they are switches like any other the
+// player does not know, and are skipped.
+enum class TTerminalRequest { None, Version, Help };
+TTerminalRequest TerminalRequest(const std::vector<std::string>& args);
+
+// The text printed for a request, in UTF-8: the program's name and version, or the command
+// line's synopsis in the interface's language.
+std::string TerminalText(TTerminalRequest request);

@@ -1,13 +1,23 @@
 // Program entry: the application, the four windows, the command line, the film named there.
+#include <cstdio>
+
 #include "film/TempFolder.h"
 #include "shell/UzrSegments.h"
 #include "shell/TPlayerApplication.h"
 #include "shell/TelvoriPlayerImpl1.h"
 #include "shell/UzrAbout.h"
+#include "shell/UzrCommandLine.h"
 #include "shell/UzrDisplay.h"
 #include "shell/UzrStartup.h"
 
 int main(int argc, char** argv) {
+  // Answered on the terminal before anything needs a display.
+  const TTerminalRequest request = TerminalRequest(std::vector<std::string>(argv + 1, argv + argc));
+  if (request != TTerminalRequest::None) {
+    const std::string text = TerminalText(request);
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
   TPlayerApplication app(argc, argv);
   // Only the name: a display name would be appended to every window's caption.
   app.setApplicationName(QStringLiteral("veRirove"));

@@ -20,15 +20,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   const bool ok = ParseZrFilmArgs(args, parsed, error);
   if (ok != error.empty()) __builtin_trap();
-  if (!ok || parsed.Command == TZrFilmCommand::Help) return 0;
+  if (!ok || parsed.Command == TZrFilmCommand::Help || parsed.Command == TZrFilmCommand::Version) return 0;
   if (parsed.Segment < 0 || parsed.Frame < -1) __builtin_trap();
   if (parsed.Command == TZrFilmCommand::Info && !parsed.Dir.empty()) __builtin_trap();
   // What the commands promise: frame has --at or both numbers, never both ways; a range is
   // never backwards; times are never negative.
   const bool frame = parsed.Command == TZrFilmCommand::Frame;
+  const bool thumbnail = parsed.Command == TZrFilmCommand::Thumbnail;
   if (frame && (parsed.At.has_value() == (parsed.Segment > 0 && parsed.Frame >= 0))) __builtin_trap();
   if (frame && parsed.At && (parsed.Segment || parsed.Frame >= 0)) __builtin_trap();
-  if (!frame && (parsed.At || parsed.Frame >= 0 || !parsed.Out.empty())) __builtin_trap();
+  if (!frame && (parsed.At || parsed.Frame >= 0)) __builtin_trap();
+  if (!frame && !thumbnail && !parsed.Out.empty()) __builtin_trap();
+  // A thumbnail's size lies in its range, and only a thumbnail has one of its own.
+  if (parsed.Size < 1 || parsed.Size > kMaxThumbnailSize) __builtin_trap();
+  if (!thumbnail && parsed.Size != kThumbnailSize) __builtin_trap();
+  if (thumbnail && (parsed.Segment || parsed.Force)) __builtin_trap();
   if (parsed.Command != TZrFilmCommand::Frames && (parsed.From || parsed.To)) __builtin_trap();
   if (parsed.From && parsed.To && *parsed.From > *parsed.To) __builtin_trap();
   for (const auto& t : {parsed.At, parsed.From, parsed.To})
@@ -37,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> again = {parsed.Command == TZrFilmCommand::Info      ? "info"
                                     : parsed.Command == TZrFilmCommand::Extract ? "extract"
                                     : frame                                     ? "frame"
+                                    : thumbnail                                 ? "thumbnail"
                                                                                 : "frames"};
   // Times as whole seconds and milliseconds.
   auto time = [](int64_t millis) {
@@ -51,16 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (parsed.From) again.push_back("--from=" + time(*parsed.From));
   if (parsed.To) again.push_back("--to=" + time(*parsed.To));
   if (parsed.Force) again.push_back("--force");
+  if (parsed.Size != kThumbnailSize) again.insert(again.end(), {"-s", std::to_string(parsed.Size)});
   again.push_back("--");
   again.push_back(parsed.Film);
   if (parsed.Command == TZrFilmCommand::Extract || parsed.Command == TZrFilmCommand::Frames) again.push_back(parsed.Dir);
-  if (frame) again.push_back(parsed.Out);
+  if (frame || thumbnail) again.push_back(parsed.Out);
   TZrFilmArgs reparsed;
   if (!ParseZrFilmArgs(again, reparsed, error)) __builtin_trap();
   if (reparsed.Command != parsed.Command || reparsed.Film != parsed.Film || reparsed.Dir != parsed.Dir ||
       reparsed.Out != parsed.Out || reparsed.Segment != parsed.Segment || reparsed.Frame != parsed.Frame ||
       reparsed.At != parsed.At || reparsed.From != parsed.From || reparsed.To != parsed.To ||
-      reparsed.Force != parsed.Force)
+      reparsed.Force != parsed.Force || reparsed.Size != parsed.Size)
     __builtin_trap();
   return 0;
 }
