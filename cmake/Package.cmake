@@ -30,5 +30,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Data the libraries do not show: Qt's Russian texts for its own dialogs and buttons.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 
 include(CPack)

@@ -205,6 +205,7 @@ check_install() {
     "share/metainfo/$ZR_APP_ID.metainfo.xml"
     share/man/man1/veRirove.1.gz share/man/man1/zrfilm.1.gz
     share/bash-completion/completions/zrfilm
+    share/thumbnailers/veRirove.thumbnailer
     "share/icons/hicolor/scalable/apps/$ZR_APP_ID.svg"
   )
   local size path

@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
   TPlayerApplication app(argc, argv);
   // Only the name: a display name would be appended to every window's caption.
   app.setApplicationName(QStringLiteral("veRirove"));
+  // Desktops (Wayland's above all) match the windows to the installed menu entry by it.
+  app.setDesktopFileName(QStringLiteral("io.github.verirove.veRirove"));
   // Before the main window makes the run's temporary folder: an interrupted or killed player
   // removes it too.
   TRunFolder::RemoveOnSignals();
