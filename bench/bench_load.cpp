@@ -66,9 +66,9 @@ struct TBenchFilms {
     char pattern[] = "/tmp/zrbench-XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a folder in /tmp");
     Folder = pattern;
-    TLargeFilmSpec spec;
-    spec.FrameBytes = kFrameBytes;
-    const auto segments = MakeLargeFilmSegments(spec);
+    TLargeFilmPlan plan;
+    plan.FrameBytes = kFrameBytes;
+    const auto segments = MakeLargeFilmSegments(plan);
     for (const auto& s : segments) LargestSegment = std::max(LargestSegment, s.FrameData.size());
     const auto film = WriteFilmRaw(segments);
     FilmBytes = film.size();

@@ -434,7 +434,7 @@ TEST(Files, WriteFileBytes) {
 
 
 // The large films the benchmarks and memory measurements play: every frame record covers the
-// picture exactly, segments keep to their size, and the same spec gives the same film.
+// picture exactly, segments keep to their size, and the same plan gives the same film.
 TEST(LargeFilm, FramesCoverThePictureAndSegmentsKeepToTheirSize) {
   struct Case {
     int32_t width, height;
@@ -448,11 +448,11 @@ TEST(LargeFilm, FramesCoverThePictureAndSegmentsKeepToTheirSize) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-    TLargeFilmSpec spec;
-    spec.Width = c.width, spec.Height = c.height, spec.BitsPerPixel = c.bits;
-    spec.FrameBytes = c.frameBytes, spec.SegmentBytes = c.segmentBytes;
-    const TBytes bytes = WriteFilmRaw(MakeLargeFilmSegments(spec));
-    EXPECT_EQ(WriteFilmRaw(MakeLargeFilmSegments(spec)), bytes);
+    TLargeFilmPlan plan;
+    plan.Width = c.width, plan.Height = c.height, plan.BitsPerPixel = c.bits;
+    plan.FrameBytes = c.frameBytes, plan.SegmentBytes = c.segmentBytes;
+    const TBytes bytes = WriteFilmRaw(MakeLargeFilmSegments(plan));
+    EXPECT_EQ(WriteFilmRaw(MakeLargeFilmSegments(plan)), bytes);
     TFilm film;
     TFilmError error;
     ASSERT_TRUE(ReadFilm(bytes, film, error)) << error.Message;
@@ -486,10 +486,10 @@ TEST(LargeFilm, FramesCoverThePictureAndSegmentsKeepToTheirSize) {
       total += uint64_t(seg->FrameDataSize);
     }
     EXPECT_GE(total, c.frameBytes);
-    spec.Seed = 2;
-    EXPECT_NE(WriteFilmRaw(MakeLargeFilmSegments(spec)), bytes) << "the seed counts";
+    plan.Seed = 2;
+    EXPECT_NE(WriteFilmRaw(MakeLargeFilmSegments(plan)), bytes) << "the seed counts";
   }
-  TLargeFilmSpec eight;
+  TLargeFilmPlan eight;
   eight.BitsPerPixel = 8;
   EXPECT_THROW(MakeLargeFilmSegments(eight), std::invalid_argument);
 }

@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    TLargeFilmSpec spec;
-    spec.FrameBytes = mebibytes << 20;
-    std::vector<uint8_t> film = WriteFilmRaw(MakeLargeFilmSegments(spec));
+    TLargeFilmPlan plan;
+    plan.FrameBytes = mebibytes << 20;
+    std::vector<uint8_t> film = WriteFilmRaw(MakeLargeFilmSegments(plan));
     const size_t filmSize = film.size();
     std::vector<uint8_t> package = MakeFilmPackage(film);
     film = {};

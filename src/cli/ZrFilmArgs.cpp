@@ -19,14 +19,14 @@ unsigned CommandBit(std::string_view command) {
 }
 
 // The options and the commands that take them.
-struct TOptionSpec {
+struct TOptionRule {
   std::string_view Name;
   TOption Option;
   bool TakesValue;
   unsigned Commands;
 };
 
-constexpr TOptionSpec kOptions[] = {
+constexpr TOptionRule kOptions[] = {
     {"--segment", TOption::Segment, true, kFrames | kFrame},
     {"--force", TOption::Force, false, kFrames | kFrame},
     {"--from", TOption::From, true, kFrames},
@@ -37,9 +37,9 @@ constexpr TOptionSpec kOptions[] = {
     {"-s", TOption::Size, true, kThumbnail},
 };
 
-const TOptionSpec* FindOption(std::string_view name) {
-  for (const TOptionSpec& spec : kOptions)
-    if (spec.Name == name) return &spec;
+const TOptionRule* FindOption(std::string_view name) {
+  for (const TOptionRule& rule : kOptions)
+    if (rule.Name == name) return &rule;
   return nullptr;
 }
 
@@ -133,16 +133,16 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     // "--name value" or "--name=value".
     const size_t equals = a.find('=');
     const std::string name = a.substr(0, equals);
-    const TOptionSpec* spec = FindOption(name);
-    if (!spec || (equals != std::string::npos && !spec->TakesValue)) {
+    const TOptionRule* rule = FindOption(name);
+    if (!rule || (equals != std::string::npos && !rule->TakesValue)) {
       error = "unknown option " + a;
       return false;
     }
-    if (!(CommandBit(command) & spec->Commands)) {
+    if (!(CommandBit(command) & rule->Commands)) {
       error = (CommandBit(command) ? command + " does not take " : "unknown option ") + name;
       return false;
     }
-    if (!spec->TakesValue) {
+    if (!rule->TakesValue) {
       parsed.Force = true;
       continue;
     }
@@ -152,11 +152,11 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      const bool number = spec->Option == TOption::Segment || spec->Option == TOption::Frame;
-      error = name + (spec->Option == TOption::Size ? " wants a size" : number ? " wants a number" : " wants a time");
+      const bool number = rule->Option == TOption::Segment || rule->Option == TOption::Frame;
+      error = name + (rule->Option == TOption::Size ? " wants a size" : number ? " wants a number" : " wants a time");
       return false;
     }
-    if (!ParseValue(spec->Option, name, value, parsed, error)) return false;
+    if (!ParseValue(rule->Option, name, value, parsed, error)) return false;
   }
   if (command == "info") {
     if (positional.size() != 1) {

@@ -81,26 +81,26 @@ void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-std::vector<TRawSegment> MakeLargeFilmSegments(const TLargeFilmSpec& spec) {
-  if (spec.Width <= 0 || spec.Height <= 0 || (spec.BitsPerPixel != 24 && spec.BitsPerPixel != 32))
+std::vector<TRawSegment> MakeLargeFilmSegments(const TLargeFilmPlan& plan) {
+  if (plan.Width <= 0 || plan.Height <= 0 || (plan.BitsPerPixel != 24 && plan.BitsPerPixel != 32))
     throw std::invalid_argument("MakeLargeFilmSegments: 24- or 32-bit pictures of some size only");
-  TRandom random{0x9E3779B97F4A7C15ull ^ spec.Seed};
-  const uint64_t pixels = uint64_t(spec.Width) * uint64_t(spec.Height);
+  TRandom random{0x9E3779B97F4A7C15ull ^ plan.Seed};
+  const uint64_t pixels = uint64_t(plan.Width) * uint64_t(plan.Height);
   std::vector<TRawSegment> segments;
   uint64_t made = 0;
-  while (made < spec.FrameBytes) {
+  while (made < plan.FrameBytes) {
     TRawSegment seg;
     seg.Name = seg.ListName = "Segment " + std::to_string(segments.size() + 1);
-    seg.Width = spec.Width;
-    seg.Height = spec.Height;
-    seg.BitsPerPixel = spec.BitsPerPixel;
-    seg.FrameRate = seg.ListFrameRate = spec.FrameRate;
-    const uint64_t limit = std::min(spec.SegmentBytes, spec.FrameBytes - made);
-    Append(seg.FrameData, EncodeFrameRecord(DesktopRuns(spec.Width, spec.Height), spec.BitsPerPixel));
+    seg.Width = plan.Width;
+    seg.Height = plan.Height;
+    seg.BitsPerPixel = plan.BitsPerPixel;
+    seg.FrameRate = seg.ListFrameRate = plan.FrameRate;
+    const uint64_t limit = std::min(plan.SegmentBytes, plan.FrameBytes - made);
+    Append(seg.FrameData, EncodeFrameRecord(DesktopRuns(plan.Width, plan.Height), plan.BitsPerPixel));
     uint32_t frames = 1;
     while (seg.FrameData.size() < limit) {
-      const auto record = EncodeFrameRecord(FrameRuns(pixels, spec.Width, frames, random), spec.BitsPerPixel);
-      if (seg.FrameData.size() + record.size() > spec.SegmentBytes) break;
+      const auto record = EncodeFrameRecord(FrameRuns(pixels, plan.Width, frames, random), plan.BitsPerPixel);
+      if (seg.FrameData.size() + record.size() > plan.SegmentBytes) break;
       Append(seg.FrameData, record);
       ++frames;
     }

@@ -14,7 +14,7 @@
 
 #include "filmwriter/FilmWriter.h"
 
-struct TLargeFilmSpec {
+struct TLargeFilmPlan {
   uint64_t FrameBytes = uint64_t(100) << 20;  // the film's frame data, about
   int32_t Width = 1280;
   int32_t Height = 800;
@@ -25,4 +25,4 @@ struct TLargeFilmSpec {
 };
 
 // The segments of such a film, as raw sections.
-std::vector<TRawSegment> MakeLargeFilmSegments(const TLargeFilmSpec& spec);
+std::vector<TRawSegment> MakeLargeFilmSegments(const TLargeFilmPlan& plan);
