@@ -52,6 +52,17 @@ TEST(FilmClock, FramesAndTimesOverTheWholeFilm) {
   EXPECT_EQ(FrameTime(film, {2, 1}), 2500 + 333);
   EXPECT_EQ(FirstFrame(film), (TFramePos{0, 0}));
   EXPECT_EQ(LastFrame(film), (TFramePos{2, 2}));
+  // Neighbours and counting over the segments, the one without frames passed over.
+  EXPECT_EQ(FrameAfter(film, {0, 9}), (TFramePos{1, 0}));
+  EXPECT_EQ(FrameAfter(film, {1, 4}), (TFramePos{2, 0}));
+  EXPECT_FALSE(FrameAfter(film, {2, 2}));
+  EXPECT_EQ(FrameBefore(film, {2, 0}), (TFramePos{1, 4}));
+  EXPECT_FALSE(FrameBefore(film, {0, 0}));
+  EXPECT_FALSE(FrameAfter(film, {4, 0}));
+  EXPECT_EQ(FrameOfFilm(film, 15), (TFramePos{2, 0}));
+  EXPECT_FALSE(FrameOfFilm(film, 18));
+  EXPECT_FALSE(FrameOfFilm(film, -1));
+  EXPECT_LT((TFramePos{0, 9}), (TFramePos{1, 0}));
   EXPECT_FALSE(FrameAtTime(ClockFilm({{0, 10}}), 0));
   EXPECT_FALSE(LastFrame(TSegments{}));
 }

@@ -117,10 +117,6 @@ bool WriteImage(png_structp png, png_infop info, FILE* file, const TRasterBitmap
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Writes the picture into an open file, named `path` in messages.
 bool WritePngTo(FILE* file, const std::string& path, const TRasterBitmap& picture, std::string& error) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -196,13 +192,14 @@ bool WritePng(const std::string& path, const TRasterBitmap& picture, std::string
 }
 
 bool WritePngFile(const std::string& path, const TRasterBitmap& picture, bool replace, std::string& error) {
-  const std::string folder = std::filesystem::path(path).parent_path().string();
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  if (folder.empty()) folder = ".";
   // A short name of its own in the same folder, whatever the length of the picture's name.
-  std::string temporary = (folder.empty() ? std::string(".") : folder) + "/zrfilm-XXXXXX.part";
+  std::string temporary = folder + "/zrfilm-XXXXXX.part";
   TSignalsHeld held;
   const int fd = ::mkstemps(temporary.data(), 5);
   if (fd < 0) {
-    error = "cannot create a file in " + (folder.empty() ? std::string(".") : folder) + ": " + std::strerror(errno);
+    error = "cannot create a file in " + folder + ": " + std::strerror(errno);
     return false;
   }
   ::fchmod(fd, NewFileMode());

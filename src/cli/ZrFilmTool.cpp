@@ -59,11 +59,6 @@ constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
-// Whether frame `a` comes before frame `b` in the film.
-bool Before(TFramePos a, TFramePos b) {
-  return a.Segment != b.Segment ? a.Segment < b.Segment : a.Frame < b.Frame;
-}
-
 // How many frames there are from `first` to `last`, both included.
 int64_t FramesBetween(const TSegments& segments, TFramePos first, TFramePos last) {
   int64_t n = 0;
@@ -413,14 +408,14 @@ struct TTool {
       if (args.From) {
         const auto from = FrameAt(film, segments, *args.From, ui.Damaged(), "--from");
         if (!from) return kFailed;
-        if (Before(*first, *from)) first = from;
+        if (*first < *from) first = from;
       }
       if (args.To) {
         const auto to = FrameAtTime(segments, *args.To);
-        if (to && Before(*to, *last)) last = to;
+        if (to && *to < *last) last = to;
       }
       if (!first || !last) return Fail(film, "the film has no frames: there is nothing to write");
-      if (Before(*last, *first)) {
+      if (*last < *first) {
         // Times count from the film's start, also with --segment: the message shows where the
         // segment lies for one who took them for times of the segment.
         const int64_t start = SegmentStart(segments, args.Segment - 1);

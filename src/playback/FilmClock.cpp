@@ -48,6 +48,32 @@ std::optional<TFramePos> LastFrame(const TSegments& segments) {
   return std::nullopt;
 }
 
+std::optional<TFramePos> FrameAfter(const TSegments& segments, TFramePos pos) {
+  if (pos.Segment < 0 || size_t(pos.Segment) >= segments.size()) return std::nullopt;
+  if (pos.Frame + 1 < segments[size_t(pos.Segment)]->FrameCount) return TFramePos{pos.Segment, pos.Frame + 1};
+  for (size_t i = size_t(pos.Segment) + 1; i < segments.size(); ++i)
+    if (HasFrames(*segments[i])) return TFramePos{int32_t(i), 0};
+  return std::nullopt;
+}
+
+std::optional<TFramePos> FrameBefore(const TSegments& segments, TFramePos pos) {
+  if (pos.Segment < 0 || size_t(pos.Segment) >= segments.size()) return std::nullopt;
+  if (pos.Frame > 0) return TFramePos{pos.Segment, pos.Frame - 1};
+  for (int32_t i = pos.Segment - 1; i >= 0; --i)
+    if (HasFrames(*segments[size_t(i)])) return TFramePos{i, segments[size_t(i)]->FrameCount - 1};
+  return std::nullopt;
+}
+
+std::optional<TFramePos> FrameOfFilm(const TSegments& segments, int64_t index) {
+  if (index < 0) return std::nullopt;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const int32_t count = std::max(segments[i]->FrameCount, 0);
+    if (index < count) return TFramePos{int32_t(i), int32_t(index)};
+    index -= count;
+  }
+  return std::nullopt;
+}
+
 std::optional<TFramePos> FrameAtTime(const TSegments& segments, int64_t millis) {
   if (millis < 0) return FirstFrame(segments);
   int64_t start = 0;

@@ -6,6 +6,7 @@
 // frame rate lasts no time: its frames all lie at its start.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -20,6 +21,8 @@ struct TFramePos {
   int32_t Segment = 0;
   int32_t Frame = 0;
   friend bool operator==(const TFramePos&, const TFramePos&) = default;
+  // Film order: by segment, then by frame.
+  friend auto operator<=>(const TFramePos&, const TFramePos&) = default;
 };
 
 using TSegments = std::vector<std::unique_ptr<Segment>>;
@@ -37,6 +40,12 @@ std::optional<TFramePos> FrameAtTime(const TSegments& segments, int64_t millis);
 // The first and last frames of the film (segments without frames passed over).
 std::optional<TFramePos> FirstFrame(const TSegments& segments);
 std::optional<TFramePos> LastFrame(const TSegments& segments);
+// The frames next to `pos` in film order (segments without frames passed over); nothing at
+// the film's ends or for a frame that is not in it.
+std::optional<TFramePos> FrameAfter(const TSegments& segments, TFramePos pos);
+std::optional<TFramePos> FrameBefore(const TSegments& segments, TFramePos pos);
+// Frame `index` of the film counted over all its segments from 0, as the progress counts.
+std::optional<TFramePos> FrameOfFilm(const TSegments& segments, int64_t index);
 
 // A time as people type it: seconds ("83", "83.5") or h:mm:ss with optional hours and a
 // fraction of up to three digits ("1:23", "0:01:23.250"). Minutes and seconds after a colon

@@ -482,7 +482,7 @@ void TPlaybackCore::ApplyPaletteRecord() {
   stream->SetPosition(pos);
 }
 
-const TPlaybackCore::TSegmentStart& TPlaybackCore::SegmentStart(int32_t index) {
+const TPlaybackCore::TSegmentStart& TPlaybackCore::StartState(int32_t index) {
   // Playing the film from its start, every frame of an 8-bit segment reads one palette record
   // and every frame reads one cursor record.
   if (FSegmentStarts.size() != FSegments.size()) {
@@ -505,9 +505,15 @@ const TPlaybackCore::TSegmentStart& TPlaybackCore::SegmentStart(int32_t index) {
 }
 
 bool TPlaybackCore::AtSegmentStart() {
-  const TSegmentStart& start = SegmentStart(FCurSegment);
-  return start.Palette == FPalette && start.Cursor.Index == FCursorRec.Index &&
-         start.Cursor.X == FCursorRec.X && start.Cursor.Y == FCursorRec.Y;
+  const TSegmentStart& start = StartState(FCurSegment);
+  return start.Palette == FPalette && start.Cursor == FCursorRec;
+}
+
+void TPlaybackCore::TakeStartState() {
+  const TSegmentStart& start = StartState(FCurSegment);
+  FPalette = start.Palette;
+  FCursorRec = start.Cursor;
+  FCanonical = true;
 }
 
 void TPlaybackCore::FailDecode(TResult code) {
@@ -774,9 +780,7 @@ void TPlaybackCore::RestartSegment() {
   Rewind();
   ClearSurfaces();
   RestartTracks();
-  FPalette = SegmentStart(FCurSegment).Palette;
-  FCursorRec = SegmentStart(FCurSegment).Cursor;
-  FCanonical = true;
+  TakeStartState();
 }
 
 TResult TPlaybackCore::NextSegment() {
@@ -831,9 +835,7 @@ TResult TPlaybackCore::SeekFrame(TFramePos pos) {
     FCurSegment = pos.Segment;
     const TResult r = SetCurSegment();
     if (r != kResultOk) return r;
-    FPalette = SegmentStart(pos.Segment).Palette;
-    FCursorRec = SegmentStart(pos.Segment).Cursor;
-    FCanonical = true;
+    TakeStartState();
   }
   // Frames are deltas and only play forwards: from the picture shown when the frame lies
   // ahead of it, from the last checkpoint before the frame when that is nearer, or from the

@@ -45,6 +45,7 @@ struct TCursorRec {
   uint16_t Index = 0;
   uint16_t X = 0;
   uint16_t Y = 0;
+  friend bool operator==(const TCursorRec&, const TCursorRec&) = default;
 };
 
 class IPlaybackHost {
@@ -219,14 +220,17 @@ class TPlaybackCore {
   void EndSegment();
   void ApplyPaletteRecord();
   // What carries over from segment to segment: the palette, and the cursor record, which a
-  // short track does not wholly replace. SegmentStart is what playing the film from its
+  // short track does not wholly replace. StartState is what playing the film from its
   // start leaves when segment `index` begins.
   struct TSegmentStart {
     TColorTable Palette{};
     TCursorRec Cursor;
   };
-  const TSegmentStart& SegmentStart(int32_t index);
+  const TSegmentStart& StartState(int32_t index);
   bool AtSegmentStart();
+  // The current segment's palette and cursor record as playing the film from its start
+  // leaves them; seeks start from them.
+  void TakeStartState();
   // The current segment from its start again, without activating it: its first frame next.
   void RestartSegment();
   // The cursor track and the palette records from their starts; no work done yet.
@@ -266,7 +270,7 @@ class TPlaybackCore {
   std::unique_ptr<TRasterBitmap> FCursorArea;  // hbmCursor: the pixels under the cursor
   TColorTable FPalette{};
   TColorTable FFilmPalette{};  // the palette when the film was taken: where its seeks start
-  std::vector<TSegmentStart> FSegmentStarts;  // SegmentStart of every segment, once known
+  std::vector<TSegmentStart> FSegmentStarts;  // StartState of every segment, once known
   int FSurfaceBuilds = 0;
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.

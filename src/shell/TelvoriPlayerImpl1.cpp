@@ -371,12 +371,12 @@ void TTelvoriPlayer::CreateControls() {
   pbrProgress->setValue(0);
   pbrProgress->setTextVisible(false);
   pbrProgress->SetTipText([this](int64_t frame) {
-    const auto pos = FrameOfFilm(frame);
+    const auto pos = FrameOfFilm(FCore.Segments(), frame);
     return pos ? QString::fromStdString(FormatClock(FrameTime(FCore.Segments(), *pos))) : QString();
   });
   connect(pbrProgress, &TSeekBar::SeekRequested, this, [this](int64_t frame) {
     Guarded([this, frame] {
-      if (const auto pos = FrameOfFilm(frame)) SeekTo(*pos);
+      if (const auto pos = FrameOfFilm(FCore.Segments(), frame)) SeekTo(*pos);
     });
   });
 
@@ -956,35 +956,6 @@ QString SpeedText(double speed) {
   return QStringLiteral("×") + QString::number(speed).replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
-std::optional<TFramePos> TTelvoriPlayer::FrameAfter(TFramePos pos) const {
-  const auto& segments = FCore.Segments();
-  if (pos.Segment < 0 || size_t(pos.Segment) >= segments.size()) return std::nullopt;
-  if (pos.Frame + 1 < segments[size_t(pos.Segment)]->FrameCount) return TFramePos{pos.Segment, pos.Frame + 1};
-  for (size_t i = size_t(pos.Segment) + 1; i < segments.size(); ++i)
-    if (segments[i]->FrameCount > 0) return TFramePos{int32_t(i), 0};
-  return std::nullopt;
-}
-
-std::optional<TFramePos> TTelvoriPlayer::FrameBefore(TFramePos pos) const {
-  const auto& segments = FCore.Segments();
-  if (pos.Segment < 0 || size_t(pos.Segment) >= segments.size()) return std::nullopt;
-  if (pos.Frame > 0) return TFramePos{pos.Segment, pos.Frame - 1};
-  for (int32_t i = pos.Segment - 1; i >= 0; --i)
-    if (segments[size_t(i)]->FrameCount > 0) return TFramePos{i, segments[size_t(i)]->FrameCount - 1};
-  return std::nullopt;
-}
-
-std::optional<TFramePos> TTelvoriPlayer::FrameOfFilm(int64_t frame) const {
-  if (frame < 0) return std::nullopt;
-  const auto& segments = FCore.Segments();
-  for (size_t i = 0; i < segments.size(); ++i) {
-    const int32_t count = std::max(segments[i]->FrameCount, 0);
-    if (frame < count) return TFramePos{int32_t(i), int32_t(frame)};
-    frame -= count;
-  }
-  return std::nullopt;
-}
-
 int64_t TTelvoriPlayer::ShownTime() const {
   const auto& segments = FCore.Segments();
   if (FShownFrame) return FrameTime(segments, *FShownFrame);
@@ -1044,7 +1015,7 @@ void TTelvoriPlayer::StepFrame(int direction) {
   if (FPlayState == psPlaying) APause->trigger();
   std::optional<TFramePos> target;
   if (FShownFrame) {
-    target = direction > 0 ? FrameAfter(*FShownFrame) : FrameBefore(*FShownFrame);
+    target = direction > 0 ? FrameAfter(FCore.Segments(), *FShownFrame) : FrameBefore(FCore.Segments(), *FShownFrame);
   } else {
     // Nothing shown yet: the first frame of the current segment, or of the film.
     const int32_t current = std::max(FCore.CurSegment(), 0);

@@ -254,11 +254,6 @@ class TTelvoriPlayer : public QMainWindow,
   TPictureView* ViewInUse() const;
   void frmSegmentsHelpRequested(const QString& topic);
   void CreateNavigationActions(QMenu* actionsMenu, QMenu* viewMenu);
-  // The film after `pos` or before it, over segments without frames; nothing at its ends.
-  std::optional<TFramePos> FrameAfter(TFramePos pos) const;
-  std::optional<TFramePos> FrameBefore(TFramePos pos) const;
-  // The frame of the film counted over all segments from 0.
-  std::optional<TFramePos> FrameOfFilm(int64_t frame) const;
   // One tick at a speed other than the film's own: the frames due by the clock are played,
   // and only the last of them is shown.
   void SpeedTick();
