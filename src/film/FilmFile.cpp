@@ -208,6 +208,21 @@ bool ReadFilm(std::span<const uint8_t> bytes, const std::shared_ptr<const void>&
   return true;
 }
 
+std::vector<std::unique_ptr<Segment>> ShareSegments(const std::vector<std::unique_ptr<Segment>>& segments) {
+  std::vector<std::unique_ptr<Segment>> copies;
+  copies.reserve(segments.size());
+  for (const auto& s : segments) {
+    auto copy = std::make_unique<Segment>();
+    static_cast<TSegInfo&>(*copy) = *s;
+    copy->CursorList = s->CursorList;
+    copy->SegStream = s->SegStream;
+    copy->CursStream = s->CursStream;
+    if (s->PaletteStream) copy->PaletteStream = std::make_unique<TMemoryStream>(*s->PaletteStream);
+    copies.push_back(std::move(copy));
+  }
+  return copies;
+}
+
 int64_t TotalFrames(const std::vector<std::unique_ptr<Segment>>& segments) {
   int64_t total = 0;
   for (const auto& segment : segments) total += segment->FrameCount;

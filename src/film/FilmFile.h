@@ -64,9 +64,10 @@ struct TSegInfo {
   std::string Name;  // UTF-8
 };
 
-// One loaded segment: its information and what it owns.
+// One loaded segment: its information and what it owns. The shapes and the sections' bytes
+// are never changed once read, so copies of a segment (ShareSegments) share them.
 struct Segment : TSegInfo {
-  std::unique_ptr<TCursorList> CursorList = std::make_unique<TCursorList>();
+  std::shared_ptr<TCursorList> CursorList = std::make_shared<TCursorList>();
   TMemoryStream SegStream;                       // frame data
   TMemoryStream CursStream;                      // cursor track
   std::unique_ptr<TMemoryStream> PaletteStream;  // 8 bits per pixel only
@@ -105,6 +106,12 @@ bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error);
 // long as any section does (the film is then held once, in its owner's memory).
 bool ReadFilm(std::span<const uint8_t> bytes, const std::shared_ptr<const void>& owner,
               TFilm& film, TFilmError& error);
+
+// Copies of the segments for another reader, such as a second playback core in another
+// thread: each copy reads from positions of its own, and the shapes and section bytes are
+// shared, not copied. The shared parts are only read, so the copies may be played alongside
+// the originals.
+std::vector<std::unique_ptr<Segment>> ShareSegments(const std::vector<std::unique_ptr<Segment>>& segments);
 
 // The sum of FrameCount over the segments.
 int64_t TotalFrames(const std::vector<std::unique_ptr<Segment>>& segments);

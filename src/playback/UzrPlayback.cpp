@@ -677,7 +677,7 @@ void TPlaybackCore::DrawCursor() {
   ReadCursorRecord(FCursorStream->Bytes(), pos, FCursorRec);
   FCursorStream->SetPosition(pos);
 
-  if (!HasCurrentSegment() || !FPicture) return;
+  if (!HasCurrentSegment() || !FPicture || !FCursorShown) return;
   const TzrCursor* shape = CurrentSegment().CursorList->Items(FCursorRec.Index);
   if (!shape) return;
 

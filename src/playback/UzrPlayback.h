@@ -183,6 +183,11 @@ class TPlaybackCore {
   // into the frame image and the whole image combined with the picture; the pictures are
   // the same. For comparisons.
   void SetStraightComposition(bool on) { FStraightComposition = on; }
+  // The recorded cursor is drawn into the picture (the default), or left out: the track is
+  // still followed, so turning it back on later draws the shape the film has at that frame.
+  // Set before playing; checkpoints taken one way are not meant for the other.
+  void SetCursorShown(bool on) { FCursorShown = on; }
+  bool CursorShown() const { return FCursorShown; }
 
   // Clears the state a new film starts from: the palette is kept (it survives films).
   void ClearSegments();
@@ -304,4 +309,5 @@ class TPlaybackCore {
   int32_t FSavedWidth = kCursorSize;  // the area saved under the cursor last drawn
   int32_t FSavedHeight = kCursorSize;
   bool FCursorDrawn = false;  // a cursor is in the picture and its background is saved
+  bool FCursorShown = true;
 };

@@ -1,0 +1,95 @@
+// Export of a film to a video file through FFmpeg's libraries: H.264 in MP4 (or Matroska),
+// VP9 or AV1 in WebM, lossless FFV1 in Matroska, and GIF.
+//
+// The film is played by a core of the export's own on copies of the segments
+// (ShareSegments), so a film that a window is playing can be exported from another thread.
+// Every frame is written at its time on the film's clock (FilmClock.h), each segment at its
+// own frame rate; a frame that changes nothing in the picture lengthens the one before it
+// instead of being encoded again. Segments of different sizes are centred on a canvas of
+// the largest width and height, filled with the player's grey; segments become chapters
+// named as the segments.
+//
+// The file is written beside its final name and renamed into place when complete, so an
+// export that fails or is cancelled leaves nothing behind, and an existing file is only
+// replaced when asked.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "playback/FilmClock.h"
+
+enum class TExportFormat { Mp4, WebM, Mkv, Gif };
+enum class TExportCodec { Default, H264, Vp9, Av1, Ffv1 };
+
+// The canvas colour around smaller segments: the grey of the player's window.
+inline constexpr uint8_t kCanvasGrey = 128;
+
+struct TExportOptions {
+  TExportFormat Format = TExportFormat::Mp4;
+  // Default: H.264 for MP4 and Matroska, VP9 for WebM, FFV1 for Matroska with Lossless, the
+  // GIF encoder for GIF.
+  TExportCodec Codec = TExportCodec::Default;
+  bool Lossless = false;    // Matroska only: FFV1 in the pictures' own RGB format
+  bool Chroma444 = false;   // H.264, VP9 and AV1: full colour resolution (yuv444p)
+  int Quality = -1;         // 0 (smallest) to 100 (best); -1: the format's default
+  int32_t Segment = 0;      // from 1: that segment alone at its own size; 0: the whole film
+  bool Cursor = true;       // the recorded cursor is drawn
+  int32_t MaxWidth = 0;     // scaled down to this width when wider; 0: not scaled
+};
+
+// The quality used when none is asked for.
+inline constexpr int kDefaultQuality = 60;
+
+// The format a file name asks for by its extension (any case): .mp4, .webm, .mkv, .gif.
+std::optional<TExportFormat> ExportFormatOfPath(std::string_view path);
+// A format or codec by its name on a command line: "mp4", "webm", "mkv", "gif"; "h264",
+// "vp9", "av1", "ffv1".
+std::optional<TExportFormat> ParseExportFormat(std::string_view name);
+std::optional<TExportCodec> ParseExportCodec(std::string_view name);
+// The extension of a format, with its dot: ".mp4".
+const char* ExportExtension(TExportFormat format);
+// Whether the codec can be written in the format; the codec Default always can.
+bool CodecFitsFormat(TExportCodec codec, TExportFormat format, bool lossless);
+
+struct TExportProgress {
+  int64_t Frames = 0;       // frames of the film played so far
+  int64_t TotalFrames = 0;  // frames of the film (or of the segment) to play
+  int64_t Encoded = 0;      // pictures handed to the encoder (unchanged frames are not)
+};
+// Called from the exporting thread after every few frames and at the end.
+using TExportProgressFn = std::function<void(const TExportProgress&)>;
+
+enum class TExportErrc {
+  None,
+  Cancelled,     // cancelled, or interrupted by a signal
+  Exists,        // the file exists and was not to be replaced
+  IsFilm,        // the file named is the film itself
+  CannotCreate,  // the folder is missing or cannot be written; Details: the system's reason
+  Write,         // writing failed (disk full, I/O error); Details: the system's reason
+  Encoder,       // the encoder is missing or refused the settings; Details: FFmpeg's words
+  Playback,      // the film could not be played (a damaged or unsupported segment)
+  NoFrames,      // nothing to export: no frames (in the segment)
+  NoSegment,     // the segment asked for is not in the film
+  Options,       // a codec that does not fit the format, and the like
+};
+
+struct TExportResult {
+  TExportErrc Code = TExportErrc::None;
+  std::string Details;      // in English: the system's or FFmpeg's reason, or what failed
+  int64_t Frames = 0;       // frames of the film played
+  int64_t Encoded = 0;      // pictures encoded
+  int64_t Bytes = 0;        // size of the file written
+  explicit operator bool() const { return Code == TExportErrc::None; }
+};
+
+// Exports the film (its segments, which are only read) to `out`. `filmPath`, when given, is
+// checked not to be `out`. `cancel`, when set from any thread, ends the export as Cancelled
+// within a frame. An existing `out` is replaced only with `replace`.
+TExportResult ExportFilm(const TSegments& segments, const std::string& out, const TExportOptions& options,
+                         bool replace, const TExportProgressFn& progress = {},
+                         const std::atomic<bool>* cancel = nullptr, const std::string& filmPath = {});
