@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include "io/FilePlace.h"
+
 namespace {
 
 struct TFileCloser {
@@ -158,28 +160,6 @@ class TSignalsHeld {
   sigset_t FBefore;
 };
 
-// Moves the finished file to its name; without `replace` a file already there stays.
-bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace) {
-  if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system that cannot rename without replacing: a new link fails as well when the
-  // name is taken.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
-}
-
-// The permissions a new file gets, as fopen would make it.
-mode_t NewFileMode() {
-  static const mode_t mask = [] {
-    const mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
-  }();
-  return 0666 & ~mask;
-}
-
 }  // namespace
 
 bool WritePng(const std::string& path, const TRasterBitmap& picture, std::string& error) {
@@ -192,8 +172,7 @@ bool WritePng(const std::string& path, const TRasterBitmap& picture, std::string
 }
 
 bool WritePngFile(const std::string& path, const TRasterBitmap& picture, bool replace, std::string& error) {
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) folder = ".";
+  const std::string folder = FolderOf(path);
   // A short name of its own in the same folder, whatever the length of the picture's name.
   std::string temporary = folder + "/zrfilm-XXXXXX.part";
   TSignalsHeld held;

@@ -9,13 +9,20 @@
 
 namespace {
 
-enum class TOption { Segment, Frame, At, From, To, Force, Size };
+enum class TOption {
+  Segment, Frame, At, From, To, Force, Size,
+  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth
+};
 
 // The commands that take options, as bits.
-constexpr unsigned kFrames = 1, kFrame = 2, kThumbnail = 4;
+constexpr unsigned kFrames = 1, kFrame = 2, kThumbnail = 4, kExport = 8;
 
 unsigned CommandBit(std::string_view command) {
-  return command == "frames" ? kFrames : command == "frame" ? kFrame : command == "thumbnail" ? kThumbnail : 0;
+  return command == "frames"      ? kFrames
+         : command == "frame"     ? kFrame
+         : command == "thumbnail" ? kThumbnail
+         : command == "export"    ? kExport
+                                  : 0;
 }
 
 // The options and the commands that take them.
@@ -27,15 +34,26 @@ struct TOptionRule {
 };
 
 constexpr TOptionRule kOptions[] = {
-    {"--segment", TOption::Segment, true, kFrames | kFrame},
-    {"--force", TOption::Force, false, kFrames | kFrame},
+    {"--segment", TOption::Segment, true, kFrames | kFrame | kExport},
+    {"--force", TOption::Force, false, kFrames | kFrame | kExport},
     {"--from", TOption::From, true, kFrames},
     {"--to", TOption::To, true, kFrames},
     {"--at", TOption::At, true, kFrame},
     {"--frame", TOption::Frame, true, kFrame},
     {"--size", TOption::Size, true, kThumbnail},
     {"-s", TOption::Size, true, kThumbnail},
+    {"--format", TOption::Format, true, kExport},
+    {"--codec", TOption::Codec, true, kExport},
+    {"--lossless", TOption::Lossless, false, kExport},
+    {"--chroma", TOption::Chroma, true, kExport},
+    {"--quality", TOption::Quality, true, kExport},
+    {"--split", TOption::Split, false, kExport},
+    {"--no-cursor", TOption::NoCursor, false, kExport},
+    {"--max-width", TOption::MaxWidth, true, kExport},
 };
+
+// The largest picture side an export scales to.
+constexpr int32_t kMaxExportWidth = 65536;
 
 const TOptionRule* FindOption(std::string_view name) {
   for (const TOptionRule& rule : kOptions)
@@ -51,11 +69,59 @@ bool ParseNumber(const std::string& text, int32_t least, int32_t& n) {
   return true;
 }
 
+// Options without a value.
+void SetFlag(TOption option, TZrFilmArgs& parsed) {
+  switch (option) {
+    case TOption::Lossless:
+      parsed.Export.Lossless = true;
+      break;
+    case TOption::Split:
+      parsed.Split = true;
+      break;
+    case TOption::NoCursor:
+      parsed.Export.Cursor = false;
+      break;
+    default:
+      parsed.Force = true;
+      break;
+  }
+}
+
 bool ParseValue(TOption option, const std::string& name, const std::string& text, TZrFilmArgs& parsed,
                 std::string& error) {
   const std::string quoted = "\"" + text + "\"";
   int64_t millis = 0;
   switch (option) {
+    case TOption::Format:
+      if (const auto format = ParseExportFormat(text)) {
+        parsed.Export.Format = *format;
+        parsed.FormatGiven = true;
+        return true;
+      }
+      error = "--format wants mp4, webm, mkv or gif, not " + quoted;
+      return false;
+    case TOption::Codec:
+      if (const auto codec = ParseExportCodec(text)) {
+        parsed.Export.Codec = *codec;
+        return true;
+      }
+      error = "--codec wants h264, vp9, av1 or ffv1, not " + quoted;
+      return false;
+    case TOption::Chroma:
+      if (text == "420" || text == "444") {
+        parsed.Export.Chroma444 = text == "444";
+        return true;
+      }
+      error = "--chroma wants 420 or 444, not " + quoted;
+      return false;
+    case TOption::Quality:
+      if (ParseNumber(text, 0, parsed.Export.Quality) && parsed.Export.Quality <= 100) return true;
+      error = "--quality wants a number from 0 to 100, not " + quoted;
+      return false;
+    case TOption::MaxWidth:
+      if (ParseNumber(text, 2, parsed.Export.MaxWidth) && parsed.Export.MaxWidth <= kMaxExportWidth) return true;
+      error = "--max-width wants a width in pixels from 2 to " + std::to_string(kMaxExportWidth) + ", not " + quoted;
+      return false;
     case TOption::Segment:
       if (ParseNumber(text, 1, parsed.Segment)) return true;
       error = "--segment wants a segment number from 1, not " + quoted;
@@ -78,7 +144,42 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
       error = name + " wants a size in pixels from 1 to " + std::to_string(kMaxThumbnailSize) + ", not " + quoted;
       return false;
     case TOption::Force:
+    case TOption::Lossless:
+    case TOption::Split:
+    case TOption::NoCursor:
       break;
+  }
+  return true;
+}
+
+// The export's format and what fits it.
+bool CheckExport(TZrFilmArgs& parsed, std::string& error) {
+  TExportOptions& o = parsed.Export;
+  if (!parsed.FormatGiven) {
+    const auto format = ExportFormatOfPath(parsed.Out);
+    if (!format) {
+      error = "cannot tell the format from the name " + parsed.Out +
+              ": end it in .mp4, .webm, .mkv or .gif, or give --format";
+      return false;
+    }
+    o.Format = *format;
+  }
+  if (o.Lossless && o.Format != TExportFormat::Mkv) {
+    error = "--lossless writes Matroska: name the file .mkv or give --format mkv";
+    return false;
+  }
+  if (!CodecFitsFormat(o.Codec, o.Format, o.Lossless)) {
+    error = o.Lossless ? "--lossless writes FFV1 only" : "this --codec cannot be written in this format";
+    return false;
+  }
+  const bool rgb = o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1;
+  if (o.Chroma444 && rgb) {
+    error = "--chroma applies to H.264, VP9 and AV1 only";
+    return false;
+  }
+  if (parsed.Split && parsed.Segment > 0) {
+    error = "export takes --split or --segment N, not both";
+    return false;
   }
   return true;
 }
@@ -143,7 +244,7 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
       return false;
     }
     if (!rule->TakesValue) {
-      parsed.Force = true;
+      SetFlag(rule->Option, parsed);
       continue;
     }
     std::string value;
@@ -152,8 +253,13 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      const bool number = rule->Option == TOption::Segment || rule->Option == TOption::Frame;
-      error = name + (rule->Option == TOption::Size ? " wants a size" : number ? " wants a number" : " wants a time");
+      const bool number = rule->Option == TOption::Segment || rule->Option == TOption::Frame ||
+                          rule->Option == TOption::Quality || rule->Option == TOption::MaxWidth;
+      const bool time = rule->Option == TOption::At || rule->Option == TOption::From || rule->Option == TOption::To;
+      error = name + (rule->Option == TOption::Size ? " wants a size"
+                      : number                      ? " wants a number"
+                      : time                        ? " wants a time"
+                                                    : " wants a value");
       return false;
     }
     if (!ParseValue(rule->Option, name, value, parsed, error)) return false;
@@ -178,6 +284,15 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     }
     parsed.Command = command == "frame" ? TZrFilmCommand::Frame : TZrFilmCommand::Thumbnail;
     parsed.Out = positional[1];
+  } else if (command == "export") {
+    if (positional.size() != 2) {
+      error = "export takes a film and a video file";
+      return false;
+    }
+    parsed.Command = TZrFilmCommand::Export;
+    parsed.Out = positional[1];
+    parsed.Film = positional[0];
+    if (!CheckExport(parsed, error)) return false;
   } else {
     error = "unknown command " + command;
     return false;

@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include <sstream>
 
 #include "cli/PngWriter.h"
+#include "export/FilmExport.h"
 #include "cli/Thumbnail.h"
 #include "film/FilmLoader.h"
 #include "film/SegmentDuration.h"
@@ -29,6 +33,9 @@ constexpr char kUsage[] =
     "       zrfilm frames FILM DIR [--segment N] [--from TIME] [--to TIME] [--force]\n"
     "       zrfilm frame FILM OUT.png (--at TIME | --segment N --frame K) [--force]\n"
     "       zrfilm thumbnail [-s SIZE] FILM OUT.png\n"
+    "       zrfilm export FILM OUT [--format F] [--codec C] [--lossless] [--chroma 420|444]\n"
+    "                     [--quality Q] [--segment N | --split] [--no-cursor]\n"
+    "                     [--max-width W] [--force]\n"
     "       zrfilm --help | --version\n"
     "\n"
     "  info       lists the film's segments: number, name, duration, size, bits per\n"
@@ -48,11 +55,49 @@ constexpr char kUsage[] =
     "             second on, that is not a nearly blank screen, scaled down to fit\n"
     "             SIZE x SIZE pixels (-s or --size, 1 to 4096, default 256); OUT.png is\n"
     "             replaced without --force, as file managers expect of a thumbnailer\n"
+    "  export     writes the film as a video file: OUT.mp4 H.264, OUT.webm VP9 (or AV1\n"
+    "             with --codec av1), OUT.mkv H.264, or FFV1 without loss with\n"
+    "             --lossless, OUT.gif an animation (--format mp4|webm|mkv|gif when the\n"
+    "             name does not tell); every frame at its time, segments as chapters,\n"
+    "             segments of other sizes centred on grey; --quality 0-100 (default 60);\n"
+    "             --chroma 444 keeps coloured text sharp where players allow it;\n"
+    "             --segment N writes segment N alone at its size, --split a file per\n"
+    "             segment (OUT-001.mp4, ...); --no-cursor leaves the cursor out;\n"
+    "             --max-width W scales wider films down; an existing OUT is replaced\n"
+    "             only with --force; an export that fails or is interrupted leaves\n"
+    "             no file\n"
     "\n"
     "TIME is a time of the whole film: seconds (83.5) or h:mm:ss.zzz (0:01:23.500).\n"
     "\n"
     "Exit status: 0 done, 1 the film or a file failed, or there was nothing to write (a\n"
     "damaged film: what could be read was listed or written), 2 wrong command line.\n";
+
+// Set by SIGINT, SIGTERM and SIGHUP while an export runs: it then stops and cleans up.
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+
+// Catches the signals that end a terminal job for the time of an export, so the export can
+// remove its unfinished file; the handlers before are put back afterwards.
+class TInterruptCatcher {
+ public:
+  TInterruptCatcher() {
+    gInterrupted.store(false);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &FBefore[i]);
+  }
+  ~TInterruptCatcher() {
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &FBefore[i], nullptr);
+  }
+  TInterruptCatcher(const TInterruptCatcher&) = delete;
+  TInterruptCatcher& operator=(const TInterruptCatcher&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction FBefore[std::size(kSignals)] {};
+};
 
 // Exit statuses.
 constexpr int kOk = 0;
@@ -591,6 +636,92 @@ struct TTool {
     if (!WritePngFile(args.Out, *picture, true, writeError)) return Fail(film, writeError);
     return kOk;
   }
+
+  // What a failed export says.
+  static std::string ExportFailure(const TExportResult& r, const std::string& out) {
+    switch (r.Code) {
+      case TExportErrc::Cancelled:
+        return "interrupted: nothing was written";
+      case TExportErrc::Exists:
+        return out + ": the file exists (give --force to replace it)";
+      case TExportErrc::IsFilm:
+        return out + ": this is the film itself";
+      case TExportErrc::CannotCreate:
+        return "cannot create the file: " + r.Details;
+      case TExportErrc::Write:
+        return "cannot write " + out + ": " + r.Details;
+      case TExportErrc::Encoder:
+        return "the encoder failed: " + r.Details;
+      case TExportErrc::NoFrames:
+        return "nothing to export: the film has no frames";
+      case TExportErrc::NoSegment:
+      case TExportErrc::Options:
+      case TExportErrc::Playback:
+      case TExportErrc::None:
+        break;
+    }
+    return r.Details;
+  }
+
+  // The name of segment `number`'s file in a split export: OUT's stem, "-001", its extension.
+  static std::string SplitName(const std::string& out, int32_t number) {
+    const std::filesystem::path path(out);
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "-%03d", number);
+    return (path.parent_path() / (path.stem().string() + suffix + path.extension().string())).string();
+  }
+
+  int Export(const TZrFilmArgs& args) {
+    const std::string& film = args.Film;
+    TLoadReport check;
+    if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
+    // The files to write: one, or one per segment; refused before the film is read.
+    TToolUi ui(Err, film);
+    TSegments segments;
+    if (!Load(film, ui, segments)) return kFailed;
+    if (ui.Damaged()) return Fail(film, "the film is damaged: nothing was exported");
+    if (!CheckSegment(film, segments, args.Segment)) return kFailed;
+    std::vector<std::pair<std::string, int32_t>> jobs;  // file, segment (0: the whole film)
+    if (args.Split) {
+      for (int32_t i = 0; i < int32_t(segments.size()); ++i)
+        if (segments[size_t(i)]->FrameCount > 0) jobs.emplace_back(SplitName(args.Out, i + 1), i + 1);
+      if (jobs.empty()) return Fail(film, "nothing to export: the film has no frames");
+    } else {
+      jobs.emplace_back(args.Out, args.Segment);
+    }
+    if (!args.Force)
+      for (const auto& job : jobs)
+        if (std::filesystem::exists(job.first)) return Fail(job.first, "the file exists (give --force to replace it)");
+
+    const bool terminal = ::isatty(STDERR_FILENO);
+    TInterruptCatcher catcher;
+    for (size_t j = 0; j < jobs.size(); ++j) {
+      const auto& [out, segment] = jobs[j];
+      TExportOptions options = args.Export;
+      options.Segment = segment;
+      const auto started = std::chrono::steady_clock::now();
+      auto shown = started;
+      auto report = [&](const TExportProgress& p) {
+        if (!terminal) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - shown < std::chrono::milliseconds(200) && p.Frames < p.TotalFrames) return;
+        shown = now;
+        const double seconds = std::chrono::duration<double>(now - started).count();
+        const double fps = seconds > 0 ? double(p.Frames) / seconds : 0;
+        const int64_t left = fps > 0 ? int64_t(double(p.TotalFrames - p.Frames) / fps * 1000) : 0;
+        std::fprintf(stderr, "\rzrfilm: %s%3d%%, %lld of %lld frames, %.0f frames/s, %s left ",
+                     jobs.size() > 1 ? (std::to_string(j + 1) + " of " + std::to_string(jobs.size()) + ": ").c_str()
+                                     : "",
+                     int(p.TotalFrames ? p.Frames * 100 / p.TotalFrames : 100), static_cast<long long>(p.Frames),
+                     static_cast<long long>(p.TotalFrames), fps, FormatClock(left).c_str());
+      };
+      const TExportResult r = ExportFilm(segments, out, options, args.Force, report, &gInterrupted, film);
+      if (terminal) std::fputc('\n', stderr);
+      if (!r) return Fail(r.Code == TExportErrc::Exists || r.Code == TExportErrc::IsFilm ? out : film,
+                          ExportFailure(r, out));
+    }
+    return kOk;
+  }
 };
 
 }  // namespace
@@ -624,6 +755,8 @@ int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return tool.Frame(parsed);
     case TZrFilmCommand::Thumbnail:
       return tool.Thumbnail(parsed);
+    case TZrFilmCommand::Export:
+      return tool.Export(parsed);
     case TZrFilmCommand::Help:
     case TZrFilmCommand::Version:
       break;

@@ -1,0 +1,34 @@
+#include "io/FilePlace.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace) {
+  if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system that cannot rename without replacing: a new link fails as well when the
+  // name is taken.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+mode_t NewFileMode() {
+  static const mode_t mask = [] {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+  }();
+  return 0666 & ~mask;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
