@@ -159,9 +159,9 @@ check_completion() {
   [[ -r $bashcomp ]] || { fail "bash-completion is not installed"; return; }
   local files=$work/files
   mkdir -p "$files/folder"
-  touch "$files"/{film.zrcab,FILM.ZRCAB,Film.ZrCab,film.exe,notes.txt,picture.png,PICTURE.PNG}
+  touch "$files"/{film.zrcab,FILM.ZRCAB,Film.ZrCab,film.exe,notes.txt,picture.png,PICTURE.PNG,talk.mp4,talk.WebM,talk.mkv,talk.gif,talk.avi}
   local cases=(
-    "zrfilm |extract frame frames info thumbnail"
+    "zrfilm |export extract frame frames info thumbnail"
     "zrfilm f|frame frames"
     "zrfilm -|--help --version"
     "zrfilm frames -|--force --from --segment --to"
@@ -176,6 +176,12 @@ check_completion() {
     "zrfilm frame film.zrcab --at |"
     "zrfilm frame --at 5 film.zrcab out.png |"
     "zrfilm info -- -|"
+    "zrfilm export -|--chroma --codec --force --format --lossless --max-width --no-cursor --quality --segment --split"
+    "zrfilm export film.zrcab |folder talk.WebM talk.gif talk.mkv talk.mp4"
+    "zrfilm export --format |gif mkv mp4 webm"
+    "zrfilm export --codec |av1 ffv1 h264 vp9"
+    "zrfilm export --chroma 4|420 444"
+    "zrfilm export --quality |"
   )
   local row line want got
   for row in "${cases[@]}"; do
