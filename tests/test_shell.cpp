@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -14,8 +16,17 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QProgressDialog>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSlider>
+#include <QSpinBox>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "film/Messages.h"
 #include "filmwriter/FilmWriter.h"
@@ -38,6 +49,7 @@
 #include <QHelpEvent>
 #include <QMimeData>
 
+#include "shell/UzrExport.h"
 #include "shell/UzrHelp.h"
 
 namespace fs = std::filesystem;
@@ -206,6 +218,7 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
       {Player->ASetOwnWindow, "В отдельном окне", "В отдельном окне", QKeySequence(Qt::Key_F8), false},
       {Player->AExit, "Выход", "", QKeySequence(Qt::ALT | Qt::Key_F4), true},
       {Player->AHelp, "Справка", "", QKeySequence(Qt::Key_F1), true},
+      {Player->AExport, "Экспорт...", "Сохранить фильм в видеофайл", QKeySequence(Qt::CTRL | Qt::Key_E), false},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(r.action->text(), QString::fromUtf8(r.caption));
@@ -222,14 +235,14 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   ASSERT_EQ(top.size(), 4);
   EXPECT_EQ(top[0]->text(), "&Файл");
   // The commands beside them follow a separator; the window's own items keep their order.
-  EXPECT_EQ(items(top[0]->menu()), (QStringList{"Загрузить", "-", "Выход"}));
+  EXPECT_EQ(items(top[0]->menu()), (QStringList{"Загрузить", "Экспорт...", "-", "Выход"}));
   EXPECT_EQ(items(top[1]->menu()),
             (QStringList{"Воспроизведение", "Пауза", "Стоп", "-", "Сегменты", "-", "Воспроизведение / пауза", "Переход",
                          "Скорость", "-", "Сохранить кадр", "Копировать кадр"}));
   EXPECT_EQ(items(top[2]->menu()), (QStringList{"Отображать панель", "В отдельном окне", "-", "Во весь экран"}));
   EXPECT_EQ(items(top[3]->menu()), (QStringList{"Справка", "-", "О программе ..."}));
   EXPECT_EQ(items(Player->pupMain),
-            (QStringList{"Загрузить", "-", "Воспроизведение", "Пауза", "Стоп", "-", "Сегменты",
+            (QStringList{"Загрузить", "Экспорт...", "-", "Воспроизведение", "Пауза", "Стоп", "-", "Сегменты",
                          "Отображать панель", "В отдельном окне", "-", "О программе ...", "-", "Выход", "-",
                          "Во весь экран", "Сохранить кадр", "Копировать кадр"}));
   const QList<QAction*> actionsMenu = top[1]->menu()->actions();
@@ -1913,6 +1926,532 @@ TEST_F(TRandomAccess, StartOnTheCommandLinePlaysFromThatTime) {
       EXPECT_EQ(Player->ShownFrame(), (TFramePos{c.shown->Segment, c.shown->Frame + 1}));
     }
   }
+}
+
+// ---- Export ----
+
+// Answers the modal window that comes up next (a dialog or a message box) with `answer`, once
+// the event loop runs, unless `context` has gone by then. Whatever the answer does not close is
+// rejected, so no test can hang on it.
+void AnswerNextModal(std::function<void(QWidget*)> answer, QObject* context = qApp) {
+  QTimer::singleShot(0, context, [answer] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    answer(modal);
+    if (QApplication::activeModalWidget() == modal && modal->isVisible())
+      if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+  });
+}
+
+// Clicks the button of a message box with this standard role, and tells the box's text.
+std::function<void(QWidget*)> ClickInBox(QMessageBox::StandardButton button, QString* text = nullptr) {
+  return [button, text](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (!box) return;
+    if (text) *text = box->text();
+    if (QAbstractButton* b = box->button(button)) b->click();
+  };
+}
+
+// The bytes a file starts with, and whether they are those of the format.
+std::string Head(const fs::path& path, size_t n = 64) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(n, '\0');
+  in.read(bytes.data(), std::streamsize(n));
+  bytes.resize(size_t(in.gcount()));
+  return bytes;
+}
+bool HasMagic(const fs::path& path, TExportFormat format) {
+  const std::string head = Head(path);
+  const std::string ebml = "\x1A\x45\xDF\xA3";
+  switch (format) {
+    case TExportFormat::Mp4:
+      return head.size() >= 8 && head.substr(4, 4) == "ftyp";
+    case TExportFormat::WebM:
+      return head.rfind(ebml, 0) == 0 && head.find("webm") != std::string::npos;
+    case TExportFormat::Mkv:
+      return head.rfind(ebml, 0) == 0 && head.find("matroska") != std::string::npos;
+    case TExportFormat::Gif:
+      return head.rfind("GIF8", 0) == 0;
+  }
+  return false;
+}
+
+struct TExport : TShellFixture {
+  // What the window handed to the export, as the exporter saw it.
+  struct TCall {
+    std::string Out;
+    TExportOptions Options;
+    bool Replace = false;
+    std::string FilmPath;
+  };
+  std::vector<TCall> Calls;
+  // The gate: with Gated, the export waits at its first progress until Open or cancel.
+  std::atomic<bool> Gated{false}, AtGate{false}, Open{false};
+
+  void SetUp() override {
+    TShellFixture::SetUp();
+    InstallExporter();
+  }
+  void InstallExporter() {
+    Player->SetExporter([this](const TSegments& segments, const std::string& out, const TExportOptions& options,
+                               bool replace, const TExportProgressFn& progress, const std::atomic<bool>* cancel,
+                               const std::string& filmPath) {
+      Calls.push_back({out, options, replace, filmPath});
+      const TExportProgressFn gated = [&](const TExportProgress& p) {
+        progress(p);
+        if (!Gated || AtGate.exchange(true)) return;
+        while (!Open && !*cancel) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      };
+      return ExportFilm(segments, out, options, replace, gated, cancel, filmPath);
+    });
+  }
+  // Two segments of 16 × 12 whose colour changes every frame, at two frames a second: the
+  // window's own timer, which runs while a test waits for an export, hardly moves it on.
+  std::string SmallFilm(int frames = 4, const std::string& name = "урок.zrcab") {
+    std::vector<TWriterSegment> segments = {Solid("Начало", 16, 12, frames), Solid("Конец", 16, 12, frames)};
+    for (auto& segment : segments) segment.FrameRate = 2;
+    return Film(segments, name);
+  }
+  // Opens the export dialog, lets `fill` set it, and presses "Экспорт". False when no dialog
+  // came up.
+  bool ExportWith(std::function<void(TfrmExport&)> fill) {
+    bool shown = false;
+    QObject context;  // no answer is left waiting when no dialog came up
+    AnswerNextModal([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TfrmExport*>(modal);
+      if (!dialog) return;
+      shown = true;
+      fill(*dialog);
+      dialog->btnExport->click();
+    }, &context);
+    Player->AExportExecute();
+    return shown;
+  }
+  static void SetFile(TfrmExport& dialog, const fs::path& path) {
+    dialog.edtFile->setText(QString::fromStdString(path.string()));
+    emit dialog.edtFile->textEdited(dialog.edtFile->text());
+  }
+  bool WaitForTheExport() {
+    for (int i = 0; i < 12000 && Player->ExportRunning(); ++i) QTest::qWait(5);
+    return !Player->ExportRunning();
+  }
+  bool WaitAtTheGate() {
+    for (int i = 0; i < 12000 && !AtGate; ++i) QTest::qWait(5);
+    return AtGate;
+  }
+  // The files in the film's folder, by name.
+  std::set<std::string> Files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Root))
+      if (entry.is_regular_file()) names.insert(entry.path().filename().string());
+    return names;
+  }
+};
+
+TEST_F(TExport, TheCommandNeedsAFilmAndOneExportAtATime) {
+  EXPECT_FALSE(Player->AExport->isEnabled());
+  // Without a film nothing opens.
+  EXPECT_FALSE(ExportWith([](TfrmExport&) {}));
+  Load(SmallFilm());
+  EXPECT_TRUE(Player->AExport->isEnabled());
+  EXPECT_TRUE(Player->OpenFilm(Missing()) == false);
+  EXPECT_FALSE(Player->AExport->isEnabled());
+  EXPECT_TRUE(Player->OpenFilm(SmallFilm(4, "b.zrcab")));
+  EXPECT_TRUE(Player->AExport->isEnabled());
+
+  Gated = true;
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "one.mp4"); }));
+  ASSERT_TRUE(Player->ExportRunning());
+  EXPECT_FALSE(Player->AExport->isEnabled());
+  // A second one is not offered while the first runs.
+  EXPECT_FALSE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "two.mp4"); }));
+  Open = true;
+  ASSERT_TRUE(WaitForTheExport());
+  EXPECT_TRUE(Player->AExport->isEnabled());
+  EXPECT_EQ(Calls.size(), 1u);
+}
+
+TEST_F(TExport, TheDialogOffersTheFilmsNameAndKeepsTheExtensionInStepWithTheFormat) {
+  TExportRequest request;
+  request.FilmPath = QString::fromStdString((Root / "урок.zrcab").string());
+  request.Folder = QString::fromStdString(Root.string());
+  request.BaseName = QStringLiteral("урок");
+  request.SegmentCount = 3;
+  request.CurrentSegment = 1;
+  request.CurrentSegmentName = QStringLiteral("Середина");
+  TfrmExport dialog(request);
+  const QString folder = QString::fromStdString(Root.string()) + QLatin1Char('/');
+  EXPECT_EQ(dialog.edtFile->text(), folder + "урок.mp4");
+  QStringList formats;
+  for (int i = 0; i < dialog.cbxFormat->count(); ++i) formats << dialog.cbxFormat->itemText(i);
+  EXPECT_EQ(formats, (QStringList{"MP4 — H.264", "WebM — VP9", "MKV — без потерь (FFV1)", "GIF — анимация"}));
+  EXPECT_EQ(dialog.spnQuality->value(), kDefaultQuality);
+  EXPECT_EQ(dialog.sldQuality->value(), kDefaultQuality);
+  EXPECT_TRUE(dialog.chkCursor->isChecked());
+  EXPECT_FALSE(dialog.chkSegment->isChecked());
+  EXPECT_TRUE(dialog.chkSegment->isEnabled());
+  EXPECT_EQ(dialog.chkSegment->text().remove('&'), "Только текущий сегмент: 2. Середина");
+
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    QString file;
+    TExportFormat format;
+    bool quality;
+  };
+  const std::vector<Step> steps = {
+      {"WebM chosen", [&] { dialog.cbxFormat->setCurrentIndex(1); }, folder + "урок.webm", TExportFormat::WebM, true},
+      {"lossless MKV", [&] { dialog.cbxFormat->setCurrentIndex(2); }, folder + "урок.mkv", TExportFormat::Mkv, false},
+      {"GIF", [&] { dialog.cbxFormat->setCurrentIndex(3); }, folder + "урок.gif", TExportFormat::Gif, true},
+      {"a name typed with another format's extension",
+       [&] { SetFile(dialog, Root / "clip.WebM"); }, folder + "clip.WebM", TExportFormat::WebM, true},
+      {"a name of its own extension gets the format's", [&] {
+         SetFile(dialog, Root / "clip.avi");
+         dialog.cbxFormat->setCurrentIndex(0);
+       }, folder + "clip.avi.mp4", TExportFormat::Mp4, true},
+  };
+  for (const auto& s : steps) {
+    s.act();
+    EXPECT_EQ(dialog.edtFile->text(), s.file) << s.name;
+    EXPECT_EQ(dialog.Format(), s.format) << s.name;
+    EXPECT_EQ(dialog.sldQuality->isEnabled(), s.quality) << s.name;
+    EXPECT_EQ(dialog.spnQuality->isEnabled(), s.quality) << s.name;
+  }
+  // A name without a folder goes to the film's folder; the extension is added.
+  dialog.edtFile->setText(QStringLiteral("итог"));
+  EXPECT_EQ(dialog.OutputPath(), folder + "итог.mp4");
+  dialog.edtFile->setText(QStringLiteral("sub/../итог.gif"));
+  EXPECT_EQ(dialog.OutputPath(), folder + "итог.mp4");
+
+  // The slider and the number go together; the choice carries every setting.
+  dialog.sldQuality->setValue(85);
+  EXPECT_EQ(dialog.spnQuality->value(), 85);
+  dialog.chkCursor->setChecked(false);
+  dialog.chkSegment->setChecked(true);
+  dialog.cbxFormat->setCurrentIndex(2);
+  dialog.edtFile->setText(QStringLiteral("итог.mkv"));
+  dialog.show();
+  dialog.btnExport->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  const TExportChoice& choice = dialog.Choice();
+  EXPECT_EQ(choice.Path, folder + "итог.mkv");
+  EXPECT_FALSE(choice.Replace);
+  EXPECT_EQ(choice.Options.Format, TExportFormat::Mkv);
+  EXPECT_TRUE(choice.Options.Lossless);
+  EXPECT_EQ(choice.Options.Quality, 85);
+  EXPECT_FALSE(choice.Options.Cursor);
+  EXPECT_EQ(choice.Options.Segment, 2);
+
+  // A film of one segment: the whole film is that segment.
+  request.SegmentCount = 1;
+  request.CurrentSegment = 0;
+  TfrmExport single(request);
+  EXPECT_FALSE(single.chkSegment->isEnabled());
+  QString topic;
+  QObject::connect(&single, &TfrmExport::HelpRequested, [&](const QString& t) { topic = t; });
+  single.btnHelp->click();
+  EXPECT_EQ(topic, "::/export.htm");
+}
+
+TEST_F(TExport, TheDialogRefusesWhatCannotBeWritten) {
+  fs::create_directories(Root / "папка.mp4");
+  // A film named like a video: the only kind the export could be written over.
+  const std::string film = Film({Solid("a", 16, 12, 2)}, "фильм.mp4");
+  TExportRequest request;
+  request.FilmPath = QString::fromStdString(film);
+  request.Folder = QString::fromStdString(Root.string());
+  request.BaseName = QStringLiteral("урок");
+  request.SegmentCount = 1;
+  struct Case {
+    const char* name;
+    std::string file;
+    QString says;
+  };
+  const Case cases[] = {
+      {"no name", "  ", "Укажите имя файла, в который записать видео."},
+      {"a folder", (Root / "папка.mp4").string(), "это папка"},
+      {"a folder that is not there", (Root / "нет" / "a.mp4").string(),
+       "Папки «" + QString::fromStdString((Root / "нет").string()) + "» нет"},
+      {"the film itself", film, "Нельзя записать видео в файл самого фильма"},
+  };
+  for (const auto& c : cases) {
+    TfrmExport dialog(request);
+    dialog.show();
+    dialog.edtFile->setText(QString::fromStdString(c.file));
+    QString told;
+    AnswerNextModal(ClickInBox(QMessageBox::Ok, &told));
+    dialog.btnExport->click();
+    EXPECT_TRUE(told.contains(c.says)) << c.name << ": " << told.toStdString();
+    EXPECT_TRUE(dialog.isVisible()) << c.name;
+    EXPECT_NE(dialog.result(), QDialog::Accepted) << c.name;
+  }
+}
+
+TEST_F(TExport, TheSaveDialogOffersEachFormatsFileType) {
+  TExportRequest request;
+  request.Folder = QString::fromStdString(Root.string());
+  request.BaseName = QStringLiteral("урок");
+  request.Options.Format = TExportFormat::Gif;
+  TfrmExport dialog(request);
+  QStringList filters;
+  QString selected, directory;
+  AnswerNextModal([&](QWidget* modal) {
+    auto* files = qobject_cast<QFileDialog*>(modal);
+    if (!files) return;
+    filters = files->nameFilters();
+    selected = files->selectedNameFilter();
+    directory = files->directory().absolutePath();
+    files->selectFile(QString::fromStdString((Root / "другое.webm").string()));
+    QMetaObject::invokeMethod(files, "accept");
+  });
+  dialog.btnBrowse->click();
+  EXPECT_EQ(filters, (QStringList{"Видео MP4 (*.mp4)", "Видео WebM (*.webm)", "Видео Matroska без потерь (*.mkv)",
+                                  "Анимация GIF (*.gif)"}));
+  EXPECT_EQ(selected, "Анимация GIF (*.gif)");
+  EXPECT_EQ(directory, QString::fromStdString(Root.string()));
+  EXPECT_EQ(dialog.edtFile->text(), QString::fromStdString((Root / "другое.webm").string()));
+  EXPECT_EQ(dialog.Format(), TExportFormat::WebM);
+}
+
+TEST_F(TExport, EveryFormatIsWrittenWhileTheWindowPlaysOn) {
+  Load(SmallFilm(6));
+  struct Case {
+    int index;
+    const char* file;
+    TExportFormat format;
+    bool cursor, segment;
+  };
+  const Case cases[] = {
+      {0, "a.mp4", TExportFormat::Mp4, true, false},
+      {1, "b.webm", TExportFormat::WebM, false, false},
+      {2, "c.mkv", TExportFormat::Mkv, true, true},
+      {3, "d.gif", TExportFormat::Gif, true, false},
+  };
+  Player->APlayExecute();
+  Player->TimerTimer();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const auto shownBefore = Player->ShownFrame();
+    ASSERT_TRUE(shownBefore);
+    ASSERT_TRUE(ExportWith([&](TfrmExport& d) {
+      d.cbxFormat->setCurrentIndex(c.index);
+      SetFile(d, Root / c.file);
+      d.chkCursor->setChecked(c.cursor);
+      d.chkSegment->setChecked(c.segment);
+    }));
+    ASSERT_TRUE(Player->ExportProgress());
+    EXPECT_TRUE(Player->ExportProgress()->labelText().contains(QString::fromUtf8(c.file)));
+    // The window's own film plays on, a frame a tick.
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+    Player->TimerTimer();
+    ASSERT_TRUE(WaitForTheExport());
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+    EXPECT_NE(Player->ShownFrame(), shownBefore);
+    EXPECT_TRUE(Player->Boxes.empty());
+    const fs::path out = Root / c.file;
+    ASSERT_TRUE(fs::exists(out));
+    EXPECT_GT(fs::file_size(out), 0u);
+    EXPECT_TRUE(HasMagic(out, c.format));
+    EXPECT_EQ(Player->lblNotice->text(), "Экспорт завершён: " + QString::fromStdString(out.string()));
+    EXPECT_EQ(Player->ExportProgress(), nullptr);
+    ASSERT_FALSE(Calls.empty());
+    const TCall& call = Calls.back();
+    EXPECT_EQ(call.Out, out.string());
+    EXPECT_EQ(call.FilmPath, Player->FileName().toStdString());
+    EXPECT_EQ(call.Options.Format, c.format);
+    EXPECT_EQ(call.Options.Lossless, c.format == TExportFormat::Mkv);
+    EXPECT_EQ(call.Options.Cursor, c.cursor);
+    // The segment on screen when the dialog opened.
+    EXPECT_EQ(call.Options.Segment, c.segment ? shownBefore->Segment + 1 : 0);
+    EXPECT_EQ(call.Options.Quality, kDefaultQuality);
+    EXPECT_FALSE(call.Replace);
+  }
+  // Nothing but the film and the four files: no file half written beside them.
+  EXPECT_EQ(Files(), (std::set<std::string>{"урок.zrcab", "a.mp4", "b.webm", "c.mkv", "d.gif"}));
+  // The next export offers what was chosen last, in the folder chosen last.
+  std::optional<TExportFormat> offered;
+  QString offeredFile;
+  AnswerNextModal([&](QWidget* modal) {
+    if (auto* d = qobject_cast<TfrmExport*>(modal)) {
+      offered = d->Format();
+      offeredFile = d->edtFile->text();
+    }
+  });
+  Player->AExportExecute();
+  EXPECT_EQ(offered, TExportFormat::Gif);
+  EXPECT_EQ(offeredFile, QString::fromStdString((Root / "урок.gif").string()));
+}
+
+TEST_F(TExport, AnExistingFileIsReplacedOnlyWhenTheUserAgrees) {
+  Load(SmallFilm());
+  const fs::path out = Root / "урок.mp4";
+  WriteFileBytes(out.string(), std::vector<uint8_t>{'o', 'l', 'd'});
+  QString asked;
+  // No: the dialog stays open (and is then left), the file as it was.
+  EXPECT_TRUE(ExportWith([&](TfrmExport&) { AnswerNextModal(ClickInBox(QMessageBox::No, &asked)); }));
+  EXPECT_EQ(asked, "Файл «" + QString::fromStdString(out.string()) + "» уже существует.\nЗаменить его?");
+  EXPECT_FALSE(Player->ExportRunning());
+  EXPECT_TRUE(Calls.empty());
+  EXPECT_EQ(Head(out), "old");
+  // Yes: replaced.
+  EXPECT_TRUE(ExportWith([&](TfrmExport&) { AnswerNextModal(ClickInBox(QMessageBox::Yes)); }));
+  ASSERT_TRUE(WaitForTheExport());
+  ASSERT_EQ(Calls.size(), 1u);
+  EXPECT_TRUE(Calls[0].Replace);
+  EXPECT_TRUE(HasMagic(out, TExportFormat::Mp4));
+  EXPECT_TRUE(Player->Boxes.empty());
+}
+
+TEST_F(TExport, CancelLeavesNoFileAndTheWindowUsable) {
+  Load(SmallFilm(40));
+  Gated = true;
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "отмена.webm"); }));
+  ASSERT_TRUE(WaitAtTheGate());
+  QTest::qWait(20);
+  QProgressDialog* progress = Player->ExportProgress();
+  ASSERT_NE(progress, nullptr);
+  EXPECT_TRUE(progress->isVisible());
+  EXPECT_FALSE(progress->isModal());
+  EXPECT_GT(progress->value(), 0);
+  EXPECT_LT(progress->value(), 100);
+  auto* cancel = progress->findChild<QPushButton*>();
+  ASSERT_NE(cancel, nullptr);
+  EXPECT_EQ(cancel->text(), "Отмена");
+  cancel->click();
+  ASSERT_TRUE(WaitForTheExport());
+  EXPECT_EQ(Files(), std::set<std::string>{"урок.zrcab"});
+  EXPECT_TRUE(Player->Boxes.empty());
+  EXPECT_EQ(Player->lblNotice->text(), "Экспорт отменён.");
+  EXPECT_EQ(Player->ExportProgress(), nullptr);
+  // The window plays, and exports again.
+  EXPECT_TRUE(Player->AExport->isEnabled());
+  Player->APlayExecute();
+  Player->TimerTimer();
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 0}));
+  Gated = false;
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "снова.webm"); }));
+  ASSERT_TRUE(WaitForTheExport());
+  EXPECT_TRUE(HasMagic(Root / "снова.webm", TExportFormat::WebM));
+}
+
+TEST_F(TExport, ClosingTheWindowOrOpeningAnotherFilmDuringAnExport) {
+  // Another film: the export goes on with the film it started on, to its end.
+  Load(SmallFilm(20));
+  Gated = true;
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "первый.mkv"); }));
+  ASSERT_TRUE(WaitAtTheGate());
+  ASSERT_TRUE(Player->OpenFilm(Film({Solid("другой", 8, 8, 3)}, "другой.zrcab")));
+  Player->APlayExecute();
+  Player->TimerTimer();
+  Open = true;
+  ASSERT_TRUE(WaitForTheExport());
+  EXPECT_TRUE(HasMagic(Root / "первый.mkv", TExportFormat::Mkv));
+  EXPECT_TRUE(Player->Boxes.empty());
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+
+  // Closing: the export is cancelled and waited for, and leaves nothing.
+  AtGate = false;
+  Open = false;
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "второй.mkv"); }));
+  ASSERT_TRUE(WaitAtTheGate());
+  Player->close();
+  EXPECT_FALSE(Player->ExportRunning());
+  EXPECT_FALSE(fs::exists(Root / "второй.mkv"));
+  EXPECT_EQ(Files(), (std::set<std::string>{"урок.zrcab", "другой.zrcab", "первый.mkv"}));
+  // And the window goes while another export runs.
+  Make();
+  InstallExporter();
+  Load(SmallFilm(20));
+  AtGate = false;
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "третий.gif"); }));
+  ASSERT_TRUE(WaitAtTheGate());
+  Player.reset();
+  EXPECT_FALSE(fs::exists(Root / "третий.gif"));
+}
+
+std::atomic<int> gSignalsHeard{0};
+void HearSignal(int) { gSignalsHeard.fetch_add(1); }
+
+TEST_F(TExport, ASignalDuringAnExportRemovesItsFileBeforeTheProgramEnds) {
+  // The handler the program had before (in the player, the one that removes its temporary
+  // folders and ends it) hears the signal once the export has cleaned up.
+  struct sigaction hear {}, before {};
+  hear.sa_handler = HearSignal;
+  sigemptyset(&hear.sa_mask);
+  ASSERT_EQ(::sigaction(SIGTERM, &hear, &before), 0);
+  gSignalsHeard = 0;
+  Load(SmallFilm(20));
+  Gated = true;
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "сигнал.mp4"); }));
+  ASSERT_TRUE(WaitAtTheGate());
+  ::raise(SIGTERM);
+  EXPECT_EQ(gSignalsHeard, 0);
+  ASSERT_TRUE(WaitForTheExport());
+  EXPECT_EQ(gSignalsHeard, 1);
+  EXPECT_EQ(Files(), std::set<std::string>{"урок.zrcab"});
+  EXPECT_EQ(Player->lblNotice->text(), "Экспорт отменён.");
+  struct sigaction now {};
+  ::sigaction(SIGTERM, &before, &now);
+  EXPECT_EQ(now.sa_handler, &HearSignal);
+}
+
+TEST_F(TExport, FailuresAreToldInTheUsersWordsWithTheReasonBelow) {
+  // From the engine itself: a segment without frames.
+  Load(Film({Solid("кадры", 16, 12, 3), Solid("пусто", 16, 12, 0)}));
+  Player->ChooseSegment(1);
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { d.chkSegment->setChecked(true); }));
+  ASSERT_TRUE(WaitForTheExport());
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->Boxes[0].Text, "В сегменте 2 нет кадров: экспортировать нечего.");
+  EXPECT_EQ(Player->Boxes[0].Caption, "veRirove");
+  EXPECT_EQ(Files(), std::set<std::string>{"film.zrcab"});
+
+  // Each failure the engine can give, with its reason under the text.
+  struct Case {
+    TExportErrc code;
+    QMessageBox::Icon icon;
+    QString says;
+  };
+  const QString file = "«" + QString::fromStdString((Root / "film.mp4").string()) + "»";
+  const Case cases[] = {
+      {TExportErrc::Exists, QMessageBox::Warning, "Файл " + file + " уже существует"},
+      {TExportErrc::IsFilm, QMessageBox::Warning, "в файл самого фильма " + file},
+      {TExportErrc::CannotCreate, QMessageBox::Warning, "Не удалось создать файл " + file},
+      {TExportErrc::Write, QMessageBox::Critical, "Не удалось записать файл " + file},
+      {TExportErrc::Encoder, QMessageBox::Critical, "в формате MP4 — H.264"},
+      {TExportErrc::Playback, QMessageBox::Critical, "не удалось воспроизвести"},
+      {TExportErrc::NoFrames, QMessageBox::Warning, "В фильме нет кадров"},
+      {TExportErrc::NoSegment, QMessageBox::Warning, "нет сегмента"},
+      {TExportErrc::Options, QMessageBox::Warning, "не подходят для формата MP4 — H.264"},
+  };
+  for (const auto& c : cases) {
+    Player->Boxes.clear();
+    Player->SetExporter([&c](const TSegments&, const std::string&, const TExportOptions&, bool,
+                             const TExportProgressFn&, const std::atomic<bool>*, const std::string&) {
+      TExportResult result;
+      result.Code = c.code;
+      result.Details = "the reason";
+      return result;
+    });
+    ASSERT_TRUE(ExportWith([](TfrmExport& d) { d.chkSegment->setChecked(false); }));
+    ASSERT_TRUE(WaitForTheExport());
+    ASSERT_EQ(Player->Boxes.size(), 1u) << int(c.code);
+    EXPECT_TRUE(Player->Boxes[0].Text.contains(c.says)) << Player->Boxes[0].Text.toStdString();
+    EXPECT_EQ(Player->Boxes[0].Icon, c.icon) << int(c.code);
+    EXPECT_EQ(Player->Boxes[0].Details, "the reason");
+    EXPECT_TRUE(Player->AExport->isEnabled());
+  }
+  // A failure that escapes the engine is told as well, and the window goes on.
+  Player->Boxes.clear();
+  Player->SetExporter([](const TSegments&, const std::string&, const TExportOptions&, bool, const TExportProgressFn&,
+                         const std::atomic<bool>*, const std::string&) -> TExportResult {
+    throw std::runtime_error("broken");
+  });
+  ASSERT_TRUE(ExportWith([](TfrmExport&) {}));
+  ASSERT_TRUE(WaitForTheExport());
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->Boxes[0].Details, "broken");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -189,6 +190,9 @@ void TTelvoriPlayer::ActiveFormDestroy() {
   if (FDestroyed) return;
   FDestroyed = true;
   Timer->stop();
+  // An unfinished export is cancelled, its thread waited for and its file removed.
+  if (dlgExportProgress) dlgExportProgress->close();
+  delete FExport.data();
   if (FCreated) AStopExecute();
   FCore.ClearSegments();
   FLastResult = FCore.FreeFrameBuffer();
@@ -225,12 +229,15 @@ void TTelvoriPlayer::CreateActions() {
                        &TTelvoriPlayer::ASetOwnWindowExecute);
   AExit = make("Выход", nullptr, QKeySequence(Qt::ALT | Qt::Key_F4), 8, &TTelvoriPlayer::AExitExecute);
   AHelp = make("Справка", nullptr, Qt::Key_F1, 4, &TTelvoriPlayer::AHelpExecute);
+  AExport = make("Экспорт...", "Сохранить фильм в видеофайл", QKeySequence(Qt::CTRL | Qt::Key_E), -1,
+                 &TTelvoriPlayer::AExportExecute);
+  AExport->setEnabled(false);
   AShowPanel->setCheckable(true);
   ASetOwnWindow->setCheckable(true);
 
   QMenuBar* MainMenu1 = menuBar();
   QMenu* file = MainMenu1->addMenu(QStringLiteral("&Файл"));
-  file->addAction(ALoadFromFile);
+  file->addActions({ALoadFromFile, AExport});
   file->addSeparator();
   file->addAction(AExit);
   QMenu* actions = MainMenu1->addMenu(QStringLiteral("&Действия"));
@@ -245,7 +252,7 @@ void TTelvoriPlayer::CreateActions() {
   help->addAction(AAbout);
 
   pupMain = new QMenu(this);
-  pupMain->addAction(ALoadFromFile);
+  pupMain->addActions({ALoadFromFile, AExport});
   pupMain->addSeparator();
   pupMain->addActions({APlay, APause, AStop});
   pupMain->addSeparator();
@@ -820,6 +827,7 @@ bool TTelvoriPlayer::LoadFilm(const std::string& path) {
   const bool loaded = FLoader->LoadFilm(path);
   if (loaded) FCore.TakeFilm(FLoader->TakeSegments());
   UpdateTime();
+  UpdateExportAction();
   return loaded;
 }
 
@@ -947,6 +955,7 @@ void TTelvoriPlayer::ShowNoFilm() {
   FPresented = QImage();
   FShownFrame.reset();
   UpdateTime();
+  UpdateExportAction();
   FView->update();
 }
 
@@ -1243,4 +1252,83 @@ void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window != this && window->isVisible()) window->close();
   emit Closed();
+}
+
+// ---- Export ----
+
+void TTelvoriPlayer::UpdateExportAction() { AExport->setEnabled(!FCore.Segments().empty() && !FExport); }
+
+void TTelvoriPlayer::AExportExecute() {
+  const auto& segments = FCore.Segments();
+  if (segments.empty() || FExport) return;
+  // The copies are taken now: the file is written from the film the dialog was opened on.
+  TSegments copies = ShareSegments(segments);
+  TExportRequest request;
+  request.FilmPath = FileName();
+  request.Folder = FExportFolder.isEmpty() ? DefaultExportFolder(request.FilmPath) : FExportFolder;
+  request.BaseName = QFileInfo(request.FilmPath).completeBaseName();
+  if (request.BaseName.isEmpty()) request.BaseName = QStringLiteral("veRirove");
+  request.Options = FExportOptions;
+  request.SegmentCount = int32_t(segments.size());
+  request.CurrentSegment = std::clamp(FShownFrame ? FShownFrame->Segment : FCore.CurSegment(), 0, request.SegmentCount - 1);
+  request.CurrentSegmentName = QString::fromStdString(segments[size_t(request.CurrentSegment)]->Name);
+
+  TfrmExport dialog(request, this);
+  connect(&dialog, &TfrmExport::HelpRequested, this,
+          [&dialog](const QString& topic) { HtmlHelp(&dialog, HelpPath() + topic); });
+  // Playback goes on while the dialog is open.
+  if (dialog.exec() != QDialog::Accepted || FDestroyed) return;
+  const TExportChoice& choice = dialog.Choice();
+  FExportOptions = choice.Options;
+  FExportOptions.Segment = 0;
+  FExportFolder = QFileInfo(choice.Path).absolutePath();
+  StartExport(std::move(copies), choice, request.FilmPath);
+}
+
+void TTelvoriPlayer::StartExport(TSegments segments, const TExportChoice& choice, const QString& filmPath) {
+  FExport = new TExportJob(std::move(segments), choice, filmPath.toStdString(), FExporter, this);
+  UpdateExportAction();
+
+  // Not modal: the window can be watched and used while the file is written.
+  auto* progress = new QProgressDialog(this);
+  dlgExportProgress = progress;
+  progress->setObjectName(QStringLiteral("dlgExportProgress"));
+  progress->setAttribute(Qt::WA_DeleteOnClose);
+  progress->setWindowTitle(QStringLiteral("Экспорт фильма"));
+  progress->setLabelText(QStringLiteral("Запись видео в файл\n%1").arg(FileNamePart(choice.Path)));
+  progress->setCancelButtonText(QStringLiteral("Отмена"));
+  progress->setModal(false);
+  progress->setAutoClose(false);
+  progress->setAutoReset(false);
+  progress->setMinimumDuration(0);
+  progress->setMinimumWidth(360);
+  progress->setRange(0, 100);
+  progress->setValue(0);
+  connect(progress, &QProgressDialog::canceled, FExport, &TExportJob::Cancel);
+  connect(FExport, &TExportJob::Progress, progress, [progress](qint64 frames, qint64 total) {
+    if (total > 0) progress->setValue(int(std::clamp<qint64>(frames * 100 / total, 0, 100)));
+  });
+  connect(FExport, &TExportJob::Finished, this, &TTelvoriPlayer::ExportEnded);
+  progress->show();
+  FExport->Start();
+}
+
+void TTelvoriPlayer::ExportEnded(const TExportResult& result) {
+  TExportJob* job = FExport;
+  if (!job) return;
+  const TExportChoice choice = job->Choice();
+  FExport = nullptr;
+  job->deleteLater();
+  if (dlgExportProgress) dlgExportProgress->close();
+  UpdateExportAction();
+  if (result) {
+    ShowNotice(QStringLiteral("Экспорт завершён: %1").arg(QDir::toNativeSeparators(choice.Path)));
+    return;
+  }
+  if (result.Code == TExportErrc::Cancelled) {
+    ShowNotice(QStringLiteral("Экспорт отменён."));
+    return;
+  }
+  const TUserMessage message = ExportResultMessage(result, choice.Path, choice.Options);
+  MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text, message.Details);
 }

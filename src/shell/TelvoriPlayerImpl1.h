@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -16,10 +17,12 @@
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
 #include "playback/UzrPlayback.h"
+#include "shell/UzrExport.h"
 #include "shell/UzrSegments.h"
 #include "shell/UzrPictureView.h"
 #include "shell/UzrPlacement.h"
 #include "shell/UzrSeekBar.h"
+#include "shell/UzrUserMessage.h"
 
 class QAction;
 class QLabel;
@@ -32,12 +35,6 @@ class QDialog;
 class TfrmDisplay;
 enum class TTransportGlyph;
 
-// A message for the user: a Russian text, and the internal English message as details.
-struct TUserMessage {
-  QMessageBox::Icon Icon = QMessageBox::NoIcon;
-  QString Text;
-  QString Details;
-};
 // The user's words for a notice of loading (items 1 to 3 of the message list where they
 // apply) and for a film that cannot be read.
 TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbMessages);
@@ -168,6 +165,15 @@ class TTelvoriPlayer : public QMainWindow,
   // Opens a film dropped onto a window: playback stops first.
   void OpenDroppedFilm(const QString& path);
 
+  // ---- Export ----
+  // Whether an export is being written; there is one at a time.
+  bool ExportRunning() const { return FExport != nullptr; }
+  // The function that writes the file, in the export's thread: ExportFilm unless a test puts
+  // another around it.
+  void SetExporter(TExportJob::TExporter exporter) { FExporter = std::move(exporter); }
+  // The progress of the running export, with its Cancel button; none otherwise.
+  QProgressDialog* ExportProgress() const { return dlgExportProgress; }
+
   TPlaybackCore& Core() { return FCore; }
   TPlayState PlayState() const { return FPlayState; }
   TResult LastResult() const { return FLastResult; }
@@ -187,6 +193,8 @@ class TTelvoriPlayer : public QMainWindow,
   QAction *APlayPause, *ABack5, *AForward5, *ABack1, *AForward1, *ABack60, *AForward60,
       *AFilmStart, *AFilmEnd, *APrevSegment, *ANextSegment, *APrevFrame, *ANextFrame, *ASlower,
       *AFaster, *ANormalSpeed, *AFullScreen, *ALeaveFullScreen, *ASavePicture, *ACopyPicture;
+  // "Экспорт...": the loaded film to a video file; enabled with a film and no export running.
+  QAction* AExport;
   QMenu* pupMain = nullptr;
   QTimer* Timer = nullptr;
   QWidget* pnlControls = nullptr;
@@ -223,6 +231,7 @@ class TTelvoriPlayer : public QMainWindow,
   void AFullScreenExecute();
   void ASavePictureExecute() { SavePicture(); }
   void ACopyPictureExecute();
+  void AExportExecute();
 
  protected:
   // Seams for dialogs, so that tests can answer them. The result box calls `dismissed` when
@@ -265,6 +274,10 @@ class TTelvoriPlayer : public QMainWindow,
   void OpenChosenFilm(const QString& path);
   // The window shows no film: none is loaded, the path panel and the segments list are empty.
   void ShowNoFilm();
+  // Starts writing the file chosen in the export dialog from copies of the loaded segments.
+  void StartExport(TSegments segments, const TExportChoice& choice, const QString& filmPath);
+  void ExportEnded(const TExportResult& result);
+  void UpdateExportAction();
   // A failure was reported for the film: the exit status becomes 1, and with /closeonfinish
   // the program ends (after the event that reported it).
   void EndAfterFailure();
@@ -319,4 +332,12 @@ class TTelvoriPlayer : public QMainWindow,
   QTimer* FNoticeTimer = nullptr;
   bool FOwnWindowBeforeFullScreen = false;
   Qt::WindowStates FStateBeforeFullScreen;
+
+  // The export running, a child of the window; the options and folder chosen last, offered
+  // again while the program runs.
+  QPointer<TExportJob> FExport;
+  QPointer<QProgressDialog> dlgExportProgress;
+  TExportJob::TExporter FExporter = ExportFilm;
+  TExportOptions FExportOptions;
+  QString FExportFolder;
 };
