@@ -92,7 +92,8 @@ TEST(HelpFile, SegmentsTopicHasItsAnchor) {
 
 TEST(HelpFile, EveryTopicIsInTheFile) {
   for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
-                            "cmdline.htm", "about.htm", "zrfilm.htm", "veRirove.css", "images/veRirove.png"}) {
+                            "cmdline.htm", "about.htm", "zrfilm.htm", "export.htm", "veRirove.css",
+                            "images/veRirove.png"}) {
     QByteArray bytes;
     EXPECT_TRUE(ReadHelpTopic(kHelpFile, QString::fromUtf8(topic), bytes)) << topic;
     EXPECT_FALSE(bytes.isEmpty()) << topic;
@@ -109,7 +110,7 @@ TEST(HelpFile, LinksLeadToTopicsAndAnchorsInTheFile) {
   static const QRegularExpression href(QStringLiteral("href=\"([^\"]*)\""));
   int links = 0;
   for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
-                            "cmdline.htm", "about.htm", "zrfilm.htm"}) {
+                            "cmdline.htm", "about.htm", "zrfilm.htm", "export.htm"}) {
     QByteArray html;
     ASSERT_TRUE(ReadHelpTopic(kHelpFile, QString::fromUtf8(topic), html)) << topic;
     for (auto it = href.globalMatch(Text(html)); it.hasNext();) {
@@ -133,7 +134,7 @@ TEST(HelpFile, LinksLeadToTopicsAndAnchorsInTheFile) {
 
 TEST(HelpFile, ContentsListTheTopics) {
   const QList<THelpContentsItem> items = ReadHelpContents(kHelpFile);
-  ASSERT_EQ(items.size(), 10);
+  ASSERT_EQ(items.size(), 11);
   EXPECT_EQ(items[0].Name, QStringLiteral("veRirove"));
   EXPECT_EQ(items[0].Local, QStringLiteral("index.htm"));
   EXPECT_EQ(items[0].Level, 0);
@@ -618,7 +619,7 @@ TEST_F(THelpTest, OtherHelpFilesCompiledHere) {
 // common screen: a wide line of preformatted text or a wide table would force it.
 TEST_F(THelpTest, EveryTopicFitsTheViewerWithoutScrollingSideways) {
   for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
-                            "cmdline.htm", "about.htm", "zrfilm.htm"}) {
+                            "cmdline.htm", "about.htm", "zrfilm.htm", "export.htm"}) {
     ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/") + QString::fromUtf8(topic)));
     TfrmHelp* viewer = HelpViewer();
     viewer->resize(900, 680);
