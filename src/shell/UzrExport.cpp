@@ -208,8 +208,12 @@ TfrmExport::TfrmExport(const TExportRequest& request, QWidget* parent) : QDialog
   grid->addWidget(chkCursor, 4, 1, 1, 4);
 
   QString segment = QStringLiteral("Только &текущий сегмент");
-  if (request.SegmentCount > 0)
-    segment += QStringLiteral(": %1. %2").arg(request.CurrentSegment + 1).arg(request.CurrentSegmentName);
+  if (request.SegmentCount > 0) {
+    // A long name is cut short rather than widening the dialog; an ampersand in it is no
+    // shortcut key.
+    QString name = fontMetrics().elidedText(request.CurrentSegmentName, Qt::ElideRight, 280);
+    segment += QStringLiteral(": %1. %2").arg(request.CurrentSegment + 1).arg(name.replace(QLatin1Char('&'), QStringLiteral("&&")));
+  }
   chkSegment = new QCheckBox(segment, body);
   chkSegment->setObjectName(QStringLiteral("chkSegment"));
   chkSegment->setToolTip(QStringLiteral("Сегмент в своём размере кадра; иначе весь фильм"));
