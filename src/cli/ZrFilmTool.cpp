@@ -694,6 +694,8 @@ struct TTool {
         if (std::filesystem::exists(job.first)) return Fail(job.first, "the file exists (give --force to replace it)");
 
     const bool terminal = ::isatty(STDERR_FILENO);
+    // SVT-AV1 writes its banner straight to the terminal unless told to keep to warnings.
+    ::setenv("SVT_LOG", "2", 0);
     TInterruptCatcher catcher;
     for (size_t j = 0; j < jobs.size(); ++j) {
       const auto& [out, segment] = jobs[j];
