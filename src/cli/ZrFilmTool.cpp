@@ -523,6 +523,9 @@ struct TTool {
       struct stat source {};
       if (S_ISDIR(target.st_mode)) {
         error = "a folder, not a picture file";
+      } else if (!S_ISREG(target.st_mode)) {
+        // A pipe or a device is never replaced by a file, not even with --force.
+        error = "not a regular file";
       } else if (::stat(film.c_str(), &source) == 0 && source.st_dev == target.st_dev &&
                  source.st_ino == target.st_ino) {
         error = "this is the film itself";

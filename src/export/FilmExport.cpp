@@ -239,11 +239,11 @@ class TWriter {
     const uint8_t* src[1] = {canvas};
     const int srcStride[1] = {int(stride)};
     sws_scale(FSws.get(), src, srcStride, 0, FPlan.CanvasHeight, FInput->data, FInput->linesize);
-    // In the stream's units: GIF counts hundredths of a second.
+    // In the stream's units: GIF counts fiftieths of a second.
     const int64_t start = av_rescale_q(pts, AVRational{1, 1000}, FPlan.TimeBase);
     const int64_t end = av_rescale_q(pts + duration, AVRational{1, 1000}, FPlan.TimeBase);
     if (FPlan.Gif && start <= FLastPts) {
-      // Two pictures in one hundredth: the later one is shown.
+      // Two pictures in one fiftieth: the later one is shown.
       FLastGifEnd = end;
       FHeldGif = true;
       CopyHeldPicture();
@@ -272,10 +272,14 @@ class TWriter {
     }
     Send(nullptr);
     if (FPlan.Gif) {
-      // The muxer times each picture by the next one; the last lasts what is left of the film.
+      // The muxer times each picture by the next one; the last lasts what is left of the film,
+      // in hundredths of a second.
       const auto last = FDurations.rbegin();
-      if (last != FDurations.rend())
-        av_opt_set_int(FFormat->priv_data, "last_delay", std::min<int64_t>(last->second, 65535), 0);
+      if (last != FDurations.rend()) {
+        const int64_t delay = av_rescale_q(last->second, FPlan.TimeBase, AVRational{1, 100});
+        Check(av_opt_set_int(FFormat->priv_data, "final_delay", std::clamp<int64_t>(delay, 1, 65535), 0),
+              "the last picture's delay");
+      }
     }
     Check(av_write_trailer(FFormat), "completing the file");
     avio_flush(FFormat->pb);
@@ -434,7 +438,7 @@ class TWriter {
   // Durations of the pictures sent, by their times, for the packets that come out.
   std::map<int64_t, int64_t> FDurations;
   int64_t FLastPts = INT64_MIN;
-  // GIF: the picture held back until the next one shows it is not overtaken in its hundredth.
+  // GIF: the picture held back until the next one shows it is not overtaken in its fiftieth.
   TFrame FHeld;
   bool FHeldGif = false;
   int64_t FLastGifEnd = 0;
@@ -467,8 +471,11 @@ class TExportHost : public IPlaybackHost {
 // from the one before, at the time of the frame that made it.
 class TCanvas {
  public:
-  TCanvas(int32_t width, int32_t height)
-      : FWidth(width), FHeight(height), FStride(int64_t(width) * 4), FPixels(size_t(FStride) * size_t(height)) {
+  // A canvas of width × height whose pictures are centred in its top left contentWidth ×
+  // contentHeight (4:2:0 rounds the canvas up to even sides; the extra column and row stay grey).
+  TCanvas(int32_t width, int32_t height, int32_t contentWidth, int32_t contentHeight)
+      : FWidth(width), FHeight(height), FContentWidth(contentWidth), FContentHeight(contentHeight),
+        FStride(int64_t(width) * 4), FPixels(size_t(FStride) * size_t(height)) {
     Fill();
   }
 
@@ -479,8 +486,8 @@ class TCanvas {
   // before the canvas first changes, so the picture on it can be encoded first.
   template <typename TFlush>
   bool Place(const TRasterBitmap& picture, const TColorTable& palette, TFlush&& flush) {
-    const int32_t w = std::min(picture.Width(), FWidth), h = std::min(picture.Height(), FHeight);
-    const int32_t left = (FWidth - picture.Width()) / 2, top = (FHeight - picture.Height()) / 2;
+    const int32_t w = std::min(picture.Width(), FContentWidth), h = std::min(picture.Height(), FContentHeight);
+    const int32_t left = (FContentWidth - picture.Width()) / 2, top = (FContentHeight - picture.Height()) / 2;
     bool changed = false;
     if (left != FLeft || top != FTop || w != FPlacedWidth || h != FPlacedHeight) {
       flush();
@@ -521,7 +528,7 @@ class TCanvas {
     }
   }
 
-  int32_t FWidth, FHeight;
+  int32_t FWidth, FHeight, FContentWidth, FContentHeight;
   int64_t FStride;
   std::vector<uint8_t> FPixels;
   std::vector<uint8_t> FRow;
@@ -595,6 +602,8 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   struct stat existing {};
   if (::stat(out.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) Throw(TExportErrc::CannotCreate, out + ": a folder");
+    // A pipe or a device is never replaced by a file, not even when replacing was asked.
+    if (!S_ISREG(existing.st_mode)) Throw(TExportErrc::CannotCreate, out + ": not a regular file");
     if (!replace) Throw(TExportErrc::Exists, out);
   }
 
@@ -614,7 +623,8 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
       break;
     case TExportFormat::Gif:
       plan.Muxer = "gif";
-      plan.TimeBase = AVRational{1, 100};
+      // Delays in steps of two hundredths: browsers show shorter ones as a tenth of a second.
+      plan.TimeBase = AVRational{1, 50};
       break;
   }
   plan.PixelFormat = codec == TExportCodec::Ffv1 ? AV_PIX_FMT_0RGB32
@@ -666,7 +676,7 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
     Throw(TExportErrc::Playback, "no memory for the frame buffer");
 
-  TCanvas canvas(plan.CanvasWidth, plan.CanvasHeight);
+  TCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, width, height);
   const int64_t end = FilmMillis(clock);
   int64_t shownAt = -1;  // when the picture on the canvas started; -1: nothing yet
   bool finished = false;
