@@ -584,6 +584,11 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
     maxRate = std::max<int32_t>(maxRate, s.FrameRate);
   }
   if (totalFrames == 0 || width <= 0 || height <= 0) Throw(TExportErrc::NoFrames, "there are no frames");
+  // The canvas is held whole: no larger than the largest picture the player makes.
+  if (int64_t{width} * height * 4 > TRasterBitmap::kMaxBytes || width > TRasterBitmap::kMaxSide ||
+      height > TRasterBitmap::kMaxSide)
+    Throw(TExportErrc::Playback, "pictures of " + std::to_string(width) + "x" + std::to_string(height) +
+                                     " pixels are larger than the player shows");
 
   // Before anything is played: the file's name.
   if (!filmPath.empty() && SameFile(filmPath, out)) Throw(TExportErrc::IsFilm, out);

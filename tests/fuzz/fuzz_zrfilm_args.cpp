@@ -27,10 +27,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // never backwards; times are never negative.
   const bool frame = parsed.Command == TZrFilmCommand::Frame;
   const bool thumbnail = parsed.Command == TZrFilmCommand::Thumbnail;
+  const bool exporting = parsed.Command == TZrFilmCommand::Export;
+  // An export's settings always fit its format, and only an export has any.
+  const TExportOptions& o = parsed.Export;
+  if (!CodecFitsFormat(o.Codec, o.Format, o.Lossless)) __builtin_trap();
+  if (o.Lossless && o.Format != TExportFormat::Mkv) __builtin_trap();
+  if (o.Quality < -1 || o.Quality > 100 || o.MaxWidth < 0 || o.MaxWidth == 1 || o.Segment != 0) __builtin_trap();
+  if (parsed.Split && parsed.Segment) __builtin_trap();
+  if (o.Chroma444 && (o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1)) __builtin_trap();
+  const TExportOptions plain;
+  if (!exporting && (parsed.Split || o.Lossless || o.Chroma444 || o.Quality != plain.Quality || !o.Cursor ||
+                     o.MaxWidth || o.Codec != plain.Codec || parsed.FormatGiven))
+    __builtin_trap();
   if (frame && (parsed.At.has_value() == (parsed.Segment > 0 && parsed.Frame >= 0))) __builtin_trap();
   if (frame && parsed.At && (parsed.Segment || parsed.Frame >= 0)) __builtin_trap();
   if (!frame && (parsed.At || parsed.Frame >= 0)) __builtin_trap();
-  if (!frame && !thumbnail && !parsed.Out.empty()) __builtin_trap();
+  if (!frame && !thumbnail && !exporting && !parsed.Out.empty()) __builtin_trap();
   // A thumbnail's size lies in its range, and only a thumbnail has one of its own.
   if (parsed.Size < 1 || parsed.Size > kMaxThumbnailSize) __builtin_trap();
   if (!thumbnail && parsed.Size != kThumbnailSize) __builtin_trap();
@@ -44,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                     : parsed.Command == TZrFilmCommand::Extract ? "extract"
                                     : frame                                     ? "frame"
                                     : thumbnail                                 ? "thumbnail"
+                                    : exporting                                 ? "export"
                                                                                 : "frames"};
   // Times as whole seconds and milliseconds.
   auto time = [](int64_t millis) {
@@ -59,16 +72,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (parsed.To) again.push_back("--to=" + time(*parsed.To));
   if (parsed.Force) again.push_back("--force");
   if (parsed.Size != kThumbnailSize) again.insert(again.end(), {"-s", std::to_string(parsed.Size)});
+  if (exporting) {
+    static const char* const kFormats[] = {"mp4", "webm", "mkv", "gif"};
+    static const char* const kCodecs[] = {"", "h264", "vp9", "av1", "ffv1"};
+    again.push_back(std::string("--format=") + kFormats[int(o.Format)]);
+    if (o.Codec != TExportCodec::Default) again.push_back(std::string("--codec=") + kCodecs[int(o.Codec)]);
+    if (o.Lossless) again.push_back("--lossless");
+    if (o.Chroma444) again.push_back("--chroma=444");
+    if (o.Quality >= 0) again.push_back("--quality=" + std::to_string(o.Quality));
+    if (o.MaxWidth) again.push_back("--max-width=" + std::to_string(o.MaxWidth));
+    if (!o.Cursor) again.push_back("--no-cursor");
+    if (parsed.Split) again.push_back("--split");
+  }
   again.push_back("--");
   again.push_back(parsed.Film);
   if (parsed.Command == TZrFilmCommand::Extract || parsed.Command == TZrFilmCommand::Frames) again.push_back(parsed.Dir);
-  if (frame || thumbnail) again.push_back(parsed.Out);
+  if (frame || thumbnail || exporting) again.push_back(parsed.Out);
   TZrFilmArgs reparsed;
   if (!ParseZrFilmArgs(again, reparsed, error)) __builtin_trap();
   if (reparsed.Command != parsed.Command || reparsed.Film != parsed.Film || reparsed.Dir != parsed.Dir ||
       reparsed.Out != parsed.Out || reparsed.Segment != parsed.Segment || reparsed.Frame != parsed.Frame ||
       reparsed.At != parsed.At || reparsed.From != parsed.From || reparsed.To != parsed.To ||
-      reparsed.Force != parsed.Force || reparsed.Size != parsed.Size)
+      reparsed.Force != parsed.Force || reparsed.Size != parsed.Size || reparsed.Split != parsed.Split ||
+      reparsed.Export.Format != o.Format || reparsed.Export.Codec != o.Codec || reparsed.Export.Lossless != o.Lossless ||
+      reparsed.Export.Chroma444 != o.Chroma444 || reparsed.Export.Quality != o.Quality ||
+      reparsed.Export.MaxWidth != o.MaxWidth || reparsed.Export.Cursor != o.Cursor)
     __builtin_trap();
   return 0;
 }
