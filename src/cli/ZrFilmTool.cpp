@@ -22,6 +22,7 @@
 #include "film/SegmentDuration.h"
 #include "film/Messages.h"
 #include "film/TempFolder.h"
+#include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 #include "cli/ZrFilmArgs.h"
 
@@ -199,33 +200,10 @@ class TToolUi : public IFilmLoaderUi {
   bool FDamaged = false;
 };
 
-// Plays without windows: stops are recorded, composed pictures handed on.
-class TToolHost : public IPlaybackHost {
- public:
-  TPlaybackCore* Core = nullptr;
-  std::function<void()> OnComposed;
-  bool Stopped = false;
-  bool Finished = false;
-  std::string Report;
-
-  void ExecuteStop() override {
-    Stopped = true;
-    if (Core) Core->Stop();
-  }
-  void ShowResult(const char* operation, TResult code) override {
-    Report = std::string(operation) + ": " + ResultText(code);
-  }
-  void SegmentActivated(const Segment&, int) override {}
-  void SetProgress(int64_t) override {}
-  void FrameComposed() override {
-    if (OnComposed) OnComposed();
-  }
-  void FilmFinished() override { Finished = true; }
-};
 
 // A core playing without windows, and its host.
 struct TToolPlayer {
-  TToolHost Host;
+  THeadlessHost Host;
   TPlaybackCore Core{Host};
   TToolPlayer() { Host.Core = &Core; }
 };
@@ -429,7 +407,7 @@ struct TTool {
     if (!PrepareFramesFolder(dir, args.Force, folderError)) return Fail(dir, folderError);
 
     TToolPlayer player;
-    TToolHost& host = player.Host;
+    THeadlessHost& host = player.Host;
     TPlaybackCore& core = player.Core;
     TToolUi ui(Err, film);
     std::vector<std::unique_ptr<Segment>> segments;

@@ -24,8 +24,10 @@ extern "C" {
 #include <memory>
 #include <vector>
 
+#include "export/AvHandles.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
+#include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 
 namespace {
@@ -38,32 +40,6 @@ std::string Lower(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return out;
 }
-
-// ---- FFmpeg's objects, released by their own functions ----
-
-struct TCodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct TSwsFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-struct TGraphFree {
-  void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
-};
-struct TDictFree {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-using TCodecContext = std::unique_ptr<AVCodecContext, TCodecContextFree>;
-using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
-using TSws = std::unique_ptr<SwsContext, TSwsFree>;
-using TGraph = std::unique_ptr<AVFilterGraph, TGraphFree>;
 
 // FFmpeg's messages go nowhere but here: the last error it logged on this thread, which a
 // failure then carries in its details, rather than lines on the terminal or the player's
@@ -79,11 +55,7 @@ void CatchLog(void* object, int level, const char* format, va_list args) {
   while (!tLastLogged.empty() && (tLastLogged.back() == '\n' || tLastLogged.back() == '\r')) tLastLogged.pop_back();
 }
 
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
+std::string AvError(int code) { return AvErrorText(code); }
 
 // A failure on the way: what it is and FFmpeg's or the system's words for it.
 struct EExport {
@@ -395,7 +367,7 @@ class TWriter {
   }
 
   void DrainGraph() {
-    TFrame out(av_frame_alloc());
+    TAvFrame out(av_frame_alloc());
     if (!out) Throw(TExportErrc::Encoder, "no memory for a frame");
     for (;;) {
       const int r = av_buffersink_get_frame(FSink, out.get());
@@ -428,44 +400,24 @@ class TWriter {
   const TExportOptions& FOptions;
   AVFormatContext* FFormat = nullptr;
   AVStream* FStream = nullptr;
-  TCodecContext FEncoder;
-  TPacket FPacket;
-  TFrame FInput;
-  TSws FSws;
-  TGraph FGraph;
+  TAvCodecContext FEncoder;
+  TAvPacket FPacket;
+  TAvFrame FInput;
+  TAvSws FSws;
+  TAvGraph FGraph;
   AVFilterContext* FSource = nullptr;
   AVFilterContext* FSink = nullptr;
   // Durations of the pictures sent, by their times, for the packets that come out.
   std::map<int64_t, int64_t> FDurations;
   int64_t FLastPts = INT64_MIN;
   // GIF: the picture held back until the next one shows it is not overtaken in its fiftieth.
-  TFrame FHeld;
+  TAvFrame FHeld;
   bool FHeldGif = false;
   int64_t FLastGifEnd = 0;
 };
 
 // ---- Playing ----
 
-class TExportHost : public IPlaybackHost {
- public:
-  TPlaybackCore* Core = nullptr;
-  std::function<void()> OnComposed;
-  bool Stopped = false;
-  std::string Report;
-
-  void ExecuteStop() override {
-    Stopped = true;
-    if (Core) Core->Stop();
-  }
-  void ShowResult(const char* operation, TResult code) override {
-    Report = std::string(operation) + ": " + ResultText(code);
-  }
-  void SegmentActivated(const Segment&, int) override {}
-  void SetProgress(int64_t) override {}
-  void FrameComposed() override {
-    if (OnComposed) OnComposed();
-  }
-};
 
 // The pictures of the film placed on the canvas; a picture is handed on only when it differs
 // from the one before, at the time of the frame that made it.
@@ -658,7 +610,7 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   TWriter writer(plan, options);
   writer.Open(temporary.Path(), chapters, maxRate);
 
-  TExportHost host;
+  THeadlessHost host;
   TPlaybackCore core(host);
   host.Core = &core;
   core.SetCursorShown(options.Cursor);

@@ -1,5 +1,7 @@
 #include "support/MediaReader.h"
 
+#include "export/AvHandles.h"
+
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -13,27 +15,7 @@ extern "C" {
 
 namespace {
 
-struct TInputCloser {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct TCodecFreer {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFreer {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFreer {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct TSwsFreer {
-  void operator()(SwsContext* c) const { sws_freeContext(c); }
-};
-
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
+std::string AvError(int code) { return AvErrorText(code); }
 
 int64_t ToMillis(int64_t value, AVRational timeBase) { return av_rescale_q(value, timeBase, AVRational{1, 1000}); }
 
@@ -84,7 +66,7 @@ TMedia ReadMedia(const std::string& path, bool pixels) {
     media.Error = "cannot open: " + AvError(r);
     return media;
   }
-  std::unique_ptr<AVFormatContext, TInputCloser> input(raw);
+  TAvInput input(raw);
   if (int r = avformat_find_stream_info(input.get(), nullptr); r < 0) {
     media.Error = "no stream information: " + AvError(r);
     return media;
@@ -117,7 +99,7 @@ TMedia ReadMedia(const std::string& path, bool pixels) {
   media.ColorSpace = par.color_space;
   media.ColorRange = par.color_range;
 
-  std::unique_ptr<AVCodecContext, TCodecFreer> codec(avcodec_alloc_context3(decoder));
+  TAvCodecContext codec(avcodec_alloc_context3(decoder));
   avcodec_parameters_to_context(codec.get(), &par);
   codec->thread_count = 1;
   codec->pkt_timebase = stream.time_base;
@@ -125,8 +107,8 @@ TMedia ReadMedia(const std::string& path, bool pixels) {
     media.Error = "cannot open the decoder: " + AvError(r);
     return media;
   }
-  std::unique_ptr<AVFrame, TFrameFreer> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, TPacketFreer> packet(av_packet_alloc());
+  TAvFrame frame(av_frame_alloc());
+  TAvPacket packet(av_packet_alloc());
   auto drain = [&]() -> bool {
     for (;;) {
       const int r = avcodec_receive_frame(codec.get(), frame.get());
@@ -175,7 +157,7 @@ TMedia ReadMedia(const std::string& path, bool pixels) {
 }
 
 std::vector<uint8_t> ReferenceLuma(const std::vector<uint32_t>& rgb, int width, int height, AVPixelFormat format) {
-  std::unique_ptr<SwsContext, TSwsFreer> sws(
+  TAvSws sws(
       sws_getContext(width, height, AV_PIX_FMT_0RGB32, width, height, format, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!sws) return {};
   // RGB in full range in, BT.709 limited range out.
