@@ -286,11 +286,20 @@ TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
 // The parsed command in one line, for comparing.
 std::string Describe(const TZrFilmArgs& a) {
   auto time = [](const std::optional<int64_t>& t) { return t ? std::to_string(*t) : std::string("-"); };
-  const char* names[] = {"help", "info", "extract", "frames", "frame", "thumbnail", "version"};
+  const char* names[] = {"help", "info", "extract", "frames", "frame", "thumbnail", "export", "version"};
+  const char* formats[] = {"mp4", "webm", "mkv", "gif"};
+  const char* codecs[] = {"default", "h264", "vp9", "av1", "ffv1"};
+  const TExportOptions& e = a.Export;
+  const std::string exported =
+      a.Command != TZrFilmCommand::Export
+          ? std::string()
+          : std::string(" format=") + formats[int(e.Format)] + " codec=" + codecs[int(e.Codec)] +
+                (e.Lossless ? " lossless" : "") + (e.Chroma444 ? " 444" : "") + " quality=" + std::to_string(e.Quality) +
+                (e.Cursor ? "" : " no-cursor") + " max-width=" + std::to_string(e.MaxWidth) + (a.Split ? " split" : "");
   return std::string(names[int(a.Command)]) + " film=" + a.Film + " dir=" + a.Dir + " out=" + a.Out +
          " segment=" + std::to_string(a.Segment) + " frame=" + std::to_string(a.Frame) + " at=" + time(a.At) +
          " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0") +
-         (a.Size != kThumbnailSize ? " size=" + std::to_string(a.Size) : std::string());
+         (a.Size != kThumbnailSize ? " size=" + std::to_string(a.Size) : std::string()) + exported;
 }
 
 TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
@@ -326,7 +335,43 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"thumbnail", "f", "o", "--version", "--help"}, "version film= dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
       {{"--help", "--version"}, "help film= dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
       {{"info", "--", "--version"}, "info film=--version dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
+      // Export: the format from the name in any case, or --format over it; the options that fit.
+      {{"export", "f", "talk.MP4"},
+       "export film=f dir= out=talk.MP4 segment=0 frame=-1 at=- from=- to=- force=0 format=mp4 codec=default "
+       "quality=-1 max-width=0"},
+      {{"export", "f", "o.webm", "--codec=av1", "--chroma", "444", "--quality", "0", "--segment", "2", "--force"},
+       "export film=f dir= out=o.webm segment=2 frame=-1 at=- from=- to=- force=1 format=webm codec=av1 444 "
+       "quality=0 max-width=0"},
+      {{"export", "f", "o.mkv", "--lossless", "--split", "--no-cursor", "--max-width=1280"},
+       "export film=f dir= out=o.mkv segment=0 frame=-1 at=- from=- to=- force=0 format=mkv codec=default lossless "
+       "quality=-1 no-cursor max-width=1280 split"},
+      {{"export", "f", "clip", "--format", "GIF", "--quality=100"},
+       "export film=f dir= out=clip segment=0 frame=-1 at=- from=- to=- force=0 format=gif codec=default "
+       "quality=100 max-width=0"},
+      {{"export", "f", "o.mp4", "--format", "mkv", "--codec", "ffv1"},
+       "export film=f dir= out=o.mp4 segment=0 frame=-1 at=- from=- to=- force=0 format=mkv codec=ffv1 "
+       "quality=-1 max-width=0"},
       // Mistakes.
+      {{"export", "f", "o.avi"}, "cannot tell the format from the name o.avi: end it in .mp4, .webm, .mkv or .gif, "
+                                 "or give --format"},
+      {{"export", "f", "dir.mp4/o"}, "cannot tell the format from the name dir.mp4/o: end it in .mp4, .webm, .mkv or "
+                                     ".gif, or give --format"},
+      {{"export", "f", "o.mp4", "--lossless"}, "--lossless writes Matroska: name the file .mkv or give --format mkv"},
+      {{"export", "f", "o.mkv", "--lossless", "--codec", "h264"}, "--lossless writes FFV1 only"},
+      {{"export", "f", "o.webm", "--codec", "h264"}, "this --codec cannot be written in this format"},
+      {{"export", "f", "o.gif", "--codec", "vp9"}, "this --codec cannot be written in this format"},
+      {{"export", "f", "o.gif", "--chroma", "444"}, "--chroma applies to H.264, VP9 and AV1 only"},
+      {{"export", "f", "o.mkv", "--lossless", "--chroma=444"}, "--chroma applies to H.264, VP9 and AV1 only"},
+      {{"export", "f", "o.mp4", "--chroma", "422"}, "--chroma wants 420 or 444, not \"422\""},
+      {{"export", "f", "o.mp4", "--quality", "101"}, "--quality wants a number from 0 to 100, not \"101\""},
+      {{"export", "f", "o.mp4", "--quality"}, "--quality wants a number"},
+      {{"export", "f", "o.mp4", "--max-width", "1"}, "--max-width wants a width in pixels from 2 to 65536, not \"1\""},
+      {{"export", "f", "o.mp4", "--format", "avi"}, "--format wants mp4, webm, mkv or gif, not \"avi\""},
+      {{"export", "f", "o.mp4", "--codec", "hevc"}, "--codec wants h264, vp9, av1 or ffv1, not \"hevc\""},
+      {{"export", "f", "o.mp4", "--split", "--segment", "1"}, "export takes --split or --segment N, not both"},
+      {{"export", "f"}, "export takes a film and a video file"},
+      {{"export", "f", "o.mp4", "--at", "1"}, "export does not take --at"},
+      {{"frames", "f", "d", "--lossless"}, "frames does not take --lossless"},
       {{"frame", "f", "o"}, "frame wants --at TIME or --segment N --frame K"},
       {{"frame", "f", "o", "--segment", "1"}, "frame wants both --segment N and --frame K"},
       {{"frame", "f", "o", "--frame", "0"}, "frame wants both --segment N and --frame K"},

@@ -22,6 +22,7 @@
 #include "film/SegmentDuration.h"
 #include "film/Messages.h"
 #include "film/TempFolder.h"
+#include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 #include "cli/ZrFilmArgs.h"
 
@@ -199,33 +200,10 @@ class TToolUi : public IFilmLoaderUi {
   bool FDamaged = false;
 };
 
-// Plays without windows: stops are recorded, composed pictures handed on.
-class TToolHost : public IPlaybackHost {
- public:
-  TPlaybackCore* Core = nullptr;
-  std::function<void()> OnComposed;
-  bool Stopped = false;
-  bool Finished = false;
-  std::string Report;
-
-  void ExecuteStop() override {
-    Stopped = true;
-    if (Core) Core->Stop();
-  }
-  void ShowResult(const char* operation, TResult code) override {
-    Report = std::string(operation) + ": " + ResultText(code);
-  }
-  void SegmentActivated(const Segment&, int) override {}
-  void SetProgress(int64_t) override {}
-  void FrameComposed() override {
-    if (OnComposed) OnComposed();
-  }
-  void FilmFinished() override { Finished = true; }
-};
 
 // A core playing without windows, and its host.
 struct TToolPlayer {
-  TToolHost Host;
+  THeadlessHost Host;
   TPlaybackCore Core{Host};
   TToolPlayer() { Host.Core = &Core; }
 };
@@ -429,7 +407,7 @@ struct TTool {
     if (!PrepareFramesFolder(dir, args.Force, folderError)) return Fail(dir, folderError);
 
     TToolPlayer player;
-    TToolHost& host = player.Host;
+    THeadlessHost& host = player.Host;
     TPlaybackCore& core = player.Core;
     TToolUi ui(Err, film);
     std::vector<std::unique_ptr<Segment>> segments;
@@ -523,6 +501,9 @@ struct TTool {
       struct stat source {};
       if (S_ISDIR(target.st_mode)) {
         error = "a folder, not a picture file";
+      } else if (!S_ISREG(target.st_mode)) {
+        // A pipe or a device is never replaced by a file, not even with --force.
+        error = "not a regular file";
       } else if (::stat(film.c_str(), &source) == 0 && source.st_dev == target.st_dev &&
                  source.st_ino == target.st_ino) {
         error = "this is the film itself";
@@ -694,6 +675,8 @@ struct TTool {
         if (std::filesystem::exists(job.first)) return Fail(job.first, "the file exists (give --force to replace it)");
 
     const bool terminal = ::isatty(STDERR_FILENO);
+    // SVT-AV1 writes its banner straight to the terminal unless told to keep to warnings.
+    ::setenv("SVT_LOG", "2", 0);
     TInterruptCatcher catcher;
     for (size_t j = 0; j < jobs.size(); ++j) {
       const auto& [out, segment] = jobs[j];

@@ -24,8 +24,10 @@ extern "C" {
 #include <memory>
 #include <vector>
 
+#include "export/AvHandles.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
+#include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 
 namespace {
@@ -38,32 +40,6 @@ std::string Lower(std::string_view text) {
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return out;
 }
-
-// ---- FFmpeg's objects, released by their own functions ----
-
-struct TCodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct TSwsFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-struct TGraphFree {
-  void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
-};
-struct TDictFree {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-using TCodecContext = std::unique_ptr<AVCodecContext, TCodecContextFree>;
-using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
-using TSws = std::unique_ptr<SwsContext, TSwsFree>;
-using TGraph = std::unique_ptr<AVFilterGraph, TGraphFree>;
 
 // FFmpeg's messages go nowhere but here: the last error it logged on this thread, which a
 // failure then carries in its details, rather than lines on the terminal or the player's
@@ -79,11 +55,7 @@ void CatchLog(void* object, int level, const char* format, va_list args) {
   while (!tLastLogged.empty() && (tLastLogged.back() == '\n' || tLastLogged.back() == '\r')) tLastLogged.pop_back();
 }
 
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
+std::string AvError(int code) { return AvErrorText(code); }
 
 // A failure on the way: what it is and FFmpeg's or the system's words for it.
 struct EExport {
@@ -239,11 +211,11 @@ class TWriter {
     const uint8_t* src[1] = {canvas};
     const int srcStride[1] = {int(stride)};
     sws_scale(FSws.get(), src, srcStride, 0, FPlan.CanvasHeight, FInput->data, FInput->linesize);
-    // In the stream's units: GIF counts hundredths of a second.
+    // In the stream's units: GIF counts fiftieths of a second.
     const int64_t start = av_rescale_q(pts, AVRational{1, 1000}, FPlan.TimeBase);
     const int64_t end = av_rescale_q(pts + duration, AVRational{1, 1000}, FPlan.TimeBase);
     if (FPlan.Gif && start <= FLastPts) {
-      // Two pictures in one hundredth: the later one is shown.
+      // Two pictures in one fiftieth: the later one is shown.
       FLastGifEnd = end;
       FHeldGif = true;
       CopyHeldPicture();
@@ -272,10 +244,14 @@ class TWriter {
     }
     Send(nullptr);
     if (FPlan.Gif) {
-      // The muxer times each picture by the next one; the last lasts what is left of the film.
+      // The muxer times each picture by the next one; the last lasts what is left of the film,
+      // in hundredths of a second.
       const auto last = FDurations.rbegin();
-      if (last != FDurations.rend())
-        av_opt_set_int(FFormat->priv_data, "last_delay", std::min<int64_t>(last->second, 65535), 0);
+      if (last != FDurations.rend()) {
+        const int64_t delay = av_rescale_q(last->second, FPlan.TimeBase, AVRational{1, 100});
+        Check(av_opt_set_int(FFormat->priv_data, "final_delay", std::clamp<int64_t>(delay, 1, 65535), 0),
+              "the last picture's delay");
+      }
     }
     Check(av_write_trailer(FFormat), "completing the file");
     avio_flush(FFormat->pb);
@@ -391,7 +367,7 @@ class TWriter {
   }
 
   void DrainGraph() {
-    TFrame out(av_frame_alloc());
+    TAvFrame out(av_frame_alloc());
     if (!out) Throw(TExportErrc::Encoder, "no memory for a frame");
     for (;;) {
       const int r = av_buffersink_get_frame(FSink, out.get());
@@ -424,51 +400,34 @@ class TWriter {
   const TExportOptions& FOptions;
   AVFormatContext* FFormat = nullptr;
   AVStream* FStream = nullptr;
-  TCodecContext FEncoder;
-  TPacket FPacket;
-  TFrame FInput;
-  TSws FSws;
-  TGraph FGraph;
+  TAvCodecContext FEncoder;
+  TAvPacket FPacket;
+  TAvFrame FInput;
+  TAvSws FSws;
+  TAvGraph FGraph;
   AVFilterContext* FSource = nullptr;
   AVFilterContext* FSink = nullptr;
   // Durations of the pictures sent, by their times, for the packets that come out.
   std::map<int64_t, int64_t> FDurations;
   int64_t FLastPts = INT64_MIN;
-  // GIF: the picture held back until the next one shows it is not overtaken in its hundredth.
-  TFrame FHeld;
+  // GIF: the picture held back until the next one shows it is not overtaken in its fiftieth.
+  TAvFrame FHeld;
   bool FHeldGif = false;
   int64_t FLastGifEnd = 0;
 };
 
 // ---- Playing ----
 
-class TExportHost : public IPlaybackHost {
- public:
-  TPlaybackCore* Core = nullptr;
-  std::function<void()> OnComposed;
-  bool Stopped = false;
-  std::string Report;
-
-  void ExecuteStop() override {
-    Stopped = true;
-    if (Core) Core->Stop();
-  }
-  void ShowResult(const char* operation, TResult code) override {
-    Report = std::string(operation) + ": " + ResultText(code);
-  }
-  void SegmentActivated(const Segment&, int) override {}
-  void SetProgress(int64_t) override {}
-  void FrameComposed() override {
-    if (OnComposed) OnComposed();
-  }
-};
 
 // The pictures of the film placed on the canvas; a picture is handed on only when it differs
 // from the one before, at the time of the frame that made it.
 class TCanvas {
  public:
-  TCanvas(int32_t width, int32_t height)
-      : FWidth(width), FHeight(height), FStride(int64_t(width) * 4), FPixels(size_t(FStride) * size_t(height)) {
+  // A canvas of width × height whose pictures are centred in its top left contentWidth ×
+  // contentHeight (4:2:0 rounds the canvas up to even sides; the extra column and row stay grey).
+  TCanvas(int32_t width, int32_t height, int32_t contentWidth, int32_t contentHeight)
+      : FWidth(width), FHeight(height), FContentWidth(contentWidth), FContentHeight(contentHeight),
+        FStride(int64_t(width) * 4), FPixels(size_t(FStride) * size_t(height)) {
     Fill();
   }
 
@@ -479,8 +438,8 @@ class TCanvas {
   // before the canvas first changes, so the picture on it can be encoded first.
   template <typename TFlush>
   bool Place(const TRasterBitmap& picture, const TColorTable& palette, TFlush&& flush) {
-    const int32_t w = std::min(picture.Width(), FWidth), h = std::min(picture.Height(), FHeight);
-    const int32_t left = (FWidth - picture.Width()) / 2, top = (FHeight - picture.Height()) / 2;
+    const int32_t w = std::min(picture.Width(), FContentWidth), h = std::min(picture.Height(), FContentHeight);
+    const int32_t left = (FContentWidth - picture.Width()) / 2, top = (FContentHeight - picture.Height()) / 2;
     bool changed = false;
     if (left != FLeft || top != FTop || w != FPlacedWidth || h != FPlacedHeight) {
       flush();
@@ -521,7 +480,7 @@ class TCanvas {
     }
   }
 
-  int32_t FWidth, FHeight;
+  int32_t FWidth, FHeight, FContentWidth, FContentHeight;
   int64_t FStride;
   std::vector<uint8_t> FPixels;
   std::vector<uint8_t> FRow;
@@ -595,6 +554,8 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   struct stat existing {};
   if (::stat(out.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) Throw(TExportErrc::CannotCreate, out + ": a folder");
+    // A pipe or a device is never replaced by a file, not even when replacing was asked.
+    if (!S_ISREG(existing.st_mode)) Throw(TExportErrc::CannotCreate, out + ": not a regular file");
     if (!replace) Throw(TExportErrc::Exists, out);
   }
 
@@ -614,7 +575,8 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
       break;
     case TExportFormat::Gif:
       plan.Muxer = "gif";
-      plan.TimeBase = AVRational{1, 100};
+      // Delays in steps of two hundredths: browsers show shorter ones as a tenth of a second.
+      plan.TimeBase = AVRational{1, 50};
       break;
   }
   plan.PixelFormat = codec == TExportCodec::Ffv1 ? AV_PIX_FMT_0RGB32
@@ -648,7 +610,7 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   TWriter writer(plan, options);
   writer.Open(temporary.Path(), chapters, maxRate);
 
-  TExportHost host;
+  THeadlessHost host;
   TPlaybackCore core(host);
   host.Core = &core;
   core.SetCursorShown(options.Cursor);
@@ -666,7 +628,7 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
     Throw(TExportErrc::Playback, "no memory for the frame buffer");
 
-  TCanvas canvas(plan.CanvasWidth, plan.CanvasHeight);
+  TCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, width, height);
   const int64_t end = FilmMillis(clock);
   int64_t shownAt = -1;  // when the picture on the canvas started; -1: nothing yet
   bool finished = false;

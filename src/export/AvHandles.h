@@ -1,0 +1,44 @@
+// FFmpeg's objects held by unique_ptr and released by their own functions, and FFmpeg's
+// words for an error code.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+#include <string>
+
+struct TAvInputClose {
+  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct TAvCodecContextFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct TAvFrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct TAvPacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct TAvSwsFree {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct TAvGraphFree {
+  void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+};
+using TAvInput = std::unique_ptr<AVFormatContext, TAvInputClose>;
+using TAvCodecContext = std::unique_ptr<AVCodecContext, TAvCodecContextFree>;
+using TAvFrame = std::unique_ptr<AVFrame, TAvFrameFree>;
+using TAvPacket = std::unique_ptr<AVPacket, TAvPacketFree>;
+using TAvSws = std::unique_ptr<SwsContext, TAvSwsFree>;
+using TAvGraph = std::unique_ptr<AVFilterGraph, TAvGraphFree>;
+
+inline std::string AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}

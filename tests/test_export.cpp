@@ -1,0 +1,1303 @@
+// Export to video files, read back through FFmpeg's libraries: what `zrfilm export` and the
+// engine write (codec, size, pixel format, colour tags, the pictures and their times, the
+// duration, the chapters), what they refuse, and what they leave when they fail or are cut
+// short. The pictures expected are those a playback core composes, placed on the canvas.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <linux/capability.h>
+
+#include <algorithm>
+#include <atomic>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "export/FilmExport.h"
+#include "film/SegmentDuration.h"
+#include "playback_support.h"
+#include "support/MediaReader.h"
+
+#ifndef VERIROVE_ZRFILM
+#error "VERIROVE_ZRFILM must name the zrfilm program"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- Films and the pictures they play to ----
+
+struct TPictureRgb {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  std::vector<uint32_t> Pixels;  // 0x00RRGGBB, row by row
+  friend bool operator==(const TPictureRgb&, const TPictureRgb&) = default;
+};
+
+// A film made by the writer and read back: its source, its bytes and its segments.
+struct TTestFilm {
+  std::vector<TWriterSegment> Source;
+  std::vector<uint8_t> Bytes;
+  TSegments Segments;
+
+  explicit TTestFilm(std::vector<TWriterSegment> source) : Source(std::move(source)), Bytes(WriteFilm(Source)) {
+    TFilm film;
+    TFilmError error;
+    if (!ReadFilm(Bytes, film, error)) throw std::runtime_error(error.Message);
+    Segments = std::move(film.Segments);
+  }
+  // Fresh segments for the engine, which takes them by reference and only reads them.
+  TSegments Read() const {
+    TFilm film;
+    TFilmError error;
+    if (!ReadFilm(Bytes, film, error)) throw std::runtime_error(error.Message);
+    return std::move(film.Segments);
+  }
+  int32_t MaxWidth() const {
+    int32_t w = 0;
+    for (const auto& s : Segments) w = std::max(w, s->Width);
+    return w;
+  }
+  int32_t MaxHeight() const {
+    int32_t h = 0;
+    for (const auto& s : Segments) h = std::max(h, s->Height);
+    return h;
+  }
+};
+
+uint32_t Rgb(int r, int g, int b) {
+  return uint32_t(std::clamp(r, 0, 255)) << 16 | uint32_t(std::clamp(g, 0, 255)) << 8 | uint32_t(std::clamp(b, 0, 255));
+}
+
+void FillRect(std::vector<uint32_t>& picture, int32_t width, int x0, int y0, int w, int h, uint32_t value) {
+  const int32_t height = int32_t(picture.size()) / width;
+  for (int y = std::max(0, y0); y < std::min(height, y0 + h); ++y)
+    for (int x = std::max(0, x0); x < std::min(width, x0 + w); ++x) picture[size_t(y * width + x)] = value;
+}
+
+TWriterSegment NewSegment(std::string name, int32_t width, int32_t height, uint8_t bits, uint8_t rate) {
+  TWriterSegment s;
+  s.Name = std::move(name);
+  s.Width = width, s.Height = height, s.BitsPerPixel = bits, s.FrameRate = rate;
+  return s;
+}
+
+// A picture whose pixel (x, y) is colour(x, y).
+template <class TColour>
+std::vector<uint32_t> Painted(int32_t width, int32_t height, TColour colour) {
+  std::vector<uint32_t> p(size_t(width) * size_t(height));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) p[size_t(y * width + x)] = colour(x, y);
+  return p;
+}
+
+// A cursor shape: a white 6 × 6 square at the hot spot on a transparent 32 × 32 mask.
+TWriterShape SquareCursor() {
+  TWriterShape shape;
+  shape.AndMask.assign(32 * 32, 1);
+  shape.XorMask.assign(32 * 32, 0);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 6; ++x) shape.AndMask[size_t(y * 32 + x)] = 0, shape.XorMask[size_t(y * 32 + x)] = 1;
+  return shape;
+}
+
+// Three segments of different sizes, depths and frame rates, the largest of odd width and
+// height; some frames change nothing. The first segment has a cursor, the second changes its
+// palette, the last ends on frames that change nothing.
+std::vector<TWriterSegment> MixedFilm() {
+  std::vector<TWriterSegment> film(3);
+  {
+    film[0] = NewSegment("Начало работы — окно", 97, 63, 32, 10);
+    TWriterSegment& s = film[0];
+    s.Shapes = {SquareCursor()};
+    for (int k = 0; k < 12; ++k) {
+      const int step = k < 4 ? k : k < 7 ? 4 : k - 2;  // frames 5 and 6 are frame 4 again
+      auto p = Painted(s.Width, s.Height, [](int x, int y) { return Rgb(40 + 2 * x, 60 + 2 * y, 160); });
+      FillRect(p, s.Width, 5 + 6 * step, 10 + 2 * step, 20, 14, Rgb(224, 192, 32));
+      FillRect(p, s.Width, 60, 40, 30, 16, Rgb(20, 20, 20));
+      s.Pictures.push_back(std::move(p));
+      s.Track.push_back({0, uint16_t(70 - 3 * step), uint16_t(8 + 2 * step)});
+    }
+  }
+  {
+    film[1] = NewSegment("Palette", 64, 48, 8, 5);
+    TWriterSegment& s = film[1];
+    for (int k = 0; k < 6; ++k) {
+      const int step = k < 3 ? k : k < 4 ? 2 : 3;  // frame 3 is frame 2 again
+      std::vector<uint32_t> p(size_t(s.Width * s.Height), 1);
+      FillRect(p, s.Width, 0, 0, 32, 24, 2);
+      FillRect(p, s.Width, 32, 24, 32, 24, 3);
+      FillRect(p, s.Width, 8 * step, 30, 12, 10, 4);
+      s.Pictures.push_back(std::move(p));
+    }
+    s.PaletteChanges.resize(6);
+    s.PaletteChanges[0] = {0, {{0, 0, 0, 0}, {200, 120, 40, 0}, {40, 160, 40, 0}, {30, 30, 180, 0}, {240, 240, 240, 0}}};
+    // Frame 4 shows frame 3's pixels in other colours: the palette alone changes it; frame 5
+    // changes nothing.
+    s.PaletteChanges[4] = {2, {{120, 60, 200, 0}}};
+  }
+  {
+    film[2] = NewSegment("Третий", 75, 45, 24, 25);
+    TWriterSegment& s = film[2];
+    for (int k = 0; k < 10; ++k) {
+      const int step = std::min(k, 6);  // frames 7 to 9 are frame 6 again
+      auto p = Painted(s.Width, s.Height, [](int x, int y) { return Rgb(200 - 2 * y, 100 + x, 90); });
+      FillRect(p, s.Width, 4 + 7 * step, 12, 16, 16, Rgb(30, 60, 220));
+      s.Pictures.push_back(std::move(p));
+    }
+  }
+  return film;
+}
+
+// Two 8-bit segments of a few colours each, for GIF, whose palettes hold them exactly.
+std::vector<TWriterSegment> PaletteFilm() {
+  std::vector<TWriterSegment> film(2);
+  {
+    film[0] = NewSegment("Первая палитра", 64, 48, 8, 10);
+    TWriterSegment& s = film[0];
+    for (int k = 0; k < 8; ++k) {
+      const int step = k == 3 ? 2 : k;  // frame 3 is frame 2 again
+      std::vector<uint32_t> p(size_t(s.Width * s.Height), 0);
+      FillRect(p, s.Width, 4 * step, 4, 16, 16, 1);
+      FillRect(p, s.Width, 40, 4 + 3 * step, 10, 8, 2);
+      FillRect(p, s.Width, 0, 40, 64, 8, 3);
+      s.Pictures.push_back(std::move(p));
+    }
+    s.PaletteChanges.resize(8);
+    s.PaletteChanges[0] = {0, {{10, 20, 30, 0}, {250, 10, 10, 0}, {10, 250, 10, 0}, {10, 10, 250, 0}}};
+    s.PaletteChanges[6] = {3, {{200, 200, 40, 0}}};
+  }
+  {
+    film[1] = NewSegment("Вторая", 40, 30, 8, 25);
+    TWriterSegment& s = film[1];
+    for (int k = 0; k < 10; ++k) {
+      const int step = std::min(k, 7);  // frames 8 and 9 are frame 7 again
+      std::vector<uint32_t> p(size_t(s.Width * s.Height), 5);
+      FillRect(p, s.Width, 3 * step, 10, 8, 8, 6);
+      s.Pictures.push_back(std::move(p));
+    }
+    s.PaletteChanges = {{5, {{255, 255, 255, 0}, {0, 0, 0, 0}}}};
+  }
+  return film;
+}
+
+// One segment whose picture stays while the cursor moves over it.
+std::vector<TWriterSegment> CursorFilm() {
+  std::vector<TWriterSegment> film(1);
+  film[0] = NewSegment("Cursor", 64, 48, 32, 10);
+  TWriterSegment& s = film[0];
+  s.Shapes = {SquareCursor()};
+  for (int k = 0; k < 10; ++k) {
+    std::vector<uint32_t> p(size_t(s.Width * s.Height), Rgb(30, 90, 150));
+    FillRect(p, s.Width, 40, 8, 16, 30, Rgb(220, 220, 200));
+    s.Pictures.push_back(std::move(p));
+    s.Track.push_back({0, uint16_t(4 + 4 * k), uint16_t(6 + 2 * k)});
+  }
+  return film;
+}
+
+// A segment of the size AV1 encoders take.
+std::vector<TWriterSegment> SquareFilm() {
+  std::vector<TWriterSegment> film(1);
+  film[0] = NewSegment("Квадрат", 128, 128, 32, 10);
+  TWriterSegment& s = film[0];
+  for (int k = 0; k < 8; ++k) {
+    auto p = Painted(s.Width, s.Height, [](int x, int y) { return Rgb(x * 2, y * 2, 128); });
+    FillRect(p, s.Width, 10 + 8 * k, 30, 24, 24, Rgb(250, 250, 40));
+    s.Pictures.push_back(std::move(p));
+  }
+  return film;
+}
+
+// Noise that every frame changes a little: small as a film (runs of unchanged pixels), large
+// as lossless video (every picture whole).
+std::vector<TWriterSegment> NoiseFilm(int32_t width, int32_t height, int frames) {
+  std::vector<TWriterSegment> film(1);
+  film[0] = NewSegment("Шум", width, height, 32, 25);
+  TWriterSegment& s = film[0];
+  std::mt19937 rng(11);
+  std::vector<uint32_t> p(size_t(width * height));
+  for (uint32_t& v : p) v = uint32_t(rng()) & 0xFFFFFF;
+  for (int k = 0; k < frames; ++k) {
+    for (int i = 0; i < 4; ++i) p[size_t(rng()) % p.size()] = uint32_t(rng()) & 0xFFFFFF;
+    s.Pictures.push_back(p);
+  }
+  return film;
+}
+
+// Lossless video of noise is large, its film small: writing fails part-way.
+std::vector<TWriterSegment> FillingFilm() { return NoiseFilm(64, 48, 300); }
+
+TPictureRgb PictureOf(const TRasterBitmap& bitmap) {
+  TPictureRgb p;
+  p.Width = bitmap.Width(), p.Height = bitmap.Height();
+  p.Pixels.resize(size_t(p.Width) * size_t(p.Height));
+  for (int32_t y = 0; y < p.Height; ++y)
+    for (int32_t x = 0; x < p.Width; ++x) p.Pixels[size_t(y) * size_t(p.Width) + size_t(x)] = bitmap.PixelColor(x, y);
+  return p;
+}
+
+struct TPlayed {
+  TFramePos Pos;
+  TPictureRgb Picture;
+};
+
+// Every picture a core composes playing the film from its start, or segment `segment` (from
+// 1) alone as `zrfilm frames --segment` plays it; with or without the cursor.
+std::vector<TPlayed> PlayedPictures(const TTestFilm& film, bool cursor, int32_t segment = 0) {
+  TCoreFixture f;
+  f.LoadBytes(film.Bytes);
+  f.Core.SetCursorShown(cursor);
+  std::vector<TPlayed> played;
+  auto take = [&] {
+    const TFramePos pos = *f.Core.ComposedFrame();
+    if (segment == 0 || pos.Segment == segment - 1) played.push_back({pos, PictureOf(*f.Core.Picture())});
+  };
+  f.Host.OnComposed = take;
+  if (segment == 0) {
+    EXPECT_EQ(f.Core.SetCurSegment(), kResultOk);
+    for (int guard = 0; f.Host.Stops == 0 && guard < 100000; ++guard) f.Core.TimerPlayTimer();
+  } else {
+    const int32_t frames = film.Segments[size_t(segment - 1)]->FrameCount;
+    EXPECT_EQ(f.Core.SeekFrame({segment - 1, 0}), kResultOk);
+    take();
+    while (f.Host.Stops == 0 && played.back().Pos.Frame < frames - 1) f.Core.TimerPlayTimer();
+  }
+  return played;
+}
+
+// The picture on a canvas of width × height (rounded up to even sizes when `even`), centred
+// as if the canvas were not rounded, grey around it.
+TPictureRgb OnCanvas(const TPictureRgb& picture, int32_t width, int32_t height, bool even) {
+  TPictureRgb canvas;
+  canvas.Width = even ? (width + 1) & ~1 : width;
+  canvas.Height = even ? (height + 1) & ~1 : height;
+  canvas.Pixels.assign(size_t(canvas.Width) * size_t(canvas.Height), Rgb(kCanvasGrey, kCanvasGrey, kCanvasGrey));
+  const int32_t left = (width - picture.Width) / 2, top = (height - picture.Height) / 2;
+  for (int32_t y = 0; y < picture.Height; ++y)
+    std::copy_n(picture.Pixels.begin() + ptrdiff_t(y) * picture.Width, picture.Width,
+                canvas.Pixels.begin() + ptrdiff_t(top + y) * canvas.Width + left);
+  return canvas;
+}
+
+struct TExpectedFrame {
+  int64_t Millis = 0;
+  TFramePos Pos;
+  TPictureRgb Canvas;
+};
+
+// The pictures a file must hold and when: every played picture on the canvas at its frame's
+// time (from `origin`), less those equal to the one before.
+std::vector<TExpectedFrame> ExpectedFrames(const TTestFilm& film, const std::vector<TPlayed>& played, int32_t width,
+                                           int32_t height, bool even, int64_t origin = 0) {
+  std::vector<TExpectedFrame> frames;
+  for (const TPlayed& p : played) {
+    TPictureRgb canvas = OnCanvas(p.Picture, width, height, even);
+    const int64_t at = FrameTime(film.Segments, p.Pos) - origin;
+    // A later picture at the same moment (a segment without a frame rate) replaces it.
+    if (!frames.empty() && frames.back().Millis == at) {
+      frames.pop_back();
+      if (!frames.empty() && frames.back().Canvas == canvas) continue;
+    }
+    if (!frames.empty() && frames.back().Canvas == canvas) continue;
+    frames.push_back({at, p.Pos, std::move(canvas)});
+  }
+  return frames;
+}
+
+// The whole film's pictures on its canvas.
+std::vector<TExpectedFrame> WholeFilm(const TTestFilm& film, bool even, bool cursor = true) {
+  return ExpectedFrames(film, PlayedPictures(film, cursor), film.MaxWidth(), film.MaxHeight(), even);
+}
+
+// Segment `segment` (from 1) alone at its own size, its times from its start.
+std::vector<TExpectedFrame> OneSegment(const TTestFilm& film, int32_t segment, bool even) {
+  const Segment& s = *film.Segments[size_t(segment - 1)];
+  return ExpectedFrames(film, PlayedPictures(film, true, segment), s.Width, s.Height, even,
+                        SegmentStart(film.Segments, segment - 1));
+}
+
+int64_t SegmentLength(const TTestFilm& film, int32_t index) {
+  const Segment& s = *film.Segments[size_t(index)];
+  return SegmentMillis(s.FrameCount, s.FrameRate);
+}
+
+// ---- What is read back ----
+
+std::string Where(const TExpectedFrame& e) {
+  return "segment " + std::to_string(e.Pos.Segment + 1) + " frame " + std::to_string(e.Pos.Frame) + " at " +
+         std::to_string(e.Millis) + " ms";
+}
+
+// As many pictures as expected, each at its time (within `tolerance` ms), and the file as long
+// as the film within its last frame.
+void ExpectTimes(const TMedia& media, const std::vector<TExpectedFrame>& expected, int64_t length,
+                 int64_t lastFrameMs, int64_t tolerance = 0) {
+  ASSERT_EQ(media.Frames.size(), expected.size()) << "pictures in the file";
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_LE(std::abs(media.Frames[i].Millis - expected[i].Millis), tolerance)
+        << "picture " << i << " at " << media.Frames[i].Millis << " ms, expected " << Where(expected[i]);
+  const int64_t duration = media.DurationMs >= 0 ? media.DurationMs : media.EndMs();
+  EXPECT_LE(std::abs(duration - length), lastFrameMs) << "duration " << duration << " ms, the film " << length;
+  if (media.Frames.back().DurationMs > 0) {
+    EXPECT_LE(std::abs(media.EndMs() - length), lastFrameMs)
+        << "the last picture ends at " << media.EndMs() << " ms, the film at " << length;
+  }
+}
+
+void ExpectExactPictures(const TMedia& media, const std::vector<TExpectedFrame>& expected) {
+  ASSERT_EQ(media.Frames.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const TMediaFrame& f = media.Frames[i];
+    const TPictureRgb& e = expected[i].Canvas;
+    ASSERT_EQ(f.Width, e.Width);
+    ASSERT_EQ(f.Height, e.Height);
+    ASSERT_EQ(f.Rgb.size(), e.Pixels.size()) << "picture " << i << " is not RGB (" << av_get_pix_fmt_name(f.Format) << ")";
+    size_t differing = 0, first = 0;
+    for (size_t j = 0; j < e.Pixels.size(); ++j)
+      if (f.Rgb[j] != e.Pixels[j] && differing++ == 0) first = j;
+    EXPECT_EQ(differing, 0u) << "picture " << i << " (" << Where(expected[i]) << "): first at x "
+                             << first % size_t(e.Width) << " y " << first / size_t(e.Width) << ": " << std::hex
+                             << f.Rgb[first] << " instead of " << e.Pixels[first];
+  }
+}
+
+// The luma of every picture against the encoder's input converted by swscale.
+void ExpectLuma(const TMedia& media, const std::vector<TExpectedFrame>& expected, double minPsnr) {
+  ASSERT_EQ(media.Frames.size(), expected.size());
+  double worst = 100;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const TMediaFrame& f = media.Frames[i];
+    const TPictureRgb& e = expected[i].Canvas;
+    ASSERT_EQ(f.Width, e.Width);
+    ASSERT_EQ(f.Height, e.Height);
+    ASSERT_FALSE(f.Luma.empty()) << "picture " << i << " is not YUV (" << av_get_pix_fmt_name(f.Format) << ")";
+    const double psnr = Psnr(f.Luma, ReferenceLuma(e.Pixels, e.Width, e.Height, f.Format));
+    EXPECT_GE(psnr, minPsnr) << "picture " << i << " (" << Where(expected[i]) << ")";
+    worst = std::min(worst, psnr);
+  }
+  ::testing::Test::RecordProperty("worst_luma_psnr", std::to_string(worst));
+}
+
+// Every segment a chapter, named as the segment, from its start to its end.
+void ExpectChapters(const TMedia& media, const TTestFilm& film) {
+  ASSERT_EQ(media.Chapters.size(), film.Segments.size());
+  for (size_t i = 0; i < film.Segments.size(); ++i) {
+    SCOPED_TRACE("chapter " + std::to_string(i + 1));
+    EXPECT_EQ(media.Chapters[i].Title, film.Segments[i]->Name);
+    const int64_t start = SegmentStart(film.Segments, int32_t(i));
+    EXPECT_EQ(media.Chapters[i].StartMs, start);
+    EXPECT_EQ(media.Chapters[i].EndMs, start + SegmentLength(film, int32_t(i)));
+  }
+}
+
+// BT.709 in limited range, as the pictures were converted.
+void ExpectBt709(const TMedia& media) {
+  ASSERT_FALSE(media.Frames.empty());
+  EXPECT_EQ(media.Frames[0].ColorSpace, AVCOL_SPC_BT709);
+  EXPECT_EQ(media.Frames[0].ColorRange, AVCOL_RANGE_MPEG);
+}
+
+int64_t LastFrameMs(const TTestFilm& film) {
+  return TPlaybackCore::FrameInterval(film.Segments.back()->FrameRate);
+}
+
+bool HasEncoder(AVCodecID id) { return avcodec_find_encoder(id) != nullptr; }
+
+// ---- Running zrfilm ----
+
+struct TRun {
+  int Status = -1;  // the exit status, or -1 when a signal ended it
+  int Signal = 0;
+  std::string Err;
+};
+
+// How the child runs: a file size limit (a full disk anywhere), without the power to write
+// where permissions forbid it (for root), stderr into a file.
+struct TChildSetup {
+  rlim_t FileSizeLimit = RLIM_INFINITY;
+  bool HonourPermissions = false;
+  int Stderr = -1;  // a descriptor for standard error instead of the file
+};
+
+// A child exit status meaning that its setup failed before zrfilm ran.
+constexpr int kSetupFailed = 125;
+
+struct TExportFixture : ::testing::Test {
+  fs::path Root;
+  fs::path Out;  // the folder the files are written to, empty at the start
+  int Runs = 0;
+
+  void SetUp() override {
+    char pattern[] = "/tmp/zrexport-XXXXXX";
+    Root = ::mkdtemp(pattern);
+    // zrfilm's private temporary folder goes under this test's own folder.
+    ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+    Out = Root / "out";
+    fs::create_directory(Out);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(Out, fs::perms::owner_all, ec);
+    fs::remove_all(Root, ec);
+  }
+
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    WriteFileBytes((Root / name).string(), bytes);
+    return (Root / name).string();
+  }
+  std::string Package(const std::string& name, const TTestFilm& film) {
+    return Write(name, MakeFilmPackage(film.Bytes));
+  }
+  static std::vector<std::string> Files(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::string OutFile(const std::string& name) const { return (Out / name).string(); }
+
+  // Starts `zrfilm export ARGS...` with its standard error going to a file of its own.
+  pid_t Start(const std::vector<std::string>& args, const TChildSetup& setup, std::string& errFile) {
+    std::vector<std::string> words = {VERIROVE_ZRFILM, "export"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    errFile = (Root / ("stderr-" + std::to_string(++Runs))).string();
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (err < 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      // Only what is safe between fork and exec.
+      ::dup2(setup.Stderr >= 0 ? setup.Stderr : err, STDERR_FILENO);
+      const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, STDIN_FILENO);
+      ::dup2(null, STDOUT_FILENO);
+      if (setup.FileSizeLimit != RLIM_INFINITY) {
+        // Writing past the limit then fails with EFBIG instead of ending the process.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{setup.FileSizeLimit, setup.FileSizeLimit};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(kSetupFailed);
+      }
+      // Root writes into read-only folders unless it gives up overriding permissions, for
+      // itself and the program it runs.
+      if (setup.HonourPermissions && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
+        ::_exit(kSetupFailed);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(err);
+    return pid;
+  }
+
+  TRun Wait(pid_t pid, const std::string& errFile) {
+    TRun run;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return run;
+    if (WIFEXITED(status)) run.Status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
+    std::ifstream in(errFile, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    run.Err = text.str();
+    return run;
+  }
+
+  TRun Export(const std::vector<std::string>& args, const TChildSetup& setup = {}) {
+    std::string errFile;
+    const pid_t pid = Start(args, setup, errFile);
+    if (pid < 0) return {};
+    return Wait(pid, errFile);
+  }
+
+  // What zrfilm leaves in its private folder after a run: nothing.
+  void ExpectPrivateFolderEmpty() {
+    const fs::path own = Root / "veRirove";
+    if (fs::exists(own)) {
+      EXPECT_TRUE(fs::is_empty(own)) << "left in " << own;
+    }
+  }
+};
+
+// The refusals, failures and interruptions: a ctest entry of their own.
+struct TExportFailures : TExportFixture {};
+
+// ---- Formats and the pictures in them ----
+
+// FFV1 in Matroska: every picture that changes, exact, at its time; the segments as chapters.
+TEST_F(TExportFixture, LosslessMatroskaHoldsEveryChangedPictureExactly) {
+  const TTestFilm film(MixedFilm());
+  const std::string path = Package("mixed.zrcab", film);
+  const TRun run = Export({path, OutFile("film.mkv"), "--lossless"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  // Not a terminal: no progress line.
+  EXPECT_EQ(run.Err.find('\r'), std::string::npos) << run.Err;
+  EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mkv"});
+  ExpectPrivateFolderEmpty();
+
+  const TMedia media = ReadMedia(OutFile("film.mkv"));
+  ASSERT_EQ(media.Error, "");
+  EXPECT_EQ(media.Codec, AV_CODEC_ID_FFV1);
+  EXPECT_EQ(media.VideoStreams, 1);
+  // RGB keeps the odd sizes of the largest segment.
+  EXPECT_EQ(media.Width, 97);
+  EXPECT_EQ(media.Height, 63);
+  EXPECT_EQ(media.Format, AV_PIX_FMT_BGR0) << av_get_pix_fmt_name(media.Format);
+  const auto expected = WholeFilm(film, false);
+  // 28 frames, of which 7 change nothing.
+  ASSERT_EQ(expected.size(), 21u);
+  ExpectTimes(media, expected, FilmMillis(film.Segments), LastFrameMs(film));
+  ExpectExactPictures(media, expected);
+  ExpectChapters(media, film);
+}
+
+// The lossy formats: the codec, pixel format and size each asks for, BT.709 tags, the
+// pictures within the quality asked for, their times and the chapters.
+TEST_F(TExportFixture, LossyFormatsCarryThePicturesAndTheirTimes) {
+  const TTestFilm film(MixedFilm());
+  const std::string path = Package("mixed.zrcab", film);
+  const auto even = WholeFilm(film, true);
+  const auto odd = WholeFilm(film, false);
+  struct TCase {
+    std::string Name;
+    std::vector<std::string> Options;
+    AVCodecID Codec;
+    AVPixelFormat Format;
+    int Width, Height;
+  };
+  const TCase cases[] = {
+      {"film.mp4", {}, AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P, 98, 64},
+      {"film444.mp4", {"--chroma", "444"}, AV_CODEC_ID_H264, AV_PIX_FMT_YUV444P, 97, 63},
+      {"film.webm", {}, AV_CODEC_ID_VP9, AV_PIX_FMT_YUV420P, 98, 64},
+      {"film444.webm", {"--chroma", "444"}, AV_CODEC_ID_VP9, AV_PIX_FMT_YUV444P, 97, 63},
+      {"film.mkv", {}, AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P, 98, 64},
+      // The extension of the name does not count against --format.
+      {"film.video", {"--format", "webm"}, AV_CODEC_ID_VP9, AV_PIX_FMT_YUV420P, 98, 64},
+      {"FILM.MP4", {}, AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P, 98, 64},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> args = {path, OutFile(c.Name)};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const TRun run = Export(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(OutFile(c.Name));
+    ASSERT_EQ(media.Error, "");
+    EXPECT_EQ(media.Codec, c.Codec) << avcodec_get_name(media.Codec);
+    EXPECT_EQ(media.VideoStreams, 1);
+    EXPECT_EQ(media.Width, c.Width);
+    EXPECT_EQ(media.Height, c.Height);
+    ASSERT_FALSE(media.Frames.empty());
+    EXPECT_EQ(media.Frames[0].Format, c.Format) << av_get_pix_fmt_name(media.Frames[0].Format);
+    ExpectBt709(media);
+    const auto& expected = c.Format == AV_PIX_FMT_YUV420P ? even : odd;
+    ExpectTimes(media, expected, FilmMillis(film.Segments), LastFrameMs(film));
+    ExpectLuma(media, expected, 40.0);
+    ExpectChapters(media, film);
+  }
+  ExpectPrivateFolderEmpty();
+}
+
+// GIF: per-frame palettes hold an 8-bit film's few colours exactly; times in centiseconds.
+TEST_F(TExportFixture, GifOfAnEightBitFilmKeepsItsColours) {
+  const TTestFilm film(PaletteFilm());
+  const TRun run = Export({Package("palette.zrcab", film), OutFile("film.gif")});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const TMedia media = ReadMedia(OutFile("film.gif"));
+  ASSERT_EQ(media.Error, "");
+  EXPECT_EQ(media.Codec, AV_CODEC_ID_GIF);
+  EXPECT_EQ(media.Width, 64);
+  EXPECT_EQ(media.Height, 48);
+  EXPECT_TRUE(media.Chapters.empty());
+  const auto expected = WholeFilm(film, false);
+  ASSERT_EQ(expected.size(), 15u);  // 18 frames, 3 of which change nothing
+  ExpectTimes(media, expected, FilmMillis(film.Segments), LastFrameMs(film), 9);
+  ExpectExactPictures(media, expected);
+
+  // A film of many colours and odd sizes: every picture, at its own size, at its time.
+  const TTestFilm mixed(MixedFilm());
+  const TRun many = Export({Package("mixed.zrcab", mixed), OutFile("mixed.gif")});
+  ASSERT_EQ(many.Status, 0) << many.Err;
+  const TMedia colours = ReadMedia(OutFile("mixed.gif"), false);
+  ASSERT_EQ(colours.Error, "");
+  EXPECT_EQ(colours.Width, 97);
+  EXPECT_EQ(colours.Height, 63);
+  ExpectTimes(colours, WholeFilm(mixed, false), FilmMillis(mixed.Segments), LastFrameMs(mixed), 9);
+}
+
+// AV1 in WebM (SVT-AV1 takes 64 × 64 and up, so the film is 128 × 128).
+TEST_F(TExportFixture, Av1InWebM) {
+  if (!HasEncoder(AV_CODEC_ID_AV1) || !avcodec_find_decoder(AV_CODEC_ID_AV1)) GTEST_SKIP() << "no AV1 codec";
+  const TTestFilm film(SquareFilm());
+  const TRun run = Export({Package("square.zrcab", film), OutFile("film.webm"), "--codec", "av1"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const TMedia media = ReadMedia(OutFile("film.webm"));
+  ASSERT_EQ(media.Error, "");
+  EXPECT_EQ(media.Codec, AV_CODEC_ID_AV1) << avcodec_get_name(media.Codec);
+  EXPECT_EQ(media.Width, 128);
+  EXPECT_EQ(media.Height, 128);
+  ASSERT_FALSE(media.Frames.empty());
+  EXPECT_EQ(media.Frames[0].Format, AV_PIX_FMT_YUV420P) << av_get_pix_fmt_name(media.Frames[0].Format);
+  ExpectBt709(media);
+  const auto expected = WholeFilm(film, true);
+  ExpectTimes(media, expected, FilmMillis(film.Segments), LastFrameMs(film));
+  ExpectLuma(media, expected, 40.0);
+  ExpectChapters(media, film);
+}
+
+// A higher quality asks for more bytes and gives a truer picture.
+TEST_F(TExportFixture, QualityTradesSizeForFidelity) {
+  const TTestFilm film(MixedFilm());
+  const std::string path = Package("mixed.zrcab", film);
+  const auto expected = WholeFilm(film, true);
+  double psnr[2] = {};
+  uintmax_t bytes[2] = {};
+  const char* qualities[2] = {"5", "95"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string out = OutFile(std::string("q") + qualities[i] + ".mp4");
+    const TRun run = Export({path, out, "--quality", qualities[i]});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(out);
+    ASSERT_EQ(media.Frames.size(), expected.size());
+    double sum = 0;
+    for (size_t k = 0; k < expected.size(); ++k)
+      sum += Psnr(media.Frames[k].Luma, ReferenceLuma(expected[k].Canvas.Pixels, expected[k].Canvas.Width,
+                                                      expected[k].Canvas.Height, media.Frames[k].Format));
+    psnr[i] = sum / double(expected.size());
+    bytes[i] = fs::file_size(out);
+  }
+  EXPECT_LT(bytes[0], bytes[1]);
+  EXPECT_LT(psnr[0], psnr[1]);
+}
+
+// A segment without a frame rate lasts no time: its pictures are overtaken at once by the
+// next segment's first, and at the film's end its last one still shows for a moment. The
+// times never go back, so every muxer takes them.
+TEST_F(TExportFixture, SegmentsWithoutAFrameRate) {
+  std::vector<TWriterSegment> source(4);
+  const uint32_t colours[4] = {Rgb(200, 40, 40), Rgb(40, 200, 40), Rgb(40, 40, 200), Rgb(220, 220, 60)};
+  const int frames[4] = {5, 3, 4, 2};
+  const uint8_t rates[4] = {10, 0, 10, 0};
+  for (size_t i = 0; i < 4; ++i) {
+    source[i] = NewSegment("s" + std::to_string(i + 1), 48, 32, 32, rates[i]);
+    TWriterSegment& s = source[i];
+    for (int k = 0; k < frames[i]; ++k) {
+      std::vector<uint32_t> p(size_t(48 * 32), colours[i]);
+      FillRect(p, 48, 4 * k, 4, 8, 8, Rgb(250, 250, 250));
+      s.Pictures.push_back(std::move(p));
+    }
+  }
+  const TTestFilm film(source);
+  const std::string path = Package("rates.zrcab", film);
+  const auto expected = WholeFilm(film, false);
+  // The first segment's 5 pictures, the third's 4, and the last picture of the fourth.
+  ASSERT_EQ(expected.size(), 10u);
+  EXPECT_EQ(expected.back().Millis, 900);
+  for (const char* name : {"rates.mkv", "rates.mp4", "rates.webm", "rates.gif"}) {
+    SCOPED_TRACE(name);
+    std::vector<std::string> args = {path, OutFile(name)};
+    if (std::string(name) == "rates.mkv") args.push_back("--lossless");
+    const TRun run = Export(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(OutFile(name));
+    ASSERT_EQ(media.Error, "");
+    ASSERT_EQ(media.Frames.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+      EXPECT_LE(std::abs(media.Frames[i].Millis - expected[i].Millis), 9) << "picture " << i;
+    if (std::string(name) == "rates.mkv") ExpectExactPictures(media, expected);
+  }
+}
+
+// ---- Options ----
+
+// One segment at its own size, its times from its start, no chapters.
+TEST_F(TExportFixture, OneSegmentAtItsOwnSize) {
+  const TTestFilm film(MixedFilm());
+  const std::string path = Package("mixed.zrcab", film);
+  struct TCase {
+    int32_t Segment;
+    std::string Name;
+    std::vector<std::string> Options;
+    int Width, Height;
+  };
+  const TCase cases[] = {
+      {3, "third.mkv", {"--lossless"}, 75, 45},
+      // 8-bit, in the colours the film's first segment leaves its palette.
+      {2, "second.mkv", {"--lossless"}, 64, 48},
+      {3, "third.mp4", {}, 76, 46},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> args = {path, OutFile(c.Name), "--segment", std::to_string(c.Segment)};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const TRun run = Export(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(OutFile(c.Name));
+    ASSERT_EQ(media.Error, "");
+    EXPECT_EQ(media.Width, c.Width);
+    EXPECT_EQ(media.Height, c.Height);
+    EXPECT_TRUE(media.Chapters.empty());
+    const bool lossless = c.Options == std::vector<std::string>{"--lossless"};
+    const auto expected = OneSegment(film, c.Segment, !lossless);
+    const int32_t index = c.Segment - 1;
+    ExpectTimes(media, expected, SegmentLength(film, index),
+                TPlaybackCore::FrameInterval(film.Segments[size_t(index)]->FrameRate));
+    if (lossless)
+      ExpectExactPictures(media, expected);
+    else
+      ExpectLuma(media, expected, 40.0);
+  }
+}
+
+// --split: a file for every segment, numbered from 1, each like --segment; no file of the
+// whole film.
+TEST_F(TExportFixture, SplitWritesAFilePerSegment) {
+  const TTestFilm film(MixedFilm());
+  const std::string path = Package("mixed.zrcab", film);
+  const TRun run = Export({path, OutFile("part.mkv"), "--split", "--lossless"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  ASSERT_EQ(Files(Out), (std::vector<std::string>{"part-001.mkv", "part-002.mkv", "part-003.mkv"}));
+  for (int32_t s = 1; s <= 3; ++s) {
+    SCOPED_TRACE("segment " + std::to_string(s));
+    char name[32];
+    std::snprintf(name, sizeof name, "part-%03d.mkv", s);
+    const TMedia media = ReadMedia(OutFile(name));
+    ASSERT_EQ(media.Error, "");
+    EXPECT_EQ(media.Width, film.Segments[size_t(s - 1)]->Width);
+    EXPECT_EQ(media.Height, film.Segments[size_t(s - 1)]->Height);
+    EXPECT_TRUE(media.Chapters.empty());
+    const auto expected = OneSegment(film, s, false);
+    ExpectTimes(media, expected, SegmentLength(film, s - 1),
+                TPlaybackCore::FrameInterval(film.Segments[size_t(s - 1)]->FrameRate));
+    ExpectExactPictures(media, expected);
+  }
+  // MP4 parts take even sizes.
+  const TRun mp4 = Export({path, OutFile("clip.mp4"), "--split"});
+  ASSERT_EQ(mp4.Status, 0) << mp4.Err;
+  const std::pair<int, int> sizes[] = {{98, 64}, {64, 48}, {76, 46}};
+  for (int32_t s = 1; s <= 3; ++s) {
+    char name[32];
+    std::snprintf(name, sizeof name, "clip-%03d.mp4", s);
+    const TMedia media = ReadMedia(OutFile(name), false);
+    ASSERT_EQ(media.Error, "") << name;
+    EXPECT_EQ(std::make_pair(media.Width, media.Height), sizes[s - 1]) << name;
+    EXPECT_EQ(media.Frames.size(), OneSegment(film, s, true).size()) << name;
+  }
+  EXPECT_FALSE(fs::exists(OutFile("clip.mp4")));
+}
+
+// Without the cursor the pictures are those of a core that leaves it out, and a cursor that
+// moves over a still picture gives one picture lasting the whole film.
+TEST_F(TExportFixture, WithoutTheCursor) {
+  const TTestFilm film(MixedFilm());
+  const TRun run = Export({Package("mixed.zrcab", film), OutFile("plain.mkv"), "--lossless", "--no-cursor"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const TMedia media = ReadMedia(OutFile("plain.mkv"));
+  ASSERT_EQ(media.Error, "");
+  const auto plain = WholeFilm(film, false, false);
+  const auto withCursor = WholeFilm(film, false, true);
+  ASSERT_NE(plain.front().Canvas, withCursor.front().Canvas) << "the film shows no cursor to leave out";
+  ExpectTimes(media, plain, FilmMillis(film.Segments), LastFrameMs(film));
+  ExpectExactPictures(media, plain);
+
+  const TTestFilm still(CursorFilm());
+  const std::string stillPath = Package("still.zrcab", still);
+  const TRun moving = Export({stillPath, OutFile("moving.mkv"), "--lossless"});
+  ASSERT_EQ(moving.Status, 0) << moving.Err;
+  EXPECT_EQ(ReadMedia(OutFile("moving.mkv"), false).Frames.size(), 10u);
+  const TRun hidden = Export({stillPath, OutFile("hidden.mkv"), "--lossless", "--no-cursor"});
+  ASSERT_EQ(hidden.Status, 0) << hidden.Err;
+  const TMedia one = ReadMedia(OutFile("hidden.mkv"));
+  const auto expected = WholeFilm(still, false, false);
+  ASSERT_EQ(expected.size(), 1u);
+  ExpectTimes(one, expected, 1000, 100);
+  ExpectExactPictures(one, expected);
+}
+
+// The average colour of a picture, to compare a scaled picture with its original.
+std::array<double, 3> MeanColour(const std::vector<uint32_t>& pixels) {
+  std::array<double, 3> mean{};
+  for (uint32_t p : pixels) {
+    mean[0] += (p >> 16) & 0xFF;
+    mean[1] += (p >> 8) & 0xFF;
+    mean[2] += p & 0xFF;
+  }
+  for (double& m : mean) m /= double(pixels.size());
+  return mean;
+}
+
+// --max-width scales a wider canvas down, keeping its aspect; a narrower one stays.
+TEST_F(TExportFixture, MaxWidthScalesDownWiderFilms) {
+  const TTestFilm film(MixedFilm());
+  const std::string path = Package("mixed.zrcab", film);
+  const auto expected = WholeFilm(film, false);
+  struct TCase {
+    std::string Name;
+    std::vector<std::string> Options;
+    int Width;
+    double Height;  // the exact height for the aspect; even and within 1 for 4:2:0
+    bool Even;
+  };
+  const TCase cases[] = {
+      {"half.mkv", {"--lossless", "--max-width", "48"}, 48, 48.0 * 63 / 97, false},
+      {"half.mp4", {"--max-width", "48"}, 48, 48.0 * 63 / 97, true},
+      {"wide.mkv", {"--lossless", "--max-width", "400"}, 97, 63, false},
+      {"exact.mkv", {"--lossless", "--max-width", "97"}, 97, 63, false},
+      // 4:2:0 takes an even width within the one asked for.
+      {"odd.mp4", {"--max-width", "47"}, 46, 46.0 * 63 / 97, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> args = {path, OutFile(c.Name)};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    const TRun run = Export(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(OutFile(c.Name));
+    ASSERT_EQ(media.Error, "");
+    EXPECT_EQ(media.Width, c.Width);
+    if (c.Even) {
+      EXPECT_EQ(media.Height % 2, 0) << media.Height;
+      EXPECT_LT(std::abs(media.Height - c.Height), 2.0) << media.Height;
+    } else {
+      EXPECT_LT(std::abs(media.Height - c.Height), 1.0) << media.Height;
+    }
+    ASSERT_EQ(media.Frames.size(), expected.size());
+    if (c.Width == 97) {
+      ExpectExactPictures(media, expected);
+    } else if (!media.Frames[0].Rgb.empty()) {
+      // Scaled, each picture keeps its colours on the whole.
+      for (size_t i = 0; i < expected.size(); ++i) {
+        const auto got = MeanColour(media.Frames[i].Rgb), want = MeanColour(expected[i].Canvas.Pixels);
+        for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(got[size_t(ch)], want[size_t(ch)], 6.0) << "picture " << i;
+      }
+    }
+  }
+}
+
+// An existing file is replaced only with --force.
+TEST_F(TExportFailures, AnExistingFileIsReplacedOnlyWithForce) {
+  const TTestFilm film(PaletteFilm());
+  const std::string path = Package("palette.zrcab", film);
+  const std::string out = OutFile("film.mp4");
+  WriteFileBytes(out, std::vector<uint8_t>{'k', 'e', 'e', 'p'});
+  const TRun refused = Export({path, out});
+  EXPECT_EQ(refused.Status, 1) << refused.Err;
+  EXPECT_NE(refused.Err.find(out), std::string::npos) << refused.Err;
+  EXPECT_EQ(fs::file_size(out), 4u);
+  EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mp4"});
+  const TRun forced = Export({path, out, "--force"});
+  ASSERT_EQ(forced.Status, 0) << forced.Err;
+  EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mp4"});
+  const TMedia media = ReadMedia(out, false);
+  EXPECT_EQ(media.Error, "");
+  EXPECT_EQ(media.Frames.size(), WholeFilm(film, true).size());
+}
+
+// On a terminal, a progress line that rewrites itself; elsewhere none (see the first test).
+TEST_F(TExportFixture, ProgressShowsOnATerminal) {
+  const TTestFilm film(FillingFilm());
+  const std::string path = Package("noise.zrcab", film);
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no terminal: " << std::strerror(errno);
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
+  TChildSetup setup;
+  setup.Stderr = slave;
+  std::string errFile;
+  const pid_t pid = Start({path, OutFile("film.mkv"), "--lossless"}, setup, errFile);
+  ::close(slave);
+  ASSERT_GT(pid, 0);
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, size_t(n));
+  ::close(master);
+  const TRun run = Wait(pid, errFile);
+  ASSERT_EQ(run.Status, 0) << shown;
+  EXPECT_NE(shown.find("\rzrfilm: "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("300 of 300 frames"), std::string::npos) << shown;
+  EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mkv"});
+}
+
+// ---- Refusals and failures: nothing written, nothing of the user's changed ----
+
+
+TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
+  const TTestFilm film(MixedFilm());
+  const std::string path = Package("mixed.zrcab", film);
+  const std::string copy = Write("copy.zrcab", MakeFilmPackage(film.Bytes));
+  auto cut = film.Bytes;
+  cut.resize(cut.size() - 3);  // the last segment cut short
+  const std::string damaged = Write("cut.zrcab", MakeFilmPackage(cut));
+  const std::string junk = Write("junk.zrcab", std::vector<uint8_t>(100, 'x'));
+  fs::create_directory(Out / "folder.mp4");
+  fs::create_symlink(copy, Out / "link.mp4");
+  // Not a file to replace, even with --force: a renamed file would take the place of the pipe
+  // (or of a device such as /dev/null).
+  ASSERT_EQ(::mkfifo((Out / "pipe.mp4").c_str(), 0644), 0);
+  auto raw = std::vector<TRawSegment>{EncodeSegment(film.Source[0]), EncodeSegment(film.Source[2])};
+  raw[1].BitsPerPixel = 16;  // a depth the player cannot show
+  const std::string unplayable = Write("then16.zrcab", MakeFilmPackage(WriteFilmRaw(raw)));
+  auto withEmpty = film.Source;
+  withEmpty[1].Pictures.clear();
+  withEmpty[1].PaletteChanges.clear();
+  const std::string emptySegment = Write("empty.zrcab", MakeFilmPackage(WriteFilm(withEmpty)));
+  struct TCase {
+    std::string Name;
+    std::vector<std::string> Args;
+    int Status;
+  };
+  const TCase cases[] = {
+      {"a missing folder", {path, OutFile("missing/film.mp4")}, 1},
+      {"the film itself", {copy, copy, "--force", "--format", "mp4"}, 1},
+      {"a folder", {path, OutFile("folder.mp4"), "--force"}, 1},
+      {"an unknown extension", {path, OutFile("film.avi")}, 2},
+      {"no extension", {path, OutFile("film")}, 2},
+      {"an unknown format", {path, OutFile("film.mp4"), "--format", "avi"}, 2},
+      {"an unknown codec", {path, OutFile("film.mp4"), "--codec", "mpeg2"}, 2},
+      {"lossless MP4", {path, OutFile("film.mp4"), "--lossless"}, 2},
+      {"lossless WebM", {path, OutFile("film.webm"), "--lossless"}, 2},
+      {"VP9 in MP4", {path, OutFile("film.mp4"), "--codec", "vp9"}, 2},
+      {"H.264 in WebM", {path, OutFile("film.webm"), "--codec", "h264"}, 2},
+      {"chroma 422", {path, OutFile("film.mp4"), "--chroma", "422"}, 2},
+      {"quality 101", {path, OutFile("film.mp4"), "--quality", "101"}, 2},
+      {"quality x", {path, OutFile("film.mp4"), "--quality", "x"}, 2},
+      {"segment 0", {path, OutFile("film.mp4"), "--segment", "0"}, 2},
+      {"max width x", {path, OutFile("film.mp4"), "--max-width", "x"}, 2},
+      {"no output", {path}, 2},
+      {"an unknown option", {path, OutFile("film.mp4"), "--fast"}, 2},
+      {"no such segment", {path, OutFile("film.mp4"), "--segment", "4"}, 1},
+      {"no such film", {(Root / "none.zrcab").string(), OutFile("film.mp4")}, 1},
+      {"not a film", {junk, OutFile("film.mp4")}, 1},
+      {"a damaged film", {damaged, OutFile("film.mp4")}, 1},
+      {"a damaged film, lossless", {damaged, OutFile("film.mkv"), "--lossless"}, 1},
+      {"a link to the film", {copy, OutFile("link.mp4"), "--force"}, 1},
+      {"a pipe", {path, OutFile("pipe.mp4"), "--force"}, 1},
+      {"a segment the player cannot show", {unplayable, OutFile("film.mp4")}, 1},
+      {"a segment without frames", {emptySegment, OutFile("film.mp4"), "--segment", "2"}, 1},
+  };
+  const auto before = fs::file_size(copy);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TRun run = Export(c.Args);
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    EXPECT_FALSE(run.Err.empty());
+    EXPECT_EQ(Files(Out), (std::vector<std::string>{"folder.mp4", "link.mp4", "pipe.mp4"}));
+    if (!fs::is_fifo(Out / "pipe.mp4")) {
+      ADD_FAILURE() << "the pipe was replaced";
+      fs::remove(Out / "pipe.mp4");
+      ::mkfifo((Out / "pipe.mp4").c_str(), 0644);
+    }
+    EXPECT_TRUE(fs::is_empty(Out / "folder.mp4"));
+    EXPECT_TRUE(fs::is_symlink(Out / "link.mp4"));
+    EXPECT_FALSE(fs::exists(Out / "missing"));
+  }
+  EXPECT_EQ(fs::file_size(copy), before);
+  EXPECT_TRUE(fs::exists(path));
+  ExpectPrivateFolderEmpty();
+}
+
+// A folder that cannot be written: root too is held to its permissions here.
+TEST_F(TExportFailures, AReadOnlyFolderIsRefused) {
+  const TTestFilm film(PaletteFilm());
+  const std::string path = Package("palette.zrcab", film);
+  fs::permissions(Out, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                           fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  TChildSetup setup;
+  setup.HonourPermissions = true;
+  const TRun run = Export({path, OutFile("film.mp4")}, setup);
+  if (run.Status == kSetupFailed) GTEST_SKIP() << "cannot give up the power to override permissions";
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_NE(run.Err.find(Out.string()), std::string::npos) << run.Err;
+  EXPECT_TRUE(fs::is_empty(Out));
+}
+
+
+// Writing beyond the size a process may write fails (EFBIG), as on a full disk.
+TEST_F(TExportFailures, AFailedWriteLeavesNothing) {
+  const TTestFilm film(FillingFilm());
+  const std::string path = Package("noise.zrcab", film);
+  ASSERT_LT(film.Bytes.size(), 64u * 1024u);
+  TChildSetup setup;
+  setup.FileSizeLimit = 256 * 1024;
+  const TRun run = Export({path, OutFile("film.mkv"), "--lossless"}, setup);
+  ASSERT_NE(run.Status, kSetupFailed);
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_NE(run.Err.find(std::strerror(EFBIG)), std::string::npos) << run.Err;
+  EXPECT_TRUE(fs::is_empty(Out)) << Files(Out).front();
+  // A file that was to be replaced stays as it was.
+  WriteFileBytes(OutFile("film.mkv"), std::vector<uint8_t>{'o', 'l', 'd'});
+  const TRun forced = Export({path, OutFile("film.mkv"), "--lossless", "--force"}, setup);
+  EXPECT_EQ(forced.Status, 1) << forced.Err;
+  EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mkv"});
+  EXPECT_EQ(fs::file_size(OutFile("film.mkv")), 3u);
+  ExpectPrivateFolderEmpty();
+}
+
+// A full disk: a small file system mounted for the test, where mounting is allowed.
+TEST_F(TExportFailures, AFullDiskLeavesNothing) {
+  const TTestFilm film(FillingFilm());
+  const std::string path = Package("noise.zrcab", film);
+  if (::mount("tmpfs", Out.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small file system: " << std::strerror(errno);
+  struct TUnmount {
+    const fs::path& Dir;
+    ~TUnmount() { ::umount2(Dir.c_str(), MNT_DETACH); }
+  } unmount{Out};
+  const TRun run = Export({path, OutFile("film.mkv"), "--lossless"});
+  EXPECT_EQ(run.Status, 1) << run.Err;
+  EXPECT_NE(run.Err.find(std::strerror(ENOSPC)), std::string::npos) << run.Err;
+  EXPECT_TRUE(fs::is_empty(Out)) << Files(Out).front();
+  ExpectPrivateFolderEmpty();
+}
+
+// Interrupted (Ctrl+C, or ended by the system) once it writes: a failure, and no file left.
+TEST_F(TExportFailures, AnInterruptedExportLeavesNothing) {
+  const TTestFilm film(NoiseFilm(320, 240, 100));
+  const std::string path = Package("big.zrcab", film);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    // Once with a file to replace, which stays as it was.
+    const bool replacing = sig == SIGTERM;
+    if (replacing) WriteFileBytes(OutFile("film.mkv"), std::vector<uint8_t>{'o', 'l', 'd'});
+    const auto before = Files(Out);
+    std::vector<std::string> args = {path, OutFile("film.mkv"), "--lossless"};
+    if (replacing) args.push_back("--force");
+    std::string errFile;
+    const pid_t pid = Start(args, {}, errFile);
+    ASSERT_GT(pid, 0);
+    // Until the file being written is there.
+    bool running = true;
+    while (Files(Out) == before) {
+      if (::waitpid(pid, nullptr, WNOHANG) != 0) {
+        running = false;
+        break;
+      }
+      ::usleep(500);
+    }
+    ASSERT_TRUE(running) << "zrfilm ended before it wrote";
+    ::kill(pid, sig);
+    const TRun run = Wait(pid, errFile);
+    EXPECT_EQ(run.Status, 1) << "ended by signal " << run.Signal << ": " << run.Err;
+    EXPECT_EQ(Files(Out), before);
+    if (replacing) {
+      EXPECT_EQ(fs::file_size(OutFile("film.mkv")), 3u);
+      fs::remove(OutFile("film.mkv"));
+    }
+  }
+  ExpectPrivateFolderEmpty();
+}
+
+// ---- The engine called directly ----
+
+TEST(ExportNames, FormatsAndCodecsByName) {
+  struct TPathCase {
+    const char* Path;
+    std::optional<TExportFormat> Format;
+  };
+  const TPathCase paths[] = {
+      {"a.mp4", TExportFormat::Mp4},  {"dir.x/A.MP4", TExportFormat::Mp4}, {"a.webm", TExportFormat::WebM},
+      {"a.MkV", TExportFormat::Mkv},  {"a.gif", TExportFormat::Gif},       {"a.avi", std::nullopt},
+      {"mp4", std::nullopt},          {"a.mp4.part", std::nullopt},        {"dir.mp4/a", std::nullopt},
+      {".gif", TExportFormat::Gif},
+  };
+  for (const auto& c : paths) EXPECT_EQ(ExportFormatOfPath(c.Path), c.Format) << c.Path;
+  for (TExportFormat f : {TExportFormat::Mp4, TExportFormat::WebM, TExportFormat::Mkv, TExportFormat::Gif}) {
+    const std::string ext = ExportExtension(f);
+    EXPECT_EQ(ExportFormatOfPath("x" + ext), f) << ext;
+    EXPECT_EQ(ParseExportFormat(ext.substr(1)), f) << ext;
+  }
+  EXPECT_FALSE(ParseExportFormat("MP4x"));
+  EXPECT_EQ(ParseExportCodec("h264"), TExportCodec::H264);
+  EXPECT_EQ(ParseExportCodec("vp9"), TExportCodec::Vp9);
+  EXPECT_EQ(ParseExportCodec("av1"), TExportCodec::Av1);
+  EXPECT_EQ(ParseExportCodec("ffv1"), TExportCodec::Ffv1);
+  EXPECT_FALSE(ParseExportCodec("hevc"));
+  struct TFitCase {
+    TExportCodec Codec;
+    TExportFormat Format;
+    bool Lossless, Fits;
+  };
+  const TFitCase fits[] = {
+      {TExportCodec::Default, TExportFormat::Mp4, false, true}, {TExportCodec::H264, TExportFormat::Mp4, false, true},
+      {TExportCodec::Vp9, TExportFormat::Mp4, false, false},    {TExportCodec::Ffv1, TExportFormat::Mp4, false, false},
+      {TExportCodec::Vp9, TExportFormat::WebM, false, true},    {TExportCodec::Av1, TExportFormat::WebM, false, true},
+      {TExportCodec::H264, TExportFormat::WebM, false, false},  {TExportCodec::Ffv1, TExportFormat::Mkv, true, true},
+      {TExportCodec::H264, TExportFormat::Mkv, false, true},    {TExportCodec::H264, TExportFormat::Mkv, true, false},
+      {TExportCodec::Vp9, TExportFormat::Gif, false, false},    {TExportCodec::Default, TExportFormat::Gif, false, true},
+  };
+  for (const auto& c : fits)
+    EXPECT_EQ(CodecFitsFormat(c.Codec, c.Format, c.Lossless), c.Fits)
+        << int(c.Codec) << " in " << ExportExtension(c.Format) << (c.Lossless ? " lossless" : "");
+}
+
+struct TEngineFixture : TExportFixture {};
+
+// The progress counts the film's frames and the pictures encoded; the result agrees with
+// the file.
+TEST_F(TEngineFixture, ProgressAndResultCountFramesAndPictures) {
+  const TTestFilm film(MixedFilm());
+  const TSegments segments = film.Read();
+  TExportOptions options;
+  options.Format = TExportFormat::Mkv;
+  options.Lossless = true;
+  std::vector<TExportProgress> seen;
+  const TExportResult result =
+      ExportFilm(segments, OutFile("film.mkv"), options, false, [&](const TExportProgress& p) { seen.push_back(p); });
+  ASSERT_TRUE(result) << int(result.Code) << ": " << result.Details;
+  EXPECT_EQ(result.Frames, 28);
+  EXPECT_EQ(result.Encoded, 21);
+  EXPECT_EQ(result.Bytes, int64_t(fs::file_size(OutFile("film.mkv"))));
+  ASSERT_FALSE(seen.empty());
+  for (size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].TotalFrames, 28);
+    EXPECT_LE(seen[i].Encoded, seen[i].Frames);
+    if (i > 0) {
+      EXPECT_GE(seen[i].Frames, seen[i - 1].Frames);
+    }
+  }
+  EXPECT_EQ(seen.back().Frames, 28);
+  EXPECT_EQ(seen.back().Encoded, 21);
+  // The engine played copies: the segments are as they were, and play as before.
+  ExpectExactPictures(ReadMedia(OutFile("film.mkv")), WholeFilm(film, false));
+  EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mkv"});
+}
+
+// A film that a core plays (as a window does) is exported from another thread meanwhile:
+// both give their pictures exactly.
+TEST_F(TEngineFixture, ExportsAFilmThatACoreIsPlaying) {
+  const TTestFilm film(MixedFilm());
+  const auto reference = PlayedPictures(film, true);
+  TCoreFixture f;
+  f.LoadBytes(film.Bytes);
+  std::vector<TPictureRgb> pictures;
+  f.Host.OnComposed = [&] { pictures.push_back(PictureOf(*f.Core.Picture())); };
+  TExportOptions options;
+  options.Format = TExportFormat::Mkv;
+  options.Lossless = true;
+  TExportResult result;
+  std::atomic<bool> done{false};
+  std::thread exporter([&] {
+    result = ExportFilm(f.Core.Segments(), OutFile("film.mkv"), options, false);
+    done = true;
+  });
+  // The window plays the film through while the export runs, twice at least.
+  int rounds = 0;
+  size_t differing = 0;
+  while (!done || rounds < 2) {
+    pictures.clear();
+    const int stops = f.Host.Stops;
+    if (f.Core.SetCurSegment() != kResultOk) break;
+    while (f.Host.Stops == stops) f.Core.TimerPlayTimer();
+    differing += pictures.size() != reference.size();
+    for (size_t i = 0; i < std::min(pictures.size(), reference.size()); ++i)
+      differing += pictures[i] != reference[i].Picture;
+    ++rounds;
+  }
+  exporter.join();
+  EXPECT_GE(rounds, 2);
+  EXPECT_EQ(differing, 0u);
+  ASSERT_TRUE(result) << result.Details;
+  ExpectExactPictures(ReadMedia(OutFile("film.mkv")), WholeFilm(film, false));
+}
+
+// Cancelled from the progress: Cancelled, soon, and no file.
+TEST_F(TEngineFixture, CancellingLeavesNoFile) {
+  const TTestFilm film(FillingFilm());
+  const TSegments segments = film.Read();
+  std::atomic<bool> cancel{false};
+  int64_t framesAtCancel = -1;
+  TExportOptions options;
+  options.Format = TExportFormat::Mkv;
+  options.Lossless = true;
+  const TExportResult result = ExportFilm(
+      segments, OutFile("film.mkv"), options, false,
+      [&](const TExportProgress& p) {
+        if (p.Frames >= 5 && !cancel) {
+          framesAtCancel = p.Frames;
+          cancel = true;
+        }
+      },
+      &cancel);
+  EXPECT_EQ(result.Code, TExportErrc::Cancelled) << result.Details;
+  EXPECT_LT(result.Frames, 300);
+  EXPECT_GE(framesAtCancel, 5);
+  EXPECT_TRUE(fs::is_empty(Out)) << Files(Out).front();
+}
+
+// What the engine refuses, each with its own code, writing nothing.
+TEST_F(TEngineFixture, RefusalsHaveTheirCodes) {
+  const TTestFilm film(MixedFilm());
+  const TSegments segments = film.Read();
+  const std::string filmPath = Write("film.zrcab", MakeFilmPackage(film.Bytes));
+  WriteFileBytes(OutFile("there.mp4"), std::vector<uint8_t>{1, 2, 3});
+  auto empty = film.Source;
+  empty[1].Pictures.clear();
+  empty[1].PaletteChanges.clear();
+  const TTestFilm withEmpty(empty);
+  const TSegments emptySegments = withEmpty.Read();
+  auto with = [](auto change) {
+    TExportOptions o;
+    change(o);
+    return o;
+  };
+  struct TCase {
+    std::string Name;
+    const TSegments* Segments;
+    std::string Out;
+    TExportOptions Options;
+    bool Replace;
+    std::string FilmPath;
+    TExportErrc Code;
+  };
+  const TCase cases[] = {
+      {"exists", &segments, OutFile("there.mp4"), {}, false, {}, TExportErrc::Exists},
+      {"the film itself", &segments, filmPath, {}, true, filmPath, TExportErrc::IsFilm},
+      {"no folder", &segments, OutFile("none/film.mp4"), {}, false, {}, TExportErrc::CannotCreate},
+      {"no segment", &segments, OutFile("film.mp4"), with([](TExportOptions& o) { o.Segment = 4; }), false, {},
+       TExportErrc::NoSegment},
+      {"a segment without frames", &emptySegments, OutFile("film.mp4"),
+       with([](TExportOptions& o) { o.Segment = 2; }), false, {}, TExportErrc::NoFrames},
+      {"VP9 in MP4", &segments, OutFile("film.mp4"), with([](TExportOptions& o) { o.Codec = TExportCodec::Vp9; }),
+       false, {}, TExportErrc::Options},
+      {"lossless MP4", &segments, OutFile("film.mp4"), with([](TExportOptions& o) { o.Lossless = true; }), false, {},
+       TExportErrc::Options},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TExportResult result = ExportFilm(*c.Segments, c.Out, c.Options, c.Replace, {}, nullptr, c.FilmPath);
+    EXPECT_EQ(result.Code, c.Code) << result.Details;
+    EXPECT_EQ(Files(Out), std::vector<std::string>{"there.mp4"});
+  }
+  EXPECT_EQ(fs::file_size(OutFile("there.mp4")), 3u);
+  EXPECT_EQ(fs::file_size(filmPath), MakeFilmPackage(film.Bytes).size());
+}
+
+// A film without frames has nothing to export.
+TEST_F(TEngineFixture, AFilmWithoutFramesExportsNothing) {
+  const TSegments none;
+  TExportOptions options;
+  EXPECT_EQ(ExportFilm(none, OutFile("film.mp4"), options, false).Code, TExportErrc::NoFrames);
+  EXPECT_TRUE(fs::is_empty(Out));
+}
+
+}  // namespace
