@@ -2103,7 +2103,7 @@ TEST_F(TExport, TheDialogOffersTheFilmsNameAndKeepsTheExtensionInStepWithTheForm
   const std::vector<Step> steps = {
       {"WebM chosen", [&] { dialog.cbxFormat->setCurrentIndex(1); }, folder + "урок.webm", TExportFormat::WebM, true},
       {"lossless MKV", [&] { dialog.cbxFormat->setCurrentIndex(2); }, folder + "урок.mkv", TExportFormat::Mkv, false},
-      {"GIF", [&] { dialog.cbxFormat->setCurrentIndex(3); }, folder + "урок.gif", TExportFormat::Gif, true},
+      {"GIF", [&] { dialog.cbxFormat->setCurrentIndex(3); }, folder + "урок.gif", TExportFormat::Gif, false},
       {"a name typed with another format's extension",
        [&] { SetFile(dialog, Root / "clip.WebM"); }, folder + "clip.WebM", TExportFormat::WebM, true},
       {"a name of its own extension gets the format's", [&] {

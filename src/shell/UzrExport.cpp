@@ -272,10 +272,11 @@ void TfrmExport::SetFormat(TExportFormat format) {
 
 void TfrmExport::cbxFormatChange() {
   const TExportFormat format = Format();
-  // Lossless keeps every pixel: there is no quality to choose.
-  const bool lossless = format == TExportFormat::Mkv;
-  sldQuality->setEnabled(!lossless);
-  spnQuality->setEnabled(!lossless);
+  // Lossless keeps every pixel, and GIF every picture's own colours: only the video encoders
+  // of MP4 and WebM have a quality to choose.
+  const bool quality = format == TExportFormat::Mp4 || format == TExportFormat::WebM;
+  sldQuality->setEnabled(quality);
+  spnQuality->setEnabled(quality);
   const QString text = edtFile->text().trimmed();
   if (!text.isEmpty() && ExportFormatOfPath(text.toStdString()) != format) edtFile->setText(WithExportExtension(text, format));
 }
