@@ -4,17 +4,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "filmwriter/WriterRandom.h"
+
 namespace {
 
-// A linear congruential generator: the same frames on every run.
-struct TRandom {
-  uint64_t State;
-  uint32_t Below(uint32_t n) {
-    State = State * 6364136223846793005ull + 1442695040888963407ull;
-    return uint32_t(State >> 33) % n;
-  }
-  uint32_t Next() { return Below(0xFFFFFFFFu); }
-};
+using TRandom = TWriterRandom;
 
 // Appends `count` pixels of one value as runs of at most 65,535.
 void Fill(std::vector<TWriterRun>& runs, uint32_t value, uint64_t count) {
