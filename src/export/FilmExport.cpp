@@ -22,6 +22,7 @@ extern "C" {
 #include <cstring>
 #include <map>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "export/AvHandles.h"
@@ -192,25 +193,26 @@ class TWriter {
     FInput->width = FPlan.OutputWidth;
     FInput->height = FPlan.OutputHeight;
     Check(av_frame_get_buffer(FInput.get(), 0), "frame buffer");
-    const bool scaled = FPlan.OutputWidth != FPlan.CanvasWidth || FPlan.OutputHeight != FPlan.CanvasHeight;
-    FSws.reset(sws_getContext(FPlan.CanvasWidth, FPlan.CanvasHeight, AV_PIX_FMT_BGR0, FPlan.OutputWidth,
-                              FPlan.OutputHeight, input,
-                              (scaled ? SWS_LANCZOS : SWS_BICUBIC) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                              nullptr, nullptr, nullptr));
-    if (!FSws) Throw(TExportErrc::Encoder, "no picture conversion to " + std::string(av_get_pix_fmt_name(input)));
-    if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
-      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-      sws_setColorspaceDetails(FSws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    FScaled = FPlan.OutputWidth != FPlan.CanvasWidth || FPlan.OutputHeight != FPlan.CanvasHeight;
+    FSws = Conversion(FPlan.CanvasHeight, FPlan.OutputHeight);
+    if (!FScaled) {
+      FBand.reset(av_frame_alloc());
+      if (!FBand) Throw(TExportErrc::Encoder, "no memory for frames");
+      FBand->format = input;
+      FBand->width = FPlan.OutputWidth;
+      FBand->height = FPlan.OutputHeight;
+      Check(av_frame_get_buffer(FBand.get(), 0), "frame buffer");
     }
     if (FPlan.Gif) OpenPaletteGraph();
   }
 
   // Encodes the canvas as the picture from `pts` (milliseconds) for `duration` milliseconds.
-  void Encode(const uint8_t* canvas, int64_t stride, int64_t pts, int64_t duration) {
+  // `changed` tells for each row of the canvas whether it changed since the picture encoded
+  // before.
+  void Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
+              int64_t duration) {
     Check(av_frame_make_writable(FInput.get()), "frame buffer");
-    const uint8_t* src[1] = {canvas};
-    const int srcStride[1] = {int(stride)};
-    sws_scale(FSws.get(), src, srcStride, 0, FPlan.CanvasHeight, FInput->data, FInput->linesize);
+    Convert(canvas, stride, changed);
     // In the stream's units: GIF counts fiftieths of a second.
     const int64_t start = av_rescale_q(pts, AVRational{1, 1000}, FPlan.TimeBase);
     const int64_t end = av_rescale_q(pts + duration, AVRational{1, 1000}, FPlan.TimeBase);
@@ -260,6 +262,74 @@ class TWriter {
   }
 
  private:
+  // The conversion of the canvas's `height` rows to `outputHeight` rows in the encoder's format.
+  TAvSws Conversion(int32_t height, int32_t outputHeight) const {
+    const AVPixelFormat input = FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat;
+    TAvSws sws(sws_getContext(FPlan.CanvasWidth, height, AV_PIX_FMT_BGR0, FPlan.OutputWidth, outputHeight, input,
+                            (FScaled ? SWS_LANCZOS : SWS_BICUBIC) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                            nullptr, nullptr));
+    if (!sws) Throw(TExportErrc::Encoder, "no picture conversion to " + std::string(av_get_pix_fmt_name(input)));
+    if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
+      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+      sws_setColorspaceDetails(sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    }
+    return sws;
+  }
+
+  // Brings the encoder's picture up to date with the canvas. Most pictures of a screen
+  // recording change a few rows (a cursor, a line of text, a clock), and converting whole
+  // pictures took more than a quarter of an export's time; so, unless the picture is scaled,
+  // only bands around the changed rows are converted.
+  void Convert(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed) {
+    const int32_t height = FPlan.CanvasHeight;
+    if (FScaled || !FConverted) {
+      const uint8_t* src[1] = {canvas};
+      const int srcStride[1] = {int(stride)};
+      sws_scale(FSws.get(), src, srcStride, 0, height, FInput->data, FInput->linesize);
+      FConverted = true;
+      return;
+    }
+    // Changed rows closer together than a few margins are converted as one band.
+    for (int32_t y = 0; y < height; ++y) {
+      if (!changed[size_t(y)]) continue;
+      int32_t end = y + 1;
+      for (int32_t row = end; row < height && row - end <= 4 * kBandMargin; ++row)
+        if (changed[size_t(row)]) end = row + 1;
+      ConvertBand(canvas, stride, y, end);
+      y = end;
+    }
+  }
+
+  // Converts the rows `top` to `bottom` (excluded) of the canvas within a band reaching far
+  // enough beyond them that the rows taken from it have all their filter taps inside it, and
+  // come out as converting the whole picture makes them.
+  void ConvertBand(const uint8_t* canvas, int64_t stride, int32_t top, int32_t bottom) {
+    const int32_t height = FPlan.CanvasHeight;
+    // The rows taken start on an even row, where a row of 4:2:0 chroma starts.
+    const int32_t takenTop = std::max(0, top - kBandMargin) & ~1;
+    const int32_t takenBottom = std::min(height, bottom + kBandMargin);
+    // The band: a multiple of kBandStep rows (so that few conversions are made and kept),
+    // moved up where it would reach past the bottom.
+    const int32_t needed = std::min(height, takenBottom + kBandMargin) - std::max(0, takenTop - kBandMargin);
+    const int32_t bandHeight = std::min(height, (needed + kBandStep - 1) / kBandStep * kBandStep);
+    const int32_t bandTop = std::min(std::max(0, takenTop - kBandMargin), height - bandHeight);
+    TAvSws& sws = FBandSws[bandHeight];
+    if (!sws) sws = Conversion(bandHeight, bandHeight);
+    const uint8_t* src[1] = {canvas + bandTop * stride};
+    const int srcStride[1] = {int(stride)};
+    sws_scale(sws.get(), src, srcStride, 0, bandHeight, FBand->data, FBand->linesize);
+    const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(AVPixelFormat(FInput->format));
+    for (int plane = 0; plane < 4 && FInput->data[plane]; ++plane) {
+      const int shift = plane == 1 || plane == 2 ? format->log2_chroma_h : 0;
+      const int32_t first = takenTop >> shift, last = (takenBottom + (1 << shift) - 1) >> shift;
+      const int32_t offset = bandTop >> shift;
+      const int bytes = av_image_get_linesize(AVPixelFormat(FInput->format), FInput->width, plane);
+      for (int32_t row = first; row < last; ++row)
+        std::memcpy(FInput->data[plane] + row * FInput->linesize[plane],
+                    FBand->data[plane] + (row - offset) * FBand->linesize[plane], size_t(bytes));
+    }
+  }
+
   void AddChapter(const TChapter& c) {
     auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
     if (!chapter) Throw(TExportErrc::Encoder, "no memory for a chapter");
@@ -403,7 +473,14 @@ class TWriter {
   TAvCodecContext FEncoder;
   TAvPacket FPacket;
   TAvFrame FInput;
-  TAvSws FSws;
+  TAvSws FSws;  // the whole canvas
+  // Conversions of bands, by their heights, and the band's picture. The chroma filter reaches
+  // four rows; the margin is twice that.
+  static constexpr int32_t kBandMargin = 8, kBandStep = 32;
+  std::map<int32_t, TAvSws> FBandSws;
+  TAvFrame FBand;
+  bool FScaled = false;
+  bool FConverted = false;  // the encoder's picture holds a canvas
   TAvGraph FGraph;
   AVFilterContext* FSource = nullptr;
   AVFilterContext* FSink = nullptr;
@@ -426,13 +503,21 @@ class TCanvas {
   // A canvas of width × height whose pictures are centred in its top left contentWidth ×
   // contentHeight (4:2:0 rounds the canvas up to even sides; the extra column and row stay grey).
   TCanvas(int32_t width, int32_t height, int32_t contentWidth, int32_t contentHeight)
-      : FWidth(width), FHeight(height), FContentWidth(contentWidth), FContentHeight(contentHeight),
-        FStride(int64_t(width) * 4), FPixels(size_t(FStride) * size_t(height)) {
+      : FWidth(width),
+        FHeight(height),
+        FContentWidth(contentWidth),
+        FContentHeight(contentHeight),
+        FStride(int64_t(width) * 4),
+        FPixels(size_t(FStride) * size_t(height)),
+        FChangedRows(size_t(height), 1) {
     Fill();
   }
 
   const uint8_t* Bits() const { return FPixels.data(); }
   int64_t Stride() const { return FStride; }
+  // For each row, whether it changed since the rows were last taken as encoded.
+  std::span<const uint8_t> ChangedRows() const { return FChangedRows; }
+  void ChangesEncoded() { std::fill(FChangedRows.begin(), FChangedRows.end(), uint8_t(0)); }
 
   // Places the picture; false when the canvas was already showing it. `flush` is called
   // before the canvas first changes, so the picture on it can be encoded first.
@@ -441,7 +526,8 @@ class TCanvas {
     const int32_t w = std::min(picture.Width(), FContentWidth), h = std::min(picture.Height(), FContentHeight);
     const int32_t left = (FContentWidth - picture.Width()) / 2, top = (FContentHeight - picture.Height()) / 2;
     bool changed = false;
-    if (left != FLeft || top != FTop || w != FPlacedWidth || h != FPlacedHeight) {
+    const bool placed = left != FLeft || top != FTop || w != FPlacedWidth || h != FPlacedHeight;
+    if (placed) {
       flush();
       changed = true;
       Fill();
@@ -464,10 +550,12 @@ class TCanvas {
       } else if (picture.BitsPerPixel() != 32) {
         continue;  // the core composes 8- and 32-bit pictures only
       }
-      if (!changed && std::memcmp(target, source, size_t(w) * 4) == 0) continue;
+      // Every row is compared, so that only the rows that changed are converted again.
+      if (!placed && std::memcmp(target, source, size_t(w) * 4) == 0) continue;
       if (!changed) flush();
       changed = true;
       std::memcpy(target, source, size_t(w) * 4);
+      FChangedRows[size_t(y + std::max(top, 0))] = 1;
     }
     return changed;
   }
@@ -478,6 +566,7 @@ class TCanvas {
       FPixels[i] = FPixels[i + 1] = FPixels[i + 2] = kCanvasGrey;
       FPixels[i + 3] = 0;
     }
+    std::fill(FChangedRows.begin(), FChangedRows.end(), uint8_t(1));
   }
 
   int32_t FWidth, FHeight, FContentWidth, FContentHeight;
@@ -485,6 +574,7 @@ class TCanvas {
   std::vector<uint8_t> FPixels;
   std::vector<uint8_t> FRow;
   int32_t FLeft = -1, FTop = -1, FPlacedWidth = -1, FPlacedHeight = -1;
+  std::vector<uint8_t> FChangedRows;
 };
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -636,7 +726,9 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
     if (shownAt < 0) return;
     // A segment without a frame rate lasts no time; its last picture still gets a moment.
     const int64_t minimum = TPlaybackCore::FrameInterval(uint8_t(maxRate));
-    writer.Encode(canvas.Bits(), canvas.Stride(), shownAt, std::max(until - shownAt, finished ? minimum : 1));
+    writer.Encode(canvas.Bits(), canvas.Stride(), canvas.ChangedRows(), shownAt,
+                  std::max(until - shownAt, finished ? minimum : 1));
+    canvas.ChangesEncoded();
     ++result.Encoded;
   };
   TExportProgress state;
