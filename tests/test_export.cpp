@@ -200,6 +200,26 @@ std::vector<TWriterSegment> PaletteFilm() {
   return film;
 }
 
+// One 8-bit segment of 64 × 48 showing all 256 indices, whose palette (all but its last
+// entry: a record changes at most 255) is replaced by other colours every other frame: each
+// picture has 256 colours, the film many more.
+std::vector<TWriterSegment> ShiftingPaletteFilm() {
+  std::vector<TWriterSegment> film(1);
+  film[0] = NewSegment("Shifting", 64, 48, 8, 10);
+  TWriterSegment& s = film[0];
+  s.PaletteChanges.resize(6);
+  for (int k = 0; k < 6; ++k) {
+    std::vector<uint32_t> p(size_t(s.Width * s.Height));
+    for (size_t i = 0; i < p.size(); ++i) p[i] = uint32_t((i + size_t(k)) % 256);
+    s.Pictures.push_back(std::move(p));
+    if (k % 2) continue;
+    TWriterPaletteChange& change = s.PaletteChanges[size_t(k)];
+    for (int i = 0; i < 255; ++i)
+      change.Entries.push_back({uint8_t(i), uint8_t(255 - i), uint8_t(40 * k), 0});
+  }
+  return film;
+}
+
 // One segment whose picture stays while the cursor moves over it.
 std::vector<TWriterSegment> CursorFilm() {
   std::vector<TWriterSegment> film(1);
@@ -644,6 +664,29 @@ TEST_F(TExportFixture, GifOfAnEightBitFilmKeepsItsColours) {
   EXPECT_EQ(colours.Width, 97);
   EXPECT_EQ(colours.Height, 63);
   ExpectTimes(colours, WholeFilm(mixed, false), FilmMillis(mixed.Segments), LastFrameMs(mixed), 9);
+
+  // Palettes that change beyond 256 colours in all: a palette for each picture, still exact.
+  const TTestFilm shifting(ShiftingPaletteFilm());
+  const TRun shifted = Export({Package("shifting.zrcab", shifting), OutFile("shifting.gif")});
+  ASSERT_EQ(shifted.Status, 0) << shifted.Err;
+  const TMedia shiftedMedia = ReadMedia(OutFile("shifting.gif"));
+  ASSERT_EQ(shiftedMedia.Error, "");
+  ExpectExactPictures(shiftedMedia, WholeFilm(shifting, false));
+}
+
+// A film of few colours gets one palette, so the GIF stores only the changed parts of each
+// picture: far less than whole pictures.
+TEST_F(TExportFixture, GifOfFewColoursStoresTheChanges) {
+  const TTestFilm film(CursorFilm());
+  const TRun run = Export({Package("few.zrcab", film), OutFile("few.gif")});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const TMedia media = ReadMedia(OutFile("few.gif"));
+  ASSERT_EQ(media.Error, "");
+  const auto expected = WholeFilm(film, false);
+  ASSERT_EQ(expected.size(), 10u);
+  ExpectExactPictures(media, expected);
+  // Ten whole 64 × 48 pictures would take about 10 × 3,072 bytes before compression.
+  EXPECT_LT(std::filesystem::file_size(OutFile("few.gif")), 6000u);
 }
 
 // AV1 in WebM (SVT-AV1 takes 64 × 64 and up, so the film is 128 × 128).

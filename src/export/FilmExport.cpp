@@ -21,6 +21,8 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <unordered_map>
+#include <unordered_set>
 #include <memory>
 #include <span>
 #include <vector>
@@ -89,6 +91,10 @@ struct TPlan {
   AVRational TimeBase{1, 1000};
   int32_t CanvasWidth = 0, CanvasHeight = 0;    // what the pictures are placed on
   int32_t OutputWidth = 0, OutputHeight = 0;    // what is encoded
+  // GIF: the colours (0x00RRGGBB) of every picture of the export, when there are no more than
+  // 256; then every picture is written with this one palette, exactly, and the encoder stores
+  // only what changed. Empty: a palette made for each picture.
+  std::vector<uint32_t> Palette;
 };
 
 bool Subsampled(AVPixelFormat format) { return format == AV_PIX_FMT_YUV420P; }
@@ -188,11 +194,20 @@ class TWriter {
     FPacket.reset(av_packet_alloc());
     FInput.reset(av_frame_alloc());
     if (!FPacket || !FInput) Throw(TExportErrc::Encoder, "no memory for frames");
-    const AVPixelFormat input = FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat;
+    const bool indexed = !FPlan.Palette.empty();
+    const AVPixelFormat input = indexed ? AV_PIX_FMT_PAL8 : FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat;
     FInput->format = input;
     FInput->width = FPlan.OutputWidth;
     FInput->height = FPlan.OutputHeight;
     Check(av_frame_get_buffer(FInput.get(), 0), "frame buffer");
+    if (indexed) {
+      // Opaque entries: the encoder takes a clear one for transparency.
+      auto* entries = reinterpret_cast<uint32_t*>(FInput->data[1]);
+      for (size_t i = 0; i < 256; ++i)
+        entries[i] = 0xFF000000u | (i < FPlan.Palette.size() ? FPlan.Palette[i] : FPlan.Palette[0]);
+      for (size_t i = 0; i < FPlan.Palette.size(); ++i) FIndex.emplace(FPlan.Palette[i], uint8_t(i));
+      return;
+    }
     FScaled = FPlan.OutputWidth != FPlan.CanvasWidth || FPlan.OutputHeight != FPlan.CanvasHeight;
     FSws = Conversion(FPlan.CanvasHeight, FPlan.OutputHeight);
     if (!FScaled) {
@@ -240,7 +255,7 @@ class TWriter {
   // Flushes the encoder and completes the file; returns its size.
   void Finish() {
     if (FPlan.Gif && FHeldGif) FlushHeldGif();
-    if (FPlan.Gif) {
+    if (FGraph) {
       Check(av_buffersrc_add_frame_flags(FSource, nullptr, 0), "palette filter");
       DrainGraph();
     }
@@ -282,6 +297,10 @@ class TWriter {
   // only bands around the changed rows are converted.
   void Convert(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed) {
     const int32_t height = FPlan.CanvasHeight;
+    if (!FPlan.Palette.empty()) {
+      ConvertIndexed(canvas, stride, changed);
+      return;
+    }
     if (FScaled || !FConverted) {
       const uint8_t* src[1] = {canvas};
       const int srcStride[1] = {int(stride)};
@@ -298,6 +317,27 @@ class TWriter {
       ConvertBand(canvas, stride, y, end);
       y = end;
     }
+  }
+
+  // The changed rows as indices of the one palette; every colour is in it.
+  void ConvertIndexed(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed) {
+    uint32_t last = FPlan.Palette[0];
+    uint8_t lastIndex = 0;
+    for (int32_t y = 0; y < FPlan.CanvasHeight; ++y) {
+      if (FConverted && !changed[size_t(y)]) continue;
+      const uint8_t* in = canvas + y * stride;
+      uint8_t* out = FInput->data[0] + y * FInput->linesize[0];
+      for (int32_t x = 0; x < FPlan.CanvasWidth; ++x, in += 4) {
+        const uint32_t color = uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16;
+        if (color != last) {
+          const auto found = FIndex.find(color);
+          lastIndex = found != FIndex.end() ? found->second : 0;
+          last = color;
+        }
+        out[x] = lastIndex;
+      }
+    }
+    FConverted = true;
   }
 
   // Converts the rows `top` to `bottom` (excluded) of the canvas within a band reaching far
@@ -431,6 +471,11 @@ class TWriter {
   void FlushHeldGif() {
     FHeldGif = false;
     if (!FHeld) return;
+    if (!FGraph) {
+      Send(FHeld.get());
+      FHeld.reset();
+      return;
+    }
     Check(av_buffersrc_add_frame_flags(FSource, FHeld.get(), AV_BUFFERSRC_FLAG_KEEP_REF), "palette filter");
     FHeld.reset();
     DrainGraph();
@@ -481,6 +526,7 @@ class TWriter {
   TAvFrame FBand;
   bool FScaled = false;
   bool FConverted = false;  // the encoder's picture holds a canvas
+  std::unordered_map<uint32_t, uint8_t> FIndex;  // GIF with one palette: colour to index
   TAvGraph FGraph;
   AVFilterContext* FSource = nullptr;
   AVFilterContext* FSink = nullptr;
@@ -609,6 +655,68 @@ class TTemporaryFile {
   std::string FPath;
 };
 
+// Plays the segments from the start through a core of its own, the cursor drawn or not;
+// `composed` hears of every composed picture and may stop the playing by returning false.
+// A failure to play throws Playback, a cancel Cancelled.
+void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cancel,
+                 const std::function<bool(TPlaybackCore&)>& composed) {
+  THeadlessHost host;
+  TPlaybackCore core(host);
+  host.Core = &core;
+  core.SetCursorShown(cursor);
+  core.TakeFilm(std::move(segments));
+  if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
+    Throw(TExportErrc::Playback, "no memory for the frame buffer");
+  bool more = true;
+  host.OnComposed = [&] { more = composed(core); };
+  try {
+    const TResult started = core.SetCurSegment();
+    if (started != kResultOk) Throw(TExportErrc::Playback, host.Report.empty() ? ResultText(started) : host.Report);
+    while (more && !host.Stopped && host.Report.empty()) {
+      if (cancel && cancel->load(std::memory_order_relaxed)) Throw(TExportErrc::Cancelled, "cancelled");
+      core.TimerPlayTimer();
+    }
+  } catch (const EPlayback& e) {
+    Throw(TExportErrc::Playback, e.what());
+  }
+  if (!host.Report.empty()) Throw(TExportErrc::Playback, host.Report);
+}
+
+// The colours of every picture an export places on its canvas, when there are no more than
+// 256; nothing otherwise. Playing costs little against encoding, and one palette for the
+// whole animation lets the GIF encoder store only what changed from picture to picture.
+std::vector<uint32_t> GifColours(const TSegments& segments, const TPlan& plan, int32_t width, int32_t height,
+                                 bool cursor, const std::atomic<bool>* cancel) {
+  TCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, width, height);
+  std::unordered_set<uint32_t> colours;
+  bool many = false;
+  PlayThrough(ShareSegments(segments), cursor, cancel, [&](TPlaybackCore& core) {
+    canvas.Place(*core.Picture(), core.Palette(), [] {});
+    const std::span<const uint8_t> changed = canvas.ChangedRows();
+    uint32_t last = UINT32_MAX;
+    for (int32_t y = 0; y < plan.CanvasHeight && !many; ++y) {
+      if (!changed[size_t(y)]) continue;
+      const uint8_t* in = canvas.Bits() + y * canvas.Stride();
+      for (int32_t x = 0; x < plan.CanvasWidth; ++x, in += 4) {
+        const uint32_t color = uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16;
+        if (color == last) continue;
+        last = color;
+        colours.insert(color);
+        if (colours.size() > 256) {
+          many = true;
+          break;
+        }
+      }
+    }
+    canvas.ChangesEncoded();
+    return !many;
+  });
+  if (many) return {};
+  std::vector<uint32_t> palette(colours.begin(), colours.end());
+  std::sort(palette.begin(), palette.end());
+  return palette;
+}
+
 TExportResult Run(const TSegments& film, const std::string& out, const TExportOptions& options, bool replace,
                   const TExportProgressFn& progress, const std::atomic<bool>* cancel, const std::string& filmPath) {
   TExportResult result;
@@ -696,27 +804,25 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
       if (end > start) chapters.push_back({s.Name, start, end});
     }
 
+  TSegments played = ShareSegments(film);
+  if (options.Segment) {
+    // The segment alone, at its own clock.
+    TSegments one;
+    one.push_back(std::move(played[size_t(first)]));
+    played = std::move(one);
+  } else {
+    played.resize(size_t(last) + 1);
+  }
+  const TSegments& clock = played;  // the clock reads only the segments' information
+  // GIF: one exact palette when the whole export has no more than 256 colours (any scaling
+  // makes new ones).
+  if (plan.Gif && plan.OutputWidth == plan.CanvasWidth && plan.OutputHeight == plan.CanvasHeight)
+    plan.Palette = GifColours(played, plan, width, height, options.Cursor, cancel);
+
   TTemporaryFile temporary(out);
   TWriter writer(plan, options);
   writer.Open(temporary.Path(), chapters, maxRate);
 
-  THeadlessHost host;
-  TPlaybackCore core(host);
-  host.Core = &core;
-  core.SetCursorShown(options.Cursor);
-  TSegments copies = ShareSegments(film);
-  if (options.Segment) {
-    // The segment alone, at its own clock.
-    TSegments one;
-    one.push_back(std::move(copies[size_t(first)]));
-    copies = std::move(one);
-  } else {
-    copies.resize(size_t(last) + 1);
-  }
-  TSegments clock = ShareSegments(copies);  // the clock reads only the segments' information
-  core.TakeFilm(std::move(copies));
-  if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
-    Throw(TExportErrc::Playback, "no memory for the frame buffer");
 
   TCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, width, height);
   const int64_t end = FilmMillis(clock);
@@ -733,9 +839,9 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   };
   TExportProgress state;
   state.TotalFrames = totalFrames;
-  host.OnComposed = [&] {
+  PlayThrough(ShareSegments(played), options.Cursor, cancel, [&](TPlaybackCore& core) {
     const std::optional<TFramePos> pos = core.ComposedFrame();
-    if (!pos) return;
+    if (!pos) return true;
     const int64_t at = FrameTime(clock, *pos);
     ++result.Frames;
     const bool later = at > shownAt;
@@ -748,19 +854,8 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
     state.Frames = result.Frames;
     state.Encoded = result.Encoded;
     if (progress) progress(state);
-  };
-
-  try {
-    const TResult started = core.SetCurSegment();
-    if (started != kResultOk) Throw(TExportErrc::Playback, host.Report.empty() ? ResultText(started) : host.Report);
-    while (!host.Stopped && host.Report.empty()) {
-      if (cancel && cancel->load(std::memory_order_relaxed)) Throw(TExportErrc::Cancelled, "cancelled");
-      core.TimerPlayTimer();
-    }
-  } catch (const EPlayback& e) {
-    Throw(TExportErrc::Playback, e.what());
-  }
-  if (!host.Report.empty()) Throw(TExportErrc::Playback, host.Report);
+    return true;
+  });
   if (cancel && cancel->load()) Throw(TExportErrc::Cancelled, "cancelled");
   finished = true;
   encodeShown(end);
