@@ -624,9 +624,9 @@ struct TTool {
       case TExportErrc::Cancelled:
         return "interrupted: nothing was written";
       case TExportErrc::Exists:
-        return out + ": the file exists (give --force to replace it)";
+        return "the file exists (give --force to replace it)";
       case TExportErrc::IsFilm:
-        return out + ": this is the film itself";
+        return "this is the film itself";
       case TExportErrc::CannotCreate:
         return "cannot create the file: " + r.Details;
       case TExportErrc::Write:
