@@ -58,8 +58,6 @@ void CatchLog(void* object, int level, const char* format, va_list args) {
   while (!tLastLogged.empty() && (tLastLogged.back() == '\n' || tLastLogged.back() == '\r')) tLastLogged.pop_back();
 }
 
-std::string AvError(int code) { return AvErrorText(code); }
-
 // A failure on the way: what it is and FFmpeg's or the system's words for it.
 struct EExport {
   TExportErrc Code;
@@ -73,8 +71,8 @@ struct EExport {
 [[noreturn]] void ThrowAv(int code, const std::string& what) {
   if (code == AVERROR(ENOSPC) || code == AVERROR(EDQUOT) || code == AVERROR(EIO) || code == AVERROR(EFBIG) ||
       code == AVERROR(EROFS) || code == AVERROR(EACCES) || code == AVERROR(EPERM))
-    Throw(TExportErrc::Write, AvError(code));
-  Throw(TExportErrc::Encoder, what + ": " + AvError(code) + (tLastLogged.empty() ? "" : " (" + tLastLogged + ")"));
+    Throw(TExportErrc::Write, AvErrorText(code));
+  Throw(TExportErrc::Encoder, what + ": " + AvErrorText(code) + (tLastLogged.empty() ? "" : " (" + tLastLogged + ")"));
 }
 
 void Check(int code, const char* what) {
@@ -233,20 +231,16 @@ class TWriter {
     const int64_t end = av_rescale_q(pts + duration, AVRational{1, 1000}, FPlan.TimeBase);
     if (FPlan.Gif && start <= FLastPts) {
       // Two pictures in one fiftieth: the later one is shown.
-      FLastGifEnd = end;
-      FHeldGif = true;
-      CopyHeldPicture();
+      CopyHeldPicture(end);
       return;
     }
-    if (FPlan.Gif && FHeldGif) FlushHeldGif();
+    if (FHeld) FlushHeldGif();
     FInput->pts = start;
     FDurations[start] = std::max<int64_t>(end - start, 1);
     FLastPts = start;
-    FLastGifEnd = end;
     if (FPlan.Gif) {
       FHeld.reset(av_frame_clone(FInput.get()));
       if (!FHeld) Throw(TExportErrc::Encoder, "no memory for a frame");
-      FHeldGif = true;
       return;
     }
     Send(FInput.get());
@@ -254,7 +248,7 @@ class TWriter {
 
   // Flushes the encoder and completes the file; returns its size.
   void Finish() {
-    if (FPlan.Gif && FHeldGif) FlushHeldGif();
+    if (FHeld) FlushHeldGif();
     if (FGraph) {
       Check(av_buffersrc_add_frame_flags(FSource, nullptr, 0), "palette filter");
       DrainGraph();
@@ -459,18 +453,15 @@ class TWriter {
     Check(avfilter_graph_config(FGraph.get(), nullptr), "palette filter");
   }
 
-  void CopyHeldPicture() {
-    // The held picture takes the newer one's pixels; its time stays.
-    if (!FHeld) return;
+  // The held picture takes the newer one's pixels; its time stays, and it lasts to `end`.
+  void CopyHeldPicture(int64_t end) {
     Check(av_frame_make_writable(FHeld.get()), "frame buffer");
     av_image_copy(FHeld->data, FHeld->linesize, const_cast<const uint8_t**>(FInput->data), FInput->linesize,
                   AVPixelFormat(FInput->format), FInput->width, FInput->height);
-    FDurations[FLastPts] = std::max<int64_t>(FLastGifEnd - FLastPts, 1);
+    FDurations[FLastPts] = std::max<int64_t>(end - FLastPts, 1);
   }
 
   void FlushHeldGif() {
-    FHeldGif = false;
-    if (!FHeld) return;
     if (!FGraph) {
       Send(FHeld.get());
       FHeld.reset();
@@ -535,8 +526,6 @@ class TWriter {
   int64_t FLastPts = INT64_MIN;
   // GIF: the picture held back until the next one shows it is not overtaken in its fiftieth.
   TAvFrame FHeld;
-  bool FHeldGif = false;
-  int64_t FLastGifEnd = 0;
 };
 
 // ---- Playing ----
@@ -549,9 +538,7 @@ class TCanvas {
   // A canvas of width × height whose pictures are centred in its top left contentWidth ×
   // contentHeight (4:2:0 rounds the canvas up to even sides; the extra column and row stay grey).
   TCanvas(int32_t width, int32_t height, int32_t contentWidth, int32_t contentHeight)
-      : FWidth(width),
-        FHeight(height),
-        FContentWidth(contentWidth),
+      : FContentWidth(contentWidth),
         FContentHeight(contentHeight),
         FStride(int64_t(width) * 4),
         FPixels(size_t(FStride) * size_t(height)),
@@ -615,7 +602,7 @@ class TCanvas {
     std::fill(FChangedRows.begin(), FChangedRows.end(), uint8_t(1));
   }
 
-  int32_t FWidth, FHeight, FContentWidth, FContentHeight;
+  int32_t FContentWidth, FContentHeight;
   int64_t FStride;
   std::vector<uint8_t> FPixels;
   std::vector<uint8_t> FRow;
