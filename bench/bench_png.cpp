@@ -23,6 +23,7 @@ extern "C" {
 
 #include "ScreenPicture.h"
 #include "cli/PngWriter.h"
+#include "export/AvHandles.h"
 
 namespace fs = std::filesystem;
 
@@ -59,15 +60,6 @@ void BM_WritePng(benchmark::State& state, int width, int height, int bits) {
   state.counters["bytes"] = double(fs::file_size(path));
 }
 
-struct TCodecContextFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 struct TFileClose {
   void operator()(FILE* f) const { std::fclose(f); }
 };
@@ -75,9 +67,9 @@ struct TFileClose {
 void BM_FfmpegPng(benchmark::State& state, int width, int height, int bits) {
   const TRasterBitmap& picture = Picture(width, height, bits);
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-  std::unique_ptr<AVCodecContext, TCodecContextFree> context(codec ? avcodec_alloc_context3(codec) : nullptr);
-  std::unique_ptr<AVFrame, TFrameFree> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, TPacketFree> packet(av_packet_alloc());
+  TAvCodecContext context(codec ? avcodec_alloc_context3(codec) : nullptr);
+  TAvFrame frame(av_frame_alloc());
+  TAvPacket packet(av_packet_alloc());
   if (!context || !frame || !packet) {
     state.SkipWithError("no PNG encoder");
     return;

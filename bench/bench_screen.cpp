@@ -26,6 +26,7 @@ extern "C" {
 }
 
 #include "ScreenScene.h"
+#include "export/AvHandles.h"
 
 namespace {
 
@@ -40,28 +41,15 @@ struct TEncoded {
   AVPixelFormat PixelFormat = AV_PIX_FMT_NONE;
 };
 
-struct TCodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using TCodecContext = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
-using TAvFrame = std::unique_ptr<AVFrame, TFrameDeleter>;
-using TAvPacket = std::unique_ptr<AVPacket, TPacketDeleter>;
-
 void Check(int result, const char* what) {
   if (result < 0) throw std::runtime_error(std::string("libavcodec: ") + what + " failed");
 }
 
 // A qtrle encoder at 24 bits (RGB24) or 32 bits (ARGB), with one key frame at the start.
-TCodecContext QtrleEncoder(AVPixelFormat format, int frames) {
+TAvCodecContext QtrleEncoder(AVPixelFormat format, int frames) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_QTRLE);
   if (!codec) throw std::runtime_error("libavcodec has no qtrle encoder");
-  TCodecContext context(avcodec_alloc_context3(codec));
+  TAvCodecContext context(avcodec_alloc_context3(codec));
   context->width = kWidth;
   context->height = kHeight;
   context->pix_fmt = format;
@@ -76,7 +64,7 @@ template <typename TSource>
 void Encode(const TSource& source, int bits, TEncoded& encoded) {
   encoded.Frames = TSource::kFrames;
   encoded.PixelFormat = bits == 24 ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_ARGB;
-  TCodecContext encoder = QtrleEncoder(encoded.PixelFormat, encoded.Frames);
+  TAvCodecContext encoder = QtrleEncoder(encoded.PixelFormat, encoded.Frames);
   TAvFrame frame(av_frame_alloc());
   frame->format = encoded.PixelFormat;
   frame->width = kWidth;
@@ -225,7 +213,7 @@ void BM_AgainstQtrle(benchmark::State& state, TContent content, int bits) {
 
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_QTRLE);
   if (!codec) throw std::runtime_error("libavcodec has no qtrle decoder");
-  TCodecContext decoder(avcodec_alloc_context3(codec));
+  TAvCodecContext decoder(avcodec_alloc_context3(codec));
   decoder->width = kWidth;
   decoder->height = kHeight;
   decoder->bits_per_coded_sample = bits;
