@@ -10,7 +10,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <vector>
 

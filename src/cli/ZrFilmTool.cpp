@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <sstream>
 
 #include "cli/PngWriter.h"
@@ -251,6 +250,14 @@ struct TTool {
     return false;
   }
 
+  // Shows frame `pos`; false after a message.
+  bool Seek(const std::string& film, TToolPlayer& player, TFramePos pos) {
+    const TResult r = player.Core.SeekFrame(pos);
+    if (r == kResultOk) return true;
+    Fail(film, player.Host.Report.empty() ? ResultText(r) : player.Host.Report);
+    return false;
+  }
+
   // Lists the film from what the loader read: no playback is needed for that.
   int Info(const std::string& film) {
     TToolUi ui(Err, film);
@@ -475,8 +482,7 @@ struct TTool {
 
     try {
       if (selected) {
-        const TResult r = core.SeekFrame(*first);
-        if (r != kResultOk) return Fail(film, host.Report.empty() ? ResultText(r) : host.Report);
+        if (!Seek(film, player, *first)) return kFailed;
         host.OnComposed();
       } else {
         const TResult r = core.SetCurSegment();
@@ -547,8 +553,7 @@ struct TTool {
     TToolPlayer player;
     if (!Start(film, player.Core, std::move(segments))) return kFailed;
     try {
-      const TResult r = player.Core.SeekFrame(*pos);
-      if (r != kResultOk) return Fail(film, player.Host.Report.empty() ? ResultText(r) : player.Host.Report);
+      if (!Seek(film, player, *pos)) return kFailed;
     } catch (const std::exception& e) {
       return PlaybackFailure(film, player.Core, e);
     }
@@ -594,20 +599,15 @@ struct TTool {
       if (share > bestShare) bestShare = share, best = *core.ComposedFrame();
       found = share >= kMinContentShare;
     };
-    auto seek = [&](TFramePos pos) {
-      const TResult r = core.SeekFrame(pos);
-      if (r != kResultOk) Fail(film, player.Host.Report.empty() ? ResultText(r) : player.Host.Report);
-      return r == kResultOk;
-    };
     try {
-      if (!seek(best)) return kFailed;
+      if (!Seek(film, player, best)) return kFailed;
       player.Host.OnComposed();
       for (int32_t n = 1; !found && n < kThumbnailFrames && core.ComposedFrame()->Frame < last; ++n) {
         core.TimerPlayTimer();
         if (!player.Host.Report.empty()) return Fail(film, player.Host.Report);
         if (player.Host.Stopped) break;  // the segment, all that is kept of the film, has ended
       }
-      if (!found && core.ComposedFrame() != best && !seek(best)) return kFailed;
+      if (!found && core.ComposedFrame() != best && !Seek(film, player, best)) return kFailed;
     } catch (const std::exception& e) {
       return PlaybackFailure(film, core, e);
     }
