@@ -86,10 +86,14 @@ class TInterruptCatcher {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &FBefore[i]);
+    // A signal the tool was started to ignore (nohup) stays ignored.
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+      FCaught[i] = ::sigaction(kSignals[i], nullptr, &FBefore[i]) == 0 && FBefore[i].sa_handler != SIG_IGN &&
+                   ::sigaction(kSignals[i], &action, nullptr) == 0;
   }
   ~TInterruptCatcher() {
-    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &FBefore[i], nullptr);
+    for (size_t i = 0; i < std::size(kSignals); ++i)
+      if (FCaught[i]) ::sigaction(kSignals[i], &FBefore[i], nullptr);
   }
   TInterruptCatcher(const TInterruptCatcher&) = delete;
   TInterruptCatcher& operator=(const TInterruptCatcher&) = delete;
@@ -97,6 +101,7 @@ class TInterruptCatcher {
  private:
   static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
   struct sigaction FBefore[std::size(kSignals)] {};
+  bool FCaught[std::size(kSignals)] = {};
 };
 
 // Exit statuses.
@@ -656,7 +661,8 @@ struct TTool {
     const std::string& film = args.Film;
     TLoadReport check;
     if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
-    // The files to write: one, or one per segment; refused before the film is read.
+    // The files to write: one, or one per segment; an existing one is refused before anything
+    // is played.
     TToolUi ui(Err, film);
     TSegments segments;
     if (!Load(film, ui, segments)) return kFailed;
