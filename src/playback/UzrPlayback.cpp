@@ -181,20 +181,19 @@ void WithRows(bool apart, TFunc&& f) {
   f(std::false_type{});
 }
 
-constexpr uint32_t kTrueColorMask = 0x00FFFFFFu;
+constexpr uint32_t kTrueColorMask = TRunRecord<32>::kValueMask;
 
 // The work of a frame besides its runs and pictures: the cursor taken out and drawn, the
 // track and palette records read, the frame's record located.
 constexpr int64_t kFrameStepWork = int64_t{16} << 10;
 
-// A run's value as the bytes it sets: an index, or a true-colour word with a zero high byte.
-template <int Bits>
-void StoreValue(uint8_t* p, uint32_t value) {
-  if constexpr (Bits == 8) {
-    *p = uint8_t(value);
-  } else {
-    std::memcpy(p, &value, 4);
-  }
+void StoreWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+void XorWord(uint8_t* p, uint32_t v) {
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+  word ^= v;
+  std::memcpy(p, &word, 4);
 }
 
 // Writes runs into the frame image. True-colour pixels go in as 32-bit words with a zero high
@@ -213,7 +212,7 @@ struct TImageSink {
         std::memcpy(p, values + from, size_t(count));
       } else {
         for (int64_t k = 0; k < count; ++k)
-          StoreValue<Bits>(p + kPixelBytes * k, values[from + k] & kTrueColorMask);
+          StoreWord(p + kPixelBytes * k, values[from + k] & kTrueColorMask);
       }
     });
   }
@@ -223,7 +222,7 @@ struct TImageSink {
       if constexpr (Bits == 8) {
         std::memset(p, int(value), size_t(count));
       } else {
-        for (int64_t k = 0; k < count; ++k) StoreValue<Bits>(p + kPixelBytes * k, value);
+        for (int64_t k = 0; k < count; ++k) StoreWord(p + kPixelBytes * k, value);
       }
     });
   }
@@ -244,12 +243,7 @@ struct TPictureSink {
       if constexpr (Bits == 8) {
         for (int64_t k = 0; k < count; ++k) p[k] ^= values[from + k];
       } else {
-        for (int64_t k = 0; k < count; ++k) {
-          uint32_t word;
-          std::memcpy(&word, p + 4 * k, 4);
-          word ^= values[from + k] & kTrueColorMask;
-          std::memcpy(p + 4 * k, &word, 4);
-        }
+        for (int64_t k = 0; k < count; ++k) XorWord(p + 4 * k, values[from + k] & kTrueColorMask);
       }
     });
   }
@@ -261,12 +255,7 @@ struct TPictureSink {
       if constexpr (Bits == 8) {
         for (int64_t k = 0; k < count; ++k) p[k] ^= uint8_t(value);
       } else {
-        for (int64_t k = 0; k < count; ++k) {
-          uint32_t word;
-          std::memcpy(&word, p + 4 * k, 4);
-          word ^= value;
-          std::memcpy(p + 4 * k, &word, 4);
-        }
+        for (int64_t k = 0; k < count; ++k) XorWord(p + 4 * k, value);
       }
     });
   }
@@ -420,7 +409,7 @@ void TPlaybackCore::XorImageIntoPicture(int64_t first) {
   if (row >= FFrameHeight) return;
   FFrameWork += int64_t(FPicture->SizeBytes());
   if (FFilmBits == 8) {
-    // Four indices at a time, the row padding (always zero in the frame image) along with the
+    // One pass over the bytes, the row padding (always zero in the frame image) along with the
     // pixels; not the spare row.
     const size_t from = size_t(row) * size_t(FPicture->Stride()) + size_t(column);
     const size_t bytes = size_t(FPicture->Stride()) * size_t(FFrameHeight);
