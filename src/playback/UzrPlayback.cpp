@@ -426,20 +426,14 @@ void TPlaybackCore::XorImageIntoPicture(int64_t first) {
 
 namespace {
 
-// Reads the palette record at `pos` in `bytes` into `palette` and moves `pos` past it. A
-// missing record changes nothing; entries past 255 are read over, never written.
-void ReadPaletteRecord(std::span<const uint8_t> bytes, size_t& pos, TColorTable& palette) {
-  const auto read = [&](void* to, size_t n) {
-    const size_t got = std::min(n, bytes.size() - std::min(pos, bytes.size()));
-    if (got) std::memcpy(to, bytes.data() + pos, got);
-    pos += got;
-    return got;
-  };
+// Reads the palette record at the stream's position into `palette`. A missing record changes
+// nothing; entries past 255 are read over, never written.
+void ReadPaletteRecord(TMemoryStream& stream, TColorTable& palette) {
   uint8_t count = 0, first = 0;
-  if (read(&count, 1) != 1 || count == 0) return;
-  if (read(&first, 1) != 1) return;
+  if (stream.Read(&count, 1) != 1 || count == 0) return;
+  if (stream.Read(&first, 1) != 1) return;
   uint8_t entries[255 * 4];
-  const size_t got = read(entries, size_t(count) * 4);
+  const size_t got = stream.Read(entries, size_t(count) * 4);
   for (size_t i = 0; i < got; ++i) {
     const size_t entry = first + i / 4;
     if (entry > 255) break;
@@ -448,14 +442,12 @@ void ReadPaletteRecord(std::span<const uint8_t> bytes, size_t& pos, TColorTable&
   }
 }
 
-// Reads the cursor record at `pos` in `track` into `rec` and moves `pos` past it. A short read
-// at the end of the track replaces only the fields it reaches.
-void ReadCursorRecord(std::span<const uint8_t> track, size_t& pos, TCursorRec& rec) {
+// Reads the cursor record at the track's position into `rec`. A short read at the end of the
+// track replaces only the fields it reaches.
+void ReadCursorRecord(TMemoryStream& track, TCursorRec& rec) {
   uint8_t bytes[6] = {uint8_t(rec.Index), uint8_t(rec.Index >> 8), uint8_t(rec.X),
                       uint8_t(rec.X >> 8),     uint8_t(rec.Y),     uint8_t(rec.Y >> 8)};
-  const size_t got = std::min(sizeof bytes, track.size() - std::min(pos, track.size()));
-  if (got) std::memcpy(bytes, track.data() + pos, got);
-  pos += got;
+  track.Read(bytes, sizeof bytes);
   rec.Index = uint16_t(bytes[0] | bytes[1] << 8);
   rec.X = uint16_t(bytes[2] | bytes[3] << 8);
   rec.Y = uint16_t(bytes[4] | bytes[5] << 8);
@@ -465,29 +457,27 @@ void ReadCursorRecord(std::span<const uint8_t> track, size_t& pos, TCursorRec& r
 
 void TPlaybackCore::ApplyPaletteRecord() {
   TMemoryStream* stream = CurrentSegment().PaletteStream.get();
-  if (!stream) return;
-  size_t pos = stream->Position();
-  ReadPaletteRecord(stream->Bytes(), pos, FPalette);
-  stream->SetPosition(pos);
+  if (stream) ReadPaletteRecord(*stream, FPalette);
 }
 
 const TPlaybackCore::TSegmentStart& TPlaybackCore::StartState(int32_t index) {
   // Playing the film from its start, every frame of an 8-bit segment reads one palette record
-  // and every frame reads one cursor record.
+  // and every frame reads one cursor record. Copies of the streams read them, so the
+  // segments' own positions stay.
   if (FSegmentStarts.size() != FSegments.size()) {
     FSegmentStarts.clear();
     TSegmentStart start{FFilmPalette, TCursorRec{}};
     for (const auto& segment : FSegments) {
       FSegmentStarts.push_back(start);
-      const std::span<const uint8_t> track = segment->CursStream.Bytes();
-      size_t pos = 0;
-      for (int32_t frame = 0; frame < segment->FrameCount && pos < track.size(); ++frame)
-        ReadCursorRecord(track, pos, start.Cursor);
+      TMemoryStream track = segment->CursStream;
+      track.SetPosition(0);
+      for (int32_t frame = 0; frame < segment->FrameCount && track.Remaining(); ++frame)
+        ReadCursorRecord(track, start.Cursor);
       if (segment->BitsPerPixel != 8 || !segment->PaletteStream) continue;
-      const std::span<const uint8_t> records = segment->PaletteStream->Bytes();
-      pos = 0;
-      for (int32_t frame = 0; frame < segment->FrameCount && pos < records.size(); ++frame)
-        ReadPaletteRecord(records, pos, start.Palette);
+      TMemoryStream records = *segment->PaletteStream;
+      records.SetPosition(0);
+      for (int32_t frame = 0; frame < segment->FrameCount && records.Remaining(); ++frame)
+        ReadPaletteRecord(records, start.Palette);
     }
   }
   return FSegmentStarts[size_t(index)];
@@ -662,9 +652,7 @@ void TPlaybackCore::EnsureCursorArea(int32_t width, int32_t height) {
 
 void TPlaybackCore::DrawCursor() {
   if (FSegments.empty()) return;
-  size_t pos = FCursorStream->Position();
-  ReadCursorRecord(FCursorStream->Bytes(), pos, FCursorRec);
-  FCursorStream->SetPosition(pos);
+  ReadCursorRecord(*FCursorStream, FCursorRec);
 
   if (!HasCurrentSegment() || !FPicture || !FCursorShown) return;
   const TzrCursor* shape = CurrentSegment().CursorList->Items(FCursorRec.Index);
