@@ -30,6 +30,7 @@
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
 #include "filmwriter/LargeFilm.h"
+#include "bench_support.h"
 #include "playback/UzrPlayback.h"
 
 namespace {
@@ -44,14 +45,6 @@ class TQuietUi : public IFilmLoaderUi {
   void SetBannerVisible(bool) override {}
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>&) override {}
   void SetProgressMax(int64_t) override {}
-};
-
-class TBenchHost : public IPlaybackHost {
- public:
-  void ExecuteStop() override {}
-  void ShowResult(const char*, TResult) override {}
-  void SegmentActivated(const Segment&, int) override {}
-  void SetProgress(int64_t) override {}
 };
 
 // The package and the executable film, written once for every benchmark of the run.

@@ -121,9 +121,7 @@ void TCheckpointStore::SetBudget(size_t bytes) {
   FBudget = bytes;
   // Over the new budget: whole segments go, least recently used first.
   while (FBytes > FBudget) {
-    TSegmentCheckpoints* oldest = nullptr;
-    for (TSegmentCheckpoints& segment : FSegments)
-      if (segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse)) oldest = &segment;
+    TSegmentCheckpoints* oldest = LeastRecentlyUsed(nullptr);
     if (!oldest) break;
     Forget(*oldest);
   }
@@ -181,11 +179,11 @@ void TCheckpointStore::Widen(TSegmentCheckpoints& segment) {
   });
 }
 
-TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsedBesides(
-    const TSegmentCheckpoints& keep) {
+TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsed(
+    const TSegmentCheckpoints* keep) {
   TSegmentCheckpoints* oldest = nullptr;
   for (TSegmentCheckpoints& segment : FSegments)
-    if (&segment != &keep && segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse))
+    if (&segment != keep && segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse))
       oldest = &segment;
   return oldest;
 }
@@ -195,7 +193,7 @@ bool TCheckpointStore::Add(int32_t segment, std::unique_ptr<TCheckpoint> checkpo
   if (!s || !s->Spacing) return false;
   const size_t need = checkpoint->MemoryBytes();
   while (FBytes + need > FBudget) {
-    if (TSegmentCheckpoints* other = LeastRecentlyUsedBesides(*s)) {
+    if (TSegmentCheckpoints* other = LeastRecentlyUsed(s)) {
       Forget(*other);
       continue;
     }

@@ -82,12 +82,14 @@ struct TCheckpoint {
 
 class TCheckpointStore {
  public:
+  // The memory all checkpoints may take unless SetBudget says otherwise.
+  static constexpr size_t kDefaultBudget = size_t{64} << 20;
+
   // Forgets every checkpoint; room for `segments` segments.
   void Reset(size_t segments);
   // Room for more segments; the checkpoints kept stay.
   void Resize(size_t segments);
   void SetBudget(size_t bytes);
-  size_t Budget() const { return FBudget; }
   // The memory all checkpoints take, references included.
   size_t Bytes() const { return FBytes; }
 
@@ -118,10 +120,11 @@ class TCheckpointStore {
   void Forget(TSegmentCheckpoints& segment);
   // Doubles a segment's spacing and drops the checkpoints off the wider grid.
   void Widen(TSegmentCheckpoints& segment);
-  TSegmentCheckpoints* LeastRecentlyUsedBesides(const TSegmentCheckpoints& keep);
+  // The segment with checkpoints used longest ago, `keep` (if given) aside.
+  TSegmentCheckpoints* LeastRecentlyUsed(const TSegmentCheckpoints* keep);
 
   std::vector<TSegmentCheckpoints> FSegments;
-  size_t FBudget = 64 << 20;
+  size_t FBudget = kDefaultBudget;
   size_t FBytes = 0;
   uint64_t FUses = 0;
 };

@@ -181,20 +181,19 @@ void WithRows(bool apart, TFunc&& f) {
   f(std::false_type{});
 }
 
-constexpr uint32_t kTrueColorMask = 0x00FFFFFFu;
+constexpr uint32_t kTrueColorMask = TRunRecord<32>::kValueMask;
 
 // The work of a frame besides its runs and pictures: the cursor taken out and drawn, the
 // track and palette records read, the frame's record located.
 constexpr int64_t kFrameStepWork = int64_t{16} << 10;
 
-// A run's value as the bytes it sets: an index, or a true-colour word with a zero high byte.
-template <int Bits>
-void StoreValue(uint8_t* p, uint32_t value) {
-  if constexpr (Bits == 8) {
-    *p = uint8_t(value);
-  } else {
-    std::memcpy(p, &value, 4);
-  }
+void StoreWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+void XorWord(uint8_t* p, uint32_t v) {
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+  word ^= v;
+  std::memcpy(p, &word, 4);
 }
 
 // Writes runs into the frame image. True-colour pixels go in as 32-bit words with a zero high
@@ -213,7 +212,7 @@ struct TImageSink {
         std::memcpy(p, values + from, size_t(count));
       } else {
         for (int64_t k = 0; k < count; ++k)
-          StoreValue<Bits>(p + kPixelBytes * k, values[from + k] & kTrueColorMask);
+          StoreWord(p + kPixelBytes * k, values[from + k] & kTrueColorMask);
       }
     });
   }
@@ -223,7 +222,7 @@ struct TImageSink {
       if constexpr (Bits == 8) {
         std::memset(p, int(value), size_t(count));
       } else {
-        for (int64_t k = 0; k < count; ++k) StoreValue<Bits>(p + kPixelBytes * k, value);
+        for (int64_t k = 0; k < count; ++k) StoreWord(p + kPixelBytes * k, value);
       }
     });
   }
@@ -244,12 +243,7 @@ struct TPictureSink {
       if constexpr (Bits == 8) {
         for (int64_t k = 0; k < count; ++k) p[k] ^= values[from + k];
       } else {
-        for (int64_t k = 0; k < count; ++k) {
-          uint32_t word;
-          std::memcpy(&word, p + 4 * k, 4);
-          word ^= values[from + k] & kTrueColorMask;
-          std::memcpy(p + 4 * k, &word, 4);
-        }
+        for (int64_t k = 0; k < count; ++k) XorWord(p + 4 * k, values[from + k] & kTrueColorMask);
       }
     });
   }
@@ -261,12 +255,7 @@ struct TPictureSink {
       if constexpr (Bits == 8) {
         for (int64_t k = 0; k < count; ++k) p[k] ^= uint8_t(value);
       } else {
-        for (int64_t k = 0; k < count; ++k) {
-          uint32_t word;
-          std::memcpy(&word, p + 4 * k, 4);
-          word ^= value;
-          std::memcpy(p + 4 * k, &word, 4);
-        }
+        for (int64_t k = 0; k < count; ++k) XorWord(p + 4 * k, value);
       }
     });
   }
@@ -420,7 +409,7 @@ void TPlaybackCore::XorImageIntoPicture(int64_t first) {
   if (row >= FFrameHeight) return;
   FFrameWork += int64_t(FPicture->SizeBytes());
   if (FFilmBits == 8) {
-    // Four indices at a time, the row padding (always zero in the frame image) along with the
+    // One pass over the bytes, the row padding (always zero in the frame image) along with the
     // pixels; not the spare row.
     const size_t from = size_t(row) * size_t(FPicture->Stride()) + size_t(column);
     const size_t bytes = size_t(FPicture->Stride()) * size_t(FFrameHeight);
@@ -437,20 +426,14 @@ void TPlaybackCore::XorImageIntoPicture(int64_t first) {
 
 namespace {
 
-// Reads the palette record at `pos` in `bytes` into `palette` and moves `pos` past it. A
-// missing record changes nothing; entries past 255 are read over, never written.
-void ReadPaletteRecord(std::span<const uint8_t> bytes, size_t& pos, TColorTable& palette) {
-  const auto read = [&](void* to, size_t n) {
-    const size_t got = std::min(n, bytes.size() - std::min(pos, bytes.size()));
-    if (got) std::memcpy(to, bytes.data() + pos, got);
-    pos += got;
-    return got;
-  };
+// Reads the palette record at the stream's position into `palette`. A missing record changes
+// nothing; entries past 255 are read over, never written.
+void ReadPaletteRecord(TMemoryStream& stream, TColorTable& palette) {
   uint8_t count = 0, first = 0;
-  if (read(&count, 1) != 1 || count == 0) return;
-  if (read(&first, 1) != 1) return;
+  if (stream.Read(&count, 1) != 1 || count == 0) return;
+  if (stream.Read(&first, 1) != 1) return;
   uint8_t entries[255 * 4];
-  const size_t got = read(entries, size_t(count) * 4);
+  const size_t got = stream.Read(entries, size_t(count) * 4);
   for (size_t i = 0; i < got; ++i) {
     const size_t entry = first + i / 4;
     if (entry > 255) break;
@@ -459,14 +442,12 @@ void ReadPaletteRecord(std::span<const uint8_t> bytes, size_t& pos, TColorTable&
   }
 }
 
-// Reads the cursor record at `pos` in `track` into `rec` and moves `pos` past it. A short read
-// at the end of the track replaces only the fields it reaches.
-void ReadCursorRecord(std::span<const uint8_t> track, size_t& pos, TCursorRec& rec) {
+// Reads the cursor record at the track's position into `rec`. A short read at the end of the
+// track replaces only the fields it reaches.
+void ReadCursorRecord(TMemoryStream& track, TCursorRec& rec) {
   uint8_t bytes[6] = {uint8_t(rec.Index), uint8_t(rec.Index >> 8), uint8_t(rec.X),
                       uint8_t(rec.X >> 8),     uint8_t(rec.Y),     uint8_t(rec.Y >> 8)};
-  const size_t got = std::min(sizeof bytes, track.size() - std::min(pos, track.size()));
-  if (got) std::memcpy(bytes, track.data() + pos, got);
-  pos += got;
+  track.Read(bytes, sizeof bytes);
   rec.Index = uint16_t(bytes[0] | bytes[1] << 8);
   rec.X = uint16_t(bytes[2] | bytes[3] << 8);
   rec.Y = uint16_t(bytes[4] | bytes[5] << 8);
@@ -476,29 +457,27 @@ void ReadCursorRecord(std::span<const uint8_t> track, size_t& pos, TCursorRec& r
 
 void TPlaybackCore::ApplyPaletteRecord() {
   TMemoryStream* stream = CurrentSegment().PaletteStream.get();
-  if (!stream) return;
-  size_t pos = stream->Position();
-  ReadPaletteRecord(stream->Bytes(), pos, FPalette);
-  stream->SetPosition(pos);
+  if (stream) ReadPaletteRecord(*stream, FPalette);
 }
 
 const TPlaybackCore::TSegmentStart& TPlaybackCore::StartState(int32_t index) {
   // Playing the film from its start, every frame of an 8-bit segment reads one palette record
-  // and every frame reads one cursor record.
+  // and every frame reads one cursor record. Copies of the streams read them, so the
+  // segments' own positions stay.
   if (FSegmentStarts.size() != FSegments.size()) {
     FSegmentStarts.clear();
     TSegmentStart start{FFilmPalette, TCursorRec{}};
     for (const auto& segment : FSegments) {
       FSegmentStarts.push_back(start);
-      const std::span<const uint8_t> track = segment->CursStream.Bytes();
-      size_t pos = 0;
-      for (int32_t frame = 0; frame < segment->FrameCount && pos < track.size(); ++frame)
-        ReadCursorRecord(track, pos, start.Cursor);
+      TMemoryStream track = segment->CursStream;
+      track.SetPosition(0);
+      for (int32_t frame = 0; frame < segment->FrameCount && track.Remaining(); ++frame)
+        ReadCursorRecord(track, start.Cursor);
       if (segment->BitsPerPixel != 8 || !segment->PaletteStream) continue;
-      const std::span<const uint8_t> records = segment->PaletteStream->Bytes();
-      pos = 0;
-      for (int32_t frame = 0; frame < segment->FrameCount && pos < records.size(); ++frame)
-        ReadPaletteRecord(records, pos, start.Palette);
+      TMemoryStream records = *segment->PaletteStream;
+      records.SetPosition(0);
+      for (int32_t frame = 0; frame < segment->FrameCount && records.Remaining(); ++frame)
+        ReadPaletteRecord(records, start.Palette);
     }
   }
   return FSegmentStarts[size_t(index)];
@@ -673,9 +652,7 @@ void TPlaybackCore::EnsureCursorArea(int32_t width, int32_t height) {
 
 void TPlaybackCore::DrawCursor() {
   if (FSegments.empty()) return;
-  size_t pos = FCursorStream->Position();
-  ReadCursorRecord(FCursorStream->Bytes(), pos, FCursorRec);
-  FCursorStream->SetPosition(pos);
+  ReadCursorRecord(*FCursorStream, FCursorRec);
 
   if (!HasCurrentSegment() || !FPicture || !FCursorShown) return;
   const TzrCursor* shape = CurrentSegment().CursorList->Items(FCursorRec.Index);

@@ -75,7 +75,7 @@ class TPlaybackCore {
   static constexpr size_t kFrameBufferSize = 67108864;  // 64 MiB
   static constexpr int32_t kCursorSize = 32;            // the system cursor size
   // The memory all checkpoints of the film may take.
-  static constexpr size_t kCheckpointBudget = 67108864;  // 64 MiB
+  static constexpr size_t kCheckpointBudget = TCheckpointStore::kDefaultBudget;  // 64 MiB
 
   explicit TPlaybackCore(IPlaybackHost& host);
   ~TPlaybackCore();

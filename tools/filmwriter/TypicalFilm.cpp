@@ -424,7 +424,7 @@ void TRecording::Render(TRect area) {
 }
 
 void TRecording::DrawEditor(TPainter& p) {
-  if (!p.Touches(FEditor.Moved(0, 0).Union(FEditor.Moved(4, 4)))) return;
+  if (!p.Touches(FEditor.Union(FEditor.Moved(4, 4)))) return;
   p.Darken({FEditor.Left + 4, FEditor.Bottom, FEditor.Right + 4, FEditor.Bottom + 4}, 60);
   p.Darken({FEditor.Right, FEditor.Top + 4, FEditor.Right + 4, FEditor.Bottom}, 60);
   p.Fill(FEditor, 0xECE9D8);
