@@ -173,14 +173,13 @@ bool WritePng(const std::string& path, const TRasterBitmap& picture, std::string
 bool WritePngFile(const std::string& path, const TRasterBitmap& picture, bool replace, std::string& error) {
   const std::string folder = FolderOf(path);
   // A short name of its own in the same folder, whatever the length of the picture's name.
-  std::string temporary = folder + "/zrfilm-XXXXXX.part";
+  std::string temporary;
   TSignalsHeld held;
-  const int fd = ::mkstemps(temporary.data(), 5);
+  const int fd = CreateFileBeside(path, "zrfilm-XXXXXX.part", temporary);
   if (fd < 0) {
     error = "cannot create a file in " + folder + ": " + std::strerror(errno);
     return false;
   }
-  ::fchmod(fd, NewFileMode());
   std::unique_ptr<FILE, TFileCloser> file(::fdopen(fd, "wb"));
   if (!file) {
     error = "cannot write " + path + ": " + std::strerror(errno);

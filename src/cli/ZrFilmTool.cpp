@@ -21,6 +21,7 @@
 #include "film/SegmentDuration.h"
 #include "film/Messages.h"
 #include "film/TempFolder.h"
+#include "io/FilePlace.h"
 #include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 #include "cli/ZrFilmArgs.h"
@@ -523,9 +524,9 @@ struct TTool {
       }
       return error.empty();
     }
-    const std::string folder = std::filesystem::path(out).parent_path().string();
+    const std::string folder = FolderOf(out);
     struct stat parent {};
-    if (::stat(folder.empty() ? "." : folder.c_str(), &parent) != 0 || !S_ISDIR(parent.st_mode)) {
+    if (::stat(folder.c_str(), &parent) != 0 || !S_ISDIR(parent.st_mode)) {
       error = "no such folder " + folder;
       return false;
     }

@@ -620,14 +620,12 @@ bool SameFile(const std::string& a, const std::string& b) {
 class TTemporaryFile {
  public:
   explicit TTemporaryFile(const std::string& out) {
-    FPath = FolderOf(out) + "/.export-XXXXXX.part";
-    const int fd = ::mkstemps(FPath.data(), 5);
+    const int fd = CreateFileBeside(out, ".export-XXXXXX.part", FPath);
     if (fd < 0) {
       const int error = errno;
       FPath.clear();
       Throw(TExportErrc::CannotCreate, FolderOf(out) + ": " + std::strerror(error));
     }
-    ::fchmod(fd, NewFileMode());
     ::close(fd);
   }
   ~TTemporaryFile() {

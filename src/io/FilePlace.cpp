@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace) {
@@ -26,6 +27,13 @@ mode_t NewFileMode() {
     return m;
   }();
   return 0666 & ~mask;
+}
+
+int CreateFileBeside(const std::string& path, const char* pattern, std::string& temporary) {
+  temporary = FolderOf(path) + "/" + pattern;
+  const int fd = ::mkstemps(temporary.data(), 5);
+  if (fd >= 0) ::fchmod(fd, NewFileMode());
+  return fd;
 }
 
 std::string FolderOf(const std::string& path) {

@@ -15,3 +15,8 @@ mode_t NewFileMode();
 
 // The folder a path's file lies in: "." for a bare name.
 std::string FolderOf(const std::string& path);
+
+// Creates a new file in the folder of `path`, named after `pattern` (ending in "XXXXXX.part",
+// the Xs made unique), with the permissions of a new file; its name goes to `temporary`.
+// The open descriptor, or -1 with errno set.
+int CreateFileBeside(const std::string& path, const char* pattern, std::string& temporary);
