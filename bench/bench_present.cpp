@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ScreenPicture.h"
-#include "shell/UzrPresent.h"
+#include "shell/widgets/UzrPresent.h"
 
 namespace {
 

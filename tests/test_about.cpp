@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "jpegwriter/JpegWriter.h"
-#include "shell/UzrAbout.h"
-#include "shell/UzrArtwork.h"
-#include "shell/UzrJpeg.h"
+#include "shell/dialogs/UzrAbout.h"
+#include "shell/artwork/UzrArtwork.h"
+#include "shell/artwork/UzrJpeg.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "shell/UzrCommandLine.h"
+#include "shell/app/UzrCommandLine.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <cstring>
 #include <functional>
 
-#include "shell/UzrHelp.h"
+#include "shell/dialogs/UzrHelp.h"
 
 namespace {
 

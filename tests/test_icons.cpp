@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "shell/UzrArtwork.h"
+#include "shell/artwork/UzrArtwork.h"
 
 namespace {
 

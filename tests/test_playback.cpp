@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "shell/UzrPlacement.h"
+#include "shell/window/UzrPlacement.h"
 #include "playback_support.h"
 
 namespace {

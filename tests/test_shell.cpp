@@ -30,14 +30,14 @@
 
 #include "film/Messages.h"
 #include "filmwriter/FilmWriter.h"
-#include "shell/TPlayerApplication.h"
-#include "shell/TelvoriPlayerImpl1.h"
-#include "shell/UzrSegments.h"
-#include "shell/UzrCommandLine.h"
-#include "shell/UzrDisplay.h"
-#include "shell/UzrPictureView.h"
-#include "shell/UzrPresent.h"
-#include "shell/UzrStartup.h"
+#include "shell/app/TPlayerApplication.h"
+#include "shell/window/TelvoriPlayerImpl1.h"
+#include "shell/dialogs/UzrSegments.h"
+#include "shell/app/UzrCommandLine.h"
+#include "shell/window/UzrDisplay.h"
+#include "shell/widgets/UzrPictureView.h"
+#include "shell/widgets/UzrPresent.h"
+#include "shell/app/UzrStartup.h"
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QPushButton>
@@ -49,8 +49,8 @@
 #include <QHelpEvent>
 #include <QMimeData>
 
-#include "shell/UzrExport.h"
-#include "shell/UzrHelp.h"
+#include "shell/dialogs/UzrExport.h"
+#include "shell/dialogs/UzrHelp.h"
 
 namespace fs = std::filesystem;
 

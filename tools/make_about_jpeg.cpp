@@ -14,7 +14,7 @@
 #include <string>
 
 #include "jpegwriter/JpegWriter.h"
-#include "shell/UzrArtwork.h"
+#include "shell/artwork/UzrArtwork.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

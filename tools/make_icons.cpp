@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "shell/UzrArtwork.h"
+#include "shell/artwork/UzrArtwork.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 
 #include "FuzzCheck.h"
 #include "playback/FilmClock.h"
-#include "shell/UzrCommandLine.h"
+#include "shell/app/UzrCommandLine.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "shell/UzrHelpFile.h"
+#include "shell/helpfile/UzrHelpFile.h"
 
 namespace {
 

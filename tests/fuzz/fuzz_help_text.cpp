@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "FuzzCheck.h"
-#include "shell/UzrHelpFile.h"
+#include "shell/helpfile/UzrHelpFile.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "FuzzCheck.h"
-#include "shell/UzrJpeg.h"
+#include "shell/artwork/UzrJpeg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));

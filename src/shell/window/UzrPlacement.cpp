@@ -1,4 +1,4 @@
-#include "shell/UzrPlacement.h"
+#include "shell/window/UzrPlacement.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "shell/UzrExport.h"
+#include "shell/dialogs/UzrExport.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "shell/UzrStartup.h"
+#include "shell/app/UzrStartup.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -6,9 +6,9 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "shell/TelvoriPlayerImpl1.h"
-#include "shell/UzrCommandLine.h"
-#include "shell/UzrDisplay.h"
+#include "shell/window/TelvoriPlayerImpl1.h"
+#include "shell/app/UzrCommandLine.h"
+#include "shell/window/UzrDisplay.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <functional>
 
-#include "shell/UzrQtTranslations.h"
+#include "shell/app/UzrQtTranslations.h"
 
 class TPlayerApplication : public QApplication {
  public:

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "shell/UzrPlacement.h"
+#include "shell/window/UzrPlacement.h"
 
 class QMimeData;
 class TPictureView;

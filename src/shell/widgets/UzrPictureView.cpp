@@ -1,4 +1,4 @@
-#include "shell/UzrPictureView.h"
+#include "shell/widgets/UzrPictureView.h"
 
 #include <QMenu>
 #include <QMimeData>

@@ -1,4 +1,4 @@
-#include "shell/UzrHelp.h"
+#include "shell/dialogs/UzrHelp.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,7 +16,7 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
-#include "shell/UzrArtwork.h"
+#include "shell/artwork/UzrArtwork.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "export/FilmExport.h"
-#include "shell/UzrUserMessage.h"
+#include "shell/dialogs/UzrUserMessage.h"
 
 class QCheckBox;
 class QComboBox;

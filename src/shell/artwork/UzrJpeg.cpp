@@ -1,4 +1,4 @@
-#include "shell/UzrJpeg.h"
+#include "shell/artwork/UzrJpeg.h"
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "shell/UzrDisplay.h"
+#include "shell/window/UzrDisplay.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -6,8 +6,8 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
-#include "shell/UzrArtwork.h"
-#include "shell/UzrPictureView.h"
+#include "shell/artwork/UzrArtwork.h"
+#include "shell/widgets/UzrPictureView.h"
 
 TfrmDisplay::TfrmDisplay(const IPictureSource& source) : QWidget(nullptr, WindowFlags(false)) {
   setObjectName(QStringLiteral("frmDisplay"));

@@ -1,7 +1,7 @@
 // Icons and pictures drawn with QPainter. Small icons are laid out on a 16-unit grid: rectangle
 // edges on whole units, one-unit outlines of other shapes on half units, so they land on whole
 // pixels at 16 and 32 pixels.
-#include "shell/UzrArtwork.h"
+#include "shell/artwork/UzrArtwork.h"
 
 #include <QColor>
 #include <QLinearGradient>

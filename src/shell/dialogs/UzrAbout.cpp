@@ -1,4 +1,4 @@
-#include "shell/UzrAbout.h"
+#include "shell/dialogs/UzrAbout.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,7 +12,7 @@
 #include <QShowEvent>
 #include <algorithm>
 
-#include "shell/UzrJpeg.h"
+#include "shell/artwork/UzrJpeg.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "shell/UzrPlacement.h"
+#include "shell/window/UzrPlacement.h"
 
 class IPictureSource;
 class TPictureView;

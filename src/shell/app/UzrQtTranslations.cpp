@@ -1,4 +1,4 @@
-#include "shell/UzrQtTranslations.h"
+#include "shell/app/UzrQtTranslations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

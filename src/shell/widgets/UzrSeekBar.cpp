@@ -1,4 +1,4 @@
-#include "shell/UzrSeekBar.h"
+#include "shell/widgets/UzrSeekBar.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>

@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <memory>
 
-#include "shell/UzrHelpFile.h"
+#include "shell/helpfile/UzrHelpFile.h"
 
 class QAction;
 class QTreeWidget;

@@ -1,4 +1,4 @@
-#include "shell/TelvoriPlayerImpl1.h"
+#include "shell/window/TelvoriPlayerImpl1.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,12 +24,12 @@
 
 #include "film/Messages.h"
 #include "film/TempFolder.h"
-#include "shell/UzrSegments.h"
-#include "shell/UzrArtwork.h"
-#include "shell/UzrDisplay.h"
-#include "shell/UzrHelp.h"
-#include "shell/UzrPresent.h"
-#include "shell/UzrSeekBar.h"
+#include "shell/dialogs/UzrSegments.h"
+#include "shell/artwork/UzrArtwork.h"
+#include "shell/window/UzrDisplay.h"
+#include "shell/dialogs/UzrHelp.h"
+#include "shell/widgets/UzrPresent.h"
+#include "shell/widgets/UzrSeekBar.h"
 
 bool TTelvoriPlayer::AutoFullScreen = false;
 

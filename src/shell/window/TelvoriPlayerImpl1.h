@@ -17,12 +17,12 @@
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
 #include "playback/UzrPlayback.h"
-#include "shell/UzrExport.h"
-#include "shell/UzrSegments.h"
-#include "shell/UzrPictureView.h"
-#include "shell/UzrPlacement.h"
-#include "shell/UzrSeekBar.h"
-#include "shell/UzrUserMessage.h"
+#include "shell/dialogs/UzrExport.h"
+#include "shell/dialogs/UzrSegments.h"
+#include "shell/widgets/UzrPictureView.h"
+#include "shell/window/UzrPlacement.h"
+#include "shell/widgets/UzrSeekBar.h"
+#include "shell/dialogs/UzrUserMessage.h"
 
 class QAction;
 class QLabel;

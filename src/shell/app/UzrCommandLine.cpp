@@ -1,4 +1,4 @@
-#include "shell/UzrCommandLine.h"
+#include "shell/app/UzrCommandLine.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "shell/UzrHelpFile.h"
+#include "shell/helpfile/UzrHelpFile.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -2,13 +2,13 @@
 #include <cstdio>
 
 #include "film/TempFolder.h"
-#include "shell/UzrSegments.h"
-#include "shell/TPlayerApplication.h"
-#include "shell/TelvoriPlayerImpl1.h"
-#include "shell/UzrAbout.h"
-#include "shell/UzrCommandLine.h"
-#include "shell/UzrDisplay.h"
-#include "shell/UzrStartup.h"
+#include "shell/dialogs/UzrSegments.h"
+#include "shell/app/TPlayerApplication.h"
+#include "shell/window/TelvoriPlayerImpl1.h"
+#include "shell/dialogs/UzrAbout.h"
+#include "shell/app/UzrCommandLine.h"
+#include "shell/window/UzrDisplay.h"
+#include "shell/app/UzrStartup.h"
 
 int main(int argc, char** argv) {
   // Answered on the terminal before anything needs a display.

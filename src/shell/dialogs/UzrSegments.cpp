@@ -1,4 +1,4 @@
-#include "shell/UzrSegments.h"
+#include "shell/dialogs/UzrSegments.h"
 
 #include <QAction>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "shell/UzrPresent.h"
+#include "shell/widgets/UzrPresent.h"
 
 #include <bit>
 #include <cstring>
