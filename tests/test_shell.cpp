@@ -37,6 +37,7 @@
 #include "shell/window/UzrDisplay.h"
 #include "shell/widgets/UzrPictureView.h"
 #include "shell/widgets/UzrPresent.h"
+#include "shell/widgets/UzrSeekBar.h"
 #include "shell/app/UzrStartup.h"
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -135,6 +136,13 @@ struct TShellFixture : ::testing::Test {
     ASSERT_TRUE(Player->LoadFilm(path));
   }
   bool Highlighted(QToolButton* button) const { return Player->HighlightedButton() == button; }
+  // An action or a widget of the main window by its object name; the notice and the loading
+  // banner are found over the display window's picture while it shows the film.
+  template <typename T = QAction>
+  T* Find(const char* name) const {
+    if (auto* found = Player->findChild<T*>(QString::fromUtf8(name))) return found;
+    return Display ? Display->findChild<T*>(QString::fromUtf8(name)) : nullptr;
+  }
 
   // Films that fail in each of the ways a user meets.
   std::string Missing() const { return (Root / "нет такого.zrcab").string(); }
@@ -187,13 +195,13 @@ struct TShellFixture : ::testing::Test {
 TEST_F(TShellFixture, AfterStartTheWindowIsStoppedWithItsPanel) {
   EXPECT_EQ(Player->windowTitle(), "veRirove v1.4.1");
   EXPECT_EQ(Player->PlayState(), psStopped);
-  EXPECT_TRUE(Highlighted(Player->btnStop));
-  EXPECT_TRUE(Player->pnlControls->isVisible());
-  EXPECT_TRUE(Player->AShowPanel->isChecked());
-  EXPECT_FALSE(Player->ASetOwnWindow->isChecked());
-  EXPECT_FALSE(Player->btnInOwnWindow->isChecked());
-  EXPECT_TRUE(Player->ALoadFromFile->isEnabled());
-  EXPECT_FALSE(Player->Timer->isActive());
+  EXPECT_TRUE(Highlighted(Find<QToolButton>("btnStop")));
+  EXPECT_TRUE(Find<QWidget>("pnlControls")->isVisible());
+  EXPECT_TRUE(Find("AShowPanel")->isChecked());
+  EXPECT_FALSE(Find("ASetOwnWindow")->isChecked());
+  EXPECT_FALSE(Find<QToolButton>("btnInOwnWindow")->isChecked());
+  EXPECT_TRUE(Find("ALoadFromFile")->isEnabled());
+  EXPECT_FALSE(Find<QTimer>("Timer")->isActive());
   EXPECT_EQ(Player->minimumSize(), QSize(500, 300));
   EXPECT_EQ(Player->lbMessages.size(), 6);
   EXPECT_EQ(Player->lbMessages[4], "Неверный формат командной строки");
@@ -208,17 +216,17 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
     bool icon;
   };
   const Row rows[] = {
-      {Player->APlay, "Воспроизведение", "Воспроизведение", QKeySequence(Qt::Key_F9), true},
-      {Player->APause, "Пауза", "Пауза", QKeySequence(Qt::Key_F10), true},
-      {Player->AStop, "Стоп", "Стоп", QKeySequence(Qt::Key_F11), true},
-      {Player->ASegments, "Сегменты", "", QKeySequence(Qt::Key_F6), true},
-      {Player->AAbout, "О программе ...", "", QKeySequence(), false},
-      {Player->ALoadFromFile, "Загрузить", "Открыть файл", QKeySequence(Qt::CTRL | Qt::Key_O), true},
-      {Player->AShowPanel, "Отображать панель", "", QKeySequence(Qt::Key_F7), false},
-      {Player->ASetOwnWindow, "В отдельном окне", "В отдельном окне", QKeySequence(Qt::Key_F8), false},
-      {Player->AExit, "Выход", "", QKeySequence(Qt::ALT | Qt::Key_F4), true},
-      {Player->AHelp, "Справка", "", QKeySequence(Qt::Key_F1), true},
-      {Player->AExport, "Экспорт...", "Сохранить фильм в видеофайл", QKeySequence(Qt::CTRL | Qt::Key_E), false},
+      {Find("APlay"), "Воспроизведение", "Воспроизведение", QKeySequence(Qt::Key_F9), true},
+      {Find("APause"), "Пауза", "Пауза", QKeySequence(Qt::Key_F10), true},
+      {Find("AStop"), "Стоп", "Стоп", QKeySequence(Qt::Key_F11), true},
+      {Find("ASegments"), "Сегменты", "", QKeySequence(Qt::Key_F6), true},
+      {Find("AAbout"), "О программе ...", "", QKeySequence(), false},
+      {Find("ALoadFromFile"), "Загрузить", "Открыть файл", QKeySequence(Qt::CTRL | Qt::Key_O), true},
+      {Find("AShowPanel"), "Отображать панель", "", QKeySequence(Qt::Key_F7), false},
+      {Find("ASetOwnWindow"), "В отдельном окне", "В отдельном окне", QKeySequence(Qt::Key_F8), false},
+      {Find("AExit"), "Выход", "", QKeySequence(Qt::ALT | Qt::Key_F4), true},
+      {Find("AHelp"), "Справка", "", QKeySequence(Qt::Key_F1), true},
+      {Find("AExport"), "Экспорт...", "Сохранить фильм в видеофайл", QKeySequence(Qt::CTRL | Qt::Key_E), false},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(r.action->text(), QString::fromUtf8(r.caption));
@@ -241,7 +249,7 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
                          "Скорость", "-", "Сохранить кадр", "Копировать кадр"}));
   EXPECT_EQ(items(top[2]->menu()), (QStringList{"Отображать панель", "В отдельном окне", "-", "Во весь экран"}));
   EXPECT_EQ(items(top[3]->menu()), (QStringList{"Справка", "-", "О программе ..."}));
-  EXPECT_EQ(items(Player->pupMain),
+  EXPECT_EQ(items(Find<QMenu>("pupMain")),
             (QStringList{"Загрузить", "Экспорт...", "-", "Воспроизведение", "Пауза", "Стоп", "-", "Сегменты",
                          "Отображать панель", "В отдельном окне", "-", "О программе ...", "-", "Выход", "-",
                          "Во весь экран", "Сохранить кадр", "Копировать кадр"}));
@@ -253,26 +261,26 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   EXPECT_EQ(items(actionsMenu[8]->menu()), (QStringList{"Медленнее", "Быстрее", "Обычная скорость"}));
   // Their keys: none is one of the window's own.
   const std::pair<QAction*, QKeySequence> keys[] = {
-      {Player->APlayPause, QKeySequence(Qt::Key_Space)},
-      {Player->ABack5, QKeySequence(Qt::Key_Left)},
-      {Player->AForward5, QKeySequence(Qt::Key_Right)},
-      {Player->ABack1, QKeySequence(Qt::SHIFT | Qt::Key_Left)},
-      {Player->AForward1, QKeySequence(Qt::SHIFT | Qt::Key_Right)},
-      {Player->ABack60, QKeySequence(Qt::Key_Down)},
-      {Player->AForward60, QKeySequence(Qt::Key_Up)},
-      {Player->AFilmStart, QKeySequence(Qt::Key_Home)},
-      {Player->AFilmEnd, QKeySequence(Qt::Key_End)},
-      {Player->APrevSegment, QKeySequence(Qt::Key_PageUp)},
-      {Player->ANextSegment, QKeySequence(Qt::Key_PageDown)},
-      {Player->APrevFrame, QKeySequence(Qt::Key_Comma)},
-      {Player->ANextFrame, QKeySequence(Qt::Key_Period)},
-      {Player->ASlower, QKeySequence(Qt::Key_BracketLeft)},
-      {Player->AFaster, QKeySequence(Qt::Key_BracketRight)},
-      {Player->ANormalSpeed, QKeySequence(Qt::Key_Backspace)},
-      {Player->AFullScreen, QKeySequence(Qt::Key_F)},
-      {Player->ALeaveFullScreen, QKeySequence(Qt::Key_Escape)},
-      {Player->ASavePicture, QKeySequence(Qt::Key_S)},
-      {Player->ACopyPicture, QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {Find("APlayPause"), QKeySequence(Qt::Key_Space)},
+      {Find("ABack5"), QKeySequence(Qt::Key_Left)},
+      {Find("AForward5"), QKeySequence(Qt::Key_Right)},
+      {Find("ABack1"), QKeySequence(Qt::SHIFT | Qt::Key_Left)},
+      {Find("AForward1"), QKeySequence(Qt::SHIFT | Qt::Key_Right)},
+      {Find("ABack60"), QKeySequence(Qt::Key_Down)},
+      {Find("AForward60"), QKeySequence(Qt::Key_Up)},
+      {Find("AFilmStart"), QKeySequence(Qt::Key_Home)},
+      {Find("AFilmEnd"), QKeySequence(Qt::Key_End)},
+      {Find("APrevSegment"), QKeySequence(Qt::Key_PageUp)},
+      {Find("ANextSegment"), QKeySequence(Qt::Key_PageDown)},
+      {Find("APrevFrame"), QKeySequence(Qt::Key_Comma)},
+      {Find("ANextFrame"), QKeySequence(Qt::Key_Period)},
+      {Find("ASlower"), QKeySequence(Qt::Key_BracketLeft)},
+      {Find("AFaster"), QKeySequence(Qt::Key_BracketRight)},
+      {Find("ANormalSpeed"), QKeySequence(Qt::Key_Backspace)},
+      {Find("AFullScreen"), QKeySequence(Qt::Key_F)},
+      {Find("ALeaveFullScreen"), QKeySequence(Qt::Key_Escape)},
+      {Find("ASavePicture"), QKeySequence(Qt::Key_S)},
+      {Find("ACopyPicture"), QKeySequence(Qt::CTRL | Qt::Key_C)},
   };
   QList<QKeySequence> seen;
   for (const QAction* a : Player->actions()) {
@@ -286,17 +294,17 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
     int x, width;
     const char* hint;
   };
-  const Button buttons[] = {{Player->btnLoadFromFile, 2, 20, "Открыть файл"}, {Player->btnPlay, 32, 18, "Воспроиведение"},
-                            {Player->btnPause, 52, 20, "Пауза"},           {Player->btnStop, 74, 20, "Стоп"},
-                            {Player->btnSegments, 102, 20, "Сегменты"},     {Player->SpeedButton1, 126, 20, "О программе..."},
-                            {Player->btnInOwnWindow, 152, 18, "В отдельном окне"}};
+  const Button buttons[] = {{Find<QToolButton>("btnLoadFromFile"), 2, 20, "Открыть файл"}, {Find<QToolButton>("btnPlay"), 32, 18, "Воспроиведение"},
+                            {Find<QToolButton>("btnPause"), 52, 20, "Пауза"},           {Find<QToolButton>("btnStop"), 74, 20, "Стоп"},
+                            {Find<QToolButton>("btnSegments"), 102, 20, "Сегменты"},     {Find<QToolButton>("SpeedButton1"), 126, 20, "О программе..."},
+                            {Find<QToolButton>("btnInOwnWindow"), 152, 18, "В отдельном окне"}};
   for (const auto& b : buttons) {
     EXPECT_EQ(b.button->geometry(), QRect(b.x, 2, b.width, 20)) << b.hint;
     EXPECT_EQ(b.button->toolTip(), QString::fromUtf8(b.hint));
     EXPECT_TRUE(b.button->autoRaise());
   }
-  EXPECT_EQ(Player->pbrProgress->geometry().topLeft(), QPoint(184, 7));
-  EXPECT_EQ(Player->pnlControls->height(), 24);
+  EXPECT_EQ(Find<TSeekBar>("pbrProgress")->geometry().topLeft(), QPoint(184, 7));
+  EXPECT_EQ(Find<QWidget>("pnlControls")->height(), 24);
 }
 
 TEST_F(TShellFixture, TransportStatesAndWhatTheControlsShow) {
@@ -310,26 +318,26 @@ TEST_F(TShellFixture, TransportStatesAndWhatTheControlsShow) {
     bool load;
   };
   const std::vector<Step> steps = {
-      {"Play", [&] { Player->APlayExecute(); }, psPlaying, Player->btnPlay, true, false},
-      {"Pause", [&] { Player->APauseExecute(); }, psPaused, Player->btnPause, false, false},
-      {"Play while paused", [&] { Player->APlayExecute(); }, psPlaying, Player->btnPlay, true, false},
-      {"Pause", [&] { Player->APauseExecute(); }, psPaused, Player->btnPause, false, false},
-      {"Pause while paused", [&] { Player->APauseExecute(); }, psPlaying, Player->btnPlay, true, false},
-      {"Play while playing", [&] { Player->APlayExecute(); }, psPlaying, Player->btnPlay, true, false},
-      {"Stop", [&] { Player->AStopExecute(); }, psStopped, Player->btnStop, false, true},
-      {"Pause while stopped", [&] { Player->APauseExecute(); }, psStopped, Player->btnStop, false, true},
+      {"Play", [&] { Player->APlayExecute(); }, psPlaying, Find<QToolButton>("btnPlay"), true, false},
+      {"Pause", [&] { Player->APauseExecute(); }, psPaused, Find<QToolButton>("btnPause"), false, false},
+      {"Play while paused", [&] { Player->APlayExecute(); }, psPlaying, Find<QToolButton>("btnPlay"), true, false},
+      {"Pause", [&] { Player->APauseExecute(); }, psPaused, Find<QToolButton>("btnPause"), false, false},
+      {"Pause while paused", [&] { Player->APauseExecute(); }, psPlaying, Find<QToolButton>("btnPlay"), true, false},
+      {"Play while playing", [&] { Player->APlayExecute(); }, psPlaying, Find<QToolButton>("btnPlay"), true, false},
+      {"Stop", [&] { Player->AStopExecute(); }, psStopped, Find<QToolButton>("btnStop"), false, true},
+      {"Pause while stopped", [&] { Player->APauseExecute(); }, psStopped, Find<QToolButton>("btnStop"), false, true},
   };
   for (const auto& s : steps) {
     s.act();
     EXPECT_EQ(Player->PlayState(), s.state) << s.name;
     EXPECT_TRUE(Highlighted(s.highlighted)) << s.name;
-    EXPECT_EQ(Player->Timer->isActive(), s.timer) << s.name;
-    EXPECT_EQ(Player->ALoadFromFile->isEnabled(), s.load) << s.name;
-    EXPECT_EQ(Player->btnLoadFromFile->isEnabled(), s.load) << s.name;
-    EXPECT_TRUE(Player->APlay->isEnabled() && Player->APause->isEnabled() && Player->btnPlay->isEnabled());
+    EXPECT_EQ(Find<QTimer>("Timer")->isActive(), s.timer) << s.name;
+    EXPECT_EQ(Find("ALoadFromFile")->isEnabled(), s.load) << s.name;
+    EXPECT_EQ(Find<QToolButton>("btnLoadFromFile")->isEnabled(), s.load) << s.name;
+    EXPECT_TRUE(Find("APlay")->isEnabled() && Find("APause")->isEnabled() && Find<QToolButton>("btnPlay")->isEnabled());
   }
   EXPECT_EQ(Player->Core().CurSegment(), 0);
-  EXPECT_EQ(Player->pbrProgress->value(), 0);
+  EXPECT_EQ(Find<TSeekBar>("pbrProgress")->value(), 0);
   EXPECT_TRUE(Player->PresentedPicture().isNull());
   EXPECT_TRUE(Player->Results.isEmpty());
 }
@@ -348,14 +356,14 @@ TEST_F(TShellFixture, AFailedActivationIsReportedAndLeavesPlayingWithoutTimer) {
   Player->APlayExecute();
   EXPECT_EQ(Player->Results.back(), "APlay_PauseExecute: Segment Is Nil");
   EXPECT_EQ(Player->PlayState(), psPlaying);
-  EXPECT_FALSE(Player->Timer->isActive());
+  EXPECT_FALSE(Find<QTimer>("Timer")->isActive());
   EXPECT_EQ(Player->LastResult(), kResultSegmentIsNil);
 }
 
 TEST_F(TShellFixture, ProgressRunsOverThreeSegmentsAndReturnsToZero) {
   Load(Film({Solid("a", 4, 4, 10), Solid("b", 4, 4, 20), Solid("c", 4, 4, 5)}));
-  EXPECT_EQ(Player->pbrProgress->maximum(), 35);
-  QSignalSpy spy(Player->pbrProgress, &QProgressBar::valueChanged);
+  EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), 35);
+  QSignalSpy spy(Find<TSeekBar>("pbrProgress"), &QProgressBar::valueChanged);
   Player->APlayExecute();
   for (int tick = 0; tick < 100 && Player->PlayState() == psPlaying; ++tick) Player->TimerTimer();
   QList<int> values;
@@ -365,20 +373,20 @@ TEST_F(TShellFixture, ProgressRunsOverThreeSegmentsAndReturnsToZero) {
   expected << 0;
   EXPECT_EQ(values, expected);
   EXPECT_EQ(Player->PlayState(), psStopped);
-  EXPECT_EQ(Player->pnlPath->text(), "film.zrcab");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "film.zrcab");
 }
 
 TEST_F(TShellFixture, SegmentNamesShowWhilePlayingAndTheFileNameOtherwise) {
   Load(Film({Solid("Первый", 4, 4, 1), Solid("Второй", 4, 4, 3)}, "lesson.zrcab"));
-  EXPECT_EQ(Player->pnlPath->text(), "lesson.zrcab");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "lesson.zrcab");
   Player->APlayExecute();
-  EXPECT_EQ(Player->pnlPath->text(), "Первый");
-  EXPECT_EQ(Player->Timer->interval(), 40);
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "Первый");
+  EXPECT_EQ(Find<QTimer>("Timer")->interval(), 40);
   Player->TimerTimer();  // the one frame of the first segment, then the second is active
-  EXPECT_EQ(Player->pnlPath->text(), "Второй");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "Второй");
   EXPECT_EQ(Display->windowTitle(), "lesson.zrcab:  Второй");
   Player->AStopExecute();
-  EXPECT_EQ(Player->pnlPath->text(), "lesson.zrcab");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "lesson.zrcab");
 }
 
 TEST_F(TShellFixture, F7AndF8InEachState) {
@@ -393,23 +401,23 @@ TEST_F(TShellFixture, F7AndF8InEachState) {
 
     const QSize before = Player->PictureAreaSize();
     QTest::keyClick(Player.get(), Qt::Key_F7);
-    EXPECT_FALSE(Player->pnlControls->isVisible());
-    EXPECT_FALSE(Player->AShowPanel->isChecked());
+    EXPECT_FALSE(Find<QWidget>("pnlControls")->isVisible());
+    EXPECT_FALSE(Find("AShowPanel")->isChecked());
     EXPECT_EQ(Player->PictureAreaSize().height(), before.height() + 24);
     QTest::keyClick(Player.get(), Qt::Key_F7);
-    EXPECT_TRUE(Player->pnlControls->isVisible());
+    EXPECT_TRUE(Find<QWidget>("pnlControls")->isVisible());
     EXPECT_EQ(Player->PictureAreaSize(), before);
 
     QTest::keyClick(Player.get(), Qt::Key_F8);
     EXPECT_TRUE(Player->InOwnWindow());
-    EXPECT_TRUE(Player->ASetOwnWindow->isChecked());
-    EXPECT_TRUE(Player->btnInOwnWindow->isChecked());
+    EXPECT_TRUE(Find("ASetOwnWindow")->isChecked());
+    EXPECT_TRUE(Find<QToolButton>("btnInOwnWindow")->isChecked());
     // The display window shows only while playing.
     EXPECT_EQ(Display->isVisible(), state == psPlaying);
     QTest::keyClick(Display->isVisible() ? static_cast<QWidget*>(Display.get()) : Player.get(), Qt::Key_F8);
     EXPECT_FALSE(Player->InOwnWindow());
     EXPECT_FALSE(Display->isVisible());
-    EXPECT_FALSE(Player->btnInOwnWindow->isChecked());
+    EXPECT_FALSE(Find<QToolButton>("btnInOwnWindow")->isChecked());
   }
 }
 
@@ -422,7 +430,7 @@ TEST_F(TShellFixture, ClosingTheDisplayWindowLeavesSeparateWindowMode) {
   EXPECT_FALSE(Display->View()->grab().isNull());
   Display->close();
   EXPECT_FALSE(Player->InOwnWindow());
-  EXPECT_FALSE(Player->ASetOwnWindow->isChecked());
+  EXPECT_FALSE(Find("ASetOwnWindow")->isChecked());
   EXPECT_EQ(Player->PlayState(), psPlaying);  // playing on in the main window
 }
 
@@ -430,7 +438,7 @@ TEST_F(TShellFixture, TheEndOfTheFilmClosesTheDisplayWindowAndOnRequestTheProgra
   for (bool closeOnFinish : {false, true}) {
     Make();
     Load(Film({Solid("s", 8, 6, 3)}));
-    Player->FCloseOnFinish = closeOnFinish;
+    Player->SetCloseOnFinish(closeOnFinish);
     Player->SetOwnWindow(true);
     Player->APlayExecute();
     ASSERT_TRUE(Display->isVisible());
@@ -456,7 +464,7 @@ TEST_F(TShellFixture, AFailureInAHandlerStopsPlaybackAndIsShown) {
   EXPECT_EQ(Player->Boxes[0].Icon, QMessageBox::Critical);
   EXPECT_EQ(Player->Boxes[0].Text, QString::fromUtf8(kLbMessages[0]));
   EXPECT_EQ(Player->PlayState(), psStopped);
-  EXPECT_FALSE(Player->Timer->isActive());
+  EXPECT_FALSE(Find<QTimer>("Timer")->isActive());
 }
 
 TEST_F(TShellFixture, TheApplicationHandsEscapingFailuresToTheWindow) {
@@ -511,12 +519,12 @@ TEST_F(TShellFixture, TheDisplayWindowOffersTheMainWindowsMenuAndIgnoresALeftCli
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Player->pupMain->hide();
+    Find<QMenu>("pupMain")->hide();
     c.ask();
-    EXPECT_TRUE(Player->pupMain->isVisible());
+    EXPECT_TRUE(Find<QMenu>("pupMain")->isVisible());
     EXPECT_EQ(Player->PlayState(), psPlaying);
   }
-  Player->pupMain->hide();
+  Find<QMenu>("pupMain")->hide();
   Player->APauseExecute();
   QTest::mouseClick(Display->View(), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_EQ(Player->PlayState(), psPaused);
@@ -689,7 +697,7 @@ TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
   Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 2)}, "chosen.zrcab"));
   Player->ALoadFromFileExecute();
   EXPECT_EQ(Player->Core().Segments().size(), 1u);
-  EXPECT_EQ(Player->pnlPath->text(), "chosen.zrcab");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "chosen.zrcab");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   // A foreign file: its message, and the window stays stopped and usable.
   const std::string junk = (Root / "junk.zrcab").string();
@@ -705,8 +713,8 @@ TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
   Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 20)}, "again.zrcab"));
   Player->ALoadFromFileExecute();
   Player->APlayExecute();
-  EXPECT_FALSE(Player->ALoadFromFile->isEnabled());
-  EXPECT_FALSE(Player->btnLoadFromFile->isEnabled());
+  EXPECT_FALSE(Find("ALoadFromFile")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>("btnLoadFromFile")->isEnabled());
 }
 
 TEST_F(TShellFixture, TheSegmentsDialogListsNumbersNamesAndDurations) {
@@ -780,7 +788,7 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
   }
   // After a choice while stopped, Play starts at the chosen segment.
   Player->APlayExecute();
-  EXPECT_EQ(Player->pnlPath->text(), "c");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "c");
 }
 
 // The dialog alone, with no player: each way of choosing tells the row once and closes it;
@@ -824,7 +832,7 @@ TEST_F(TShellFixture, HelpFromTheSegmentsDialogOpensItsTopicOverIt) {
   // ordinary window.
   ASSERT_NE(HelpViewer(), nullptr);
   EXPECT_TRUE(HelpViewer()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-  Player->AHelp->trigger();
+  Find("AHelp")->trigger();
   EXPECT_FALSE(HelpViewer()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   CloseHelpViewer();
 #endif
@@ -971,7 +979,7 @@ TEST_F(TShellFixture, AFilmOnTheCommandLineThatCannotBeOpenedIsToldAndLeavesNoFi
     EXPECT_EQ(Player->Boxes[0].Text, c.text);
     EXPECT_TRUE(Player->isVisible());
     EXPECT_EQ(Player->FileName(), "");
-    EXPECT_EQ(Player->pnlPath->text(), "");
+    EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "");
     EXPECT_EQ(Player->PlayState(), psStopped);
     EXPECT_EQ(Player->ExitStatus(), 1);
   }
@@ -1002,7 +1010,7 @@ TEST_F(TShellFixture, TheExitStatusSaysWhetherTheFilmPlayed) {
     SCOPED_TRACE(c.name);
     Make();
     EndWithMainWindow(*Player);
-    QSignalSpy progress(Player->pbrProgress, &QProgressBar::valueChanged);
+    QSignalSpy progress(Find<TSeekBar>("pbrProgress"), &QProgressBar::valueChanged);
     std::vector<std::string> args = {c.film};
     if (c.closeOnFinish) args.push_back("/closeonfinish");
     ASSERT_TRUE(StartPlayer(*Player, args));
@@ -1026,7 +1034,7 @@ TEST_F(TShellFixture, PlaybackFailuresWithCloseOnFinishEndTheProgramAfterTheirMe
   // A result box: the program ends once the user has closed it.
   EndWithMainWindow(*Player);
   Load(Film({Solid("a", 4, 4, 50)}));
-  Player->FCloseOnFinish = true;
+  Player->SetCloseOnFinish(true);
   Player->APlayExecute();
   Player->ShowResult("TimerPlayTimer", kResultFrameIsNil);
   QApplication::processEvents();
@@ -1038,7 +1046,7 @@ TEST_F(TShellFixture, PlaybackFailuresWithCloseOnFinishEndTheProgramAfterTheirMe
   Make();
   EndWithMainWindow(*Player);
   Load(Film({Solid("a", 4, 4, 50)}));
-  Player->FCloseOnFinish = true;
+  Player->SetCloseOnFinish(true);
   Player->APlayExecute();
   Player->Guarded([] { throw std::runtime_error("Segment is too big"); });
   ASSERT_EQ(Player->Boxes.size(), 1u);
@@ -1065,7 +1073,7 @@ TEST_F(TShellFixture, CancelInTheOpenDialogChangesNothing) {
   Player->NextFile.clear();  // Cancel
   Player->ALoadFromFileExecute();
   EXPECT_EQ(Player->Core().Segments().size(), 2u);
-  EXPECT_EQ(Player->pnlPath->text(), "kept.zrcab");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "kept.zrcab");
   EXPECT_TRUE(Player->Loader().Loaded);
   EXPECT_TRUE(Player->Boxes.empty());
   Player->ASegmentsExecute();
@@ -1073,7 +1081,7 @@ TEST_F(TShellFixture, CancelInTheOpenDialogChangesNothing) {
   EXPECT_EQ(Segments->sgdSegments->rowCount(), 2);
   Player->APlayExecute();
   EXPECT_EQ(Player->PlayState(), psPlaying);
-  EXPECT_EQ(Player->pnlPath->text(), "a");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "a");
 }
 
 // The words for each film that fails, the same from the Open dialog and from the command
@@ -1109,7 +1117,7 @@ TEST_F(TShellFixture, AFilmThatFailsIsToldByNameAndLeavesNoFilm) {
       Player->NextFile = QString::fromStdString(Film({Solid("a", 4, 4, 5), Solid("b", 4, 4, 5)}, "before.zrcab"));
       Player->ALoadFromFileExecute();
       Player->ASegmentsExecute();
-      Player->pbrProgress->setValue(3);
+      Find<TSeekBar>("pbrProgress")->setValue(3);
       ASSERT_TRUE(Segments->isVisible());
       if (fromCommandLine) {
         ASSERT_TRUE(StartPlayer(*Player, {c.film, "/size", "640", "480"}));
@@ -1128,8 +1136,8 @@ TEST_F(TShellFixture, AFilmThatFailsIsToldByNameAndLeavesNoFilm) {
       // No film: nothing named, listed or playable.
       EXPECT_TRUE(Player->Core().Segments().empty());
       EXPECT_EQ(Player->FileName(), "");
-      EXPECT_EQ(Player->pnlPath->text(), "");
-      EXPECT_EQ(Player->pbrProgress->value(), 0);
+      EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "");
+      EXPECT_EQ(Find<TSeekBar>("pbrProgress")->value(), 0);
       EXPECT_FALSE(Segments->isVisible());
       EXPECT_FALSE(Segments->HasFirstRow());
       Player->APlayExecute();
@@ -1153,14 +1161,14 @@ TEST_F(TShellFixture, AFilmDamagedInSegment2Of3PlaysSegment1AfterItsWarning) {
                                                           "полностью. Сегмент 2 из\u00A03 прочитать не удалось. Будет "
                                                           "воспроизведён только первый сегмент."));
   EXPECT_TRUE(Player->Boxes[0].Details.contains("segment 2")) << Player->Boxes[0].Details.toStdString();
-  EXPECT_EQ(Player->pnlPath->text(), "damaged.zrcab");
+  EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "damaged.zrcab");
   Player->ASegmentsExecute();
   EXPECT_EQ(Segments->sgdSegments->rowCount(), 1);  // only the segment that plays
   Segments->close();
   Player->APlayExecute();
   for (int tick = 0; tick < 20 && Player->PlayState() == psPlaying; ++tick) Player->TimerTimer();
   EXPECT_EQ(Player->PlayState(), psStopped);
-  EXPECT_EQ(Player->pbrProgress->maximum(), 3);
+  EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), 3);
   EXPECT_EQ(Player->ExitStatus(), 1);
 }
 
@@ -1355,12 +1363,12 @@ struct TRandomAccess : TShellFixture {
     const QImage& picture = Player->PresentedPicture();
     return picture.isNull() ? -1 : int64_t(picture.pixel(0, 0) & 0xFFFFFF);
   }
-  QString Time() const { return Player->lblTime->text(); }
+  QString Time() const { return Find<QLabel>("lblTime")->text(); }
 };
 
 TEST_F(TRandomAccess, AClickOnTheProgressBarSeeksInEveryState) {
   LoadThirtySeconds();
-  TSeekBar* bar = Player->pbrProgress;
+  TSeekBar* bar = Find<TSeekBar>("pbrProgress");
   ASSERT_EQ(bar->width(), 173);
   // 30 frames over 173 pixels: pixel 90 covers frame 90 × 30 ÷ 173 = 15, segment 2's sixth.
   struct Case {
@@ -1377,11 +1385,11 @@ TEST_F(TRandomAccess, AClickOnTheProgressBarSeeksInEveryState) {
     Enter(c.before, TFramePos{0, 2});
     QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(90, 5));
     EXPECT_EQ(Player->PlayState(), c.after);
-    EXPECT_EQ(Player->Timer->isActive(), c.after == psPlaying);
+    EXPECT_EQ(Find<QTimer>("Timer")->isActive(), c.after == psPlaying);
     EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 5}));
     EXPECT_EQ(Shown(), FrameColour(5));
     EXPECT_EQ(Time(), "0:00:15 / 0:00:30");
-    EXPECT_EQ(Player->pnlPath->text(), "b");
+    EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "b");
     EXPECT_EQ(bar->value(), 16);
     // Playing on (resumed when paused) shows the frames after it.
     if (c.after == psPaused) Player->APauseExecute();
@@ -1396,7 +1404,7 @@ TEST_F(TRandomAccess, AClickOnTheProgressBarSeeksInEveryState) {
 
 TEST_F(TRandomAccess, ADragSeeksAndTheTipTellsTheTimeUnderThePointer) {
   LoadThirtySeconds();
-  TSeekBar* bar = Player->pbrProgress;
+  TSeekBar* bar = Find<TSeekBar>("pbrProgress");
   Enter(psPaused, TFramePos{0, 0});
   auto send = [&](QEvent::Type type, int x, Qt::MouseButtons buttons) {
     QMouseEvent event(type, QPointF(x, 5), bar->mapToGlobal(QPointF(x, 5)), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
@@ -1509,8 +1517,8 @@ TEST_F(TRandomAccess, SpaceAndTheKeysWhileStopped) {
     QTest::keyClick(Player.get(), c.key);
     EXPECT_EQ(Player->PlayState(), psPaused);
     EXPECT_EQ(Player->ShownFrame(), c.to);
-    EXPECT_TRUE(Highlighted(Player->btnPause));
-    EXPECT_FALSE(Player->ALoadFromFile->isEnabled());
+    EXPECT_TRUE(Highlighted(Find<QToolButton>("btnPause")));
+    EXPECT_FALSE(Find("ALoadFromFile")->isEnabled());
   }
   QTest::keyClick(Player.get(), Qt::Key_Space);
   EXPECT_EQ(Player->PlayState(), psPlaying);
@@ -1552,8 +1560,8 @@ TEST_F(TRandomAccess, TheTimeOnThePanel) {
     EXPECT_EQ(Time(), c.time) << c.name;
   }
   // The time sits at the right end of the panel; the path panel keeps its place before it.
-  const QRect time = Player->lblTime->geometry(), path = Player->pnlPath->geometry();
-  EXPECT_EQ(time.right(), Player->pnlControls->width() - 5);
+  const QRect time = Find<QLabel>("lblTime")->geometry(), path = Find<QLabel>("pnlPath")->geometry();
+  EXPECT_EQ(time.right(), Find<QWidget>("pnlControls")->width() - 5);
   EXPECT_EQ(path.left(), 368);
   EXPECT_LT(path.right(), time.left());
   // No film: no time, the speed alone when it is not 1.
@@ -1582,8 +1590,8 @@ TEST_F(TRandomAccess, SpeedStepsByTheKeys) {
   for (const auto& s : steps) {
     QTest::keyClick(Player.get(), s.key);
     EXPECT_EQ(kSpeeds[Player->SpeedStep()], s.speed) << s.notice;
-    EXPECT_EQ(Player->lblNotice->text(), s.notice);
-    EXPECT_TRUE(Player->lblNotice->isVisible());
+    EXPECT_EQ(Find<QLabel>("lblNotice")->text(), s.notice);
+    EXPECT_TRUE(Find<QLabel>("lblNotice")->isVisible());
   }
 }
 
@@ -1611,9 +1619,9 @@ TEST_F(TRandomAccess, OtherSpeedsKeepTheFilmsClock) {
     // 25 frames a second: frame k at 40 × k ms.
     Load(Film({Timed("a", 200, 25)}));
     Player->SetSpeedStep(c.step);
-    EXPECT_EQ(Player->Timer->interval(), 16);
+    EXPECT_EQ(Find<QTimer>("Timer")->interval(), 16);
     std::vector<int> presented;
-    QSignalSpy spy(Player->pbrProgress, &QProgressBar::valueChanged);
+    QSignalSpy spy(Find<TSeekBar>("pbrProgress"), &QProgressBar::valueChanged);
     for (const int64_t t : c.ticks) {
       now = 1000000 + t;
       if (t == 0) Player->APlayExecute();
@@ -1639,7 +1647,7 @@ TEST_F(TRandomAccess, TheOwnSpeedTicksOneFrameAndPausesStopTheClock) {
   Load(Film({Timed("a", 200, 25), Timed("b", 200, 10)}));
   // At 1 each tick is one frame, whatever the clock says.
   Player->APlayExecute();
-  EXPECT_EQ(Player->Timer->interval(), 40);
+  EXPECT_EQ(Find<QTimer>("Timer")->interval(), 40);
   for (int tick = 0; tick < 3; ++tick) {
     now += 10000;
     Player->TimerTimer();
@@ -1647,7 +1655,7 @@ TEST_F(TRandomAccess, TheOwnSpeedTicksOneFrameAndPausesStopTheClock) {
   EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2}));
   // ×2 from there: frame 2's time is where the clock starts.
   Player->SetSpeedStep(kNormalSpeed + 3);
-  EXPECT_EQ(Player->Timer->interval(), 16);
+  EXPECT_EQ(Find<QTimer>("Timer")->interval(), 16);
   Player->TimerTimer();  // shows frame 3, composed before the change
   EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 3}));
   now += 100;  // 200 ms of film from frame 2 (80 ms): 280 ms, frame 7
@@ -1675,7 +1683,7 @@ TEST_F(TRandomAccess, TheOwnSpeedTicksOneFrameAndPausesStopTheClock) {
   EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 2}));
   // Back at 1 the segment's interval returns.
   Player->SetSpeedStep(kNormalSpeed);
-  EXPECT_EQ(Player->Timer->interval(), 100);
+  EXPECT_EQ(Find<QTimer>("Timer")->interval(), 100);
   EXPECT_TRUE(Player->Results.isEmpty());
 }
 
@@ -1690,7 +1698,7 @@ TEST_F(TRandomAccess, TheEndOfTheFilmAtAnotherSpeed) {
   Player->TimerTimer();
   EXPECT_EQ(Player->PlayState(), psStopped);
   EXPECT_TRUE(Player->PresentedPicture().isNull());
-  EXPECT_EQ(Player->pbrProgress->value(), 0);
+  EXPECT_EQ(Find<TSeekBar>("pbrProgress")->value(), 0);
   EXPECT_TRUE(Player->Results.isEmpty());
 }
 
@@ -1732,7 +1740,7 @@ TEST_F(TPictures, SIsSavedAsAPngNamedAfterTheFilmSegmentAndFrameNeverOverAnother
   const fs::path third = Pictures() / "урок-002-00003 (3).png";
   QTest::keyClick(Player.get(), Qt::Key_S);
   ASSERT_TRUE(fs::exists(first));
-  EXPECT_EQ(Player->lblNotice->text(), "Кадр сохранён: " + QString::fromStdString(first.string()));
+  EXPECT_EQ(Find<QLabel>("lblNotice")->text(), "Кадр сохранён: " + QString::fromStdString(first.string()));
   const QImage saved(QString::fromStdString(first.string()));
   EXPECT_EQ(saved.size(), QSize(4, 4));
   EXPECT_EQ(saved.pixel(3, 3) & 0xFFFFFF, FrameColour(3));
@@ -1773,7 +1781,7 @@ TEST_F(TPictures, WhenThePictureCannotBeSavedTheUserIsTold) {
     Load(Film({Timed("a", 10, 1)}));
     if (c.shown) Enter(psPaused, TFramePos{0, 1});
     EXPECT_EQ(Player->SavePicture(), "");
-    const QString told = Player->Boxes.empty() ? Player->lblNotice->text() : Player->Boxes.back().Text;
+    const QString told = Player->Boxes.empty() ? Find<QLabel>("lblNotice")->text() : Player->Boxes.back().Text;
     EXPECT_TRUE(told.startsWith(QString::fromUtf8(c.text))) << told.toStdString();
     EXPECT_EQ(Player->PlayState(), c.shown ? psPaused : psStopped);
     EXPECT_FALSE(fs::is_directory(Pictures()));
@@ -1785,11 +1793,11 @@ TEST_F(TRandomAccess, CtrlCCopiesThePictureOnScreen) {
   Load(Film({Timed("a", 10, 1)}));
   QGuiApplication::clipboard()->clear();
   QTest::keyClick(Player.get(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(Player->lblNotice->text(), "Нет кадра на экране: копировать нечего.");
+  EXPECT_EQ(Find<QLabel>("lblNotice")->text(), "Нет кадра на экране: копировать нечего.");
   EXPECT_TRUE(QGuiApplication::clipboard()->image().isNull());
   Enter(psPaused, TFramePos{0, 6});
   QTest::keyClick(Player.get(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(Player->lblNotice->text(), "Кадр скопирован в буфер обмена.");
+  EXPECT_EQ(Find<QLabel>("lblNotice")->text(), "Кадр скопирован в буфер обмена.");
   const QImage copied = QGuiApplication::clipboard()->image();
   ASSERT_EQ(copied.size(), QSize(4, 4));
   EXPECT_EQ(copied.pixel(2, 2) & 0xFFFFFF, FrameColour(6));
@@ -1810,14 +1818,14 @@ TEST_F(TRandomAccess, FAndADoubleClickToggleFullScreenAndEscLeavesIt) {
       {"a double click", [&] { QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5)); }, true},
       {"Esc", [&] { QTest::keyClick(Player.get(), Qt::Key_Escape); }, false},
       {"Esc when not full screen", [&] { QTest::keyClick(Player.get(), Qt::Key_Escape); }, false},
-      {"the menu item", [&] { Player->AFullScreen->trigger(); }, true},
+      {"the menu item", [&] { Find("AFullScreen")->trigger(); }, true},
       {"a double click again", [&] { QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(5, 5)); }, false},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.name);
     s.act();
     EXPECT_EQ(Player->isFullScreen(), s.full);
-    EXPECT_EQ(Player->AFullScreen->isChecked(), s.full);
+    EXPECT_EQ(Find("AFullScreen")->isChecked(), s.full);
     EXPECT_EQ(Player->menuBar()->isVisible(), !s.full);
   }
   // The double click's press played the film, as any click does.
@@ -1915,7 +1923,7 @@ TEST_F(TRandomAccess, StartOnTheCommandLinePlaysFromThatTime) {
       continue;
     }
     EXPECT_EQ(Player->PlayState(), psPlaying);
-    EXPECT_TRUE(Player->Timer->isActive());
+    EXPECT_TRUE(Find<QTimer>("Timer")->isActive());
     EXPECT_EQ(Player->ShownFrame(), c.shown);
     // Playing on from there.
     Player->TimerTimer();
@@ -2050,25 +2058,25 @@ struct TExport : TShellFixture {
 };
 
 TEST_F(TExport, TheCommandNeedsAFilmAndOneExportAtATime) {
-  EXPECT_FALSE(Player->AExport->isEnabled());
+  EXPECT_FALSE(Find("AExport")->isEnabled());
   // Without a film nothing opens.
   EXPECT_FALSE(ExportWith([](TfrmExport&) {}));
   Load(SmallFilm());
-  EXPECT_TRUE(Player->AExport->isEnabled());
+  EXPECT_TRUE(Find("AExport")->isEnabled());
   EXPECT_TRUE(Player->OpenFilm(Missing()) == false);
-  EXPECT_FALSE(Player->AExport->isEnabled());
+  EXPECT_FALSE(Find("AExport")->isEnabled());
   EXPECT_TRUE(Player->OpenFilm(SmallFilm(4, "b.zrcab")));
-  EXPECT_TRUE(Player->AExport->isEnabled());
+  EXPECT_TRUE(Find("AExport")->isEnabled());
 
   Gated = true;
   ASSERT_TRUE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "one.mp4"); }));
   ASSERT_TRUE(Player->ExportRunning());
-  EXPECT_FALSE(Player->AExport->isEnabled());
+  EXPECT_FALSE(Find("AExport")->isEnabled());
   // A second one is not offered while the first runs.
   EXPECT_FALSE(ExportWith([&](TfrmExport& d) { SetFile(d, Root / "two.mp4"); }));
   Open = true;
   ASSERT_TRUE(WaitForTheExport());
-  EXPECT_TRUE(Player->AExport->isEnabled());
+  EXPECT_TRUE(Find("AExport")->isEnabled());
   EXPECT_EQ(Calls.size(), 1u);
 }
 
@@ -2256,7 +2264,7 @@ TEST_F(TExport, EveryFormatIsWrittenWhileTheWindowPlaysOn) {
     ASSERT_TRUE(fs::exists(out));
     EXPECT_GT(fs::file_size(out), 0u);
     EXPECT_TRUE(HasMagic(out, c.format));
-    EXPECT_EQ(Player->lblNotice->text(), "Экспорт завершён: " + QString::fromStdString(out.string()));
+    EXPECT_EQ(Find<QLabel>("lblNotice")->text(), "Экспорт завершён: " + QString::fromStdString(out.string()));
     EXPECT_EQ(Player->ExportProgress(), nullptr);
     ASSERT_FALSE(Calls.empty());
     const TCall& call = Calls.back();
@@ -2325,10 +2333,10 @@ TEST_F(TExport, CancelLeavesNoFileAndTheWindowUsable) {
   ASSERT_TRUE(WaitForTheExport());
   EXPECT_EQ(Files(), std::set<std::string>{"урок.zrcab"});
   EXPECT_TRUE(Player->Boxes.empty());
-  EXPECT_EQ(Player->lblNotice->text(), "Экспорт отменён.");
+  EXPECT_EQ(Find<QLabel>("lblNotice")->text(), "Экспорт отменён.");
   EXPECT_EQ(Player->ExportProgress(), nullptr);
   // The window plays, and exports again.
-  EXPECT_TRUE(Player->AExport->isEnabled());
+  EXPECT_TRUE(Find("AExport")->isEnabled());
   Player->APlayExecute();
   Player->TimerTimer();
   EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 0}));
@@ -2393,7 +2401,7 @@ TEST_F(TExport, ASignalDuringAnExportRemovesItsFileBeforeTheProgramEnds) {
   ASSERT_TRUE(WaitForTheExport());
   EXPECT_EQ(gSignalsHeard, 1);
   EXPECT_EQ(Files(), std::set<std::string>{"урок.zrcab"});
-  EXPECT_EQ(Player->lblNotice->text(), "Экспорт отменён.");
+  EXPECT_EQ(Find<QLabel>("lblNotice")->text(), "Экспорт отменён.");
   struct sigaction now {};
   ::sigaction(SIGTERM, &before, &now);
   EXPECT_EQ(now.sa_handler, &HearSignal);
@@ -2438,7 +2446,7 @@ TEST_F(TExport, FailuresAreToldInTheUsersWordsWithTheReasonBelow) {
     EXPECT_TRUE(Player->Boxes[0].Text.contains(c.says)) << Player->Boxes[0].Text.toStdString();
     EXPECT_EQ(Player->Boxes[0].Icon, c.icon) << int(c.code);
     EXPECT_EQ(Player->Boxes[0].Details, "the reason");
-    EXPECT_TRUE(Player->AExport->isEnabled());
+    EXPECT_TRUE(Find("AExport")->isEnabled());
   }
   // A failure that escapes the engine is told as well, and the window goes on.
   Player->Boxes.clear();

@@ -56,7 +56,7 @@ bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args) {
     return false;
   }
   TTelvoriPlayer::AutoFullScreen = options.AutoFullScreen;
-  player.FCloseOnFinish = options.CloseOnFinish;
+  player.SetCloseOnFinish(options.CloseOnFinish);
 
   player.SetFileName(QString::fromStdString(options.StartFilmPath));
   const TRect requested{options.WinLeft, options.WinTop, options.WinWidth, options.WinHeight};
@@ -67,7 +67,7 @@ bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args) {
   if (!player.OpenFilm(options.StartFilmPath)) return true;
   // Out of range (0, negative, past the last segment): the first segment stays current.
   if (options.StartSegment > 0) player.Core().SelectSegment(options.StartSegment - 1);
-  player.APlay->trigger();
+  player.Guarded([&player] { player.APlayExecute(); });
   // A time of the film, applied after /segm: it decides where playing starts.
   if (options.StartMillis >= 0 && player.PlayState() == psPlaying) player.SeekToTime(options.StartMillis);
   return true;

@@ -1,72 +1,52 @@
-// The main window: it holds the film and the playback core, the actions with their menus
-// and control panel, the transport state, the picture's place and the failure report.
+// The main window: the hub that holds the film session, the transport, the actions with their
+// menus and control panel, the window modes and the export, and keeps the handlers of the
+// program's commands and events. Each handler is a few lines that call the part that does the
+// work; the failure report is the window's own.
 #pragma once
 
-#include <QElapsedTimer>
-#include <QIcon>
 #include <QImage>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
-#include <QProgressDialog>
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <vector>
+#include <optional>
 
 #include "film/FilmLoader.h"
-#include "film/TempFolder.h"
-#include "playback/UzrPlayback.h"
 #include "shell/dialogs/UzrExport.h"
 #include "shell/dialogs/UzrSegments.h"
+#include "shell/player/LoadMessages.h"
+#include "shell/player/Transport.h"
 #include "shell/widgets/UzrPictureView.h"
-#include "shell/window/UzrPlacement.h"
-#include "shell/widgets/UzrSeekBar.h"
-#include "shell/dialogs/UzrUserMessage.h"
-
-class QAction;
-class QLabel;
-class QMenu;
-class QProgressBar;
-class QTimer;
-class QToolButton;
 
 class QDialog;
+class QLabel;
+class QProgressDialog;
+class QToolButton;
+class TControlPanel;
+class TExportController;
+class TFilmSession;
 class TfrmDisplay;
-enum class TTransportGlyph;
+class TNoticeLabel;
+class TWindowModes;
+struct TPlayerActions;
 
-// The user's words for a notice of loading (items 1 to 3 of the message list where they
-// apply) and for a film that cannot be read.
-TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbMessages);
-TUserMessage FilmLoadMessage(const EFilmLoad& failure);
-
-enum TPlayState : uint8_t { psStopped = 0, psPlaying = 3, psPaused = 4 };
-
-// The playback speeds, slowest first, and the step of the film's own speed.
-inline constexpr double kSpeeds[] = {0.25, 0.5, 0.75, 1, 1.25, 1.5, 2, 4, 8};
-inline constexpr int kNormalSpeed = 3;
-// A speed as the window writes it: "×1,5".
-QString SpeedText(double speed);
-
-class TTelvoriPlayer : public QMainWindow,
-                       public IPlaybackHost,
-                       public IFilmLoaderUi,
-                       public IPictureSource {
+class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLoaderUi, public IPictureSource {
   Q_OBJECT
 
  public:
   // Program-wide: each activation puts a screen-sized segment into the display window.
   static bool AutoFullScreen;
 
-  explicit TTelvoriPlayer(size_t frameBufferSize = TPlaybackCore::kFrameBufferSize,
-                          QWidget* parent = nullptr);
+  explicit TTelvoriPlayer(size_t frameBufferSize = TPlaybackCore::kFrameBufferSize, QWidget* parent = nullptr);
   ~TTelvoriPlayer() override;
 
   // The display window comes after the main window (it does not exist while this one is
   // being created). It gets the window's commands with their shortcut keys and its context
   // menu, and closing it leaves separate-window mode.
   void SetDisplayWindow(TfrmDisplay* display);
-  TfrmDisplay* DisplayWindow() const { return frmDisplay; }
+  TfrmDisplay* DisplayWindow() const;
   // The segments dialog: the segment chosen there is made current by ChooseSegment, and its
   // help opens at the dialog's topic.
   void SetSegmentsDialog(TfrmSegments* segments);
@@ -81,15 +61,14 @@ class TTelvoriPlayer : public QMainWindow,
   // starts there; playing, playback starts again at its beginning (also when it is the
   // current one); paused on it, nothing changes; paused on another, playback stops there.
   // Without loaded segments (a list read from the film file alone) nothing happens.
-  void ChooseSegment(int32_t index);
+  void ChooseSegment(int32_t index) { FTransport->ChooseSegment(index); }
 
   // Operations other parts call.
-  void SetPlayState(TPlayState state);
+  void SetPlayState(TPlayState state) { FTransport->SetPlayState(state); }
   void ShowResult(const char* operation, TResult code) override;
-  bool InOwnWindow() const { return FOwnWindow; }
+  bool InOwnWindow() const;
   void SetOwnWindow(bool on);
   void SetShowPanel(bool visible);
-  void ResetTransportGlyphs();
   void PlacePicture();
   void PresentPicture() override;
   // The handler for failures that escape an event handler or a timer tick; details (the
@@ -118,7 +97,7 @@ class TTelvoriPlayer : public QMainWindow,
                           const QString& details = {});
 
   // Loading (the loader's operations, through the window).
-  TFilmLoader& Loader() { return *FLoader; }
+  TFilmLoader& Loader();
   // Loads the film at path and hands it to the playback core; the film loaded before is
   // released first, whatever the load gives.
   bool LoadFilm(const std::string& path);
@@ -126,36 +105,26 @@ class TTelvoriPlayer : public QMainWindow,
   // too. True when the film can be played (also when only its first segments could be
   // read); false leaves the window without a film. An empty path does nothing.
   bool OpenFilm(const std::string& path);
-  // 1 when the film opened last could not be opened or played without an error (it is
-  // missing, damaged even in part, has no segments, or its playback failed), or when an
+  // 1 when the film opened last could not be opened or played without an error, or when an
   // error was reported before any film; else 0.
-  int ExitStatus() const { return FFilmFailed ? 1 : 0; }
+  int ExitStatus() const;
+  // "/closeonfinish": the program ends after the last segment, or after a failure once told.
+  void SetCloseOnFinish(bool on);
   void SetFileName(const QString& path);
-  QString FileName() const { return QString::fromStdString(FLoader->FileName()); }
+  QString FileName() const;
 
-  // ---- Random access ----
-  // Shows frame `pos`: playing plays on from it, paused stays paused on it, and stopped
-  // pauses there. Nothing happens without such a frame.
-  void SeekTo(TFramePos pos);
-  // SeekTo the frame on screen at `millis` of the film.
-  void SeekToTime(int64_t millis);
-  // SeekTo the frame `millis` away from the one on screen (back when negative).
-  void SeekBy(int64_t millis);
-  // One frame forward or back from the one on screen, pausing.
-  void StepFrame(int direction);
-  // The start of the next segment with frames, or of the previous one (of the first, in the
-  // first).
-  void StepSegment(int direction);
-  // The frame on screen: the one presented last; nothing while stopped.
-  std::optional<TFramePos> ShownFrame() const { return FShownFrame; }
-  // The time of the film on screen: of the frame shown, or, before one is, of the start of
-  // the current segment.
-  int64_t ShownTime() const;
+  // ---- Random access: see TTransport ----
+  void SeekTo(TFramePos pos) { FTransport->SeekTo(pos); }
+  void SeekToTime(int64_t millis) { FTransport->SeekToTime(millis); }
+  void SeekBy(int64_t millis) { FTransport->SeekBy(millis); }
+  void StepFrame(int direction) { FTransport->StepFrame(direction); }
+  void StepSegment(int direction) { FTransport->StepSegment(direction); }
+  std::optional<TFramePos> ShownFrame() const { return FTransport->ShownFrame(); }
+  int64_t ShownTime() const { return FTransport->ShownTime(); }
   // The speed, an index into kSpeeds.
-  int SpeedStep() const { return FSpeedStep; }
+  int SpeedStep() const { return FTransport->SpeedStep(); }
   void SetSpeedStep(int step);
-  // The clock that plays at speeds other than the film's own: milliseconds, never going back.
-  void SetClock(std::function<int64_t()> clock) { FClock = std::move(clock); }
+  void SetClock(std::function<int64_t()> clock) { FTransport->SetClock(std::move(clock)); }
   // Full screen: the main window covers the screen without its menu bar, the picture in it.
   void SetFullScreen(bool on);
   // Saves the picture on screen as a PNG in the user's pictures folder, named after the film,
@@ -167,49 +136,25 @@ class TTelvoriPlayer : public QMainWindow,
 
   // ---- Export ----
   // Whether an export is being written; there is one at a time.
-  bool ExportRunning() const { return FExport != nullptr; }
-  // The function that writes the file, in the export's thread: ExportFilm unless a test puts
-  // another around it.
-  void SetExporter(TExportJob::TExporter exporter) { FExporter = std::move(exporter); }
+  bool ExportRunning() const;
+  // The function that writes the file, in the export's thread (ExportFilm unless a test puts
+  // another around it).
+  void SetExporter(TExportJob::TExporter exporter);
   // The progress of the running export, with its Cancel button; none otherwise.
-  QProgressDialog* ExportProgress() const { return dlgExportProgress; }
+  QProgressDialog* ExportProgress() const;
 
-  TPlaybackCore& Core() { return FCore; }
-  TPlayState PlayState() const { return FPlayState; }
-  TResult LastResult() const { return FLastResult; }
-  bool FCloseOnFinish = false;
+  TPlaybackCore& Core() { return FTransport->Core(); }
+  TPlayState PlayState() const { return FTransport->PlayState(); }
+  TResult LastResult() const { return FTransport->LastResult(); }
   QStringList lbMessages;
 
   // The picture as last presented, and where it goes.
   const QImage& PresentedPicture() const override { return FPresented; }
-  const TPlacement& Placement() const override { return FPlacement; }
-  const TPictureView* PictureViewInUse() const override { return ViewInUse(); }
+  const TPlacement& Placement() const override;
+  const TPictureView* PictureViewInUse() const override;
   QSize PictureAreaSize() const;
-
-  // Actions, shared by the menus, the context menu and the shortcut keys.
-  QAction *APlay, *APause, *AStop, *ASegments, *AAbout, *ALoadFromFile, *AShowPanel,
-      *ASetOwnWindow, *AExit, *AHelp;
-  // Commands beside them: moving through the film, its speed, full screen, the picture.
-  QAction *APlayPause, *ABack5, *AForward5, *ABack1, *AForward1, *ABack60, *AForward60,
-      *AFilmStart, *AFilmEnd, *APrevSegment, *ANextSegment, *APrevFrame, *ANextFrame, *ASlower,
-      *AFaster, *ANormalSpeed, *AFullScreen, *ALeaveFullScreen, *ASavePicture, *ACopyPicture;
-  // "Экспорт...": the loaded film to a video file; enabled with a film and no export running.
-  QAction* AExport;
-  QMenu* pupMain = nullptr;
-  QTimer* Timer = nullptr;
-  QWidget* pnlControls = nullptr;
-  QToolButton *btnLoadFromFile, *btnPlay, *btnPause, *btnStop, *btnSegments, *SpeedButton1,
-      *btnInOwnWindow;
-  TSeekBar* pbrProgress = nullptr;
-  QLabel* pnlPath = nullptr;
-  // The time on screen and the film's length ("0:01:23 / 0:05:00"), with the speed when it is
-  // not the film's own; at the right end of the panel.
-  QLabel* lblTime = nullptr;
-  // A short notice over the picture (the speed, where a picture was saved); it goes by itself.
-  QLabel* lblNotice = nullptr;
-  QLabel *lblLoading = nullptr, *lblLoading_Shadow = nullptr;
   // The transport button whose picture is highlighted.
-  QToolButton* HighlightedButton() const { return FHighlighted; }
+  QToolButton* HighlightedButton() const;
 
  signals:
   // The main window has closed: the program ends.
@@ -246,43 +191,32 @@ class TTelvoriPlayer : public QMainWindow,
   void changeEvent(QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ActiveFormCreate(size_t frameBufferSize);
   void ActiveFormDestroy();
-  void CreateActions();
   void CreateControls();
+  void BindActions();
   void spDisplayMouseDown(Qt::MouseButton button);
   void FormResize() { PlacePicture(); }
   void ShowPathOfFilm();
-  void Highlight(QToolButton* button, TTransportGlyph glyph);
-  void SetGlyph(QToolButton* button, TTransportGlyph glyph, bool highlighted);
-  void ApplyOuterBoundsOnceFramed();
-  // The view the picture goes to: the display window's in separate-window mode, else ours.
-  TPictureView* ViewInUse() const;
   void frmSegmentsHelpRequested(const QString& topic);
-  void CreateNavigationActions(QMenu* actionsMenu, QMenu* viewMenu);
-  // One tick at a speed other than the film's own: the frames due by the clock are played,
-  // and only the last of them is shown.
-  void SpeedTick();
-  void ApplyTimerInterval();
   void UpdateTime();
-  void LayOutPanel();
   void ShowNotice(const QString& text);
   // Opens the film at `path` for the user, as the Open dialog does with the file chosen.
   void OpenChosenFilm(const QString& path);
   // The window shows no film: none is loaded, the path panel and the segments list are empty.
   void ShowNoFilm();
-  // Starts writing the file chosen in the export dialog from copies of the loaded segments.
-  void StartExport(TSegments segments, const TExportChoice& choice, const QString& filmPath);
-  void ExportEnded(const TExportResult& result);
-  void UpdateExportAction();
   // A failure was reported for the film: the exit status becomes 1, and with /closeonfinish
   // the program ends (after the event that reported it).
   void EndAfterFailure();
 
-  // IPlaybackHost.
+  // ITransportHost (with the playback core's IPlaybackHost).
+  void PlayStateShown(TPlayState state, bool highlighted) override;
+  void ShowPictureWindow() override;
+  void ExecutePause() override;
+  void ExecutePlay() override;
+  void TimeChanged() override { UpdateTime(); }
   void ExecuteStop() override;
   void SegmentActivated(const Segment& segment, int intervalMs) override;
   void SetProgress(int64_t position) override;
@@ -296,48 +230,18 @@ class TTelvoriPlayer : public QMainWindow,
   void SetProgressMax(int64_t frames) override;
   void FileNameChanged(const std::string& path) override;
 
-  TPlaybackCore FCore{*this};
-  std::unique_ptr<TRunFolder> FRunFolder;  // this window's own temporary folder
-  std::unique_ptr<TFilmLoader> FLoader;
-  TPlayState FPlayState = psStopped;
-  TResult FLastResult = kResultOk;
-  bool FOwnWindow = false;
-  bool FCreated = false;  // ActiveFormCreate ran to its end
-  bool FDestroyed = false;
-  bool FFilmFailed = false;  // see ExitStatus
-  bool FEndQueued = false;
-  QToolButton* FHighlighted = nullptr;
-  QPointer<TfrmDisplay> frmDisplay;
+  std::unique_ptr<TPlayerActions> FActions;
+  TTransport* FTransport;
+  std::unique_ptr<TFilmSession> FSession;
+  std::unique_ptr<TWindowModes> FModes;
+  TExportController* FExport = nullptr;
+  TControlPanel* pnlControls = nullptr;
+  TPictureView* FView = nullptr;
+  TNoticeLabel* lblNotice = nullptr;
+  QLabel *lblLoading = nullptr, *lblLoading_Shadow = nullptr;
   QPointer<TfrmSegments> frmSegments;
   QPointer<QDialog> frmAbout;
-  QRect FOuterBounds;
-  bool FOuterBoundsPending = false;  // the frame was not known when the bounds were set
-  TPictureView* FView = nullptr;
   QImage FPresented;
-  TPlacement FPlacement;
-  // The transport pictures, made once: white transparent, and black transparent (highlighted).
-  QIcon FGlyphs[3][2];
-
-  std::optional<TFramePos> FShownFrame;
-  int FSpeedStep = kNormalSpeed;
-  int FSegmentInterval = 100;  // the current segment's frame interval, for the film's own speed
-  QElapsedTimer FElapsed;
-  std::function<int64_t()> FClock;
-  // The clock at a speed other than 1: film time FAnchorFilm at clock time FAnchorClock. It
-  // starts again whenever playback starts, resumes, seeks or changes speed.
-  bool FClockRunning = false;
-  int64_t FAnchorFilm = 0;
-  int64_t FAnchorClock = 0;
-  int64_t FLastStepClock = 0;  // when a frame of a segment without a frame rate was played
-  QTimer* FNoticeTimer = nullptr;
-  bool FOwnWindowBeforeFullScreen = false;
-  Qt::WindowStates FStateBeforeFullScreen;
-
-  // The export running, a child of the window; the options and folder chosen last, offered
-  // again while the program runs.
-  QPointer<TExportJob> FExport;
-  QPointer<QProgressDialog> dlgExportProgress;
-  TExportJob::TExporter FExporter = ExportFilm;
-  TExportOptions FExportOptions;
-  QString FExportFolder;
+  bool FCreated = false;  // ActiveFormCreate ran to its end
+  bool FDestroyed = false;
 };

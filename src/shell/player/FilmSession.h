@@ -1,0 +1,64 @@
+// The film the window holds: the run's own temporary folder and the loader, loading a film into
+// the playback core, the user's words for what loading reports, and the exit status that
+// follows from it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "film/FilmLoader.h"
+#include "film/TempFolder.h"
+#include "shell/dialogs/UzrUserMessage.h"
+
+class QWidget;
+class TTransport;
+
+class TFilmSession {
+ public:
+  // The private temporary folder is made here; without one nothing can be loaded, and the
+  // loader says so.
+  explicit TFilmSession(IFilmLoaderUi& ui);
+
+  TFilmLoader& Loader() { return *FLoader; }
+  QString FileName() const { return QString::fromStdString(FLoader->FileName()); }
+  void SetFileName(const QString& path) { FLoader->SetFileName(path.toStdString()); }
+
+  // Loads the film at path and hands it to the transport's core; the film loaded before is
+  // released first, whatever the load gives.
+  bool Load(const std::string& path, TTransport& transport);
+  // No film: none loaded, no path.
+  void Unload(TTransport& transport);
+  // Extracts the film file of the path set afresh, to list its segments without loading the
+  // film (Loader().ReadFilmFileSegmentList()); false when there is none.
+  bool ExtractFilmFile();
+
+  // The user's words for a notice of the loader. Every notice is about a film that did not
+  // load, or not all of it: the film counts as failed.
+  TUserMessage Report(const TLoadReport& report, const QStringList& lbMessages);
+
+  // 1 when the film opened last could not be opened or played without an error (it is
+  // missing, damaged even in part, has no segments, or its playback failed), or when an error
+  // was reported before any film; else 0.
+  int ExitStatus() const { return FFilmFailed ? 1 : 0; }
+  // A film is being opened: its own outcome decides the status.
+  void BeginOpen() { FFilmFailed = false; }
+  void MarkFailed() { FFilmFailed = true; }
+  // "/closeonfinish": the program ends after the film, or after a failure once told.
+  bool CloseOnFinish() const { return FCloseOnFinish; }
+  void SetCloseOnFinish(bool on) { FCloseOnFinish = on; }
+  // A failure was reported: the film counts as failed. True once, when the program is to end
+  // because of it (with /closeonfinish).
+  bool EndAfterFailure();
+
+ private:
+  std::unique_ptr<TRunFolder> FRunFolder;  // this run's own temporary folder
+  std::unique_ptr<TFilmLoader> FLoader;
+  bool FFilmFailed = false;
+  bool FCloseOnFinish = false;
+  bool FEndQueued = false;
+};
+
+// The Open dialog: a film file chosen by the user; empty when cancelled.
+QString AskForFilmFile(QWidget* parent);

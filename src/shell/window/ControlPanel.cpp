@@ -1,0 +1,122 @@
+#include "shell/window/ControlPanel.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QToolButton>
+
+#include "shell/artwork/UzrArtwork.h"
+#include "shell/widgets/UzrSeekBar.h"
+#include "shell/window/PlayerActions.h"
+
+namespace {
+
+constexpr QRgb kWhite = 0xFFFFFFFF;
+constexpr QRgb kBlack = 0xFF000000;
+
+}  // namespace
+
+TControlPanel::TControlPanel(const TPlayerActions& actions, QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("pnlControls"));
+  setFixedHeight(24);
+  setAutoFillBackground(true);
+  QFont bold = font();
+  bold.setBold(true);
+  setFont(bold);
+
+  btnLoadFromFile = Button("btnLoadFromFile", 2, 20, "Открыть файл", actions.ALoadFromFile);
+  // The tool tip's missing letter is deliberate: the button has always read so (the action's
+  // hint is spelt right).
+  btnPlay = Button("btnPlay", 32, 18, "Воспроиведение", actions.APlay);
+  btnPause = Button("btnPause", 52, 20, "Пауза", actions.APause);
+  btnStop = Button("btnStop", 74, 20, "Стоп", actions.AStop);
+  btnSegments = Button("btnSegments", 102, 20, "Сегменты", actions.ASegments);
+  // Deliberate: the "?" button's hint names the About box, yet it opens the help, as it always
+  // has; the About box is in the menus.
+  SpeedButton1 = Button("SpeedButton1", 126, 20, "О программе...", actions.AHelp);
+  btnInOwnWindow = Button("btnInOwnWindow", 152, 18, "В отдельном окне", actions.ASetOwnWindow);
+  btnLoadFromFile->setIcon(ImageListIcon(6));
+  btnSegments->setIcon(ImageListIcon(3));
+  SpeedButton1->setIcon(ImageListIcon(4));
+  btnInOwnWindow->setIcon(OwnWindowIcon());
+
+  pbrProgress = new TSeekBar(this);
+  pbrProgress->setObjectName(QStringLiteral("pbrProgress"));
+  pbrProgress->setGeometry(184, 7, 173, 10);
+  pbrProgress->setRange(0, 100);
+  pbrProgress->setValue(0);
+  pbrProgress->setTextVisible(false);
+
+  pnlPath = new QLabel(this);
+  pnlPath->setObjectName(QStringLiteral("pnlPath"));
+  pnlPath->setGeometry(368, 3, 417, 19);
+  pnlPath->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  lblTime = new QLabel(this);
+  lblTime->setObjectName(QStringLiteral("lblTime"));
+  lblTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+}
+
+QToolButton* TControlPanel::Button(const char* name, int x, int width, const char* hint, QAction* action) {
+  auto* button = new QToolButton(this);
+  button->setObjectName(QString::fromUtf8(name));
+  button->setAutoRaise(true);
+  button->setGeometry(x, 2, width, 20);
+  button->setIconSize(QSize(16, 16));
+  button->setToolTip(QString::fromUtf8(hint));
+  button->setCheckable(action->isCheckable());
+  // The button executes its action and shows its state; its hint and picture are its own.
+  connect(button, &QToolButton::clicked, action, &QAction::trigger);
+  auto follow = [button, action] {
+    button->setEnabled(action->isEnabled());
+    button->setChecked(action->isChecked());
+  };
+  connect(action, &QAction::changed, button, follow);
+  follow();
+  return button;
+}
+
+QString TControlPanel::PathText() const { return pnlPath->text(); }
+
+void TControlPanel::SetPathText(const QString& text) { pnlPath->setText(text); }
+
+void TControlPanel::SetTimeText(const QString& text) {
+  if (text == lblTime->text()) return;
+  lblTime->setText(text);
+  LayOut();
+}
+
+void TControlPanel::SetGlyph(QToolButton* button, TTransportGlyph glyph, bool highlighted) {
+  QIcon& icon = FGlyphs[int(glyph)][highlighted];
+  if (icon.isNull()) {
+    // Normally white is the transparent colour; the highlighted picture shows its white
+    // background, with black transparent instead.
+    icon = QIcon(GlyphWithTransparentColour(TransportGlyphImage(glyph), highlighted ? kBlack : kWhite));
+  }
+  button->setIcon(icon);
+}
+
+void TControlPanel::ResetTransportGlyphs() {
+  SetGlyph(btnPlay, TTransportGlyph::Play, false);
+  SetGlyph(btnPause, TTransportGlyph::Pause, false);
+  SetGlyph(btnStop, TTransportGlyph::Stop, false);
+  FHighlighted = nullptr;
+}
+
+void TControlPanel::Highlight(TTransportGlyph glyph) {
+  QToolButton* button = glyph == TTransportGlyph::Play ? btnPlay : glyph == TTransportGlyph::Pause ? btnPause : btnStop;
+  SetGlyph(button, glyph, true);
+  FHighlighted = button;
+}
+
+void TControlPanel::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayOut();
+}
+
+void TControlPanel::LayOut() {
+  // The time at the right end; the path panel from its place up to it.
+  constexpr int kPathLeft = 368, kMargin = 4;
+  const int timeWidth = lblTime->text().isEmpty() ? 0 : lblTime->sizeHint().width();
+  lblTime->setGeometry(width() - kMargin - timeWidth, 3, timeWidth, 19);
+  pnlPath->setGeometry(kPathLeft, 3, std::max(0, width() - kPathLeft - 2 * kMargin - timeWidth), 19);
+}

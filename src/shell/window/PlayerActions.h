@@ -1,0 +1,26 @@
+// The main window's commands, each made once and shared by the menu bar, the context menu, the
+// control panel and the shortcut keys, with the menus that show them. Each action is named
+// after its command ("APlay", ...), so that it can be found by name.
+#pragma once
+
+#include <QKeySequence>
+
+class QAction;
+class QMainWindow;
+class QMenu;
+
+struct TPlayerActions {
+  // Makes the actions (children of the window, whose keys they take) and the menus.
+  explicit TPlayerActions(QMainWindow& window);
+
+  QAction *APlay, *APause, *AStop, *ASegments, *AAbout, *ALoadFromFile, *AShowPanel, *ASetOwnWindow, *AExit,
+      *AHelp;
+  // "Экспорт...": the loaded film to a video file; enabled with a film and no export running.
+  QAction* AExport;
+  // Commands beside them: moving through the film, its speed, full screen, the picture.
+  QAction *APlayPause, *ABack5, *AForward5, *ABack1, *AForward1, *ABack60, *AForward60, *AFilmStart, *AFilmEnd,
+      *APrevSegment, *ANextSegment, *APrevFrame, *ANextFrame, *ASlower, *AFaster, *ANormalSpeed, *AFullScreen,
+      *ALeaveFullScreen, *ASavePicture, *ACopyPicture;
+  // The context menu of the pictures.
+  QMenu* pupMain;
+};
