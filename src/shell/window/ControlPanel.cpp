@@ -15,7 +15,8 @@ constexpr QRgb kBlack = 0xFF000000;
 
 }  // namespace
 
-TControlPanel::TControlPanel(const TPlayerActions& actions, QWidget* parent) : QWidget(parent) {
+TControlPanel::TControlPanel(const TPlayerActions& actions, const TTransport& transport, QWidget* parent)
+    : QWidget(parent) {
   setObjectName(QStringLiteral("pnlControls"));
   setFixedHeight(24);
   setAutoFillBackground(true);
@@ -45,6 +46,13 @@ TControlPanel::TControlPanel(const TPlayerActions& actions, QWidget* parent) : Q
   pbrProgress->setRange(0, 100);
   pbrProgress->setValue(0);
   pbrProgress->setTextVisible(false);
+  pbrProgress->SetTipText([&transport](int64_t frame) {
+    const auto pos = FrameOfFilm(transport.Segments(), frame);
+    return pos ? QString::fromStdString(FormatClock(FrameTime(transport.Segments(), *pos))) : QString();
+  });
+  connect(pbrProgress, &TSeekBar::SeekRequested, this, [this, &transport](int64_t frame) {
+    if (const auto pos = FrameOfFilm(transport.Segments(), frame)) emit SeekRequested(*pos);
+  });
 
   pnlPath = new QLabel(this);
   pnlPath->setObjectName(QStringLiteral("pnlPath"));
@@ -102,8 +110,12 @@ void TControlPanel::ResetTransportGlyphs() {
   FHighlighted = nullptr;
 }
 
-void TControlPanel::Highlight(TTransportGlyph glyph) {
-  QToolButton* button = glyph == TTransportGlyph::Play ? btnPlay : glyph == TTransportGlyph::Pause ? btnPause : btnStop;
+void TControlPanel::ShowPlayState(TPlayState state, bool highlighted) {
+  ResetTransportGlyphs();
+  if (!highlighted) return;
+  const auto [button, glyph] = state == psStopped   ? std::pair(btnStop, TTransportGlyph::Stop)
+                               : state == psPlaying ? std::pair(btnPlay, TTransportGlyph::Play)
+                                                    : std::pair(btnPause, TTransportGlyph::Pause);
   SetGlyph(button, glyph, true);
   FHighlighted = button;
 }

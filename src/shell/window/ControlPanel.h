@@ -7,6 +7,8 @@
 #include <QIcon>
 #include <QWidget>
 
+#include "shell/player/Transport.h"
+
 class QLabel;
 class QToolButton;
 class TSeekBar;
@@ -17,7 +19,8 @@ class TControlPanel : public QWidget {
   Q_OBJECT
 
  public:
-  TControlPanel(const TPlayerActions& actions, QWidget* parent);
+  // The progress bar's tool tip tells the time of the transport's film under the pointer.
+  TControlPanel(const TPlayerActions& actions, const TTransport& transport, QWidget* parent);
 
   TSeekBar* SeekBar() const { return pbrProgress; }
   // The path panel: the film's file name, or the name of the segment playing.
@@ -25,11 +28,15 @@ class TControlPanel : public QWidget {
   void SetPathText(const QString& text);
   // The time on screen and the film's length, with the speed when it is not the film's own.
   void SetTimeText(const QString& text);
-  // Play, pause and stop show their plain pictures, or the one of `glyph` lit.
-  void ResetTransportGlyphs();
-  void Highlight(TTransportGlyph glyph);
+  // Play, pause and stop show their plain pictures, the button of `state` lit when
+  // `highlighted`.
+  void ShowPlayState(TPlayState state, bool highlighted);
   // The transport button whose picture is lit; none after ResetTransportGlyphs.
   QToolButton* HighlightedButton() const { return FHighlighted; }
+
+ signals:
+  // The progress bar was pressed or dragged over a frame of the film.
+  void SeekRequested(TFramePos pos);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -37,6 +44,7 @@ class TControlPanel : public QWidget {
  private:
   QToolButton* Button(const char* name, int x, int width, const char* hint, QAction* action);
   void SetGlyph(QToolButton* button, TTransportGlyph glyph, bool highlighted);
+  void ResetTransportGlyphs();
   void LayOut();
 
   QToolButton *btnLoadFromFile, *btnPlay, *btnPause, *btnStop, *btnSegments, *SpeedButton1, *btnInOwnWindow;

@@ -122,3 +122,9 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   pupMain->addSeparator();
   pupMain->addActions({AFullScreen, ASavePicture, ACopyPicture});
 }
+
+void TPlayerActions::FollowPlayState(TPlayState state) {
+  ALoadFromFile->setEnabled(state == psStopped);
+  if (state == psStopped) APlay->setEnabled(true);
+  if (state == psPlaying) APause->setEnabled(true);
+}

@@ -5,6 +5,8 @@
 
 #include <QKeySequence>
 
+#include "shell/player/Transport.h"
+
 class QAction;
 class QMainWindow;
 class QMenu;
@@ -12,6 +14,10 @@ class QMenu;
 struct TPlayerActions {
   // Makes the actions (children of the window, whose keys they take) and the menus.
   explicit TPlayerActions(QMainWindow& window);
+
+  // Opening a film is offered only while stopped; play and pause are enabled by the states
+  // that offer them.
+  void FollowPlayState(TPlayState state);
 
   QAction *APlay, *APause, *AStop, *ASegments, *AAbout, *ALoadFromFile, *AShowPanel, *ASetOwnWindow, *AExit,
       *AHelp;

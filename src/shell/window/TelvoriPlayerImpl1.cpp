@@ -4,10 +4,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDropEvent>
 #include <QProgressDialog>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
@@ -19,11 +17,14 @@
 #include "shell/player/ExportController.h"
 #include "shell/player/FilmSession.h"
 #include "shell/player/PictureSaver.h"
+#include "shell/widgets/LoadingBanner.h"
 #include "shell/widgets/NoticeLabel.h"
 #include "shell/widgets/UzrPresent.h"
 #include "shell/widgets/UzrSeekBar.h"
+#include "shell/widgets/WaitCursor.h"
 #include "shell/window/ControlPanel.h"
 #include "shell/window/PlayerActions.h"
+#include "shell/window/SegmentsList.h"
 #include "shell/window/UzrDisplay.h"
 #include "shell/window/WindowModes.h"
 
@@ -32,15 +33,6 @@ bool TTelvoriPlayer::AutoFullScreen = false;
 namespace {
 
 const QColor kWindowGrey(128, 128, 128);
-
-// The hourglass over the whole application until the scope ends, on every way out.
-class TWaitCursor {
- public:
-  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-  TWaitCursor(const TWaitCursor&) = delete;
-  TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
 
 QString FileNamePart(const QString& path) { return QFileInfo(path).fileName(); }
 
@@ -73,6 +65,7 @@ TTelvoriPlayer::~TTelvoriPlayer() { ActiveFormDestroy(); }
 
 void TTelvoriPlayer::ActiveFormCreate(size_t frameBufferSize) {
   FSession = std::make_unique<TFilmSession>(*this);
+  FSegments = std::make_unique<TSegmentsList>(*FSession, *FTransport);
   FTransport->SetLastResult(Core().AllocFrameBuffer(frameBufferSize));
   if (LastResult() != kResultOk) {
     // Deliberately "FormCreate: Segment Is Nil" rather than "Cannot Alloc Memory": that is
@@ -149,41 +142,14 @@ void TTelvoriPlayer::CreateControls() {
   connect(FView, &TPictureView::DoubleClicked, this, [this] { FActions->AFullScreen->trigger(); });
   FView->SetContextMenu(FActions->pupMain);
 
-  pnlControls = new TControlPanel(*FActions, central);
+  pnlControls = new TControlPanel(*FActions, *FTransport, central);
   pnlControls->hide();
   layout->addWidget(pnlControls);
   setCentralWidget(central);
-  TSeekBar* seekBar = pnlControls->SeekBar();
-  seekBar->SetTipText([this](int64_t frame) {
-    const auto pos = FrameOfFilm(Core().Segments(), frame);
-    return pos ? QString::fromStdString(FormatClock(FrameTime(Core().Segments(), *pos))) : QString();
-  });
-  connect(seekBar, &TSeekBar::SeekRequested, this, [this](int64_t frame) {
-    Guarded([this, frame] {
-      if (const auto pos = FrameOfFilm(Core().Segments(), frame)) SeekTo(*pos);
-    });
-  });
+  connect(pnlControls, &TControlPanel::SeekRequested, this, [this](TFramePos pos) { Guarded([&] { SeekTo(pos); }); });
 
   lblNotice = new TNoticeLabel(FView);
-  // The loading banner: black text on a white shadow one pixel to the right and below.
-  auto banner = [this](const char* name, QColor colour, int at) {
-    auto* label = new QLabel(QStringLiteral("Загрузка фильма ..."), FView);
-    label->setObjectName(QString::fromUtf8(name));
-    QFont font(QStringLiteral("Times New Roman"));
-    font.setPixelSize(16);
-    font.setBold(true);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    label->setAttribute(Qt::WA_TranslucentBackground);
-    label->move(at, at);
-    label->adjustSize();
-    label->hide();
-    return label;
-  };
-  lblLoading_Shadow = banner("lblLoading_Shadow", Qt::white, 9);
-  lblLoading = banner("lblLoading", Qt::black, 8);
+  FBanner = std::make_unique<TLoadingBanner>(FView);
 
   setContextMenuPolicy(Qt::CustomContextMenu);
   connect(this, &QWidget::customContextMenuRequested, this,
@@ -205,7 +171,7 @@ void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) {
 TfrmDisplay* TTelvoriPlayer::DisplayWindow() const { return FModes->DisplayWindow(); }
 
 void TTelvoriPlayer::SetSegmentsDialog(TfrmSegments* segments) {
-  frmSegments = segments;
+  FSegments->SetDialog(segments);
   if (!segments) return;
   segments->setWindowIcon(windowIcon());
   connect(segments, &TfrmSegments::SegmentChosen, this, &TTelvoriPlayer::ChooseSegment);
@@ -227,18 +193,9 @@ void TTelvoriPlayer::moveEvent(QMoveEvent* event) {
 // ---- Transport ----
 
 void TTelvoriPlayer::PlayStateShown(TPlayState state, bool highlighted) {
-  pnlControls->ResetTransportGlyphs();
-  FActions->ALoadFromFile->setEnabled(state == psStopped);
-  if (state == psStopped) {
-    FActions->APlay->setEnabled(true);
-    ShowPathOfFilm();
-  } else if (state == psPlaying) {
-    FActions->APause->setEnabled(true);
-  }
-  if (highlighted)
-    pnlControls->Highlight(state == psStopped   ? TTransportGlyph::Stop
-                           : state == psPlaying ? TTransportGlyph::Play
-                                                : TTransportGlyph::Pause);
+  pnlControls->ShowPlayState(state, highlighted);
+  FActions->FollowPlayState(state);
+  if (state == psStopped) ShowPathOfFilm();
   UpdateTime();
   repaint();
 }
@@ -366,33 +323,12 @@ void TTelvoriPlayer::changeEvent(QEvent* event) {
 
 // ---- Segments, About, help ----
 
-void TTelvoriPlayer::ASegmentsExecute() {
-  if (!frmSegments) return;
-  if (frmSegments->isVisible()) {
-    frmSegments->close();
-    return;
-  }
-  FillSegmentsGrid();
-  if (frmSegments->HasFirstRow()) frmSegments->show();
-}
-
-void TTelvoriPlayer::FillSegmentsGrid() {
-  if (!frmSegments) return;
-  if (!Core().Segments().empty()) {
-    std::vector<TSegmentListEntry> entries;
-    for (const auto& segment : Core().Segments()) entries.push_back({segment->Name, segment->FrameCount, segment->FrameRate});
-    frmSegments->SetRows(entries);
-    return;
-  }
-  // No film loaded: the list at the head of the film file, extracted afresh.
-  if (!FSession->ExtractFilmFile()) return;
-  frmSegments->SetRows({});
-  FSession->Loader().ReadFilmFileSegmentList();
-}
+void TTelvoriPlayer::ASegmentsExecute() { FSegments->Toggle(); }
+void TTelvoriPlayer::FillSegmentsGrid() { FSegments->Fill(); }
 
 void TTelvoriPlayer::frmSegmentsHelpRequested(const QString& topic) {
   // Owned by the dialog, so that the help comes up over it.
-  HtmlHelp(frmSegments, HelpPath() + topic);
+  HtmlHelp(FSegments->Dialog(), HelpPath() + topic);
 }
 
 void TTelvoriPlayer::AAboutExecute() {
@@ -451,114 +387,6 @@ void TTelvoriPlayer::FilmFinished() {
 int TTelvoriPlayer::ScreenBits() const {
   const QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? screen->depth() : 32;
-}
-
-// ---- Loading ----
-
-TFilmLoader& TTelvoriPlayer::Loader() { return FSession->Loader(); }
-QString TTelvoriPlayer::FileName() const { return FSession->FileName(); }
-void TTelvoriPlayer::SetFileName(const QString& path) { FSession->SetFileName(path); }
-
-bool TTelvoriPlayer::LoadFilm(const std::string& path) {
-  const bool loaded = FSession->Load(path, *FTransport);
-  UpdateTime();
-  FExport->SetHasFilm(!Core().Segments().empty());
-  return loaded;
-}
-
-bool TTelvoriPlayer::OpenFilm(const std::string& path) {
-  if (path.empty()) return false;
-  FSession->BeginOpen();
-  bool loaded = false;
-  Guarded([&] { loaded = LoadFilm(path); });
-  if (loaded && Core().Segments().empty()) {
-    const TUserMessage message = NoSegmentsMessage(path);
-    MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text);
-    loaded = false;
-  }
-  if (!loaded) {
-    ShowNoFilm();
-    EndAfterFailure();
-  }
-  return loaded;
-}
-
-void TTelvoriPlayer::ShowNoFilm() {
-  FSession->Unload(*FTransport);
-  if (frmSegments) {
-    frmSegments->SetRows({});
-    frmSegments->hide();
-  }
-  pnlControls->SeekBar()->setRange(0, 100);
-  pnlControls->SeekBar()->setValue(0);
-  if (DisplayWindow()) DisplayWindow()->hide();
-  FPresented = QImage();
-  UpdateTime();
-  FExport->SetHasFilm(false);
-  FView->update();
-}
-
-void TTelvoriPlayer::ShowMessage(const TLoadReport& report) {
-  const TUserMessage message = FSession->Report(report, lbMessages);
-  MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text, message.Details);
-}
-
-void TTelvoriPlayer::SetBannerVisible(bool visible) {
-  // On the display window when the picture goes there, on the main window otherwise.
-  QWidget* host = FModes->ViewInUse();
-  for (QLabel* label : {lblLoading_Shadow, lblLoading}) {
-    if (label->parentWidget() != host) label->setParent(host);
-    label->setVisible(visible);
-    if (visible) label->raise();
-  }
-  if (visible) host->repaint();
-}
-
-void TTelvoriPlayer::FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) {
-  if (frmSegments) frmSegments->SetRows(entries);
-}
-
-void TTelvoriPlayer::SetProgressMax(int64_t frames) {
-  pnlControls->SeekBar()->setMaximum(int(std::clamp<int64_t>(frames, 0, INT32_MAX)));
-}
-
-void TTelvoriPlayer::FileNameChanged(const std::string& path) {
-  pnlControls->SetPathText(FileNamePart(QString::fromStdString(path)));
-}
-
-QString TTelvoriPlayer::ChooseFilmFile() { return AskForFilmFile(this); }
-
-void TTelvoriPlayer::ALoadFromFileExecute() {
-  const QString chosen = ChooseFilmFile();
-  // Cancel changes nothing: the film that was open stays open and playable.
-  if (!chosen.isEmpty()) OpenChosenFilm(chosen);
-}
-
-void TTelvoriPlayer::OpenChosenFilm(const QString& path) {
-  TWaitCursor wait;
-  SetFileName(path);
-  FModes->ShowDisplayWindow();
-  OpenFilm(path.toStdString());
-}
-
-void TTelvoriPlayer::OpenDroppedFilm(const QString& path) {
-  if (path.isEmpty()) return;
-  // A film is opened only while stopped.
-  if (PlayState() != psStopped) FActions->AStop->trigger();
-  Guarded([&] { OpenChosenFilm(path); });
-}
-
-void TTelvoriPlayer::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DroppedFilm(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
-
-void TTelvoriPlayer::dropEvent(QDropEvent* event) {
-  const QString path = DroppedFilm(event->mimeData());
-  if (path.isEmpty()) return;
-  event->acceptProposedAction();
-  // After the drop has been answered: the drag's source is not kept waiting by the loading or
-  // its messages.
-  QTimer::singleShot(0, this, [this, path] { OpenDroppedFilm(path); });
 }
 
 // ---- The picture on screen ----

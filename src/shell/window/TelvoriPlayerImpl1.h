@@ -21,12 +21,13 @@
 #include "shell/widgets/UzrPictureView.h"
 
 class QDialog;
-class QLabel;
 class QProgressDialog;
 class QToolButton;
 class TControlPanel;
 class TExportController;
 class TFilmSession;
+class TLoadingBanner;
+class TSegmentsList;
 class TfrmDisplay;
 class TNoticeLabel;
 class TWindowModes;
@@ -238,8 +239,8 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   TControlPanel* pnlControls = nullptr;
   TPictureView* FView = nullptr;
   TNoticeLabel* lblNotice = nullptr;
-  QLabel *lblLoading = nullptr, *lblLoading_Shadow = nullptr;
-  QPointer<TfrmSegments> frmSegments;
+  std::unique_ptr<TLoadingBanner> FBanner;
+  std::unique_ptr<TSegmentsList> FSegments;
   QPointer<QDialog> frmAbout;
   QImage FPresented;
   bool FCreated = false;  // ActiveFormCreate ran to its end

@@ -1,0 +1,40 @@
+#include "shell/window/SegmentsList.h"
+
+#include "shell/player/FilmSession.h"
+#include "shell/player/Transport.h"
+
+void TSegmentsList::Toggle() {
+  if (!frmSegments) return;
+  if (frmSegments->isVisible()) {
+    frmSegments->close();
+    return;
+  }
+  Fill();
+  if (frmSegments->HasFirstRow()) frmSegments->show();
+}
+
+void TSegmentsList::Fill() {
+  if (!frmSegments) return;
+  if (!FTransport.Segments().empty()) {
+    std::vector<TSegmentListEntry> entries;
+    for (const auto& segment : FTransport.Segments())
+      entries.push_back({segment->Name, segment->FrameCount, segment->FrameRate});
+    frmSegments->SetRows(entries);
+    return;
+  }
+  // No film loaded: the list at the head of the film file, extracted afresh. The player's
+  // segments stay unloaded.
+  if (!FSession.ExtractFilmFile()) return;
+  frmSegments->SetRows({});
+  FSession.Loader().ReadFilmFileSegmentList();
+}
+
+void TSegmentsList::SetRows(const std::vector<TSegmentListEntry>& entries) {
+  if (frmSegments) frmSegments->SetRows(entries);
+}
+
+void TSegmentsList::Clear() {
+  if (!frmSegments) return;
+  frmSegments->SetRows({});
+  frmSegments->hide();
+}

@@ -1,0 +1,33 @@
+// The segments dialog as the main window uses it: it lists the loaded film's segments, or, when
+// the film is not loaded, those named at the head of its film file.
+#pragma once
+
+#include <QPointer>
+#include <vector>
+
+#include "film/FilmFile.h"
+#include "shell/dialogs/UzrSegments.h"
+
+class TFilmSession;
+class TTransport;
+
+class TSegmentsList {
+ public:
+  TSegmentsList(TFilmSession& session, const TTransport& transport) : FSession(session), FTransport(transport) {}
+
+  void SetDialog(TfrmSegments* dialog) { frmSegments = dialog; }
+  TfrmSegments* Dialog() const { return frmSegments; }
+  // "Сегменты": an open dialog closes; else it opens on the film's segments, when there are any.
+  void Toggle();
+  // Lists the loaded segments, or those of the film file when the film is not loaded (raises
+  // EFilmLoad when that list cannot be read).
+  void Fill();
+  void SetRows(const std::vector<TSegmentListEntry>& entries);
+  // No film: the list is empty and the dialog closed.
+  void Clear();
+
+ private:
+  TFilmSession& FSession;
+  const TTransport& FTransport;
+  QPointer<TfrmSegments> frmSegments;
+};

@@ -1,0 +1,114 @@
+// The main window's side of loading: the Open dialog, films dropped onto a window, the
+// loader's notices and banner, and the window with a film or without one. The loading itself
+// is the film session's (player/FilmSession).
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTimer>
+
+#include "shell/player/ExportController.h"
+#include "shell/player/FilmSession.h"
+#include "shell/widgets/LoadingBanner.h"
+#include "shell/widgets/UzrSeekBar.h"
+#include "shell/widgets/WaitCursor.h"
+#include "shell/window/ControlPanel.h"
+#include "shell/window/PlayerActions.h"
+#include "shell/window/SegmentsList.h"
+#include "shell/window/TelvoriPlayerImpl1.h"
+#include "shell/window/UzrDisplay.h"
+#include "shell/window/WindowModes.h"
+
+TFilmLoader& TTelvoriPlayer::Loader() { return FSession->Loader(); }
+QString TTelvoriPlayer::FileName() const { return FSession->FileName(); }
+void TTelvoriPlayer::SetFileName(const QString& path) { FSession->SetFileName(path); }
+
+bool TTelvoriPlayer::LoadFilm(const std::string& path) {
+  const bool loaded = FSession->Load(path, *FTransport);
+  UpdateTime();
+  FExport->SetHasFilm(!Core().Segments().empty());
+  return loaded;
+}
+
+bool TTelvoriPlayer::OpenFilm(const std::string& path) {
+  if (path.empty()) return false;
+  FSession->BeginOpen();
+  bool loaded = false;
+  Guarded([&] { loaded = LoadFilm(path); });
+  if (loaded && Core().Segments().empty()) {
+    const TUserMessage message = NoSegmentsMessage(path);
+    MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text);
+    loaded = false;
+  }
+  if (!loaded) {
+    ShowNoFilm();
+    EndAfterFailure();
+  }
+  return loaded;
+}
+
+void TTelvoriPlayer::ShowNoFilm() {
+  FSession->Unload(*FTransport);
+  FSegments->Clear();
+  pnlControls->SeekBar()->setRange(0, 100);
+  pnlControls->SeekBar()->setValue(0);
+  if (DisplayWindow()) DisplayWindow()->hide();
+  FPresented = QImage();
+  UpdateTime();
+  FExport->SetHasFilm(false);
+  FView->update();
+}
+
+void TTelvoriPlayer::ShowMessage(const TLoadReport& report) {
+  const TUserMessage message = FSession->Report(report, lbMessages);
+  MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text, message.Details);
+}
+
+void TTelvoriPlayer::SetBannerVisible(bool visible) {
+  // On the display window when the picture goes there, on the main window otherwise.
+  FBanner->SetVisible(visible, FModes->ViewInUse());
+}
+
+void TTelvoriPlayer::FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) { FSegments->SetRows(entries); }
+
+void TTelvoriPlayer::SetProgressMax(int64_t frames) {
+  pnlControls->SeekBar()->setMaximum(int(std::clamp<int64_t>(frames, 0, INT32_MAX)));
+}
+
+void TTelvoriPlayer::FileNameChanged(const std::string& path) {
+  pnlControls->SetPathText(QFileInfo(QString::fromStdString(path)).fileName());
+}
+
+QString TTelvoriPlayer::ChooseFilmFile() { return AskForFilmFile(this); }
+
+void TTelvoriPlayer::ALoadFromFileExecute() {
+  const QString chosen = ChooseFilmFile();
+  // Cancel changes nothing: the film that was open stays open and playable.
+  if (!chosen.isEmpty()) OpenChosenFilm(chosen);
+}
+
+void TTelvoriPlayer::OpenChosenFilm(const QString& path) {
+  TWaitCursor wait;
+  SetFileName(path);
+  FModes->ShowDisplayWindow();
+  OpenFilm(path.toStdString());
+}
+
+void TTelvoriPlayer::OpenDroppedFilm(const QString& path) {
+  if (path.isEmpty()) return;
+  // A film is opened only while stopped.
+  if (PlayState() != psStopped) FActions->AStop->trigger();
+  Guarded([&] { OpenChosenFilm(path); });
+}
+
+void TTelvoriPlayer::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedFilm(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TTelvoriPlayer::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFilm(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  // After the drop has been answered: the drag's source is not kept waiting by the loading or
+  // its messages.
+  QTimer::singleShot(0, this, [this, path] { OpenDroppedFilm(path); });
+}
