@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "io/Version.h"
 #include "playback/FilmClock.h"
 
 namespace {
@@ -198,7 +199,7 @@ TTerminalRequest TerminalRequest(const std::vector<std::string>& args) {
 std::string TerminalText(TTerminalRequest request) {
   switch (request) {
     case TTerminalRequest::Version:
-      return "veRirove " VERIROVE_VERSION "\n";
+      return std::string("veRirove ") + kVersion + "\n";
     case TTerminalRequest::Help:
       return "Использование: veRirove [фильм] [/closeonfinish]\n"
              "                        [/size max|min|Ш В]\n"

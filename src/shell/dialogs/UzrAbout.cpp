@@ -12,6 +12,7 @@
 #include <QShowEvent>
 #include <algorithm>
 
+#include "io/Version.h"
 #include "shell/artwork/UzrJpeg.h"
 
 namespace {
@@ -108,7 +109,7 @@ TfrmAbout::TfrmAbout(QWidget* parent, const QString& pictureFolder)
   PlaceAutoSized(RxLabel1, 232, 4);
 
   // Right-aligned: its right edge stays at 377 whatever the font makes its width.
-  Label3 = new QLabel(QStringLiteral("версия 1.4.1"), this);
+  Label3 = new QLabel(QStringLiteral("версия ") + QLatin1String(kVersion), this);
   Label3->setObjectName(QStringLiteral("Label3"));
   Label3->setAlignment(Qt::AlignRight | Qt::AlignTop);
   Label3->resize(Label3->sizeHint());

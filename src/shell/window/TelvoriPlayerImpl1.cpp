@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "film/Messages.h"
+#include "io/Version.h"
 #include "shell/artwork/UzrArtwork.h"
 #include "shell/dialogs/UzrHelp.h"
 #include "shell/player/ExportController.h"
@@ -42,7 +43,7 @@ QString FileNamePart(const QString& path) { return QFileInfo(path).fileName(); }
 
 TTelvoriPlayer::TTelvoriPlayer(size_t frameBufferSize, QWidget* parent)
     : QMainWindow(parent), FActions(std::make_unique<TPlayerActions>(*this)), FTransport(new TTransport(*this, this)) {
-  setWindowTitle(QStringLiteral("veRirove v1.4.1"));
+  setWindowTitle(QStringLiteral("veRirove v") + QLatin1String(kVersion));
   setWindowIcon(ApplicationIcon());
   setMinimumSize(500, 300);
   for (const char* text : kLbMessages) lbMessages << QString::fromUtf8(text);
