@@ -73,7 +73,7 @@ struct TContext {
   TSystem System{};
   mscab_decompressor* Cabd = nullptr;
   TVirtualCabinet* Virtual = nullptr;  // the one cabinet libmspack may open for reading
-  TSetState* Set = nullptr;            // cabinets kept open while a folder goes on (below)
+  TSetState* Set = nullptr;            // cabinets kept open while a folder goes on (CabVirtual.h)
   INT_PTR Output = -1;                 // where libmspack writes the file being extracted
   int OutputErrno = 0;
   int InputErrno = 0;

@@ -18,6 +18,12 @@
 // header has been checked against the file's real size; cabinets other than the one being
 // processed keep only their first and last folder; a virtual folder holds at most 65,535
 // blocks (its count field is 16 bits); libmspack's single allocations are capped.
+//
+// The layer's parts: CabMember reads a cabinet file's header and tables, CabSetWalk finds the
+// cabinets of a set a folder runs through, CabVirtual gathers the folder's data blocks into the
+// virtual cabinet, CabMsSystem lets libmspack read and write through the callbacks, and CabCopy
+// goes through the entries with their notifications. This file makes and ends the context and
+// turns a copy's failure into the ERF record.
 #include "cabinet/CabIntf.h"
 
 #include <mspack.h>
@@ -62,8 +68,7 @@ HFDI FDICreate(PFNALLOC pfnalloc, PFNFREE pfnfree, PFNOPEN pfnopen, PFNREAD pfnr
   }
   auto* ctx =
       new (memory) TContext{pfnalloc, pfnfree, pfnopen, pfnread, pfnwrite, pfnclose, pfnseek, perf};
-  ctx->System.Sys = mspack_system{MsOpen,    MsClose, MsRead, MsWrite, MsSeek, MsTell,
-                                  MsMessage, MsAlloc, MsFree, MsCopy,  nullptr};
+  ctx->System.Sys = MsSystem();
   ctx->System.Ctx = ctx;
   TContextScope scope(ctx);
   ctx->Cabd = mspack_create_cab_decompressor(&ctx->System.Sys);

@@ -28,11 +28,6 @@ thread_local TContext* GCurrentContext = nullptr;
 TContext* ContextOf(mspack_system*) { return GCurrentContext; }
 TMsFile* FileOf(mspack_file* file) { return reinterpret_cast<TMsFile*>(file); }
 
-}  // namespace
-
-TContextScope::TContextScope(TContext* ctx) : FPrevious(GCurrentContext) { GCurrentContext = ctx; }
-TContextScope::~TContextScope() { GCurrentContext = FPrevious; }
-
 mspack_file* MsOpen(mspack_system* self, const char* filename, int mode) {
   TContext* ctx = ContextOf(self);
   TVirtualCabinet* cab = nullptr;  // null: the output
@@ -95,12 +90,8 @@ off_t MsTell(mspack_file* file) { return off_t(FileOf(file)->Pos); }
 
 void MsMessage(mspack_file*, const char*, ...) {}  // libmspack's warnings are not shown
 
-namespace {
-
 // libmspack's free gets no context, so each block carries its free callback in front.
 constexpr size_t kAllocPrefix = 16;
-
-}  // namespace
 
 void* MsAlloc(mspack_system* self, size_t bytes) {
   TContext* ctx = ContextOf(self);
@@ -121,6 +112,16 @@ void MsFree(void* ptr) {
 }
 
 void MsCopy(void* src, void* dest, size_t bytes) { std::memcpy(dest, src, bytes); }
+
+}  // namespace
+
+TContextScope::TContextScope(TContext* ctx) : FPrevious(GCurrentContext) { GCurrentContext = ctx; }
+TContextScope::~TContextScope() { GCurrentContext = FPrevious; }
+
+mspack_system MsSystem() {
+  return mspack_system{MsOpen,    MsClose, MsRead, MsWrite, MsSeek, MsTell,
+                       MsMessage, MsAlloc, MsFree, MsCopy,  nullptr};
+}
 
 FDIERROR MapLibraryError(int err) {
   switch (err) {

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <mspack.h>
-#include <sys/types.h>
 
-#include <cstddef>
 #include <cstdint>
 
 #include "cabinet/CabContext.h"
@@ -24,18 +22,14 @@ class TContextScope {
   TContext* FPrevious;
 };
 
-mspack_file* MsOpen(mspack_system* self, const char* filename, int mode);
-void MsClose(mspack_file* file);
-int MsRead(mspack_file* file, void* buffer, int bytes);
-int MsWrite(mspack_file* file, void* buffer, int bytes);
-int MsSeek(mspack_file* file, off_t offset, int mode);
-off_t MsTell(mspack_file* file);
-void MsMessage(mspack_file*, const char*, ...);
-void* MsAlloc(mspack_system* self, size_t bytes);
-void MsFree(void* ptr);
-void MsCopy(void* src, void* dest, size_t bytes);
+// libmspack's system for the layer: files are the virtual cabinet being read and the target
+// being written, memory comes from the context's callbacks. It works for the context a
+// TContextScope set, not through its own address (libmspack copies it).
+mspack_system MsSystem();
 
+// libmspack's error code as an FDI error.
 FDIERROR MapLibraryError(int err);
+// Whether libmspack decompresses a folder of this compression type and level.
 bool ValidCompression(uint16_t type);
 
 }  // namespace fdi
