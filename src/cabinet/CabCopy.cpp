@@ -18,44 +18,54 @@ void TCopy::Run() {
   for (size_t j = 0; j < FK->Entries.size(); ++j) {
     const TEntry& entry = FK->Entries[j];
     if (IsContinuedFromPrev(entry.Folder)) {
-      std::string name = entry.Name, prev = FK->PrevName, disk = FK->PrevDisk;
-      FDINOTIFICATION n = Record();
-      n.psz1 = name.data();
-      n.psz2 = prev.data();
-      n.psz3 = disk.data();
-      Tell(fdintPARTIAL_FILE, n);
-      continue;
+      TellPartialFile(entry);
+    } else {
+      CopyEntry(entry);
     }
-
-    if (FSalvage && LiesPastCut(entry)) Fail(FDIERROR_CORRUPT_CABINET);
-
-    std::string name = entry.Name;
-    FDINOTIFICATION n = Record();
-    n.psz1 = name.data();
-    n.cb = int32_t(entry.Size);
-    n.date = entry.Date;
-    n.time = entry.Time;
-    n.attribs = entry.Attribs;
-    n.iFolder = entry.Folder;
-    const INT_PTR hf = Tell(fdintCOPY_FILE, n);
-    if (hf == 0) continue;
-
-    ExtractEntry(entry, hf);
-
-    name = entry.Name;
-    FDINOTIFICATION c = Record();
-    c.psz1 = name.data();
-    c.hf = hf;
-    c.date = entry.Date;
-    c.time = entry.Time;
-    c.attribs = entry.Attribs;
-    c.iFolder = entry.Folder;
-    c.cb = (entry.Attribs & kAttribExec) ? 1 : 0;
-    if (Tell(fdintCLOSE_FILE_INFO, c) == 0) Fail(FDIERROR_TARGET_FILE);
   }
   // Salvaging never hides a cut: one that only skipped files met still fails the copy.
   if (FCutShortMet) Fail(FDIERROR_CORRUPT_CABINET);
+  KeepOrLetGoSet();
+}
 
+void TCopy::TellPartialFile(const TEntry& entry) {
+  std::string name = entry.Name, prev = FK->PrevName, disk = FK->PrevDisk;
+  FDINOTIFICATION n = Record();
+  n.psz1 = name.data();
+  n.psz2 = prev.data();
+  n.psz3 = disk.data();
+  Tell(fdintPARTIAL_FILE, n);
+}
+
+void TCopy::CopyEntry(const TEntry& entry) {
+  if (FSalvage && LiesPastCut(entry)) Fail(FDIERROR_CORRUPT_CABINET);
+
+  std::string name = entry.Name;
+  FDINOTIFICATION n = Record();
+  n.psz1 = name.data();
+  n.cb = int32_t(entry.Size);
+  n.date = entry.Date;
+  n.time = entry.Time;
+  n.attribs = entry.Attribs;
+  n.iFolder = entry.Folder;
+  const INT_PTR hf = Tell(fdintCOPY_FILE, n);
+  if (hf == 0) return;
+
+  ExtractEntry(entry, hf);
+
+  name = entry.Name;
+  FDINOTIFICATION c = Record();
+  c.psz1 = name.data();
+  c.hf = hf;
+  c.date = entry.Date;
+  c.time = entry.Time;
+  c.attribs = entry.Attribs;
+  c.iFolder = entry.Folder;
+  c.cb = (entry.Attribs & kAttribExec) ? 1 : 0;
+  if (Tell(fdintCLOSE_FILE_INFO, c) == 0) Fail(FDIERROR_TARGET_FILE);
+}
+
+void TCopy::KeepOrLetGoSet() {
   // The set is kept only while its folder goes on into a cabinet opened already, and
   // then without open files: they are opened again when needed.
   if (Set().Members.upper_bound(FK->Index) == Set().Members.end()) {

@@ -34,6 +34,8 @@ class TCopy {
   // The set walk (CabSetWalk.cpp).
   // The cabinet to process: one kept open from the FDICopy before, or opened now.
   void OpenProcessed();
+  // Goes on with the kept cabinet: read again, and what it no longer needs of the set let go.
+  void TakeUpKept(TMember& kept);
   TMember* Find(int index);
   // Opens folder + name as the cabinet at set index `index`. It must belong to the set and go
   // on with the folder that crosses into it: its last folder continues into the next cabinet
@@ -61,8 +63,20 @@ class TCopy {
   static uint64_t Available(const std::vector<TVirtualBlock>& blocks);
   // The virtual cabinet for the parts, made anew when they changed.
   TVirtualCabinet& Virtual(const std::vector<TPart>& parts);
+  // Lets go the walks of folders that are not among the parts.
+  void DropWalksOutside(const std::vector<TPart>& parts);
+  // The compression all the parts share, which libmspack must know.
+  uint16_t FolderCompression(const std::vector<TPart>& parts);
 
   // Notifications and extraction (CabCopy.cpp).
+  // fdintPARTIAL_FILE for an entry begun in an earlier cabinet; it is not extracted here.
+  void TellPartialFile(const TEntry& entry);
+  // fdintCOPY_FILE for the entry, its data into the handle the handler gives, then
+  // fdintCLOSE_FILE_INFO.
+  void CopyEntry(const TEntry& entry);
+  // After the entries: the set kept for the next FDICopy while its folder goes on into a
+  // cabinet opened already, else let go.
+  void KeepOrLetGoSet();
   FDINOTIFICATION Record() const;
   // Sends a notification. -1 from the handler stops the copy: with the error the handler put
   // in fdie in place of the one it was given (and errno as it stands), else with `otherwise`,

@@ -22,37 +22,7 @@ void TCopy::OpenProcessed() {
     }
   }
   if (kept != nullptr) {
-    const int index = kept->Index;
-    kept->Parse(true);
-    if (kept->Index != index) Fail(FDIERROR_CORRUPT_CABINET);  // changed under us
-    // A virtual cabinet over a middle folder of a cabinet no longer processed would need
-    // that cabinet's full tables again: such a one is let go.
-    const TVirtualCabinet* vc = Set().Virtual.get();
-    if (vc != nullptr) {
-      for (const TPart& part : vc->Parts) {
-        const TMember* m = Find(part.Cabinet);
-        if (m != kept && part.Folder != 0 && part.Folder != m->LastFolderIndex()) {
-          DropVirtual(FCtx);
-          break;
-        }
-      }
-    }
-    FK = kept;
-    // Cabinets before the start of this cabinet's first folder are not needed any more.
-    int keepFrom = FK->Index;
-    if (FK->FirstFolderContinued) {
-      for (int i = FK->Index - 1; i >= 0; --i) {
-        const TMember* m = Find(i);
-        if (m == nullptr) break;
-        keepFrom = i;
-        if (!(m->FolderCount == 1 && m->FirstFolderContinued)) break;
-      }
-    }
-    if (Set().Virtual && Set().Virtual->Parts.front().Cabinet < keepFrom) DropVirtual(FCtx);
-    for (auto it = Set().Walks.begin(); it != Set().Walks.end();) {
-      it = it->first.first < keepFrom ? Set().Walks.erase(it) : std::next(it);
-    }
-    Set().Members.erase(Set().Members.begin(), Set().Members.lower_bound(keepFrom));
+    TakeUpKept(*kept);
     return;
   }
   ResetSet(FCtx);
@@ -61,6 +31,40 @@ void TCopy::OpenProcessed() {
   owned->Parse(true);
   FK = owned.get();
   Set().Members.emplace(FK->Index, std::move(owned));
+}
+
+void TCopy::TakeUpKept(TMember& kept) {
+  const int index = kept.Index;
+  kept.Parse(true);
+  if (kept.Index != index) Fail(FDIERROR_CORRUPT_CABINET);  // changed under us
+  // A virtual cabinet over a middle folder of a cabinet no longer processed would need
+  // that cabinet's full tables again: such a one is let go.
+  const TVirtualCabinet* vc = Set().Virtual.get();
+  if (vc != nullptr) {
+    for (const TPart& part : vc->Parts) {
+      const TMember* m = Find(part.Cabinet);
+      if (m != &kept && part.Folder != 0 && part.Folder != m->LastFolderIndex()) {
+        DropVirtual(FCtx);
+        break;
+      }
+    }
+  }
+  FK = &kept;
+  // Cabinets before the start of this cabinet's first folder are not needed any more.
+  int keepFrom = FK->Index;
+  if (FK->FirstFolderContinued) {
+    for (int i = FK->Index - 1; i >= 0; --i) {
+      const TMember* m = Find(i);
+      if (m == nullptr) break;
+      keepFrom = i;
+      if (!(m->FolderCount == 1 && m->FirstFolderContinued)) break;
+    }
+  }
+  if (Set().Virtual && Set().Virtual->Parts.front().Cabinet < keepFrom) DropVirtual(FCtx);
+  for (auto it = Set().Walks.begin(); it != Set().Walks.end();) {
+    it = it->first.first < keepFrom ? Set().Walks.erase(it) : std::next(it);
+  }
+  Set().Members.erase(Set().Members.begin(), Set().Members.lower_bound(keepFrom));
 }
 
 TMember* TCopy::Find(int index) {

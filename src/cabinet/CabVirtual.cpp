@@ -58,6 +58,68 @@ int TVirtualCabinet::Read(TContext& ctx, uint64_t pos, void* dst, int n) {
   return int(done);
 }
 
+void TVirtualCabinet::Lay(const std::vector<TVirtualBlock>& blocks, uint16_t compression,
+                          uint8_t reserve, uint16_t setID) {
+  // Header: no set flags, the data reserve of the set, one folder and one empty file
+  // (libmspack wants one). The files to extract are described to libmspack directly.
+  const size_t filesOffset =
+      kHeaderSize + (reserve ? kHeaderReserveFieldsSize : 0) + kFolderFixedSize;
+  const size_t headerSize = filesOffset + kFileFixedSize + 2;
+  uint64_t dataSize = 0;
+  for (const TVirtualBlock& b : blocks) dataSize += kDataFixedSize + reserve + b.Data;
+  const uint64_t total = headerSize + dataSize;
+  if (total > UINT32_MAX) Fail(FDIERROR_CORRUPT_CABINET);
+
+  std::vector<uint8_t> h;
+  h.reserve(headerSize);
+  h.insert(h.end(), {'M', 'S', 'C', 'F'});
+  Put32(h, 0);
+  Put32(h, uint32_t(total));
+  Put32(h, 0);
+  Put32(h, uint32_t(filesOffset));
+  Put32(h, 0);
+  h.push_back(3);
+  h.push_back(1);
+  Put16(h, 1);  // folders
+  Put16(h, 1);  // files
+  Put16(h, reserve ? kFlagReserve : 0);
+  Put16(h, setID);
+  Put16(h, 0);
+  if (reserve) {
+    Put16(h, 0);
+    h.push_back(0);
+    h.push_back(reserve);
+  }
+  Put32(h, uint32_t(headerSize));
+  Put16(h, uint16_t(blocks.size()));
+  Put16(h, compression);
+  Put32(h, 0);  // the empty file
+  Put32(h, 0);
+  Put16(h, 0);
+  Put16(h, 0x21);
+  Put16(h, 0);
+  Put16(h, 0);
+  h.push_back('f');
+  h.push_back(0);
+  AddMemory(h.data(), h.size());
+
+  for (const TVirtualBlock& b : blocks) {
+    if (b.Pieces.size() == 1) {
+      const TRawBlock& raw = *b.Pieces.front();
+      AddRange(raw.Member, raw.HeaderPos, kDataFixedSize + reserve + raw.Data);
+      continue;
+    }
+    // A joined block has no checksum: each part's sum covers only its own bytes.
+    std::vector<uint8_t> joined;
+    Put32(joined, 0);
+    Put16(joined, uint16_t(b.Data));
+    Put16(joined, b.Uncomp);
+    joined.resize(joined.size() + reserve, 0);
+    AddMemory(joined.data(), joined.size());
+    for (const TRawBlock* piece : b.Pieces) AddRange(piece->Member, piece->DataPos, piece->Data);
+  }
+}
+
 void DropVirtual(TContext& ctx) {
   if (ctx.Set == nullptr || !ctx.Set->Virtual) return;
   if (ctx.Set->Virtual->Cab) ctx.Cabd->close(ctx.Cabd, ctx.Set->Virtual->Cab);
@@ -163,10 +225,7 @@ uint64_t TCopy::Available(const std::vector<TVirtualBlock>& blocks) {
   return total;
 }
 
-TVirtualCabinet& TCopy::Virtual(const std::vector<TPart>& parts) {
-  if (Set().Virtual && Set().Virtual->Parts == parts) return *Set().Virtual;
-  DropVirtual(FCtx);
-  // Walks of folders no longer in use are dropped, so memory follows the current folder.
+void TCopy::DropWalksOutside(const std::vector<TPart>& parts) {
   for (auto it = Set().Walks.begin(); it != Set().Walks.end();) {
     const TPart part{it->first.first, it->first.second};
     if (std::find(parts.begin(), parts.end(), part) == parts.end()) {
@@ -175,7 +234,9 @@ TVirtualCabinet& TCopy::Virtual(const std::vector<TPart>& parts) {
       ++it;
     }
   }
+}
 
+uint16_t TCopy::FolderCompression(const std::vector<TPart>& parts) {
   const uint16_t compression =
       Find(parts.front().Cabinet)->FolderAt(parts.front().Folder).Compression;
   for (const TPart& part : parts) {
@@ -184,6 +245,15 @@ TVirtualCabinet& TCopy::Virtual(const std::vector<TPart>& parts) {
     }
   }
   if (!ValidCompression(compression)) Fail(FDIERROR_BAD_COMPR_TYPE);
+  return compression;
+}
+
+TVirtualCabinet& TCopy::Virtual(const std::vector<TPart>& parts) {
+  if (Set().Virtual && Set().Virtual->Parts == parts) return *Set().Virtual;
+  DropVirtual(FCtx);
+  // Walks of folders no longer in use are dropped, so memory follows the current folder.
+  DropWalksOutside(parts);
+  const uint16_t compression = FolderCompression(parts);
 
   bool cutShort = false;
   const std::vector<TVirtualBlock> blocks = Blocks(parts, &cutShort);
@@ -191,67 +261,7 @@ TVirtualCabinet& TCopy::Virtual(const std::vector<TPart>& parts) {
   vc->Parts = parts;
   vc->Available = Available(blocks);
   vc->CutShort = cutShort;
-
-  // Header: no set flags, the data reserve of the set, one folder and one empty file
-  // (libmspack wants one). The files to extract are described to libmspack directly.
-  const uint8_t reserve = FK->DataReserve;
-  const size_t filesOffset =
-      kHeaderSize + (reserve ? kHeaderReserveFieldsSize : 0) + kFolderFixedSize;
-  const size_t headerSize = filesOffset + kFileFixedSize + 2;
-  uint64_t dataSize = 0;
-  for (const TVirtualBlock& b : blocks) dataSize += kDataFixedSize + reserve + b.Data;
-  const uint64_t total = headerSize + dataSize;
-  if (total > UINT32_MAX) Fail(FDIERROR_CORRUPT_CABINET);
-
-  std::vector<uint8_t> h;
-  h.reserve(headerSize);
-  h.insert(h.end(), {'M', 'S', 'C', 'F'});
-  Put32(h, 0);
-  Put32(h, uint32_t(total));
-  Put32(h, 0);
-  Put32(h, uint32_t(filesOffset));
-  Put32(h, 0);
-  h.push_back(3);
-  h.push_back(1);
-  Put16(h, 1);  // folders
-  Put16(h, 1);  // files
-  Put16(h, reserve ? kFlagReserve : 0);
-  Put16(h, FK->SetID);
-  Put16(h, 0);
-  if (reserve) {
-    Put16(h, 0);
-    h.push_back(0);
-    h.push_back(reserve);
-  }
-  Put32(h, uint32_t(headerSize));
-  Put16(h, uint16_t(blocks.size()));
-  Put16(h, compression);
-  Put32(h, 0);  // the empty file
-  Put32(h, 0);
-  Put16(h, 0);
-  Put16(h, 0x21);
-  Put16(h, 0);
-  Put16(h, 0);
-  h.push_back('f');
-  h.push_back(0);
-  vc->AddMemory(h.data(), h.size());
-
-  for (const TVirtualBlock& b : blocks) {
-    if (b.Pieces.size() == 1) {
-      const TRawBlock& raw = *b.Pieces.front();
-      vc->AddRange(raw.Member, raw.HeaderPos, kDataFixedSize + reserve + raw.Data);
-      continue;
-    }
-    // A joined block has no checksum: each part's sum covers only its own bytes.
-    std::vector<uint8_t> joined;
-    Put32(joined, 0);
-    Put16(joined, uint16_t(b.Data));
-    Put16(joined, b.Uncomp);
-    joined.resize(joined.size() + reserve, 0);
-    vc->AddMemory(joined.data(), joined.size());
-    for (const TRawBlock* piece : b.Pieces)
-      vc->AddRange(piece->Member, piece->DataPos, piece->Data);
-  }
+  vc->Lay(blocks, compression, FK->DataReserve, FK->SetID);
 
   Set().Virtual = std::move(vc);
   TVirtualCabinet& made = *Set().Virtual;

@@ -86,6 +86,11 @@ struct TVirtualCabinet {
     Size += n;
   }
 
+  // Lays out the bytes: the header of a cabinet of one folder of these blocks, then the
+  // blocks, each in place or joined from its pieces.
+  void Lay(const std::vector<TVirtualBlock>& blocks, uint16_t compression, uint8_t reserve,
+           uint16_t setID);
+
   // libmspack's read: a count, or -1 with the callback's errno in ctx.InputErrno.
   int Read(TContext& ctx, uint64_t pos, void* dst, int n);
 };
