@@ -31,8 +31,6 @@ constexpr uint16_t kAttribExec = 0x40;
 constexpr uint32_t kMaxBlockData = 32768 + 6144;
 constexpr uint32_t kMaxBlockUncomp = 32768;
 constexpr size_t kMaxFolderBlocks = 0xFFFF;
-constexpr size_t kMaxLibraryAlloc = size_t(64) << 20;
-constexpr size_t kInputBufferSize = 64 * 1024;
 
 inline bool IsContinuedFromPrev(uint16_t folder) {
   return folder == kFolderFromPrev || folder == kFolderPrevAndNext;

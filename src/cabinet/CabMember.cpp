@@ -33,6 +33,8 @@ size_t ReadAt(TContext& ctx, INT_PTR handle, uint64_t offset, void* dst, size_t 
 
 namespace {
 
+constexpr size_t kInputBufferSize = 64 * 1024;
+
 // Sequential reading of a cabinet file through a buffer, for the header tables.
 class TInput {
  public:

@@ -92,6 +92,7 @@ void MsMessage(mspack_file*, const char*, ...) {}  // libmspack's warnings are n
 
 // libmspack's free gets no context, so each block carries its free callback in front.
 constexpr size_t kAllocPrefix = 16;
+constexpr size_t kMaxLibraryAlloc = size_t(64) << 20;
 
 void* MsAlloc(mspack_system* self, size_t bytes) {
   TContext* ctx = ContextOf(self);
