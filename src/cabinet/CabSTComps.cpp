@@ -324,6 +324,8 @@ std::string JoinPath(std::initializer_list<std::string_view> parts) {
   return result;
 }
 
+// Despite its name, adds '/': the folder separator here. Backslashes appear only in the
+// stored names of a cabinet, which are read as '/'. The component's callers know it by this name.
 std::string AddTrailingBackslash(std::string_view s) {
   std::string result(s);
   if (!result.empty() && result.back() != '/') result += '/';

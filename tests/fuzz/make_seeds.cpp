@@ -1,12 +1,14 @@
 // Writes the seed corpora of the fuzz targets: small films and shape records made by the
-// film writer, and segments laid out for the playback target.
+// film writer, segments laid out for the playback target, and packages and cabinet sets.
 // Usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR [CABINET_DIR]]
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
 
+#include "FuzzCabinetSet.h"
 #include "filmwriter/FilmWriter.h"
+#include "support/SpannedCabinet.h"
 
 namespace {
 
@@ -138,6 +140,22 @@ int main(int argc, char** argv) {
       WriteFileBytes(cabinets + "/stored", MakeCabinet(files, TCabCompression::None));
       WriteFileBytes(cabinets + "/mszip", MakeCabinet(files, TCabCompression::MsZip));
       WriteFileBytes(cabinets + "/film-only", MakeFilmPackage(film));
+      // Sets whose folder runs across cabinets, split blocks included: stored, and the
+      // MSZIP cabinet's blocks laid out again.
+      std::vector<TSpanFile> spanFiles;
+      for (const TCabFile& f : files) spanFiles.push_back({f.Name, f.Bytes});
+      TSpanOptions options;
+      options.MaxCabinetSize = 400;
+      options.BlockSize = 96;
+      auto setBytes = [](const std::vector<TSpanCabinet>& set) {
+        std::vector<std::vector<uint8_t>> bytes;
+        for (const TSpanCabinet& c : set) bytes.push_back(c.Bytes);
+        return JoinCabinetSet(bytes);
+      };
+      WriteFileBytes(cabinets + "/stored-set", setBytes(MakeSpannedCabinets(spanFiles, options)));
+      options.MaxCabinetSize = 256;
+      WriteFileBytes(cabinets + "/mszip-set",
+                     setBytes(ResplitCabinet(MakeCabinet(files, TCabCompression::MsZip), options)));
     }
     if (argc >= 4) {
       const std::string playback = argv[3];
