@@ -237,7 +237,7 @@ TEST_F(TLoaderFixture, ExecutableFilmPackageLengths) {
         Load(path);
         ADD_FAILURE() << "no exception";
       } catch (const EFilmLoad& e) {
-        EXPECT_EQ(e.Fault, TFilmFault::NotAFilm);
+        EXPECT_EQ(e.Fault, TFilmErrc::NotAFilm);
         EXPECT_EQ(e.Path, path);
       }
     } else {
@@ -415,14 +415,14 @@ TEST_F(TLoaderFixture, DamagedFilmsKeepEveryCompleteSegment) {
     const char* name;
     size_t keep;              // bytes of the film file kept
     int32_t playable;         // -1: raises
-    TFilmFault fault;
+    TFilmErrc fault;
   };
   const size_t listEnd = 4 + 3 * kSegmentListEntrySize;
   const Case cases[] = {
-      {"cut in the last segment", whole.size() - 5, 2, TFilmFault::CutShort},
-      {"cut right after the first segment", 0, 1, TFilmFault::CutShort},  // filled in below
-      {"cut inside the first segment", listEnd + 40, -1, TFilmFault::CutShort},
-      {"cut inside the list", 100, -1, TFilmFault::CutShort},
+      {"cut in the last segment", whole.size() - 5, 2, TFilmErrc::CutShort},
+      {"cut right after the first segment", 0, 1, TFilmErrc::CutShort},  // filled in below
+      {"cut inside the first segment", listEnd + 40, -1, TFilmErrc::CutShort},
+      {"cut inside the list", 100, -1, TFilmErrc::CutShort},
   };
   // Where blocks end: films of the same first segments have the same blocks.
   const size_t firstBlockEnd = listEnd + (WriteFilm(Film({3})).size() - (4 + kSegmentListEntrySize));
@@ -472,7 +472,7 @@ TEST_F(TLoaderFixture, DamagedFilmsKeepEveryCompleteSegment) {
   ASSERT_TRUE(Load(Write("bad.zrcab", MakeFilmPackage(bad))));
   EXPECT_EQ(Core.Segments().size(), 2u);
   ASSERT_EQ(Ui.Reports.size(), 1u);
-  EXPECT_EQ(Ui.Reports[0].Fault, TFilmFault::Damaged);
+  EXPECT_EQ(Ui.Reports[0].Fault, TFilmErrc::Corrupt);
   EXPECT_EQ(Ui.Reports[0].DamagedSegment, 3);
 }
 
@@ -513,7 +513,7 @@ TEST_F(TLoaderFixture, APackageCutShortPlaysTheSegmentsItStillHolds) {
         Load(path);
         ADD_FAILURE() << "no exception";
       } catch (const EFilmLoad& e) {
-        EXPECT_EQ(e.Fault, TFilmFault::CutShort) << e.what();
+        EXPECT_EQ(e.Fault, TFilmErrc::CutShort) << e.what();
         EXPECT_NE(std::string(e.what()).find("Cabinet file is corrupt"), std::string::npos) << e.what();
       }
     } else if (c.playable == 0) {
@@ -524,7 +524,7 @@ TEST_F(TLoaderFixture, APackageCutShortPlaysTheSegmentsItStillHolds) {
       EXPECT_EQ(Core.Segments().size(), size_t(c.playable));
       if (c.playable < 3) {
         ASSERT_EQ(Ui.Notices(), (std::vector<TLoadNotice>{TLoadNotice::DamagedInPart}));
-        EXPECT_EQ(Ui.Reports[0].Fault, TFilmFault::CutShort);
+        EXPECT_EQ(Ui.Reports[0].Fault, TFilmErrc::CutShort);
         EXPECT_EQ(Ui.Reports[0].Playable, c.playable);
       } else {
         EXPECT_TRUE(Ui.Reports.empty());

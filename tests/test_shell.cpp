@@ -1211,14 +1211,14 @@ TEST(LoadMessages, EveryNoticeAndFaultInTheUsersWords) {
     EXPECT_EQ(m.Details, "internal");
   }
   struct Fault {
-    TFilmFault fault;
+    TFilmErrc fault;
     QString text;
   };
   const Fault faults[] = {
-      {TFilmFault::Damaged, "Файл фильма «/f» повреждён."},
-      {TFilmFault::NotAFilm, "Файл «/f» не является фильмом."},
-      {TFilmFault::Io, "Не удалось прочитать файл «/f»."},
-      {TFilmFault::NoMemory, "Не хватает памяти, чтобы загрузить фильм «/f»."},
+      {TFilmErrc::Corrupt, "Файл фильма «/f» повреждён."},
+      {TFilmErrc::NotAFilm, "Файл «/f» не является фильмом."},
+      {TFilmErrc::Io, "Не удалось прочитать файл «/f»."},
+      {TFilmErrc::NoMemory, "Не хватает памяти, чтобы загрузить фильм «/f»."},
   };
   for (const auto& f : faults) {
     const TUserMessage m = FilmLoadMessage(EFilmLoad("LoadSegmentFromStream: segment 1", f.fault, "/f"));
@@ -1226,6 +1226,10 @@ TEST(LoadMessages, EveryNoticeAndFaultInTheUsersWords) {
     EXPECT_EQ(m.Text, f.text);
     EXPECT_EQ(m.Details, "LoadSegmentFromStream: segment 1");
   }
+  // The cabinet component's message keeps its two lines, with the platform's line break.
+  TLoadReport cabinet = report(TLoadNotice::TemporaryFolder, "/run/x/");
+  cabinet.Details = "Failure writing to target file [0x0008].\r\nFile too large [0x001B].";
+  EXPECT_EQ(LoadReportMessage(cabinet, list).Details, "Failure writing to target file [0x0008].\nFile too large [0x001B].");
 }
 
 TEST_F(TShellFixture, TheBoxShowsTheInternalMessageAsDetailsBelowItsText) {

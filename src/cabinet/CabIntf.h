@@ -81,6 +81,7 @@
 #pragma once
 
 #include <cstdint>
+#include <system_error>
 
 using INT_PTR = intptr_t;
 
@@ -105,6 +106,14 @@ enum FDIERROR : int32_t {
   FDIERROR_WRONG_CABINET = 10,
   FDIERROR_USER_ABORT = 11,
 };
+
+// The cabinet layer's failures are one space, the FDIERROR codes, with an error category of
+// their own whose messages are the component's texts (CabinetErrorText). The operating
+// system's part of a failure, erfType, is an errno in std::generic_category().
+const std::error_category& CabinetCategory();
+inline std::error_code make_error_code(FDIERROR code) { return {int(code), CabinetCategory()}; }
+template <>
+struct std::is_error_code_enum<FDIERROR> : std::true_type {};
 
 enum FDINOTIFICATIONTYPE : int32_t {
   fdintCABINET_INFO = 0,

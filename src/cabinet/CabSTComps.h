@@ -65,6 +65,12 @@ class ESTCabinet : public std::runtime_error {
   bool IsCompressor = false;
 
   static std::string BuildMessage(const ERF& erf, bool isCompressor);
+  // The failure in the cabinet layer's codes, and the system's part of it (an errno; no error
+  // when there is none).
+  std::error_code Code() const { return make_error_code(FDIERROR(ErrorCode)); }
+  std::error_code OsError() const {
+    return OsErrorCode ? std::error_code(OsErrorCode, std::generic_category()) : std::error_code();
+  }
 };
 
 enum TSTCabReaderOption : unsigned {

@@ -1,6 +1,8 @@
 // CabSTConsts: the message texts of the cabinet component.
 #include "cabinet/CabSTConsts.h"
 
+#include "cabinet/CabIntf.h"
+
 namespace {
 
 const char* const kCabinetErrorTexts[] = {
@@ -41,4 +43,14 @@ const char* CabinetErrorText(int32_t code) { return Lookup(kCabinetErrorTexts, c
 
 const char* CompressorErrorText(int32_t code) {
   return Lookup(kCompressorErrorTexts, code, "FCI error");
+}
+
+const std::error_category& CabinetCategory() {
+  class TCabinetCategory : public std::error_category {
+   public:
+    const char* name() const noexcept override { return "cabinet"; }
+    std::string message(int code) const override { return CabinetErrorText(code); }
+  };
+  static const TCabinetCategory category;
+  return category;
 }

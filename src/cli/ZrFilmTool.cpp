@@ -140,17 +140,18 @@ std::string Printable(const std::string& text) {
 }
 
 // What a film fault is, in the tool's words.
-std::string FaultText(TFilmFault fault) {
+std::string FaultText(TFilmErrc fault) {
   switch (fault) {
-    case TFilmFault::CutShort:
+    case TFilmErrc::CutShort:
       return "the film is cut short (an incomplete copy or download)";
-    case TFilmFault::NotAFilm:
+    case TFilmErrc::NotAFilm:
       return "not a film";
-    case TFilmFault::Io:
+    case TFilmErrc::Io:
       return "cannot be read";
-    case TFilmFault::NoMemory:
+    case TFilmErrc::NoMemory:
       return "not enough memory to load the film";
-    case TFilmFault::Damaged:
+    case TFilmErrc::Corrupt:
+    default:
       break;
   }
   return "the film is damaged";

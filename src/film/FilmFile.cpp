@@ -269,3 +269,31 @@ bool LocatePackage(std::span<const uint8_t> executable, TPackageSpan& span, TFil
   if (executable.size() >= 4) length = GetI32(executable, executable.size() - 4);
   return LocatePackage(int64_t(executable.size()), length, span, error);
 }
+
+const std::error_category& FilmCategory() {
+  class TFilmCategory : public std::error_category {
+   public:
+    const char* name() const noexcept override { return "film"; }
+    std::string message(int code) const override {
+      switch (TFilmErrc(code)) {
+        case TFilmErrc::Ok:
+          return "no error";
+        case TFilmErrc::Corrupt:
+          return "the film is damaged";
+        case TFilmErrc::CutShort:
+          return "the film is cut short";
+        case TFilmErrc::NotAFilm:
+          return "not a film";
+        case TFilmErrc::Unsupported:
+          return "not supported";
+        case TFilmErrc::Io:
+          return "cannot be read";
+        case TFilmErrc::NoMemory:
+          return "not enough memory";
+      }
+      return "unknown film error";
+    }
+  };
+  static const TFilmCategory category;
+  return category;
+}

@@ -17,19 +17,30 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "cursor/UzrCursor.h"
 #include "io/ByteReader.h"
 #include "io/MemoryStream.h"
 
+// What went wrong with a film: the film layer's one kind of failure, from reading its records
+// to loading it from a package. A front end words its messages by it.
 enum class TFilmErrc {
   Ok,
-  Corrupt,      // the bytes contradict the format or end early
+  Corrupt,      // the bytes contradict the format (or, in a record read, end early)
+  CutShort,     // the film file or its package ends early (an interrupted copy or download)
+  NotAFilm,     // the file is no film package at all (a foreign file, a foreign executable)
   Unsupported,  // valid, but beyond what the player takes on (shapes over their budget)
-  Io,           // the file could not be read
+  Io,           // the file could not be read or written
   NoMemory,     // the memory for a section could not be had
 };
+
+// The film layer's error category, so that its codes compare as std::error_code.
+const std::error_category& FilmCategory();
+inline std::error_code make_error_code(TFilmErrc code) { return {int(code), FilmCategory()}; }
+template <>
+struct std::is_error_code_enum<TFilmErrc> : std::true_type {};
 
 struct TFilmError {
   TFilmErrc Code = TFilmErrc::Ok;

@@ -110,25 +110,25 @@ void CopyExecutablePackage(int source, const std::string& sourceName, int target
                            const std::string& targetName) {
   struct stat st {};
   if (::fstat(source, &st) != 0)
-    throw EFilmLoad("LoadFromFile: cannot read " + sourceName + ": " + std::strerror(errno), TFilmFault::Io);
+    throw EFilmLoad("LoadFromFile: cannot read " + sourceName + ": " + std::strerror(errno), TFilmErrc::Io);
   const int64_t size = st.st_size;
   uint8_t tail[4] = {};
   if (size >= 4 && ::pread(source, tail, 4, size - 4) != 4)
-    throw EFilmLoad("LoadFromFile: cannot read the package length of " + sourceName, TFilmFault::Io);
+    throw EFilmLoad("LoadFromFile: cannot read the package length of " + sourceName, TFilmErrc::Io);
   const int32_t length = TByteReader(tail).ReadI32();
   TPackageSpan span;
   TFilmError error;
   // A length of 0 copies nothing: the empty package then fails to extract.
   if (length != 0 && !LocatePackage(size, length, span, error))
-    throw EFilmLoad("LoadFromFile: " + sourceName + ": " + error.Message, TFilmFault::NotAFilm);
+    throw EFilmLoad("LoadFromFile: " + sourceName + ": " + error.Message, TFilmErrc::NotAFilm);
 
   std::vector<uint8_t> buffer(size_t(1) << 20);
   for (int64_t done = 0; done < span.Length;) {
     const size_t chunk = size_t(std::min<int64_t>(int64_t(buffer.size()), span.Length - done));
     const ssize_t n = ::pread(source, buffer.data(), chunk, span.Offset + done);
-    if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package", TFilmFault::CutShort);
+    if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package", TFilmErrc::CutShort);
     if (!WriteAll(target, buffer.data(), size_t(n)))
-      throw EFilmLoad("LoadFromFile: cannot write " + targetName + ": " + std::strerror(errno), TFilmFault::Io);
+      throw EFilmLoad("LoadFromFile: cannot write " + targetName + ": " + std::strerror(errno), TFilmErrc::Io);
     done += n;
   }
 }
@@ -173,20 +173,22 @@ void TFilmLoader::SetFileName(const std::string& path) {
   Loaded = false;
 }
 
-void TFilmLoader::Notify(TLoadNotice notice, const std::string& path, const std::string& details) {
+void TFilmLoader::Notify(TLoadNotice notice, const std::string& path, const std::string& details, int systemError) {
   TLoadReport report;
   report.Notice = notice;
   report.Path = path;
   report.Details = details;
+  report.SystemError = systemError;
   FUi.ShowMessage(report);
 }
 
 namespace {
 
-TFilmFault FaultOf(const TFilmError& error) {
-  if (error.Code == TFilmErrc::NoMemory) return TFilmFault::NoMemory;
-  if (error.Code == TFilmErrc::Io) return TFilmFault::Io;
-  return error.EndsEarly ? TFilmFault::CutShort : TFilmFault::Damaged;
+TFilmErrc FaultOf(const TFilmError& error) {
+  if (error.Code == TFilmErrc::NoMemory) return TFilmErrc::NoMemory;
+  if (error.Code == TFilmErrc::Io) return TFilmErrc::Io;
+  // Shapes beyond the player's budget read as a damaged film, as they always have.
+  return error.EndsEarly ? TFilmErrc::CutShort : TFilmErrc::Corrupt;
 }
 
 // Empties the run's folder on every way out of a load: nothing extracted stays.
@@ -236,7 +238,7 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   auto mapping = std::make_shared<TMapping>();
   if (!mapping->MapRegularFile(fd.Get()))
     throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(errno),
-                    TFilmFault::Io, path);
+                    TFilmErrc::Io, path);
 
   // The sections are read in place: the film is held once, in the mapping.
   TFilm film;
@@ -248,11 +250,11 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   if (!whole) {
     const bool inList = film.List.empty();
     std::string details = (inList ? "ReadSegmentList: " : "LoadSegmentFromStream: ") + error.Message;
-    TFilmFault fault = FaultOf(error);
+    TFilmErrc fault = FaultOf(error);
     // When the package was cut short, that is the cause of the fault in the film file.
     if (FPackageCutShort) {
       details += " (" + FExtractError + ")";
-      fault = TFilmFault::CutShort;
+      fault = TFilmErrc::CutShort;
     }
     // Without a complete first segment nothing plays; later faults keep what came before.
     if (FSegments.empty()) {
@@ -300,7 +302,8 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
   ::unlink(PackagePath.c_str());
   TFd target(::open(PackagePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!target) {
-    Notify(TLoadNotice::CannotCreatePackage, PackagePath, PackagePath + ": " + std::strerror(errno));
+    const int error = errno;
+    Notify(TLoadNotice::CannotCreatePackage, PackagePath, PackagePath + ": " + std::strerror(error), error);
     return false;
   }
   try {
@@ -371,12 +374,12 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     STCabReader.Extract(PackagePath, TempDir);
   } catch (const EOSError& e) {
     // Writing into the temporary folder failed: a full disk is not a damaged film.
-    Notify(TLoadNotice::TemporaryFolder, TempDir, PackagePath + ": " + e.what());
+    Notify(TLoadNotice::TemporaryFolder, TempDir, PackagePath + ": " + e.what(), e.code().value());
     return false;
   } catch (const ESTCabinet& e) {
     FExtractError = PackagePath + ": " + e.what();
     if (e.ErrorCode == FDIERROR_TARGET_FILE) {
-      Notify(TLoadNotice::TemporaryFolder, TempDir, FExtractError);
+      Notify(TLoadNotice::TemporaryFolder, TempDir, FExtractError, e.OsErrorCode);
       return false;
     }
     // A damaged or foreign package. Other failures (out of memory, a fault of the cabinet
@@ -413,7 +416,7 @@ void TFilmLoader::ReadFilmFileSegmentList() {
   TMapping mapping;
   if (!fd || !mapping.MapRegularFile(fd.Get()))
     throw EFilmLoad("ReadSegmentList: cannot open " + FilmFile + ": " + std::strerror(errno),
-                    TFilmFault::Io, FFileName);
+                    TFilmErrc::Io, FFileName);
   TByteReader stream(mapping.Bytes());
   ReadSegmentList(stream);
 }

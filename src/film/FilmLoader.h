@@ -23,24 +23,15 @@
 #include "film/FilmFile.h"
 #include <memory>
 
-// What kind of fault made a film unreadable; a front end words its message by it.
-enum class TFilmFault {
-  Damaged,   // the film file contradicts the format
-  CutShort,  // the film file or its package ends early (an interrupted copy or download)
-  NotAFilm,  // the file is no film package at all (a foreign file, a foreign executable)
-  Io,        // the file could not be read or written
-  NoMemory,  // the memory for a section could not be had
-};
-
 // The film file or the executable film cannot be read as the format says: raised to the
 // caller of LoadFilm. what() is the internal English message; Path names the film the user
-// chose, Fault says what kind of fault it is.
+// chose, Fault says what kind of fault it is (Corrupt, CutShort, NotAFilm, Io or NoMemory).
 class EFilmLoad : public std::runtime_error {
  public:
-  explicit EFilmLoad(const std::string& message, TFilmFault fault = TFilmFault::Damaged,
+  explicit EFilmLoad(const std::string& message, TFilmErrc fault = TFilmErrc::Corrupt,
                      std::string path = {})
       : std::runtime_error(message), Fault(fault), Path(std::move(path)) {}
-  TFilmFault Fault;
+  TFilmErrc Fault;
   std::string Path;
 };
 
@@ -65,7 +56,10 @@ struct TLoadReport {
   int32_t DamagedSegment = 0;  // 1-based, DamagedInPart only
   int32_t Playable = 0;        // DamagedInPart only
   int32_t Total = 0;           // DamagedInPart only: the segments the film's list names
-  TFilmFault Fault = TFilmFault::Damaged;  // DamagedInPart only
+  TFilmErrc Fault = TFilmErrc::Corrupt;  // DamagedInPart only
+  // The system's error number (errno) when the system refused what loading needed: writing
+  // into the temporary folder or the package copy (a full disk, a file size limit); else 0.
+  int SystemError = 0;
 };
 
 class IFilmLoaderUi {
@@ -150,7 +144,8 @@ class TFilmLoader {
   bool EmptyTempDir();
   bool CopyPackageOut(const std::string& path);
   bool FindFilmFileInAnyCase();
-  void Notify(TLoadNotice notice, const std::string& path, const std::string& details = {});
+  void Notify(TLoadNotice notice, const std::string& path, const std::string& details = {},
+              int systemError = 0);
 
   std::vector<std::unique_ptr<Segment>> FSegments;
   IFilmLoaderUi& FUi;

@@ -10,28 +10,35 @@ QString WithPath(const QString& pattern, const std::string& path) {
   return text.replace(QStringLiteral("%s"), QString::fromStdString(path));
 }
 
-QString FaultSentence(TFilmFault fault, const std::string& path) {
+QString FaultSentence(TFilmErrc fault, const std::string& path) {
   switch (fault) {
-    case TFilmFault::CutShort:
+    case TFilmErrc::CutShort:
       return QStringLiteral("Файл фильма %1 обрывается: вероятно, он скопирован или скачан не полностью.")
           .arg(Quoted(path));
-    case TFilmFault::NotAFilm:
+    case TFilmErrc::NotAFilm:
       return QStringLiteral("Файл %1 не является фильмом.").arg(Quoted(path));
-    case TFilmFault::Io:
+    case TFilmErrc::Io:
       return QStringLiteral("Не удалось прочитать файл %1.").arg(Quoted(path));
-    case TFilmFault::NoMemory:
+    case TFilmErrc::NoMemory:
       return QStringLiteral("Не хватает памяти, чтобы загрузить фильм %1.").arg(Quoted(path));
-    case TFilmFault::Damaged:
+    case TFilmErrc::Corrupt:
+    default:
       break;
   }
   return QStringLiteral("Файл фильма %1 повреждён.").arg(Quoted(path));
+}
+
+// The internal message as a box's details: the cabinet component ends its lines with "\r\n",
+// shown here with the platform's line break.
+QString DetailsText(const std::string& message) {
+  return QString::fromStdString(message).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
 }  // namespace
 
 TUserMessage LoadReportMessage(const TLoadReport& report, const QStringList& lbMessages) {
   TUserMessage m;
-  m.Details = QString::fromStdString(report.Details);
+  m.Details = DetailsText(report.Details);
   switch (report.Notice) {
     case TLoadNotice::NoSuchFile:
       m.Icon = QMessageBox::Warning;
@@ -80,7 +87,7 @@ TUserMessage FilmLoadMessage(const EFilmLoad& failure) {
   TUserMessage m;
   m.Icon = QMessageBox::Critical;
   m.Text = FaultSentence(failure.Fault, failure.Path);
-  m.Details = QString::fromUtf8(failure.what());
+  m.Details = DetailsText(failure.what());
   return m;
 }
 
