@@ -31,6 +31,7 @@
 #include "playback/Checkpoints.h"
 #include "playback/FilmClock.h"
 #include "playback/TResult.h"
+#include "playback/TrackRecords.h"
 #include "raster/URaster.h"
 
 // A broken invariant or a film the player cannot show: the message is shown to the user
@@ -38,14 +39,6 @@
 class EPlayback : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-// The 6-byte cursor track record.
-struct TCursorRec {
-  uint16_t Index = 0;
-  uint16_t X = 0;
-  uint16_t Y = 0;
-  friend bool operator==(const TCursorRec&, const TCursorRec&) = default;
 };
 
 class IPlaybackHost {
