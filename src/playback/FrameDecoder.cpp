@@ -1,12 +1,14 @@
-// The run decoder: a frame record's runs located in the loaded frame data, expanded into the
-// frame image or combined straight with the picture, at 8, 24 and 32 bits per pixel.
-#include "playback/UzrPlayback.h"
+// The run decoder: one walk over a frame's runs, with a sink that writes the frame image and
+// one that combines the runs with the picture.
+#include "playback/FrameDecoder.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <span>
 #include <type_traits>
+
+#include "io/ByteReader.h"
 
 namespace {
 
@@ -255,18 +257,24 @@ struct TPictureSink {
   }
 };
 
+// Runs located before the data changed (frames loaded again, the buffer released) keep to
+// what it holds now.
+std::span<const uint8_t> RunBytes(std::span<const uint8_t> data, const TFrameRuns& runs) {
+  const size_t at = std::min(runs.At, data.size());
+  return data.subspan(at, std::min(runs.Bytes, data.size() - at));
+}
+
 }  // namespace
 
-TPlaybackCore::TFrameRuns TPlaybackCore::LocateRuns(int64_t frame) const {
+TFrameRuns LocateRuns(std::span<const uint8_t> data, int64_t frame, int bits) {
   // A record that starts in the last bytes of the data, or past them, reads as zeros.
-  const std::span<const uint8_t> data(FFrameBuffer.get(), FLoadedSize);
   TByteReader header(data);
   header.Seek(size_t(std::min<int64_t>(frame + 4, int64_t(data.size()))));
   const int32_t declared = header.ReadI32();
   TFrameRuns runs;
   runs.Frame = frame;
   runs.At = size_t(std::min<int64_t>(frame + 8, int64_t(data.size())));
-  WithDepth(FFilmBits, [&](auto depth) {
+  WithDepth(bits, [&](auto depth) {
     constexpr size_t kSize = TRunRecord<decltype(depth)::value>::kSize;
     // Only records wholly inside the data are runs.
     const size_t count =
@@ -276,61 +284,50 @@ TPlaybackCore::TFrameRuns TPlaybackCore::LocateRuns(int64_t frame) const {
   return runs;
 }
 
-std::span<const uint8_t> TPlaybackCore::RunBytes(const TFrameRuns& runs) const {
-  // Runs located before the data changed (frames loaded again, the buffer released) keep to
-  // what the buffer holds now.
-  const std::span<const uint8_t> data(FFrameBuffer.get(), FFrameBuffer ? FLoadedSize : 0);
-  const size_t at = std::min(runs.At, data.size());
-  return data.subspan(at, std::min(runs.Bytes, data.size() - at));
-}
-
-// Writes runs into the frame image, row by row, skipping each row's padding. Writing stops
-// at the last pixel of the frame.
-void TPlaybackCore::ExpandRuns(const TFrameRuns& runs) {
-  FFrameWork += int64_t(runs.Bytes);
-  WithDepth(FFilmBits, [&](auto depth) {
+// Writes runs into the frame image, row by row, skipping each row's padding.
+void ExpandRuns(std::span<const uint8_t> data, const TFrameRuns& runs, const TFrameFormat& format,
+                TRasterBitmap& image) {
+  WithDepth(format.Bits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
-    const int64_t width = FFrameWidth;
-    WithRows(FFrameImage->Stride() != width * (kBits / 8), [&](auto apart) {
-      TImageSink<kBits, decltype(apart)::value> sink{FFrameImage->Bits(),
-                                                     {width, FFrameImage->Stride()}};
-      WalkRuns<kBits>(RunBytes(runs), width * FFrameHeight, sink);
+    const int64_t width = format.Width;
+    WithRows(image.Stride() != width * (kBits / 8), [&](auto apart) {
+      TImageSink<kBits, decltype(apart)::value> sink{image.Bits(), {width, image.Stride()}};
+      WalkRuns<kBits>(RunBytes(data, runs), width * format.Height, sink);
     });
   });
 }
 
-int64_t TPlaybackCore::XorRunsIntoPicture(const TFrameRuns& runs) {
-  FFrameWork += int64_t(runs.Bytes);
+int64_t XorRunsIntoPicture(std::span<const uint8_t> data, const TFrameRuns& runs,
+                           const TFrameFormat& format, TRasterBitmap& picture) {
   int64_t covered = 0;
-  WithDepth(FFilmBits, [&](auto depth) {
+  WithDepth(format.Bits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
-    const int64_t width = FFrameWidth;
+    const int64_t width = format.Width;
     // Only an 8-bit picture pads its rows.
-    WithRows(kBits == 8 && FPicture->Stride() != width, [&](auto apart) {
-      TPictureSink<kBits, decltype(apart)::value> sink{FPicture->Bits(),
-                                                       {width, FPicture->Stride()}};
-      covered = WalkRuns<kBits>(RunBytes(runs), width * FFrameHeight, sink);
+    WithRows(kBits == 8 && picture.Stride() != width, [&](auto apart) {
+      TPictureSink<kBits, decltype(apart)::value> sink{picture.Bits(), {width, picture.Stride()}};
+      covered = WalkRuns<kBits>(RunBytes(data, runs), width * format.Height, sink);
     });
   });
   return covered;
 }
 
-void TPlaybackCore::XorImageIntoPicture(int64_t first) {
-  const int32_t row = int32_t(first / FFrameWidth), column = int32_t(first % FFrameWidth);
-  if (row >= FFrameHeight) return;
-  FFrameWork += int64_t(FPicture->SizeBytes());
-  if (FFilmBits == 8) {
+bool XorImageIntoPicture(const TRasterBitmap& image, const TFrameFormat& format, int64_t first,
+                         TRasterBitmap& picture) {
+  const int32_t width = format.Width, height = format.Height;
+  const int32_t row = int32_t(first / width), column = int32_t(first % width);
+  if (row >= height) return false;
+  if (format.Bits == 8) {
     // One pass over the bytes, the row padding (always zero in the frame image) along with the
     // pixels; not the spare row.
-    const size_t from = size_t(row) * size_t(FPicture->Stride()) + size_t(column);
-    const size_t bytes = size_t(FPicture->Stride()) * size_t(FFrameHeight);
-    uint8_t* picture = FPicture->Bits();
-    const uint8_t* frame = FFrameImage->Bits();
-    for (size_t i = from; i < bytes; ++i) picture[i] ^= frame[i];
+    const size_t from = size_t(row) * size_t(picture.Stride()) + size_t(column);
+    const size_t bytes = size_t(picture.Stride()) * size_t(height);
+    uint8_t* out = picture.Bits();
+    const uint8_t* frame = image.Bits();
+    for (size_t i = from; i < bytes; ++i) out[i] ^= frame[i];
   } else {
-    BitBlt(*FPicture, column, row, FFrameWidth - column, 1, *FFrameImage, column, row,
-           TRop::SrcInvert);
-    BitBlt(*FPicture, 0, row + 1, FFrameWidth, FFrameHeight - row - 1, *FFrameImage, 0, row + 1,
-           TRop::SrcInvert);
+    BitBlt(picture, column, row, width - column, 1, image, column, row, TRop::SrcInvert);
+    BitBlt(picture, 0, row + 1, width, height - row - 1, image, 0, row + 1, TRop::SrcInvert);
   }
+  return true;
 }

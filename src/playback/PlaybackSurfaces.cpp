@@ -94,7 +94,8 @@ void TPlaybackCore::ComposeFrame() {
     // The runs go straight into the picture: the pixels they cover change exactly as the
     // frame image would change them. When they cover the whole frame, the frame image is
     // left behind and rebuilt only if a later frame needs it.
-    const int64_t covered = XorRunsIntoPicture(*FPendingRuns);
+    FFrameWork += int64_t(FPendingRuns->Bytes);
+    const int64_t covered = XorRunsIntoPicture(LoadedFrames(), *FPendingRuns, Format(), *FPicture);
     if (covered == int64_t(FFrameWidth) * FFrameHeight) {
       FFrameImageCurrent = false;
       FLastFullFrame = FPendingRuns->Frame;
@@ -102,13 +103,18 @@ void TPlaybackCore::ComposeFrame() {
     } else {
       // The rest of the picture takes the frame image as the frames before left it.
       ExpandPendingRuns();
-      XorImageIntoPicture(covered);
+      CombineFrameImage(covered);
     }
   } else {
     CatchUpFrameImage();
-    XorImageIntoPicture(0);
+    CombineFrameImage(0);
   }
   DrawCursor();
+}
+
+void TPlaybackCore::CombineFrameImage(int64_t first) {
+  if (XorImageIntoPicture(*FFrameImage, Format(), first, *FPicture))
+    FFrameWork += int64_t(FPicture->SizeBytes());
 }
 
 // ---- Cursor overlay ----

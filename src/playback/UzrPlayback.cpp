@@ -117,7 +117,7 @@ void TPlaybackCore::DecodeFrame() {
   if (FFilmBits != 8 && FFilmBits != 24 && FFilmBits != 32) return;
 
   // Combined with the picture in ComposeFrame, or expanded into the frame image now.
-  FPendingRuns = LocateRuns(FCurFrame);
+  FPendingRuns = LocateRuns(LoadedFrames(), FCurFrame, FFilmBits);
   if (!FStraightComposition) ExpandPendingRuns();
   if (FFilmBits == 8) ApplyPaletteRecord();
 }
@@ -126,8 +126,13 @@ void TPlaybackCore::ExpandPendingRuns() {
   // Part of the frame image may stay as it was, so it must be what the frames before made
   // of it: the last whole frame, then this one over it.
   CatchUpFrameImage();
-  ExpandRuns(*FPendingRuns);
+  ExpandIntoFrameImage(*FPendingRuns);
   FPendingRuns.reset();
+}
+
+void TPlaybackCore::ExpandIntoFrameImage(const TFrameRuns& runs) {
+  FFrameWork += int64_t(runs.Bytes);
+  ExpandRuns(LoadedFrames(), runs, Format(), *FFrameImage);
 }
 
 void TPlaybackCore::CatchUpFrameImage() {
@@ -135,7 +140,7 @@ void TPlaybackCore::CatchUpFrameImage() {
   // every rebuild or clearing of the surfaces marks it current again.
   if (FFrameImageCurrent || !FFrameBuffer) return;
   // A whole frame writes every pixel, so the image after it depends on that frame alone.
-  ExpandRuns(LocateRuns(FLastFullFrame));
+  ExpandIntoFrameImage(LocateRuns(LoadedFrames(), FLastFullFrame, FFilmBits));
   FFrameImageCurrent = true;
 }
 

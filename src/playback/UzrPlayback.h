@@ -29,6 +29,7 @@
 
 #include "film/FilmFile.h"
 #include "playback/Checkpoints.h"
+#include "playback/FrameDecoder.h"
 #include "playback/FilmClock.h"
 #include "playback/TResult.h"
 #include "playback/TrackRecords.h"
@@ -197,22 +198,17 @@ class TPlaybackCore {
   std::vector<std::unique_ptr<Segment>> FSegments;
   int32_t FCurSegment = 0;
   void CreateSurfaces();
-  // The runs of one frame record: the record's offset, where its runs start in the loaded
-  // data and the bytes of the runs that lie wholly inside it.
-  struct TFrameRuns {
-    int64_t Frame = -1;
-    size_t At = 0;
-    size_t Bytes = 0;
-  };
-  TFrameRuns LocateRuns(int64_t frame) const;
-  std::span<const uint8_t> RunBytes(const TFrameRuns& runs) const;
-  void ExpandRuns(const TFrameRuns& runs);
+  // The frame data loaded (none without a frame buffer), and the current frames' format.
+  std::span<const uint8_t> LoadedFrames() const {
+    return {FFrameBuffer.get(), FFrameBuffer ? FLoadedSize : 0};
+  }
+  TFrameFormat Format() const { return {FFilmBits, FFrameWidth, FFrameHeight}; }
+  // Expands runs into the frame image and counts the work.
+  void ExpandIntoFrameImage(const TFrameRuns& runs);
   void ExpandPendingRuns();
   void CatchUpFrameImage();
-  // Combines runs with the picture; returns how many pixels they cover.
-  int64_t XorRunsIntoPicture(const TFrameRuns& runs);
-  // Combines the frame image with the picture from pixel `first` to the end of the frame.
-  void XorImageIntoPicture(int64_t first);
+  // Combines the frame image with the picture from pixel `first` on and counts the work.
+  void CombineFrameImage(int64_t first);
   void FailDecode(TResult code);
   // After a segment's last frame: the next segment is made current, or the film ends.
   void EndSegment();
