@@ -285,14 +285,15 @@ TEST(FrameDecoder, VideoModesOtherThan8_24_32AreRefused) {
   for (int bits : {0, 1, 4, 15, 16, 31, 255}) {
     EXPECT_THROW(f.Core.SelectVideoMode(bits), EPlayback) << bits;
   }
-  // A segment of such a depth fails its activation with the user's message.
+  // A segment of such a depth fails its activation with the code the front ends tell it by.
   const auto frame = EncodeFrameRecord(std::vector<TWriterRun>{{1, 1}}, 16);
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("s", 1, 1, 16, 1, frame)}));
   try {
     f.Core.SetCurSegment();
     ADD_FAILURE() << "no exception";
   } catch (const EPlayback& e) {
-    EXPECT_STREQ(e.what(), "В текущей версии не поддерживается данный видео режим.");
+    EXPECT_EQ(e.Code(), TPlaybackErrc::UnsupportedVideoMode);
+    EXPECT_STREQ(e.what(), "SelectVideoMode: 16 bits per pixel cannot be played");
   }
 }
 

@@ -59,7 +59,7 @@ void TPlaybackCore::CreateSurfaces() {
     char message[160];
     std::snprintf(message, sizeof message,
                   "GetDisplaySettings: a frame of %d x %d pixels cannot be shown", width, height);
-    throw EPlayback(message);
+    throw EPlayback(TPlaybackErrc::NoSurfaces, message);
   }
   if (indexed) {
     FFrameImage->SetColorTable(TColorTable{});
@@ -68,7 +68,7 @@ void TPlaybackCore::CreateSurfaces() {
   FSavedWidth = FCursorWidth;
   FSavedHeight = FCursorHeight;
   FCursorArea = TRasterBitmap::Create(FCursorWidth, FCursorHeight, indexed ? 8 : 32);
-  if (!FCursorArea) throw EPlayback("GetDisplaySettings: hbmCursor = 0");
+  if (!FCursorArea) throw EPlayback(TPlaybackErrc::OutOfMemory, "GetDisplaySettings: hbmCursor = 0");
   if (indexed) FCursorArea->SetColorTable(TColorTable{});
 }
 

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-
-#include "film/Messages.h"
+#include <string>
 
 namespace {
 
@@ -48,7 +47,7 @@ TResult TPlaybackCore::LoadFrames() {
   if (!HasCurrentSegment()) return kResultOutOfIndexBound;
   const TMemoryStream& stream = CurrentSegment().SegStream;
   const size_t size = stream.Size();
-  if (size > FFrameBufferSize) throw EPlayback("Segment is too big");
+  if (size > FFrameBufferSize) throw EPlayback(TPlaybackErrc::SegmentTooBig, "Segment is too big");
   // The buffer holds the segment's data from its first byte and zeros after it. Only the
   // part that an earlier, longer segment left behind needs clearing: the rest is zero.
   if (FDirtySize > size) std::memset(FFrameBuffer.get() + size, 0, FDirtySize - size);
@@ -93,7 +92,8 @@ void TPlaybackCore::SelectVideoMode(int bitsPerPixel) {
       break;
     default:
       // Reported to the user and playback stops; the player goes on running.
-      throw EPlayback(kLbMessages[0]);
+      throw EPlayback(TPlaybackErrc::UnsupportedVideoMode,
+                      "SelectVideoMode: " + std::to_string(bitsPerPixel) + " bits per pixel cannot be played");
   }
 }
 

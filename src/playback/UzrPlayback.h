@@ -23,24 +23,17 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "film/FilmFile.h"
 #include "playback/Checkpoints.h"
 #include "playback/FrameDecoder.h"
+#include "playback/PlaybackError.h"
 #include "playback/FilmClock.h"
 #include "playback/TResult.h"
 #include "playback/TrackRecords.h"
 #include "raster/URaster.h"
-
-// A broken invariant or a film the player cannot show: the message is shown to the user
-// and playback stops.
-class EPlayback : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class IPlaybackHost {
  public:
