@@ -9,6 +9,7 @@
 #include "playback/Checkpoints.h"
 #include "playback/FilmClock.h"
 #include "playback_support.h"
+#include "support/PlaybackProbe.h"
 
 namespace {
 
@@ -312,7 +313,7 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
     size_t Budget;
     bool Kept;  // checkpoints are there after the seeks
   } cases[] = {
-      {"the player's budget", TPlaybackCore::kCheckpointBudget, true},
+      {"the player's budget", TCheckpointStore::kDefaultBudget, true},
       {"a tight budget: spacing widens, other segments give way", 48 << 10, true},
       {"no room: every seek plays from the segment's start", 0, false},
   };
@@ -329,7 +330,7 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
       for (const TFramePos& pos : SeekOrder(straight, rng)) {
         ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
         ASSERT_LE(f.Core.CheckpointBytes(), c.Budget);
-        most = std::max(most, f.Core.CheckpointFrames(pos.Segment).size());
+        most = std::max(most, TPlaybackProbe::CheckpointFrames(f.Core, pos.Segment).size());
       }
       // A segment of 40 frames or more crosses several checkpoints.
       if (c.Kept) {
@@ -350,7 +351,8 @@ TEST(Checkpoints, PlayingTakesThemAndSeeksInTheSegmentDoNotActivateItAgain) {
   f.LoadBytes(bytes);
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
   while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
-  for (size_t s = 0; s < straight.size(); ++s) EXPECT_FALSE(f.Core.CheckpointFrames(int32_t(s)).empty());
+  for (size_t s = 0; s < straight.size(); ++s)
+    EXPECT_FALSE(TPlaybackProbe::CheckpointFrames(f.Core, int32_t(s)).empty());
   const int32_t last = int32_t(straight.size()) - 1;
   const size_t activations = f.Host.Intervals.size();
   ASSERT_TRUE(SeekGivesStraight(f, straight, {last, 3}));
@@ -462,7 +464,7 @@ TEST(Checkpoints, FramesThatLeavePartOfTheFrameImage) {
       f.Core.SetStraightComposition(straightComposition);
       f.LoadBytes(bytes);
       for (const TFramePos& pos : SeekOrder(straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
-      EXPECT_GE(f.Core.CheckpointFrames(0).size(), 3u);
+      EXPECT_GE(TPlaybackProbe::CheckpointFrames(f.Core, 0).size(), 3u);
     }
 }
 

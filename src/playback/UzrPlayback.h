@@ -16,6 +16,10 @@
 //
 // Seeks restore checkpoints of the decoding state (Checkpoints.h), taken while a segment
 // plays and while a seek plays towards its frame.
+//
+// UzrPlayback.cpp holds the film, the frame buffer, activation and the playback step; the
+// runs are decoded by FrameDecoder.h, the surfaces, composition and cursor overlay are in
+// PlaybackSurfaces.cpp, seeks and checkpoints in PlaybackSeek.cpp.
 #pragma once
 
 #include <cstddef>
@@ -61,8 +65,6 @@ class TPlaybackCore {
  public:
   static constexpr size_t kFrameBufferSize = 67108864;  // 64 MiB
   static constexpr int32_t kCursorSize = 32;            // the system cursor size
-  // The memory all checkpoints of the film may take.
-  static constexpr size_t kCheckpointBudget = TCheckpointStore::kDefaultBudget;  // 64 MiB
 
   explicit TPlaybackCore(IPlaybackHost& host);
   ~TPlaybackCore();
@@ -82,32 +84,27 @@ class TPlaybackCore {
   void AddSegment(std::unique_ptr<Segment> segment);
   // No film: the segments released, the frame position rewound, no segment current.
   void UnloadFilm();
+  // Clears the state a new film starts from: the palette is kept (it survives films).
+  void ClearSegments();
   // Makes segment `index` (from 0) current; false, and nothing changed, when there is none.
   bool SelectSegment(int32_t index);
   // The core's part of stopping: the first segment becomes current.
   void Stop() { FCurSegment = 0; }
 
-  // Frame decoder.
+  // Frame decoder: the buffer the current segment's frames are loaded into, and the steps
+  // of a frame, which TimerPlayTimer takes in turn (the benchmarks take them one by one).
   TResult AllocFrameBuffer(size_t size);
   TResult FreeFrameBuffer();
-  TResult LoadFrames();
   TResult Rewind();
   TResult NextFrame();
   void DecodeFrame();
-  void SelectVideoMode(int bitsPerPixel);
-
-  // Display surfaces.
+  // Display surfaces: made for the current segment's mode and size; the decoded frame
+  // composed into the picture with the cursor over it.
   bool GetDisplaySettings();
-  void ClearSurfaces();
   void ComposeFrame();
-
-  // Cursor overlay.
-  void DrawCursor();
-  void RestoreCursorBackground();
 
   // Activation and the playback step.
   TResult SetCurSegment();
-  TResult NextSegment();
   void TimerPlayTimer();
   void TimerTimer();
   int64_t PlayedFrames() const;
@@ -129,14 +126,10 @@ class TPlaybackCore {
   // frame when that is nearer; a seek to the frame shown changes nothing.
   TResult SeekFrame(TFramePos pos);
 
-  // Checkpoints: the memory they may take (kCheckpointBudget unless set; lowering it lets
-  // whole segments' checkpoints go), the memory they take, and the frames of a segment's
-  // checkpoints in order.
+  // Checkpoints: the memory they may take (TCheckpointStore::kDefaultBudget unless set;
+  // lowering it lets whole segments' checkpoints go), and the memory they take.
   void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
   size_t CheckpointBytes() const { return FCheckpoints.Bytes(); }
-  std::vector<int32_t> CheckpointFrames(int32_t segment) const {
-    return FCheckpoints.Frames(segment);
-  }
 
   // A segment's frame interval: 1000 div FrameRate, 100 ms for 0.
   static int FrameInterval(uint8_t frameRate) { return frameRate ? 1000 / frameRate : 100; }
@@ -147,24 +140,16 @@ class TPlaybackCore {
   // frame went straight into the picture).
   const TRasterBitmap* FrameImage();
   const TColorTable& Palette() const { return FPalette; }
-  int FilmBits() const { return FFilmBits; }
   int32_t FrameWidth() const { return FFrameWidth; }
   int32_t FrameHeight() const { return FFrameHeight; }
-  int64_t RowBytes() const { return FRowBytes; }
-  int PixelBytes() const { return FPixelBytes; }
-  int ValueBytes() const { return FValueBytes; }
-  int RunCountBytes() const { return FRunCountBytes; }
   int32_t FrameIndex() const { return FFrameIndex; }
   // Offset of the current frame record in the frame buffer; -1 when there is none.
   int64_t CurFrame() const { return FCurFrame; }
-  bool HasFrameBuffer() const { return bool(FFrameBuffer); }
   TResult LastResult() const { return FLastResult; }
+  // The cursor record of the frame composed last, and where its saved area lies.
   const TCursorRec& CursorRec() const { return FCursorRec; }
   int32_t CursorLeft() const { return FCursorLeft; }
   int32_t CursorTop() const { return FCursorTop; }
-  const TMemoryStream* CursorStream() const { return FCursorStream; }
-  // How many surface rebuilds have happened (for tests of their reuse).
-  int SurfaceBuilds() const { return FSurfaceBuilds; }
 
   // Whole frames go straight into the picture (the default), or every frame is expanded
   // into the frame image and the whole image combined with the picture; the pictures are
@@ -174,15 +159,24 @@ class TPlaybackCore {
   // still followed, so turning it back on later draws the shape the film has at that frame.
   // Set before playing; checkpoints taken one way are not meant for the other.
   void SetCursorShown(bool on) { FCursorShown = on; }
-  bool CursorShown() const { return FCursorShown; }
-
-  // Clears the state a new film starts from: the palette is kept (it survives films).
-  void ClearSegments();
 
  private:
+  // The tests' view of what the front ends need not see (tests/support/PlaybackProbe.h).
+  friend struct TPlaybackProbe;
+
   struct TFrameBufferDeleter {
     void operator()(uint8_t* p) const;
   };
+
+  // The steps the public ones are made of: loading the current segment's frames, choosing
+  // the run layout of a video mode, clearing the surfaces, the cursor taken out of the
+  // picture and drawn into it, and the step to the next segment.
+  TResult LoadFrames();
+  void SelectVideoMode(int bitsPerPixel);
+  void ClearSurfaces();
+  void DrawCursor();
+  void RestoreCursorBackground();
+  TResult NextSegment();
 
   Segment& CurrentSegment() { return *FSegments[size_t(FCurSegment)]; }
   // Executes Stop through the host and counts it, so a tick knows playback stopped in it.
