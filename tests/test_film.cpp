@@ -477,14 +477,22 @@ TEST(SegmentDuration, ATimeOfDayToTheNearestMillisecond) {
     int32_t frames;
     uint8_t rate;
     const char* text;
+    int64_t millis = -1;  // the film clock's length (SegmentMillis), in the rows that give it
   };
   const Case cases[] = {
       {0, 10, "00:00:00.000"},         {50, 10, "00:00:05.000"},      {1, 3, "00:00:00.333"},
       {2, 3, "00:00:00.667"},          {100, 0, ""},                  {36000, 10, "01:00:00.000"},
       {863999, 10, "23:59:59.900"},    {864000, 10, "00:00:00.000"},  {900000, 10, "01:00:00.000"},
       {1, 255, "00:00:00.004"},        {-50, 10, "00:00:05.000"},     {2147483647, 1, "03:14:07.000"},
+      // Halves of a millisecond go to the even one, in the listing and on the clock alike.
+      {1, 16, "00:00:00.062", 62},     {3, 16, "00:00:00.188", 188},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatSegmentDuration(c.frames, c.rate), c.text) << c.frames << "/" << int(c.rate);
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatSegmentDuration(c.frames, c.rate), c.text) << c.frames << "/" << int(c.rate);
+    if (c.millis >= 0) {
+      EXPECT_EQ(SegmentMillis(c.frames, c.rate), c.millis) << c.frames << "/" << int(c.rate);
+    }
+  }
 }
 
 TEST(ExecutableFilm, ChosenByTheLastExtensionInAnyCase) {

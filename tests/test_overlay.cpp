@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "playback_support.h"
+#include "support/PlaybackProbe.h"
 
 #ifndef VERIROVE_GOLDEN_DIR
 #error "VERIROVE_GOLDEN_DIR must name the folder of the golden files"
@@ -216,7 +217,7 @@ TEST(CursorOverlay, TheTrackIsReadInStepWithTheFrames) {
       EXPECT_EQ(rec.X, c.steps[k].x) << k;
       EXPECT_EQ(rec.Y, c.steps[k].y) << k;
       EXPECT_EQ(CountNotGrey(*f.Core.Picture()) > 0, c.steps[k].drawn) << k;
-      EXPECT_EQ(f.Core.CursorStream()->Position(), std::min(6 * (k + 1), c.track.size())) << k;
+      EXPECT_EQ(TPlaybackProbe::CursorTrack(f.Core).Position(), std::min(6 * (k + 1), c.track.size())) << k;
       f.Core.NextFrame();
     }
   }
@@ -355,7 +356,7 @@ TEST(PlaybackStep, ActivationChecksComeInTheirOrder) {
   TCoreFixture noBuffer(0);
   noBuffer.Core.FreeFrameBuffer();
   EXPECT_EQ(noBuffer.Core.SetCurSegment(), kResultSegmentIsNil);
-  EXPECT_EQ(noBuffer.Core.NextSegment(), kResultSegmentIsNil);
+  EXPECT_EQ(TPlaybackProbe::NextSegment(noBuffer.Core), kResultSegmentIsNil);
   TCoreFixture empty;
   EXPECT_EQ(empty.Core.SetCurSegment(), kResultNoSegments);
   TCoreFixture past;
@@ -363,7 +364,7 @@ TEST(PlaybackStep, ActivationChecksComeInTheirOrder) {
   EXPECT_FALSE(past.Core.SelectSegment(3));  // no such segment: nothing changes
   EXPECT_EQ(past.Core.CurSegment(), 0);
   EXPECT_TRUE(past.Core.SelectSegment(2));
-  EXPECT_EQ(past.Core.NextSegment(), kResultOutOfIndexBound);
+  EXPECT_EQ(TPlaybackProbe::NextSegment(past.Core), kResultOutOfIndexBound);
   EXPECT_EQ(past.Core.CurSegment(), 3);
   // Past the last segment: activation starts at the first.
   EXPECT_EQ(past.Core.SetCurSegment(), kResultOk);

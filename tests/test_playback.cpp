@@ -4,6 +4,7 @@
 
 #include "shell/window/UzrPlacement.h"
 #include "playback_support.h"
+#include "support/PlaybackProbe.h"
 
 namespace {
 
@@ -277,22 +278,23 @@ TEST(FrameDecoder, VideoModesOtherThan8_24_32AreRefused) {
   const Case modes[] = {{8, 1, 1, 1}, {24, 3, 3, 2}, {32, 4, 3, 2}};
   TCoreFixture f;
   for (const auto& m : modes) {
-    f.Core.SelectVideoMode(m.bits);
-    EXPECT_EQ(f.Core.PixelBytes(), m.pixel);
-    EXPECT_EQ(f.Core.ValueBytes(), m.value);
-    EXPECT_EQ(f.Core.RunCountBytes(), m.count);
+    TPlaybackProbe::SelectVideoMode(f.Core, m.bits);
+    EXPECT_EQ(TPlaybackProbe::PixelBytes(f.Core), m.pixel);
+    EXPECT_EQ(TPlaybackProbe::ValueBytes(f.Core), m.value);
+    EXPECT_EQ(TPlaybackProbe::RunCountBytes(f.Core), m.count);
   }
   for (int bits : {0, 1, 4, 15, 16, 31, 255}) {
-    EXPECT_THROW(f.Core.SelectVideoMode(bits), EPlayback) << bits;
+    EXPECT_THROW(TPlaybackProbe::SelectVideoMode(f.Core, bits), EPlayback) << bits;
   }
-  // A segment of such a depth fails its activation with the user's message.
+  // A segment of such a depth fails its activation with the code the front ends tell it by.
   const auto frame = EncodeFrameRecord(std::vector<TWriterRun>{{1, 1}}, 16);
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("s", 1, 1, 16, 1, frame)}));
   try {
     f.Core.SetCurSegment();
     ADD_FAILURE() << "no exception";
   } catch (const EPlayback& e) {
-    EXPECT_STREQ(e.what(), "В текущей версии не поддерживается данный видео режим.");
+    EXPECT_EQ(e.Code(), TPlaybackErrc::UnsupportedVideoMode);
+    EXPECT_STREQ(e.what(), "SelectVideoMode: 16 bits per pixel cannot be played");
   }
 }
 
@@ -534,7 +536,7 @@ TEST(Surfaces, RebuiltOnlyWhenModeSizeOrScreenDepthRequire) {
       f.Core.SelectSegment(index);
       ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
     }
-    EXPECT_EQ(f.Core.SurfaceBuilds(), c.builds) << c.name;
+    EXPECT_EQ(TPlaybackProbe::SurfaceBuilds(f.Core), c.builds) << c.name;
   }
 }
 
@@ -549,12 +551,12 @@ TEST(Surfaces, FrameImageHasASpareRowAndThePictureTheScreenFormat) {
   EXPECT_EQ(f.Core.Picture()->Width(), 801);
   EXPECT_EQ(f.Core.Picture()->Height(), 600);
   EXPECT_EQ(f.Core.Picture()->BitsPerPixel(), 32);
-  EXPECT_EQ(f.Core.RowBytes(), 2403);
+  EXPECT_EQ(TPlaybackProbe::RowBytes(f.Core), 2403);
   // No segment current: nothing is built and the answer is no.
   TCoreFixture g;
   g.Core.UnloadFilm();
   EXPECT_FALSE(g.Core.GetDisplaySettings());
-  EXPECT_EQ(g.Core.SurfaceBuilds(), 0);
+  EXPECT_EQ(TPlaybackProbe::SurfaceBuilds(g.Core), 0);
 }
 
 // ---- Placement ----

@@ -9,6 +9,8 @@
 #include "playback/Checkpoints.h"
 #include "playback/FilmClock.h"
 #include "playback_support.h"
+#include "support/PlaybackProbe.h"
+#include "support/SeekFilms.h"
 
 namespace {
 
@@ -114,120 +116,12 @@ TEST(FilmClock, TimesAsPeopleTypeThem) {
 
 // ---- Seeks ----
 
-// A random film: segments of every depth and of different sizes, pictures that change in
-// patches and now and then all over, palette changes, and cursors of both kinds moving about.
-// Segments have minFrames to maxFrames frames.
-std::vector<TWriterSegment> RandomFilm(std::mt19937& rng, int minFrames = 1, int maxFrames = 30) {
-  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  std::vector<TWriterSegment> film;
-  const int segments = pick(2, 4);
-  for (int s = 0; s < segments; ++s) {
-    TWriterSegment seg;
-    seg.Name = "s" + std::to_string(s);
-    seg.BitsPerPixel = uint8_t(std::array{8, 24, 32}[size_t(pick(0, 2))]);
-    seg.Width = pick(5, 40);
-    seg.Height = pick(3, 30);
-    seg.FrameRate = uint8_t(pick(1, 25));
-    const int frames = pick(minFrames, maxFrames);
-    const uint32_t valueMask = seg.BitsPerPixel == 8 ? 0xFFu : 0xFFFFFFu;
-    std::vector<uint32_t> picture(size_t(seg.Width * seg.Height));
-    for (int f = 0; f < frames; ++f) {
-      if (pick(0, 6) == 0) {
-        for (uint32_t& p : picture) p = uint32_t(rng()) & valueMask;
-      } else {
-        const int patches = pick(0, 3);
-        for (int k = 0; k < patches; ++k) {
-          const int x0 = pick(0, seg.Width - 1), y0 = pick(0, seg.Height - 1);
-          const int x1 = pick(x0, seg.Width - 1), y1 = pick(y0, seg.Height - 1);
-          const uint32_t value = uint32_t(rng()) & valueMask;
-          for (int y = y0; y <= y1; ++y)
-            for (int x = x0; x <= x1; ++x) picture[size_t(y * seg.Width + x)] = value;
-        }
-      }
-      seg.Pictures.push_back(picture);
-      if (seg.BitsPerPixel == 8) {
-        TWriterPaletteChange change;
-        if (pick(0, 2) == 0) {
-          change.FirstIndex = uint8_t(pick(0, 250));
-          for (int e = pick(1, 5); e > 0; --e)
-            change.Entries.push_back({uint8_t(rng()), uint8_t(rng()), uint8_t(rng()), 0});
-        }
-        seg.PaletteChanges.push_back(change);
-      }
-      seg.Track.push_back({uint16_t(pick(0, 2)), uint16_t(pick(0, seg.Width + 5)),
-                           uint16_t(pick(0, seg.Height + 5))});
-    }
-    TWriterShape mask;
-    mask.Width = mask.Height = 32;
-    mask.HotSpotX = 3, mask.HotSpotY = 2;
-    mask.AndMask.resize(32 * 32);
-    mask.XorMask.resize(32 * 32);
-    for (size_t i = 0; i < mask.AndMask.size(); ++i) {
-      mask.AndMask[i] = uint8_t(rng() & 1);
-      mask.XorMask[i] = uint8_t(rng() & 1);
-    }
-    TWriterShape colour;
-    colour.Width = colour.Height = 16;
-    colour.AndMask.resize(16 * 16);
-    colour.Color.resize(16 * 16);
-    for (size_t i = 0; i < colour.Color.size(); ++i) {
-      colour.AndMask[i] = uint8_t(rng() & 1);
-      colour.Color[i] = uint32_t(rng()) & 0xFFFFFFu;
-    }
-    seg.Shapes = {mask, colour};
-    film.push_back(std::move(seg));
-  }
-  return film;
-}
-
-// The picture's bytes, palette included for 8-bit pictures.
-std::vector<uint8_t> PictureBytes(const TPlaybackCore& core) {
-  const TRasterBitmap* picture = core.Picture();
-  std::vector<uint8_t> bytes(picture->Pixels().begin(), picture->Pixels().end());
-  if (picture->BitsPerPixel() == 8) {
-    const auto* table = reinterpret_cast<const uint8_t*>(picture->ColorTable().data());
-    bytes.insert(bytes.end(), table, table + sizeof(TColorTable));
-  }
-  return bytes;
-}
-
-// Every picture of the film, played straight through: [segment][frame].
-std::vector<std::vector<std::vector<uint8_t>>> StraightPictures(const std::vector<uint8_t>& bytes) {
-  TCoreFixture f;
-  f.LoadBytes(bytes);
-  std::vector<std::vector<std::vector<uint8_t>>> pictures(f.Core.Segments().size());
-  f.Host.OnComposed = [&] { pictures[size_t(f.Core.CurSegment())].push_back(PictureBytes(f.Core)); };
-  EXPECT_EQ(f.Core.SetCurSegment(), kResultOk);
-  while (f.Host.Finished == 0 && f.Host.Results.empty()) f.Core.TimerPlayTimer();
-  return pictures;
-}
-
 TEST(Seek, EveryFrameReachedByASeekIsTheStraightPicture) {
   std::mt19937 rng(20261207);
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
-    const auto bytes = WriteFilm(RandomFilm(rng));
-    const auto straight = StraightPictures(bytes);
-    TCoreFixture f;
-    f.LoadBytes(bytes);
-    std::vector<TFramePos> frames;
-    for (size_t s = 0; s < straight.size(); ++s)
-      for (size_t k = 0; k < straight[s].size(); ++k) frames.push_back({int32_t(s), int32_t(k)});
-    // Forwards, backwards, then in random order.
-    std::vector<TFramePos> order = frames;
-    order.insert(order.end(), frames.rbegin(), frames.rend());
-    std::shuffle(frames.begin(), frames.end(), rng);
-    order.insert(order.end(), frames.begin(), frames.end());
-    for (const TFramePos& pos : order) {
-      ASSERT_EQ(f.Core.SeekFrame(pos), kResultOk);
-      ASSERT_EQ(f.Core.ComposedFrame(), pos);
-      ASSERT_EQ(PictureBytes(f.Core), straight[size_t(pos.Segment)][size_t(pos.Frame)])
-          << "segment " << pos.Segment << " frame " << pos.Frame;
-      // The progress counts the frames played up to and including this one.
-      int64_t played = pos.Frame + 1;
-      for (int32_t before = 0; before < pos.Segment; ++before) played += int64_t(straight[size_t(before)].size());
-      ASSERT_EQ(f.Host.Progress.back(), played);
-    }
+    TSeekFixture f(WriteFilm(RandomFilm(rng)));
+    for (const TFramePos& pos : SeekOrder(f.Straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
     EXPECT_TRUE(f.Host.Results.empty());
   }
 }
@@ -236,10 +130,8 @@ TEST(Seek, PlayingOnAfterASeekGivesTheStraightPictures) {
   std::mt19937 rng(7);
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
-    const auto bytes = WriteFilm(RandomFilm(rng));
-    const auto straight = StraightPictures(bytes);
-    TCoreFixture f;
-    f.LoadBytes(bytes);
+    TSeekFixture f(WriteFilm(RandomFilm(rng)));
+    const TPictures& straight = f.Straight;
     // A seek to a random frame, then play to the end of the film.
     const int32_t s = int32_t(rng() % straight.size());
     const int32_t k = int32_t(rng() % straight[size_t(s)].size());
@@ -278,41 +170,13 @@ TEST(Seek, FramesThatDoNotExistChangeNothing) {
 
 // ---- Checkpoints ----
 
-using TPictures = std::vector<std::vector<std::vector<uint8_t>>>;
-
-std::vector<TFramePos> AllFrames(const TPictures& straight) {
-  std::vector<TFramePos> frames;
-  for (size_t s = 0; s < straight.size(); ++s)
-    for (size_t k = 0; k < straight[s].size(); ++k) frames.push_back({int32_t(s), int32_t(k)});
-  return frames;
-}
-
-::testing::AssertionResult SeekGivesStraight(TCoreFixture& f, const TPictures& straight,
-                                             TFramePos pos) {
-  if (const TResult r = f.Core.SeekFrame(pos); r != kResultOk)
-    return ::testing::AssertionFailure() << "seek result " << r;
-  if (f.Core.ComposedFrame() != pos) return ::testing::AssertionFailure() << "composed another frame";
-  if (PictureBytes(f.Core) != straight[size_t(pos.Segment)][size_t(pos.Frame)])
-    return ::testing::AssertionFailure() << "segment " << pos.Segment << " frame " << pos.Frame;
-  return ::testing::AssertionSuccess();
-}
-
-// Seeks forwards, one frame back at a time from the end, then in random order.
-std::vector<TFramePos> SeekOrder(const TPictures& straight, std::mt19937& rng) {
-  std::vector<TFramePos> frames = AllFrames(straight), order = frames;
-  order.insert(order.end(), frames.rbegin(), frames.rend());
-  std::shuffle(frames.begin(), frames.end(), rng);
-  order.insert(order.end(), frames.begin(), frames.end());
-  return order;
-}
-
 TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
   struct {
     const char* Name;
     size_t Budget;
     bool Kept;  // checkpoints are there after the seeks
   } cases[] = {
-      {"the player's budget", TPlaybackCore::kCheckpointBudget, true},
+      {"the player's budget", TCheckpointStore::kDefaultBudget, true},
       {"a tight budget: spacing widens, other segments give way", 48 << 10, true},
       {"no room: every seek plays from the segment's start", 0, false},
   };
@@ -320,16 +184,13 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     for (int round = 0; round < 2; ++round) {
-      const auto bytes = WriteFilm(RandomFilm(rng, 40, 80));
-      const auto straight = StraightPictures(bytes);
-      TCoreFixture f;
+      TSeekFixture f(WriteFilm(RandomFilm(rng, 40, 80)));
       f.Core.SetCheckpointBudget(c.Budget);
-      f.LoadBytes(bytes);
       size_t most = 0;
-      for (const TFramePos& pos : SeekOrder(straight, rng)) {
-        ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
+      for (const TFramePos& pos : SeekOrder(f.Straight, rng)) {
+        ASSERT_TRUE(SeekGivesStraight(f, pos));
         ASSERT_LE(f.Core.CheckpointBytes(), c.Budget);
-        most = std::max(most, f.Core.CheckpointFrames(pos.Segment).size());
+        most = std::max(most, TPlaybackProbe::CheckpointFrames(f.Core, pos.Segment).size());
       }
       // A segment of 40 frames or more crosses several checkpoints.
       if (c.Kept) {
@@ -344,23 +205,22 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
 
 TEST(Checkpoints, PlayingTakesThemAndSeeksInTheSegmentDoNotActivateItAgain) {
   std::mt19937 rng(99);
-  const auto bytes = WriteFilm(RandomFilm(rng, 30, 60));
-  const auto straight = StraightPictures(bytes);
-  TCoreFixture f;
-  f.LoadBytes(bytes);
+  TSeekFixture f(WriteFilm(RandomFilm(rng, 30, 60)));
+  const TPictures& straight = f.Straight;
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
   while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
-  for (size_t s = 0; s < straight.size(); ++s) EXPECT_FALSE(f.Core.CheckpointFrames(int32_t(s)).empty());
+  for (size_t s = 0; s < straight.size(); ++s)
+    EXPECT_FALSE(TPlaybackProbe::CheckpointFrames(f.Core, int32_t(s)).empty());
   const int32_t last = int32_t(straight.size()) - 1;
   const size_t activations = f.Host.Intervals.size();
-  ASSERT_TRUE(SeekGivesStraight(f, straight, {last, 3}));
+  ASSERT_TRUE(SeekGivesStraight(f, {last, 3}));
   EXPECT_EQ(f.Host.Intervals.size(), activations + 1);
   for (int32_t k : {20, 2, 0, 29, 28, 27, 5})
-    ASSERT_TRUE(SeekGivesStraight(f, straight, {last, k}));
+    ASSERT_TRUE(SeekGivesStraight(f, {last, k}));
   EXPECT_EQ(f.Host.Intervals.size(), activations + 1);
   // The frame shown again: only the progress hears of it.
   const size_t events = f.Host.Events.size(), progress = f.Host.Progress.size();
-  ASSERT_TRUE(SeekGivesStraight(f, straight, {last, 5}));
+  ASSERT_TRUE(SeekGivesStraight(f, {last, 5}));
   EXPECT_EQ(f.Host.Events.size(), events);
   EXPECT_EQ(f.Host.Progress.size(), progress + 1);
 }
@@ -372,11 +232,9 @@ TEST(Checkpoints, SeeksAmidPlayingStoppingAndChoosingSegments) {
   auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
-    const auto bytes = WriteFilm(RandomFilm(rng, 10, 70));
-    const auto straight = StraightPictures(bytes);
+    TSeekFixture f(WriteFilm(RandomFilm(rng, 10, 70)));
+    const TPictures& straight = f.Straight;
     const auto frames = AllFrames(straight);
-    TCoreFixture f;
-    f.LoadBytes(bytes);
     bool sought = false;  // playing on from a seek, so the pictures are the straight ones
     f.Host.OnComposed = [&] {
       const TFramePos pos = *f.Core.ComposedFrame();
@@ -387,7 +245,7 @@ TEST(Checkpoints, SeeksAmidPlayingStoppingAndChoosingSegments) {
     for (int action = 0; action < 80; ++action) {
       switch (pick(0, 5)) {
         case 0:
-          ASSERT_TRUE(SeekGivesStraight(f, straight, frames[size_t(pick(0, int(frames.size()) - 1))]));
+          ASSERT_TRUE(SeekGivesStraight(f, frames[size_t(pick(0, int(frames.size()) - 1))]));
           sought = true;
           break;
         case 1:
@@ -396,7 +254,7 @@ TEST(Checkpoints, SeeksAmidPlayingStoppingAndChoosingSegments) {
           if (!shown || !sought) break;
           const auto at = std::find(frames.begin(), frames.end(), *shown) - frames.begin();
           const auto to = std::clamp<ptrdiff_t>(at + (action % 2 ? 1 : -1), 0, ptrdiff_t(frames.size()) - 1);
-          ASSERT_TRUE(SeekGivesStraight(f, straight, frames[size_t(to)]));
+          ASSERT_TRUE(SeekGivesStraight(f, frames[size_t(to)]));
           break;
         }
         case 3: {  // play on for a while, while nothing stopped playback
@@ -454,15 +312,13 @@ TEST(Checkpoints, FramesThatLeavePartOfTheFrameImage) {
       }
       TRawSegment segment = RawSegment("partial", width, height, bits, frames, data, track.Take(),
                                        bits == 8 ? palette : std::vector<uint8_t>{});
-      const auto bytes = WriteFilmRaw(std::vector<TRawSegment>{segment});
-      const auto straight = StraightPictures(bytes);
+      TSeekFixture f(WriteFilmRaw(std::vector<TRawSegment>{segment}));
+      const TPictures& straight = f.Straight;
       ASSERT_EQ(straight.size(), 1u);
       ASSERT_EQ(straight[0].size(), size_t(frames));
-      TCoreFixture f;
       f.Core.SetStraightComposition(straightComposition);
-      f.LoadBytes(bytes);
-      for (const TFramePos& pos : SeekOrder(straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
-      EXPECT_GE(f.Core.CheckpointFrames(0).size(), 3u);
+      for (const TFramePos& pos : SeekOrder(straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
+      EXPECT_GE(TPlaybackProbe::CheckpointFrames(f.Core, 0).size(), 3u);
     }
 }
 
@@ -481,18 +337,16 @@ TEST(Seek, ShortCursorTracksCarryTheRecordOver) {
       raws[i].CursorData.resize(std::min(kept, raws[i].CursorData.size()));
       raws[i].CursorDataSize = int32_t(raws[i].CursorData.size());
     }
-    const auto bytes = WriteFilmRaw(raws);
-    const auto straight = StraightPictures(bytes);
-    TCoreFixture f;
-    f.LoadBytes(bytes);
+    TSeekFixture f(WriteFilmRaw(raws));
+    const TPictures& straight = f.Straight;
     // Played through first, then every frame sought from the end of another segment.
     ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
     while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
     const int32_t last = int32_t(straight.size()) - 1;
     for (const TFramePos& pos : AllFrames(straight)) {
       const int32_t other = pos.Segment == last ? 0 : last;
-      ASSERT_TRUE(SeekGivesStraight(f, straight, {other, int32_t(straight[size_t(other)].size()) - 1}));
-      ASSERT_TRUE(SeekGivesStraight(f, straight, pos));
+      ASSERT_TRUE(SeekGivesStraight(f, {other, int32_t(straight[size_t(other)].size()) - 1}));
+      ASSERT_TRUE(SeekGivesStraight(f, pos));
     }
   }
 }

@@ -375,7 +375,8 @@ struct TTool {
   // What a failed playback step says: the player's own words for a depth it cannot show are
   // Russian; the tool says it in English.
   int PlaybackFailure(const std::string& film, const TPlaybackCore& core, const std::exception& e) {
-    if (std::string_view(e.what()) == kLbMessages[0] && core.HasCurrentSegment())
+    const auto* playback = dynamic_cast<const EPlayback*>(&e);
+    if (playback && playback->Code() == TPlaybackErrc::UnsupportedVideoMode && core.HasCurrentSegment())
       return Fail(film, "segment " + std::to_string(core.CurSegment() + 1) + ": " +
                             std::to_string(int(core.Segments()[size_t(core.CurSegment())]->BitsPerPixel)) +
                             " bits per pixel cannot be played");

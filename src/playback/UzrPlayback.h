@@ -16,6 +16,10 @@
 //
 // Seeks restore checkpoints of the decoding state (Checkpoints.h), taken while a segment
 // plays and while a seek plays towards its frame.
+//
+// UzrPlayback.cpp holds the film, the frame buffer, activation and the playback step; the
+// runs are decoded by FrameDecoder.h, the surfaces, composition and cursor overlay are in
+// PlaybackSurfaces.cpp, seeks and checkpoints in PlaybackSeek.cpp.
 #pragma once
 
 #include <cstddef>
@@ -23,30 +27,17 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "film/FilmFile.h"
 #include "playback/Checkpoints.h"
+#include "playback/FrameDecoder.h"
+#include "playback/PlaybackError.h"
 #include "playback/FilmClock.h"
 #include "playback/TResult.h"
+#include "playback/TrackRecords.h"
 #include "raster/URaster.h"
-
-// A broken invariant or a film the player cannot show: the message is shown to the user
-// and playback stops.
-class EPlayback : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The 6-byte cursor track record.
-struct TCursorRec {
-  uint16_t Index = 0;
-  uint16_t X = 0;
-  uint16_t Y = 0;
-  friend bool operator==(const TCursorRec&, const TCursorRec&) = default;
-};
 
 class IPlaybackHost {
  public:
@@ -74,8 +65,6 @@ class TPlaybackCore {
  public:
   static constexpr size_t kFrameBufferSize = 67108864;  // 64 MiB
   static constexpr int32_t kCursorSize = 32;            // the system cursor size
-  // The memory all checkpoints of the film may take.
-  static constexpr size_t kCheckpointBudget = TCheckpointStore::kDefaultBudget;  // 64 MiB
 
   explicit TPlaybackCore(IPlaybackHost& host);
   ~TPlaybackCore();
@@ -95,32 +84,27 @@ class TPlaybackCore {
   void AddSegment(std::unique_ptr<Segment> segment);
   // No film: the segments released, the frame position rewound, no segment current.
   void UnloadFilm();
+  // Clears the state a new film starts from: the palette is kept (it survives films).
+  void ClearSegments();
   // Makes segment `index` (from 0) current; false, and nothing changed, when there is none.
   bool SelectSegment(int32_t index);
   // The core's part of stopping: the first segment becomes current.
   void Stop() { FCurSegment = 0; }
 
-  // Frame decoder.
+  // Frame decoder: the buffer the current segment's frames are loaded into, and the steps
+  // of a frame, which TimerPlayTimer takes in turn (the benchmarks take them one by one).
   TResult AllocFrameBuffer(size_t size);
   TResult FreeFrameBuffer();
-  TResult LoadFrames();
   TResult Rewind();
   TResult NextFrame();
   void DecodeFrame();
-  void SelectVideoMode(int bitsPerPixel);
-
-  // Display surfaces.
+  // Display surfaces: made for the current segment's mode and size; the decoded frame
+  // composed into the picture with the cursor over it.
   bool GetDisplaySettings();
-  void ClearSurfaces();
   void ComposeFrame();
-
-  // Cursor overlay.
-  void DrawCursor();
-  void RestoreCursorBackground();
 
   // Activation and the playback step.
   TResult SetCurSegment();
-  TResult NextSegment();
   void TimerPlayTimer();
   void TimerTimer();
   int64_t PlayedFrames() const;
@@ -142,14 +126,10 @@ class TPlaybackCore {
   // frame when that is nearer; a seek to the frame shown changes nothing.
   TResult SeekFrame(TFramePos pos);
 
-  // Checkpoints: the memory they may take (kCheckpointBudget unless set; lowering it lets
-  // whole segments' checkpoints go), the memory they take, and the frames of a segment's
-  // checkpoints in order.
+  // Checkpoints: the memory they may take (TCheckpointStore::kDefaultBudget unless set;
+  // lowering it lets whole segments' checkpoints go), and the memory they take.
   void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
   size_t CheckpointBytes() const { return FCheckpoints.Bytes(); }
-  std::vector<int32_t> CheckpointFrames(int32_t segment) const {
-    return FCheckpoints.Frames(segment);
-  }
 
   // A segment's frame interval: 1000 div FrameRate, 100 ms for 0.
   static int FrameInterval(uint8_t frameRate) { return frameRate ? 1000 / frameRate : 100; }
@@ -160,24 +140,16 @@ class TPlaybackCore {
   // frame went straight into the picture).
   const TRasterBitmap* FrameImage();
   const TColorTable& Palette() const { return FPalette; }
-  int FilmBits() const { return FFilmBits; }
   int32_t FrameWidth() const { return FFrameWidth; }
   int32_t FrameHeight() const { return FFrameHeight; }
-  int64_t RowBytes() const { return FRowBytes; }
-  int PixelBytes() const { return FPixelBytes; }
-  int ValueBytes() const { return FValueBytes; }
-  int RunCountBytes() const { return FRunCountBytes; }
   int32_t FrameIndex() const { return FFrameIndex; }
   // Offset of the current frame record in the frame buffer; -1 when there is none.
   int64_t CurFrame() const { return FCurFrame; }
-  bool HasFrameBuffer() const { return bool(FFrameBuffer); }
   TResult LastResult() const { return FLastResult; }
+  // The cursor record of the frame composed last, and where its saved area lies.
   const TCursorRec& CursorRec() const { return FCursorRec; }
   int32_t CursorLeft() const { return FCursorLeft; }
   int32_t CursorTop() const { return FCursorTop; }
-  const TMemoryStream* CursorStream() const { return FCursorStream; }
-  // How many surface rebuilds have happened (for tests of their reuse).
-  int SurfaceBuilds() const { return FSurfaceBuilds; }
 
   // Whole frames go straight into the picture (the default), or every frame is expanded
   // into the frame image and the whole image combined with the picture; the pictures are
@@ -187,15 +159,24 @@ class TPlaybackCore {
   // still followed, so turning it back on later draws the shape the film has at that frame.
   // Set before playing; checkpoints taken one way are not meant for the other.
   void SetCursorShown(bool on) { FCursorShown = on; }
-  bool CursorShown() const { return FCursorShown; }
-
-  // Clears the state a new film starts from: the palette is kept (it survives films).
-  void ClearSegments();
 
  private:
+  // The tests' view of what the front ends need not see (tests/support/PlaybackProbe.h).
+  friend struct TPlaybackProbe;
+
   struct TFrameBufferDeleter {
     void operator()(uint8_t* p) const;
   };
+
+  // The steps the public ones are made of: loading the current segment's frames, choosing
+  // the run layout of a video mode, clearing the surfaces, the cursor taken out of the
+  // picture and drawn into it, and the step to the next segment.
+  TResult LoadFrames();
+  void SelectVideoMode(int bitsPerPixel);
+  void ClearSurfaces();
+  void DrawCursor();
+  void RestoreCursorBackground();
+  TResult NextSegment();
 
   Segment& CurrentSegment() { return *FSegments[size_t(FCurSegment)]; }
   // Executes Stop through the host and counts it, so a tick knows playback stopped in it.
@@ -204,22 +185,17 @@ class TPlaybackCore {
   std::vector<std::unique_ptr<Segment>> FSegments;
   int32_t FCurSegment = 0;
   void CreateSurfaces();
-  // The runs of one frame record: the record's offset, where its runs start in the loaded
-  // data and the bytes of the runs that lie wholly inside it.
-  struct TFrameRuns {
-    int64_t Frame = -1;
-    size_t At = 0;
-    size_t Bytes = 0;
-  };
-  TFrameRuns LocateRuns(int64_t frame) const;
-  std::span<const uint8_t> RunBytes(const TFrameRuns& runs) const;
-  void ExpandRuns(const TFrameRuns& runs);
+  // The frame data loaded (none without a frame buffer), and the current frames' format.
+  std::span<const uint8_t> LoadedFrames() const {
+    return {FFrameBuffer.get(), FFrameBuffer ? FLoadedSize : 0};
+  }
+  TFrameFormat Format() const { return {FFilmBits, FFrameWidth, FFrameHeight}; }
+  // Expands runs into the frame image and counts the work.
+  void ExpandIntoFrameImage(const TFrameRuns& runs);
   void ExpandPendingRuns();
   void CatchUpFrameImage();
-  // Combines runs with the picture; returns how many pixels they cover.
-  int64_t XorRunsIntoPicture(const TFrameRuns& runs);
-  // Combines the frame image with the picture from pixel `first` to the end of the frame.
-  void XorImageIntoPicture(int64_t first);
+  // Combines the frame image with the picture from pixel `first` on and counts the work.
+  void CombineFrameImage(int64_t first);
   void FailDecode(TResult code);
   // After a segment's last frame: the next segment is made current, or the film ends.
   void EndSegment();

@@ -86,6 +86,10 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
     } catch (const EFilmLoad& e) {
       const TUserMessage message = FilmLoadMessage(e);
       ApplicationEvents1Exception(message.Text, message.Details);
+    } catch (const EPlayback& e) {
+      // A depth the player cannot show is told in its own words.
+      ApplicationEvents1Exception(e.Code() == TPlaybackErrc::UnsupportedVideoMode ? lbMessages[0]
+                                                                                 : QString::fromUtf8(e.what()));
     } catch (const std::exception& e) {
       ApplicationEvents1Exception(QString::fromUtf8(e.what()));
     } catch (...) {

@@ -1,0 +1,333 @@
+// The run decoder: one walk over a frame's runs, with a sink that writes the frame image and
+// one that combines the runs with the picture.
+#include "playback/FrameDecoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <span>
+#include <type_traits>
+
+#include "io/ByteReader.h"
+
+namespace {
+
+// Run values and true-colour pixels are handled as 32-bit words holding 0x00RRGGBB, which lie
+// in memory as blue, green, red and a fourth byte.
+static_assert(std::endian::native == std::endian::little);
+
+// A run record as each video mode lays it out: the pixel value (one index byte, or blue,
+// green, red), then the repeat count (one byte, or a little-endian uint16).
+template <int Bits>
+struct TRunRecord {
+  static constexpr size_t kSize = Bits == 8 ? 2 : 5;
+  static constexpr uint32_t kValueMask = Bits == 8 ? 0xFFu : 0x00FFFFFFu;
+
+  // `p` points at a whole record. A true-colour value is read as the record's first four
+  // bytes: its high byte is the count's low byte, which kValueMask takes off.
+  static void Read(const uint8_t* p, uint32_t& rawValue, uint32_t& count) {
+    if constexpr (Bits == 8) {
+      rawValue = p[0];
+      count = p[1];
+    } else {
+      uint16_t count16;
+      std::memcpy(&rawValue, p, 4);
+      std::memcpy(&count16, p + 3, 2);
+      count = count16;
+    }
+  }
+};
+
+// How a depth's pixels are gathered before they go to their target: index bytes at 8 bits,
+// 0x00RRGGBB words otherwise.
+template <int Bits>
+using TPixelValue = std::conditional_t<Bits == 8, uint8_t, uint32_t>;
+
+// Where the pixels of a frame go: rows of Width pixels, Stride bytes apart, PixelBytes bytes a
+// pixel. With RowsApart the rows end in padding that no pixel reaches; without it they lie
+// back to back, so pixel i starts at byte i * PixelBytes.
+template <int64_t PixelBytes, bool RowsApart>
+struct TRunTarget {
+  int64_t Width = 0;
+  int64_t Stride = 0;
+
+  // Hands the n pixels from pixel `first` to f(byte offset, index among the n, count), one
+  // piece per row they touch.
+  template <typename TFunc>
+  void Pieces(int64_t first, int64_t n, TFunc&& f) const {
+    if constexpr (!RowsApart) {
+      f(first * PixelBytes, int64_t{0}, n);
+    } else {
+      int64_t row = first / Width, column = first % Width;
+      for (int64_t done = 0; done < n; ++row, column = 0) {
+        const int64_t piece = std::min(n - done, Width - column);
+        f(row * Stride + column * PixelBytes, done, piece);
+        done += piece;
+      }
+    }
+  }
+};
+
+// The one walk over a frame's runs. Runs are taken in pixel order and clipped to the frame's
+// `pixels`; the sink receives them as
+//   Put(first, values, n): n gathered values from pixel `first`, whose bits outside the
+//     record's value mask are to be ignored, and
+//   Fill(first, n, value): n equal pixels from pixel `first`.
+// Short runs, which is what noisy pictures and anti-aliased text are made of, are gathered
+// into a small buffer with one store of a few copies of the value whatever the count (the next
+// run overwrites what lies past the count), and the buffer is handed on in one piece; long
+// runs go to the sink directly, so the long runs of zeros of an ordinary frame cost nothing.
+// Returns how many pixels the runs cover.
+template <int Bits, typename TSink>
+int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
+  using TRecord = TRunRecord<Bits>;
+  using TValue = TPixelValue<Bits>;
+  constexpr size_t kSize = TRecord::kSize;
+  // Values one store covers (32 bytes of words, 16 of indices: counts up to that are common
+  // in text and take no branch of their own), a run from which on is handed on by itself,
+  // and the buffer's size.
+  constexpr int64_t kStore = Bits == 8 ? 16 : 8;
+  constexpr int64_t kLong = 64;
+  constexpr int64_t kBatch = 2048;
+  // A run shorter than kLong may start anywhere below kBatch and store whole kStore blocks;
+  // so may two short ones in a row.
+  TValue batch[kBatch + kLong + kStore];
+
+  int64_t start = 0;   // the pixel of batch[0]
+  int64_t filled = 0;  // values gathered; below `limit` between records
+  int64_t limit = std::min(kBatch, pixels);
+  // Hands the gathered values on; false when they reach the frame's end.
+  const auto flush = [&]() {
+    const int64_t n = std::min(filled, pixels - start);
+    if (n > 0) sink.Put(start, batch, n);
+    start += n;
+    filled = 0;
+    limit = std::min(kBatch, pixels - start);
+    return start < pixels;
+  };
+  const auto store = [&](int64_t at, uint32_t value) {
+    TValue block[kStore];
+    std::fill_n(block, kStore, TValue(value));
+    std::memcpy(batch + at, block, sizeof block);
+  };
+  // One record of any count; false when the frame is full.
+  const auto take = [&](const uint8_t* record) {
+    uint32_t value, count;
+    TRecord::Read(record, value, count);
+    if (count < uint32_t(kLong)) {
+      for (int64_t k = 0; k < count; k += kStore) store(filled + k, value);
+      filled += count;
+      return filled < limit || flush();
+    }
+    if (filled && !flush()) return false;
+    const int64_t n = std::min(int64_t{count}, pixels - start);
+    sink.Fill(start, n, value & TRecord::kValueMask);
+    start += n;
+    limit = std::min(kBatch, pixels - start);
+    return start < pixels;
+  };
+
+  if (pixels <= 0) return 0;
+  const size_t end = runs.size() - runs.size() % kSize;
+  size_t at = 0;
+  while (at + 2 * kSize <= end) {
+    // Two records at a time while both are short (a count of 0 is not: it wraps). Two
+    // single pixels, all that noise is made of, take one store.
+    uint32_t value1, count1, value2, count2;
+    TRecord::Read(&runs[at], value1, count1);
+    TRecord::Read(&runs[at + kSize], value2, count2);
+    if (((count1 ^ 1) | (count2 ^ 1)) == 0) {
+      const TValue pair[2] = {TValue(value1), TValue(value2)};
+      std::memcpy(batch + filled, pair, sizeof pair);
+      filled += 2;
+      at += 2 * kSize;
+      if (filled >= limit && !flush()) return pixels;
+    } else if (((count1 - 1) | (count2 - 1)) < uint32_t(kStore)) {
+      store(filled, value1);
+      filled += count1;
+      store(filled, value2);
+      filled += count2;
+      at += 2 * kSize;
+      if (filled >= limit && !flush()) return pixels;
+    } else {
+      if (!take(&runs[at])) return pixels;
+      at += kSize;
+    }
+  }
+  for (; at != end; at += kSize)
+    if (!take(&runs[at])) return pixels;
+  flush();
+  return start;
+}
+
+// Calls f with the video mode as a compile-time constant: the 8/24/32-bit path is chosen
+// once per frame. Other depths do nothing.
+template <typename TFunc>
+void WithDepth(int bits, TFunc&& f) {
+  switch (bits) {
+    case 8:
+      return f(std::integral_constant<int, 8>{});
+    case 24:
+      return f(std::integral_constant<int, 24>{});
+    case 32:
+      return f(std::integral_constant<int, 32>{});
+  }
+}
+
+// Calls f with whether the target's rows are apart as a compile-time constant.
+template <typename TFunc>
+void WithRows(bool apart, TFunc&& f) {
+  if (apart) return f(std::true_type{});
+  f(std::false_type{});
+}
+
+constexpr uint32_t kTrueColorMask = TRunRecord<32>::kValueMask;
+
+void StoreWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+void XorWord(uint8_t* p, uint32_t v) {
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+  word ^= v;
+  std::memcpy(p, &word, 4);
+}
+
+// Writes runs into the frame image. True-colour pixels go in as 32-bit words with a zero high
+// byte; at 24 bits that byte falls on the next pixel, the row padding or the spare row below
+// the frame, so a piece of 24-bit pixels leaves a zero byte after it.
+template <int Bits, bool RowsApart>
+struct TImageSink {
+  static constexpr int64_t kPixelBytes = Bits / 8;
+  uint8_t* Image;
+  TRunTarget<kPixelBytes, RowsApart> Target;
+
+  void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
+    Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
+      uint8_t* p = Image + offset;
+      if constexpr (Bits == 8) {
+        std::memcpy(p, values + from, size_t(count));
+      } else {
+        for (int64_t k = 0; k < count; ++k)
+          StoreWord(p + kPixelBytes * k, values[from + k] & kTrueColorMask);
+      }
+    });
+  }
+  void Fill(int64_t first, int64_t n, uint32_t value) {
+    Target.Pieces(first, n, [&](int64_t offset, int64_t, int64_t count) {
+      uint8_t* p = Image + offset;
+      if constexpr (Bits == 8) {
+        std::memset(p, int(value), size_t(count));
+      } else {
+        for (int64_t k = 0; k < count; ++k) StoreWord(p + kPixelBytes * k, value);
+      }
+    });
+  }
+};
+
+// Combines runs with the picture: indices at 8 bits, 32-bit screen words otherwise. The
+// screen-format picture has no row padding; an 8-bit picture's rows are padded like the frame
+// image's.
+template <int Bits, bool RowsApart>
+struct TPictureSink {
+  static constexpr int64_t kPixelBytes = Bits == 8 ? 1 : 4;
+  uint8_t* Picture;
+  TRunTarget<kPixelBytes, RowsApart> Target;
+
+  void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
+    Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
+      uint8_t* p = Picture + offset;
+      if constexpr (Bits == 8) {
+        for (int64_t k = 0; k < count; ++k) p[k] ^= values[from + k];
+      } else {
+        for (int64_t k = 0; k < count; ++k) XorWord(p + 4 * k, values[from + k] & kTrueColorMask);
+      }
+    });
+  }
+  void Fill(int64_t first, int64_t n, uint32_t value) {
+    // A run of zeros changes nothing.
+    if (value == 0) return;
+    Target.Pieces(first, n, [&](int64_t offset, int64_t, int64_t count) {
+      uint8_t* p = Picture + offset;
+      if constexpr (Bits == 8) {
+        for (int64_t k = 0; k < count; ++k) p[k] ^= uint8_t(value);
+      } else {
+        for (int64_t k = 0; k < count; ++k) XorWord(p + 4 * k, value);
+      }
+    });
+  }
+};
+
+// Runs located before the data changed (frames loaded again, the buffer released) keep to
+// what it holds now.
+std::span<const uint8_t> RunBytes(std::span<const uint8_t> data, const TFrameRuns& runs) {
+  const size_t at = std::min(runs.At, data.size());
+  return data.subspan(at, std::min(runs.Bytes, data.size() - at));
+}
+
+}  // namespace
+
+TFrameRuns LocateRuns(std::span<const uint8_t> data, int64_t frame, int bits) {
+  // A record that starts in the last bytes of the data, or past them, reads as zeros.
+  TByteReader header(data);
+  header.Seek(size_t(std::min<int64_t>(frame + 4, int64_t(data.size()))));
+  const int32_t declared = header.ReadI32();
+  TFrameRuns runs;
+  runs.Frame = frame;
+  runs.At = size_t(std::min<int64_t>(frame + 8, int64_t(data.size())));
+  WithDepth(bits, [&](auto depth) {
+    constexpr size_t kSize = TRunRecord<decltype(depth)::value>::kSize;
+    // Only records wholly inside the data are runs.
+    const size_t count =
+        std::min<size_t>(size_t(std::max<int32_t>(declared, 0)), (data.size() - runs.At) / kSize);
+    runs.Bytes = count * kSize;
+  });
+  return runs;
+}
+
+// Writes runs into the frame image, row by row, skipping each row's padding.
+void ExpandRuns(std::span<const uint8_t> data, const TFrameRuns& runs, const TFrameFormat& format,
+                TRasterBitmap& image) {
+  WithDepth(format.Bits, [&](auto depth) {
+    constexpr int kBits = decltype(depth)::value;
+    const int64_t width = format.Width;
+    WithRows(image.Stride() != width * (kBits / 8), [&](auto apart) {
+      TImageSink<kBits, decltype(apart)::value> sink{image.Bits(), {width, image.Stride()}};
+      WalkRuns<kBits>(RunBytes(data, runs), width * format.Height, sink);
+    });
+  });
+}
+
+int64_t XorRunsIntoPicture(std::span<const uint8_t> data, const TFrameRuns& runs,
+                           const TFrameFormat& format, TRasterBitmap& picture) {
+  int64_t covered = 0;
+  WithDepth(format.Bits, [&](auto depth) {
+    constexpr int kBits = decltype(depth)::value;
+    const int64_t width = format.Width;
+    // Only an 8-bit picture pads its rows.
+    WithRows(kBits == 8 && picture.Stride() != width, [&](auto apart) {
+      TPictureSink<kBits, decltype(apart)::value> sink{picture.Bits(), {width, picture.Stride()}};
+      covered = WalkRuns<kBits>(RunBytes(data, runs), width * format.Height, sink);
+    });
+  });
+  return covered;
+}
+
+bool XorImageIntoPicture(const TRasterBitmap& image, const TFrameFormat& format, int64_t first,
+                         TRasterBitmap& picture) {
+  const int32_t width = format.Width, height = format.Height;
+  const int32_t row = int32_t(first / width), column = int32_t(first % width);
+  if (row >= height) return false;
+  if (format.Bits == 8) {
+    // One pass over the bytes, the row padding (always zero in the frame image) along with the
+    // pixels; not the spare row.
+    const size_t from = size_t(row) * size_t(picture.Stride()) + size_t(column);
+    const size_t bytes = size_t(picture.Stride()) * size_t(height);
+    uint8_t* out = picture.Bits();
+    const uint8_t* frame = image.Bits();
+    for (size_t i = from; i < bytes; ++i) out[i] ^= frame[i];
+  } else {
+    BitBlt(picture, column, row, width - column, 1, image, column, row, TRop::SrcInvert);
+    BitBlt(picture, 0, row + 1, width, height - row - 1, image, 0, row + 1, TRop::SrcInvert);
+  }
+  return true;
+}

@@ -1,0 +1,30 @@
+#include "playback/PlaybackError.h"
+
+namespace {
+
+class TPlaybackCategory : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "playback"; }
+  std::string message(int code) const override {
+    switch (TPlaybackErrc(code)) {
+      case TPlaybackErrc::UnsupportedVideoMode:
+        return "unsupported video mode";
+      case TPlaybackErrc::SegmentTooBig:
+        return "segment too big for the frame buffer";
+      case TPlaybackErrc::NoSurfaces:
+        return "no surfaces for the frame";
+      case TPlaybackErrc::OutOfMemory:
+        return "out of memory";
+    }
+    return "unknown playback error";
+  }
+};
+
+}  // namespace
+
+const std::error_category& PlaybackCategory() {
+  static const TPlaybackCategory category;
+  return category;
+}
+
+std::error_code make_error_code(TPlaybackErrc code) { return {int(code), PlaybackCategory()}; }

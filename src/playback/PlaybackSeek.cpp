@@ -1,0 +1,182 @@
+// Random access: seeks to any frame, the state each segment starts from, and the checkpoints
+// taken while frames are composed and restored by seeks.
+#include "playback/UzrPlayback.h"
+
+#include <cstring>
+#include <memory>
+
+#include "playback/TrackRecords.h"
+
+const TPlaybackCore::TSegmentStart& TPlaybackCore::StartState(int32_t index) {
+  // Playing the film from its start, every frame of an 8-bit segment reads one palette record
+  // and every frame reads one cursor record. Copies of the streams read them, so the
+  // segments' own positions stay.
+  if (FSegmentStarts.size() != FSegments.size()) {
+    FSegmentStarts.clear();
+    TSegmentStart start{FFilmPalette, TCursorRec{}};
+    for (const auto& segment : FSegments) {
+      FSegmentStarts.push_back(start);
+      TMemoryStream track = segment->CursStream;
+      track.SetPosition(0);
+      for (int32_t frame = 0; frame < segment->FrameCount && track.Remaining(); ++frame)
+        ReadCursorRecord(track, start.Cursor);
+      if (segment->BitsPerPixel != 8 || !segment->PaletteStream) continue;
+      TMemoryStream records = *segment->PaletteStream;
+      records.SetPosition(0);
+      for (int32_t frame = 0; frame < segment->FrameCount && records.Remaining(); ++frame)
+        ReadPaletteRecord(records, start.Palette);
+    }
+  }
+  return FSegmentStarts[size_t(index)];
+}
+
+bool TPlaybackCore::AtSegmentStart() {
+  const TSegmentStart& start = StartState(FCurSegment);
+  return start.Palette == FPalette && start.Cursor == FCursorRec;
+}
+
+void TPlaybackCore::TakeStartState() {
+  const TSegmentStart& start = StartState(FCurSegment);
+  FPalette = start.Palette;
+  FCursorRec = start.Cursor;
+  FCanonical = true;
+}
+
+void TPlaybackCore::RestartSegment() {
+  Rewind();
+  ClearSurfaces();
+  RestartTracks();
+  TakeStartState();
+}
+
+TResult TPlaybackCore::SeekFrame(TFramePos pos) {
+  if (pos.Segment < 0 || size_t(pos.Segment) >= FSegments.size()) return kResultOutOfIndexBound;
+  const int32_t frameCount = FSegments[size_t(pos.Segment)]->FrameCount;
+  if (pos.Frame < 0 || pos.Frame >= frameCount) return kResultOutOfIndexBound;
+  if (!FFrameBuffer) return kResultSegmentIsNil;
+  const bool loaded =
+      FLoadedSegment == pos.Segment && FCurSegment == pos.Segment && FPicture && FFrameImage;
+  // The frame sought is shown, and the step to the frame after it has been taken.
+  if (loaded && FCanonical && FComposed == pos &&
+      (FSegmentEnded || (FFrameIndex == pos.Frame + 1 && FFrameIndex < frameCount))) {
+    FHost.SetProgress(PlayedFrames());
+    return kResultOk;
+  }
+  if (!loaded) {
+    FCurSegment = pos.Segment;
+    const TResult r = SetCurSegment();
+    if (r != kResultOk) return r;
+    TakeStartState();
+  }
+  // Frames are deltas and only play forwards: from the picture shown when the frame lies
+  // ahead of it, from the last checkpoint before the frame when that is nearer, or from the
+  // segment's start.
+  const bool ahead = FCanonical && !FSegmentEnded &&
+                     (FComposed ? FComposed->Frame < pos.Frame : FFrameIndex == 0);
+  const int32_t shown = FComposed ? FComposed->Frame : -1;
+  const TCheckpoint* checkpoint = FCheckpoints.Before(pos.Segment, pos.Frame);
+  bool restored = false;
+  if (checkpoint && (!ahead || checkpoint->FrameIndex > shown))
+    restored = RestoreCheckpoint(*checkpoint);
+  if (!restored && !ahead) RestartSegment();
+  for (bool composed = restored;; composed = false) {
+    if (!composed) {
+      const int stops = FStops;
+      DecodeFrame();
+      if (FStops != stops || !HasCurrentSegment()) {
+        // Reported by the decoder; the next seek starts the segment afresh.
+        FLoadedSegment = -1;
+        return FLastResult != kResultOk ? FLastResult : kResultFrameIsNil;
+      }
+      ComposeFrame();
+      FComposed = TFramePos{FCurSegment, FFrameIndex};
+      NoteComposed();
+    }
+    const bool reached = FFrameIndex >= pos.Frame;
+    const TResult r = NextFrame();
+    if (r == kResultOutOfIndexBound) {
+      FSegmentEnded = true;
+      break;
+    }
+    if (r != kResultOk) return r;
+    if (reached) break;
+  }
+  FHost.SetProgress(PlayedFrames());
+  return kResultOk;
+}
+
+void TPlaybackCore::NoteComposed() {
+  const int64_t before = FWork;
+  FWork += FFrameWork;
+  // Only a segment played as seeks play it, whose frames are in the buffer and whose frame
+  // went all the way into the picture, has checkpoints taken; not the ticks that play on past
+  // its last frame when a film that ended is not started again.
+  if (!FCanonical || FLoadedSegment != FCurSegment || !HasCurrentSegment() || FPendingRuns ||
+      !FPicture || !FFrameImage || !FCursorArea || FFrameIndex >= CurrentSegment().FrameCount)
+    return;
+  if (FCheckpoints.Wanted(FCurSegment, FPicture->SizeBytes(), before, FWork, FFrameIndex))
+    TakeCheckpoint(before);
+}
+
+void TPlaybackCore::TakeCheckpoint(int64_t workBefore) {
+  try {
+    auto c = std::make_unique<TCheckpoint>();
+    c->FrameIndex = FFrameIndex;
+    c->CurFrame = FCurFrame;
+    c->Work = FWork;
+    c->FrameWork = FWork - workBefore;
+    c->Palette = FPalette;
+    const Segment& segment = CurrentSegment();
+    c->PalettePosition = segment.PaletteStream ? segment.PaletteStream->Position() : 0;
+    c->CursorPosition = FCursorStream->Position();
+    c->CursorIndex = FCursorRec.Index, c->CursorX = FCursorRec.X, c->CursorY = FCursorRec.Y;
+    c->CursorLeft = FCursorLeft, c->CursorTop = FCursorTop;
+    c->SavedWidth = FSavedWidth, c->SavedHeight = FSavedHeight;
+    c->CursorDrawn = FCursorDrawn;
+    c->CursorAreaWidth = FCursorArea->Width(), c->CursorAreaHeight = FCursorArea->Height();
+    c->CursorArea.assign(FCursorArea->Pixels().begin(), FCursorArea->Pixels().end());
+    c->Picture.Pack(FPicture->Pixels(), FCheckpoints.Reference(FCurSegment, FPicture->Pixels()));
+    c->FrameImageCurrent = FFrameImageCurrent;
+    c->LastFullFrame = FLastFullFrame;
+    if (FFrameImageCurrent) c->FrameImage.Pack(FFrameImage->Pixels(), {});
+    FCheckpoints.Add(FCurSegment, std::move(c));
+  } catch (const std::bad_alloc&) {
+    // Without this checkpoint seeks only cost more.
+  }
+}
+
+bool TPlaybackCore::RestoreCheckpoint(const TCheckpoint& c) {
+  if (!HasCurrentSegment() || !FPicture || !FFrameImage) return false;
+  const bool indexed = FFilmBits == 8;
+  if (!FCursorArea || FCursorArea->Width() != c.CursorAreaWidth ||
+      FCursorArea->Height() != c.CursorAreaHeight) {
+    auto area = TRasterBitmap::Create(c.CursorAreaWidth, c.CursorAreaHeight, indexed ? 8 : 32);
+    if (!area) return false;
+    if (indexed) area->SetColorTable(FPalette);
+    FCursorArea = std::move(area);
+  }
+  if (FCursorArea->SizeBytes() != c.CursorArea.size() ||
+      !c.Picture.Unpack(FPicture->Pixels(), FCheckpoints.Reference(FCurSegment)) ||
+      (c.FrameImageCurrent && !c.FrameImage.Unpack(FFrameImage->Pixels(), {})))
+    return false;
+  std::memcpy(FCursorArea->Bits(), c.CursorArea.data(), c.CursorArea.size());
+  FCurFrame = c.CurFrame;
+  FFrameIndex = c.FrameIndex;
+  FComposed = TFramePos{FCurSegment, c.FrameIndex};
+  FSegmentEnded = false;
+  FPendingRuns.reset();
+  FPalette = c.Palette;
+  if (indexed) FPicture->SetColorTable(FPalette);
+  Segment& segment = CurrentSegment();
+  if (segment.PaletteStream) segment.PaletteStream->SetPosition(c.PalettePosition);
+  FCursorStream->SetPosition(c.CursorPosition);
+  FCursorRec = {c.CursorIndex, c.CursorX, c.CursorY};
+  FCursorLeft = c.CursorLeft, FCursorTop = c.CursorTop;
+  FSavedWidth = c.SavedWidth, FSavedHeight = c.SavedHeight;
+  FCursorDrawn = c.CursorDrawn;
+  FFrameImageCurrent = c.FrameImageCurrent;
+  FLastFullFrame = c.LastFullFrame;
+  FWork = c.Work;
+  FCanonical = true;
+  return true;
+}
