@@ -1938,6 +1938,16 @@ TEST_F(TRandomAccess, StartOnTheCommandLinePlaysFromThatTime) {
       EXPECT_EQ(Player->ShownFrame(), (TFramePos{c.shown->Segment, c.shown->Frame + 1}));
     }
   }
+  // A time in a segment that cannot be shown is told as playing it would be; the player stays.
+  auto raw = std::vector<TRawSegment>{EncodeSegment(Timed("a", 10, 1)), EncodeSegment(Timed("b", 10, 1))};
+  raw[1].BitsPerPixel = 16;
+  const std::string deep = (Root / "deep.zrcab").string();
+  WriteFileBytes(deep, MakeFilmPackage(WriteFilmRaw(raw)));
+  Make();
+  EXPECT_TRUE(StartPlayer(*Player, {deep, "/start", "12"}));
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->Boxes[0].Text, QString::fromUtf8(kLbMessages[0]));
+  EXPECT_EQ(Player->PlayState(), psStopped);
 }
 
 // ---- Export ----

@@ -69,7 +69,8 @@ bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args) {
   if (options.StartSegment > 0) player.Core().SelectSegment(options.StartSegment - 1);
   player.Guarded([&player] { player.APlayExecute(); });
   // A time of the film, applied after /segm: it decides where playing starts.
-  if (options.StartMillis >= 0 && player.PlayState() == psPlaying) player.SeekToTime(options.StartMillis);
+  if (options.StartMillis >= 0 && player.PlayState() == psPlaying)
+    player.Guarded([&] { player.SeekToTime(options.StartMillis); });
   return true;
 }
 
