@@ -59,17 +59,6 @@ class TfrmExport : public QDialog {
   // folder, with the format's extension.
   QString OutputPath() const;
 
-  QLineEdit* edtFile = nullptr;
-  QPushButton* btnBrowse = nullptr;
-  QComboBox* cbxFormat = nullptr;
-  QSlider* sldQuality = nullptr;
-  QSpinBox* spnQuality = nullptr;
-  QCheckBox* chkCursor = nullptr;
-  QCheckBox* chkSegment = nullptr;
-  QPushButton* btnExport = nullptr;
-  QPushButton* btnCancel = nullptr;
-  QPushButton* btnHelp = nullptr;
-
  signals:
   // The user asked for help on the dialog: `topic` of the program's help file.
   void HelpRequested(const QString& topic);
@@ -85,6 +74,16 @@ class TfrmExport : public QDialog {
   void cbxFormatChange();
   void edtFileEdited(const QString& text);
 
+  QLineEdit* edtFile = nullptr;
+  QPushButton* btnBrowse = nullptr;
+  QComboBox* cbxFormat = nullptr;
+  QSlider* sldQuality = nullptr;
+  QSpinBox* spnQuality = nullptr;
+  QCheckBox* chkCursor = nullptr;
+  QCheckBox* chkSegment = nullptr;
+  QPushButton* btnExport = nullptr;
+  QPushButton* btnCancel = nullptr;
+  QPushButton* btnHelp = nullptr;
   TExportRequest FRequest;
   TExportChoice FChoice;
 };
