@@ -23,6 +23,7 @@
 #include "shell/dialogs/UzrAbout.h"
 #include "shell/artwork/UzrArtwork.h"
 #include "shell/artwork/UzrJpeg.h"
+#include "support/FindChild.h"
 
 namespace {
 
@@ -254,6 +255,12 @@ struct TAboutFixture : ::testing::Test {
     };
   }
 
+  // A part of the box by its object name.
+  template <typename T>
+  T* Find(const char* name) const {
+    return Child<T>(*About, name);
+  }
+
   void Show() {
     About->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(About.get()));
@@ -291,10 +298,10 @@ TEST_F(TAboutFixture, ComponentsAtTheirPlaces) {
     QPoint At;
   };
   const std::vector<TPlace> places = {
-      {About->Panel1, "Panel1", {8, 8}},    {About->RxLabel1, "RxLabel1", {232, 4}},
-      {About->Label1, "Label1", {184, 56}}, {About->lblMail, "lblMail", {184, 120}},
-      {About->Label2, "Label2", {184, 144}}, {About->Bevel1, "Bevel1", {184, 192}},
-      {About->Button1, "Button1", {304, 200}},
+      {Find<QWidget>("Panel1"), "Panel1", {8, 8}},    {Find<QWidget>("RxLabel1"), "RxLabel1", {232, 4}},
+      {Find<QWidget>("Label1"), "Label1", {184, 56}}, {Find<QWidget>("lblMail"), "lblMail", {184, 120}},
+      {Find<QWidget>("Label2"), "Label2", {184, 144}}, {Find<QWidget>("Bevel1"), "Bevel1", {184, 192}},
+      {Find<QWidget>("Button1"), "Button1", {304, 200}},
   };
   for (const TPlace& p : places) {
     SCOPED_TRACE(p.Name);
@@ -302,44 +309,46 @@ TEST_F(TAboutFixture, ComponentsAtTheirPlaces) {
     EXPECT_EQ(p.Widget->parentWidget(), About.get());
     EXPECT_EQ(p.Widget->pos(), p.At);
   }
-  EXPECT_EQ(About->Panel1->size(), QSize(164, 218));
-  EXPECT_EQ(About->Panel1->frameShape(), QFrame::Panel);
-  EXPECT_EQ(About->Panel1->frameShadow(), QFrame::Sunken);
-  EXPECT_EQ(About->Panel1->lineWidth(), 1);
-  EXPECT_EQ(About->Image1->parentWidget(), About->Panel1);
-  EXPECT_EQ(About->Image1->geometry(), QRect(1, 1, 162, 216));
-  EXPECT_EQ(About->Bevel1->width(), 201);
-  EXPECT_EQ(About->Bevel1->frameShape(), QFrame::HLine);
-  EXPECT_EQ(About->Bevel1->frameShadow(), QFrame::Sunken);
-  EXPECT_EQ(About->Button1->size(), QSize(81, 25));
+  QFrame* Panel1 = Find<QFrame>("Panel1");
+  QFrame* Bevel1 = Find<QFrame>("Bevel1");
+  QLabel* Label3 = Find<QLabel>("Label3");
+  EXPECT_EQ(Panel1->size(), QSize(164, 218));
+  EXPECT_EQ(Panel1->frameShape(), QFrame::Panel);
+  EXPECT_EQ(Panel1->frameShadow(), QFrame::Sunken);
+  EXPECT_EQ(Panel1->lineWidth(), 1);
+  EXPECT_EQ(Find<QLabel>("Image1")->parentWidget(), Panel1);
+  EXPECT_EQ(Find<QLabel>("Image1")->geometry(), QRect(1, 1, 162, 216));
+  EXPECT_EQ(Bevel1->width(), 201);
+  EXPECT_EQ(Bevel1->frameShape(), QFrame::HLine);
+  EXPECT_EQ(Bevel1->frameShadow(), QFrame::Sunken);
+  EXPECT_EQ(Find<QPushButton>("Button1")->size(), QSize(81, 25));
   // Right-aligned, its right edge at 377.
-  EXPECT_EQ(About->Label3->x() + About->Label3->width(), 377);
-  EXPECT_EQ(About->Label3->y(), 32);
-  EXPECT_TRUE(About->Label3->alignment() & Qt::AlignRight);
+  EXPECT_EQ(Label3->x() + Label3->width(), 377);
+  EXPECT_EQ(Label3->y(), 32);
+  EXPECT_TRUE(Label3->alignment() & Qt::AlignRight);
   // Every text inside the client area, clear of the right margin.
-  for (QWidget* w : {static_cast<QWidget*>(About->RxLabel1), static_cast<QWidget*>(About->Label1),
-                     static_cast<QWidget*>(About->Label3), static_cast<QWidget*>(About->lblMail),
-                     static_cast<QWidget*>(About->Label2)})
+  for (QWidget* w : {Find<QWidget>("RxLabel1"), Find<QWidget>("Label1"), Find<QWidget>("Label3"),
+                     Find<QWidget>("lblMail"), Find<QWidget>("Label2")})
     EXPECT_TRUE(QRect(0, 0, 385, 233).contains(w->geometry())) << w->objectName().toStdString();
 }
 
 TEST_F(TAboutFixture, TextsAndFonts) {
-  EXPECT_EQ(About->RxLabel1->text(), QStringLiteral("veRirove"));
-  EXPECT_EQ(About->Label3->text(), QStringLiteral("версия 1.4.1"));
-  EXPECT_EQ(About->Label1->text().count(QLatin1Char('\n')), 1);
-  EXPECT_TRUE(About->Label1->text().contains(QStringLiteral("veRirove")));
-  EXPECT_EQ(About->lblMail->text(), QStringLiteral("www.example.org/verirove"));
-  EXPECT_EQ(About->Label2->text(), QStringLiteral("verirove@example.org"));
-  EXPECT_EQ(About->Button1->text(), QStringLiteral("Закрыть"));
+  EXPECT_EQ(Find<TShadowLabel>("RxLabel1")->text(), QStringLiteral("veRirove"));
+  EXPECT_EQ(Find<QLabel>("Label3")->text(), QStringLiteral("версия 1.4.1"));
+  EXPECT_EQ(Find<QLabel>("Label1")->text().count(QLatin1Char('\n')), 1);
+  EXPECT_TRUE(Find<QLabel>("Label1")->text().contains(QStringLiteral("veRirove")));
+  EXPECT_EQ(Find<TLinkLabel>("lblMail")->text(), QStringLiteral("www.example.org/verirove"));
+  EXPECT_EQ(Find<TLinkLabel>("Label2")->text(), QStringLiteral("verirove@example.org"));
+  EXPECT_EQ(Find<QPushButton>("Button1")->text(), QStringLiteral("Закрыть"));
 
-  const QFont title = About->RxLabel1->font();
+  const QFont title = Find<TShadowLabel>("RxLabel1")->font();
   EXPECT_EQ(title.family(), QStringLiteral("Times New Roman"));
   EXPECT_EQ(title.pointSize(), 20);
   EXPECT_TRUE(title.bold());
-  const QFont notice = About->Label1->font();
+  const QFont notice = Find<QLabel>("Label1")->font();
   EXPECT_EQ(notice.family(), QStringLiteral("Times New Roman"));
   EXPECT_EQ(notice.pointSize(), 10);
-  for (TLinkLabel* link : {About->lblMail, About->Label2}) {
+  for (TLinkLabel* link : {Find<TLinkLabel>("lblMail"), Find<TLinkLabel>("Label2")}) {
     SCOPED_TRACE(link->objectName().toStdString());
     EXPECT_EQ(link->font().family(), QStringLiteral("Tahoma"));
     EXPECT_EQ(link->font().pointSize(), 10);
@@ -350,7 +359,7 @@ TEST_F(TAboutFixture, TextsAndFonts) {
 }
 
 TEST_F(TAboutFixture, PictureLoadsFromTheFolder) {
-  const QPixmap shown = About->Image1->pixmap();
+  const QPixmap shown = Find<QLabel>("Image1")->pixmap();
   ASSERT_FALSE(shown.isNull());
   EXPECT_EQ(shown.size(), QSize(162, 216));
   QImage decoded;
@@ -363,14 +372,14 @@ TEST_F(TAboutFixture, MissingOrDamagedPictureLeavesThePanelEmpty) {
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());
   Make(folder.path());
-  EXPECT_TRUE(About->Image1->pixmap().isNull());
+  EXPECT_TRUE(Find<QLabel>("Image1")->pixmap().isNull());
 
   QFile damaged(QDir(folder.path()).filePath(QStringLiteral("veRirove_about.jpg")));
   ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
   damaged.write(BuiltJpeg().left(500));
   damaged.close();
   Make(folder.path());
-  EXPECT_TRUE(About->Image1->pixmap().isNull());
+  EXPECT_TRUE(Find<QLabel>("Image1")->pixmap().isNull());
   Show();
   EXPECT_FALSE(AnyMessageBoxVisible());
   About->close();
@@ -378,7 +387,7 @@ TEST_F(TAboutFixture, MissingOrDamagedPictureLeavesThePanelEmpty) {
 
 TEST_F(TAboutFixture, WebLinkOpensHttpAddress) {
   Show();
-  QTest::mouseClick(About->lblMail, Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mouseClick(Find<TLinkLabel>("lblMail"), Qt::LeftButton, {}, QPoint(5, 5));
   ASSERT_EQ(Opened.size(), 1u);
   EXPECT_EQ(Opened[0].toString(), QStringLiteral("http://www.example.org/verirove"));
   EXPECT_EQ(Opened[0], QUrl(QStringLiteral("http://www.example.org/verirove")));
@@ -386,33 +395,33 @@ TEST_F(TAboutFixture, WebLinkOpensHttpAddress) {
 
 TEST_F(TAboutFixture, MailLinkOpensMailto) {
   Show();
-  QTest::mouseClick(About->Label2, Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mouseClick(Find<TLinkLabel>("Label2"), Qt::LeftButton, {}, QPoint(5, 5));
   ASSERT_EQ(Opened.size(), 1u);
   EXPECT_EQ(Opened[0].toString(), QStringLiteral("mailto:verirove@example.org"));
 }
 
 TEST_F(TAboutFixture, OtherButtonsAndReleasesOutsideDoNotOpen) {
   Show();
-  QTest::mouseClick(About->lblMail, Qt::RightButton, {}, QPoint(5, 5));
-  QTest::mousePress(About->Label2, Qt::LeftButton, {}, QPoint(5, 5));
-  QTest::mouseRelease(About->Label2, Qt::LeftButton, {}, QPoint(-20, 5));
+  QTest::mouseClick(Find<TLinkLabel>("lblMail"), Qt::RightButton, {}, QPoint(5, 5));
+  QTest::mousePress(Find<TLinkLabel>("Label2"), Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mouseRelease(Find<TLinkLabel>("Label2"), Qt::LeftButton, {}, QPoint(-20, 5));
   EXPECT_TRUE(Opened.empty());
 }
 
 TEST_F(TAboutFixture, FailedOpenStaysSilent) {
   OpenResult = false;
   Show();
-  QTest::mouseClick(About->lblMail, Qt::LeftButton, {}, QPoint(5, 5));
-  QTest::mouseClick(About->Label2, Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mouseClick(Find<TLinkLabel>("lblMail"), Qt::LeftButton, {}, QPoint(5, 5));
+  QTest::mouseClick(Find<TLinkLabel>("Label2"), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_EQ(Opened.size(), 2u);
   EXPECT_FALSE(AnyMessageBoxVisible());
   EXPECT_TRUE(About->isVisible());
 }
 
 TEST_F(TAboutFixture, CloseButtonClosesAndIsDefault) {
-  EXPECT_TRUE(About->Button1->isDefault());
+  EXPECT_TRUE(Find<QPushButton>("Button1")->isDefault());
   Show();
-  QTest::mouseClick(About->Button1, Qt::LeftButton);
+  QTest::mouseClick(Find<QPushButton>("Button1"), Qt::LeftButton);
   EXPECT_FALSE(About->isVisible());
 }
 
@@ -477,7 +486,7 @@ TEST_F(TAboutFixture, BevelIsALoweredLineAndTitleHasALightShadow) {
   }
   // The title: text in the foreground colour, and shadow pixels in the light colour where the
   // text is not.
-  const QImage title = About->RxLabel1->grab().toImage();
+  const QImage title = Find<TShadowLabel>("RxLabel1")->grab().toImage();
   int text = 0, shadow = 0;
   const QRgb textColour = pal.color(QPalette::WindowText).rgb(), light = pal.color(QPalette::Light).rgb();
   for (int y = 0; y < title.height(); ++y)

@@ -19,6 +19,7 @@
 #include <functional>
 
 #include "shell/dialogs/UzrHelp.h"
+#include "support/FindChild.h"
 
 namespace {
 
@@ -26,7 +27,11 @@ const QString kHelpFile = QStringLiteral(VERIROVE_HELP_FILE);
 
 QString Text(const QByteArray& bytes) { return DecodeHelpText(bytes); }
 
-QString ViewerText() { return HelpViewer() ? HelpViewer()->Browser()->toPlainText() : QString(); }
+// The viewer's topic pane and contents pane.
+QTextBrowser* Browser(const TfrmHelp* viewer) { return Child<QTextBrowser>(*viewer, "brwTopic"); }
+QTreeWidget* Contents(const TfrmHelp* viewer) { return Child<QTreeWidget>(*viewer, "tvContents"); }
+
+QString ViewerText() { return HelpViewer() ? Browser(HelpViewer())->toPlainText() : QString(); }
 
 // A folder of the test's own; removed with the object.
 class THelpTest : public ::testing::Test {
@@ -220,21 +225,21 @@ TEST_F(THelpTest, ViewerOpensTheDefaultTopic) {
   EXPECT_FALSE(viewer->ShowsMessage());
   EXPECT_EQ(viewer->CurrentFile(), kHelpFile);
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("проигрыватель фильмов")));
-  EXPECT_EQ(viewer->Browser()->source(), TfrmHelp::TopicUrl(QStringLiteral("index.htm"), QString()));
+  EXPECT_EQ(Browser(viewer)->source(), TfrmHelp::TopicUrl(QStringLiteral("index.htm"), QString()));
   EXPECT_TRUE(viewer->windowTitle().contains(QStringLiteral("Справка veRirove")));
   // The contents pane, from the file's .hhc, marks the topic shown.
-  ASSERT_NE(viewer->Contents()->topLevelItemCount(), 0);
-  ASSERT_NE(viewer->Contents()->currentItem(), nullptr);
-  EXPECT_EQ(viewer->Contents()->currentItem()->text(0), QStringLiteral("veRirove"));
+  ASSERT_NE(Contents(viewer)->topLevelItemCount(), 0);
+  ASSERT_NE(Contents(viewer)->currentItem(), nullptr);
+  EXPECT_EQ(Contents(viewer)->currentItem()->text(0), QStringLiteral("veRirove"));
   // Pictures and the style sheet come out of the file.
   const QVariant picture =
-      viewer->Browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("images/veRirove.png")));
+      Browser(viewer)->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("images/veRirove.png")));
   EXPECT_EQ(QImage::fromData(picture.toByteArray()).size(), QSize(48, 48));
   const QVariant sheet =
-      viewer->Browser()->loadResource(QTextDocument::StyleSheetResource, QUrl(QStringLiteral("veRirove.css")));
+      Browser(viewer)->loadResource(QTextDocument::StyleSheetResource, QUrl(QStringLiteral("veRirove.css")));
   EXPECT_TRUE(sheet.toString().contains(QStringLiteral("font-family")));
   // Nothing outside the file.
-  EXPECT_FALSE(viewer->Browser()
+  EXPECT_FALSE(Browser(viewer)
                    ->loadResource(QTextDocument::ImageResource, QUrl::fromLocalFile(kHelpFile))
                    .isValid());
 }
@@ -249,10 +254,10 @@ TEST_F(THelpTest, SegmentsTopicFromAFolderWithBlanks) {
   const QString text = ViewerText();
   EXPECT_TRUE(text.contains(QStringLiteral("Управление Сегментами")));
   EXPECT_TRUE(text.contains(QStringLiteral("Выбор сегмента")));
-  EXPECT_EQ(viewer->Browser()->source().fragment(), QStringLiteral("Segments"));
+  EXPECT_EQ(Browser(viewer)->source().fragment(), QStringLiteral("Segments"));
   EXPECT_EQ(viewer->windowTitle(), QStringLiteral("Сегменты — Справка veRirove"));
-  ASSERT_NE(viewer->Contents()->currentItem(), nullptr);
-  EXPECT_EQ(viewer->Contents()->currentItem()->text(0), QStringLiteral("Сегменты"));
+  ASSERT_NE(Contents(viewer)->currentItem(), nullptr);
+  EXPECT_EQ(Contents(viewer)->currentItem()->text(0), QStringLiteral("Сегменты"));
   // The same copy without a topic: its default one, in the same window.
   ASSERT_TRUE(HtmlHelp(nullptr, copy));
   EXPECT_EQ(HelpViewer(), viewer);
@@ -290,7 +295,7 @@ TEST_F(THelpTest, HelpForAWindowOnTopComesUpOverIt) {
 
 TEST_F(THelpTest, LinksStayInTheFileAndHistoryGoesBack) {
   ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile));
-  QTextBrowser* browser = HelpViewer()->Browser();
+  QTextBrowser* browser = Browser(HelpViewer());
   // A relative link, as a click on it reports it.
   emit browser->anchorClicked(QUrl(QStringLiteral("open.htm")));
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("Исполняемые фильмы")));
@@ -321,8 +326,8 @@ TEST_F(THelpTest, MissingFileShowsTheViewersMessage) {
   EXPECT_TRUE(viewer->ShowsMessage());
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("Файл справки не найден")));
   EXPECT_TRUE(ViewerText().contains(missing));
-  EXPECT_EQ(viewer->Contents()->topLevelItemCount(), 0);
-  EXPECT_FALSE(viewer->Browser()->isBackwardAvailable());
+  EXPECT_EQ(Contents(viewer)->topLevelItemCount(), 0);
+  EXPECT_FALSE(Browser(viewer)->isBackwardAvailable());
   // The good file again: the topic replaces the message, even at a URL shown before.
   ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/veRirove_v1_2.htm#Segments")));
   EXPECT_FALSE(viewer->ShowsMessage());
@@ -600,8 +605,8 @@ TEST_F(THelpTest, OtherHelpFilesCompiledHere) {
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("Привет A")));
   ASSERT_TRUE(HtmlHelp(nullptr, plain + QStringLiteral("::/b.htm")));  // no charset declared
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("Привет B")));
-  EXPECT_EQ(HelpViewer()->Contents()->topLevelItemCount(), 0);  // no contents file
-  EXPECT_TRUE(HelpViewer()->Contents()->isHidden());
+  EXPECT_EQ(Contents(HelpViewer())->topLevelItemCount(), 0);  // no contents file
+  EXPECT_TRUE(Contents(HelpViewer())->isHidden());
   // No default topic, but an index.htm.
   const QString indexed = compile(QStringLiteral("indexed"), "[OPTIONS]\nCompiled file=p.chm\n\n[FILES]\na.htm\nindex.htm\n",
                                   {{QStringLiteral("a.htm"), "<html><body>A</body></html>"},
@@ -612,7 +617,7 @@ TEST_F(THelpTest, OtherHelpFilesCompiledHere) {
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("проигрыватель фильмов")));
   ASSERT_TRUE(HtmlHelp(nullptr, indexed + QStringLiteral("::/index.htm")));
   EXPECT_TRUE(ViewerText().contains(QStringLiteral("Other index")));
-  EXPECT_FALSE(HelpViewer()->Browser()->isBackwardAvailable());  // history is per file
+  EXPECT_FALSE(Browser(HelpViewer())->isBackwardAvailable());  // history is per file
 }
 
 // The topics read without scrolling sideways in the viewer at the size it opens with on a
@@ -624,8 +629,8 @@ TEST_F(THelpTest, EveryTopicFitsTheViewerWithoutScrollingSideways) {
     TfrmHelp* viewer = HelpViewer();
     viewer->resize(900, 680);
     QApplication::processEvents();
-    ASSERT_GE(viewer->Browser()->viewport()->width(), 560) << topic;
-    EXPECT_EQ(viewer->Browser()->horizontalScrollBar()->maximum(), 0) << topic;
+    ASSERT_GE(Browser(viewer)->viewport()->width(), 560) << topic;
+    EXPECT_EQ(Browser(viewer)->horizontalScrollBar()->maximum(), 0) << topic;
   }
 }
 

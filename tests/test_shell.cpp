@@ -52,6 +52,7 @@
 
 #include "shell/dialogs/UzrExport.h"
 #include "shell/dialogs/UzrHelp.h"
+#include "support/FindChild.h"
 
 namespace fs = std::filesystem;
 
@@ -717,6 +718,9 @@ TEST_F(TShellFixture, OpeningFilmsAndTheirFailures) {
   EXPECT_FALSE(Find<QToolButton>("btnLoadFromFile")->isEnabled());
 }
 
+// The segments dialog's list.
+QTableWidget* SegmentsGrid(const TfrmSegments& dialog) { return Child<QTableWidget>(dialog, "sgdSegments"); }
+
 TEST_F(TShellFixture, TheSegmentsDialogListsNumbersNamesAndDurations) {
   Load(Film({Solid("Первый", 2, 2, 3), Solid("Второй", 2, 2, 2)}));
   Player->Core().Segments()[0]->FrameCount = 1234;
@@ -725,7 +729,7 @@ TEST_F(TShellFixture, TheSegmentsDialogListsNumbersNamesAndDurations) {
   Player->ASegmentsExecute();
   ASSERT_TRUE(Segments->isVisible());
   EXPECT_EQ(Segments->windowTitle(), "Управление Сегментами");
-  QTableWidget* grid = Segments->sgdSegments;
+  QTableWidget* grid = SegmentsGrid(*Segments);
   ASSERT_EQ(grid->rowCount(), 2);
   EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), "№");
   EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), "Название");
@@ -774,8 +778,9 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     }
     const int32_t frameBefore = Player->Core().FrameIndex();
     Player->ASegmentsExecute();
-    Segments->sgdSegments->setCurrentCell(c.row, 1);
-    QTest::keyClick(Segments->sgdSegments, Qt::Key_Return);
+    QTableWidget* grid = SegmentsGrid(*Segments);
+    grid->setCurrentCell(c.row, 1);
+    QTest::keyClick(grid, Qt::Key_Return);
     EXPECT_FALSE(Segments->isVisible());
     EXPECT_EQ(Player->PlayState(), c.after);
     EXPECT_EQ(Player->Core().CurSegment(), c.segment);
@@ -800,18 +805,18 @@ TEST(SegmentsDialog, TellsTheChosenRowAndCloses) {
     QList<int> told;
   };
   const Case cases[] = {
-      {"Enter", [](TfrmSegments& d) { QTest::keyClick(d.sgdSegments, Qt::Key_Return); }, {2}},
-      {"keypad Enter", [](TfrmSegments& d) { QTest::keyClick(d.sgdSegments, Qt::Key_Enter); }, {2}},
-      {"double click", [](TfrmSegments& d) { emit d.sgdSegments->cellDoubleClicked(2, 1); }, {2}},
-      {"the button", [](TfrmSegments& d) { d.btnClose->click(); }, {2}},
-      {"Esc", [](TfrmSegments& d) { QTest::keyClick(d.sgdSegments, Qt::Key_Escape); }, {}},
+      {"Enter", [](TfrmSegments& d) { QTest::keyClick(SegmentsGrid(d), Qt::Key_Return); }, {2}},
+      {"keypad Enter", [](TfrmSegments& d) { QTest::keyClick(SegmentsGrid(d), Qt::Key_Enter); }, {2}},
+      {"double click", [](TfrmSegments& d) { emit SegmentsGrid(d)->cellDoubleClicked(2, 1); }, {2}},
+      {"the button", [](TfrmSegments& d) { Child<QPushButton>(d, "btnClose")->click(); }, {2}},
+      {"Esc", [](TfrmSegments& d) { QTest::keyClick(SegmentsGrid(d), Qt::Key_Escape); }, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TfrmSegments dialog;
     dialog.SetRows({{"a", 5, 25}, {"b", 5, 25}, {"c", 5, 25}});
     dialog.show();
-    dialog.sgdSegments->setCurrentCell(2, 1);
+    SegmentsGrid(dialog)->setCurrentCell(2, 1);
     QSignalSpy spy(&dialog, &TfrmSegments::SegmentChosen);
     c.act(dialog);
     QList<int> told;
@@ -824,7 +829,7 @@ TEST(SegmentsDialog, TellsTheChosenRowAndCloses) {
 TEST_F(TShellFixture, HelpFromTheSegmentsDialogOpensItsTopicOverIt) {
   QSignalSpy spy(Segments.get(), &TfrmSegments::HelpRequested);
   Segments->show();
-  Segments->AHelp->trigger();
+  Child<QAction>(*Segments, "AHelp")->trigger();
   ASSERT_EQ(spy.size(), 1);
   EXPECT_EQ(spy[0].at(0).toString(), "::/veRirove_v1_2.htm#Segments");
 #ifdef VERIROVE_HAVE_CHMLIB
@@ -843,11 +848,11 @@ TEST_F(TShellFixture, AFilmThatIsNotLoadedIsListedFromItsFile) {
   Player->SetFileName(QString::fromStdString(path));
   Player->ASegmentsExecute();
   ASSERT_TRUE(Segments->isVisible());
-  EXPECT_EQ(Segments->sgdSegments->rowCount(), 2);
-  EXPECT_EQ(Segments->sgdSegments->item(1, 1)->text(), "y");
+  EXPECT_EQ(SegmentsGrid(*Segments)->rowCount(), 2);
+  EXPECT_EQ(SegmentsGrid(*Segments)->item(1, 1)->text(), "y");
   EXPECT_TRUE(Player->Core().Segments().empty());
   // Choosing only closes the dialog.
-  emit Segments->sgdSegments->cellDoubleClicked(1, 1);
+  emit SegmentsGrid(*Segments)->cellDoubleClicked(1, 1);
   EXPECT_FALSE(Segments->isVisible());
   EXPECT_EQ(Player->PlayState(), psStopped);
   // Without a film nothing is shown.
@@ -1078,7 +1083,7 @@ TEST_F(TShellFixture, CancelInTheOpenDialogChangesNothing) {
   EXPECT_TRUE(Player->Boxes.empty());
   Player->ASegmentsExecute();
   EXPECT_TRUE(Segments->isVisible());
-  EXPECT_EQ(Segments->sgdSegments->rowCount(), 2);
+  EXPECT_EQ(SegmentsGrid(*Segments)->rowCount(), 2);
   Player->APlayExecute();
   EXPECT_EQ(Player->PlayState(), psPlaying);
   EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "a");
@@ -1163,7 +1168,7 @@ TEST_F(TShellFixture, AFilmDamagedInSegment2Of3PlaysSegment1AfterItsWarning) {
   EXPECT_TRUE(Player->Boxes[0].Details.contains("segment 2")) << Player->Boxes[0].Details.toStdString();
   EXPECT_EQ(Find<QLabel>("pnlPath")->text(), "damaged.zrcab");
   Player->ASegmentsExecute();
-  EXPECT_EQ(Segments->sgdSegments->rowCount(), 1);  // only the segment that plays
+  EXPECT_EQ(SegmentsGrid(*Segments)->rowCount(), 1);  // only the segment that plays
   Segments->close();
   Player->APlayExecute();
   for (int tick = 0; tick < 20 && Player->PlayState() == psPlaying; ++tick) Player->TimerTimer();
@@ -2045,14 +2050,15 @@ struct TExport : TShellFixture {
       if (!dialog) return;
       shown = true;
       fill(*dialog);
-      dialog->btnExport->click();
+      Child<QPushButton>(*dialog, "btnExport")->click();
     }, &context);
     Player->AExportExecute();
     return shown;
   }
   static void SetFile(TfrmExport& dialog, const fs::path& path) {
-    dialog.edtFile->setText(QString::fromStdString(path.string()));
-    emit dialog.edtFile->textEdited(dialog.edtFile->text());
+    QLineEdit* edtFile = Child<QLineEdit>(dialog, "edtFile");
+    edtFile->setText(QString::fromStdString(path.string()));
+    emit edtFile->textEdited(edtFile->text());
   }
   bool WaitForTheExport() {
     for (int i = 0; i < 12000 && Player->ExportRunning(); ++i) QTest::qWait(5);
@@ -2103,17 +2109,23 @@ TEST_F(TExport, TheDialogOffersTheFilmsNameAndKeepsTheExtensionInStepWithTheForm
   request.CurrentSegment = 1;
   request.CurrentSegmentName = QStringLiteral("Вопросы & ответы");
   TfrmExport dialog(request);
+  auto* edtFile = Child<QLineEdit>(dialog, "edtFile");
+  auto* cbxFormat = Child<QComboBox>(dialog, "cbxFormat");
+  auto* sldQuality = Child<QSlider>(dialog, "sldQuality");
+  auto* spnQuality = Child<QSpinBox>(dialog, "spnQuality");
+  auto* chkCursor = Child<QCheckBox>(dialog, "chkCursor");
+  auto* chkSegment = Child<QCheckBox>(dialog, "chkSegment");
   const QString folder = QString::fromStdString(Root.string()) + QLatin1Char('/');
-  EXPECT_EQ(dialog.edtFile->text(), folder + "урок.mp4");
+  EXPECT_EQ(edtFile->text(), folder + "урок.mp4");
   QStringList formats;
-  for (int i = 0; i < dialog.cbxFormat->count(); ++i) formats << dialog.cbxFormat->itemText(i);
+  for (int i = 0; i < cbxFormat->count(); ++i) formats << cbxFormat->itemText(i);
   EXPECT_EQ(formats, (QStringList{"MP4 — H.264", "WebM — VP9", "MKV — без потерь (FFV1)", "GIF — анимация"}));
-  EXPECT_EQ(dialog.spnQuality->value(), kDefaultQuality);
-  EXPECT_EQ(dialog.sldQuality->value(), kDefaultQuality);
-  EXPECT_TRUE(dialog.chkCursor->isChecked());
-  EXPECT_FALSE(dialog.chkSegment->isChecked());
-  EXPECT_TRUE(dialog.chkSegment->isEnabled());
-  EXPECT_EQ(dialog.chkSegment->text(), "Только &текущий сегмент: 2. Вопросы && ответы");
+  EXPECT_EQ(spnQuality->value(), kDefaultQuality);
+  EXPECT_EQ(sldQuality->value(), kDefaultQuality);
+  EXPECT_TRUE(chkCursor->isChecked());
+  EXPECT_FALSE(chkSegment->isChecked());
+  EXPECT_TRUE(chkSegment->isEnabled());
+  EXPECT_EQ(chkSegment->text(), "Только &текущий сегмент: 2. Вопросы && ответы");
 
   struct Step {
     const char* name;
@@ -2123,38 +2135,38 @@ TEST_F(TExport, TheDialogOffersTheFilmsNameAndKeepsTheExtensionInStepWithTheForm
     bool quality;
   };
   const std::vector<Step> steps = {
-      {"WebM chosen", [&] { dialog.cbxFormat->setCurrentIndex(1); }, folder + "урок.webm", TExportFormat::WebM, true},
-      {"lossless MKV", [&] { dialog.cbxFormat->setCurrentIndex(2); }, folder + "урок.mkv", TExportFormat::Mkv, false},
-      {"GIF", [&] { dialog.cbxFormat->setCurrentIndex(3); }, folder + "урок.gif", TExportFormat::Gif, false},
+      {"WebM chosen", [&] { cbxFormat->setCurrentIndex(1); }, folder + "урок.webm", TExportFormat::WebM, true},
+      {"lossless MKV", [&] { cbxFormat->setCurrentIndex(2); }, folder + "урок.mkv", TExportFormat::Mkv, false},
+      {"GIF", [&] { cbxFormat->setCurrentIndex(3); }, folder + "урок.gif", TExportFormat::Gif, false},
       {"a name typed with another format's extension",
        [&] { SetFile(dialog, Root / "clip.WebM"); }, folder + "clip.WebM", TExportFormat::WebM, true},
       {"a name of its own extension gets the format's", [&] {
          SetFile(dialog, Root / "clip.avi");
-         dialog.cbxFormat->setCurrentIndex(0);
+         cbxFormat->setCurrentIndex(0);
        }, folder + "clip.avi.mp4", TExportFormat::Mp4, true},
   };
   for (const auto& s : steps) {
     s.act();
-    EXPECT_EQ(dialog.edtFile->text(), s.file) << s.name;
+    EXPECT_EQ(edtFile->text(), s.file) << s.name;
     EXPECT_EQ(dialog.Format(), s.format) << s.name;
-    EXPECT_EQ(dialog.sldQuality->isEnabled(), s.quality) << s.name;
-    EXPECT_EQ(dialog.spnQuality->isEnabled(), s.quality) << s.name;
+    EXPECT_EQ(sldQuality->isEnabled(), s.quality) << s.name;
+    EXPECT_EQ(spnQuality->isEnabled(), s.quality) << s.name;
   }
   // A name without a folder goes to the film's folder; the extension is added.
-  dialog.edtFile->setText(QStringLiteral("итог"));
+  edtFile->setText(QStringLiteral("итог"));
   EXPECT_EQ(dialog.OutputPath(), folder + "итог.mp4");
-  dialog.edtFile->setText(QStringLiteral("sub/../итог.gif"));
+  edtFile->setText(QStringLiteral("sub/../итог.gif"));
   EXPECT_EQ(dialog.OutputPath(), folder + "итог.mp4");
 
   // The slider and the number go together; the choice carries every setting.
-  dialog.sldQuality->setValue(85);
-  EXPECT_EQ(dialog.spnQuality->value(), 85);
-  dialog.chkCursor->setChecked(false);
-  dialog.chkSegment->setChecked(true);
-  dialog.cbxFormat->setCurrentIndex(2);
-  dialog.edtFile->setText(QStringLiteral("итог.mkv"));
+  sldQuality->setValue(85);
+  EXPECT_EQ(spnQuality->value(), 85);
+  chkCursor->setChecked(false);
+  chkSegment->setChecked(true);
+  cbxFormat->setCurrentIndex(2);
+  edtFile->setText(QStringLiteral("итог.mkv"));
   dialog.show();
-  dialog.btnExport->click();
+  Child<QPushButton>(dialog, "btnExport")->click();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   const TExportChoice& choice = dialog.Choice();
   EXPECT_EQ(choice.Path, folder + "итог.mkv");
@@ -2171,11 +2183,11 @@ TEST_F(TExport, TheDialogOffersTheFilmsNameAndKeepsTheExtensionInStepWithTheForm
   request.CurrentSegment = 0;
   request.CurrentSegmentName = QString(255, QChar(u'ж'));
   TfrmExport single(request);
-  EXPECT_FALSE(single.chkSegment->isEnabled());
+  EXPECT_FALSE(Child<QCheckBox>(single, "chkSegment")->isEnabled());
   EXPECT_LT(single.width(), 900);
   QString topic;
   QObject::connect(&single, &TfrmExport::HelpRequested, [&](const QString& t) { topic = t; });
-  single.btnHelp->click();
+  Child<QPushButton>(single, "btnHelp")->click();
   EXPECT_EQ(topic, "::/export.htm");
 }
 
@@ -2203,10 +2215,10 @@ TEST_F(TExport, TheDialogRefusesWhatCannotBeWritten) {
   for (const auto& c : cases) {
     TfrmExport dialog(request);
     dialog.show();
-    dialog.edtFile->setText(QString::fromStdString(c.file));
+    Child<QLineEdit>(dialog, "edtFile")->setText(QString::fromStdString(c.file));
     QString told;
     AnswerNextModal(ClickInBox(QMessageBox::Ok, &told));
-    dialog.btnExport->click();
+    Child<QPushButton>(dialog, "btnExport")->click();
     EXPECT_TRUE(told.contains(c.says)) << c.name << ": " << told.toStdString();
     EXPECT_TRUE(dialog.isVisible()) << c.name;
     EXPECT_NE(dialog.result(), QDialog::Accepted) << c.name;
@@ -2230,12 +2242,12 @@ TEST_F(TExport, TheSaveDialogOffersEachFormatsFileType) {
     files->selectFile(QString::fromStdString((Root / "другое.webm").string()));
     QMetaObject::invokeMethod(files, "accept");
   });
-  dialog.btnBrowse->click();
+  Child<QPushButton>(dialog, "btnBrowse")->click();
   EXPECT_EQ(filters, (QStringList{"Видео MP4 (*.mp4)", "Видео WebM (*.webm)", "Видео Matroska без потерь (*.mkv)",
                                   "Анимация GIF (*.gif)"}));
   EXPECT_EQ(selected, "Анимация GIF (*.gif)");
   EXPECT_EQ(directory, QString::fromStdString(Root.string()));
-  EXPECT_EQ(dialog.edtFile->text(), QString::fromStdString((Root / "другое.webm").string()));
+  EXPECT_EQ(Child<QLineEdit>(dialog, "edtFile")->text(), QString::fromStdString((Root / "другое.webm").string()));
   EXPECT_EQ(dialog.Format(), TExportFormat::WebM);
 }
 
@@ -2260,10 +2272,10 @@ TEST_F(TExport, EveryFormatIsWrittenWhileTheWindowPlaysOn) {
     const auto shownBefore = Player->ShownFrame();
     ASSERT_TRUE(shownBefore);
     ASSERT_TRUE(ExportWith([&](TfrmExport& d) {
-      d.cbxFormat->setCurrentIndex(c.index);
+      Child<QComboBox>(d, "cbxFormat")->setCurrentIndex(c.index);
       SetFile(d, Root / c.file);
-      d.chkCursor->setChecked(c.cursor);
-      d.chkSegment->setChecked(c.segment);
+      Child<QCheckBox>(d, "chkCursor")->setChecked(c.cursor);
+      Child<QCheckBox>(d, "chkSegment")->setChecked(c.segment);
     }));
     ASSERT_TRUE(Player->ExportProgress());
     EXPECT_TRUE(Player->ExportProgress()->labelText().contains(QString::fromUtf8(c.file)));
@@ -2300,7 +2312,7 @@ TEST_F(TExport, EveryFormatIsWrittenWhileTheWindowPlaysOn) {
   AnswerNextModal([&](QWidget* modal) {
     if (auto* d = qobject_cast<TfrmExport*>(modal)) {
       offered = d->Format();
-      offeredFile = d->edtFile->text();
+      offeredFile = Child<QLineEdit>(*d, "edtFile")->text();
     }
   });
   Player->AExportExecute();
@@ -2425,7 +2437,7 @@ TEST_F(TExport, FailuresAreToldInTheUsersWordsWithTheReasonBelow) {
   // From the engine itself: a segment without frames.
   Load(Film({Solid("кадры", 16, 12, 3), Solid("пусто", 16, 12, 0)}));
   Player->ChooseSegment(1);
-  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { d.chkSegment->setChecked(true); }));
+  ASSERT_TRUE(ExportWith([&](TfrmExport& d) { Child<QCheckBox>(d, "chkSegment")->setChecked(true); }));
   ASSERT_TRUE(WaitForTheExport());
   ASSERT_EQ(Player->Boxes.size(), 1u);
   EXPECT_EQ(Player->Boxes[0].Text, "В сегменте 2 нет кадров: экспортировать нечего.");
@@ -2454,7 +2466,7 @@ TEST_F(TExport, FailuresAreToldInTheUsersWordsWithTheReasonBelow) {
       result.Details = "the reason";
       return result;
     });
-    ASSERT_TRUE(ExportWith([](TfrmExport& d) { d.chkSegment->setChecked(false); }));
+    ASSERT_TRUE(ExportWith([](TfrmExport& d) { Child<QCheckBox>(d, "chkSegment")->setChecked(false); }));
     ASSERT_TRUE(WaitForTheExport());
     ASSERT_EQ(Player->Boxes.size(), 1u) << int(c.code);
     EXPECT_TRUE(Player->Boxes[0].Text.contains(c.says)) << Player->Boxes[0].Text.toStdString();

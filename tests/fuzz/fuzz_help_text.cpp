@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "FuzzCheck.h"
-#include "shell/helpfile/UzrHelpFile.h"
+#include "shell/helpfile/HelpText.h"
 
 namespace {
 

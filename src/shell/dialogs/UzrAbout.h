@@ -58,16 +58,6 @@ class TfrmAbout : public QDialog {
   // Opens the links. A seam for tests; its result is ignored (a failure stays silent).
   std::function<bool(const QUrl&)> OpenUrl = &QDesktopServices::openUrl;
 
-  QFrame* Panel1;
-  QLabel* Image1;
-  TShadowLabel* RxLabel1;
-  QLabel* Label3;
-  QLabel* Label1;
-  TLinkLabel* lblMail;  // the web address
-  TLinkLabel* Label2;   // the mail address
-  QFrame* Bevel1;
-  QPushButton* Button1;
-
  public slots:
   void Button1Click();
   void lblSiteClick();
@@ -83,5 +73,14 @@ class TfrmAbout : public QDialog {
   void LoadPicture(const QString& folder);
   void Open(const QUrl& url);
 
+  QFrame* Panel1;
+  QLabel* Image1;
+  TShadowLabel* RxLabel1;
+  QLabel* Label3;
+  QLabel* Label1;
+  TLinkLabel* lblMail;  // the web address
+  TLinkLabel* Label2;   // the mail address
+  QFrame* Bevel1;
+  QPushButton* Button1;
   bool FCentrePending = false;
 };

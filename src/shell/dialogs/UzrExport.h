@@ -1,15 +1,9 @@
 // The export of the loaded film to a video file, as the player offers it: the dialog that asks
-// for the file, the format and the quality, and the job that writes the file in a thread of its
-// own while the window plays on. Neither knows the window that uses them.
+// for the file, the format and the quality, and the words for how an export ended. The job that
+// writes the file is player/ExportJob.h. The dialog does not know the window that uses it.
 #pragma once
 
 #include <QDialog>
-#include <QObject>
-#include <atomic>
-#include <functional>
-#include <memory>
-#include <string>
-#include <thread>
 
 #include "export/FilmExport.h"
 #include "shell/dialogs/UzrUserMessage.h"
@@ -20,7 +14,6 @@ class QLineEdit;
 class QPushButton;
 class QSlider;
 class QSpinBox;
-class TEndingSignals;
 
 // What the dialog starts from.
 struct TExportRequest {
@@ -66,17 +59,6 @@ class TfrmExport : public QDialog {
   // folder, with the format's extension.
   QString OutputPath() const;
 
-  QLineEdit* edtFile = nullptr;
-  QPushButton* btnBrowse = nullptr;
-  QComboBox* cbxFormat = nullptr;
-  QSlider* sldQuality = nullptr;
-  QSpinBox* spnQuality = nullptr;
-  QCheckBox* chkCursor = nullptr;
-  QCheckBox* chkSegment = nullptr;
-  QPushButton* btnExport = nullptr;
-  QPushButton* btnCancel = nullptr;
-  QPushButton* btnHelp = nullptr;
-
  signals:
   // The user asked for help on the dialog: `topic` of the program's help file.
   void HelpRequested(const QString& topic);
@@ -92,50 +74,16 @@ class TfrmExport : public QDialog {
   void cbxFormatChange();
   void edtFileEdited(const QString& text);
 
+  QLineEdit* edtFile = nullptr;
+  QPushButton* btnBrowse = nullptr;
+  QComboBox* cbxFormat = nullptr;
+  QSlider* sldQuality = nullptr;
+  QSpinBox* spnQuality = nullptr;
+  QCheckBox* chkCursor = nullptr;
+  QCheckBox* chkSegment = nullptr;
+  QPushButton* btnExport = nullptr;
+  QPushButton* btnCancel = nullptr;
+  QPushButton* btnHelp = nullptr;
   TExportRequest FRequest;
   TExportChoice FChoice;
-};
-
-// One export in a thread of its own. Progress and the end are told in the thread the job
-// lives in (the window's), through its event loop. While it runs, SIGINT, SIGTERM and SIGHUP
-// cancel it first, so that its unfinished file is removed; once it has ended, the signal is
-// raised again and ends the program as it would have.
-class TExportJob : public QObject {
-  Q_OBJECT
-
- public:
-  using TExporter = std::function<TExportResult(const TSegments&, const std::string&, const TExportOptions&, bool,
-                                                const TExportProgressFn&, const std::atomic<bool>*, const std::string&)>;
-
-  // `segments` are the job's own copies (ShareSegments): the window may play, unload or
-  // replace its film meanwhile.
-  TExportJob(TSegments segments, TExportChoice choice, std::string filmPath, TExporter exporter,
-             QObject* parent = nullptr);
-  // An unfinished export is cancelled and waited for: it leaves no file behind.
-  ~TExportJob() override;
-
-  void Start();
-  // Ends the export as Cancelled within a frame; Finished follows.
-  void Cancel() { FCancel = true; }
-  bool Running() const { return FThread.joinable(); }
-  const TExportChoice& Choice() const { return FChoice; }
-
- signals:
-  void Progress(qint64 frames, qint64 totalFrames);
-  // The thread has ended.
-  void Finished(const TExportResult& result);
-
- private:
-  void Ended(const TExportResult& result);
-
-  TSegments FSegments;
-  TExportChoice FChoice;
-  std::string FFilmPath;
-  TExporter FExporter;
-  std::atomic<bool> FCancel{false};
-  // The latest progress; one notice at a time is on its way to the job's thread.
-  std::atomic<int64_t> FFrames{0}, FTotalFrames{0};
-  std::atomic<bool> FProgressPending{false};
-  std::unique_ptr<TEndingSignals> FSignals;
-  std::thread FThread;
 };

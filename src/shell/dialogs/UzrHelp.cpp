@@ -143,12 +143,15 @@ TfrmHelp::TfrmHelp() : QMainWindow(nullptr) {
 
   QStyle* look = style();
   ABack = new QAction(look->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("Назад"), this);
+  ABack->setObjectName(QStringLiteral("ABack"));
   ABack->setShortcut(QKeySequence::Back);
   ABack->setEnabled(false);
   AForward = new QAction(look->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("Вперёд"), this);
+  AForward->setObjectName(QStringLiteral("AForward"));
   AForward->setShortcut(QKeySequence::Forward);
   AForward->setEnabled(false);
   AHome = new QAction(look->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("В начало"), this);
+  AHome->setObjectName(QStringLiteral("AHome"));
   AHome->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Home));
   for (QAction* action : {ABack, AForward, AHome})
     action->setToolTip(action->text() + QStringLiteral(" (") + action->shortcut().toString(QKeySequence::NativeText) +

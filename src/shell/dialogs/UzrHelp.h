@@ -55,8 +55,6 @@ class TfrmHelp : public QMainWindow {
   // message in place of the topic, when the file is missing, damaged or lacks the topic.
   bool ShowTopic(const QString& file, const QString& topic, const QString& anchor);
 
-  QTextBrowser* Browser() const { return brwTopic; }
-  QTreeWidget* Contents() const { return tvContents; }
   // The CHM being shown; empty while the viewer shows one of its messages.
   QString CurrentFile() const { return FMessage ? QString() : FFile; }
   bool ShowsMessage() const { return FMessage; }

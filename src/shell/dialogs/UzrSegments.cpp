@@ -77,11 +77,13 @@ TfrmSegments::TfrmSegments() : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTo
   layout->addWidget(Panel2);
 
   ASelect = new QAction(QStringLiteral("Закрыть"), this);
+  ASelect->setObjectName(QStringLiteral("ASelect"));
   ASelect->setToolTip(QStringLiteral("Выбрать и закрыть"));
   ASelect->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
   ASelect->setShortcutContext(Qt::WindowShortcut);
   addAction(ASelect);
   AHelp = new QAction(QStringLiteral("Справка..."), this);
+  AHelp->setObjectName(QStringLiteral("AHelp"));
   AHelp->setToolTip(QStringLiteral("Справка"));
   AHelp->setShortcut(Qt::Key_F1);
   AHelp->setShortcutContext(Qt::WindowShortcut);

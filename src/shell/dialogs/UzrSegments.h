@@ -28,12 +28,6 @@ class TfrmSegments : public QDialog {
   // Whether the first data row holds a segment (column 0 not empty).
   bool HasFirstRow() const;
 
-  QTableWidget* sgdSegments = nullptr;
-  QAction* ASelect = nullptr;
-  QAction* AHelp = nullptr;
-  QPushButton* btnClose = nullptr;
-  QPushButton* btnHelp = nullptr;
-
  signals:
   // The user chose the segment of the current row (index from 0); the dialog then closes.
   void SegmentChosen(int32_t index);
@@ -47,4 +41,11 @@ class TfrmSegments : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QTableWidget* sgdSegments = nullptr;
+  QAction* ASelect = nullptr;
+  QAction* AHelp = nullptr;
+  QPushButton* btnClose = nullptr;
+  QPushButton* btnHelp = nullptr;
 };

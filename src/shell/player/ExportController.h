@@ -8,7 +8,7 @@
 #include <QProgressDialog>
 #include <functional>
 
-#include "shell/dialogs/UzrExport.h"
+#include "shell/player/ExportJob.h"
 
 class QAction;
 class QWidget;

@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "film/FilmLoader.h"
-#include "shell/dialogs/UzrExport.h"
+#include "shell/player/ExportJob.h"
 #include "shell/dialogs/UzrSegments.h"
 #include "shell/player/LoadMessages.h"
 #include "shell/player/Transport.h"
