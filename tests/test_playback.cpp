@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "shell/window/UzrPlacement.h"
+#include "shell/widgets/UzrPlacement.h"
 #include "playback_support.h"
 #include "support/PlaybackProbe.h"
 

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "shell/window/UzrPlacement.h"
+#include "shell/widgets/UzrPlacement.h"
 
 class QMimeData;
 class TPictureView;

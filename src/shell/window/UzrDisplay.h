@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "shell/window/UzrPlacement.h"
+#include "shell/widgets/UzrPlacement.h"
 
 class IPictureSource;
 class TPictureView;

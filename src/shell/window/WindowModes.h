@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QRect>
 
-#include "shell/window/UzrPlacement.h"
+#include "shell/widgets/UzrPlacement.h"
 
 class QMainWindow;
 class TfrmDisplay;

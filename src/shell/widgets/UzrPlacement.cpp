@@ -1,4 +1,4 @@
-#include "shell/window/UzrPlacement.h"
+#include "shell/widgets/UzrPlacement.h"
 
 #include <algorithm>
 #include <cmath>
