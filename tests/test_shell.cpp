@@ -141,8 +141,8 @@ struct TShellFixture : ::testing::Test {
   // banner are found over the display window's picture while it shows the film.
   template <typename T = QAction>
   T* Find(const char* name) const {
-    if (auto* found = Player->findChild<T*>(QString::fromUtf8(name))) return found;
-    return Display ? Display->findChild<T*>(QString::fromUtf8(name)) : nullptr;
+    const bool overDisplay = Display && !Player->findChild<T*>(QString::fromUtf8(name));
+    return overDisplay ? Child<T>(*Display, name) : Child<T>(*Player, name);
   }
 
   // Films that fail in each of the ways a user meets.
