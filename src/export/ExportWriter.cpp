@@ -14,10 +14,12 @@ extern "C" {
 
 #include "export/ExportError.h"
 
-void TExportWriter::Open(const std::string& path, const std::vector<TExportChapter>& chapters, int maxRate) {
-  CheckAv(avformat_alloc_output_context2(&FFormat, nullptr, FPlan.Muxer, nullptr), "output format");
+void TExportWriter::Open(const std::string& path) {
+  AVFormatContext* format = nullptr;
+  CheckAv(avformat_alloc_output_context2(&format, nullptr, FPlan.Muxer, nullptr), "output format");
+  FFormat.reset(format);
   FFormat->url = av_strdup(("file:" + path).c_str());
-  for (const TExportChapter& c : chapters) AddChapter(c);
+  for (const TExportChapter& c : FPlan.Chapters) AddChapter(c);
 
   FEncoder.reset(avcodec_alloc_context3(FPlan.Codec));
   if (!FEncoder) ThrowExport(TExportErrc::Encoder, "no memory for the encoder");
@@ -26,7 +28,7 @@ void TExportWriter::Open(const std::string& path, const std::vector<TExportChapt
   e->height = FPlan.OutputHeight;
   e->pix_fmt = FPlan.Gif ? AV_PIX_FMT_PAL8 : FPlan.PixelFormat;
   e->time_base = FPlan.TimeBase;
-  e->framerate = AVRational{std::max(maxRate, 1), 1};
+  e->framerate = AVRational{std::max(FPlan.MaxRate, 1), 1};
   e->sample_aspect_ratio = AVRational{1, 1};
   if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
     e->color_range = AVCOL_RANGE_MPEG;
@@ -40,7 +42,7 @@ void TExportWriter::Open(const std::string& path, const std::vector<TExportChapt
   av_dict_free(&settings);
   CheckAv(opened, FPlan.Codec->name);
 
-  FStream = avformat_new_stream(FFormat, nullptr);
+  FStream = avformat_new_stream(FFormat.get(), nullptr);
   if (!FStream) ThrowExport(TExportErrc::Encoder, "no memory for the stream");
   CheckAv(avcodec_parameters_from_context(FStream->codecpar, e), "stream parameters");
   FStream->time_base = FPlan.TimeBase;
@@ -49,7 +51,7 @@ void TExportWriter::Open(const std::string& path, const std::vector<TExportChapt
   CheckAv(avio_open(&FFormat->pb, FFormat->url, AVIO_FLAG_WRITE), "opening the file");
   AVDictionary* muxing = nullptr;
   if (std::strcmp(FPlan.Muxer, "mp4") == 0) av_dict_set(&muxing, "movflags", "+faststart", 0);
-  const int header = avformat_write_header(FFormat, &muxing);
+  const int header = avformat_write_header(FFormat.get(), &muxing);
   av_dict_free(&muxing);
   CheckAv(header, "writing the header");
 
@@ -124,7 +126,7 @@ void TExportWriter::Finish() {
             "the last picture's delay");
     }
   }
-  CheckAv(av_write_trailer(FFormat), "completing the file");
+  CheckAv(av_write_trailer(FFormat.get()), "completing the file");
   avio_flush(FFormat->pb);
   if (FFormat->pb->error < 0) ThrowAv(FFormat->pb->error, "writing the file");
   CheckAv(avio_closep(&FFormat->pb), "closing the file");
@@ -241,7 +243,7 @@ void TExportWriter::AddChapter(const TExportChapter& c) {
 // motion; --quality mapped onto the encoder's quality scale.
 AVDictionary* TExportWriter::EncoderSettings() const {
   AVDictionary* d = nullptr;
-  const int q = Quality(FOptions);
+  const int q = FPlan.Quality;
   char value[32];
   const std::string name = FPlan.Codec->name;
   if (name == "libx264") {
@@ -356,7 +358,7 @@ void TExportWriter::Send(const AVFrame* frame) {
     }
     av_packet_rescale_ts(FPacket.get(), FEncoder->time_base, FStream->time_base);
     FPacket->stream_index = FStream->index;
-    CheckAv(av_interleaved_write_frame(FFormat, FPacket.get()), "writing the file");
+    CheckAv(av_interleaved_write_frame(FFormat.get(), FPacket.get()), "writing the file");
     if (FFormat->pb->error < 0) ThrowAv(FFormat->pb->error, "writing the file");
   }
 }

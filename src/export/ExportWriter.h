@@ -21,17 +21,10 @@ extern "C" {
 // Encodes pictures placed on the canvas (32-bit B, G, R, unused) and writes the file.
 class TExportWriter {
  public:
-  TExportWriter(const TExportPlan& plan, const TExportOptions& options) : FPlan(plan), FOptions(options) {}
-  ~TExportWriter() {
-    if (FFormat) {
-      if (FFormat->pb) avio_closep(&FFormat->pb);
-      avformat_free_context(FFormat);
-    }
-  }
-  TExportWriter(const TExportWriter&) = delete;
-  TExportWriter& operator=(const TExportWriter&) = delete;
+  explicit TExportWriter(const TExportPlan& plan) : FPlan(plan) {}
 
-  void Open(const std::string& path, const std::vector<TExportChapter>& chapters, int maxRate);
+  // Creates the file at `path`, with the plan's chapters, and sets up the encoder.
+  void Open(const std::string& path);
 
   // Encodes the canvas as the picture from `pts` (milliseconds) for `duration` milliseconds.
   // `changed` tells for each row of the canvas whether it changed since the picture encoded
@@ -39,7 +32,7 @@ class TExportWriter {
   void Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
               int64_t duration);
 
-  // Flushes the encoder and completes the file; returns its size.
+  // Flushes the encoder and completes the file.
   void Finish();
 
  private:
@@ -56,8 +49,7 @@ class TExportWriter {
   void Send(const AVFrame* frame);
 
   const TExportPlan& FPlan;
-  const TExportOptions& FOptions;
-  AVFormatContext* FFormat = nullptr;
+  TAvOutput FFormat;  // the container and its file
   AVStream* FStream = nullptr;
   TAvCodecContext FEncoder;
   TAvPacket FPacket;

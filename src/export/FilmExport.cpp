@@ -98,9 +98,9 @@ void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cance
 // The colours of every picture an export places on its canvas, when there are no more than
 // 256; nothing otherwise. Playing costs little against encoding, and one palette for the
 // whole animation lets the GIF encoder store only what changed from picture to picture.
-std::vector<uint32_t> GifColours(const TSegments& segments, const TExportPlan& plan, int32_t width, int32_t height,
-                                 bool cursor, const std::atomic<bool>* cancel) {
-  TExportCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, width, height);
+std::vector<uint32_t> GifColours(const TSegments& segments, const TExportPlan& plan, bool cursor,
+                                 const std::atomic<bool>* cancel) {
+  TExportCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, plan.Width, plan.Height);
   std::unordered_set<uint32_t> colours;
   bool many = false;
   PlayThrough(ShareSegments(segments), cursor, cancel, [&](TPlaybackCore& core) {
@@ -133,32 +133,7 @@ std::vector<uint32_t> GifColours(const TSegments& segments, const TExportPlan& p
 TExportResult Run(const TSegments& film, const std::string& out, const TExportOptions& options, bool replace,
                   const TExportProgressFn& progress, const std::atomic<bool>* cancel, const std::string& filmPath) {
   TExportResult result;
-  const TExportCodec codec = ResolveCodec(options);
-  if (!CodecFitsFormat(codec, options.Format, options.Lossless))
-    ThrowExport(TExportErrc::Options, "the codec cannot be written in this format");
-
-  // What is played: the whole film, or one segment.
-  const int32_t count = int32_t(film.size());
-  if (options.Segment < 0 || options.Segment > count)
-    ThrowExport(TExportErrc::NoSegment, "the film has " + std::to_string(count) + " segments");
-  const int32_t first = options.Segment ? options.Segment - 1 : 0;
-  const int32_t last = options.Segment ? options.Segment - 1 : count - 1;
-  int64_t totalFrames = 0;
-  int32_t width = 0, height = 0, maxRate = 1;
-  for (int32_t i = first; i <= last; ++i) {
-    const Segment& s = *film[size_t(i)];
-    if (s.FrameCount <= 0) continue;
-    totalFrames += s.FrameCount;
-    width = std::max(width, s.Width);
-    height = std::max(height, s.Height);
-    maxRate = std::max<int32_t>(maxRate, s.FrameRate);
-  }
-  if (totalFrames == 0 || width <= 0 || height <= 0) ThrowExport(TExportErrc::NoFrames, "there are no frames");
-  // The canvas is held whole: no larger than the largest picture the player makes.
-  if (int64_t{width} * height * 4 > TRasterBitmap::kMaxBytes || width > TRasterBitmap::kMaxSide ||
-      height > TRasterBitmap::kMaxSide)
-    ThrowExport(TExportErrc::Playback, "pictures of " + std::to_string(width) + "x" + std::to_string(height) +
-                                     " pixels are larger than the player shows");
+  TExportPlan plan = PlanPlaying(film, options);
 
   // Before anything is played: the file's name.
   if (!filmPath.empty() && SameFile(filmPath, out)) ThrowExport(TExportErrc::IsFilm, out);
@@ -170,88 +145,30 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
     if (!replace) ThrowExport(TExportErrc::Exists, out);
   }
 
-  TExportPlan plan;
-  plan.Gif = options.Format == TExportFormat::Gif;
-  plan.Codec = avcodec_find_encoder_by_name(EncoderName(codec));
-  if (!plan.Codec) ThrowExport(TExportErrc::Encoder, std::string("the encoder ") + EncoderName(codec) + " is not available");
-  switch (options.Format) {
-    case TExportFormat::Mp4:
-      plan.Muxer = "mp4";
-      break;
-    case TExportFormat::WebM:
-      plan.Muxer = "webm";
-      break;
-    case TExportFormat::Mkv:
-      plan.Muxer = "matroska";
-      break;
-    case TExportFormat::Gif:
-      plan.Muxer = "gif";
-      // Delays in steps of two hundredths: browsers show shorter ones as a tenth of a second.
-      plan.TimeBase = AVRational{1, 50};
-      break;
-  }
-  plan.PixelFormat = codec == TExportCodec::Ffv1 ? AV_PIX_FMT_0RGB32
-                     : plan.Gif                  ? AV_PIX_FMT_PAL8
-                     : options.Chroma444         ? AV_PIX_FMT_YUV444P
-                                                 : AV_PIX_FMT_YUV420P;
-  // 4:2:0 needs even sides: an odd canvas gets a grey column or row at its right or bottom.
-  const bool even = Subsampled(plan.PixelFormat);
-  plan.CanvasWidth = even ? (width + 1) & ~1 : width;
-  plan.CanvasHeight = even ? (height + 1) & ~1 : height;
-  plan.OutputWidth = plan.CanvasWidth, plan.OutputHeight = plan.CanvasHeight;
-  if (options.MaxWidth > 0 && plan.CanvasWidth > options.MaxWidth) {
-    plan.OutputWidth = options.MaxWidth;
-    plan.OutputHeight = std::max<int32_t>(
-        1, int32_t(std::lround(double(plan.CanvasHeight) * options.MaxWidth / plan.CanvasWidth)));
-    if (even) plan.OutputWidth &= ~1, plan.OutputHeight = std::max(2, plan.OutputHeight & ~1);
-    if (plan.OutputWidth <= 0) ThrowExport(TExportErrc::Options, "the width is too small");
-  }
-
-  // Chapters: the segments, for a whole film.
-  std::vector<TExportChapter> chapters;
-  if (!options.Segment && !plan.Gif)
-    for (int32_t i = 0; i < count; ++i) {
-      const Segment& s = *film[size_t(i)];
-      const int64_t start = SegmentStart(film, i);
-      const int64_t end = start + SegmentMillis(s.FrameCount, s.FrameRate);
-      if (end > start) chapters.push_back({s.Name, start, end});
-    }
-
-  TSegments played = ShareSegments(film);
-  if (options.Segment) {
-    // The segment alone, at its own clock.
-    TSegments one;
-    one.push_back(std::move(played[size_t(first)]));
-    played = std::move(one);
-  } else {
-    played.resize(size_t(last) + 1);
-  }
+  PlanWriting(plan, film, options);
+  const TSegments played = PlayedSegments(film, plan, options);
   const TSegments& clock = played;  // the clock reads only the segments' information
-  // GIF: one exact palette when the whole export has no more than 256 colours (any scaling
-  // makes new ones).
-  if (plan.Gif && plan.OutputWidth == plan.CanvasWidth && plan.OutputHeight == plan.CanvasHeight)
-    plan.Palette = GifColours(played, plan, width, height, options.Cursor, cancel);
+  if (plan.WantsOnePalette()) plan.Palette = GifColours(played, plan, options.Cursor, cancel);
 
   TTemporaryFile temporary(out);
-  TExportWriter writer(plan, options);
-  writer.Open(temporary.Path(), chapters, maxRate);
+  TExportWriter writer(plan);
+  writer.Open(temporary.Path());
 
-
-  TExportCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, width, height);
+  TExportCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, plan.Width, plan.Height);
   const int64_t end = FilmMillis(clock);
   int64_t shownAt = -1;  // when the picture on the canvas started; -1: nothing yet
   bool finished = false;
   auto encodeShown = [&](int64_t until) {
     if (shownAt < 0) return;
     // A segment without a frame rate lasts no time; its last picture still gets a moment.
-    const int64_t minimum = TPlaybackCore::FrameInterval(uint8_t(maxRate));
+    const int64_t minimum = TPlaybackCore::FrameInterval(uint8_t(plan.MaxRate));
     writer.Encode(canvas.Bits(), canvas.Stride(), canvas.ChangedRows(), shownAt,
                   std::max(until - shownAt, finished ? minimum : 1));
     canvas.ChangesEncoded();
     ++result.Encoded;
   };
   TExportProgress state;
-  state.TotalFrames = totalFrames;
+  state.TotalFrames = plan.TotalFrames;
   PlayThrough(ShareSegments(played), options.Cursor, cancel, [&](TPlaybackCore& core) {
     const std::optional<TFramePos> pos = core.ComposedFrame();
     if (!pos) return true;
