@@ -64,12 +64,15 @@ struct TToolPlayer {
   TToolPlayer() { Host.Core = &Core; }
 };
 
+// A run of the tool: where its output goes, its private temporary folder (or why there is
+// none), what the commands share, and the commands.
 struct TTool {
   std::ostream& Out;
   std::ostream& Err;
   std::string TempDir;
   std::string TempError;
 
+  // "zrfilm: FILM: WHAT" on standard error; returns the exit status for a failure.
   int Fail(const std::string& film, const std::string& what);
 
   // Loads the film's segments; false after a message. A
@@ -81,11 +84,6 @@ struct TTool {
 
   // Shows frame `pos`; false after a message.
   bool Seek(const std::string& film, TToolPlayer& player, TFramePos pos);
-
-  int Info(const std::string& film);
-  int Extract(const std::string& film, const std::string& dir);
-  bool CopyPackageToTemporary(const std::string& film, std::string& temporary, std::string& error);
-  bool PrepareFramesFolder(const std::string& dir, bool force, std::string& error);
 
   // What a failed playback step says: the player's own words for a depth it cannot show are
   // Russian; the tool says it in English.
@@ -100,23 +98,15 @@ struct TTool {
   std::optional<TFramePos> FrameAt(const std::string& film, const TSegments& segments, int64_t millis,
                                    bool damaged, const char* option);
 
-  int Frames(const TZrFilmArgs& args);
-
   // The picture `frame` writes: checked before the film is read, so that a refusal costs
   // nothing.
   bool CheckPictureFile(const std::string& film, const std::string& out, bool force, std::string& error);
 
-  int Frame(const TZrFilmArgs& args);
-
-  // A picture of the film for file managers: the first frame of the first segment with frames
-  // that shows more than a blank screen (ContentShare), looked for from a tenth of the segment,
-  // or its first second when that comes sooner, over the next kThumbnailFrames frames; when
-  // none of them does, the one that shows most. Screen films often open on an empty desktop.
-  static constexpr int32_t kThumbnailFrames = 100;
-
-  int Thumbnail(const TZrFilmArgs& args);
-
-  static std::string ExportFailure(const TExportResult& r, const std::string& out);
-  static std::string SplitName(const std::string& out, int32_t number);
-  int Export(const TZrFilmArgs& args);
+  // The commands, each in the file named after it; they return the exit status.
+  int Info(const std::string& film);                               // ZrFilmInfo.cpp
+  int Extract(const std::string& film, const std::string& dir);    // ZrFilmExtract.cpp
+  int Frames(const TZrFilmArgs& args);                             // ZrFilmFrames.cpp
+  int Frame(const TZrFilmArgs& args);                              // ZrFilmFrame.cpp
+  int Thumbnail(const TZrFilmArgs& args);                          // ZrFilmThumbnail.cpp
+  int Export(const TZrFilmArgs& args);                             // ZrFilmExport.cpp
 };

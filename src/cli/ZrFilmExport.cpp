@@ -46,10 +46,8 @@ class TInterruptCatcher {
   bool FCaught[std::size(kSignals)] = {};
 };
 
-}  // namespace
-
 // What a failed export says.
-std::string TTool::ExportFailure(const TExportResult& r, const std::string& out) {
+std::string ExportFailure(const TExportResult& r, const std::string& out) {
   switch (r.Code) {
     case TExportErrc::Cancelled:
       return "interrupted: nothing was written";
@@ -75,12 +73,14 @@ std::string TTool::ExportFailure(const TExportResult& r, const std::string& out)
 }
 
 // The name of segment `number`'s file in a split export: OUT's stem, "-001", its extension.
-std::string TTool::SplitName(const std::string& out, int32_t number) {
+std::string SplitName(const std::string& out, int32_t number) {
   const std::filesystem::path path(out);
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "-%03d", number);
   return (path.parent_path() / (path.stem().string() + suffix + path.extension().string())).string();
 }
+
+}  // namespace
 
 int TTool::Export(const TZrFilmArgs& args) {
   const std::string& film = args.Film;

@@ -8,6 +8,8 @@
 #include "cli/PngWriter.h"
 #include "film/SegmentDuration.h"
 
+namespace {
+
 // How many frames there are from `first` to `last`, both included.
 int64_t FramesBetween(const TSegments& segments, TFramePos first, TFramePos last) {
   int64_t n = 0;
@@ -17,7 +19,7 @@ int64_t FramesBetween(const TSegments& segments, TFramePos first, TFramePos last
 
 // The folder for the pictures: made when missing; an existing one must be empty unless
 // `force`, so that old pictures are never mixed with new ones.
-bool TTool::PrepareFramesFolder(const std::string& dir, bool force, std::string& error) {
+bool PrepareFramesFolder(const std::string& dir, bool force, std::string& error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::file_status status = fs::status(dir, ec);
@@ -36,6 +38,8 @@ bool TTool::PrepareFramesFolder(const std::string& dir, bool force, std::string&
   if (ec) error = "cannot create the folder: " + ec.message();
   return !ec;
 }
+
+}  // namespace
 
 // The pictures of every frame from `first` to `last` (film order), or of the whole film
 // played from its start when `first` is empty.

@@ -5,6 +5,16 @@
 #include "cli/PngWriter.h"
 #include "cli/Thumbnail.h"
 
+namespace {
+
+// A picture of the film for file managers: the first frame of the first segment with frames
+// that shows more than a blank screen (ContentShare), looked for from a tenth of the segment,
+// or its first second when that comes sooner, over the next kThumbnailFrames frames; when
+// none of them does, the one that shows most. Screen films often open on an empty desktop.
+constexpr int32_t kThumbnailFrames = 100;
+
+}  // namespace
+
 int TTool::Thumbnail(const TZrFilmArgs& args) {
   const std::string& film = args.Film;
   TLoadReport check;
