@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -452,12 +453,21 @@ struct TRun {
 };
 
 // How the child runs: a file size limit (a full disk anywhere), without the power to write
-// where permissions forbid it (for root), stderr into a file.
+// where permissions forbid it (for root), stderr into a file, short of memory.
 struct TChildSetup {
   rlim_t FileSizeLimit = RLIM_INFINITY;
   bool HonourPermissions = false;
   int Stderr = -1;  // a descriptor for standard error instead of the file
+  bool ShortOfMemory = false;  // a 64 MiB frame buffer is more than it may have
 };
+
+// AddressSanitizer reserves its shadow memory beyond any data limit: under it the child's
+// allocator is told the largest block it may hand out instead.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 // A child exit status meaning that its setup failed before zrfilm ran.
 constexpr int kSetupFailed = 125;
@@ -507,6 +517,18 @@ struct TExportFixture : ::testing::Test {
     errFile = (Root / ("stderr-" + std::to_string(++Runs))).string();
     const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (err < 0) return -1;
+    const bool limitAllocator = setup.ShortOfMemory && kAddressSanitizer;
+    std::vector<std::string> variables;
+    for (char** v = environ; *v; ++v)
+      if (!limitAllocator || !std::string_view(*v).starts_with("ASAN_OPTIONS=")) variables.emplace_back(*v);
+    if (limitAllocator) {
+      const char* asan = std::getenv("ASAN_OPTIONS");
+      variables.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                          ":max_allocation_size_mb=32:allocator_may_return_null=1");
+    }
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
       // Only what is safe between fork and exec.
@@ -524,7 +546,10 @@ struct TExportFixture : ::testing::Test {
       // itself and the program it runs.
       if (setup.HonourPermissions && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
         ::_exit(kSetupFailed);
-      ::execv(argv[0], argv.data());
+      // Loading takes less than 72 MiB of data with the libraries' own, playing 64 MiB more.
+      const rlimit data{rlim_t{72} << 20, rlim_t{72} << 20};
+      if (setup.ShortOfMemory && !kAddressSanitizer && ::setrlimit(RLIMIT_DATA, &data) != 0) ::_exit(kSetupFailed);
+      ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
     ::close(err);
@@ -1008,6 +1033,8 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
     std::string Name;
     std::vector<std::string> Args;
     int Status;
+    std::string Says = "";  // a part of standard error
+    TChildSetup Setup = {};
   };
   const TCase cases[] = {
       {"a missing folder", {path, OutFile("missing/film.mp4")}, 1},
@@ -1037,13 +1064,16 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
       {"a pipe", {path, OutFile("pipe.mp4"), "--force"}, 1},
       {"a segment the player cannot show", {unplayable, OutFile("film.mp4")}, 1},
       {"a segment without frames", {emptySegment, OutFile("film.mp4"), "--segment", "2"}, 1},
+      {"out of memory", {path, OutFile("film.gif")}, 1, "not enough memory to export the film",
+       TChildSetup{.ShortOfMemory = true}},
   };
   const auto before = fs::file_size(copy);
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    const TRun run = Export(c.Args);
+    const TRun run = Export(c.Args, c.Setup);
     EXPECT_EQ(run.Status, c.Status) << run.Err;
     EXPECT_FALSE(run.Err.empty());
+    EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
     EXPECT_EQ(Files(Out), (std::vector<std::string>{"folder.mp4", "link.mp4", "pipe.mp4"}));
     if (!fs::is_fifo(Out / "pipe.mp4")) {
       ADD_FAILURE() << "the pipe was replaced";
@@ -1191,6 +1221,13 @@ TEST(ExportNames, FormatsAndCodecsByName) {
   for (const auto& c : fits)
     EXPECT_EQ(CodecFitsFormat(c.Codec, c.Format, c.Lossless), c.Fits)
         << int(c.Codec) << " in " << ExportExtension(c.Format) << (c.Lossless ? " lossless" : "");
+  // One error space: every failure in words of its own, out of memory as the system's.
+  std::set<std::string> said;
+  for (int code = 0; code <= int(TExportErrc::NoMemory); ++code)
+    said.insert(std::error_code(TExportErrc(code)).message());
+  EXPECT_EQ(said.size(), size_t(TExportErrc::NoMemory) + 1);
+  EXPECT_EQ(std::error_code(TExportErrc::NoMemory), std::errc::not_enough_memory);
+  EXPECT_NE(std::error_code(TExportErrc::Playback), std::errc::not_enough_memory);
 }
 
 struct TEngineFixture : TExportFixture {};

@@ -63,6 +63,8 @@ std::string ExportFailure(const TExportResult& r, const std::string& out) {
       return "the encoder failed: " + r.Details;
     case TExportErrc::NoFrames:
       return "nothing to export: the film has no frames";
+    case TExportErrc::NoMemory:
+      return "not enough memory to export the film";
     case TExportErrc::NoSegment:
     case TExportErrc::Options:
     case TExportErrc::Playback:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <exception>
 #include <string>
 
 extern "C" {
@@ -31,3 +32,8 @@ struct EExport {
 [[noreturn]] void ThrowAv(int code, const std::string& what);
 
 void CheckAv(int code, const char* what);
+
+// The code for a failure of a layer below while the film is played: NoMemory when it is out
+// of memory in that layer's words (a std::system_error equal to std::errc::not_enough_memory),
+// `otherwise` for anything else.
+TExportErrc FailureCode(const std::exception& e, TExportErrc otherwise);

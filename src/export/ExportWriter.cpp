@@ -22,7 +22,7 @@ void TExportWriter::Open(const std::string& path) {
   for (const TExportChapter& c : FPlan.Chapters) AddChapter(c);
 
   FEncoder.reset(avcodec_alloc_context3(FPlan.Codec));
-  if (!FEncoder) ThrowExport(TExportErrc::Encoder, "no memory for the encoder");
+  if (!FEncoder) ThrowExport(TExportErrc::NoMemory, "no memory for the encoder");
   AVCodecContext* e = FEncoder.get();
   e->width = FPlan.OutputWidth;
   e->height = FPlan.OutputHeight;
@@ -43,7 +43,7 @@ void TExportWriter::Open(const std::string& path) {
   CheckAv(opened, FPlan.Codec->name);
 
   FStream = avformat_new_stream(FFormat.get(), nullptr);
-  if (!FStream) ThrowExport(TExportErrc::Encoder, "no memory for the stream");
+  if (!FStream) ThrowExport(TExportErrc::NoMemory, "no memory for the stream");
   CheckAv(avcodec_parameters_from_context(FStream->codecpar, e), "stream parameters");
   FStream->time_base = FPlan.TimeBase;
   FStream->avg_frame_rate = AVRational{0, 1};
@@ -57,7 +57,7 @@ void TExportWriter::Open(const std::string& path) {
 
   FPacket.reset(av_packet_alloc());
   FInput.reset(av_frame_alloc());
-  if (!FPacket || !FInput) ThrowExport(TExportErrc::Encoder, "no memory for frames");
+  if (!FPacket || !FInput) ThrowExport(TExportErrc::NoMemory, "no memory for frames");
   const bool indexed = !FPlan.Palette.empty();
   const AVPixelFormat input = indexed ? AV_PIX_FMT_PAL8 : FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat;
   FInput->format = input;
@@ -76,7 +76,7 @@ void TExportWriter::Open(const std::string& path) {
   FSws = Conversion(FPlan.CanvasHeight, FPlan.OutputHeight);
   if (!FScaled) {
     FBand.reset(av_frame_alloc());
-    if (!FBand) ThrowExport(TExportErrc::Encoder, "no memory for frames");
+    if (!FBand) ThrowExport(TExportErrc::NoMemory, "no memory for frames");
     FBand->format = input;
     FBand->width = FPlan.OutputWidth;
     FBand->height = FPlan.OutputHeight;
@@ -103,7 +103,7 @@ void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<cons
   FLastPts = start;
   if (FPlan.Gif) {
     FHeld.reset(av_frame_clone(FInput.get()));
-    if (!FHeld) ThrowExport(TExportErrc::Encoder, "no memory for a frame");
+    if (!FHeld) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
     return;
   }
   Send(FInput.get());
@@ -227,7 +227,7 @@ void TExportWriter::ConvertBand(const uint8_t* canvas, int64_t stride, int32_t t
 
 void TExportWriter::AddChapter(const TExportChapter& c) {
   auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
-  if (!chapter) ThrowExport(TExportErrc::Encoder, "no memory for a chapter");
+  if (!chapter) ThrowExport(TExportErrc::NoMemory, "no memory for a chapter");
   chapter->id = FFormat->nb_chapters + 1;
   chapter->time_base = AVRational{1, 1000};
   chapter->start = c.Start;
@@ -235,7 +235,7 @@ void TExportWriter::AddChapter(const TExportChapter& c) {
   av_dict_set(&chapter->metadata, "title", c.Title.c_str(), 0);
   int count = int(FFormat->nb_chapters);
   av_dynarray_add(&FFormat->chapters, &count, chapter);
-  if (!FFormat->chapters) ThrowExport(TExportErrc::Encoder, "no memory for a chapter");
+  if (!FFormat->chapters) ThrowExport(TExportErrc::NoMemory, "no memory for a chapter");
   FFormat->nb_chapters = unsigned(count);
 }
 
@@ -282,7 +282,7 @@ AVDictionary* TExportWriter::EncoderSettings() const {
 // there are no more), applied without dithering so flat areas stay flat.
 void TExportWriter::OpenPaletteGraph() {
   FGraph.reset(avfilter_graph_alloc());
-  if (!FGraph) ThrowExport(TExportErrc::Encoder, "no memory for the palette filter");
+  if (!FGraph) ThrowExport(TExportErrc::NoMemory, "no memory for the palette filter");
   char args[160];
   std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=1/1",
                 FPlan.OutputWidth, FPlan.OutputHeight, int(AV_PIX_FMT_BGRA), FPlan.TimeBase.num,
@@ -297,7 +297,7 @@ void TExportWriter::OpenPaletteGraph() {
   if (!outputs || !inputs) {
     avfilter_inout_free(&outputs);
     avfilter_inout_free(&inputs);
-    ThrowExport(TExportErrc::Encoder, "no memory for the palette filter");
+    ThrowExport(TExportErrc::NoMemory, "no memory for the palette filter");
   }
   outputs->name = av_strdup("in");
   outputs->filter_ctx = FSource;
@@ -335,7 +335,7 @@ void TExportWriter::FlushHeldGif() {
 
 void TExportWriter::DrainGraph() {
   TAvFrame out(av_frame_alloc());
-  if (!out) ThrowExport(TExportErrc::Encoder, "no memory for a frame");
+  if (!out) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
   for (;;) {
     const int r = av_buffersink_get_frame(FSink, out.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;

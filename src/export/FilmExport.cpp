@@ -70,7 +70,7 @@ class TTemporaryFile {
 
 // Plays the segments from the start through a core of its own, the cursor drawn or not;
 // `composed` hears of every composed picture and may stop the playing by returning false.
-// A failure to play throws Playback, a cancel Cancelled.
+// A failure to play throws Playback (NoMemory when memory ran out), a cancel Cancelled.
 void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cancel,
                  const std::function<bool(TPlaybackCore&)>& composed) {
   THeadlessHost host;
@@ -79,18 +79,19 @@ void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cance
   core.SetCursorShown(cursor);
   core.TakeFilm(std::move(segments));
   if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
-    ThrowExport(TExportErrc::Playback, "no memory for the frame buffer");
+    ThrowExport(TExportErrc::NoMemory, "no memory for the frame buffer");
   bool more = true;
   host.OnComposed = [&] { more = composed(core); };
   try {
     const TResult started = core.SetCurSegment();
-    if (started != kResultOk) ThrowExport(TExportErrc::Playback, host.Report.empty() ? ResultText(started) : host.Report);
+    if (started != kResultOk)
+      ThrowExport(TExportErrc::Playback, host.Report.empty() ? ResultText(started) : host.Report);
     while (more && !host.Stopped && host.Report.empty()) {
       if (cancel && cancel->load(std::memory_order_relaxed)) ThrowExport(TExportErrc::Cancelled, "cancelled");
       core.TimerPlayTimer();
     }
   } catch (const EPlayback& e) {
-    ThrowExport(TExportErrc::Playback, e.what());
+    ThrowExport(FailureCode(e, TExportErrc::Playback), e.what());
   }
   if (!host.Report.empty()) ThrowExport(TExportErrc::Playback, host.Report);
 }
@@ -275,12 +276,12 @@ TExportResult ExportFilm(const TSegments& segments, const std::string& out, cons
     return failed;
   } catch (const std::bad_alloc&) {
     TExportResult failed;
-    failed.Code = TExportErrc::Playback;
+    failed.Code = TExportErrc::NoMemory;
     failed.Details = "not enough memory";
     return failed;
   } catch (const std::exception& e) {
     TExportResult failed;
-    failed.Code = TExportErrc::Playback;
+    failed.Code = FailureCode(e, TExportErrc::Playback);
     failed.Details = e.what();
     return failed;
   }
