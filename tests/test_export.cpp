@@ -236,6 +236,24 @@ std::vector<TWriterSegment> CursorFilm() {
   return film;
 }
 
+// One segment of exactly 256 colours in all, as many as a GIF palette holds: a busy
+// background of 246 and a square of a colour of its own added by each of the 10 frames, so
+// that no picture shows them all.
+std::vector<TWriterSegment> FullPaletteFilm() {
+  std::vector<TWriterSegment> film(1);
+  film[0] = NewSegment("256", 64, 48, 32, 10);
+  TWriterSegment& s = film[0];
+  auto p = Painted(s.Width, s.Height, [](int x, int y) {
+    const int i = (x + 64 * y) * 37 % 246;
+    return Rgb(i, 255 - i, i * 7 % 256);
+  });
+  for (int k = 0; k < 10; ++k) {
+    FillRect(p, s.Width, 6 * k, 4 * k, 8, 8, Rgb(250, 20 * k, 3));
+    s.Pictures.push_back(p);
+  }
+  return film;
+}
+
 // A segment of the size AV1 encoders take.
 std::vector<TWriterSegment> SquareFilm() {
   std::vector<TWriterSegment> film(1);
@@ -699,19 +717,27 @@ TEST_F(TExportFixture, GifOfAnEightBitFilmKeepsItsColours) {
   ExpectExactPictures(shiftedMedia, WholeFilm(shifting, false));
 }
 
-// A film of few colours gets one palette, so the GIF stores only the changed parts of each
-// picture: far less than whole pictures.
+// A film of no more than 256 colours gets one palette, so the GIF stores only the changed
+// parts of each picture: far less than whole pictures.
 TEST_F(TExportFixture, GifOfFewColoursStoresTheChanges) {
-  const TTestFilm film(CursorFilm());
-  const TRun run = Export({Package("few.zrcab", film), OutFile("few.gif")});
-  ASSERT_EQ(run.Status, 0) << run.Err;
-  const TMedia media = ReadMedia(OutFile("few.gif"));
-  ASSERT_EQ(media.Error, "");
-  const auto expected = WholeFilm(film, false);
-  ASSERT_EQ(expected.size(), 10u);
-  ExpectExactPictures(media, expected);
-  // Ten whole 64 × 48 pictures would take about 10 × 3,072 bytes before compression.
-  EXPECT_LT(std::filesystem::file_size(OutFile("few.gif")), 6000u);
+  struct TCase {
+    std::string Name;
+    TTestFilm Film;
+  };
+  const TCase cases[] = {{"few", TTestFilm(CursorFilm())}, {"exactly 256", TTestFilm(FullPaletteFilm())}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = OutFile(c.Name + ".gif");
+    const TRun run = Export({Package(c.Name + ".zrcab", c.Film), out});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(out);
+    ASSERT_EQ(media.Error, "");
+    const auto expected = WholeFilm(c.Film, false);
+    ASSERT_EQ(expected.size(), 10u);
+    ExpectExactPictures(media, expected);
+    // Ten whole 64 × 48 pictures would take about 10 × 3,072 bytes before compression.
+    EXPECT_LT(std::filesystem::file_size(out), 6000u);
+  }
 }
 
 // AV1 in WebM (SVT-AV1 takes 64 × 64 and up, so the film is 128 × 128).
