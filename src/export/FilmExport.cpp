@@ -36,6 +36,8 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
+// ---- The file written ----
+
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
