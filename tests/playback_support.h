@@ -9,6 +9,7 @@
 #include "film/FilmFile.h"
 #include "filmwriter/FilmWriter.h"
 #include "playback/UzrPlayback.h"
+#include "support/TestFilm.h"
 
 struct TRecordingHost : IPlaybackHost {
   TPlaybackCore* Core = nullptr;
@@ -62,11 +63,9 @@ struct TCoreFixture {
   void Load(std::span<const TWriterSegment> segments) { LoadBytes(WriteFilm(segments)); }
 
   void LoadBytes(const std::vector<uint8_t>& film) {
-    TFilm read;
-    TFilmError error;
-    if (!ReadFilm(film, read, error)) throw std::runtime_error(error.Message);
+    TSegments read = ReadTestFilm(film);
     Core.ClearSegments();
-    Core.TakeFilm(std::move(read.Segments));
+    Core.TakeFilm(std::move(read));
     Core.SelectSegment(0);
   }
 };

@@ -21,9 +21,8 @@
 #include <cstring>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
+#include <set>
 #include <thread>
 
 extern "C" {
@@ -35,6 +34,8 @@ extern "C" {
 #include "film/SegmentDuration.h"
 #include "playback_support.h"
 #include "support/MediaReader.h"
+#include "support/TempRootFixture.h"
+#include "support/TestFilm.h"
 
 #ifndef VERIROVE_ZRFILM
 #error "VERIROVE_ZRFILM must name the zrfilm program"
@@ -52,73 +53,6 @@ struct TPictureRgb {
   std::vector<uint32_t> Pixels;  // 0x00RRGGBB, row by row
   friend bool operator==(const TPictureRgb&, const TPictureRgb&) = default;
 };
-
-// A film made by the writer and read back: its source, its bytes and its segments.
-struct TTestFilm {
-  std::vector<TWriterSegment> Source;
-  std::vector<uint8_t> Bytes;
-  TSegments Segments;
-
-  explicit TTestFilm(std::vector<TWriterSegment> source) : Source(std::move(source)), Bytes(WriteFilm(Source)) {
-    TFilm film;
-    TFilmError error;
-    if (!ReadFilm(Bytes, film, error)) throw std::runtime_error(error.Message);
-    Segments = std::move(film.Segments);
-  }
-  // Fresh segments for the engine, which takes them by reference and only reads them.
-  TSegments Read() const {
-    TFilm film;
-    TFilmError error;
-    if (!ReadFilm(Bytes, film, error)) throw std::runtime_error(error.Message);
-    return std::move(film.Segments);
-  }
-  int32_t MaxWidth() const {
-    int32_t w = 0;
-    for (const auto& s : Segments) w = std::max(w, s->Width);
-    return w;
-  }
-  int32_t MaxHeight() const {
-    int32_t h = 0;
-    for (const auto& s : Segments) h = std::max(h, s->Height);
-    return h;
-  }
-};
-
-uint32_t Rgb(int r, int g, int b) {
-  return uint32_t(std::clamp(r, 0, 255)) << 16 | uint32_t(std::clamp(g, 0, 255)) << 8 | uint32_t(std::clamp(b, 0, 255));
-}
-
-void FillRect(std::vector<uint32_t>& picture, int32_t width, int x0, int y0, int w, int h, uint32_t value) {
-  const int32_t height = int32_t(picture.size()) / width;
-  for (int y = std::max(0, y0); y < std::min(height, y0 + h); ++y)
-    for (int x = std::max(0, x0); x < std::min(width, x0 + w); ++x) picture[size_t(y * width + x)] = value;
-}
-
-TWriterSegment NewSegment(std::string name, int32_t width, int32_t height, uint8_t bits, uint8_t rate) {
-  TWriterSegment s;
-  s.Name = std::move(name);
-  s.Width = width, s.Height = height, s.BitsPerPixel = bits, s.FrameRate = rate;
-  return s;
-}
-
-// A picture whose pixel (x, y) is colour(x, y).
-template <class TColour>
-std::vector<uint32_t> Painted(int32_t width, int32_t height, TColour colour) {
-  std::vector<uint32_t> p(size_t(width) * size_t(height));
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) p[size_t(y * width + x)] = colour(x, y);
-  return p;
-}
-
-// A cursor shape: a white 6 × 6 square at the hot spot on a transparent 32 × 32 mask.
-TWriterShape SquareCursor() {
-  TWriterShape shape;
-  shape.AndMask.assign(32 * 32, 1);
-  shape.XorMask.assign(32 * 32, 0);
-  for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 6; ++x) shape.AndMask[size_t(y * 32 + x)] = 0, shape.XorMask[size_t(y * 32 + x)] = 1;
-  return shape;
-}
 
 // Three segments of different sizes, depths and frame rates, the largest of odd width and
 // height; some frames change nothing. The first segment has a cursor, the second changes its
@@ -204,8 +138,7 @@ std::vector<TWriterSegment> PaletteFilm() {
 // entry: a record changes at most 255) is replaced by other colours every other frame: each
 // picture has 256 colours, the film many more.
 std::vector<TWriterSegment> ShiftingPaletteFilm() {
-  std::vector<TWriterSegment> film(1);
-  film[0] = NewSegment("Shifting", 64, 48, 8, 10);
+  std::vector<TWriterSegment> film = {NewSegment("Shifting", 64, 48, 8, 10)};
   TWriterSegment& s = film[0];
   s.PaletteChanges.resize(6);
   for (int k = 0; k < 6; ++k) {
@@ -222,8 +155,7 @@ std::vector<TWriterSegment> ShiftingPaletteFilm() {
 
 // One segment whose picture stays while the cursor moves over it.
 std::vector<TWriterSegment> CursorFilm() {
-  std::vector<TWriterSegment> film(1);
-  film[0] = NewSegment("Cursor", 64, 48, 32, 10);
+  std::vector<TWriterSegment> film = {NewSegment("Cursor", 64, 48, 32, 10)};
   TWriterSegment& s = film[0];
   s.Shapes = {SquareCursor()};
   for (int k = 0; k < 10; ++k) {
@@ -235,10 +167,26 @@ std::vector<TWriterSegment> CursorFilm() {
   return film;
 }
 
+// One segment of exactly 256 colours in all, as many as a GIF palette holds: a busy
+// background of 246 and a square of a colour of its own added by each of the 10 frames, so
+// that no picture shows them all.
+std::vector<TWriterSegment> FullPaletteFilm() {
+  std::vector<TWriterSegment> film = {NewSegment("256", 64, 48, 32, 10)};
+  TWriterSegment& s = film[0];
+  auto p = Painted(s.Width, s.Height, [](int x, int y) {
+    const int i = (x + 64 * y) * 37 % 246;
+    return Rgb(i, 255 - i, i * 7 % 256);
+  });
+  for (int k = 0; k < 10; ++k) {
+    FillRect(p, s.Width, 6 * k, 4 * k, 8, 8, Rgb(250, 20 * k, 3));
+    s.Pictures.push_back(p);
+  }
+  return film;
+}
+
 // A segment of the size AV1 encoders take.
 std::vector<TWriterSegment> SquareFilm() {
-  std::vector<TWriterSegment> film(1);
-  film[0] = NewSegment("Квадрат", 128, 128, 32, 10);
+  std::vector<TWriterSegment> film = {NewSegment("Квадрат", 128, 128, 32, 10)};
   TWriterSegment& s = film[0];
   for (int k = 0; k < 8; ++k) {
     auto p = Painted(s.Width, s.Height, [](int x, int y) { return Rgb(x * 2, y * 2, 128); });
@@ -251,8 +199,7 @@ std::vector<TWriterSegment> SquareFilm() {
 // Noise that every frame changes a little: small as a film (runs of unchanged pixels), large
 // as lossless video (every picture whole).
 std::vector<TWriterSegment> NoiseFilm(int32_t width, int32_t height, int frames) {
-  std::vector<TWriterSegment> film(1);
-  film[0] = NewSegment("Шум", width, height, 32, 25);
+  std::vector<TWriterSegment> film = {NewSegment("Шум", width, height, 32, 25)};
   TWriterSegment& s = film[0];
   std::mt19937 rng(11);
   std::vector<uint32_t> p(size_t(width * height));
@@ -346,7 +293,9 @@ std::vector<TExpectedFrame> ExpectedFrames(const TTestFilm& film, const std::vec
 
 // The whole film's pictures on its canvas.
 std::vector<TExpectedFrame> WholeFilm(const TTestFilm& film, bool even, bool cursor = true) {
-  return ExpectedFrames(film, PlayedPictures(film, cursor), film.MaxWidth(), film.MaxHeight(), even);
+  int32_t width = 0, height = 0;
+  for (const auto& s : film.Segments) width = std::max(width, s->Width), height = std::max(height, s->Height);
+  return ExpectedFrames(film, PlayedPictures(film, cursor), width, height, even);
 }
 
 // Segment `segment` (from 1) alone at its own size, its times from its start.
@@ -452,49 +401,40 @@ struct TRun {
 };
 
 // How the child runs: a file size limit (a full disk anywhere), without the power to write
-// where permissions forbid it (for root), stderr into a file.
+// where permissions forbid it (for root), stderr into a file, short of memory.
 struct TChildSetup {
   rlim_t FileSizeLimit = RLIM_INFINITY;
   bool HonourPermissions = false;
   int Stderr = -1;  // a descriptor for standard error instead of the file
+  bool ShortOfMemory = false;  // a 64 MiB frame buffer is more than it may have
 };
+
+// AddressSanitizer reserves its shadow memory beyond any data limit: under it the child's
+// allocator is told the largest block it may hand out instead.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 // A child exit status meaning that its setup failed before zrfilm ran.
 constexpr int kSetupFailed = 125;
 
-struct TExportFixture : ::testing::Test {
-  fs::path Root;
+struct TExportFixture : TTempRootFixture {
   fs::path Out;  // the folder the files are written to, empty at the start
   int Runs = 0;
 
   void SetUp() override {
-    char pattern[] = "/tmp/zrexport-XXXXXX";
-    Root = ::mkdtemp(pattern);
-    // zrfilm's private temporary folder goes under this test's own folder.
-    ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+    TTempRootFixture::SetUp();
     Out = Root / "out";
     fs::create_directory(Out);
   }
   void TearDown() override {
     std::error_code ec;
     fs::permissions(Out, fs::perms::owner_all, ec);
-    fs::remove_all(Root, ec);
+    TTempRootFixture::TearDown();
   }
 
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    WriteFileBytes((Root / name).string(), bytes);
-    return (Root / name).string();
-  }
-  std::string Package(const std::string& name, const TTestFilm& film) {
-    return Write(name, MakeFilmPackage(film.Bytes));
-  }
-  static std::vector<std::string> Files(const fs::path& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   std::string OutFile(const std::string& name) const { return (Out / name).string(); }
 
   // Starts `zrfilm export ARGS...` with its standard error going to a file of its own.
@@ -507,6 +447,18 @@ struct TExportFixture : ::testing::Test {
     errFile = (Root / ("stderr-" + std::to_string(++Runs))).string();
     const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (err < 0) return -1;
+    const bool limitAllocator = setup.ShortOfMemory && kAddressSanitizer;
+    std::vector<std::string> variables;
+    for (char** v = environ; *v; ++v)
+      if (!limitAllocator || !std::string_view(*v).starts_with("ASAN_OPTIONS=")) variables.emplace_back(*v);
+    if (limitAllocator) {
+      const char* asan = std::getenv("ASAN_OPTIONS");
+      variables.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                          ":max_allocation_size_mb=32:allocator_may_return_null=1");
+    }
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
       // Only what is safe between fork and exec.
@@ -524,7 +476,10 @@ struct TExportFixture : ::testing::Test {
       // itself and the program it runs.
       if (setup.HonourPermissions && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
         ::_exit(kSetupFailed);
-      ::execv(argv[0], argv.data());
+      // Loading takes less than 72 MiB of data with the libraries' own, playing 64 MiB more.
+      const rlimit data{rlim_t{72} << 20, rlim_t{72} << 20};
+      if (setup.ShortOfMemory && !kAddressSanitizer && ::setrlimit(RLIMIT_DATA, &data) != 0) ::_exit(kSetupFailed);
+      ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
     ::close(err);
@@ -537,13 +492,16 @@ struct TExportFixture : ::testing::Test {
     if (::waitpid(pid, &status, 0) != pid) return run;
     if (WIFEXITED(status)) run.Status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
-    std::ifstream in(errFile, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    run.Err = text.str();
+    const std::vector<uint8_t> err = FileBytes(errFile);
+    run.Err.assign(err.begin(), err.end());
     return run;
   }
 
+  // `zrfilm export` with `args`, then `more`.
+  TRun Export(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return Export(args);
+  }
   TRun Export(const std::vector<std::string>& args, const TChildSetup& setup = {}) {
     std::string errFile;
     const pid_t pid = Start(args, setup, errFile);
@@ -618,9 +576,7 @@ TEST_F(TExportFixture, LossyFormatsCarryThePicturesAndTheirTimes) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    std::vector<std::string> args = {path, OutFile(c.Name)};
-    args.insert(args.end(), c.Options.begin(), c.Options.end());
-    const TRun run = Export(args);
+    const TRun run = Export({path, OutFile(c.Name)}, c.Options);
     ASSERT_EQ(run.Status, 0) << run.Err;
     const TMedia media = ReadMedia(OutFile(c.Name));
     ASSERT_EQ(media.Error, "");
@@ -674,19 +630,27 @@ TEST_F(TExportFixture, GifOfAnEightBitFilmKeepsItsColours) {
   ExpectExactPictures(shiftedMedia, WholeFilm(shifting, false));
 }
 
-// A film of few colours gets one palette, so the GIF stores only the changed parts of each
-// picture: far less than whole pictures.
+// A film of no more than 256 colours gets one palette, so the GIF stores only the changed
+// parts of each picture: far less than whole pictures.
 TEST_F(TExportFixture, GifOfFewColoursStoresTheChanges) {
-  const TTestFilm film(CursorFilm());
-  const TRun run = Export({Package("few.zrcab", film), OutFile("few.gif")});
-  ASSERT_EQ(run.Status, 0) << run.Err;
-  const TMedia media = ReadMedia(OutFile("few.gif"));
-  ASSERT_EQ(media.Error, "");
-  const auto expected = WholeFilm(film, false);
-  ASSERT_EQ(expected.size(), 10u);
-  ExpectExactPictures(media, expected);
-  // Ten whole 64 × 48 pictures would take about 10 × 3,072 bytes before compression.
-  EXPECT_LT(std::filesystem::file_size(OutFile("few.gif")), 6000u);
+  struct TCase {
+    std::string Name;
+    TTestFilm Film;
+  };
+  const TCase cases[] = {{"few", TTestFilm(CursorFilm())}, {"exactly 256", TTestFilm(FullPaletteFilm())}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = OutFile(c.Name + ".gif");
+    const TRun run = Export({Package(c.Name + ".zrcab", c.Film), out});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(out);
+    ASSERT_EQ(media.Error, "");
+    const auto expected = WholeFilm(c.Film, false);
+    ASSERT_EQ(expected.size(), 10u);
+    ExpectExactPictures(media, expected);
+    // Ten whole 64 × 48 pictures would take about 10 × 3,072 bytes before compression.
+    EXPECT_LT(std::filesystem::file_size(out), 6000u);
+  }
 }
 
 // AV1 in WebM (SVT-AV1 takes 64 × 64 and up, so the film is 128 × 128).
@@ -792,9 +756,7 @@ TEST_F(TExportFixture, OneSegmentAtItsOwnSize) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    std::vector<std::string> args = {path, OutFile(c.Name), "--segment", std::to_string(c.Segment)};
-    args.insert(args.end(), c.Options.begin(), c.Options.end());
-    const TRun run = Export(args);
+    const TRun run = Export({path, OutFile(c.Name), "--segment", std::to_string(c.Segment)}, c.Options);
     ASSERT_EQ(run.Status, 0) << run.Err;
     const TMedia media = ReadMedia(OutFile(c.Name));
     ASSERT_EQ(media.Error, "");
@@ -912,9 +874,7 @@ TEST_F(TExportFixture, MaxWidthScalesDownWiderFilms) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    std::vector<std::string> args = {path, OutFile(c.Name)};
-    args.insert(args.end(), c.Options.begin(), c.Options.end());
-    const TRun run = Export(args);
+    const TRun run = Export({path, OutFile(c.Name)}, c.Options);
     ASSERT_EQ(run.Status, 0) << run.Err;
     const TMedia media = ReadMedia(OutFile(c.Name));
     ASSERT_EQ(media.Error, "");
@@ -987,7 +947,7 @@ TEST_F(TExportFixture, ProgressShowsOnATerminal) {
 TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
   const TTestFilm film(MixedFilm());
   const std::string path = Package("mixed.zrcab", film);
-  const std::string copy = Write("copy.zrcab", MakeFilmPackage(film.Bytes));
+  const std::string copy = Package("copy.zrcab", film);
   auto cut = film.Bytes;
   cut.resize(cut.size() - 3);  // the last segment cut short
   const std::string damaged = Write("cut.zrcab", MakeFilmPackage(cut));
@@ -1003,11 +963,13 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
   auto withEmpty = film.Source;
   withEmpty[1].Pictures.clear();
   withEmpty[1].PaletteChanges.clear();
-  const std::string emptySegment = Write("empty.zrcab", MakeFilmPackage(WriteFilm(withEmpty)));
+  const std::string emptySegment = Package("empty.zrcab", withEmpty);
   struct TCase {
     std::string Name;
     std::vector<std::string> Args;
     int Status;
+    std::string Says = "";  // a part of standard error
+    TChildSetup Setup = {};
   };
   const TCase cases[] = {
       {"a missing folder", {path, OutFile("missing/film.mp4")}, 1},
@@ -1037,13 +999,16 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
       {"a pipe", {path, OutFile("pipe.mp4"), "--force"}, 1},
       {"a segment the player cannot show", {unplayable, OutFile("film.mp4")}, 1},
       {"a segment without frames", {emptySegment, OutFile("film.mp4"), "--segment", "2"}, 1},
+      {"out of memory", {path, OutFile("film.gif")}, 1, "not enough memory to export the film",
+       TChildSetup{.ShortOfMemory = true}},
   };
   const auto before = fs::file_size(copy);
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    const TRun run = Export(c.Args);
+    const TRun run = Export(c.Args, c.Setup);
     EXPECT_EQ(run.Status, c.Status) << run.Err;
     EXPECT_FALSE(run.Err.empty());
+    EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
     EXPECT_EQ(Files(Out), (std::vector<std::string>{"folder.mp4", "link.mp4", "pipe.mp4"}));
     if (!fs::is_fifo(Out / "pipe.mp4")) {
       ADD_FAILURE() << "the pipe was replaced";
@@ -1191,6 +1156,13 @@ TEST(ExportNames, FormatsAndCodecsByName) {
   for (const auto& c : fits)
     EXPECT_EQ(CodecFitsFormat(c.Codec, c.Format, c.Lossless), c.Fits)
         << int(c.Codec) << " in " << ExportExtension(c.Format) << (c.Lossless ? " lossless" : "");
+  // One error space: every failure in words of its own, out of memory as the system's.
+  std::set<std::string> said;
+  for (int code = 0; code <= int(TExportErrc::NoMemory); ++code)
+    said.insert(std::error_code(TExportErrc(code)).message());
+  EXPECT_EQ(said.size(), size_t(TExportErrc::NoMemory) + 1);
+  EXPECT_EQ(std::error_code(TExportErrc::NoMemory), std::errc::not_enough_memory);
+  EXPECT_NE(std::error_code(TExportErrc::Playback), std::errc::not_enough_memory);
 }
 
 struct TEngineFixture : TExportFixture {};
@@ -1291,7 +1263,7 @@ TEST_F(TEngineFixture, CancellingLeavesNoFile) {
 TEST_F(TEngineFixture, RefusalsHaveTheirCodes) {
   const TTestFilm film(MixedFilm());
   const TSegments segments = film.Read();
-  const std::string filmPath = Write("film.zrcab", MakeFilmPackage(film.Bytes));
+  const std::string filmPath = Package("film.zrcab", film);
   WriteFileBytes(OutFile("there.mp4"), std::vector<uint8_t>{1, 2, 3});
   auto empty = film.Source;
   empty[1].Pictures.clear();

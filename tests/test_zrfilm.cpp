@@ -10,7 +10,6 @@
 #include <QImage>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -21,6 +20,8 @@
 #include "cli/ZrFilmTool.h"
 #include "filmwriter/DemoFilm.h"
 #include "filmwriter/FilmWriter.h"
+#include "support/TempRootFixture.h"
+#include "support/TestFilm.h"
 
 #ifndef VERIROVE_ZRFILM
 #error "VERIROVE_ZRFILM must name the zrfilm program"
@@ -46,6 +47,16 @@ struct TRun {
   std::string Out, Err;
 };
 
+// Starts the zrfilm program with `args`; its process, or -1.
+pid_t Spawn(std::vector<std::string> args) {
+  args.insert(args.begin(), VERIROVE_ZRFILM);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  return ::posix_spawn(&pid, VERIROVE_ZRFILM, nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
 TRun Zrfilm(std::vector<std::string> args) {
   std::ostringstream out, err;
   TRun run;
@@ -55,45 +66,20 @@ TRun Zrfilm(std::vector<std::string> args) {
   return run;
 }
 
-struct TZrfilmFixture : ::testing::Test {
-  fs::path Root;
-
-  void SetUp() override {
-    char pattern[] = "/tmp/zrfilm-XXXXXX";
-    Root = ::mkdtemp(pattern);
-    // The tool's private temporary folder goes under this test's own folder.
-    ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(Root, ec);
-  }
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    WriteFileBytes((Root / name).string(), bytes);
-    return (Root / name).string();
-  }
-  std::vector<std::string> Files(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-};
+struct TZrfilmFixture : TTempRootFixture {};
 
 std::vector<TWriterSegment> SmallFilm() {
   std::vector<TWriterSegment> film(2);
-  film[0].Name = "Первый\x1b[31m";
-  film[0].Width = 3, film[0].Height = 2, film[0].BitsPerPixel = 24, film[0].FrameRate = 4;
+  film[0] = NewSegment("Первый\x1b[31m", 3, 2, 24, 4);
   film[0].Pictures = {std::vector<uint32_t>(6, 0x00112233), std::vector<uint32_t>(6, 0x00445566)};
-  film[1].Name = "Second";
-  film[1].Width = 2, film[1].Height = 2, film[1].BitsPerPixel = 8, film[1].FrameRate = 0;
+  film[1] = NewSegment("Second", 2, 2, 8, 0);
   film[1].Pictures = {std::vector<uint32_t>(4, 1), std::vector<uint32_t>(4, 2), std::vector<uint32_t>(4, 1)};
   film[1].PaletteChanges = {{1, {{0x10, 0x20, 0x30, 0}, {0x40, 0x50, 0x60, 0}}}};
   return film;
 }
 
 TEST_F(TZrfilmFixture, InfoListsSegmentsAndTotals) {
-  const auto film = Write("small.zrcab", MakeFilmPackage(WriteFilm(SmallFilm())));
+  const auto film = Package("small.zrcab", SmallFilm());
   const auto run = Zrfilm({"info", film});
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out,
@@ -136,12 +122,11 @@ TEST_F(TZrfilmFixture, FilmsWithoutSegmentsWriteNothingAndSaySo) {
 TEST_F(TZrfilmFixture, TheTotalAddsTheListedDurations) {
   std::vector<TWriterSegment> film(3);
   for (auto& s : film) {
-    s.Name = "s";
-    s.Width = 1, s.Height = 1, s.BitsPerPixel = 32, s.FrameRate = 16;
+    s = NewSegment("s", 1, 1, 32, 16);
     s.Pictures = {std::vector<uint32_t>(1, 5)};
   }
   film[2].FrameRate = 0;  // no duration: counts nothing
-  const auto run = Zrfilm({"info", Write("short.zrcab", MakeFilmPackage(WriteFilm(film)))});
+  const auto run = Zrfilm({"info", Package("short.zrcab", film)});
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_NE(run.Out.find("1\ts\t00:00:00.062\t"), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("3\ts\t-\t"), std::string::npos) << run.Out;
@@ -165,15 +150,14 @@ TEST_F(TZrfilmFixture, OneSegmentIsWrittenWhateverFollowsIt) {
 
 TEST_F(TZrfilmFixture, CountsOfOneAreSingular) {
   std::vector<TWriterSegment> film(1);
-  film[0].Name = "One";
-  film[0].Width = 2, film[0].Height = 1, film[0].BitsPerPixel = 32, film[0].FrameRate = 1;
+  film[0] = NewSegment("One", 2, 1, 32, 1);
   film[0].Pictures = {std::vector<uint32_t>(2, 7)};
   TWriterShape arrow;
   arrow.AndMask.assign(32 * 32, 1);
   arrow.XorMask.assign(32 * 32, 0);
   film[0].Shapes = {arrow};
   film[0].Track = {{0, 0, 0}};
-  const auto run = Zrfilm({"info", Write("one.zrcab", MakeFilmPackage(WriteFilm(film)))});
+  const auto run = Zrfilm({"info", Package("one.zrcab", film)});
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out,
             "1\tOne\t00:00:01.000\t2x1\t32 bits\t1 frame\t1 fps\t1 cursor shape\n"
@@ -181,7 +165,7 @@ TEST_F(TZrfilmFixture, CountsOfOneAreSingular) {
 }
 
 TEST_F(TZrfilmFixture, FramesNeverMixesOldPicturesWithNew) {
-  const auto film = Write("small.zrcab", MakeFilmPackage(WriteFilm(SmallFilm())));
+  const auto film = Package("small.zrcab", SmallFilm());
   const auto out = Root / "out";
   fs::create_directory(out);
   WriteFileBytes((out / "old.png").string(), std::vector<uint8_t>{1});
@@ -276,8 +260,7 @@ TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
   const auto help = Zrfilm({"--help"});
   EXPECT_EQ(help.Status, 0);
   EXPECT_NE(help.Out.find("usage: zrfilm info FILM"), std::string::npos);
-  const auto frames = Zrfilm({"frames", Write("s.zrcab", MakeFilmPackage(WriteFilm(SmallFilm()))),
-                              (Root / "f").string(), "--segment", "3"});
+  const auto frames = Zrfilm({"frames", Package("s.zrcab", SmallFilm()), (Root / "f").string(), "--segment", "3"});
   EXPECT_EQ(frames.Status, 1);
   EXPECT_NE(frames.Err.find("there is no segment 3 (the film has 2 readable segments)"), std::string::npos)
       << frames.Err;
@@ -435,8 +418,7 @@ std::vector<TWriterSegment> TimedFilm() {
   const int frames[] = {4, 2, 2};
   const uint8_t rates[] = {4, 0, 2};
   for (size_t s = 0; s < film.size(); ++s) {
-    film[s].Name = "t" + std::to_string(s);
-    film[s].Width = 4, film[s].Height = 3, film[s].BitsPerPixel = 32, film[s].FrameRate = rates[s];
+    film[s] = NewSegment("t" + std::to_string(s), 4, 3, 32, rates[s]);
     for (int k = 0; k < frames[s]; ++k) film[s].Pictures.push_back(std::vector<uint32_t>(12, uint32_t(0x10000 * (s + 1) + k)));
   }
   return film;
@@ -445,7 +427,7 @@ std::vector<TWriterSegment> TimedFilm() {
 // --from and --to take the frames on screen from the one shown at --from to the one shown at
 // --to; with --segment, those of that segment.
 TEST_F(TZrfilmFixture, FramesFromAndToTakeTheFramesOnScreenBetween) {
-  const auto film = Write("timed.zrcab", MakeFilmPackage(WriteFilm(TimedFilm())));
+  const auto film = Package("timed.zrcab", TimedFilm());
   struct TCase {
     std::vector<std::string> Options;
     int Status;
@@ -484,11 +466,6 @@ TEST_F(TZrfilmFixture, FramesFromAndToTakeTheFramesOnScreenBetween) {
     EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
     EXPECT_EQ(fs::exists(out) ? Files(out) : std::vector<std::string>{}, c.Files);
   }
-}
-
-std::vector<uint8_t> FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // A random film: 8-, 24- and 32-bit segments of different sizes and frame rates, palettes
@@ -538,7 +515,7 @@ TEST_F(TZrfilmFixture, OneFrameAndRangesAreTheFilesOfTheWholeFilm) {
   auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   std::vector<std::string> films = {VERIROVE_DEMO_FILM};
   for (int i = 0; i < 6; ++i)
-    films.push_back(Write("random" + std::to_string(i) + ".zrcab", MakeFilmPackage(WriteFilm(RandomFilm(rng)))));
+    films.push_back(Package("random" + std::to_string(i) + ".zrcab", RandomFilm(rng)));
   for (size_t f = 0; f < films.size(); ++f) {
     SCOPED_TRACE(films[f]);
     const auto all = Root / ("all" + std::to_string(f));
@@ -610,7 +587,7 @@ void ExpectRefusals(const std::vector<TRefusal>& cases, const std::string& out) 
 // What `frame` refuses: it never replaces a file unasked, never the film itself, and leaves
 // nothing behind when it fails.
 TEST_F(TZrfilmFixture, FrameRefusesWhatItShouldNotWrite) {
-  const auto film = Write("timed.zrcab", MakeFilmPackage(WriteFilm(TimedFilm())));
+  const auto film = Package("timed.zrcab", TimedFilm());
   const auto kept = Write("kept.png", std::vector<uint8_t>{'k', 'e', 'p', 't'});
   auto cut = WriteFilm(TimedFilm());
   cut.resize(cut.size() - 3);
@@ -653,7 +630,7 @@ TEST_F(TZrfilmFixture, OneSegmentKeepsThePaletteTheFilmLeavesIt) {
   }
   film[0].PaletteChanges = {{0, {{0x10, 0x20, 0x30, 0}, {0x40, 0x50, 0x60, 0}}}};
   film[1].PaletteChanges = {{1, {{0x70, 0x80, 0x90, 0}}}};  // entry 0 stays
-  const auto path = Write("palette.zrcab", MakeFilmPackage(WriteFilm(film)));
+  const auto path = Package("palette.zrcab", film);
   ASSERT_EQ(Zrfilm({"frames", path, (Root / "one").string(), "--segment", "2"}).Status, 0);
   ASSERT_EQ(Zrfilm({"frame", path, (Root / "f.png").string(), "--segment", "2", "--frame", "0"}).Status, 0);
   for (const fs::path& picture : {Root / "one" / "002-00000.png", Root / "f.png"}) {
@@ -668,23 +645,18 @@ TEST_F(TZrfilmFixture, OneSegmentKeepsThePaletteTheFilmLeavesIt) {
 // half-written under another name.
 TEST_F(TZrfilmFixture, InterruptedRunsLeaveWholePicturesOnly) {
   GuiApplication();
-  std::vector<TWriterSegment> film(1);
-  film[0].Name = "big", film[0].Width = 320, film[0].Height = 240, film[0].BitsPerPixel = 32;
+  std::vector<TWriterSegment> film = {NewSegment("big", 320, 240)};
   std::mt19937 rng(7);
   for (int k = 0; k < 30; ++k) {
     std::vector<uint32_t> picture(320 * 240);
     for (uint32_t& p : picture) p = uint32_t(rng()) & 0xFFFFFF;  // noise: slow to compress
     film[0].Pictures.push_back(std::move(picture));
   }
-  const auto path = Write("big.zrcab", MakeFilmPackage(WriteFilm(film)));
+  const auto path = Package("big.zrcab", film);
   for (int round = 0; round < 3; ++round) {
     const auto out = Root / ("cut" + std::to_string(round));
-    std::vector<std::string> words = {VERIROVE_ZRFILM, "frames", path, out.string()};
-    std::vector<char*> args;
-    for (auto& w : words) args.push_back(w.data());
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, VERIROVE_ZRFILM, nullptr, nullptr, args.data(), environ), 0);
+    const pid_t pid = Spawn({"frames", path, out.string()});
+    ASSERT_GT(pid, 0);
     // Until a few pictures are there, then at once.
     int status = 0;
     pid_t ended = 0;
@@ -710,24 +682,18 @@ TEST_F(TZrfilmFixture, ParallelRunsInSeparateProcessesWriteTheirOwnFilm) {
   constexpr int kRounds = 6;
   std::vector<std::string> films;
   for (int i = 0; i < kFilms; ++i) {
-    std::vector<TWriterSegment> film(1);
-    film[0].Name = "f" + std::to_string(i);
-    film[0].Width = 8, film[0].Height = 8, film[0].BitsPerPixel = 32;
+    std::vector<TWriterSegment> film = {NewSegment("f" + std::to_string(i), 8, 8)};
     // Frame counts and colours tell the films apart.
     for (int k = 0; k < 3 + i; ++k) film[0].Pictures.push_back(std::vector<uint32_t>(64, uint32_t(0x100000 * (i + 1) + k)));
-    films.push_back(Write("film" + std::to_string(i) + ".zrcab", MakeFilmPackage(WriteFilm(film))));
+    films.push_back(Package("film" + std::to_string(i) + ".zrcab", film));
   }
   GuiApplication();
   for (int round = 0; round < kRounds; ++round) {
     std::vector<pid_t> children;
     for (int i = 0; i < kFilms; ++i) {
       const std::string out = (Root / ("r" + std::to_string(round) + "-" + std::to_string(i))).string();
-      std::vector<std::string> words = {VERIROVE_ZRFILM, "frames", films[size_t(i)], out};
-      std::vector<char*> args;
-      for (auto& w : words) args.push_back(w.data());
-      args.push_back(nullptr);
-      pid_t pid = 0;
-      ASSERT_EQ(::posix_spawn(&pid, VERIROVE_ZRFILM, nullptr, nullptr, args.data(), environ), 0);
+      const pid_t pid = Spawn({"frames", films[size_t(i)], out});
+      ASSERT_GT(pid, 0);
       children.push_back(pid);
     }
     for (int i = 0; i < kFilms; ++i) {
@@ -854,9 +820,7 @@ uint32_t FrameColour(int k) { return 0x100000u + uint32_t(k) * 0x000103u; }
 // white: a picture with content, whose left quarter still tells the frame.
 TWriterSegment ThumbnailSegment(int32_t width, int32_t height, uint8_t rate, int frames,
                                 const std::function<bool(int)>& blank) {
-  TWriterSegment s;
-  s.Name = "t";
-  s.Width = width, s.Height = height, s.BitsPerPixel = 32, s.FrameRate = rate;
+  TWriterSegment s = NewSegment("t", width, height, 32, rate);
   for (int k = 0; k < frames; ++k) {
     std::vector<uint32_t> picture(size_t(width) * size_t(height), FrameColour(k));
     if (!blank(k))
@@ -905,7 +869,7 @@ TEST_F(TZrfilmFixture, TheThumbnailShowsTheFirstFrameWithContent) {
   int n = 0;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    const auto film = Write("film" + std::to_string(n) + ".zrcab", MakeFilmPackage(WriteFilm(c.Film)));
+    const auto film = Package("film" + std::to_string(n) + ".zrcab", c.Film);
     const auto out = Root / ("thumb" + std::to_string(n++) + ".png");
     const auto run = Zrfilm({"thumbnail", "-s", "64", film, out.string()});
     ASSERT_EQ(run.Status, 0) << run.Err;
@@ -920,8 +884,7 @@ TEST_F(TZrfilmFixture, TheThumbnailShowsTheFirstFrameWithContent) {
 // frame it starts at.
 TEST_F(TZrfilmFixture, TheThumbnailLooksAHundredFramesOnAtMost) {
   GuiApplication();
-  const std::vector<TWriterSegment> segments = {ThumbnailSegment(64, 40, 25, 400, [](int k) { return k < 300; })};
-  const auto film = Write("late.zrcab", MakeFilmPackage(WriteFilm(segments)));
+  const auto film = Package("late.zrcab", {ThumbnailSegment(64, 40, 25, 400, [](int k) { return k < 300; })});
   const auto out = Root / "late.png";
   ASSERT_EQ(Zrfilm({"thumbnail", film, out.string()}).Status, 0);
   EXPECT_EQ(ThumbnailFrame(QImage(out.c_str()), 400), 25);
@@ -944,9 +907,7 @@ TEST_F(TZrfilmFixture, TheThumbnailFitsTheSizeAndKeepsTheAspectRatio) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.Width) + "x" + std::to_string(c.Height));
-    const auto film = Write("sized.zrcab", MakeFilmPackage(WriteFilm(std::vector<TWriterSegment>{ThumbnailSegment(c.Width, c.Height, 10, 3, [](int) {
-                                                 return false;
-                                               })})));
+    const auto film = Package("sized.zrcab", {ThumbnailSegment(c.Width, c.Height, 10, 3, [](int) { return false; })});
     const auto out = Root / "sized.png";
     std::vector<std::string> args = {"thumbnail", film, out.string()};
     args.insert(args.begin() + 1, c.Size.begin(), c.Size.end());

@@ -12,6 +12,13 @@ extern "C" {
 #include <memory>
 #include <string>
 
+struct TAvOutputFree {
+  // The file first, if it was opened, then the container.
+  void operator()(AVFormatContext* c) const {
+    if (c->pb) avio_closep(&c->pb);
+    avformat_free_context(c);
+  }
+};
 struct TAvInputClose {
   void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
@@ -30,6 +37,7 @@ struct TAvSwsFree {
 struct TAvGraphFree {
   void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
 };
+using TAvOutput = std::unique_ptr<AVFormatContext, TAvOutputFree>;
 using TAvInput = std::unique_ptr<AVFormatContext, TAvInputClose>;
 using TAvCodecContext = std::unique_ptr<AVCodecContext, TAvCodecContextFree>;
 using TAvFrame = std::unique_ptr<AVFrame, TAvFrameFree>;

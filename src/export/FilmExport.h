@@ -20,6 +20,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <type_traits>
 
 #include "playback/FilmClock.h"
 
@@ -76,7 +78,16 @@ enum class TExportErrc {
   NoFrames,      // nothing to export: no frames (in the segment)
   NoSegment,     // the segment asked for is not in the film
   Options,       // a codec that does not fit the format, and the like
+  NoMemory,      // the memory for playing or encoding could not be had
 };
+
+// The export's failures are one error space, as FFmpeg's AVERROR codes are one: a
+// TExportErrc converts to a std::error_code of this category, and NoMemory compares equal to
+// std::errc::not_enough_memory.
+const std::error_category& ExportCategory();
+std::error_code make_error_code(TExportErrc code);
+template <>
+struct std::is_error_code_enum<TExportErrc> : std::true_type {};
 
 struct TExportResult {
   TExportErrc Code = TExportErrc::None;

@@ -1,0 +1,112 @@
+// What the zrfilm commands share: the exit statuses, the loader's notices and film faults in
+// the tool's words, loading a film and playing it without windows, and the failure message
+// that names the film or file.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/ZrFilmArgs.h"
+#include "film/FilmLoader.h"
+#include "playback/HeadlessHost.h"
+#include "playback/UzrPlayback.h"
+
+// Exit statuses.
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+
+// "1 segment", "2 segments".
+std::string Count(int64_t n, const char* singular, const char* plural);
+
+// Text from a film for a terminal: control characters become '?'.
+std::string Printable(const std::string& text);
+
+// What a film fault is, in the tool's words.
+std::string FaultText(TFilmErrc fault);
+
+// The loader's notices in English.
+std::string ReportText(const TLoadReport& r);
+
+// Loader messages go to standard error, naming the film.
+class TToolUi : public IFilmLoaderUi {
+ public:
+  TToolUi(std::ostream& err, std::string film) : FErr(err), FFilm(std::move(film)) {}
+  void ShowMessage(const TLoadReport& report) override {
+    FErr << "zrfilm: " << FFilm << ": " << ReportText(report) << "\n";
+    FShown = true;
+    if (report.Notice == TLoadNotice::DamagedInPart) FDamaged = true;
+  }
+  void SetBannerVisible(bool) override {}
+  void FillSegmentsGrid(const std::vector<TSegmentListEntry>&) override {}
+  void SetProgressMax(int64_t) override {}
+  bool Shown() const { return FShown; }
+  // Some segments of the film could not be read (the rest were loaded).
+  bool Damaged() const { return FDamaged; }
+
+ private:
+  std::ostream& FErr;
+  std::string FFilm;
+  bool FShown = false;
+  bool FDamaged = false;
+};
+
+
+// A core playing without windows, and its host.
+struct TToolPlayer {
+  THeadlessHost Host;
+  TPlaybackCore Core{Host};
+  TToolPlayer() { Host.Core = &Core; }
+};
+
+// A run of the tool: where its output goes, its private temporary folder (or why there is
+// none), what the commands share, and the commands.
+struct TTool {
+  std::ostream& Out;
+  std::ostream& Err;
+  std::string TempDir;
+  std::string TempError;
+
+  // "zrfilm: FILM: WHAT" on standard error; returns the exit status for a failure.
+  int Fail(const std::string& film, const std::string& what);
+
+  // Loads the film's segments; false after a message. A
+  // damaged film keeps those before the damage (ui.Damaged() tells).
+  bool Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments);
+
+  // Hands the segments to the core, with a frame buffer; false after a message.
+  bool Start(const std::string& film, TPlaybackCore& core, TSegments segments);
+
+  // Shows frame `pos`; false after a message.
+  bool Seek(const std::string& film, TToolPlayer& player, TFramePos pos);
+
+  // What a failed playback step says: the player's own words for a depth it cannot show are
+  // Russian; the tool says it in English.
+  int PlaybackFailure(const std::string& film, const TPlaybackCore& core, const std::exception& e);
+
+  // Segment `number` (from 1) of the film, or false after a message.
+  bool CheckSegment(const std::string& film, const TSegments& segments, int32_t number);
+
+  // Where a time of the film lies: the frame on screen then. The film's end itself gives its
+  // last frame, the picture that stays when it ends; a damaged film's readable part does not
+  // tell what follows it, so there its end is outside too.
+  std::optional<TFramePos> FrameAt(const std::string& film, const TSegments& segments, int64_t millis,
+                                   bool damaged, const char* option);
+
+  // The picture `frame` writes: checked before the film is read, so that a refusal costs
+  // nothing.
+  bool CheckPictureFile(const std::string& film, const std::string& out, bool force, std::string& error);
+
+  // The commands, each in the file named after it; they return the exit status.
+  int Info(const std::string& film);                               // ZrFilmInfo.cpp
+  int Extract(const std::string& film, const std::string& dir);    // ZrFilmExtract.cpp
+  int Frames(const TZrFilmArgs& args);                             // ZrFilmFrames.cpp
+  int Frame(const TZrFilmArgs& args);                              // ZrFilmFrame.cpp
+  int Thumbnail(const TZrFilmArgs& args);                          // ZrFilmThumbnail.cpp
+  int Export(const TZrFilmArgs& args);                             // ZrFilmExport.cpp
+};

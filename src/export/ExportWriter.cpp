@@ -1,0 +1,364 @@
+#include "export/ExportWriter.h"
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "export/ExportError.h"
+
+void TExportWriter::Open(const std::string& path) {
+  AVFormatContext* format = nullptr;
+  CheckAv(avformat_alloc_output_context2(&format, nullptr, FPlan.Muxer, nullptr), "output format");
+  FFormat.reset(format);
+  FFormat->url = av_strdup(("file:" + path).c_str());
+  for (const TExportChapter& c : FPlan.Chapters) AddChapter(c);
+
+  FEncoder.reset(avcodec_alloc_context3(FPlan.Codec));
+  if (!FEncoder) ThrowExport(TExportErrc::NoMemory, "no memory for the encoder");
+  AVCodecContext* e = FEncoder.get();
+  e->width = FPlan.OutputWidth;
+  e->height = FPlan.OutputHeight;
+  e->pix_fmt = FPlan.Gif ? AV_PIX_FMT_PAL8 : FPlan.PixelFormat;
+  e->time_base = FPlan.TimeBase;
+  e->framerate = AVRational{std::max(FPlan.MaxRate, 1), 1};
+  e->sample_aspect_ratio = AVRational{1, 1};
+  if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
+    e->color_range = AVCOL_RANGE_MPEG;
+    e->colorspace = AVCOL_SPC_BT709;
+    e->color_primaries = AVCOL_PRI_BT709;
+    e->color_trc = AVCOL_TRC_BT709;
+  }
+  if (FFormat->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* settings = EncoderSettings();
+  const int opened = avcodec_open2(e, FPlan.Codec, &settings);
+  av_dict_free(&settings);
+  CheckAv(opened, FPlan.Codec->name);
+
+  FStream = avformat_new_stream(FFormat.get(), nullptr);
+  if (!FStream) ThrowExport(TExportErrc::NoMemory, "no memory for the stream");
+  CheckAv(avcodec_parameters_from_context(FStream->codecpar, e), "stream parameters");
+  FStream->time_base = FPlan.TimeBase;
+  FStream->avg_frame_rate = AVRational{0, 1};
+
+  CheckAv(avio_open(&FFormat->pb, FFormat->url, AVIO_FLAG_WRITE), "opening the file");
+  AVDictionary* muxing = nullptr;
+  if (std::strcmp(FPlan.Muxer, "mp4") == 0) av_dict_set(&muxing, "movflags", "+faststart", 0);
+  const int header = avformat_write_header(FFormat.get(), &muxing);
+  av_dict_free(&muxing);
+  CheckAv(header, "writing the header");
+
+  FPacket.reset(av_packet_alloc());
+  FInput.reset(av_frame_alloc());
+  if (!FPacket || !FInput) ThrowExport(TExportErrc::NoMemory, "no memory for frames");
+  const bool indexed = !FPlan.Palette.empty();
+  const AVPixelFormat input = indexed ? AV_PIX_FMT_PAL8 : FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat;
+  FInput->format = input;
+  FInput->width = FPlan.OutputWidth;
+  FInput->height = FPlan.OutputHeight;
+  CheckAv(av_frame_get_buffer(FInput.get(), 0), "frame buffer");
+  if (indexed) {
+    // Opaque entries: the encoder takes a clear one for transparency.
+    auto* entries = reinterpret_cast<uint32_t*>(FInput->data[1]);
+    for (size_t i = 0; i < 256; ++i)
+      entries[i] = 0xFF000000u | (i < FPlan.Palette.size() ? FPlan.Palette[i] : FPlan.Palette[0]);
+    for (size_t i = 0; i < FPlan.Palette.size(); ++i) FIndex.emplace(FPlan.Palette[i], uint8_t(i));
+    return;
+  }
+  FScaled = FPlan.OutputWidth != FPlan.CanvasWidth || FPlan.OutputHeight != FPlan.CanvasHeight;
+  FSws = Conversion(FPlan.CanvasHeight, FPlan.OutputHeight);
+  if (!FScaled) {
+    FBand.reset(av_frame_alloc());
+    if (!FBand) ThrowExport(TExportErrc::NoMemory, "no memory for frames");
+    FBand->format = input;
+    FBand->width = FPlan.OutputWidth;
+    FBand->height = FPlan.OutputHeight;
+    CheckAv(av_frame_get_buffer(FBand.get(), 0), "frame buffer");
+  }
+  if (FPlan.Gif) OpenPaletteGraph();
+}
+
+void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
+                           int64_t duration) {
+  CheckAv(av_frame_make_writable(FInput.get()), "frame buffer");
+  Convert(canvas, stride, changed);
+  // In the stream's units: GIF counts fiftieths of a second.
+  const int64_t start = av_rescale_q(pts, AVRational{1, 1000}, FPlan.TimeBase);
+  const int64_t end = av_rescale_q(pts + duration, AVRational{1, 1000}, FPlan.TimeBase);
+  if (FPlan.Gif && start <= FLastPts) {
+    // Two pictures in one fiftieth: the later one is shown.
+    CopyHeldPicture(end);
+    return;
+  }
+  if (FHeld) FlushHeldGif();
+  FInput->pts = start;
+  FDurations[start] = std::max<int64_t>(end - start, 1);
+  FLastPts = start;
+  if (FPlan.Gif) {
+    FHeld.reset(av_frame_clone(FInput.get()));
+    if (!FHeld) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
+    return;
+  }
+  Send(FInput.get());
+}
+
+void TExportWriter::Finish() {
+  if (FHeld) FlushHeldGif();
+  if (FGraph) {
+    CheckAv(av_buffersrc_add_frame_flags(FSource, nullptr, 0), "palette filter");
+    DrainGraph();
+  }
+  Send(nullptr);
+  if (FPlan.Gif) {
+    // The muxer times each picture by the next one; the last lasts what is left of the film,
+    // in hundredths of a second.
+    const auto last = FDurations.rbegin();
+    if (last != FDurations.rend()) {
+      const int64_t delay = av_rescale_q(last->second, FPlan.TimeBase, AVRational{1, 100});
+      CheckAv(av_opt_set_int(FFormat->priv_data, "final_delay", std::clamp<int64_t>(delay, 1, 65535), 0),
+            "the last picture's delay");
+    }
+  }
+  CheckAv(av_write_trailer(FFormat.get()), "completing the file");
+  avio_flush(FFormat->pb);
+  if (FFormat->pb->error < 0) ThrowAv(FFormat->pb->error, "writing the file");
+  CheckAv(avio_closep(&FFormat->pb), "closing the file");
+}
+
+// The conversion of the canvas's `height` rows to `outputHeight` rows in the encoder's format.
+TAvSws TExportWriter::Conversion(int32_t height, int32_t outputHeight) const {
+  const AVPixelFormat input = FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat;
+  TAvSws sws(sws_getContext(FPlan.CanvasWidth, height, AV_PIX_FMT_BGR0, FPlan.OutputWidth, outputHeight, input,
+                          (FScaled ? SWS_LANCZOS : SWS_BICUBIC) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                          nullptr, nullptr));
+  if (!sws) ThrowExport(TExportErrc::Encoder, "no picture conversion to " + std::string(av_get_pix_fmt_name(input)));
+  if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
+    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+    sws_setColorspaceDetails(sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  }
+  return sws;
+}
+
+// Brings the encoder's picture up to date with the canvas. Most pictures of a screen
+// recording change a few rows (a cursor, a line of text, a clock), and converting whole
+// pictures took more than a quarter of an export's time; so, unless the picture is scaled,
+// only bands around the changed rows are converted.
+void TExportWriter::Convert(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed) {
+  const int32_t height = FPlan.CanvasHeight;
+  if (!FPlan.Palette.empty()) {
+    ConvertIndexed(canvas, stride, changed);
+    return;
+  }
+  if (FScaled || !FConverted) {
+    const uint8_t* src[1] = {canvas};
+    const int srcStride[1] = {int(stride)};
+    sws_scale(FSws.get(), src, srcStride, 0, height, FInput->data, FInput->linesize);
+    FConverted = true;
+    return;
+  }
+  // Changed rows closer together than a few margins are converted as one band.
+  for (int32_t y = 0; y < height; ++y) {
+    if (!changed[size_t(y)]) continue;
+    int32_t end = y + 1;
+    for (int32_t row = end; row < height && row - end <= 4 * kBandMargin; ++row)
+      if (changed[size_t(row)]) end = row + 1;
+    ConvertBand(canvas, stride, y, end);
+    y = end;
+  }
+}
+
+// The changed rows as indices of the one palette; every colour is in it.
+void TExportWriter::ConvertIndexed(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed) {
+  uint32_t last = FPlan.Palette[0];
+  uint8_t lastIndex = 0;
+  for (int32_t y = 0; y < FPlan.CanvasHeight; ++y) {
+    if (FConverted && !changed[size_t(y)]) continue;
+    const uint8_t* in = canvas + y * stride;
+    uint8_t* out = FInput->data[0] + y * FInput->linesize[0];
+    for (int32_t x = 0; x < FPlan.CanvasWidth; ++x, in += 4) {
+      const uint32_t color = uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16;
+      if (color != last) {
+        const auto found = FIndex.find(color);
+        lastIndex = found != FIndex.end() ? found->second : 0;
+        last = color;
+      }
+      out[x] = lastIndex;
+    }
+  }
+  FConverted = true;
+}
+
+// Converts the rows `top` to `bottom` (excluded) of the canvas within a band reaching far
+// enough beyond them that the rows taken from it have all their filter taps inside it, and
+// come out as converting the whole picture makes them.
+void TExportWriter::ConvertBand(const uint8_t* canvas, int64_t stride, int32_t top, int32_t bottom) {
+  const int32_t height = FPlan.CanvasHeight;
+  // The rows taken start on an even row, where a row of 4:2:0 chroma starts.
+  const int32_t takenTop = std::max(0, top - kBandMargin) & ~1;
+  const int32_t takenBottom = std::min(height, bottom + kBandMargin);
+  // The band: a multiple of kBandStep rows (so that few conversions are made and kept),
+  // moved up where it would reach past the bottom.
+  const int32_t needed = std::min(height, takenBottom + kBandMargin) - std::max(0, takenTop - kBandMargin);
+  const int32_t bandHeight = std::min(height, (needed + kBandStep - 1) / kBandStep * kBandStep);
+  const int32_t bandTop = std::min(std::max(0, takenTop - kBandMargin), height - bandHeight);
+  TAvSws& sws = FBandSws[bandHeight];
+  if (!sws) sws = Conversion(bandHeight, bandHeight);
+  const uint8_t* src[1] = {canvas + bandTop * stride};
+  const int srcStride[1] = {int(stride)};
+  sws_scale(sws.get(), src, srcStride, 0, bandHeight, FBand->data, FBand->linesize);
+  const AVPixFmtDescriptor* format = av_pix_fmt_desc_get(AVPixelFormat(FInput->format));
+  for (int plane = 0; plane < 4 && FInput->data[plane]; ++plane) {
+    const int shift = plane == 1 || plane == 2 ? format->log2_chroma_h : 0;
+    const int32_t first = takenTop >> shift, last = (takenBottom + (1 << shift) - 1) >> shift;
+    const int32_t offset = bandTop >> shift;
+    const int bytes = av_image_get_linesize(AVPixelFormat(FInput->format), FInput->width, plane);
+    for (int32_t row = first; row < last; ++row)
+      std::memcpy(FInput->data[plane] + row * FInput->linesize[plane],
+                  FBand->data[plane] + (row - offset) * FBand->linesize[plane], size_t(bytes));
+  }
+}
+
+void TExportWriter::AddChapter(const TExportChapter& c) {
+  auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+  if (!chapter) ThrowExport(TExportErrc::NoMemory, "no memory for a chapter");
+  chapter->id = FFormat->nb_chapters + 1;
+  chapter->time_base = AVRational{1, 1000};
+  chapter->start = c.Start;
+  chapter->end = c.End;
+  av_dict_set(&chapter->metadata, "title", c.Title.c_str(), 0);
+  int count = int(FFormat->nb_chapters);
+  av_dynarray_add(&FFormat->chapters, &count, chapter);
+  if (!FFormat->chapters) ThrowExport(TExportErrc::NoMemory, "no memory for a chapter");
+  FFormat->nb_chapters = unsigned(count);
+}
+
+// Each encoder's own settings, chosen for screen content: sharp text, flat areas, little
+// motion; --quality mapped onto the encoder's quality scale.
+AVDictionary* TExportWriter::EncoderSettings() const {
+  AVDictionary* d = nullptr;
+  const int q = FPlan.Quality;
+  char value[32];
+  const std::string name = FPlan.Codec->name;
+  if (name == "libx264") {
+    // CRF 40 (0) to 10 (100); 22 by default.
+    std::snprintf(value, sizeof value, "%.1f", 40.0 - 0.3 * q);
+    av_dict_set(&d, "crf", value, 0);
+    av_dict_set(&d, "preset", "veryfast", 0);
+    // Screen recordings hold still for long: a key frame every ten seconds at most keeps
+    // seeking quick without spending much on calm stretches.
+    av_dict_set(&d, "x264-params", "keyint=300:min-keyint=1:scenecut=40", 0);
+  } else if (name == "libvpx-vp9") {
+    std::snprintf(value, sizeof value, "%d", int(std::lround(55 - 0.45 * q)));
+    av_dict_set(&d, "crf", value, 0);
+    av_dict_set(&d, "b", "0", 0);
+    av_dict_set(&d, "deadline", "realtime", 0);
+    av_dict_set(&d, "cpu-used", "8", 0);
+    av_dict_set(&d, "row-mt", "1", 0);
+    av_dict_set(&d, "tune-content", "screen", 0);
+    av_dict_set(&d, "lag-in-frames", "0", 0);
+  } else if (name == "libsvtav1") {
+    std::snprintf(value, sizeof value, "%d", int(std::lround(55 - 0.45 * q)));
+    av_dict_set(&d, "crf", value, 0);
+    av_dict_set(&d, "preset", "10", 0);
+  } else if (name == "ffv1") {
+    av_dict_set(&d, "level", "3", 0);
+    av_dict_set(&d, "coder", "range_def", 0);
+    av_dict_set(&d, "context", "1", 0);
+    av_dict_set(&d, "slicecrc", "1", 0);
+    av_dict_set(&d, "slices", "4", 0);
+  }
+  av_dict_set(&d, "threads", "auto", 0);
+  return d;
+}
+
+// GIF: a palette made for each picture from its own colours (up to 256, kept exact when
+// there are no more), applied without dithering so flat areas stay flat.
+void TExportWriter::OpenPaletteGraph() {
+  FGraph.reset(avfilter_graph_alloc());
+  if (!FGraph) ThrowExport(TExportErrc::NoMemory, "no memory for the palette filter");
+  char args[160];
+  std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=1/1",
+                FPlan.OutputWidth, FPlan.OutputHeight, int(AV_PIX_FMT_BGRA), FPlan.TimeBase.num,
+                FPlan.TimeBase.den);
+  CheckAv(avfilter_graph_create_filter(&FSource, avfilter_get_by_name("buffer"), "in", args, nullptr, FGraph.get()),
+        "palette filter source");
+  CheckAv(avfilter_graph_create_filter(&FSink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
+                                     FGraph.get()),
+        "palette filter sink");
+  AVFilterInOut* outputs = avfilter_inout_alloc();
+  AVFilterInOut* inputs = avfilter_inout_alloc();
+  if (!outputs || !inputs) {
+    avfilter_inout_free(&outputs);
+    avfilter_inout_free(&inputs);
+    ThrowExport(TExportErrc::NoMemory, "no memory for the palette filter");
+  }
+  outputs->name = av_strdup("in");
+  outputs->filter_ctx = FSource;
+  inputs->name = av_strdup("out");
+  inputs->filter_ctx = FSink;
+  const int parsed = avfilter_graph_parse_ptr(
+      FGraph.get(),
+      "split[a][b];[a]palettegen=stats_mode=single:reserve_transparent=0:max_colors=256[p];"
+      "[b][p]paletteuse=new=1:dither=none,format=pal8",
+      &inputs, &outputs, nullptr);
+  avfilter_inout_free(&outputs);
+  avfilter_inout_free(&inputs);
+  CheckAv(parsed, "palette filter");
+  CheckAv(avfilter_graph_config(FGraph.get(), nullptr), "palette filter");
+}
+
+// The held picture takes the newer one's pixels; its time stays, and it lasts to `end`.
+void TExportWriter::CopyHeldPicture(int64_t end) {
+  CheckAv(av_frame_make_writable(FHeld.get()), "frame buffer");
+  av_image_copy(FHeld->data, FHeld->linesize, const_cast<const uint8_t**>(FInput->data), FInput->linesize,
+                AVPixelFormat(FInput->format), FInput->width, FInput->height);
+  FDurations[FLastPts] = std::max<int64_t>(end - FLastPts, 1);
+}
+
+void TExportWriter::FlushHeldGif() {
+  if (!FGraph) {
+    Send(FHeld.get());
+    FHeld.reset();
+    return;
+  }
+  CheckAv(av_buffersrc_add_frame_flags(FSource, FHeld.get(), AV_BUFFERSRC_FLAG_KEEP_REF), "palette filter");
+  FHeld.reset();
+  DrainGraph();
+}
+
+void TExportWriter::DrainGraph() {
+  TAvFrame out(av_frame_alloc());
+  if (!out) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
+  for (;;) {
+    const int r = av_buffersink_get_frame(FSink, out.get());
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+    CheckAv(r, "palette filter");
+    Send(out.get());
+    av_frame_unref(out.get());
+  }
+}
+
+void TExportWriter::Send(const AVFrame* frame) {
+  CheckAv(avcodec_send_frame(FEncoder.get(), frame), "encoding");
+  for (;;) {
+    const int r = avcodec_receive_packet(FEncoder.get(), FPacket.get());
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+    CheckAv(r, "encoding");
+    const auto found = FDurations.find(FPacket->pts);
+    if (found != FDurations.end()) {
+      FPacket->duration = found->second;
+      if (!FPlan.Gif) FDurations.erase(found);
+    }
+    av_packet_rescale_ts(FPacket.get(), FEncoder->time_base, FStream->time_base);
+    FPacket->stream_index = FStream->index;
+    CheckAv(av_interleaved_write_frame(FFormat.get(), FPacket.get()), "writing the file");
+    if (FFormat->pb->error < 0) ThrowAv(FFormat->pb->error, "writing the file");
+  }
+}

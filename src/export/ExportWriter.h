@@ -1,0 +1,74 @@
+// The FFmpeg side of an export: the container and the encoder set up for the plan, the
+// canvas converted to the encoder's pictures (in bands around the changed rows, or as
+// indices of one GIF palette), encoding and muxing, and the GIF palette paths.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+extern "C" {
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+}
+
+#include "export/AvHandles.h"
+#include "export/ExportPlan.h"
+
+// Encodes pictures placed on the canvas (32-bit B, G, R, unused) and writes the file.
+class TExportWriter {
+ public:
+  explicit TExportWriter(const TExportPlan& plan) : FPlan(plan) {}
+
+  // Creates the file at `path`, with the plan's chapters, and sets up the encoder.
+  void Open(const std::string& path);
+
+  // Encodes the canvas as the picture from `pts` (milliseconds) for `duration` milliseconds.
+  // `changed` tells for each row of the canvas whether it changed since the picture encoded
+  // before.
+  void Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
+              int64_t duration);
+
+  // Flushes the encoder and completes the file.
+  void Finish();
+
+ private:
+  TAvSws Conversion(int32_t height, int32_t outputHeight) const;
+  void Convert(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
+  void ConvertIndexed(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
+  void ConvertBand(const uint8_t* canvas, int64_t stride, int32_t top, int32_t bottom);
+  void AddChapter(const TExportChapter& c);
+  AVDictionary* EncoderSettings() const;
+  void OpenPaletteGraph();
+  void CopyHeldPicture(int64_t end);
+  void FlushHeldGif();
+  void DrainGraph();
+  void Send(const AVFrame* frame);
+
+  const TExportPlan& FPlan;
+  TAvOutput FFormat;  // the container and its file
+  AVStream* FStream = nullptr;
+  TAvCodecContext FEncoder;
+  TAvPacket FPacket;
+  TAvFrame FInput;
+  TAvSws FSws;  // the whole canvas
+  // Conversions of bands, by their heights, and the band's picture. The chroma filter reaches
+  // four rows; the margin is twice that.
+  static constexpr int32_t kBandMargin = 8, kBandStep = 32;
+  std::map<int32_t, TAvSws> FBandSws;
+  TAvFrame FBand;
+  bool FScaled = false;
+  bool FConverted = false;  // the encoder's picture holds a canvas
+  std::unordered_map<uint32_t, uint8_t> FIndex;  // GIF with one palette: colour to index
+  TAvGraph FGraph;
+  AVFilterContext* FSource = nullptr;
+  AVFilterContext* FSink = nullptr;
+  // Durations of the pictures sent, by their times, for the packets that come out.
+  std::map<int64_t, int64_t> FDurations;
+  int64_t FLastPts = INT64_MIN;
+  // GIF: the picture held back until the next one shows it is not overtaken in its fiftieth.
+  TAvFrame FHeld;
+};
