@@ -1058,6 +1058,16 @@ TEST_F(TExportFailures, AFailedWriteLeavesNothing) {
   EXPECT_EQ(forced.Status, 1) << forced.Err;
   EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mkv"});
   EXPECT_EQ(fs::file_size(OutFile("film.mkv")), 3u);
+  // Smaller than the film itself, the limit stops its extraction into the private folder: one
+  // plain line naming the film once, with the reason in words.
+  ASSERT_GT(film.Bytes.size(), 4096u);
+  setup.FileSizeLimit = 4096;
+  const TRun load = Export({path, OutFile("other.mkv"), "--lossless"}, setup);
+  EXPECT_EQ(load.Status, 1) << load.Err;
+  EXPECT_TRUE(load.Err.starts_with("zrfilm: " + path + ": cannot write to the temporary folder ")) << load.Err;
+  EXPECT_TRUE(load.Err.ends_with(std::string(": ") + std::strerror(EFBIG) + "\n")) << load.Err;
+  EXPECT_EQ(std::count(load.Err.begin(), load.Err.end(), '\n'), 1) << load.Err;
+  EXPECT_EQ(load.Err.find(path), load.Err.rfind(path)) << load.Err;
   ExpectPrivateFolderEmpty();
 }
 

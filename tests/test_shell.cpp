@@ -2456,6 +2456,7 @@ TEST_F(TExport, FailuresAreToldInTheUsersWordsWithTheReasonBelow) {
       {TExportErrc::Write, QMessageBox::Critical, "Не удалось записать файл " + file},
       {TExportErrc::Encoder, QMessageBox::Critical, "в формате MP4 — H.264"},
       {TExportErrc::NoFrames, QMessageBox::Warning, "В фильме нет кадров"},
+      {TExportErrc::NoMemory, QMessageBox::Critical, "Не хватает памяти, чтобы экспортировать фильм"},
   };
   for (const auto& c : cases) {
     Player->Boxes.clear();
@@ -2474,16 +2475,21 @@ TEST_F(TExport, FailuresAreToldInTheUsersWordsWithTheReasonBelow) {
     EXPECT_EQ(Player->Boxes[0].Details, "the reason");
     EXPECT_TRUE(Find("AExport")->isEnabled());
   }
-  // A failure that escapes the engine is told as well, and the window goes on.
-  Player->Boxes.clear();
-  Player->SetExporter([](const TSegments&, const std::string&, const TExportOptions&, bool, const TExportProgressFn&,
-                         const std::atomic<bool>*, const std::string&) -> TExportResult {
-    throw std::runtime_error("broken");
-  });
-  ASSERT_TRUE(ExportWith([](TfrmExport&) {}));
-  ASSERT_TRUE(WaitForTheExport());
-  ASSERT_EQ(Player->Boxes.size(), 1u);
-  EXPECT_EQ(Player->Boxes[0].Details, "broken");
+  // Failures that escape the engine are told as well (out of memory as such), and the window
+  // goes on.
+  for (const bool memory : {false, true}) {
+    Player->Boxes.clear();
+    Player->SetExporter([memory](const TSegments&, const std::string&, const TExportOptions&, bool,
+                                 const TExportProgressFn&, const std::atomic<bool>*, const std::string&) -> TExportResult {
+      if (memory) throw std::bad_alloc();
+      throw std::runtime_error("broken");
+    });
+    ASSERT_TRUE(ExportWith([](TfrmExport&) {}));
+    ASSERT_TRUE(WaitForTheExport());
+    ASSERT_EQ(Player->Boxes.size(), 1u);
+    EXPECT_EQ(Player->Boxes[0].Details, memory ? "out of memory" : "broken");
+    EXPECT_EQ(Player->Boxes[0].Text.contains("Не хватает памяти"), memory);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "cli/ZrFilmCommand.h"
 
+#include <cstring>
+
 #include <sys/stat.h>
 
 #include <string_view>
@@ -45,7 +47,12 @@ std::string FaultText(TFilmErrc fault) {
 }
 
 std::string ReportText(const TLoadReport& r) {
-  auto with = [&](std::string text) { return r.Details.empty() ? text : text + ": " + r.Details; };
+  // The system's reason in words when it refused (the line names the film already), else the
+  // internal message.
+  auto with = [&](std::string text) {
+    if (r.SystemError != 0) return text + ": " + std::strerror(r.SystemError);
+    return r.Details.empty() ? text : text + ": " + r.Details;
+  };
   switch (r.Notice) {
     case TLoadNotice::NoSuchFile:
       return "no such film file";

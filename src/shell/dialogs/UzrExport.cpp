@@ -95,6 +95,10 @@ TUserMessage ExportResultMessage(const TExportResult& result, const QString& pat
       m.Icon = QMessageBox::Critical;
       m.Text = QStringLiteral("Фильм не удалось воспроизвести для экспорта: сегмент повреждён или не поддерживается.");
       break;
+    case TExportErrc::NoMemory:
+      m.Icon = QMessageBox::Critical;
+      m.Text = QStringLiteral("Не хватает памяти, чтобы экспортировать фильм.");
+      break;
     case TExportErrc::NoFrames:
       m.Text = options.Segment > 0 ? QStringLiteral("В сегменте %1 нет кадров: экспортировать нечего.").arg(options.Segment)
                                    : QStringLiteral("В фильме нет кадров: экспортировать нечего.");

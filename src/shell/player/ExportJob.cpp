@@ -84,7 +84,7 @@ void TExportJob::Start() {
                          FFilmPath);
     } catch (const std::bad_alloc&) {
       result = TExportResult{};
-      result.Code = TExportErrc::Playback;
+      result.Code = TExportErrc::NoMemory;
       result.Details = "out of memory";
     } catch (const std::exception& e) {
       result = TExportResult{};
