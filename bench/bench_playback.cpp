@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "support/PlaybackProbe.h"
 
 namespace {
 
@@ -172,7 +173,7 @@ struct TPlayer {
 
   explicit TPlayer(std::unique_ptr<Segment> segment) {
     Host.Core = &Core;
-    Core.AddSegment(std::move(segment));
+    TPlaybackProbe::AddSegment(Core, std::move(segment));
     if (Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
       throw std::runtime_error("no frame buffer");
     Core.SelectSegment(0);
@@ -195,17 +196,17 @@ void BM_DecodeCompose(benchmark::State& state, int bits, TActivity activity, boo
   TPlayer player(MakeSegment(bits, kWidth, kHeight, data.FrameCount, data.FrameData,
                              CursorTrack(data.FrameCount, cursor), data.PaletteData));
   TPlaybackCore& core = player.Core;
-  core.SetStraightComposition(straight);
+  TPlaybackProbe::SetStraightComposition(core, straight);
   Segment& segment = *core.Segments()[0];
 
   int64_t frames = 0;
   for (auto _ : state) {
-    core.DecodeFrame();
-    core.ComposeFrame();
-    if (core.NextFrame() != kResultOk) {
+    TPlaybackProbe::DecodeFrame(core);
+    TPlaybackProbe::ComposeFrame(core);
+    if (TPlaybackProbe::NextFrame(core) != kResultOk) {
       // The cycle starts again from the first frame, with its first cursor and palette
       // records; the picture simply goes on accumulating deltas.
-      core.Rewind();
+      TPlaybackProbe::Rewind(core);
       segment.CursStream.SetPosition(0);
       if (segment.PaletteStream) segment.PaletteStream->SetPosition(0);
     }
@@ -300,7 +301,7 @@ void BM_ActivationAlternating(benchmark::State& state) {
   const std::vector<uint8_t> tiny = EncodeFrameRecord({}, 32);
   const std::vector<uint8_t> track = {0, 0, 10, 0, 10, 0};
   TPlayer player(MakeSegment(32, kWidth, kHeight, 1, big, track, {}));
-  player.Core.AddSegment(MakeSegment(32, kWidth, kHeight, 1, tiny, track, {}));
+  TPlaybackProbe::AddSegment(player.Core, MakeSegment(32, kWidth, kHeight, 1, tiny, track, {}));
 
   int32_t next = 1;
   for (auto _ : state) {

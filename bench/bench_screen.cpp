@@ -26,6 +26,7 @@ extern "C" {
 }
 
 #include "ScreenScene.h"
+#include "support/PlaybackProbe.h"
 #include "export/AvHandles.h"
 
 namespace {
@@ -144,7 +145,7 @@ struct TPlayer {
     segment->CursorDataSize = int32_t(track.size());
     segment->CursStream.Assign(track);
     segment->CursorList->Add(ArrowCursor());
-    Core.AddSegment(std::move(segment));
+    TPlaybackProbe::AddSegment(Core, std::move(segment));
     if (Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
       throw std::runtime_error("no frame buffer");
     if (Core.SetCurSegment() != kResultOk) throw std::runtime_error("activation failed");
@@ -152,14 +153,14 @@ struct TPlayer {
 
   // Plays the segment's frames from the first, as the timer does, minus the presenting.
   void Restart() {
-    Core.Rewind();
+    TPlaybackProbe::Rewind(Core);
     Segment& segment = *Core.Segments()[0];
     segment.CursStream.SetPosition(0);
   }
   void PlayFrame() {
-    Core.DecodeFrame();
-    Core.ComposeFrame();
-    Core.NextFrame();
+    TPlaybackProbe::DecodeFrame(Core);
+    TPlaybackProbe::ComposeFrame(Core);
+    TPlaybackProbe::NextFrame(Core);
   }
 };
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ScreenScene.h"
+#include "support/PlaybackProbe.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ struct TSeekPlayer {
     segment->CursorDataSize = int32_t(film.Track.size());
     segment->CursStream.Assign(film.Track);
     segment->CursorList->Add(ArrowCursor());
-    Core.AddSegment(std::move(segment));
+    TPlaybackProbe::AddSegment(Core, std::move(segment));
     if (Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
       throw std::runtime_error("no frame buffer");
   }
@@ -195,7 +196,7 @@ void BM_Seek(benchmark::State& state, TSeekContent content, TTarget target) {
   state.counters["seek/memcpy"] = Median(times) / memcpyTime;
   state.counters["worst/memcpy"] = *std::max_element(times.begin(), times.end()) / memcpyTime;
   state.counters["first/memcpy"] = first / memcpyTime;
-  state.counters["checkpoint_MiB"] = double(player.Core.CheckpointBytes()) / 1048576;
+  state.counters["checkpoint_MiB"] = double(TPlaybackProbe::CheckpointBytes(player.Core)) / 1048576;
 }
 
 #define SEEK_BENCHMARKS(name, content)                                                          \

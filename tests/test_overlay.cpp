@@ -210,15 +210,15 @@ TEST(CursorOverlay, TheTrackIsReadInStepWithTheFrames) {
         GreySegment("s", int(c.steps.size()), {Arrow(), Block(9, 0x00305070)}, c.track)}));
     ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
     for (size_t k = 0; k < c.steps.size(); ++k) {
-      f.Core.DecodeFrame();
-      f.Core.ComposeFrame();
-      const auto& rec = f.Core.CursorRec();
+      TPlaybackProbe::DecodeFrame(f.Core);
+      TPlaybackProbe::ComposeFrame(f.Core);
+      const auto& rec = TPlaybackProbe::CursorRec(f.Core);
       EXPECT_EQ(rec.Index, c.steps[k].index) << k;
       EXPECT_EQ(rec.X, c.steps[k].x) << k;
       EXPECT_EQ(rec.Y, c.steps[k].y) << k;
       EXPECT_EQ(CountNotGrey(*f.Core.Picture()) > 0, c.steps[k].drawn) << k;
       EXPECT_EQ(TPlaybackProbe::CursorTrack(f.Core).Position(), std::min(6 * (k + 1), c.track.size())) << k;
-      f.Core.NextFrame();
+      TPlaybackProbe::NextFrame(f.Core);
     }
   }
 }
@@ -259,8 +259,8 @@ TEST(CursorOverlay, AnEmptyTrackKeepsTheLastRecordIntoTheNextSegment) {
   ASSERT_EQ(f.Core.CurSegment(), 1);
   for (int k = 0; k < 2; ++k) {
     f.Core.TimerPlayTimer();
-    EXPECT_EQ(f.Core.CursorRec().Index, 0);
-    EXPECT_EQ(f.Core.CursorRec().X, 5);
+    EXPECT_EQ(TPlaybackProbe::CursorRec(f.Core).Index, 0);
+    EXPECT_EQ(TPlaybackProbe::CursorRec(f.Core).X, 5);
     // Slot 0 of segment b is the colour block, its hot spot (4, 4) on (5, 5): its even rows
     // clear the picture and put their colour in.
     EXPECT_EQ(f.Core.Picture()->PixelValue(5, 5), 0x00FF00FFu + 4);

@@ -22,8 +22,8 @@ std::vector<uint8_t> ImageRow(const TRasterBitmap& image, int32_t y) {
 void PlayOne(TCoreFixture& f, const TRawSegment& segment) {
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{segment}));
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
-  f.Core.DecodeFrame();
-  f.Core.ComposeFrame();
+  TPlaybackProbe::DecodeFrame(f.Core);
+  TPlaybackProbe::ComposeFrame(f.Core);
 }
 
 TEST(FrameDecoder, TheWorkedExamplesDecodeByteForByte) {
@@ -31,7 +31,7 @@ TEST(FrameDecoder, TheWorkedExamplesDecodeByteForByte) {
   // A 24-bit 2 × 2 frame, all pure red: 6 bytes a row and 2 of padding.
   const auto red = Bytes({0x0D, 0, 0, 0, 1, 0, 0, 0, 0x00, 0x00, 0xFF, 0x04, 0x00});
   PlayOne(f, RawSegment("red", 2, 2, 24, 1, red));
-  const TRasterBitmap* image = f.Core.FrameImage();
+  const TRasterBitmap* image = TPlaybackProbe::FrameImage(f.Core);
   EXPECT_EQ(ImageRow(*image, 0), Bytes({0, 0, 0xFF, 0, 0, 0xFF, 0, 0}));
   EXPECT_EQ(ImageRow(*image, 1), Bytes({0, 0, 0xFF, 0, 0, 0xFF, 0, 0}));
   EXPECT_EQ(ImageRow(*image, 2), Bytes({0, 0, 0, 0, 0, 0, 0, 0}));  // the spare row
@@ -43,7 +43,7 @@ TEST(FrameDecoder, TheWorkedExamplesDecodeByteForByte) {
   const auto frame = Bytes({0x0C, 0, 0, 0, 2, 0, 0, 0, 5, 2, 7, 1});
   const auto palette = Bytes({1, 7, 0, 0, 0xFF, 0});
   PlayOne(g, RawSegment("eight", 3, 1, 8, 1, frame, {}, palette));
-  EXPECT_EQ(ImageRow(*g.Core.FrameImage(), 0), Bytes({5, 5, 7, 0}));
+  EXPECT_EQ(ImageRow(*TPlaybackProbe::FrameImage(g.Core), 0), Bytes({5, 5, 7, 0}));
   EXPECT_EQ(g.Core.Palette()[7], (TColorEntry{0, 0, 0xFF, 0}));
   EXPECT_EQ(g.Core.Picture()->PixelColor(2, 0), 0xFF0000u);
   EXPECT_EQ(g.Core.Picture()->ColorTable()[7], (TColorEntry{0, 0, 0xFF, 0}));
@@ -70,7 +70,7 @@ TEST(FrameDecoder, RunsCrossRowsAndSkipThePaddingOnce) {
     SCOPED_TRACE(c.name);
     TCoreFixture f;
     PlayOne(f, RawSegment("s", c.width, c.height, c.bits, 1, EncodeFrameRecord(c.runs, c.bits)));
-    const TRasterBitmap* image = f.Core.FrameImage();
+    const TRasterBitmap* image = TPlaybackProbe::FrameImage(f.Core);
     const int64_t rowBytes = int64_t(c.width) * (c.bits / 8);
     // Count the pixels each run wrote and check the padding stayed zero.
     int64_t written = 0;
@@ -87,7 +87,7 @@ TEST(FrameDecoder, RunsCrossRowsAndSkipThePaddingOnce) {
   // The last pixel of the 801-wide frame's row 1 run: pixel 199 of row 1 is untouched.
   TCoreFixture f;
   PlayOne(f, RawSegment("s", 801, 3, 24, 1, EncodeFrameRecord(std::vector<TWriterRun>{{0x0A0B0C, 1000}}, 24)));
-  EXPECT_EQ(f.Core.FrameImage()->PixelValue(199, 1), 0u);
+  EXPECT_EQ(TPlaybackProbe::FrameImage(f.Core)->PixelValue(199, 1), 0u);
 }
 
 TEST(FrameDecoder, RowPaddingOfOneTwoAndThreeBytes) {
@@ -112,7 +112,7 @@ TEST(FrameDecoder, RowPaddingOfOneTwoAndThreeBytes) {
     TCoreFixture f;
     f.Load(std::span(&s, 1));
     ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
-    EXPECT_EQ(f.Core.FrameImage()->Stride(), c.stride);
+    EXPECT_EQ(TPlaybackProbe::FrameImage(f.Core)->Stride(), c.stride);
     for (size_t k = 0; k < s.Pictures.size(); ++k) {
       f.Core.TimerPlayTimer();
       for (int32_t y = 0; y < 4; ++y)
@@ -131,13 +131,13 @@ TEST(FrameDecoder, FramesWithoutRunsApplyTheLastDeltaAgain) {
     const auto empty = EncodeFrameRecord({}, 32, 0, runCount);
     PlayOne(f, RawSegment("s", 2, 2, 32, 3, Concat({first, empty, empty})));
     EXPECT_EQ(f.Core.Picture()->PixelValue(1, 1), 0x112233u);
-    f.Core.NextFrame();
-    f.Core.DecodeFrame();
-    f.Core.ComposeFrame();
+    TPlaybackProbe::NextFrame(f.Core);
+    TPlaybackProbe::DecodeFrame(f.Core);
+    TPlaybackProbe::ComposeFrame(f.Core);
     EXPECT_EQ(f.Core.Picture()->PixelValue(1, 1), 0u) << runCount;
-    f.Core.NextFrame();
-    f.Core.DecodeFrame();
-    f.Core.ComposeFrame();
+    TPlaybackProbe::NextFrame(f.Core);
+    TPlaybackProbe::DecodeFrame(f.Core);
+    TPlaybackProbe::ComposeFrame(f.Core);
     EXPECT_EQ(f.Core.Picture()->PixelValue(1, 1), 0x112233u) << runCount;
   }
 }
@@ -194,13 +194,13 @@ TEST(FrameDecoder, NextFrameStopsAtTheSegmentsEnd) {
   const auto b = EncodeFrameRecord(std::vector<TWriterRun>{{2, 1}}, 32);
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("s", 1, 1, 32, 3, Concat({a, b, b}))}));
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
-  EXPECT_EQ(f.Core.CurFrame(), 0);
-  EXPECT_EQ(f.Core.NextFrame(), kResultOk);
-  EXPECT_EQ(f.Core.CurFrame(), int64_t(a.size()));
-  EXPECT_EQ(f.Core.NextFrame(), kResultOk);
-  EXPECT_EQ(f.Core.NextFrame(), kResultOutOfIndexBound);
+  EXPECT_EQ(TPlaybackProbe::CurFrame(f.Core), 0);
+  EXPECT_EQ(TPlaybackProbe::NextFrame(f.Core), kResultOk);
+  EXPECT_EQ(TPlaybackProbe::CurFrame(f.Core), int64_t(a.size()));
+  EXPECT_EQ(TPlaybackProbe::NextFrame(f.Core), kResultOk);
+  EXPECT_EQ(TPlaybackProbe::NextFrame(f.Core), kResultOutOfIndexBound);
   EXPECT_EQ(f.Core.FrameIndex(), 3);
-  EXPECT_EQ(f.Core.CurFrame(), int64_t(a.size() + b.size()));
+  EXPECT_EQ(TPlaybackProbe::CurFrame(f.Core), int64_t(a.size() + b.size()));
 }
 
 TEST(FrameDecoder, DataThatEndsEarlyReadsAsZeros) {
@@ -212,8 +212,8 @@ TEST(FrameDecoder, DataThatEndsEarlyReadsAsZeros) {
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("s", 2, 2, 32, 4, Concat({over, cut}))}));
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
   for (int k = 0; k < 4; ++k) {
-    f.Core.DecodeFrame();
-    f.Core.ComposeFrame();
+    TPlaybackProbe::DecodeFrame(f.Core);
+    TPlaybackProbe::ComposeFrame(f.Core);
     if (k == 0) {
       for (int i = 0; i < 4; ++i) EXPECT_EQ(f.Core.Picture()->PixelValue(i % 2, i / 2), 9u);
     }
@@ -221,10 +221,10 @@ TEST(FrameDecoder, DataThatEndsEarlyReadsAsZeros) {
       EXPECT_EQ(f.Core.Picture()->PixelValue(0, 0), 9u ^ 7u);
       EXPECT_EQ(f.Core.Picture()->PixelValue(0, 1), 0u);  // 9 combined twice
     }
-    ASSERT_EQ(f.Core.NextFrame(), k < 3 ? kResultOk : kResultOutOfIndexBound);
+    ASSERT_EQ(TPlaybackProbe::NextFrame(f.Core), k < 3 ? kResultOk : kResultOutOfIndexBound);
   }
   // The cut record still declares its full length; the frames after it lie past the data.
-  EXPECT_EQ(f.Core.CurFrame(), int64_t(over.size() + cut.size() + 2));
+  EXPECT_EQ(TPlaybackProbe::CurFrame(f.Core), int64_t(over.size() + cut.size() + 2));
 }
 
 TEST(FrameDecoder, TheFrameBufferTakes64MiBAndNotAByteMore) {
@@ -235,7 +235,7 @@ TEST(FrameDecoder, TheFrameBufferTakes64MiBAndNotAByteMore) {
     segment->BitsPerPixel = 32;
     segment->FrameCount = 1;
     segment->SegStream.Assign(std::vector<uint8_t>(TPlaybackCore::kFrameBufferSize + extra, 0));
-    f.Core.AddSegment(std::move(segment));
+    TPlaybackProbe::AddSegment(f.Core, std::move(segment));
     if (extra) {
       try {
         f.Core.SetCurSegment();
@@ -256,8 +256,8 @@ TEST(FrameDecoder, NoSegmentNoDecodingAndNoReports) {
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
   for (int32_t index : {-1, 1}) {
     f.Core.SelectSegment(index);
-    f.Core.DecodeFrame();
-    f.Core.ComposeFrame();
+    TPlaybackProbe::DecodeFrame(f.Core);
+    TPlaybackProbe::ComposeFrame(f.Core);
   }
   EXPECT_TRUE(f.Host.Results.empty());
   EXPECT_EQ(f.Host.Stops, 0);
@@ -415,24 +415,24 @@ TEST(FrameDecoder, StraightCompositionEqualsTheFrameImagePath) {
         for (int k = 0; k < frames; ++k) {
           SCOPED_TRACE("bits " + std::to_string(bits) + " width " + std::to_string(width) +
                        " frame " + std::to_string(k));
-          f.Core.DecodeFrame();
+          TPlaybackProbe::DecodeFrame(f.Core);
           // The frame image asked for between decoding and composing holds the frame already.
           if (k % 5 == 4) {
             reference.Apply(data, starts[size_t(k)]);
-            const auto image = f.Core.FrameImage()->Pixels();
+            const auto image = TPlaybackProbe::FrameImage(f.Core)->Pixels();
             ASSERT_TRUE(std::equal(image.begin(), image.end(), reference.Frame.begin(), reference.Frame.end()));
-            f.Core.ComposeFrame();
+            TPlaybackProbe::ComposeFrame(f.Core);
           } else {
-            f.Core.ComposeFrame();
+            TPlaybackProbe::ComposeFrame(f.Core);
             reference.Apply(data, starts[size_t(k)]);
           }
           const auto picture = f.Core.Picture()->Pixels();
           ASSERT_TRUE(std::equal(picture.begin(), picture.end(), reference.Picture.begin(), reference.Picture.end()));
           if (k % 3 == 2) {
-            const auto image = f.Core.FrameImage()->Pixels();
+            const auto image = TPlaybackProbe::FrameImage(f.Core)->Pixels();
             ASSERT_TRUE(std::equal(image.begin(), image.end(), reference.Frame.begin(), reference.Frame.end()));
           }
-          f.Core.NextFrame();
+          TPlaybackProbe::NextFrame(f.Core);
         }
       }
     }
@@ -487,22 +487,22 @@ TEST(FrameDecoder, RunsThatEndAtOrPastTheEndOfTheirBuffers) {
       TCoreFixture f(c.data.size() + c.slack);
       f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{
           RawSegment("end", c.width, c.height, uint8_t(c.bits), int32_t(c.positions.size()), c.data)}));
-      f.Core.SetStraightComposition(straight);
+      TPlaybackProbe::SetStraightComposition(f.Core, straight);
       ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
       TReferenceDecoder reference(c.width, c.height, c.bits);
       for (size_t k = 0; k < c.positions.size(); ++k) {
-        ASSERT_EQ(f.Core.CurFrame(), c.positions[k]) << "frame " << k;
-        f.Core.DecodeFrame();
-        f.Core.ComposeFrame();
+        ASSERT_EQ(TPlaybackProbe::CurFrame(f.Core), c.positions[k]) << "frame " << k;
+        TPlaybackProbe::DecodeFrame(f.Core);
+        TPlaybackProbe::ComposeFrame(f.Core);
         reference.Apply(c.data, size_t(c.positions[k]));
         const auto picture = f.Core.Picture()->Pixels();
         EXPECT_TRUE(std::equal(picture.begin(), picture.end(), reference.Picture.begin(),
                                reference.Picture.end()))
             << "frame " << k;
-        const auto image = f.Core.FrameImage()->Pixels();
+        const auto image = TPlaybackProbe::FrameImage(f.Core)->Pixels();
         EXPECT_TRUE(std::equal(image.begin(), image.end(), reference.Frame.begin(), reference.Frame.end()))
             << "frame " << k;
-        EXPECT_EQ(f.Core.NextFrame(), k + 1 < c.positions.size() ? kResultOk : kResultOutOfIndexBound);
+        EXPECT_EQ(TPlaybackProbe::NextFrame(f.Core), k + 1 < c.positions.size() ? kResultOk : kResultOutOfIndexBound);
       }
       EXPECT_TRUE(f.Host.Results.empty());
     }
@@ -544,7 +544,7 @@ TEST(Surfaces, FrameImageHasASpareRowAndThePictureTheScreenFormat) {
   TCoreFixture f;
   f.LoadBytes(WriteFilmRaw(std::vector<TRawSegment>{RawSegment("s", 801, 600, 24, 0, {})}));
   ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
-  const TRasterBitmap* image = f.Core.FrameImage();
+  const TRasterBitmap* image = TPlaybackProbe::FrameImage(f.Core);
   EXPECT_EQ(image->Stride(), 2404);
   EXPECT_EQ(image->Height(), 601);
   EXPECT_EQ(image->SizeBytes(), 2404u * 601u);

@@ -185,11 +185,11 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
     SCOPED_TRACE(c.Name);
     for (int round = 0; round < 2; ++round) {
       TSeekFixture f(WriteFilm(RandomFilm(rng, 40, 80)));
-      f.Core.SetCheckpointBudget(c.Budget);
+      TPlaybackProbe::SetCheckpointBudget(f.Core, c.Budget);
       size_t most = 0;
       for (const TFramePos& pos : SeekOrder(f.Straight, rng)) {
         ASSERT_TRUE(SeekGivesStraight(f, pos));
-        ASSERT_LE(f.Core.CheckpointBytes(), c.Budget);
+        ASSERT_LE(TPlaybackProbe::CheckpointBytes(f.Core), c.Budget);
         most = std::max(most, TPlaybackProbe::CheckpointFrames(f.Core, pos.Segment).size());
       }
       // A segment of 40 frames or more crosses several checkpoints.
@@ -316,7 +316,7 @@ TEST(Checkpoints, FramesThatLeavePartOfTheFrameImage) {
       const TPictures& straight = f.Straight;
       ASSERT_EQ(straight.size(), 1u);
       ASSERT_EQ(straight[0].size(), size_t(frames));
-      f.Core.SetStraightComposition(straightComposition);
+      TPlaybackProbe::SetStraightComposition(f.Core, straightComposition);
       for (const TFramePos& pos : SeekOrder(straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
       EXPECT_GE(TPlaybackProbe::CheckpointFrames(f.Core, 0).size(), 3u);
     }

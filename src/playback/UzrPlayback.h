@@ -64,7 +64,6 @@ class IPlaybackHost {
 class TPlaybackCore {
  public:
   static constexpr size_t kFrameBufferSize = 67108864;  // 64 MiB
-  static constexpr int32_t kCursorSize = 32;            // the system cursor size
 
   explicit TPlaybackCore(IPlaybackHost& host);
   ~TPlaybackCore();
@@ -79,9 +78,6 @@ class TPlaybackCore {
   }
   // Takes a film's segments; the first becomes current (none: no segment is current).
   void TakeFilm(std::vector<std::unique_ptr<Segment>> segments);
-  // Adds a segment at the end of the film (a film built segment by segment); the first one
-  // added becomes current.
-  void AddSegment(std::unique_ptr<Segment> segment);
   // No film: the segments released, the frame position rewound, no segment current.
   void UnloadFilm();
   // Clears the state a new film starts from: the palette is kept (it survives films).
@@ -91,23 +87,16 @@ class TPlaybackCore {
   // The core's part of stopping: the first segment becomes current.
   void Stop() { FCurSegment = 0; }
 
-  // Frame decoder: the buffer the current segment's frames are loaded into, and the steps
-  // of a frame, which TimerPlayTimer takes in turn (the benchmarks take them one by one).
+  // Frame decoder: the buffer the current segment's frames are loaded into.
   TResult AllocFrameBuffer(size_t size);
   TResult FreeFrameBuffer();
-  TResult Rewind();
-  TResult NextFrame();
-  void DecodeFrame();
-  // Display surfaces: made for the current segment's mode and size; the decoded frame
-  // composed into the picture with the cursor over it.
+  // Display surfaces: made for the current segment's mode and size.
   bool GetDisplaySettings();
-  void ComposeFrame();
 
   // Activation and the playback step.
   TResult SetCurSegment();
   void TimerPlayTimer();
   void TimerTimer();
-  int64_t PlayedFrames() const;
   // ---- Random access ----
   // The frame whose picture was composed last, in the current segment; nothing when none
   // has been since the segment was made current.
@@ -126,41 +115,56 @@ class TPlaybackCore {
   // frame when that is nearer; a seek to the frame shown changes nothing.
   TResult SeekFrame(TFramePos pos);
 
-  // Checkpoints: the memory they may take (TCheckpointStore::kDefaultBudget unless set;
-  // lowering it lets whole segments' checkpoints go), and the memory they take.
-  void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
-  size_t CheckpointBytes() const { return FCheckpoints.Bytes(); }
 
   // A segment's frame interval: 1000 div FrameRate, 100 ms for 0.
   static int FrameInterval(uint8_t frameRate) { return frameRate ? 1000 / frameRate : 100; }
 
   // What the host reads.
   const TRasterBitmap* Picture() const { return FPicture.get(); }
-  // The frame image as the last decoded frame left it (brought up to date when the last
-  // frame went straight into the picture).
-  const TRasterBitmap* FrameImage();
   const TColorTable& Palette() const { return FPalette; }
   int32_t FrameWidth() const { return FFrameWidth; }
   int32_t FrameHeight() const { return FFrameHeight; }
   int32_t FrameIndex() const { return FFrameIndex; }
-  // Offset of the current frame record in the frame buffer; -1 when there is none.
-  int64_t CurFrame() const { return FCurFrame; }
   TResult LastResult() const { return FLastResult; }
-  // The cursor record of the frame composed last, and where its saved area lies.
-  const TCursorRec& CursorRec() const { return FCursorRec; }
-  int32_t CursorLeft() const { return FCursorLeft; }
-  int32_t CursorTop() const { return FCursorTop; }
 
-  // Whole frames go straight into the picture (the default), or every frame is expanded
-  // into the frame image and the whole image combined with the picture; the pictures are
-  // the same. For comparisons.
-  void SetStraightComposition(bool on) { FStraightComposition = on; }
   // The recorded cursor is drawn into the picture (the default), or left out: the track is
   // still followed, so turning it back on later draws the shape the film has at that frame.
   // Set before playing; checkpoints taken one way are not meant for the other.
   void SetCursorShown(bool on) { FCursorShown = on; }
 
  private:
+  // What tests, benchmarks and fuzz targets look at beyond the front ends' commands, through
+  // TPlaybackProbe.
+  static constexpr int32_t kCursorSize = 32;            // the system cursor size
+  // Adds a segment at the end of the film (a film built segment by segment); the first one
+  // added becomes current.
+  void AddSegment(std::unique_ptr<Segment> segment);
+  // The steps of a frame, which TimerPlayTimer takes in turn (the benchmarks take them one by
+  // one): the next frame record, its runs decoded, the decoded frame composed into the
+  // picture with the cursor over it.
+  TResult Rewind();
+  TResult NextFrame();
+  void DecodeFrame();
+  void ComposeFrame();
+  int64_t PlayedFrames() const;
+  // Checkpoints: the memory they may take (TCheckpointStore::kDefaultBudget unless set;
+  // lowering it lets whole segments' checkpoints go), and the memory they take.
+  void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
+  size_t CheckpointBytes() const { return FCheckpoints.Bytes(); }
+  // The frame image as the last decoded frame left it (brought up to date when the last
+  // frame went straight into the picture).
+  const TRasterBitmap* FrameImage();
+  // Offset of the current frame record in the frame buffer; -1 when there is none.
+  int64_t CurFrame() const { return FCurFrame; }
+  // The cursor record of the frame composed last, and where its saved area lies.
+  const TCursorRec& CursorRec() const { return FCursorRec; }
+  int32_t CursorLeft() const { return FCursorLeft; }
+  int32_t CursorTop() const { return FCursorTop; }
+  // Whole frames go straight into the picture (the default), or every frame is expanded
+  // into the frame image and the whole image combined with the picture; the pictures are
+  // the same. For comparisons.
+  void SetStraightComposition(bool on) { FStraightComposition = on; }
+
   // The tests' view of what the front ends need not see (tests/support/PlaybackProbe.h).
   friend struct TPlaybackProbe;
 

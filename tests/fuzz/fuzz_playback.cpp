@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "playback/UzrPlayback.h"
+#include "support/PlaybackProbe.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ struct TFuzzHost : IPlaybackHost {
   void Check() {
     TPlaybackCore& core = *Core;
     if (!Model.Seg) __builtin_trap();  // composed without an activation
-    Model.Compose(core.CurFrame());
+    Model.Compose(TPlaybackProbe::CurFrame(core));
 
     const TRasterBitmap* picture = core.Picture();
     if (!picture || picture->Width() != Model.Width || picture->Height() != Model.Height ||
@@ -185,13 +186,13 @@ struct TFuzzHost : IPlaybackHost {
     int64_t cursorLeft = 0, cursorTop = 0, cursorRight = 0, cursorBottom = 0;
     if (core.HasCurrentSegment()) {
       const auto& list = *core.Segments()[size_t(core.CurSegment())]->CursorList;
-      if (const TzrCursor* shape = list.Items(core.CursorRec().Index)) {
-        int32_t w = TPlaybackCore::kCursorSize, h = TPlaybackCore::kCursorSize;
+      if (const TzrCursor* shape = list.Items(TPlaybackProbe::CursorRec(core).Index)) {
+        int32_t w = TPlaybackProbe::kCursorSize, h = TPlaybackProbe::kCursorSize;
         if (shape->IsColorShape()) {
           w = std::max({w, shape->Mask.Width, shape->Color.Width});
           h = std::max({h, shape->Mask.Height, shape->Color.Height});
         }
-        cursorLeft = core.CursorLeft(), cursorTop = core.CursorTop();
+        cursorLeft = TPlaybackProbe::CursorLeft(core), cursorTop = TPlaybackProbe::CursorTop(core);
         cursorRight = cursorLeft + w, cursorBottom = cursorTop + h;
       }
     }
@@ -204,7 +205,7 @@ struct TFuzzHost : IPlaybackHost {
       }
 
     if (!CheckFrameImage) return;
-    const TRasterBitmap* image = core.FrameImage();
+    const TRasterBitmap* image = TPlaybackProbe::FrameImage(core);
     if (!image || image->Width() != Model.Width || image->Height() != Model.Height + 1 ||
         image->Stride() != Model.Stride)
       __builtin_trap();
@@ -233,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host.CheckFrameImage = options & 2;
   TPlaybackCore core(host);
   host.Core = &core;
-  if (options & 8) core.SetCheckpointBudget(6 << 10);
+  if (options & 8) TPlaybackProbe::SetCheckpointBudget(core, 6 << 10);
 
   int64_t totalFrames = 0;
   size_t longest = 0;
@@ -266,7 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     segment->CursorDataSize = int32_t(segment->CursStream.Size());
     totalFrames += segment->FrameCount;
     longest = std::max(longest, segment->SegStream.Size());
-    core.AddSegment(std::move(segment));
+    TPlaybackProbe::AddSegment(core, std::move(segment));
   }
 
   const int64_t bufferSize = std::max<int64_t>(1, int64_t(longest) + slack);
@@ -283,7 +284,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           core.TimerTimer();
         else
           core.TimerPlayTimer();
-        if (core.PlayedFrames() < 0) __builtin_trap();
+        if (TPlaybackProbe::PlayedFrames(core) < 0) __builtin_trap();
       }
       if (attempt > 0 || host.Results || !(options & 4)) return 0;
       // Seeks to frames played.
