@@ -30,6 +30,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "export/ExportError.h"
 #include "export/FilmExport.h"
 #include "film/SegmentDuration.h"
 #include "playback_support.h"
@@ -1173,6 +1174,9 @@ TEST(ExportNames, FormatsAndCodecsByName) {
   EXPECT_EQ(said.size(), size_t(TExportErrc::NoMemory) + 1);
   EXPECT_EQ(std::error_code(TExportErrc::NoMemory), std::errc::not_enough_memory);
   EXPECT_NE(std::error_code(TExportErrc::Playback), std::errc::not_enough_memory);
+  // The playback core's out of memory stays that through the export.
+  EXPECT_EQ(FailureCode(EPlayback(TPlaybackErrc::OutOfMemory, "no memory"), TExportErrc::Playback), TExportErrc::NoMemory);
+  EXPECT_EQ(FailureCode(EPlayback(TPlaybackErrc::NoSurfaces, "no surfaces"), TExportErrc::Playback), TExportErrc::Playback);
 }
 
 struct TEngineFixture : TExportFixture {};

@@ -1,5 +1,7 @@
 #include "export/ExportError.h"
 
+#include "playback/PlaybackError.h"
+
 #include <cerrno>
 #include <system_error>
 
@@ -32,8 +34,10 @@ void CheckAv(int code, const char* what) {
 }
 
 TExportErrc FailureCode(const std::exception& e, TExportErrc otherwise) {
-  const auto* system = dynamic_cast<const std::system_error*>(&e);
-  return system && system->code() == std::errc::not_enough_memory ? TExportErrc::NoMemory : otherwise;
+  std::error_code code;
+  if (const auto* system = dynamic_cast<const std::system_error*>(&e)) code = system->code();
+  if (const auto* playback = dynamic_cast<const EPlayback*>(&e)) code = playback->Code();
+  return code == std::errc::not_enough_memory ? TExportErrc::NoMemory : otherwise;
 }
 
 namespace {

@@ -18,6 +18,11 @@ class TPlaybackCategory : public std::error_category {
     }
     return "unknown playback error";
   }
+  // Out of memory is out of memory in every layer's terms.
+  std::error_condition default_error_condition(int code) const noexcept override {
+    if (TPlaybackErrc(code) == TPlaybackErrc::OutOfMemory) return std::errc::not_enough_memory;
+    return std::error_category::default_error_condition(code);
+  }
 };
 
 }  // namespace
