@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "io/UniqueFd.h"
+
 namespace {
 
 // The package of an executable film, copied to a temporary file of the run's folder.
@@ -15,29 +17,25 @@ bool CopyPackageToTemporary(const TTool& tool, const std::string& film, std::str
     error = tool.TempError;
     return false;
   }
-  const int source = ::open(film.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source < 0) {
+  const TFd source(::open(film.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source) {
     error = std::string("cannot read the film: ") + std::strerror(errno);
     return false;
   }
   temporary = tool.TempDir + "extract-XXXXXX";
-  const int target = ::mkstemp(temporary.data());
-  if (target < 0) {
+  const TFd target(::mkstemp(temporary.data()));
+  if (!target) {
     error = "cannot create a temporary file in " + tool.TempDir + ": " + std::strerror(errno);
     temporary.clear();
-    ::close(source);
     return false;
   }
-  bool copied = true;
   try {
-    CopyExecutablePackage(source, film, target, temporary);
+    CopyExecutablePackage(source.Get(), film, target.Get(), temporary);
   } catch (const EFilmLoad& e) {
     error = e.what();
-    copied = false;
+    return false;
   }
-  ::close(source);
-  ::close(target);
-  return copied;
+  return true;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ extern "C" {
 #include "export/ExportWriter.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
+#include "io/UniqueFd.h"
 #include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 
@@ -48,13 +49,13 @@ bool SameFile(const std::string& a, const std::string& b) {
 class TTemporaryFile {
  public:
   explicit TTemporaryFile(const std::string& out) {
-    const int fd = CreateFileBeside(out, ".export-XXXXXX.part", FPath);
-    if (fd < 0) {
+    // Only the name is kept: the writer opens the file itself.
+    const TFd fd(CreateFileBeside(out, ".export-XXXXXX.part", FPath));
+    if (!fd) {
       const int error = errno;
       FPath.clear();
       ThrowExport(TExportErrc::CannotCreate, FolderOf(out) + ": " + std::strerror(error));
     }
-    ::close(fd);
   }
   ~TTemporaryFile() {
     if (!FPath.empty()) ::unlink(FPath.c_str());

@@ -17,28 +17,9 @@
 #include <thread>
 
 #include "film/TempFolder.h"
+#include "io/UniqueFd.h"
 
 namespace {
-
-// A descriptor closed on every way out.
-class TFd {
- public:
-  explicit TFd(int fd = -1) : FFd(fd) {}
-  ~TFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-  void Reset(int fd) {
-    if (FFd >= 0) ::close(FFd);
-    FFd = fd;
-  }
-  explicit operator bool() const { return FFd >= 0; }
-
- private:
-  int FFd;
-};
 
 // A read-only view of a whole file. The segments read from it refer to its bytes and share
 // its ownership: it is unmapped when the last of them goes. The pages stay when the file is
@@ -85,13 +66,9 @@ class TBanner {
 // Opens a file for reading and takes an exclusive lock on it: -1 while another program holds
 // a lock on it (or it cannot be opened).
 int OpenUnshared(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return -1;
+  return fd.Release();
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
