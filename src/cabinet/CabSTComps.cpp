@@ -17,6 +17,7 @@
 #include <new>
 
 #include "cabinet/CabSTConsts.h"
+#include "io/ScopeGuard.h"
 #include "io/UniqueFd.h"
 
 namespace {
@@ -387,10 +388,7 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
   FBytesWritten = 0;
   FFilesWritten = 0;
   FFoundCabinets.clear();
-  struct TDestDirCloser {
-    TCabTargetFolder& Folder;
-    ~TDestDirCloser() { Folder.Close(); }
-  } closer{FDestDir};
+  const auto closer = OnScopeExit([this] { FDestDir.Close(); });
 
   std::vector<std::string> done;  // cabinets processed, to never go round in a circle
   std::string current = FCabFileName;

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "film/TempFolder.h"
+#include "io/ScopeGuard.h"
 #include "io/UniqueFd.h"
 
 namespace {
@@ -51,16 +51,6 @@ class TMapping {
  private:
   const uint8_t* FData = nullptr;
   size_t FSize = 0;
-};
-
-// Hides the banner on every way out.
-class TBanner {
- public:
-  explicit TBanner(IFilmLoaderUi& ui) : FUi(ui) { FUi.SetBannerVisible(true); }
-  ~TBanner() { FUi.SetBannerVisible(false); }
-
- private:
-  IFilmLoaderUi& FUi;
 };
 
 // Opens a file for reading and takes an exclusive lock on it: -1 while another program holds
@@ -168,16 +158,6 @@ TFilmErrc FaultOf(const TFilmError& error) {
   return error.EndsEarly ? TFilmErrc::CutShort : TFilmErrc::Corrupt;
 }
 
-// Empties the run's folder on every way out of a load: nothing extracted stays.
-class TEmptyAfterwards {
- public:
-  explicit TEmptyAfterwards(std::function<void()> empty) : FEmpty(std::move(empty)) {}
-  ~TEmptyAfterwards() { FEmpty(); }
-
- private:
-  std::function<void()> FEmpty;
-};
-
 }  // namespace
 
 bool TFilmLoader::LoadFilm(const std::string& path) {
@@ -190,7 +170,8 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
   TLoadReport damaged;
   bool loaded = false;
   {
-    TBanner banner(FUi);
+    FUi.SetBannerVisible(true);
+    const auto hideBanner = OnScopeExit([this] { FUi.SetBannerVisible(false); });
     loaded = ReadFilmInto(path, damaged);
   }
   // Told once the banner is gone: the segments before the damage are loaded and play.
@@ -201,7 +182,8 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
 bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   UnloadFilm();
   FListedSegments = 0;
-  TEmptyAfterwards emptyAfterwards([this] { EmptyTempDir(); });
+  // Nothing extracted stays, on every way out.
+  const auto emptyAfterwards = OnScopeExit([this] { EmptyTempDir(); });
   if (!LoadFromFile(path)) return false;
 
   // The run's folder is this process's own: no other program opens or replaces the file.
@@ -342,10 +324,7 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   // A package cut short still gives the film file as far as its data goes.
   STCabReader.SalvageCutShort = true;
   // The handler refers to this call's locals: it goes with the call, on every way out.
-  struct TDropHandler {
-    TSTCabReader& Reader;
-    ~TDropHandler() { Reader.OnCopyFile = nullptr; }
-  } dropHandler{STCabReader};
+  const auto dropHandler = OnScopeExit([this] { STCabReader.OnCopyFile = nullptr; });
   bool extracted = true;
   try {
     STCabReader.Extract(PackagePath, TempDir);
@@ -388,7 +367,7 @@ void TFilmLoader::ReadSegmentList(TByteReader& stream) {
 }
 
 void TFilmLoader::ReadFilmFileSegmentList() {
-  TEmptyAfterwards emptyAfterwards([this] { EmptyTempDir(); });
+  const auto emptyAfterwards = OnScopeExit([this] { EmptyTempDir(); });
   TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   TMapping mapping;
   if (!fd || !mapping.MapRegularFile(fd.Get()))
