@@ -9,12 +9,12 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "io/SignalCatcher.h"
 #include "io/UniqueFd.h"
 
 namespace {
@@ -174,15 +174,6 @@ void RemoveRunFoldersNow() {
   }
 }
 
-void OnEndingSignal(int sig) {
-  const int saved = errno;
-  RemoveRunFoldersNow();
-  errno = saved;
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);
-}
-
-
 }  // namespace
 
 std::string PrivateTempFolder(std::string& error) {
@@ -296,13 +287,8 @@ TRunFolder::~TRunFolder() {
 
 void TRunFolder::RemoveOnSignals() {
   if (gSignalsInstalled.exchange(true)) return;
-  struct sigaction action {};
-  action.sa_handler = OnEndingSignal;
-  sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old {};
-    // A signal the caller's parent set to be ignored stays ignored.
-    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-    ::sigaction(sig, &action, nullptr);
-  }
+  // For the rest of the process: never let go.
+  static TSignalCatcher* const catcher =
+      new TSignalCatcher(TSignalCatcher::THandOn::Now, nullptr, RemoveRunFoldersNow);
+  (void)catcher;
 }
