@@ -22,6 +22,7 @@ extern "C" {
 #include "export/ExportWriter.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
+#include "io/SameFile.h"
 #include "io/UniqueFd.h"
 #include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
@@ -38,12 +39,6 @@ std::string Lower(std::string_view text) {
 }
 
 // ---- The file written ----
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
 
 // Removes the temporary file unless it has been moved into place.
 class TTemporaryFile {

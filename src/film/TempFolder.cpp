@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/SameFile.h"
 #include "io/SignalCatcher.h"
 #include "io/UniqueFd.h"
 
@@ -115,7 +116,7 @@ bool RemoveContentsAt(int dirFd, int depth, std::string& error) {
 bool StillAt(int fd, const std::string& path) {
   struct stat held {}, named {};
   return ::fstat(fd, &held) == 0 && held.st_nlink > 0 && ::lstat(path.c_str(), &named) == 0 &&
-         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+         SameFile(held, named);
 }
 
 // The run folders of this process, for the signal handler: fixed buffers, claimed and
