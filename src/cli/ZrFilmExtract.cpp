@@ -7,11 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "io/ScopeGuard.h"
 #include "io/UniqueFd.h"
 
 namespace {
 
-// The package of an executable film, copied to a temporary file of the run's folder.
+// The package of an executable film, copied into the run's folder.
 bool CopyPackageToTemporary(const TTool& tool, const std::string& film, std::string& temporary, std::string& error) {
   if (tool.TempDir.empty()) {
     error = tool.TempError;
@@ -22,20 +23,14 @@ bool CopyPackageToTemporary(const TTool& tool, const std::string& film, std::str
     error = std::string("cannot read the film: ") + std::strerror(errno);
     return false;
   }
-  temporary = tool.TempDir + "extract-XXXXXX";
-  const TFd target(::mkstemp(temporary.data()));
-  if (!target) {
-    error = "cannot create a temporary file in " + tool.TempDir + ": " + std::strerror(errno);
-    temporary.clear();
-    return false;
-  }
+  temporary = tool.TempDir + TFilmLoader::kPackageName;
   try {
-    CopyExecutablePackage(source.Get(), film, target.Get(), temporary);
+    if (CopyExecutablePackage(source.Get(), film, temporary)) return true;
+    error = "cannot create a temporary file in " + tool.TempDir + ": " + std::strerror(errno);
   } catch (const EFilmLoad& e) {
     error = e.what();
-    return false;
   }
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -48,14 +43,13 @@ int TTool::Extract(const std::string& film, const std::string& dir) {
   if (ec) return Fail(dir, "cannot create the folder: " + ec.message());
   std::string package = film;
   std::string temporary;
+  const auto removeCopy = OnScopeExit([&] {
+    if (!temporary.empty()) ::unlink(temporary.c_str());
+  });
   if (IsExecutableFilmPath(film)) {
     // The package is the L bytes before the executable's last four.
     std::string error;
-    const bool copied = CopyPackageToTemporary(*this, film, temporary, error);
-    if (!copied) {
-      if (!temporary.empty()) ::unlink(temporary.c_str());
-      return Fail(film, error);
-    }
+    if (!CopyPackageToTemporary(*this, film, temporary, error)) return Fail(film, error);
     package = temporary;
   }
   int status = kOk;
@@ -65,7 +59,6 @@ int TTool::Extract(const std::string& film, const std::string& dir) {
   } catch (const std::exception& e) {
     status = Fail(film, e.what());
   }
-  if (!temporary.empty()) ::unlink(temporary.c_str());
   // Entries whose names lead outside the folder are not written; each is named, and the
   // extraction counts as failed, as a cabinet tool's would.
   for (const std::string& name : reader.SkippedNames())

@@ -73,8 +73,12 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 
 }  // namespace
 
-void CopyExecutablePackage(int source, const std::string& sourceName, int target,
-                           const std::string& targetName) {
+bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& targetName) {
+  // A fresh regular file only: O_EXCL refuses whatever took the name since it was removed (a
+  // FIFO would block the copy, a hard link would carry the bytes elsewhere).
+  ::unlink(targetName.c_str());
+  const TFd target(::open(targetName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!target) return false;
   struct stat st {};
   if (::fstat(source, &st) != 0)
     throw EFilmLoad("LoadFromFile: cannot read " + sourceName + ": " + std::strerror(errno), TFilmErrc::Io);
@@ -94,10 +98,11 @@ void CopyExecutablePackage(int source, const std::string& sourceName, int target
     const size_t chunk = size_t(std::min<int64_t>(int64_t(buffer.size()), span.Length - done));
     const ssize_t n = ::pread(source, buffer.data(), chunk, span.Offset + done);
     if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package", TFilmErrc::CutShort);
-    if (!WriteAll(target, buffer.data(), size_t(n)))
+    if (!WriteAll(target.Get(), buffer.data(), size_t(n)))
       throw EFilmLoad("LoadFromFile: cannot write " + targetName + ": " + std::strerror(errno), TFilmErrc::Io);
     done += n;
   }
+  return true;
 }
 
 bool FilmPathExists(const std::string& path) {
@@ -255,22 +260,20 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
     source.Reset(OpenUnshared(path));
   }
 
-  // A fresh regular file only: the folder was emptied, and O_EXCL refuses whatever took the
-  // name since (a FIFO would block the copy, a hard link would carry the bytes elsewhere).
+  // The folder was emptied: the copy is made afresh.
   PackagePath = TempDir + kPackageName;
-  ::unlink(PackagePath.c_str());
-  TFd target(::open(PackagePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!target) {
-    const int error = errno;
-    Notify(TLoadNotice::CannotCreatePackage, PackagePath, PackagePath + ": " + std::strerror(error), error);
-    return false;
-  }
+  bool made = false;
   try {
-    CopyExecutablePackage(source.Get(), path, target.Get(), PackagePath);
+    made = CopyExecutablePackage(source.Get(), path, PackagePath);
   } catch (const EFilmLoad& e) {
     // A foreign executable (no package length at its end) is no film; a failed write is the
     // temporary folder's fault.
     throw EFilmLoad(e.what(), e.Fault, path);
+  }
+  if (!made) {
+    const int error = errno;
+    Notify(TLoadNotice::CannotCreatePackage, PackagePath, PackagePath + ": " + std::strerror(error), error);
+    return false;
   }
   return true;
 }
