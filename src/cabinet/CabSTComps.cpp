@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -18,6 +17,7 @@
 
 #include "cabinet/CabSTConsts.h"
 #include "io/ScopeGuard.h"
+#include "io/TextCase.h"
 #include "io/UniqueFd.h"
 
 namespace {
@@ -49,17 +49,6 @@ INT_PTR NewHandle(TFd fd, uint64_t* written = nullptr, uint64_t limit = 0) {
   }
   fd.Release();
   return reinterpret_cast<INT_PTR>(handle);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string FolderPart(const std::string& path) {

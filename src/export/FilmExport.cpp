@@ -23,20 +23,12 @@ extern "C" {
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
 #include "io/SameFile.h"
+#include "io/TextCase.h"
 #include "io/UniqueFd.h"
 #include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 
 namespace {
-
-// ---- Names ----
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 // ---- The file written ----
 
@@ -207,7 +199,7 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
 }  // namespace
 
 std::optional<TExportFormat> ParseExportFormat(std::string_view name) {
-  const std::string n = Lower(name);
+  const std::string n = LowerAscii(name);
   if (n == "mp4") return TExportFormat::Mp4;
   if (n == "webm") return TExportFormat::WebM;
   if (n == "mkv") return TExportFormat::Mkv;
@@ -223,7 +215,7 @@ std::optional<TExportFormat> ExportFormatOfPath(std::string_view path) {
 }
 
 std::optional<TExportCodec> ParseExportCodec(std::string_view name) {
-  const std::string n = Lower(name);
+  const std::string n = LowerAscii(name);
   if (n == "h264") return TExportCodec::H264;
   if (n == "vp9") return TExportCodec::Vp9;
   if (n == "av1") return TExportCodec::Av1;

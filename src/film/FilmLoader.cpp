@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 
 #include "film/TempFolder.h"
 #include "io/ScopeGuard.h"
+#include "io/TextCase.h"
 #include "io/UniqueFd.h"
 
 namespace {
@@ -317,7 +317,7 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     const std::string name = target.substr(TempDir.size());
     if (name == kFilmFileName) return;
     if (!otherCaseTaken && name.find('/') == std::string::npos &&
-        ::strcasecmp(name.c_str(), kFilmFileName) == 0) {
+        EqualNoCase(name, kFilmFileName)) {
       otherCaseTaken = true;
       target = TempDir + kOtherCaseFilmName;
       return;
