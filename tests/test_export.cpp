@@ -33,6 +33,7 @@ extern "C" {
 #include "export/ExportError.h"
 #include "export/FilmExport.h"
 #include "film/SegmentDuration.h"
+#include "io/ScopeGuard.h"
 #include "playback_support.h"
 #include "support/MediaReader.h"
 #include "support/TempRootFixture.h"
@@ -1078,10 +1079,7 @@ TEST_F(TExportFailures, AFullDiskLeavesNothing) {
   const std::string path = Package("noise.zrcab", film);
   if (::mount("tmpfs", Out.c_str(), "tmpfs", 0, "size=64k") != 0)
     GTEST_SKIP() << "cannot mount a small file system: " << std::strerror(errno);
-  struct TUnmount {
-    const fs::path& Dir;
-    ~TUnmount() { ::umount2(Dir.c_str(), MNT_DETACH); }
-  } unmount{Out};
+  const auto unmount = OnScopeExit([&] { ::umount2(Out.c_str(), MNT_DETACH); });
   const TRun run = Export({path, OutFile("film.mkv"), "--lossless"});
   EXPECT_EQ(run.Status, 1) << run.Err;
   EXPECT_NE(run.Err.find(std::strerror(ENOSPC)), std::string::npos) << run.Err;

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -17,6 +16,9 @@
 #include <new>
 
 #include "cabinet/CabSTConsts.h"
+#include "io/ScopeGuard.h"
+#include "io/TextCase.h"
+#include "io/UniqueFd.h"
 
 namespace {
 
@@ -37,26 +39,16 @@ struct TCabHandle {
 
 TCabHandle* HandleOf(INT_PTR hf) { return reinterpret_cast<TCabHandle*>(hf); }
 
-INT_PTR NewHandle(int fd, uint64_t* written = nullptr, uint64_t limit = 0) {
-  auto* handle = new (std::nothrow) TCabHandle{fd, written, limit};
+// The handle takes the descriptor over; without memory for it, the descriptor is closed.
+INT_PTR NewHandle(TFd fd, uint64_t* written = nullptr, uint64_t limit = 0) {
+  auto* handle = new (std::nothrow) TCabHandle{fd.Get(), written, limit};
   if (handle == nullptr) {
-    ::close(fd);
     errno = ENOMEM;
     RecordOsError(ENOMEM);
     return -1;
   }
+  fd.Release();
   return reinterpret_cast<INT_PTR>(handle);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string FolderPart(const std::string& path) {
@@ -133,35 +125,31 @@ INT_PTR OpenForFDI(const char* name, int oflag, int /*pmode*/) {
   }
 
   const std::string path = name;
-  int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0 && errno == ENOENT && !create) {
+  TFd fd(::open(path.c_str(), flags, 0666));
+  if (!fd && errno == ENOENT && !create) {
     const int saved = errno;
     const std::string found = FindNoCase(FolderPart(path), FileNamePart(path));
-    if (!found.empty()) fd = ::open((FolderPart(path) + found).c_str(), flags, 0666);
-    if (fd < 0) errno = saved;
+    if (!found.empty()) fd.Reset(::open((FolderPart(path) + found).c_str(), flags, 0666));
+    if (!fd) errno = saved;
   }
-  if (fd < 0) {
+  if (!fd) {
     RecordOsError(errno);
     return -1;
   }
   struct stat st;
-  const bool statted = ::fstat(fd, &st) == 0;
+  const bool statted = ::fstat(fd.Get(), &st) == 0;
   if (!statted || !S_ISREG(st.st_mode)) {
     const int err = !statted ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
     errno = err;
     RecordOsError(err);
     return -1;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if ((oflag & FDI_O_APPEND) && ::lseek(fd, 0, SEEK_END) < 0) {
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-    RecordOsError(err);
+  ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+  if ((oflag & FDI_O_APPEND) && ::lseek(fd.Get(), 0, SEEK_END) < 0) {
+    RecordOsError(errno);
     return -1;
   }
-  return NewHandle(fd);
+  return NewHandle(std::move(fd));
 }
 
 uint32_t ReadCallback(INT_PTR hf, void* pv, uint32_t cb) {
@@ -389,10 +377,7 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
   FBytesWritten = 0;
   FFilesWritten = 0;
   FFoundCabinets.clear();
-  struct TDestDirCloser {
-    TCabTargetFolder& Folder;
-    ~TDestDirCloser() { Folder.Close(); }
-  } closer{FDestDir};
+  const auto closer = OnScopeExit([this] { FDestDir.Close(); });
 
   std::vector<std::string> done;  // cabinets processed, to never go round in a circle
   std::string current = FCabFileName;
@@ -521,7 +506,7 @@ INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
   FDstNames.reserve(FDstNames.size() + 1);
   const int fd = FDestDir.Open(target, Options & croDontOverwriteReadOnlyFiles);
   if (fd == TCabTargetFolder::kTargetSkipped) return 0;
-  const INT_PTR hf = fd < 0 ? -1 : NewHandle(fd, &FBytesWritten, MaxExtractBytes);
+  const INT_PTR hf = fd < 0 ? -1 : NewHandle(TFd(fd), &FBytesWritten, MaxExtractBytes);
   if (hf == -1) {
     RecordOsError(errno);
     n.fdie = FDIERROR_TARGET_FILE;

@@ -13,31 +13,6 @@
 
 namespace {
 
-class TFd {
- public:
-  explicit TFd(int fd = -1) : FFd(fd) {}
-  ~TFd() { Reset(); }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-  void Reset(int fd = -1) {
-    if (FFd >= 0) {
-      const int saved = errno;
-      ::close(FFd);
-      errno = saved;
-    }
-    FFd = fd;
-  }
-  int Release() {
-    const int fd = FFd;
-    FFd = -1;
-    return fd;
-  }
-
- private:
-  int FFd;
-};
-
 // The parts of a relative path, "." and empty ones dropped; false when one of them is "..".
 bool SplitRelative(std::string_view path, std::vector<std::string>& parts) {
   parts.clear();
@@ -119,17 +94,14 @@ void TCabTargetFolder::Reset(std::string path) {
   FPath = std::move(path);
 }
 
-void TCabTargetFolder::Close() {
-  if (FFd >= 0) ::close(FFd);
-  FFd = -1;
-}
+void TCabTargetFolder::Close() { FFd.Reset(); }
 
 int TCabTargetFolder::Fd() {
-  if (FFd >= 0) return FFd;
+  if (FFd) return FFd.Get();
   ForceDirectories(FPath);
-  FFd = ::open(FPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (FFd < 0) throw EOSError(errno);
-  return FFd;
+  FFd.Reset(::open(FPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!FFd) throw EOSError(errno);
+  return FFd.Get();
 }
 
 int TCabTargetFolder::Open(const std::string& target, bool skipReadOnly) {

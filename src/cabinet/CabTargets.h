@@ -35,6 +35,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "io/UniqueFd.h"
+
 // An operating-system failure outside the FDI record (a folder that cannot be created), with
 // the message "Win32 Error.  Code: %d.\n%s" (errno and its text), or "A Win32 API function
 // failed" when errno is 0. code() is the errno in std::generic_category().
@@ -90,5 +92,5 @@ class TCabTargetFolder {
   int Fd();
 
   std::string FPath;
-  int FFd = -1;
+  TFd FFd;
 };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "io/FilePlace.h"
+#include "io/UniqueFd.h"
 
 namespace {
 
@@ -175,18 +176,18 @@ bool WritePngFile(const std::string& path, const TRasterBitmap& picture, bool re
   // A short name of its own in the same folder, whatever the length of the picture's name.
   std::string temporary;
   TSignalsHeld held;
-  const int fd = CreateFileBeside(path, "zrfilm-XXXXXX.part", temporary);
-  if (fd < 0) {
+  TFd fd(CreateFileBeside(path, "zrfilm-XXXXXX.part", temporary));
+  if (!fd) {
     error = "cannot create a file in " + folder + ": " + std::strerror(errno);
     return false;
   }
-  std::unique_ptr<FILE, TFileCloser> file(::fdopen(fd, "wb"));
+  std::unique_ptr<FILE, TFileCloser> file(::fdopen(fd.Get(), "wb"));
   if (!file) {
     error = "cannot write " + path + ": " + std::strerror(errno);
-    ::close(fd);
     ::unlink(temporary.c_str());
     return false;
   }
+  fd.Release();  // the file closes it
   bool done = WritePngTo(file.get(), path, picture, error);
   if (std::fclose(file.release()) != 0 && done) {
     error = "cannot write " + path + ": " + std::strerror(errno);

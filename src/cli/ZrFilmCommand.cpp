@@ -8,6 +8,7 @@
 
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
+#include "io/SameFile.h"
 
 std::string Count(int64_t n, const char* singular, const char* plural) {
   return std::to_string(n) + " " + (n == 1 ? singular : plural);
@@ -159,8 +160,7 @@ bool TTool::CheckPictureFile(const std::string& film, const std::string& out, bo
     } else if (!S_ISREG(target.st_mode)) {
       // A pipe or a device is never replaced by a file, not even with --force.
       error = "not a regular file";
-    } else if (::stat(film.c_str(), &source) == 0 && source.st_dev == target.st_dev &&
-               source.st_ino == target.st_ino) {
+    } else if (::stat(film.c_str(), &source) == 0 && SameFile(source, target)) {
       error = "this is the film itself";
     } else if (!force) {
       error = "the file exists (give --force to replace it)";

@@ -4,47 +4,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "export/FilmExport.h"
 #include "film/SegmentDuration.h"
+#include "io/SignalCatcher.h"
 
 namespace {
-
-// Set by SIGINT, SIGTERM and SIGHUP while an export runs: it then stops and cleans up.
-std::atomic<bool> gInterrupted{false};
-
-extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
-
-// Catches the signals that end a terminal job for the time of an export, so the export can
-// remove its unfinished file; the handlers before are put back afterwards.
-class TInterruptCatcher {
- public:
-  TInterruptCatcher() {
-    gInterrupted.store(false);
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    // A signal the tool was started to ignore (nohup) stays ignored.
-    for (size_t i = 0; i < std::size(kSignals); ++i)
-      FCaught[i] = ::sigaction(kSignals[i], nullptr, &FBefore[i]) == 0 && FBefore[i].sa_handler != SIG_IGN &&
-                   ::sigaction(kSignals[i], &action, nullptr) == 0;
-  }
-  ~TInterruptCatcher() {
-    for (size_t i = 0; i < std::size(kSignals); ++i)
-      if (FCaught[i]) ::sigaction(kSignals[i], &FBefore[i], nullptr);
-  }
-  TInterruptCatcher(const TInterruptCatcher&) = delete;
-  TInterruptCatcher& operator=(const TInterruptCatcher&) = delete;
-
- private:
-  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction FBefore[std::size(kSignals)] {};
-  bool FCaught[std::size(kSignals)] = {};
-};
 
 // What a failed export says.
 std::string ExportFailure(const TExportResult& r, const std::string& out) {
@@ -110,7 +78,10 @@ int TTool::Export(const TZrFilmArgs& args) {
   const bool terminal = ::isatty(STDERR_FILENO);
   // SVT-AV1 writes its banner straight to the terminal unless told to keep to warnings.
   ::setenv("SVT_LOG", "2", 0);
-  TInterruptCatcher catcher;
+  // SIGINT, SIGTERM and SIGHUP stop the export, which then removes its unfinished file; the
+  // tool ends with its failure status.
+  std::atomic<bool> interrupted{false};
+  const TSignalCatcher catcher(TSignalCatcher::THandOn::Never, &interrupted);
   for (size_t j = 0; j < jobs.size(); ++j) {
     const auto& [out, segment] = jobs[j];
     TExportOptions options = args.Export;
@@ -131,7 +102,7 @@ int TTool::Export(const TZrFilmArgs& args) {
                    int(p.TotalFrames ? p.Frames * 100 / p.TotalFrames : 100), static_cast<long long>(p.Frames),
                    static_cast<long long>(p.TotalFrames), fps, FormatClock(left).c_str());
     };
-    const TExportResult r = ExportFilm(segments, out, options, args.Force, report, &gInterrupted, film);
+    const TExportResult r = ExportFilm(segments, out, options, args.Force, report, &interrupted, film);
     if (terminal) std::fputc('\n', stderr);
     if (!r) return Fail(r.Code == TExportErrc::Exists || r.Code == TExportErrc::IsFilm ? out : film,
                         ExportFailure(r, out));

@@ -7,37 +7,30 @@
 #include <cstring>
 #include <filesystem>
 
+#include "io/ScopeGuard.h"
+#include "io/UniqueFd.h"
+
 namespace {
 
-// The package of an executable film, copied to a temporary file of the run's folder.
+// The package of an executable film, copied into the run's folder.
 bool CopyPackageToTemporary(const TTool& tool, const std::string& film, std::string& temporary, std::string& error) {
   if (tool.TempDir.empty()) {
     error = tool.TempError;
     return false;
   }
-  const int source = ::open(film.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source < 0) {
+  const TFd source(::open(film.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!source) {
     error = std::string("cannot read the film: ") + std::strerror(errno);
     return false;
   }
-  temporary = tool.TempDir + "extract-XXXXXX";
-  const int target = ::mkstemp(temporary.data());
-  if (target < 0) {
-    error = "cannot create a temporary file in " + tool.TempDir + ": " + std::strerror(errno);
-    temporary.clear();
-    ::close(source);
-    return false;
-  }
-  bool copied = true;
+  temporary = tool.TempDir + TFilmLoader::kPackageName;
   try {
-    CopyExecutablePackage(source, film, target, temporary);
+    if (CopyExecutablePackage(source.Get(), film, temporary)) return true;
+    error = "cannot create a temporary file in " + tool.TempDir + ": " + std::strerror(errno);
   } catch (const EFilmLoad& e) {
     error = e.what();
-    copied = false;
   }
-  ::close(source);
-  ::close(target);
-  return copied;
+  return false;
 }
 
 }  // namespace
@@ -50,14 +43,13 @@ int TTool::Extract(const std::string& film, const std::string& dir) {
   if (ec) return Fail(dir, "cannot create the folder: " + ec.message());
   std::string package = film;
   std::string temporary;
+  const auto removeCopy = OnScopeExit([&] {
+    if (!temporary.empty()) ::unlink(temporary.c_str());
+  });
   if (IsExecutableFilmPath(film)) {
     // The package is the L bytes before the executable's last four.
     std::string error;
-    const bool copied = CopyPackageToTemporary(*this, film, temporary, error);
-    if (!copied) {
-      if (!temporary.empty()) ::unlink(temporary.c_str());
-      return Fail(film, error);
-    }
+    if (!CopyPackageToTemporary(*this, film, temporary, error)) return Fail(film, error);
     package = temporary;
   }
   int status = kOk;
@@ -67,7 +59,6 @@ int TTool::Extract(const std::string& film, const std::string& dir) {
   } catch (const std::exception& e) {
     status = Fail(film, e.what());
   }
-  if (!temporary.empty()) ::unlink(temporary.c_str());
   // Entries whose names lead outside the folder are not written; each is named, and the
   // extraction counts as failed, as a cabinet tool's would.
   for (const std::string& name : reader.SkippedNames())

@@ -7,6 +7,7 @@
 
 #include "cli/PngWriter.h"
 #include "film/SegmentDuration.h"
+#include "playback/PictureName.h"
 
 namespace {
 
@@ -108,9 +109,7 @@ int TTool::Frames(const TZrFilmArgs& args) {
   host.OnComposed = [&] {
     if (!writeError.empty()) return;
     const TFramePos pos = *core.ComposedFrame();
-    char name[32];
-    std::snprintf(name, sizeof name, "/%03d-%05d.png", pos.Segment + 1, pos.Frame);
-    if (!WritePngFile(dir + name, *core.Picture(), true, writeError)) return;
+    if (!WritePngFile(dir + "/" + FramePictureName(pos) + ".png", *core.Picture(), true, writeError)) return;
     ++written;
     done = selected && pos == *last;
     if (terminal && (written % 10 == 0 || written == total))

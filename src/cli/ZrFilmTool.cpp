@@ -2,6 +2,7 @@
 
 #include "cli/ZrFilmCommand.h"
 #include "film/TempFolder.h"
+#include "io/Version.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return kOk;
   }
   if (parsed.Command == TZrFilmCommand::Version) {
-    out << "zrfilm " VERIROVE_VERSION "\n";
+    out << "zrfilm " << kVersion << "\n";
     return kOk;
   }
   // A folder of this run's own for what the package gives; removed when the run ends.

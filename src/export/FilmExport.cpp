@@ -22,39 +22,27 @@ extern "C" {
 #include "export/ExportWriter.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
+#include "io/SameFile.h"
+#include "io/TextCase.h"
+#include "io/UniqueFd.h"
 #include "playback/HeadlessHost.h"
 #include "playback/UzrPlayback.h"
 
 namespace {
 
-// ---- Names ----
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
-
 // ---- The file written ----
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
 
 // Removes the temporary file unless it has been moved into place.
 class TTemporaryFile {
  public:
   explicit TTemporaryFile(const std::string& out) {
-    const int fd = CreateFileBeside(out, ".export-XXXXXX.part", FPath);
-    if (fd < 0) {
+    // Only the name is kept: the writer opens the file itself.
+    const TFd fd(CreateFileBeside(out, ".export-XXXXXX.part", FPath));
+    if (!fd) {
       const int error = errno;
       FPath.clear();
       ThrowExport(TExportErrc::CannotCreate, FolderOf(out) + ": " + std::strerror(error));
     }
-    ::close(fd);
   }
   ~TTemporaryFile() {
     if (!FPath.empty()) ::unlink(FPath.c_str());
@@ -211,7 +199,7 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
 }  // namespace
 
 std::optional<TExportFormat> ParseExportFormat(std::string_view name) {
-  const std::string n = Lower(name);
+  const std::string n = LowerAscii(name);
   if (n == "mp4") return TExportFormat::Mp4;
   if (n == "webm") return TExportFormat::WebM;
   if (n == "mkv") return TExportFormat::Mkv;
@@ -227,7 +215,7 @@ std::optional<TExportFormat> ExportFormatOfPath(std::string_view path) {
 }
 
 std::optional<TExportCodec> ParseExportCodec(std::string_view name) {
-  const std::string n = Lower(name);
+  const std::string n = LowerAscii(name);
   if (n == "h264") return TExportCodec::H264;
   if (n == "vp9") return TExportCodec::Vp9;
   if (n == "av1") return TExportCodec::Av1;

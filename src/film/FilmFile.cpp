@@ -1,11 +1,11 @@
 #include "film/FilmFile.h"
 
-#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <new>
 
 #include "io/Cp1251.h"
+#include "io/TextCase.h"
 
 namespace {
 
@@ -234,12 +234,7 @@ bool IsExecutableFilmPath(std::string_view path) {
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const size_t dot = name.find_last_of('.');
   if (dot == std::string_view::npos) return false;
-  const std::string_view ext = name.substr(dot);
-  if (ext.size() != 4) return false;
-  static constexpr char kExe[] = ".exe";
-  for (size_t i = 0; i < 4; ++i)
-    if (char(std::tolower(static_cast<unsigned char>(ext[i]))) != kExe[i]) return false;
-  return true;
+  return EqualNoCase(name.substr(dot), ".exe");
 }
 
 bool LocatePackage(int64_t fileSize, int32_t packageLength, TPackageSpan& span,

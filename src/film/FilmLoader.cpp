@@ -2,14 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,28 +15,11 @@
 #include <thread>
 
 #include "film/TempFolder.h"
+#include "io/ScopeGuard.h"
+#include "io/TextCase.h"
+#include "io/UniqueFd.h"
 
 namespace {
-
-// A descriptor closed on every way out.
-class TFd {
- public:
-  explicit TFd(int fd = -1) : FFd(fd) {}
-  ~TFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-  void Reset(int fd) {
-    if (FFd >= 0) ::close(FFd);
-    FFd = fd;
-  }
-  explicit operator bool() const { return FFd >= 0; }
-
- private:
-  int FFd;
-};
 
 // A read-only view of a whole file. The segments read from it refer to its bytes and share
 // its ownership: it is unmapped when the last of them goes. The pages stay when the file is
@@ -72,26 +53,12 @@ class TMapping {
   size_t FSize = 0;
 };
 
-// Hides the banner on every way out.
-class TBanner {
- public:
-  explicit TBanner(IFilmLoaderUi& ui) : FUi(ui) { FUi.SetBannerVisible(true); }
-  ~TBanner() { FUi.SetBannerVisible(false); }
-
- private:
-  IFilmLoaderUi& FUi;
-};
-
 // Opens a file for reading and takes an exclusive lock on it: -1 while another program holds
 // a lock on it (or it cannot be opened).
 int OpenUnshared(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return -1;
+  return fd.Release();
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
@@ -106,8 +73,12 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 
 }  // namespace
 
-void CopyExecutablePackage(int source, const std::string& sourceName, int target,
-                           const std::string& targetName) {
+bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& targetName) {
+  // A fresh regular file only: O_EXCL refuses whatever took the name since it was removed (a
+  // FIFO would block the copy, a hard link would carry the bytes elsewhere).
+  ::unlink(targetName.c_str());
+  const TFd target(::open(targetName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!target) return false;
   struct stat st {};
   if (::fstat(source, &st) != 0)
     throw EFilmLoad("LoadFromFile: cannot read " + sourceName + ": " + std::strerror(errno), TFilmErrc::Io);
@@ -127,10 +98,11 @@ void CopyExecutablePackage(int source, const std::string& sourceName, int target
     const size_t chunk = size_t(std::min<int64_t>(int64_t(buffer.size()), span.Length - done));
     const ssize_t n = ::pread(source, buffer.data(), chunk, span.Offset + done);
     if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package", TFilmErrc::CutShort);
-    if (!WriteAll(target, buffer.data(), size_t(n)))
+    if (!WriteAll(target.Get(), buffer.data(), size_t(n)))
       throw EFilmLoad("LoadFromFile: cannot write " + targetName + ": " + std::strerror(errno), TFilmErrc::Io);
     done += n;
   }
+  return true;
 }
 
 bool FilmPathExists(const std::string& path) {
@@ -191,16 +163,6 @@ TFilmErrc FaultOf(const TFilmError& error) {
   return error.EndsEarly ? TFilmErrc::CutShort : TFilmErrc::Corrupt;
 }
 
-// Empties the run's folder on every way out of a load: nothing extracted stays.
-class TEmptyAfterwards {
- public:
-  explicit TEmptyAfterwards(std::function<void()> empty) : FEmpty(std::move(empty)) {}
-  ~TEmptyAfterwards() { FEmpty(); }
-
- private:
-  std::function<void()> FEmpty;
-};
-
 }  // namespace
 
 bool TFilmLoader::LoadFilm(const std::string& path) {
@@ -213,7 +175,8 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
   TLoadReport damaged;
   bool loaded = false;
   {
-    TBanner banner(FUi);
+    FUi.SetBannerVisible(true);
+    const auto hideBanner = OnScopeExit([this] { FUi.SetBannerVisible(false); });
     loaded = ReadFilmInto(path, damaged);
   }
   // Told once the banner is gone: the segments before the damage are loaded and play.
@@ -224,7 +187,8 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
 bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   UnloadFilm();
   FListedSegments = 0;
-  TEmptyAfterwards emptyAfterwards([this] { EmptyTempDir(); });
+  // Nothing extracted stays, on every way out.
+  const auto emptyAfterwards = OnScopeExit([this] { EmptyTempDir(); });
   if (!LoadFromFile(path)) return false;
 
   // The run's folder is this process's own: no other program opens or replaces the file.
@@ -296,22 +260,20 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
     source.Reset(OpenUnshared(path));
   }
 
-  // A fresh regular file only: the folder was emptied, and O_EXCL refuses whatever took the
-  // name since (a FIFO would block the copy, a hard link would carry the bytes elsewhere).
+  // The folder was emptied: the copy is made afresh.
   PackagePath = TempDir + kPackageName;
-  ::unlink(PackagePath.c_str());
-  TFd target(::open(PackagePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!target) {
-    const int error = errno;
-    Notify(TLoadNotice::CannotCreatePackage, PackagePath, PackagePath + ": " + std::strerror(error), error);
-    return false;
-  }
+  bool made = false;
   try {
-    CopyExecutablePackage(source.Get(), path, target.Get(), PackagePath);
+    made = CopyExecutablePackage(source.Get(), path, PackagePath);
   } catch (const EFilmLoad& e) {
     // A foreign executable (no package length at its end) is no film; a failed write is the
     // temporary folder's fault.
     throw EFilmLoad(e.what(), e.Fault, path);
+  }
+  if (!made) {
+    const int error = errno;
+    Notify(TLoadNotice::CannotCreatePackage, PackagePath, PackagePath + ": " + std::strerror(error), error);
+    return false;
   }
   return true;
 }
@@ -355,7 +317,7 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     const std::string name = target.substr(TempDir.size());
     if (name == kFilmFileName) return;
     if (!otherCaseTaken && name.find('/') == std::string::npos &&
-        ::strcasecmp(name.c_str(), kFilmFileName) == 0) {
+        EqualNoCase(name, kFilmFileName)) {
       otherCaseTaken = true;
       target = TempDir + kOtherCaseFilmName;
       return;
@@ -365,10 +327,7 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   // A package cut short still gives the film file as far as its data goes.
   STCabReader.SalvageCutShort = true;
   // The handler refers to this call's locals: it goes with the call, on every way out.
-  struct TDropHandler {
-    TSTCabReader& Reader;
-    ~TDropHandler() { Reader.OnCopyFile = nullptr; }
-  } dropHandler{STCabReader};
+  const auto dropHandler = OnScopeExit([this] { STCabReader.OnCopyFile = nullptr; });
   bool extracted = true;
   try {
     STCabReader.Extract(PackagePath, TempDir);
@@ -411,7 +370,7 @@ void TFilmLoader::ReadSegmentList(TByteReader& stream) {
 }
 
 void TFilmLoader::ReadFilmFileSegmentList() {
-  TEmptyAfterwards emptyAfterwards([this] { EmptyTempDir(); });
+  const auto emptyAfterwards = OnScopeExit([this] { EmptyTempDir(); });
   TFd fd(::open(FilmFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   TMapping mapping;
   if (!fd || !mapping.MapRegularFile(fd.Get()))

@@ -156,10 +156,11 @@ class TFilmLoader {
 };
 
 // Copies the package of the executable film open at `source` (the bytes before the length in
-// its last four) to the start of `target`. A length of 0 copies nothing; a length that does not
-// fit the file, a short read or a failed write raise EFilmLoad naming the file.
-void CopyExecutablePackage(int source, const std::string& sourceName, int target,
-                           const std::string& targetName);
+// its last four) into a new file `target`, made afresh: whatever had the name is removed, and
+// a FIFO or link put there since is refused. False with errno when the file cannot be made. A
+// length of 0 copies nothing; a length that does not fit the file, a short read or a failed
+// write raise EFilmLoad naming the file.
+bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& target);
 
 // Whether a file (not a folder) exists at path.
 bool FilmPathExists(const std::string& path);

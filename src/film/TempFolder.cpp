@@ -9,10 +9,14 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
+
+#include "io/SameFile.h"
+#include "io/SignalCatcher.h"
+#include "io/UniqueFd.h"
 
 namespace {
 
@@ -59,17 +63,17 @@ std::string AbsoluteFromEnvironment(const char* name) {
 
 // Removes everything inside the folder open at dirFd; false when something stays.
 bool RemoveContentsAt(int dirFd, int depth, std::string& error) {
-  const int listFd = ::dup(dirFd);
-  if (listFd < 0) {
+  TFd listFd(::dup(dirFd));
+  if (!listFd) {
     error = ErrnoText(errno);
     return false;
   }
-  DIR* dir = ::fdopendir(listFd);
+  DIR* dir = ::fdopendir(listFd.Get());
   if (!dir) {
     error = ErrnoText(errno);
-    ::close(listFd);
     return false;
   }
+  listFd.Release();  // closedir closes it
   // Names first, removal after: the listing is not disturbed by what is removed.
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir)) {
@@ -91,15 +95,15 @@ bool RemoveContentsAt(int dirFd, int depth, std::string& error) {
       all = false;
       continue;
     }
-    const int sub = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (sub < 0) {
+    TFd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!sub) {
       error = name + ": " + ErrnoText(errno);
       all = false;
       continue;
     }
-    ::fchmod(sub, 0700);  // a read-only folder keeps its entries otherwise
-    const bool emptied = RemoveContentsAt(sub, depth + 1, error);
-    ::close(sub);
+    ::fchmod(sub.Get(), 0700);  // a read-only folder keeps its entries otherwise
+    const bool emptied = RemoveContentsAt(sub.Get(), depth + 1, error);
+    sub.Reset();
     if (!emptied || ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0) {
       if (emptied) error = name + ": " + ErrnoText(errno);
       all = false;
@@ -112,7 +116,7 @@ bool RemoveContentsAt(int dirFd, int depth, std::string& error) {
 bool StillAt(int fd, const std::string& path) {
   struct stat held {}, named {};
   return ::fstat(fd, &held) == 0 && held.st_nlink > 0 && ::lstat(path.c_str(), &named) == 0 &&
-         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+         SameFile(held, named);
 }
 
 // The run folders of this process, for the signal handler: fixed buffers, claimed and
@@ -171,15 +175,6 @@ void RemoveRunFoldersNow() {
   }
 }
 
-void OnEndingSignal(int sig) {
-  const int saved = errno;
-  RemoveRunFoldersNow();
-  errno = saved;
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);
-}
-
-
 }  // namespace
 
 std::string PrivateTempFolder(std::string& error) {
@@ -203,24 +198,25 @@ std::string PrivateTempFolder(std::string& error) {
 }
 
 bool RemoveFolderContents(const std::string& folder, std::string& error) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
+  TFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
     if (errno == ENOENT) return true;
     error = folder + ": " + ErrnoText(errno);
     return false;
   }
   std::string why;
-  const bool all = RemoveContentsAt(fd, 0, why);
-  ::close(fd);
+  const bool all = RemoveContentsAt(fd.Get(), 0, why);
   if (!all) error = "cannot empty " + folder + ": " + why;
   return all;
 }
 
 int RemoveAbandonedRunFolders(const std::string& privateFolder) {
-  const int parent = ::open(privateFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (parent < 0) return 0;
+  const TFd parent(::open(privateFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!parent) return 0;
   std::vector<std::string> names;
-  if (DIR* dir = ::fdopendir(::dup(parent))) {
+  TFd listFd(::dup(parent.Get()));
+  if (DIR* dir = listFd ? ::fdopendir(listFd.Get()) : nullptr) {
+    listFd.Release();  // closedir closes it
     while (const dirent* entry = ::readdir(dir))
       if (std::strncmp(entry->d_name, kRunPrefix, sizeof kRunPrefix - 1) == 0)
         names.emplace_back(entry->d_name);
@@ -228,27 +224,25 @@ int RemoveAbandonedRunFolders(const std::string& privateFolder) {
   }
   // Earlier versions extracted straight into the private folder and left the film file there.
   for (const char* old : {"MyFilm.~zrflm", "temp.zrcab"}) {
-    const int fd = ::openat(parent, old, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
+    const TFd fd(::openat(parent.Get(), old, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) continue;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-      ::unlinkat(parent, old, 0);
-    ::close(fd);
+    if (::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(parent.Get(), old, 0);
   }
   int removed = 0;
   for (const std::string& name : names) {
-    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
+    // Closed at the end of the round, which releases the lock.
+    const TFd fd(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) continue;
     // A free lock means the owner has ended; a run that is alive holds it.
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        StillAt(fd, WithSlash(privateFolder) + name)) {
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 &&
+        StillAt(fd.Get(), WithSlash(privateFolder) + name)) {
       std::string why;
-      ::fchmod(fd, 0700);
-      if (RemoveContentsAt(fd, 0, why) && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+      ::fchmod(fd.Get(), 0700);
+      if (RemoveContentsAt(fd.Get(), 0, why) && ::unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) == 0) ++removed;
     }
-    ::close(fd);  // releases the lock
   }
-  ::close(parent);
   return removed;
 }
 
@@ -272,37 +266,30 @@ void TRunFolder::Make(std::string privateFolder) {
       FError = "cannot create a folder in the temporary folder " + privateFolder + ": " + ErrnoText(errno);
       return;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillAt(fd, path)) {
-      FLockFd = fd;
+    TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) continue;
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 && StillAt(fd.Get(), path)) {
+      FLockFd = std::move(fd);
       FPath = path + "/";
       if (gSignalsInstalled.load()) FSignalSlot = ClaimSignalSlot(path);
       return;
     }
-    ::close(fd);
   }
   FError = "cannot claim a folder in the temporary folder " + privateFolder;
 }
 
 TRunFolder::~TRunFolder() {
-  if (FLockFd < 0) return;
+  if (!FLockFd) return;
   const std::string path = FPath.substr(0, FPath.size() - 1);
   ReleaseSignalSlot(FSignalSlot);
   std::string why;
-  if (RemoveContentsAt(FLockFd, 0, why)) ::rmdir(path.c_str());
-  ::close(FLockFd);
+  if (RemoveContentsAt(FLockFd.Get(), 0, why)) ::rmdir(path.c_str());
 }
 
 void TRunFolder::RemoveOnSignals() {
   if (gSignalsInstalled.exchange(true)) return;
-  struct sigaction action {};
-  action.sa_handler = OnEndingSignal;
-  sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old {};
-    // A signal the caller's parent set to be ignored stays ignored.
-    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-    ::sigaction(sig, &action, nullptr);
-  }
+  // For the rest of the process: never let go.
+  static TSignalCatcher* const catcher =
+      new TSignalCatcher(TSignalCatcher::THandOn::Now, nullptr, RemoveRunFoldersNow);
+  (void)catcher;
 }

@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "io/UniqueFd.h"
+
 // The private folder's path, ending in '/'; empty with a message in `error` when it cannot be
 // had.
 std::string PrivateTempFolder(std::string& error);
@@ -43,7 +45,7 @@ class TRunFolder {
 
   std::string FPath;
   std::string FError;
-  int FLockFd = -1;
+  TFd FLockFd;  // holds the folder's lock
   int FSignalSlot = -1;
 };
 

@@ -1,18 +1,12 @@
 #include "shell/app/UzrCommandLine.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "io/TextCase.h"
 #include "io/Version.h"
 #include "playback/FilmClock.h"
 
 namespace {
-
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -93,7 +87,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, int32_t screenWidth,
   TArgState state = asSwitch;
   for (const std::string& argument : args) {
     if (argument.empty()) continue;  // the platform skips empty arguments
-    std::string copy = Lower(argument);
+    std::string copy = LowerAscii(argument);
     int32_t number = 0;
     switch (state) {
       case asSwitch:

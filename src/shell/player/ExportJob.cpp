@@ -1,51 +1,6 @@
 #include "shell/player/ExportJob.h"
 
-#include <csignal>
-
-namespace {
-
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
-// What the handler touches: lock-free atomics only.
-std::atomic<std::atomic<bool>*> gCancelOnSignal{nullptr};
-std::atomic<int> gEndingSignal{0};
-
-void CancelOnSignal(int sig) {
-  gEndingSignal.store(sig);
-  if (std::atomic<bool>* cancel = gCancelOnSignal.load()) cancel->store(true);
-}
-
-}  // namespace
-
-// The signals that end the program, caught for the time of an export.
-class TEndingSignals {
- public:
-  explicit TEndingSignals(std::atomic<bool>* cancel) {
-    gEndingSignal = 0;
-    gCancelOnSignal = cancel;
-    struct sigaction action {};
-    action.sa_handler = CancelOnSignal;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
-      // A signal the program was started to ignore stays ignored.
-      FCaught[i] = ::sigaction(kEndingSignals[i], nullptr, &FBefore[i]) == 0 && FBefore[i].sa_handler != SIG_IGN &&
-                   ::sigaction(kEndingSignals[i], &action, nullptr) == 0;
-    }
-  }
-  // Only once the export's thread has ended: the handlers before come back, and a signal
-  // caught meanwhile goes to them.
-  ~TEndingSignals() {
-    for (size_t i = 0; i < std::size(kEndingSignals); ++i)
-      if (FCaught[i]) ::sigaction(kEndingSignals[i], &FBefore[i], nullptr);
-    gCancelOnSignal = nullptr;
-    if (const int sig = gEndingSignal.exchange(0)) ::raise(sig);
-  }
-  TEndingSignals(const TEndingSignals&) = delete;
-  TEndingSignals& operator=(const TEndingSignals&) = delete;
-
- private:
-  struct sigaction FBefore[std::size(kEndingSignals)] {};
-  bool FCaught[std::size(kEndingSignals)] = {};
-};
+#include "io/SignalCatcher.h"
 
 TExportJob::TExportJob(TSegments segments, TExportChoice choice, std::string filmPath, TExporter exporter,
                        QObject* parent)
@@ -63,7 +18,9 @@ TExportJob::~TExportJob() {
 
 void TExportJob::Start() {
   if (FThread.joinable()) return;
-  FSignals = std::make_unique<TEndingSignals>(&FCancel);
+  // Until the thread has ended: a signal caught meanwhile cancels the export, and goes to the
+  // handlers before once the job has cleaned up.
+  FSignals = std::make_unique<TSignalCatcher>(TSignalCatcher::THandOn::AtEnd, &FCancel);
   FThread = std::thread([this] {
     const TExportProgressFn progress = [this](const TExportProgress& p) {
       FFrames = p.Frames;

@@ -12,7 +12,7 @@
 #include "export/FilmExport.h"
 #include "shell/dialogs/UzrExport.h"
 
-class TEndingSignals;
+class TSignalCatcher;
 
 // One export in a thread of its own. Progress and the end are told in the thread the job
 // lives in (the window's), through its event loop. While it runs, SIGINT, SIGTERM and SIGHUP
@@ -54,6 +54,6 @@ class TExportJob : public QObject {
   // The latest progress; one notice at a time is on its way to the job's thread.
   std::atomic<int64_t> FFrames{0}, FTotalFrames{0};
   std::atomic<bool> FProgressPending{false};
-  std::unique_ptr<TEndingSignals> FSignals;
+  std::unique_ptr<TSignalCatcher> FSignals;
   std::thread FThread;
 };
