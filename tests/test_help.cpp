@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 
+#include "shell/dialogs/ProgramData.h"
 #include "shell/dialogs/UzrHelp.h"
 #include "support/FindChild.h"
 
@@ -201,6 +202,13 @@ TEST(HelpLocation, SplitsFileTopicAndAnchor) {
 
 TEST(HelpLocation, HelpPathIsInTheProgramFolder) {
   EXPECT_EQ(HelpPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/veRirove.chm"));
+  // Installed as PREFIX/bin/veRirove, the data is in PREFIX/share/veRirove; elsewhere beside it.
+  QTemporaryDir prefix;
+  ASSERT_TRUE(QDir(prefix.path()).mkpath(QStringLiteral("bin")));
+  const QString bin = prefix.filePath(QStringLiteral("bin"));
+  EXPECT_EQ(ProgramDataFolder(bin), bin);
+  ASSERT_TRUE(QDir(prefix.path()).mkpath(QStringLiteral("share/veRirove")));
+  EXPECT_EQ(ProgramDataFolder(bin), prefix.filePath(QStringLiteral("share/veRirove")));
 }
 
 TEST(HelpText, DecodesTheDeclaredCharsetElseUtf8ElseWindows1251) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "io/Version.h"
+#include "shell/dialogs/ProgramData.h"
 #include "shell/artwork/UzrJpeg.h"
 
 namespace {
@@ -148,7 +149,7 @@ TfrmAbout::TfrmAbout(QWidget* parent, const QString& pictureFolder)
   Button1->setFocus();
   connect(Button1, &QPushButton::clicked, this, &TfrmAbout::Button1Click);
 
-  LoadPicture(pictureFolder.isEmpty() ? QCoreApplication::applicationDirPath() : pictureFolder);
+  LoadPicture(pictureFolder.isEmpty() ? ProgramDataFolder() : pictureFolder);
 }
 
 void TfrmAbout::LoadPicture(const QString& folder) {

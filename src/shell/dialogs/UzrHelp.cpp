@@ -1,5 +1,7 @@
 #include "shell/dialogs/UzrHelp.h"
 
+#include "shell/dialogs/ProgramData.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
@@ -32,7 +34,7 @@ QString Escaped(const QString& text) { return text.toHtmlEscaped(); }
 
 // ---- Free functions ----
 
-QString HelpPath() { return QCoreApplication::applicationDirPath() + QLatin1Char('/') + kHelpFileName; }
+QString HelpPath() { return ProgramDataFolder() + QLatin1Char('/') + kHelpFileName; }
 
 TfrmHelp* HelpViewer() { return gViewer.data(); }
 
