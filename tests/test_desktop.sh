@@ -212,6 +212,8 @@ check_install() {
     share/man/man1/veRirove.1.gz share/man/man1/zrfilm.1.gz
     share/bash-completion/completions/zrfilm
     share/thumbnailers/veRirove.thumbnailer
+    share/veRirove/veRirove.chm share/veRirove/veRirove_about.jpg
+    share/doc/verirove/copyright share/doc/verirove/changelog.gz
     "share/icons/hicolor/scalable/apps/$ZR_APP_ID.svg"
   )
   local size path
@@ -220,6 +222,10 @@ check_install() {
   done
   for path in "${wanted[@]}"; do
     [[ -s $prefix/$path ]] || fail "the install has no $path"
+  done
+  # Only programs in bin/.
+  for path in "$prefix"/bin/*; do
+    [[ -f $path && -x $path ]] || fail "bin/ holds ${path##*/}, which is not a program"
   done
   output=$(appstreamcli validate-tree --no-net "$prefix" 2>&1) || fail "appstreamcli validate-tree: $output"
 }
