@@ -18,25 +18,30 @@ int64_t FramesBetween(const TSegments& segments, TFramePos first, TFramePos last
   return n - first.Frame - (segments[size_t(last.Segment)]->FrameCount - 1 - last.Frame);
 }
 
-// The folder for the pictures: made when missing; an existing one must be empty unless
-// `force`, so that old pictures are never mixed with new ones.
-bool PrepareFramesFolder(const std::string& dir, bool force, std::string& error) {
+// The folder for the pictures: an existing one must be empty unless `force`, so that old
+// pictures are never mixed with new ones. A missing one is made only once there is a picture to
+// write (MakeFramesFolder), so that a film that fails leaves no folder behind.
+bool CheckFramesFolder(const std::string& dir, bool force, bool& missing, std::string& error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::file_status status = fs::status(dir, ec);
-  if (fs::exists(status)) {
-    if (!fs::is_directory(status)) {
-      error = "not a folder";
-      return false;
-    }
-    if (!force && !fs::is_empty(dir, ec)) {
-      error = "the folder is not empty (give --force to write into it anyway)";
-      return false;
-    }
-    return true;
+  missing = !fs::exists(status);
+  if (missing) return true;
+  if (!fs::is_directory(status)) {
+    error = "not a folder";
+    return false;
   }
-  fs::create_directories(dir, ec);
-  if (ec) error = "cannot create the folder: " + ec.message();
+  if (!force && !fs::is_empty(dir, ec)) {
+    error = "the folder is not empty (give --force to write into it anyway)";
+    return false;
+  }
+  return true;
+}
+
+bool MakeFramesFolder(const std::string& dir, std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) error = dir + ": cannot create the folder: " + ec.message();
   return !ec;
 }
 
@@ -50,7 +55,8 @@ int TTool::Frames(const TZrFilmArgs& args) {
   TLoadReport check;
   if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
   std::string folderError;
-  if (!PrepareFramesFolder(dir, args.Force, folderError)) return Fail(dir, folderError);
+  bool folderMissing = false;
+  if (!CheckFramesFolder(dir, args.Force, folderMissing, folderError)) return Fail(dir, folderError);
 
   TToolPlayer player;
   THeadlessHost& host = player.Host;
@@ -109,6 +115,8 @@ int TTool::Frames(const TZrFilmArgs& args) {
   host.OnComposed = [&] {
     if (!writeError.empty()) return;
     const TFramePos pos = *core.ComposedFrame();
+    if (folderMissing && !MakeFramesFolder(dir, writeError)) return;
+    folderMissing = false;
     if (!WritePngFile(dir + "/" + FramePictureName(pos) + ".png", *core.Picture(), true, writeError)) return;
     ++written;
     done = selected && pos == *last;
