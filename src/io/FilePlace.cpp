@@ -1,5 +1,7 @@
 #include "io/FilePlace.h"
 
+#include "io/UniqueFd.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -9,7 +11,17 @@
 #include <cstdlib>
 #include <filesystem>
 
-bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace) {
+namespace {
+
+// Writes what is cached of the file or folder at `path` to the disk. A file system that cannot
+// sync (EINVAL) is taken as it is; a failure to write (EIO, a full disk) is a failure.
+bool SyncToDisk(const std::string& path, int flags) {
+  const TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
+  if (!fd) return false;
+  return ::fsync(fd.Get()) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+bool Rename(const std::string& from, const std::string& to, bool replace) {
   if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
@@ -17,6 +29,16 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace)
   // name is taken.
   if (::link(from.c_str(), to.c_str()) != 0) return false;
   ::unlink(from.c_str());
+  return true;
+}
+
+}  // namespace
+
+bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace) {
+  // The file's bytes reach the disk before its name does, so that a power loss never leaves
+  // an empty file under the final name; the folder's new entry follows it.
+  if (!SyncToDisk(from, 0) || !Rename(from, to, replace)) return false;
+  SyncToDisk(FolderOf(to), O_DIRECTORY);
   return true;
 }
 

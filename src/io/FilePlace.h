@@ -6,8 +6,8 @@
 
 #include <string>
 
-// Moves the finished file `from` to `to`; without `replace` a file already at `to` stays and
-// the move fails with errno EEXIST.
+// Moves the finished file `from` to `to`, its bytes synced to the disk first and the folder
+// after; without `replace` a file already at `to` stays and the move fails with errno EEXIST.
 bool MoveIntoPlace(const std::string& from, const std::string& to, bool replace);
 
 // The permissions a new file gets, as fopen would make it (0666 less the umask).
