@@ -539,6 +539,24 @@ TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
          image.Entry(kControlData).Name += QByteArray("\0x", 2);
          return image.Build();
        }},
+      {"reset interval of half a compression block",
+       [](THelpImage& image) {
+         const qsizetype at = qsizetype(image.Entry(kControlData).Offset);
+         THelpImage::SetU32(image.Data, at + 8, 1);  // counted in bytes
+         THelpImage::SetU32(image.Data, at + 12, 0x4000);
+         THelpImage::SetU32(image.Data, at + 16, 0x8000);
+         return image.Build();
+       }},
+      {"reset table of 4-byte entries",
+       [](THelpImage& image) {
+         THelpImage::SetU32(image.Data, qsizetype(image.Entry(kResetTable).Offset) + 8, 4);
+         return image.Build();
+       }},
+      {"compressed page beyond the compressed data",
+       [](THelpImage& image) {
+         image.Entry("/about.htm").Offset = 1 << 30;
+         return image.Build();
+       }},
   };
   const QString rebuilt = WriteFile(QStringLiteral("rebuilt.chm"), THelpImage::Parse(original).Build());
   EXPECT_EQ(DefaultHelpTopic(rebuilt), QStringLiteral("index.htm"));  // the parts make a whole again
@@ -557,6 +575,20 @@ TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
     EXPECT_FALSE(HtmlHelp(nullptr, path + QStringLiteral("::/veRirove_v1_2.htm#Segments"))) << row.Name;
     EXPECT_TRUE(ViewerText().contains(QStringLiteral("повреждён"))) << row.Name;
   }
+}
+
+// The viewer reads the file once, as it opens it: what becomes of the file afterwards does not
+// change what it shows.
+TEST_F(THelpTest, TheFileIsReadOnceAsItIsOpened) {
+  const QString copy = CopyHelp(QStringLiteral("read once"));
+  ASSERT_TRUE(HtmlHelp(nullptr, copy));
+  WriteFile(QStringLiteral("read once/veRirove.chm"), QByteArray(5000, 'x'));
+  QTextBrowser* browser = Browser(HelpViewer());
+  emit browser->anchorClicked(QUrl(QStringLiteral("zrfilm.htm")));
+  EXPECT_TRUE(ViewerText().contains(QStringLiteral("zrfilm info")));
+  const QVariant picture =
+      browser->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("images/veRirove.png")));
+  EXPECT_EQ(QImage::fromData(picture.toByteArray()).size(), QSize(48, 48));
 }
 
 // Without a default topic and an index.htm, the first page whose name can be asked for again:

@@ -832,7 +832,6 @@ TEST_F(TShellFixture, HelpFromTheSegmentsDialogOpensItsTopicOverIt) {
   Child<QAction>(*Segments, "AHelp")->trigger();
   ASSERT_EQ(spy.size(), 1);
   EXPECT_EQ(spy[0].at(0).toString(), "::/veRirove_v1_2.htm#Segments");
-#ifdef VERIROVE_HAVE_CHMLIB
   // The viewer comes up over the dialog, which stays on top; over the main window it is an
   // ordinary window.
   ASSERT_NE(HelpViewer(), nullptr);
@@ -840,7 +839,6 @@ TEST_F(TShellFixture, HelpFromTheSegmentsDialogOpensItsTopicOverIt) {
   Find("AHelp")->trigger();
   EXPECT_FALSE(HelpViewer()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   CloseHelpViewer();
-#endif
 }
 
 TEST_F(TShellFixture, AFilmThatIsNotLoadedIsListedFromItsFile) {

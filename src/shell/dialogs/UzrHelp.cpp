@@ -41,11 +41,6 @@ TfrmHelp* HelpViewer() { return gViewer.data(); }
 void CloseHelpViewer() { delete gViewer.data(); }
 
 bool HtmlHelp(QWidget* owner, const QString& location) {
-#ifndef VERIROVE_HAVE_CHMLIB
-  Q_UNUSED(owner);
-  Q_UNUSED(location);
-  return false;
-#else
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
   const THelpLocation where = ResolveHelpLocation(location);
   if (!gViewer) {
@@ -83,7 +78,6 @@ bool HtmlHelp(QWidget* owner, const QString& location) {
   viewer->raise();
   viewer->activateWindow();
   return shown;
-#endif
 }
 
 // ---- The topic pane ----

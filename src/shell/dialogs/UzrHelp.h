@@ -1,6 +1,6 @@
 // The help: the help file's path and an in-process viewer for compiled HTML Help files (CHM).
 // The viewer is one top-level window, reused from call to call, whose text browser reads
-// pages, pictures and style sheets straight out of the CHM with chmlib.
+// pages, pictures and style sheets straight out of the CHM.
 #pragma once
 
 #include <QMainWindow>
@@ -21,10 +21,10 @@ QString HelpPath();
 
 // Opens the help viewer on `location`: a CHM path, optionally followed by "::/topic.htm" and
 // "#anchor" (e.g. HelpPath() + "::/veRirove_v1_2.htm#Segments"). With no topic, the file's
-// default topic. Returns true when the viewer shows the topic. When no viewer can be bound
-// (chmlib cannot be used at all, or there is no widget application) nothing happens and false
-// is returned; when the file is missing or damaged, or has no such topic, the viewer window
-// shows its own message saying so (in Russian) instead of the topic, and false is returned.
+// default topic. Returns true when the viewer shows the topic. Without a widget application
+// nothing happens and false is returned; when the file is missing or damaged, or has no such
+// topic, the viewer window shows its own message saying so (in Russian) instead of the topic,
+// and false is returned.
 bool HtmlHelp(QWidget* owner, const QString& location);
 
 // The viewer window, or nullptr before the first HtmlHelp (and after CloseHelpViewer).

@@ -1,20 +1,32 @@
 #include "shell/helpfile/UzrHelpFile.h"
 
 #include <QFile>
+#include <cstring>
 #include <span>
+#include <string_view>
 
 #include "io/ByteReader.h"
 #include "shell/helpfile/HelpFileCheck.h"
-
-#ifdef VERIROVE_HAVE_CHMLIB
-#include <chm_lib.h>
-#endif
+#include "shell/helpfile/HelpMsSystem.h"
 
 namespace {
 
+// No help file is near this; the file is read whole.
+constexpr qint64 kMaxFileSize = 256 * 1024 * 1024;
 // No object of a help file is near this; a bigger length is a damaged directory entry.
-constexpr qint64 kMaxObjectSize = 64 * 1024 * 1024;
+constexpr uint64_t kMaxObjectSize = 64 * 1024 * 1024;
 constexpr qsizetype kMaxListedObjects = 100000;
+constexpr qsizetype kMaxPathLength = 512;
+
+// The two GUIDs of the file header as HTML Help's compiler writes them. Free Pascal's chmcmd
+// writes the first one twice; libmspack takes no other pair. They say nothing the signature
+// does not, so the copy the reader keeps carries this pair whatever the file has.
+constexpr unsigned char kHeaderGuids[32] = {
+    0x10, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11, 0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC,
+    0x11, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11, 0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
+constexpr qsizetype kHeaderGuidsAt = 0x18;
+
+char gNoName[] = "";
 
 bool IsPage(const QString& path) {
   return path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive) ||
@@ -22,42 +34,87 @@ bool IsPage(const QString& path) {
 }
 
 // Text of a "#SYSTEM" record: up to its first NUL.
-[[maybe_unused]] QString SystemString(std::span<const uint8_t> data) {
+QString SystemString(std::span<const uint8_t> data) {
   size_t length = 0;
   while (length < data.size() && data[length] != 0) ++length;
   return DecodeHelpText(QByteArray(reinterpret_cast<const char*>(data.data()), qsizetype(length)));
 }
 
-}  // namespace
+// One decompression: libmspack's decompressor and its reading of the file's headers. Each read
+// has its own, so that what an object reads as never depends on what was read before it: on a
+// damaged file a decompressor that went on from an earlier object could read it otherwise.
+class TDecompression {
+ public:
+  explicit TDecompression(const THelpMsInput& input) : FDecompressor(mspack_create_chm_decompressor(HelpMsSystem())) {
+    if (FDecompressor) FHeader = FDecompressor->fast_open(FDecompressor, MsName(input));
+  }
+  ~TDecompression() {
+    if (FHeader) FDecompressor->close(FDecompressor, FHeader);
+    if (FDecompressor) mspack_destroy_chm_decompressor(FDecompressor);
+  }
+  TDecompression(const TDecompression&) = delete;
+  TDecompression& operator=(const TDecompression&) = delete;
 
-void TChmFile::TCloser::operator()(chmFile* h) const {
-#ifdef VERIROVE_HAVE_CHMLIB
-  chm_close(h);
-#else
-  Q_UNUSED(h);
-#endif
+  // Null when libmspack refuses the headers.
+  mschmd_header* Header() const { return FHeader; }
+  bool Extract(mschmd_file& file, THelpMsOutput& output) {
+    return FDecompressor->extract(FDecompressor, &file, MsName(output)) == MSPACK_ERR_OK;
+  }
+
+ private:
+  mschm_decompressor* FDecompressor;
+  mschmd_header* FHeader = nullptr;
+};
+
+mschmd_file StoredFile(mschmd_section* section, const THelpEntry& entry) {
+  mschmd_file file{};
+  file.section = section;
+  file.offset = off_t(entry.Offset);
+  file.length = off_t(entry.Length);
+  file.filename = gNoName;
+  return file;
 }
 
+}  // namespace
+
+struct TChmFile::TLibrary {
+  TLibrary(QByteArray bytes, THelpDirectory directory)
+      : Bytes(std::move(bytes)), Input{Bytes.constData(), size_t(Bytes.size())}, Directory(std::move(directory)) {}
+
+  const QByteArray Bytes;
+  const THelpMsInput Input;
+  const THelpDirectory Directory;
+};
+
+TChmFile::TChmFile(std::unique_ptr<TLibrary> library) : FLibrary(std::move(library)) {}
+TChmFile::~TChmFile() = default;
+
 std::unique_ptr<TChmFile> TChmFile::Open(const QString& path) {
-#ifdef VERIROVE_HAVE_CHMLIB
-  if (!HelpFileSound(path)) return nullptr;
-  chmFile* handle = chm_open(QFile::encodeName(path).constData());
-  if (!handle) return nullptr;
-  std::unique_ptr<TChmFile> file(new TChmFile(handle));
+  QFile file(path);
+  // What the file holds as it is opened; one that is no regular file holds nothing.
+  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return nullptr;
+  QByteArray bytes = file.read(file.size());
+  if (file.error() != QFileDevice::NoError) return nullptr;
+  return FromBytes(std::move(bytes));
+}
+
+std::unique_ptr<TChmFile> TChmFile::FromBytes(QByteArray bytes) {
+  if (bytes.startsWith("ITSF") && bytes.size() >= kHeaderGuidsAt + qsizetype(sizeof kHeaderGuids))
+    std::memcpy(bytes.data() + kHeaderGuidsAt, kHeaderGuids, sizeof kHeaderGuids);
+  std::optional<THelpDirectory> directory = ReadHelpDirectory(bytes);
+  if (!directory) return nullptr;
+  auto library = std::make_unique<TLibrary>(std::move(bytes), std::move(*directory));
+  {
+    // libmspack reads the headers again, by its own rules; where the stored objects begin must
+    // be where the directory checked them.
+    const TDecompression decompression(library->Input);
+    const mschmd_header* header = decompression.Header();
+    if (!header || uint64_t(header->sec0.offset) != library->Directory.DataOffset()) return nullptr;
+  }
+  std::unique_ptr<TChmFile> file(new TChmFile(std::move(library)));
   file->ReadSystem();
   file->ListObjects();
   return file;
-#else
-  Q_UNUSED(path);
-  return nullptr;
-#endif
-}
-
-#ifdef VERIROVE_HAVE_CHMLIB
-bool TChmFile::Resolve(const QString& path, chmUnitInfo& info) const {
-  const QByteArray name = path.toUtf8();
-  if (name.isEmpty() || name.size() > CHM_MAX_PATHLEN) return false;
-  return chm_resolve_object(FHandle.get(), name.constData(), &info) == CHM_RESOLVE_SUCCESS;
 }
 
 void TChmFile::ReadSystem() {
@@ -78,52 +135,59 @@ void TChmFile::ReadSystem() {
 }
 
 void TChmFile::ListObjects() {
-  // The list only serves to find a first page or contents file; a directory that lists more
-  // objects than any help file does is not listed further.
-  auto collect = [](chmFile*, chmUnitInfo* info, void* context) -> int {
-    auto& files = *static_cast<QStringList*>(context);
-    QByteArray path(info->path, qsizetype(qstrnlen(info->path, CHM_MAX_PATHLEN)));
-    if (!path.endsWith('/')) files.append(QString::fromUtf8(path));
-    return files.size() < kMaxListedObjects ? CHM_ENUMERATOR_CONTINUE : CHM_ENUMERATOR_SUCCESS;
-  };
-  chm_enumerate(FHandle.get(), CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, collect, &FFiles);
+  // The objects a reader of the file is shown: rooted names, not the file's own "/#" and "/$"
+  // ones, and no folders. The list only serves to find a first page or contents file; a
+  // directory that lists more objects than any help file does is not listed further.
+  const THelpDirectory& directory = FLibrary->Directory;
+  for (const THelpEntry& entry : directory.Entries()) {
+    const std::string_view name = directory.Name(entry);
+    if (name.size() < 2 || name[0] != '/' || name[1] == '#' || name[1] == '$' || name.back() == '/') continue;
+    FFiles.append(QString::fromUtf8(name.data(), qsizetype(name.size())));
+    if (FFiles.size() >= kMaxListedObjects) break;
+  }
 }
-#endif
+
+const THelpEntry* TChmFile::Find(const QString& path) const {
+  const QByteArray name = path.toUtf8();
+  if (name.isEmpty() || name.size() > kMaxPathLength) return nullptr;
+  return FLibrary->Directory.Find(std::string_view(name.constData(), size_t(name.size())));
+}
 
 bool TChmFile::Read(const QString& path, QByteArray& data) const {
   data.clear();
-#ifdef VERIROVE_HAVE_CHMLIB
-  chmUnitInfo info{};
-  if (!Resolve(path, info)) return false;
-  if (info.length > LONGUINT64(kMaxObjectSize)) return false;
-  data.resize(qsizetype(info.length));
-  LONGUINT64 done = 0;
-  while (done < info.length) {
-    const LONGINT64 got = chm_retrieve_object(FHandle.get(), &info, reinterpret_cast<unsigned char*>(data.data()) + done,
-                                              done, LONGINT64(info.length - done));
-    if (got <= 0) break;
-    done += LONGUINT64(got);
+  const THelpEntry* entry = Find(path);
+  if (!entry || entry->Length > kMaxObjectSize) return false;
+  if (entry->Length == 0) return true;
+  const THelpDirectory& directory = FLibrary->Directory;
+  if (entry->Section == 1 && !directory.Content()) return false;  // no compressed section to read
+  // The compressed section's tables are given to libmspack as the directory names them, so
+  // that it never looks a name up in the file itself; and no span information: the reset
+  // table, checked, has an entry for every offset it is asked for. They outlive the
+  // decompression that refers to them.
+  mschmd_file content{}, control{}, resetTable{}, spanInfo{};
+  TDecompression decompression(FLibrary->Input);
+  mschmd_header* header = decompression.Header();
+  if (!header) return false;
+  mschmd_file file = StoredFile(entry->Section == 0 ? &header->sec0.base : &header->sec1.base, *entry);
+  if (entry->Section == 1) {
+    content = StoredFile(&header->sec0.base, *directory.Content());
+    control = StoredFile(&header->sec0.base, *directory.ControlData());
+    resetTable = StoredFile(&header->sec0.base, *directory.ResetTable());
+    spanInfo = StoredFile(&header->sec0.base, THelpEntry{});
+    header->sec1.content = &content;
+    header->sec1.control = &control;
+    header->sec1.rtable = &resetTable;
+    header->sec1.spaninfo = &spanInfo;
   }
-  if (done != info.length) {
-    data.clear();
-    return false;
-  }
+  QByteArray bytes;
+  bytes.reserve(qsizetype(entry->Length));
+  THelpMsOutput output{&bytes, qsizetype(entry->Length)};
+  if (!decompression.Extract(file, output) || bytes.size() != output.Limit) return false;
+  data = std::move(bytes);
   return true;
-#else
-  Q_UNUSED(path);
-  return false;
-#endif
 }
 
-bool TChmFile::Exists(const QString& path) const {
-#ifdef VERIROVE_HAVE_CHMLIB
-  chmUnitInfo info{};
-  return Resolve(path, info);
-#else
-  Q_UNUSED(path);
-  return false;
-#endif
-}
+bool TChmFile::Exists(const QString& path) const { return Find(path) != nullptr; }
 
 QString TChmFile::DefaultTopic() const {
   if (!FSystemTopic.isEmpty() && Exists(ObjectPath(FSystemTopic))) return ObjectPath(FSystemTopic).mid(1);

@@ -1,6 +1,7 @@
-// The help file: reading compiled HTML Help files (CHM) with chmlib, after the safety check of
-// HelpFileCheck.h, and the texts inside them (HelpText.h: topic pages, the contents sitemap,
-// help locations). No widgets: the viewer window in UzrHelp.h shows what these read.
+// The help file: reading compiled HTML Help files (CHM), their directory as HelpFileCheck.h
+// reads and checks it and their objects through libmspack's CHM decompressor, and the texts
+// inside them (HelpText.h: topic pages, the contents sitemap, help locations). No widgets: the
+// viewer window in UzrHelp.h shows what these read.
 #pragma once
 
 #include <QByteArray>
@@ -11,8 +12,7 @@
 
 #include "shell/helpfile/HelpText.h"
 
-struct chmFile;
-struct chmUnitInfo;
+struct THelpEntry;
 
 // The raw bytes of `topic` (a path inside the CHM, with or without the leading '/'; an anchor
 // is ignored; empty: the default topic). False when the file cannot be opened or has no such
@@ -26,12 +26,17 @@ QString DefaultHelpTopic(const QString& chmPath);
 // The table of contents of the file, in file order.
 QList<THelpContentsItem> ReadHelpContents(const QString& chmPath);
 
-// One open CHM, read through chmlib. Without chmlib no file can be opened.
+// One open CHM. The file is read once; its objects are decompressed from that copy.
 class TChmFile {
  public:
+  // Null when the file cannot be read, or is damaged or no CHM.
   static std::unique_ptr<TChmFile> Open(const QString& path);
+  // The same, from the bytes of a file.
+  static std::unique_ptr<TChmFile> FromBytes(QByteArray bytes);
+  ~TChmFile();
 
-  // The object at `path` ("/index.htm"; chmlib matches it without regard to case).
+  // The object at `path` ("/index.htm"; matched without regard to the case of A to Z). False
+  // when the file has no such object or its bytes cannot be decompressed.
   bool Read(const QString& path, QByteArray& data) const;
   bool Exists(const QString& path) const;
   QString DefaultTopic() const;
@@ -40,15 +45,13 @@ class TChmFile {
   const QStringList& Files() const { return FFiles; }
 
  private:
-  struct TCloser {
-    void operator()(chmFile* h) const;
-  };
-  explicit TChmFile(chmFile* handle) : FHandle(handle) {}
-  bool Resolve(const QString& path, chmUnitInfo& info) const;
+  struct TLibrary;  // the bytes, their directory and libmspack's decompressor
+  explicit TChmFile(std::unique_ptr<TLibrary> library);
+  const THelpEntry* Find(const QString& path) const;
   void ReadSystem();
   void ListObjects();
 
-  std::unique_ptr<chmFile, TCloser> FHandle;
+  std::unique_ptr<TLibrary> FLibrary;
   QString FSystemTopic, FSystemContents;
   QStringList FFiles;  // the file objects, in the order the CHM lists them
 };
