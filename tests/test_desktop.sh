@@ -205,7 +205,7 @@ check_install() {
   local prefix=$work/prefix output
   output=$(cmake --install "$ZR_BUILD_DIR" --prefix "$prefix" 2>&1) || { fail "cmake --install: $output"; return; }
   local wanted=(
-    bin/veRirove bin/zrfilm
+    bin/veRirove bin/zrfilm bin/veRirove-thumbnailer
     "share/applications/$ZR_APP_ID.desktop"
     "share/mime/packages/$ZR_APP_ID.xml"
     "share/metainfo/$ZR_APP_ID.metainfo.xml"

@@ -16,6 +16,7 @@
 
 #include "cli/PngWriter.h"
 #include "cli/Thumbnail.h"
+#include "cli/ThumbnailerTool.h"
 #include "cli/ZrFilmArgs.h"
 #include "cli/ZrFilmTool.h"
 #include "filmwriter/DemoFilm.h"
@@ -57,10 +58,13 @@ pid_t Spawn(std::vector<std::string> args) {
   return ::posix_spawn(&pid, VERIROVE_ZRFILM, nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
 }
 
-TRun Zrfilm(std::vector<std::string> args) {
+// A program's run in-process: zrfilm, or the thumbnailer.
+using TProgram = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+
+TRun Zrfilm(std::vector<std::string> args, TProgram program = RunZrFilm) {
   std::ostringstream out, err;
   TRun run;
-  run.Status = RunZrFilm(args, out, err);
+  run.Status = program(args, out, err);
   run.Out = out.str();
   run.Err = err.str();
   return run;
@@ -673,7 +677,8 @@ TEST_F(TZrfilmFixture, InterruptedRunsLeaveWholePicturesOnly) {
       EXPECT_FALSE(QImage((out / name).c_str()).isNull()) << name;
     }
   }
-  EXPECT_TRUE(fs::is_empty(Root / "veRirove"));
+  // The private folder the runs made goes with them, on a signal too.
+  EXPECT_FALSE(fs::exists(Root / "veRirove"));
 }
 
 // Many zrfilm processes at once, as a script or a job runner starts them: each writes the
@@ -709,7 +714,7 @@ TEST_F(TZrfilmFixture, ParallelRunsInSeparateProcessesWriteTheirOwnFilm) {
     }
   }
   // Every run removed its own folder from the private folder.
-  EXPECT_TRUE(fs::is_empty(Root / "veRirove"));
+  EXPECT_TRUE(Files(Root / "veRirove").empty());
 }
 
 // The pixels of a source picture as RGB, through the palette for 8-bit segments.
@@ -1010,6 +1015,18 @@ TEST_F(TZrfilmFixture, ThumbnailsOfPackagesExecutablesAndWhatFails) {
   EXPECT_EQ(ThumbnailFrame(QImage(fromCab.c_str()), 30), 6);
   EXPECT_FALSE(FileBytes(fromCab).empty());
   EXPECT_EQ(FileBytes(fromCab), FileBytes(fromExe));
+  // The thumbnailer program: the same picture from the same command line, its own name in its
+  // messages.
+  const auto fromThumbnailer = Root / "thumbnailer.png";
+  EXPECT_EQ(Zrfilm({"-s", "256", cabFilm, fromThumbnailer.string()}, RunThumbnailer).Status, 0);
+  EXPECT_EQ(FileBytes(fromThumbnailer), FileBytes(fromCab));
+  const auto refused = Zrfilm({cabFilm, cabFilm}, RunThumbnailer);
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_EQ(refused.Err, "veRirove-thumbnailer: " + cabFilm + ": this is the film itself\n");
+  const auto wrong = Zrfilm({"--force", cabFilm, fromThumbnailer.string()}, RunThumbnailer);
+  EXPECT_EQ(wrong.Status, 2);
+  EXPECT_EQ(wrong.Err.rfind("veRirove-thumbnailer: thumbnail does not take --force\nusage: veRirove-thumbnailer", 0), 0u)
+      << wrong.Err;
 
   // Cut short after its first segment, the film still shows it, and says what is damaged.
   auto cut = WriteFilm(std::vector<TWriterSegment>{ThumbnailSegment(320, 200, 10, 30, [](int k) { return k < 6; }), ThumbnailSegment(8, 8, 10, 3, [](int) {

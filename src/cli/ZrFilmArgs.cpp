@@ -93,20 +93,13 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
   int64_t millis = 0;
   switch (option) {
     case TOption::Format:
-      if (const auto format = ParseExportFormat(text)) {
-        parsed.Export.Format = *format;
-        parsed.FormatGiven = true;
-        return true;
-      }
-      error = "--format wants mp4, webm, mkv or gif, not " + quoted;
-      return false;
+      // Read by the export's own part of the command line (ZrFilmExportArgs.cpp).
+      parsed.FormatName = text;
+      parsed.FormatGiven = true;
+      return true;
     case TOption::Codec:
-      if (const auto codec = ParseExportCodec(text)) {
-        parsed.Export.Codec = *codec;
-        return true;
-      }
-      error = "--codec wants h264, vp9, av1 or ffv1, not " + quoted;
-      return false;
+      parsed.CodecName = text;
+      return true;
     case TOption::Chroma:
       if (text == "420" || text == "444") {
         parsed.Export.Chroma444 = text == "444";
@@ -152,38 +145,6 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
   return true;
 }
 
-// The export's format and what fits it.
-bool CheckExport(TZrFilmArgs& parsed, std::string& error) {
-  TExportOptions& o = parsed.Export;
-  if (!parsed.FormatGiven) {
-    const auto format = ExportFormatOfPath(parsed.Out);
-    if (!format) {
-      error = "cannot tell the format from the name " + parsed.Out +
-              ": end it in .mp4, .webm, .mkv or .gif, or give --format";
-      return false;
-    }
-    o.Format = *format;
-  }
-  if (o.Lossless && o.Format != TExportFormat::Mkv) {
-    error = "--lossless writes Matroska: name the file .mkv or give --format mkv";
-    return false;
-  }
-  if (!CodecFitsFormat(o.Codec, o.Format, o.Lossless)) {
-    error = o.Lossless ? "--lossless writes FFV1 only" : "this --codec cannot be written in this format";
-    return false;
-  }
-  const bool rgb = o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1;
-  if (o.Chroma444 && rgb) {
-    error = "--chroma applies to H.264, VP9 and AV1 only";
-    return false;
-  }
-  if (parsed.Split && parsed.Segment > 0) {
-    error = "export takes --split or --segment N, not both";
-    return false;
-  }
-  return true;
-}
-
 // What the options given say together.
 bool CheckCombination(const TZrFilmArgs& parsed, std::string& error) {
   if (parsed.Command == TZrFilmCommand::Frames && parsed.From && parsed.To && *parsed.From > *parsed.To) {
@@ -205,7 +166,7 @@ bool CheckCombination(const TZrFilmArgs& parsed, std::string& error) {
 
 }  // namespace
 
-bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error) {
+bool ParseToolArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error) {
   parsed = TZrFilmArgs{};
   for (const auto& a : args) {
     if (a == "--") break;  // what follows is names, even "--help"
@@ -291,8 +252,6 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
     }
     parsed.Command = TZrFilmCommand::Export;
     parsed.Out = positional[1];
-    parsed.Film = positional[0];
-    if (!CheckExport(parsed, error)) return false;
   } else {
     error = "unknown command " + command;
     return false;

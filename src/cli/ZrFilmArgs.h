@@ -31,6 +31,8 @@ struct TZrFilmArgs {
   TExportOptions Export;
   bool Split = false;    // export --split: a file per segment
   bool FormatGiven = false;  // export --format was given
+  // export --format and --codec as given, read into Export by ParseZrFilmArgs.
+  std::optional<std::string> FormatName, CodecName;
 };
 
 // Reads the arguments after the program name. False with the reason in `error` for a wrong
@@ -38,5 +40,9 @@ struct TZrFilmArgs {
 // version (whichever comes first); after "--" every word is a name, even one that starts with
 // "-". An option given twice counts as given last.
 // `frame` takes either --at or both --segment and --frame. `export` takes its format from
-// --format or the file's extension, and checks that the options fit it.
+// --format or the file's extension, and checks that the options fit it
+// (ZrFilmExportArgs.cpp: only zrfilm, which links the export, reads them).
 bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error);
+// The same without the export's names: --format and --codec are left in FormatName and
+// CodecName. Programs without the export (the thumbnailer) read their command lines so.
+bool ParseToolArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, std::string& error);

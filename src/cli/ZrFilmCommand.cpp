@@ -1,12 +1,14 @@
 #include "cli/ZrFilmCommand.h"
 
 #include <cstring>
+#include <new>
 
 #include <sys/stat.h>
 
 #include <string_view>
 
 #include "film/SegmentDuration.h"
+#include "film/TempFolder.h"
 #include "io/FilePlace.h"
 #include "io/SameFile.h"
 
@@ -78,8 +80,19 @@ std::string ReportText(const TLoadReport& r) {
 }
 
 int TTool::Fail(const std::string& film, const std::string& what) {
-  Err << "zrfilm: " << film << ": " << what << "\n";
+  Err << Program << ": " << film << ": " << what << "\n";
   return kFailed;
+}
+
+int RunToolCommand(const char* program, std::ostream& out, std::ostream& err, const std::string& film,
+                   const std::function<int(TTool&)>& command) {
+  const TRunFolder runFolder;
+  TTool tool{out, err, runFolder.Path(), runFolder.Error(), program};
+  try {
+    return command(tool);
+  } catch (const std::bad_alloc&) {
+    return tool.Fail(film, "not enough memory");
+  }
 }
 
 bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments) {
@@ -98,6 +111,8 @@ bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_p
     if (!ui.Shown()) Fail(film, "the film could not be loaded");
   } catch (const EFilmLoad& e) {
     Fail(film, FaultText(e.Fault) + ": " + e.what());
+  } catch (const std::bad_alloc&) {
+    Fail(film, FaultText(TFilmErrc::NoMemory));
   } catch (const std::exception& e) {
     Fail(film, e.what());
   }
@@ -119,6 +134,7 @@ bool TTool::Seek(const std::string& film, TToolPlayer& player, TFramePos pos) {
 }
 
 int TTool::PlaybackFailure(const std::string& film, const TPlaybackCore& core, const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return Fail(film, "not enough memory");
   const auto* playback = dynamic_cast<const EPlayback*>(&e);
   if (playback && playback->Code() == TPlaybackErrc::UnsupportedVideoMode && core.HasCurrentSegment())
     return Fail(film, "segment " + std::to_string(core.CurSegment() + 1) + ": " +

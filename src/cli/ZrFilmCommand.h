@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -33,12 +34,13 @@ std::string FaultText(TFilmErrc fault);
 // The loader's notices in English.
 std::string ReportText(const TLoadReport& r);
 
-// Loader messages go to standard error, naming the film.
+// Loader messages go to standard error, naming the program and the film.
 class TToolUi : public IFilmLoaderUi {
  public:
-  TToolUi(std::ostream& err, std::string film) : FErr(err), FFilm(std::move(film)) {}
+  TToolUi(const char* program, std::ostream& err, std::string film)
+      : FProgram(program), FErr(err), FFilm(std::move(film)) {}
   void ShowMessage(const TLoadReport& report) override {
-    FErr << "zrfilm: " << FFilm << ": " << ReportText(report) << "\n";
+    FErr << FProgram << ": " << FFilm << ": " << ReportText(report) << "\n";
     FShown = true;
     if (report.Notice == TLoadNotice::DamagedInPart) FDamaged = true;
   }
@@ -50,6 +52,7 @@ class TToolUi : public IFilmLoaderUi {
   bool Damaged() const { return FDamaged; }
 
  private:
+  const char* FProgram;
   std::ostream& FErr;
   std::string FFilm;
   bool FShown = false;
@@ -65,14 +68,15 @@ struct TToolPlayer {
 };
 
 // A run of the tool: where its output goes, its private temporary folder (or why there is
-// none), what the commands share, and the commands.
+// none), the program's name in its messages, what the commands share, and the commands.
 struct TTool {
   std::ostream& Out;
   std::ostream& Err;
   std::string TempDir;
   std::string TempError;
+  const char* Program = "zrfilm";
 
-  // "zrfilm: FILM: WHAT" on standard error; returns the exit status for a failure.
+  // "PROGRAM: FILM: WHAT" on standard error; returns the exit status for a failure.
   int Fail(const std::string& film, const std::string& what);
 
   // Loads the film's segments; false after a message. A
@@ -108,5 +112,11 @@ struct TTool {
   int Frames(const TZrFilmArgs& args);                             // ZrFilmFrames.cpp
   int Frame(const TZrFilmArgs& args);                              // ZrFilmFrame.cpp
   int Thumbnail(const TZrFilmArgs& args);                          // ZrFilmThumbnail.cpp
-  int Export(const TZrFilmArgs& args);                             // ZrFilmExport.cpp
+  int Export(const TZrFilmArgs& args);                             // ZrFilmExport.cpp (zrfilm only)
 };
+
+// Runs one command about `film` with a TTool of its own, in a temporary folder of the run's
+// own, removed when it ends. Running out of memory anywhere in the command is a failure that
+// says so ("PROGRAM: FILM: not enough memory"), never an abort.
+int RunToolCommand(const char* program, std::ostream& out, std::ostream& err, const std::string& film,
+                   const std::function<int(TTool&)>& command);

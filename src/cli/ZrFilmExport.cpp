@@ -58,7 +58,7 @@ int TTool::Export(const TZrFilmArgs& args) {
   if (!CheckFilmPath(film, check)) return Fail(film, ReportText(check));
   // The files to write: one, or one per segment; an existing one is refused before anything
   // is played.
-  TToolUi ui(Err, film);
+  TToolUi ui(Program, Err, film);
   TSegments segments;
   if (!Load(film, ui, segments)) return kFailed;
   if (ui.Damaged()) return Fail(film, "the film is damaged: nothing was exported");

@@ -9,7 +9,7 @@ int TTool::Frame(const TZrFilmArgs& args) {
   std::string outError;
   if (!CheckPictureFile(film, args.Out, args.Force, outError)) return Fail(args.Out, outError);
 
-  TToolUi ui(Err, film);
+  TToolUi ui(Program, Err, film);
   std::vector<std::unique_ptr<Segment>> segments;
   if (!Load(film, ui, segments)) return kFailed;
   std::optional<TFramePos> pos;

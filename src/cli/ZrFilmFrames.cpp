@@ -61,7 +61,7 @@ int TTool::Frames(const TZrFilmArgs& args) {
   TToolPlayer player;
   THeadlessHost& host = player.Host;
   TPlaybackCore& core = player.Core;
-  TToolUi ui(Err, film);
+  TToolUi ui(Program, Err, film);
   std::vector<std::unique_ptr<Segment>> segments;
   if (!Load(film, ui, segments)) return kFailed;
   if (!CheckSegment(film, segments, args.Segment)) return kFailed;

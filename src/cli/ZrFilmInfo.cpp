@@ -4,7 +4,7 @@
 
 // Lists the film from what the loader read: no playback is needed for that.
 int TTool::Info(const std::string& film) {
-  TToolUi ui(Err, film);
+  TToolUi ui(Program, Err, film);
   std::vector<std::unique_ptr<Segment>> segments;
   if (!Load(film, ui, segments)) return kFailed;
   int64_t frames = 0, millis = 0;

@@ -24,7 +24,7 @@ int TTool::Thumbnail(const TZrFilmArgs& args) {
   std::string outError;
   if (!CheckPictureFile(film, args.Out, true, outError)) return Fail(args.Out, outError);
 
-  TToolUi ui(Err, film);
+  TToolUi ui(Program, Err, film);
   TSegments segments;
   if (!Load(film, ui, segments)) return kFailed;
   const std::optional<TFramePos> first = FirstFrame(segments);

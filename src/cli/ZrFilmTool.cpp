@@ -1,7 +1,6 @@
 #include "cli/ZrFilmTool.h"
 
 #include "cli/ZrFilmCommand.h"
-#include "film/TempFolder.h"
 #include "io/Version.h"
 
 namespace {
@@ -68,25 +67,24 @@ int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out << "zrfilm " << kVersion << "\n";
     return kOk;
   }
-  // A folder of this run's own for what the package gives; removed when the run ends.
-  TRunFolder runFolder;
-  TTool tool{out, err, runFolder.Path(), runFolder.Error()};
-  switch (parsed.Command) {
-    case TZrFilmCommand::Info:
-      return tool.Info(parsed.Film);
-    case TZrFilmCommand::Extract:
-      return tool.Extract(parsed.Film, parsed.Dir);
-    case TZrFilmCommand::Frames:
-      return tool.Frames(parsed);
-    case TZrFilmCommand::Frame:
-      return tool.Frame(parsed);
-    case TZrFilmCommand::Thumbnail:
-      return tool.Thumbnail(parsed);
-    case TZrFilmCommand::Export:
-      return tool.Export(parsed);
-    case TZrFilmCommand::Help:
-    case TZrFilmCommand::Version:
-      break;
-  }
-  return kOk;
+  return RunToolCommand("zrfilm", out, err, parsed.Film, [&](TTool& tool) {
+    switch (parsed.Command) {
+      case TZrFilmCommand::Info:
+        return tool.Info(parsed.Film);
+      case TZrFilmCommand::Extract:
+        return tool.Extract(parsed.Film, parsed.Dir);
+      case TZrFilmCommand::Frames:
+        return tool.Frames(parsed);
+      case TZrFilmCommand::Frame:
+        return tool.Frame(parsed);
+      case TZrFilmCommand::Thumbnail:
+        return tool.Thumbnail(parsed);
+      case TZrFilmCommand::Export:
+        return tool.Export(parsed);
+      case TZrFilmCommand::Help:
+      case TZrFilmCommand::Version:
+        break;
+    }
+    return kOk;
+  });
 }

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/FilePlace.h"
 #include "io/SameFile.h"
 #include "io/SignalCatcher.h"
 #include "io/UniqueFd.h"
@@ -30,8 +31,10 @@ std::string WithSlash(const std::string& folder) {
   return !folder.empty() && folder.back() == '/' ? folder : folder + '/';
 }
 
-bool UsableFolder(const std::string& path, std::string& error) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+// `made` tells whether this call created the folder.
+bool UsableFolder(const std::string& path, std::string& error, bool& made) {
+  made = ::mkdir(path.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) {
     error = "cannot create the temporary folder " + path + ": " + ErrnoText(errno);
     return false;
   }
@@ -50,6 +53,12 @@ bool UsableFolder(const std::string& path, std::string& error) {
   }
   if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
     error = "cannot make the temporary folder " + path + " private: " + ErrnoText(errno);
+    return false;
+  }
+  // A folder of its own that cannot be written (read-only rights, a read-only file system)
+  // holds no run folder; the next choice is tried.
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    error = "cannot write to the temporary folder " + path + ": " + ErrnoText(errno);
     return false;
   }
   return true;
@@ -123,17 +132,19 @@ bool StillAt(int fd, const std::string& path) {
 // released atomically, so that the handler reads nothing that is being built.
 struct TSignalSlot {
   std::atomic<bool> Used{false};
+  bool RemoveParent = false;  // the private folder goes too when it is left empty
   char Path[4096] = {};
 };
 TSignalSlot gSignalSlots[16];
 std::atomic<bool> gSignalsInstalled{false};
 
-int ClaimSignalSlot(const std::string& path) {
+int ClaimSignalSlot(const std::string& path, bool removeParent) {
   if (path.size() >= sizeof gSignalSlots[0].Path) return -1;
   for (int i = 0; i < int(std::size(gSignalSlots)); ++i) {
     bool expected = false;
     TSignalSlot& slot = gSignalSlots[i];
     if (!slot.Used.compare_exchange_strong(expected, true)) continue;
+    slot.RemoveParent = removeParent;
     // The first byte last: the handler takes only slots whose path is complete.
     std::memcpy(slot.Path + 1, path.c_str() + 1, path.size());
     std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -147,6 +158,17 @@ void ReleaseSignalSlot(int i) {
   if (i < 0) return;
   gSignalSlots[i].Path[0] = '\0';
   gSignalSlots[i].Used.store(false);
+}
+
+// Removes the folder that holds `path` when it is empty.
+void RemoveParentNow(const char* path) {
+  char parent[sizeof gSignalSlots[0].Path];
+  std::memcpy(parent, path, sizeof parent);
+  parent[sizeof parent - 1] = '\0';
+  char* slash = std::strrchr(parent, '/');
+  if (!slash || slash == parent) return;
+  *slash = '\0';
+  ::rmdir(parent);
 }
 
 // Only calls that are safe in a signal handler: open, getdents64, unlinkat, rmdir, close.
@@ -171,13 +193,13 @@ void RemoveRunFoldersNow() {
       }
       ::close(fd);
     }
-    ::rmdir(slot.Path);
+    if (::rmdir(slot.Path) == 0 && slot.RemoveParent) RemoveParentNow(slot.Path);
   }
 }
 
 }  // namespace
 
-std::string PrivateTempFolder(std::string& error) {
+std::string PrivateTempFolder(std::string& error, bool* made) {
   // $XDG_RUNTIME_DIR first; when it cannot be used (a session switched with su or sudo keeps
   // another user's), the system's temporary folder.
   std::vector<std::string> candidates;
@@ -190,7 +212,11 @@ std::string PrivateTempFolder(std::string& error) {
   for (std::string path : candidates) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     std::string why;
-    if (UsableFolder(path, why)) return path + "/";
+    bool madeHere = false;
+    if (UsableFolder(path, why, madeHere)) {
+      if (made) *made = madeHere;
+      return path + "/";
+    }
     if (firstError.empty()) firstError = why;
   }
   error = firstError;
@@ -251,18 +277,25 @@ TRunFolder::TRunFolder() { Make({}); }
 TRunFolder::TRunFolder(const std::string& privateFolder) { Make(privateFolder); }
 
 void TRunFolder::Make(std::string privateFolder) {
-  if (privateFolder.empty()) {
-    privateFolder = PrivateTempFolder(FError);
+  const bool chosen = privateFolder.empty();
+  if (chosen) {
+    privateFolder = PrivateTempFolder(FError, &FMadePrivate);
     if (privateFolder.empty()) return;
   }
   privateFolder = WithSlash(privateFolder);
   RemoveAbandonedRunFolders(privateFolder);
 
   // A later run's clean-up may take the new folder between mkdtemp and flock (its lock is
-  // still free then); the folder is ours only once it is locked and still in its place.
+  // still free then); the folder is ours only once it is locked and still in its place. The
+  // run that made the private folder may remove it meanwhile: it is made again.
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string path = privateFolder + kRunPrefix + "XXXXXX";
     if (::mkdtemp(path.data()) == nullptr) {
+      if (errno == ENOENT && chosen) {
+        privateFolder = PrivateTempFolder(FError, &FMadePrivate);
+        if (privateFolder.empty()) return;
+        continue;
+      }
       FError = "cannot create a folder in the temporary folder " + privateFolder + ": " + ErrnoText(errno);
       return;
     }
@@ -271,7 +304,7 @@ void TRunFolder::Make(std::string privateFolder) {
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 && StillAt(fd.Get(), path)) {
       FLockFd = std::move(fd);
       FPath = path + "/";
-      if (gSignalsInstalled.load()) FSignalSlot = ClaimSignalSlot(path);
+      if (gSignalsInstalled.load()) FSignalSlot = ClaimSignalSlot(path, FMadePrivate);
       return;
     }
   }
@@ -283,7 +316,10 @@ TRunFolder::~TRunFolder() {
   const std::string path = FPath.substr(0, FPath.size() - 1);
   ReleaseSignalSlot(FSignalSlot);
   std::string why;
-  if (RemoveContentsAt(FLockFd.Get(), 0, why)) ::rmdir(path.c_str());
+  // The private folder this run made goes too when nothing else is in it: a folder it was
+  // given (a sandbox's temporary folder) is left as it was found.
+  if (RemoveContentsAt(FLockFd.Get(), 0, why) && ::rmdir(path.c_str()) == 0 && FMadePrivate)
+    ::rmdir(FolderOf(path).c_str());
 }
 
 void TRunFolder::RemoveOnSignals() {

@@ -3,7 +3,9 @@
 // The private folder is $XDG_RUNTIME_DIR/veRirove/ when that variable holds an absolute path
 // and the folder can be used there, else <TMPDIR or /tmp>/veRirove-<uid>/ (a relative TMPDIR
 // is ignored, as a relative XDG_RUNTIME_DIR is). It is created with mode 0700 and refused when
-// it is a symbolic link, not a folder, or owned by another user.
+// it is a symbolic link, not a folder, owned by another user or cannot be written; a run that
+// made it removes it again when it leaves it empty, so a folder it was given (a sandbox's
+// temporary folder, which its owner removes afterwards) keeps nothing of it.
 //
 // Every running player or tool makes a folder of its own inside it ("run-XXXXXX", mkdtemp,
 // 0700) and holds an exclusive lock (flock) on that folder for as long as it runs; it extracts
@@ -17,8 +19,8 @@
 #include "io/UniqueFd.h"
 
 // The private folder's path, ending in '/'; empty with a message in `error` when it cannot be
-// had.
-std::string PrivateTempFolder(std::string& error);
+// had. `made` (when given) tells whether this call created it.
+std::string PrivateTempFolder(std::string& error, bool* made = nullptr);
 
 class TRunFolder {
  public:
@@ -47,6 +49,7 @@ class TRunFolder {
   std::string FError;
   TFd FLockFd;  // holds the folder's lock
   int FSignalSlot = -1;
+  bool FMadePrivate = false;  // this run made the private folder
 };
 
 // Removes everything inside the folder (not the folder itself), never following a link; a
