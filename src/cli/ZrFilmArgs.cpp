@@ -11,7 +11,7 @@ namespace {
 
 enum class TOption {
   Segment, Frame, At, From, To, Force, Size,
-  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth
+  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt
 };
 
 // The commands that take options, as bits.
@@ -50,6 +50,7 @@ constexpr TOptionRule kOptions[] = {
     {"--split", TOption::Split, false, kExport},
     {"--no-cursor", TOption::NoCursor, false, kExport},
     {"--max-width", TOption::MaxWidth, true, kExport},
+    {"--keyint", TOption::KeyInt, true, kExport},
 };
 
 // The largest picture side an export scales to.
@@ -105,7 +106,7 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
         parsed.Export.Codec = *codec;
         return true;
       }
-      error = "--codec wants h264, vp9, av1 or ffv1, not " + quoted;
+      error = "--codec wants h264, vp9, av1, h264rgb or ffv1, not " + quoted;
       return false;
     case TOption::Chroma:
       if (text == "420" || text == "444") {
@@ -121,6 +122,13 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
     case TOption::MaxWidth:
       if (ParseNumber(text, 2, parsed.Export.MaxWidth) && parsed.Export.MaxWidth <= kMaxExportWidth) return true;
       error = "--max-width wants a width in pixels from 2 to " + std::to_string(kMaxExportWidth) + ", not " + quoted;
+      return false;
+    case TOption::KeyInt:
+      if (ParseFilmTime(text, millis) && millis >= 1 && millis <= kMaxKeyInterval) {
+        parsed.Export.KeyInterval = int32_t(millis);
+        return true;
+      }
+      error = "--keyint wants seconds from 0.001 to " + std::to_string(kMaxKeyInterval / 1000) + ", not " + quoted;
       return false;
     case TOption::Segment:
       if (ParseNumber(text, 1, parsed.Segment)) return true;
@@ -169,10 +177,11 @@ bool CheckExport(TZrFilmArgs& parsed, std::string& error) {
     return false;
   }
   if (!CodecFitsFormat(o.Codec, o.Format, o.Lossless)) {
-    error = o.Lossless ? "--lossless writes FFV1 only" : "this --codec cannot be written in this format";
+    error = o.Lossless ? "--lossless writes H.264 RGB or FFV1 only" : "this --codec cannot be written in this format";
     return false;
   }
-  const bool rgb = o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1;
+  const bool rgb = o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1 ||
+                   o.Codec == TExportCodec::H264Rgb;
   if (o.Chroma444 && rgb) {
     error = "--chroma applies to H.264, VP9 and AV1 only";
     return false;
@@ -256,9 +265,11 @@ bool ParseZrFilmArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, 
       const bool number = rule->Option == TOption::Segment || rule->Option == TOption::Frame ||
                           rule->Option == TOption::Quality || rule->Option == TOption::MaxWidth;
       const bool time = rule->Option == TOption::At || rule->Option == TOption::From || rule->Option == TOption::To;
+      const bool seconds = rule->Option == TOption::KeyInt;
       error = name + (rule->Option == TOption::Size ? " wants a size"
                       : number                      ? " wants a number"
                       : time                        ? " wants a time"
+                      : seconds                     ? " wants seconds"
                                                     : " wants a value");
       return false;
     }
