@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -96,9 +98,14 @@ void TExportWriter::OpenEncoder() {
 
 // A key frame from an encoder that does not take the picture type asked for (SVT-AV1 through
 // this FFmpeg): the pictures sent so far are written, and a new encoder starts with a key
-// frame. It writes the same stream header, so the stream goes on as one.
+// frame. It writes the same stream header, so the stream goes on as one. Starting anew costs
+// little beside the key frame itself, but the old encoder's memory, freed by its many threads,
+// stays with the C library unless it is handed back: a minute of the typical film with a key
+// frame every 2 s held 973 MB instead of the 380 MB one encoder takes.
 void TExportWriter::StartEncoderAnew() {
   Send(nullptr);
+  FEncoder.reset();
+  ::malloc_trim(0);
   OpenEncoder();
 }
 
