@@ -198,6 +198,36 @@ std::vector<TWriterSegment> SquareFilm() {
   return film;
 }
 
+// Long still pictures: a segment of 15 s at 10 frames a second whose picture changes twice,
+// and one of 4.5 s at 2 frames a second that starts with the picture the first ends on and
+// keeps it. 128 × 128, a size every encoder takes.
+std::vector<TWriterSegment> CalmFilm() {
+  std::vector<TWriterSegment> film = {NewSegment("Тихо", 128, 128, 32, 10), NewSegment("Ещё тише", 128, 128, 32, 2)};
+  auto picture = [](int step) {
+    auto p = Painted(128, 128, [](int x, int y) { return Rgb(60 + x, 80 + y / 2, 140); });
+    FillRect(p, 128, 8 + 30 * step, 40, 24, 24, Rgb(240, 220, 40));
+    return p;
+  };
+  for (int k = 0; k < 150; ++k) film[0].Pictures.push_back(picture(k < 37 ? 0 : k < 121 ? 1 : 2));
+  for (int k = 0; k < 9; ++k) film[1].Pictures.push_back(picture(2));
+  return film;
+}
+
+// Every frame changes, at 10, 3 and 25 frames a second: pictures whose times fall between the
+// moments key frames are due.
+std::vector<TWriterSegment> BusyFilm() {
+  std::vector<TWriterSegment> film = {NewSegment("Быстро", 128, 128, 32, 10), NewSegment("Медленно", 128, 128, 32, 3),
+                                      NewSegment("Очень быстро", 128, 128, 32, 25)};
+  const int frames[] = {33, 7, 60};
+  for (size_t i = 0; i < film.size(); ++i)
+    for (int k = 0; k < frames[i]; ++k) {
+      auto p = Painted(128, 128, [i](int x, int y) { return Rgb(40 * int(i) + x, 200 - y, 90); });
+      FillRect(p, 128, (7 * k) % 100, (11 * k) % 100, 20, 20, Rgb(250, 250, 250 - k));
+      film[i].Pictures.push_back(std::move(p));
+    }
+  return film;
+}
+
 // Noise that every frame changes a little: small as a film (runs of unchanged pixels), large
 // as lossless video (every picture whole).
 std::vector<TWriterSegment> NoiseFilm(int32_t width, int32_t height, int frames) {
@@ -213,8 +243,10 @@ std::vector<TWriterSegment> NoiseFilm(int32_t width, int32_t height, int frames)
   return film;
 }
 
-// Lossless video of noise is large, its film small: writing fails part-way.
+// Lossless video of noise is large, its film small: writing fails part-way. FFV1 stores every
+// picture whole (H.264 RGB only the pixels that changed).
 std::vector<TWriterSegment> FillingFilm() { return NoiseFilm(64, 48, 300); }
+const std::vector<std::string> kFilling = {"--lossless", "--codec", "ffv1"};
 
 TPictureRgb PictureOf(const TRasterBitmap& bitmap) {
   TPictureRgb p;
@@ -381,6 +413,56 @@ void ExpectChapters(const TMedia& media, const TTestFilm& film) {
   }
 }
 
+// Key frames where players seek and tools cut: on the first picture, at every chapter's
+// start, and then `interval` after the one before (the film's end no further): nowhere else,
+// unless every picture is one (`everyPicture`).
+void ExpectKeyFrames(const TMedia& media, const TTestFilm& film, int64_t interval, bool everyPicture = false) {
+  std::vector<int64_t> keys;
+  for (const TMediaPacket& p : media.Packets)
+    if (p.Key) keys.push_back(p.Millis);
+  std::sort(keys.begin(), keys.end());
+  ASSERT_FALSE(media.Packets.empty());
+  EXPECT_TRUE(media.Packets.front().Key);
+  const int64_t length = FilmMillis(film.Segments);
+  std::vector<int64_t> due = {0};
+  for (size_t chapter = 1;;) {
+    int64_t next = due.back() + interval;
+    for (; chapter < film.Segments.size(); ++chapter) {
+      const int64_t start = SegmentStart(film.Segments, int32_t(chapter));
+      if (start <= due.back() || SegmentLength(film, int32_t(chapter)) == 0) continue;
+      next = std::min(next, start);
+      break;
+    }
+    if (next >= length) break;
+    due.push_back(next);
+  }
+  if (!everyPicture) {
+    EXPECT_EQ(keys, due);
+    return;
+  }
+  for (int64_t at : due) EXPECT_TRUE(std::binary_search(keys.begin(), keys.end(), at)) << "no key frame at " << at;
+  EXPECT_EQ(keys.size(), media.Packets.size());
+}
+
+// Each picture decoded shows what the film shows at its time: a picture repeated as a key frame
+// is the picture shown before it. Exactly, or with the luma within `minPsnr`.
+void ExpectShownPictures(const TMedia& media, const std::vector<TExpectedFrame>& expected, double minPsnr = 0) {
+  ASSERT_GE(media.Frames.size(), expected.size());
+  for (size_t i = 0; i < media.Frames.size(); ++i) {
+    const TMediaFrame& f = media.Frames[i];
+    const auto shown = std::upper_bound(expected.begin(), expected.end(), f.Millis,
+                                        [](int64_t at, const TExpectedFrame& e) { return at < e.Millis; });
+    ASSERT_NE(shown, expected.begin()) << "picture " << i << " at " << f.Millis << " ms";
+    const TPictureRgb& e = std::prev(shown)->Canvas;
+    if (minPsnr == 0) {
+      EXPECT_TRUE(f.Rgb == e.Pixels) << "picture " << i << " at " << f.Millis << " ms";
+    } else {
+      EXPECT_GE(Psnr(f.Luma, ReferenceLuma(e.Pixels, e.Width, e.Height, f.Format)), minPsnr)
+          << "picture " << i << " at " << f.Millis << " ms";
+    }
+  }
+}
+
 // BT.709 in limited range, as the pictures were converted.
 void ExpectBt709(const TMedia& media) {
   ASSERT_FALSE(media.Frames.empty());
@@ -500,9 +582,9 @@ struct TExportFixture : TTempRootFixture {
   }
 
   // `zrfilm export` with `args`, then `more`.
-  TRun Export(std::vector<std::string> args, const std::vector<std::string>& more) {
+  TRun Export(std::vector<std::string> args, const std::vector<std::string>& more, const TChildSetup& setup = {}) {
     args.insert(args.end(), more.begin(), more.end());
-    return Export(args);
+    return Export(args, setup);
   }
   TRun Export(const std::vector<std::string>& args, const TChildSetup& setup = {}) {
     std::string errFile;
@@ -525,31 +607,48 @@ struct TExportFailures : TExportFixture {};
 
 // ---- Formats and the pictures in them ----
 
-// FFV1 in Matroska: every picture that changes, exact, at its time; the segments as chapters.
+// Lossless Matroska, H.264 in RGB at QP 0 unless FFV1 is asked for: every picture that
+// changes, exact, at its time; the segments as chapters.
 TEST_F(TExportFixture, LosslessMatroskaHoldsEveryChangedPictureExactly) {
   const TTestFilm film(MixedFilm());
   const std::string path = Package("mixed.zrcab", film);
-  const TRun run = Export({path, OutFile("film.mkv"), "--lossless"});
-  ASSERT_EQ(run.Status, 0) << run.Err;
-  // Not a terminal: no progress line.
-  EXPECT_EQ(run.Err.find('\r'), std::string::npos) << run.Err;
-  EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mkv"});
-  ExpectPrivateFolderEmpty();
-
-  const TMedia media = ReadMedia(OutFile("film.mkv"));
-  ASSERT_EQ(media.Error, "");
-  EXPECT_EQ(media.Codec, AV_CODEC_ID_FFV1);
-  EXPECT_EQ(media.VideoStreams, 1);
-  // RGB keeps the odd sizes of the largest segment.
-  EXPECT_EQ(media.Width, 97);
-  EXPECT_EQ(media.Height, 63);
-  EXPECT_EQ(media.Format, AV_PIX_FMT_BGR0) << av_get_pix_fmt_name(media.Format);
   const auto expected = WholeFilm(film, false);
   // 28 frames, of which 7 change nothing.
   ASSERT_EQ(expected.size(), 21u);
-  ExpectTimes(media, expected, FilmMillis(film.Segments), LastFrameMs(film));
-  ExpectExactPictures(media, expected);
-  ExpectChapters(media, film);
+  struct TCase {
+    std::string Name;
+    std::vector<std::string> Options;
+    AVCodecID Codec;
+    AVPixelFormat Format;
+  };
+  const TCase cases[] = {
+      {"film.mkv", {"--lossless"}, AV_CODEC_ID_H264, AV_PIX_FMT_GBRP},
+      {"ffv1.mkv", {"--lossless", "--codec", "ffv1"}, AV_CODEC_ID_FFV1, AV_PIX_FMT_BGR0},
+      // Lossless by itself, as FFV1 is.
+      {"rgb.mkv", {"--codec", "h264rgb"}, AV_CODEC_ID_H264, AV_PIX_FMT_GBRP},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TRun run = Export({path, OutFile(c.Name)}, c.Options);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    // Not a terminal: no progress line.
+    EXPECT_EQ(run.Err.find('\r'), std::string::npos) << run.Err;
+    ExpectPrivateFolderEmpty();
+
+    const TMedia media = ReadMedia(OutFile(c.Name));
+    ASSERT_EQ(media.Error, "");
+    EXPECT_EQ(media.Codec, c.Codec) << avcodec_get_name(media.Codec);
+    EXPECT_EQ(media.VideoStreams, 1);
+    // RGB keeps the odd sizes of the largest segment.
+    EXPECT_EQ(media.Width, 97);
+    EXPECT_EQ(media.Height, 63);
+    EXPECT_EQ(media.Format, c.Format) << av_get_pix_fmt_name(media.Format);
+    ExpectTimes(media, expected, FilmMillis(film.Segments), LastFrameMs(film));
+    ExpectExactPictures(media, expected);
+    ExpectChapters(media, film);
+    ExpectKeyFrames(media, film, kDefaultKeyInterval, c.Codec == AV_CODEC_ID_FFV1);
+  }
+  EXPECT_EQ(Files(Out), (std::vector<std::string>{"ffv1.mkv", "film.mkv", "rgb.mkv"}));
 }
 
 // The lossy formats: the codec, pixel format and size each asks for, BT.709 tags, the
@@ -593,8 +692,55 @@ TEST_F(TExportFixture, LossyFormatsCarryThePicturesAndTheirTimes) {
     ExpectTimes(media, expected, FilmMillis(film.Segments), LastFrameMs(film));
     ExpectLuma(media, expected, 40.0);
     ExpectChapters(media, film);
+    ExpectKeyFrames(media, film, kDefaultKeyInterval);
   }
   ExpectPrivateFolderEmpty();
+}
+
+// Key frames by film time, wherever the pictures change: a calm film whose pictures stay for
+// seconds (and whose second chapter starts with no change) has its pictures shown again as
+// key frames; a busy one has pictures at times between the moments key frames are due.
+TEST_F(TExportFixture, KeyFramesFollowTheFilmsTime) {
+  const TTestFilm calm(CalmFilm()), busy(BusyFilm());
+  const std::string calmPath = Package("calm.zrcab", calm), busyPath = Package("busy.zrcab", busy);
+  const auto calmPictures = WholeFilm(calm, false), busyPictures = WholeFilm(busy, false);
+  // The calm film's three pictures, the busy film's every frame.
+  ASSERT_EQ(calmPictures.size(), 3u);
+  ASSERT_EQ(busyPictures.size(), 100u);
+  const bool av1 = HasEncoder(AV_CODEC_ID_AV1) && avcodec_find_decoder(AV_CODEC_ID_AV1);
+  struct TCase {
+    std::string Name;
+    bool Calm;
+    std::vector<std::string> Options;
+    int64_t Interval;
+    bool Lossless = false;
+  };
+  const TCase cases[] = {
+      {"calm.mp4", true, {}, 2000},
+      {"calm.webm", true, {}, 2000},
+      {"busy.mp4", false, {}, 2000},
+      {"busy.webm", false, {}, 2000},
+      {"busy-av1.webm", false, {"--codec", "av1"}, 2000},
+      {"calm-av1.mp4", true, {"--codec", "av1"}, 2000},
+      {"calm.mkv", true, {"--lossless"}, 2000, true},
+      {"busy-ffv1.mkv", false, {"--lossless", "--codec", "ffv1"}, 2000, true},
+      {"calm-5s.mp4", true, {"--keyint", "5"}, 5000},
+      {"busy-0.7s.webm", false, {"--keyint=0.7"}, 700},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (c.Options.size() > 1 && c.Options[1] == "av1" && !av1) continue;
+    const TRun run = Export({c.Calm ? calmPath : busyPath, OutFile(c.Name)}, c.Options);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const TMedia media = ReadMedia(OutFile(c.Name));
+    ASSERT_EQ(media.Error, "");
+    const TTestFilm& film = c.Calm ? calm : busy;
+    ExpectKeyFrames(media, film, c.Interval, c.Name.find("ffv1") != std::string::npos);
+    ExpectChapters(media, film);
+    ExpectShownPictures(media, c.Calm ? calmPictures : busyPictures, c.Lossless ? 0 : 40.0);
+    const int64_t duration = media.DurationMs >= 0 ? media.DurationMs : media.EndMs();
+    EXPECT_LE(std::abs(duration - FilmMillis(film.Segments)), LastFrameMs(film)) << duration;
+  }
 }
 
 // GIF: per-frame palettes hold an 8-bit film's few colours exactly; times in centiseconds.
@@ -990,6 +1136,8 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
       {"quality x", {path, OutFile("film.mp4"), "--quality", "x"}, 2},
       {"segment 0", {path, OutFile("film.mp4"), "--segment", "0"}, 2},
       {"max width x", {path, OutFile("film.mp4"), "--max-width", "x"}, 2},
+      {"key interval 0", {path, OutFile("film.mp4"), "--keyint", "0"}, 2, "--keyint wants seconds"},
+      {"key interval over an hour", {path, OutFile("film.mp4"), "--keyint", "3601"}, 2, "--keyint wants seconds"},
       {"no output", {path}, 2},
       {"an unknown option", {path, OutFile("film.mp4"), "--fast"}, 2},
       {"no such segment", {path, OutFile("film.mp4"), "--segment", "4"}, 1},
@@ -1049,14 +1197,14 @@ TEST_F(TExportFailures, AFailedWriteLeavesNothing) {
   ASSERT_LT(film.Bytes.size(), 64u * 1024u);
   TChildSetup setup;
   setup.FileSizeLimit = 256 * 1024;
-  const TRun run = Export({path, OutFile("film.mkv"), "--lossless"}, setup);
+  const TRun run = Export({path, OutFile("film.mkv")}, kFilling, setup);
   ASSERT_NE(run.Status, kSetupFailed);
   EXPECT_EQ(run.Status, 1) << run.Err;
   EXPECT_NE(run.Err.find(std::strerror(EFBIG)), std::string::npos) << run.Err;
   EXPECT_TRUE(fs::is_empty(Out)) << Files(Out).front();
   // A file that was to be replaced stays as it was.
   WriteFileBytes(OutFile("film.mkv"), std::vector<uint8_t>{'o', 'l', 'd'});
-  const TRun forced = Export({path, OutFile("film.mkv"), "--lossless", "--force"}, setup);
+  const TRun forced = Export({path, OutFile("film.mkv"), "--force"}, kFilling, setup);
   EXPECT_EQ(forced.Status, 1) << forced.Err;
   EXPECT_EQ(Files(Out), std::vector<std::string>{"film.mkv"});
   EXPECT_EQ(fs::file_size(OutFile("film.mkv")), 3u);
@@ -1080,7 +1228,7 @@ TEST_F(TExportFailures, AFullDiskLeavesNothing) {
   if (::mount("tmpfs", Out.c_str(), "tmpfs", 0, "size=64k") != 0)
     GTEST_SKIP() << "cannot mount a small file system: " << std::strerror(errno);
   const auto unmount = OnScopeExit([&] { ::umount2(Out.c_str(), MNT_DETACH); });
-  const TRun run = Export({path, OutFile("film.mkv"), "--lossless"});
+  const TRun run = Export({path, OutFile("film.mkv")}, kFilling);
   EXPECT_EQ(run.Status, 1) << run.Err;
   EXPECT_NE(run.Err.find(std::strerror(ENOSPC)), std::string::npos) << run.Err;
   EXPECT_TRUE(fs::is_empty(Out)) << Files(Out).front();
@@ -1097,7 +1245,8 @@ TEST_F(TExportFailures, AnInterruptedExportLeavesNothing) {
     const bool replacing = sig == SIGTERM;
     if (replacing) WriteFileBytes(OutFile("film.mkv"), std::vector<uint8_t>{'o', 'l', 'd'});
     const auto before = Files(Out);
-    std::vector<std::string> args = {path, OutFile("film.mkv"), "--lossless"};
+    std::vector<std::string> args = {path, OutFile("film.mkv")};
+    args.insert(args.end(), kFilling.begin(), kFilling.end());
     if (replacing) args.push_back("--force");
     std::string errFile;
     const pid_t pid = Start(args, {}, errFile);
@@ -1148,6 +1297,7 @@ TEST(ExportNames, FormatsAndCodecsByName) {
   EXPECT_EQ(ParseExportCodec("vp9"), TExportCodec::Vp9);
   EXPECT_EQ(ParseExportCodec("av1"), TExportCodec::Av1);
   EXPECT_EQ(ParseExportCodec("ffv1"), TExportCodec::Ffv1);
+  EXPECT_EQ(ParseExportCodec("H264rgb"), TExportCodec::H264Rgb);
   EXPECT_FALSE(ParseExportCodec("hevc"));
   struct TFitCase {
     TExportCodec Codec;
@@ -1161,6 +1311,8 @@ TEST(ExportNames, FormatsAndCodecsByName) {
       {TExportCodec::H264, TExportFormat::WebM, false, false},  {TExportCodec::Ffv1, TExportFormat::Mkv, true, true},
       {TExportCodec::H264, TExportFormat::Mkv, false, true},    {TExportCodec::H264, TExportFormat::Mkv, true, false},
       {TExportCodec::Vp9, TExportFormat::Gif, false, false},    {TExportCodec::Default, TExportFormat::Gif, false, true},
+      {TExportCodec::H264Rgb, TExportFormat::Mkv, true, true},  {TExportCodec::H264Rgb, TExportFormat::Mkv, false, true},
+      {TExportCodec::H264Rgb, TExportFormat::Mp4, false, false},
   };
   for (const auto& c : fits)
     EXPECT_EQ(CodecFitsFormat(c.Codec, c.Format, c.Lossless), c.Fits)
@@ -1308,6 +1460,10 @@ TEST_F(TEngineFixture, RefusalsHaveTheirCodes) {
        false, {}, TExportErrc::Options},
       {"lossless MP4", &segments, OutFile("film.mp4"), with([](TExportOptions& o) { o.Lossless = true; }), false, {},
        TExportErrc::Options},
+      {"no key interval", &segments, OutFile("film.mp4"), with([](TExportOptions& o) { o.KeyInterval = 0; }), false,
+       {}, TExportErrc::Options},
+      {"a key interval over an hour", &segments, OutFile("film.mp4"),
+       with([](TExportOptions& o) { o.KeyInterval = kMaxKeyInterval + 1; }), false, {}, TExportErrc::Options},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);

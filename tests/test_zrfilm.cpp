@@ -276,14 +276,16 @@ std::string Describe(const TZrFilmArgs& a) {
   auto time = [](const std::optional<int64_t>& t) { return t ? std::to_string(*t) : std::string("-"); };
   const char* names[] = {"help", "info", "extract", "frames", "frame", "thumbnail", "export", "version"};
   const char* formats[] = {"mp4", "webm", "mkv", "gif"};
-  const char* codecs[] = {"default", "h264", "vp9", "av1", "ffv1"};
+  const char* codecs[] = {"default", "h264", "vp9", "av1", "ffv1", "h264rgb"};
   const TExportOptions& e = a.Export;
   const std::string exported =
       a.Command != TZrFilmCommand::Export
           ? std::string()
           : std::string(" format=") + formats[int(e.Format)] + " codec=" + codecs[int(e.Codec)] +
                 (e.Lossless ? " lossless" : "") + (e.Chroma444 ? " 444" : "") + " quality=" + std::to_string(e.Quality) +
-                (e.Cursor ? "" : " no-cursor") + " max-width=" + std::to_string(e.MaxWidth) + (a.Split ? " split" : "");
+                (e.Cursor ? "" : " no-cursor") + " max-width=" + std::to_string(e.MaxWidth) +
+                (e.KeyInterval != kDefaultKeyInterval ? " keyint=" + std::to_string(e.KeyInterval) : "") +
+                (a.Split ? " split" : "");
   return std::string(names[int(a.Command)]) + " film=" + a.Film + " dir=" + a.Dir + " out=" + a.Out +
          " segment=" + std::to_string(a.Segment) + " frame=" + std::to_string(a.Frame) + " at=" + time(a.At) +
          " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0") +
@@ -339,13 +341,27 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"export", "f", "o.mp4", "--format", "mkv", "--codec", "ffv1"},
        "export film=f dir= out=o.mp4 segment=0 frame=-1 at=- from=- to=- force=0 format=mkv codec=ffv1 "
        "quality=-1 max-width=0"},
+      {{"export", "f", "o.mkv", "--lossless", "--codec", "H264RGB", "--keyint", "0.5"},
+       "export film=f dir= out=o.mkv segment=0 frame=-1 at=- from=- to=- force=0 format=mkv codec=h264rgb lossless "
+       "quality=-1 max-width=0 keyint=500"},
+      {{"export", "f", "o.webm", "--keyint=1:00:00"},
+       "export film=f dir= out=o.webm segment=0 frame=-1 at=- from=- to=- force=0 format=webm codec=default "
+       "quality=-1 max-width=0 keyint=3600000"},
       // Mistakes.
       {{"export", "f", "o.avi"}, "cannot tell the format from the name o.avi: end it in .mp4, .webm, .mkv or .gif, "
                                  "or give --format"},
       {{"export", "f", "dir.mp4/o"}, "cannot tell the format from the name dir.mp4/o: end it in .mp4, .webm, .mkv or "
                                      ".gif, or give --format"},
       {{"export", "f", "o.mp4", "--lossless"}, "--lossless writes Matroska: name the file .mkv or give --format mkv"},
-      {{"export", "f", "o.mkv", "--lossless", "--codec", "h264"}, "--lossless writes FFV1 only"},
+      {{"export", "f", "o.mkv", "--lossless", "--codec", "h264"}, "--lossless writes H.264 RGB or FFV1 only"},
+      {{"export", "f", "o.mp4", "--codec", "h264rgb"}, "this --codec cannot be written in this format"},
+      {{"export", "f", "o.mkv", "--codec", "h264rgb", "--chroma", "444"}, "--chroma applies to H.264, VP9 and AV1 only"},
+      {{"export", "f", "o.mp4", "--keyint", "0"}, "--keyint wants seconds from 0.001 to 3600, not \"0\""},
+      {{"export", "f", "o.mp4", "--keyint", "-2"}, "--keyint wants seconds from 0.001 to 3600, not \"-2\""},
+      {{"export", "f", "o.mp4", "--keyint", "two"}, "--keyint wants seconds from 0.001 to 3600, not \"two\""},
+      {{"export", "f", "o.mp4", "--keyint", "3600.001"}, "--keyint wants seconds from 0.001 to 3600, not \"3600.001\""},
+      {{"export", "f", "o.mp4", "--keyint"}, "--keyint wants seconds"},
+      {{"frames", "f", "d", "--keyint", "2"}, "frames does not take --keyint"},
       {{"export", "f", "o.webm", "--codec", "h264"}, "this --codec cannot be written in this format"},
       {{"export", "f", "o.gif", "--codec", "vp9"}, "this --codec cannot be written in this format"},
       {{"export", "f", "o.gif", "--chroma", "444"}, "--chroma applies to H.264, VP9 and AV1 only"},
@@ -355,7 +371,7 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"export", "f", "o.mp4", "--quality"}, "--quality wants a number"},
       {{"export", "f", "o.mp4", "--max-width", "1"}, "--max-width wants a width in pixels from 2 to 65536, not \"1\""},
       {{"export", "f", "o.mp4", "--format", "avi"}, "--format wants mp4, webm, mkv or gif, not \"avi\""},
-      {{"export", "f", "o.mp4", "--codec", "hevc"}, "--codec wants h264, vp9, av1 or ffv1, not \"hevc\""},
+      {{"export", "f", "o.mp4", "--codec", "hevc"}, "--codec wants h264, vp9, av1, h264rgb or ffv1, not \"hevc\""},
       {{"export", "f", "o.mp4", "--split", "--segment", "1"}, "export takes --split or --segment N, not both"},
       {{"export", "f"}, "export takes a film and a video file"},
       {{"export", "f", "o.mp4", "--at", "1"}, "export does not take --at"},

@@ -11,7 +11,7 @@ namespace {
 
 enum class TOption {
   Segment, Frame, At, From, To, Force, Size,
-  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth
+  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt
 };
 
 // The commands that take options, as bits.
@@ -50,6 +50,7 @@ constexpr TOptionRule kOptions[] = {
     {"--split", TOption::Split, false, kExport},
     {"--no-cursor", TOption::NoCursor, false, kExport},
     {"--max-width", TOption::MaxWidth, true, kExport},
+    {"--keyint", TOption::KeyInt, true, kExport},
 };
 
 // The largest picture side an export scales to.
@@ -114,6 +115,13 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
     case TOption::MaxWidth:
       if (ParseNumber(text, 2, parsed.Export.MaxWidth) && parsed.Export.MaxWidth <= kMaxExportWidth) return true;
       error = "--max-width wants a width in pixels from 2 to " + std::to_string(kMaxExportWidth) + ", not " + quoted;
+      return false;
+    case TOption::KeyInt:
+      if (ParseFilmTime(text, millis) && millis >= 1 && millis <= kMaxKeyInterval) {
+        parsed.Export.KeyInterval = int32_t(millis);
+        return true;
+      }
+      error = "--keyint wants seconds from 0.001 to " + std::to_string(kMaxKeyInterval / 1000) + ", not " + quoted;
       return false;
     case TOption::Segment:
       if (ParseNumber(text, 1, parsed.Segment)) return true;
@@ -217,9 +225,11 @@ bool ParseToolArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, st
       const bool number = rule->Option == TOption::Segment || rule->Option == TOption::Frame ||
                           rule->Option == TOption::Quality || rule->Option == TOption::MaxWidth;
       const bool time = rule->Option == TOption::At || rule->Option == TOption::From || rule->Option == TOption::To;
+      const bool seconds = rule->Option == TOption::KeyInt;
       error = name + (rule->Option == TOption::Size ? " wants a size"
                       : number                      ? " wants a number"
                       : time                        ? " wants a time"
+                      : seconds                     ? " wants seconds"
                                                     : " wants a value");
       return false;
     }

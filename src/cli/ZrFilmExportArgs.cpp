@@ -24,7 +24,7 @@ bool CheckExport(TZrFilmArgs& parsed, std::string& error) {
   if (parsed.CodecName) {
     const auto codec = ParseExportCodec(*parsed.CodecName);
     if (!codec) {
-      error = "--codec wants h264, vp9, av1 or ffv1, not \"" + *parsed.CodecName + "\"";
+      error = "--codec wants h264, vp9, av1, h264rgb or ffv1, not \"" + *parsed.CodecName + "\"";
       return false;
     }
     o.Codec = *codec;
@@ -34,10 +34,11 @@ bool CheckExport(TZrFilmArgs& parsed, std::string& error) {
     return false;
   }
   if (!CodecFitsFormat(o.Codec, o.Format, o.Lossless)) {
-    error = o.Lossless ? "--lossless writes FFV1 only" : "this --codec cannot be written in this format";
+    error = o.Lossless ? "--lossless writes H.264 RGB or FFV1 only" : "this --codec cannot be written in this format";
     return false;
   }
-  const bool rgb = o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1;
+  const bool rgb = o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1 ||
+                   o.Codec == TExportCodec::H264Rgb;
   if (o.Chroma444 && rgb) {
     error = "--chroma applies to H.264, VP9 and AV1 only";
     return false;

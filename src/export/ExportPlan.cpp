@@ -21,6 +21,8 @@ const char* EncoderName(TExportCodec codec) {
       return "libsvtav1";
     case TExportCodec::Ffv1:
       return "ffv1";
+    case TExportCodec::H264Rgb:
+      return "libx264rgb";
     case TExportCodec::Default:
       break;
   }
@@ -35,7 +37,7 @@ TExportCodec ResolveCodec(const TExportOptions& o) {
     case TExportFormat::WebM:
       return TExportCodec::Vp9;
     case TExportFormat::Mkv:
-      return o.Lossless ? TExportCodec::Ffv1 : TExportCodec::H264;
+      return o.Lossless ? TExportCodec::H264Rgb : TExportCodec::H264;
     case TExportFormat::Gif:
       break;
   }
@@ -47,6 +49,8 @@ TExportCodec ResolveCodec(const TExportOptions& o) {
 TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options) {
   if (!CodecFitsFormat(ResolveCodec(options), options.Format, options.Lossless))
     ThrowExport(TExportErrc::Options, "the codec cannot be written in this format");
+  if (options.KeyInterval < 1 || options.KeyInterval > kMaxKeyInterval)
+    ThrowExport(TExportErrc::Options, "the key frame interval is out of range");
 
   // What is played: the whole film, or one segment.
   TExportPlan plan;
@@ -96,10 +100,13 @@ void PlanWriting(TExportPlan& plan, const TSegments& film, const TExportOptions&
       break;
   }
   plan.Quality = options.Quality < 0 ? kDefaultQuality : std::min(options.Quality, 100);
-  plan.PixelFormat = codec == TExportCodec::Ffv1 ? AV_PIX_FMT_0RGB32
-                     : plan.Gif                  ? AV_PIX_FMT_PAL8
-                     : options.Chroma444         ? AV_PIX_FMT_YUV444P
-                                                 : AV_PIX_FMT_YUV420P;
+  // The lossless codecs take the canvas's own B, G, R bytes.
+  const bool rgb = codec == TExportCodec::Ffv1 || codec == TExportCodec::H264Rgb;
+  plan.PixelFormat = rgb                 ? AV_PIX_FMT_0RGB32
+                     : plan.Gif          ? AV_PIX_FMT_PAL8
+                     : options.Chroma444 ? AV_PIX_FMT_YUV444P
+                                         : AV_PIX_FMT_YUV420P;
+  plan.KeyInterval = plan.Gif ? 0 : options.KeyInterval;
   // 4:2:0 needs even sides: an odd canvas gets a grey column or row at its right or bottom.
   const bool even = Subsampled(plan.PixelFormat);
   plan.CanvasWidth = even ? (plan.Width + 1) & ~1 : plan.Width;

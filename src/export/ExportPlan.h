@@ -36,6 +36,8 @@ struct TExportPlan {
   int32_t CanvasWidth = 0, CanvasHeight = 0;    // what the pictures are placed on
   int32_t OutputWidth = 0, OutputHeight = 0;    // what is encoded
   std::vector<TExportChapter> Chapters;        // the segments, for a whole film
+  // Milliseconds of film time between key frames, at most; 0: none (GIF). Chapters start on one.
+  int64_t KeyInterval = 0;
   // GIF: the colours (0x00RRGGBB) of every picture of the export, when there are no more than
   // 256; then every picture is written with this one palette, exactly, and the encoder stores
   // only what changed. Empty: a palette made for each picture.
@@ -47,7 +49,8 @@ struct TExportPlan {
   }
 };
 
-// What is played. Throws Options for a codec that does not fit the format, NoSegment,
+// What is played. Throws Options for a codec that does not fit the format or a key interval
+// out of range, NoSegment,
 // NoFrames, and Playback for pictures larger than the player shows.
 TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options);
 

@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -21,30 +23,10 @@ void TExportWriter::Open(const std::string& path) {
   FFormat->url = av_strdup(("file:" + path).c_str());
   for (const TExportChapter& c : FPlan.Chapters) AddChapter(c);
 
-  FEncoder.reset(avcodec_alloc_context3(FPlan.Codec));
-  if (!FEncoder) ThrowExport(TExportErrc::NoMemory, "no memory for the encoder");
-  AVCodecContext* e = FEncoder.get();
-  e->width = FPlan.OutputWidth;
-  e->height = FPlan.OutputHeight;
-  e->pix_fmt = FPlan.Gif ? AV_PIX_FMT_PAL8 : FPlan.PixelFormat;
-  e->time_base = FPlan.TimeBase;
-  e->framerate = AVRational{std::max(FPlan.MaxRate, 1), 1};
-  e->sample_aspect_ratio = AVRational{1, 1};
-  if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
-    e->color_range = AVCOL_RANGE_MPEG;
-    e->colorspace = AVCOL_SPC_BT709;
-    e->color_primaries = AVCOL_PRI_BT709;
-    e->color_trc = AVCOL_TRC_BT709;
-  }
-  if (FFormat->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  AVDictionary* settings = EncoderSettings();
-  const int opened = avcodec_open2(e, FPlan.Codec, &settings);
-  av_dict_free(&settings);
-  CheckAv(opened, FPlan.Codec->name);
-
+  OpenEncoder();
   FStream = avformat_new_stream(FFormat.get(), nullptr);
   if (!FStream) ThrowExport(TExportErrc::NoMemory, "no memory for the stream");
-  CheckAv(avcodec_parameters_from_context(FStream->codecpar, e), "stream parameters");
+  CheckAv(avcodec_parameters_from_context(FStream->codecpar, FEncoder.get()), "stream parameters");
   FStream->time_base = FPlan.TimeBase;
   FStream->avg_frame_rate = AVRational{0, 1};
 
@@ -85,8 +67,50 @@ void TExportWriter::Open(const std::string& path) {
   if (FPlan.Gif) OpenPaletteGraph();
 }
 
+// The encoder for the plan, with the settings of EncoderSettings.
+void TExportWriter::OpenEncoder() {
+  FEncoder.reset(avcodec_alloc_context3(FPlan.Codec));
+  if (!FEncoder) ThrowExport(TExportErrc::NoMemory, "no memory for the encoder");
+  AVCodecContext* e = FEncoder.get();
+  e->width = FPlan.OutputWidth;
+  e->height = FPlan.OutputHeight;
+  e->pix_fmt = FPlan.Gif ? AV_PIX_FMT_PAL8 : FPlan.PixelFormat;
+  e->time_base = FPlan.TimeBase;
+  e->framerate = AVRational{std::max(FPlan.MaxRate, 1), 1};
+  e->sample_aspect_ratio = AVRational{1, 1};
+  if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
+    e->color_range = AVCOL_RANGE_MPEG;
+    e->colorspace = AVCOL_SPC_BT709;
+    e->color_primaries = AVCOL_PRI_BT709;
+    e->color_trc = AVCOL_TRC_BT709;
+  }
+  // Key frames come where the export asks for them (KeyFrames.h), not by the encoder's count of
+  // pictures: a group of pictures longer than any export, except FFV1's of one picture, which
+  // makes every picture a key frame.
+  if (FPlan.KeyInterval > 0) e->gop_size = std::strcmp(FPlan.Codec->name, "ffv1") == 0 ? 1 : kLongGop;
+  if (FFormat->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  AVDictionary* settings = EncoderSettings();
+  const int opened = avcodec_open2(e, FPlan.Codec, &settings);
+  av_dict_free(&settings);
+  CheckAv(opened, FPlan.Codec->name);
+  FSent = false;
+}
+
+// A key frame from an encoder that does not take the picture type asked for (SVT-AV1 through
+// this FFmpeg): the pictures sent so far are written, and a new encoder starts with a key
+// frame. It writes the same stream header, so the stream goes on as one. Starting anew costs
+// little beside the key frame itself, but the old encoder's memory, freed by its many threads,
+// stays with the C library unless it is handed back: a minute of the typical film with a key
+// frame every 2 s held 973 MB instead of the 380 MB one encoder takes.
+void TExportWriter::StartEncoderAnew() {
+  Send(nullptr);
+  FEncoder.reset();
+  ::malloc_trim(0);
+  OpenEncoder();
+}
+
 void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
-                           int64_t duration) {
+                           int64_t duration, bool key) {
   CheckAv(av_frame_make_writable(FInput.get()), "frame buffer");
   Convert(canvas, stride, changed);
   // In the stream's units: GIF counts fiftieths of a second.
@@ -106,6 +130,8 @@ void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<cons
     if (!FHeld) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
     return;
   }
+  FInput->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  if (key && FSent && std::strcmp(FPlan.Codec->name, "libsvtav1") == 0) StartEncoderAnew();
   Send(FInput.get());
 }
 
@@ -242,6 +268,9 @@ void TExportWriter::AddChapter(const TExportChapter& c) {
 // Each encoder's own settings, chosen for screen content: sharp text, flat areas, little
 // motion; --quality mapped onto the encoder's quality scale.
 AVDictionary* TExportWriter::EncoderSettings() const {
+  // x264 makes key frames (IDR) where they are asked for and nowhere else: a scene cut of its
+  // own would cost a key frame's bytes where a forced one is due soon anyway.
+  static constexpr const char* kX264KeyFrames = "keyint=infinite:min-keyint=1:scenecut=0";
   AVDictionary* d = nullptr;
   const int q = FPlan.Quality;
   char value[32];
@@ -251,9 +280,14 @@ AVDictionary* TExportWriter::EncoderSettings() const {
     std::snprintf(value, sizeof value, "%.1f", 40.0 - 0.3 * q);
     av_dict_set(&d, "crf", value, 0);
     av_dict_set(&d, "preset", "veryfast", 0);
-    // Screen recordings hold still for long: a key frame every ten seconds at most keeps
-    // seeking quick without spending much on calm stretches.
-    av_dict_set(&d, "x264-params", "keyint=300:min-keyint=1:scenecut=40", 0);
+    av_dict_set(&d, "x264-params", kX264KeyFrames, 0);
+    av_dict_set(&d, "forced-idr", "1", 0);
+  } else if (name == "libx264rgb") {
+    // Lossless: the canvas's own R, G and B planes at QP 0.
+    av_dict_set(&d, "qp", "0", 0);
+    av_dict_set(&d, "preset", "veryfast", 0);
+    av_dict_set(&d, "x264-params", kX264KeyFrames, 0);
+    av_dict_set(&d, "forced-idr", "1", 0);
   } else if (name == "libvpx-vp9") {
     std::snprintf(value, sizeof value, "%d", int(std::lround(55 - 0.45 * q)));
     av_dict_set(&d, "crf", value, 0);
@@ -347,6 +381,7 @@ void TExportWriter::DrainGraph() {
 
 void TExportWriter::Send(const AVFrame* frame) {
   CheckAv(avcodec_send_frame(FEncoder.get(), frame), "encoding");
+  FSent = true;
   for (;;) {
     const int r = avcodec_receive_packet(FEncoder.get(), FPacket.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;

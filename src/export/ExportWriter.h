@@ -26,16 +26,18 @@ class TExportWriter {
   // Creates the file at `path`, with the plan's chapters, and sets up the encoder.
   void Open(const std::string& path);
 
-  // Encodes the canvas as the picture from `pts` (milliseconds) for `duration` milliseconds.
-  // `changed` tells for each row of the canvas whether it changed since the picture encoded
-  // before.
+  // Encodes the canvas as the picture from `pts` (milliseconds) for `duration` milliseconds,
+  // as a key frame when `key` (GIF has none). `changed` tells for each row of the canvas
+  // whether it changed since the picture encoded before.
   void Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
-              int64_t duration);
+              int64_t duration, bool key);
 
   // Flushes the encoder and completes the file.
   void Finish();
 
  private:
+  void OpenEncoder();
+  void StartEncoderAnew();
   TAvSws Conversion(int32_t height, int32_t outputHeight) const;
   void Convert(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
   void ConvertIndexed(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
@@ -52,6 +54,9 @@ class TExportWriter {
   TAvOutput FFormat;  // the container and its file
   AVStream* FStream = nullptr;
   TAvCodecContext FEncoder;
+  bool FSent = false;  // the encoder has been sent a picture
+  // Pictures in a group for encoders told where key frames go: more than any export holds.
+  static constexpr int kLongGop = 1 << 30;
   TAvPacket FPacket;
   TAvFrame FInput;
   TAvSws FSws;  // the whole canvas

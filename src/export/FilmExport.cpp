@@ -20,6 +20,7 @@ extern "C" {
 #include "export/ExportError.h"
 #include "export/ExportPlan.h"
 #include "export/ExportWriter.h"
+#include "export/KeyFrames.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
 #include "io/SameFile.h"
@@ -149,14 +150,23 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   const int64_t end = FilmMillis(clock);
   int64_t shownAt = -1;  // when the picture on the canvas started; -1: nothing yet
   bool finished = false;
+  TKeyFrames keys(plan.KeyInterval, plan.Chapters);
   auto encodeShown = [&](int64_t until) {
     if (shownAt < 0) return;
     // A segment without a frame rate lasts no time; its last picture still gets a moment.
     const int64_t minimum = TPlaybackCore::FrameInterval(uint8_t(plan.MaxRate));
-    writer.Encode(canvas.Bits(), canvas.Stride(), canvas.ChangedRows(), shownAt,
-                  std::max(until - shownAt, finished ? minimum : 1));
-    canvas.ChangesEncoded();
-    ++result.Encoded;
+    const int64_t shownUntil = shownAt + std::max(until - shownAt, finished ? minimum : 1);
+    // A picture lasting past the moment a key frame is due is shown again from there, as one.
+    for (int64_t from = shownAt; from < shownUntil;) {
+      const bool key = keys.Take(from);
+      const int64_t to = std::min(shownUntil, keys.Next(from));
+      writer.Encode(canvas.Bits(), canvas.Stride(), canvas.ChangedRows(), from, to - from, key);
+      canvas.ChangesEncoded();
+      ++result.Encoded;
+      from = to;
+      if (from < shownUntil && cancel && cancel->load(std::memory_order_relaxed))
+        ThrowExport(TExportErrc::Cancelled, "cancelled");
+    }
   };
   TExportProgress state;
   state.TotalFrames = plan.TotalFrames;
@@ -220,6 +230,7 @@ std::optional<TExportCodec> ParseExportCodec(std::string_view name) {
   if (n == "vp9") return TExportCodec::Vp9;
   if (n == "av1") return TExportCodec::Av1;
   if (n == "ffv1") return TExportCodec::Ffv1;
+  if (n == "h264rgb") return TExportCodec::H264Rgb;
   return std::nullopt;
 }
 
@@ -238,7 +249,8 @@ const char* ExportExtension(TExportFormat format) {
 }
 
 bool CodecFitsFormat(TExportCodec codec, TExportFormat format, bool lossless) {
-  if (lossless) return format == TExportFormat::Mkv && (codec == TExportCodec::Default || codec == TExportCodec::Ffv1);
+  const bool losslessCodec = codec == TExportCodec::Ffv1 || codec == TExportCodec::H264Rgb;
+  if (lossless) return format == TExportFormat::Mkv && (codec == TExportCodec::Default || losslessCodec);
   switch (format) {
     case TExportFormat::Mp4:
       return codec == TExportCodec::Default || codec == TExportCodec::H264 || codec == TExportCodec::Av1;

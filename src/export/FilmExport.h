@@ -1,5 +1,5 @@
 // Export of a film to a video file through FFmpeg's libraries: H.264 in MP4 (or Matroska),
-// VP9 or AV1 in WebM, lossless FFV1 in Matroska, and GIF.
+// VP9 or AV1 in WebM, lossless H.264 RGB or FFV1 in Matroska, and GIF.
 //
 // The film is played by a core of the export's own on copies of the segments
 // (ShareSegments), so a film that a window is playing can be exported from another thread.
@@ -7,7 +7,9 @@
 // own frame rate; a frame that changes nothing in the picture lengthens the one before it
 // instead of being encoded again. Segments of different sizes are centred on a canvas of
 // the largest width and height, filled with the player's grey; segments become chapters
-// named as the segments.
+// named as the segments. Every chapter starts on a key frame, and key frames lie no further
+// apart than the key interval of film time: a picture that lasts longer is shown again from
+// there as a key frame, so that players can seek and tools can cut anywhere.
 //
 // The file is written beside its final name and renamed into place when complete, so an
 // export that fails or is cancelled leaves nothing behind, and an existing file is only
@@ -26,22 +28,29 @@
 #include "playback/FilmClock.h"
 
 enum class TExportFormat { Mp4, WebM, Mkv, Gif };
-enum class TExportCodec { Default, H264, Vp9, Av1, Ffv1 };
+enum class TExportCodec { Default, H264, Vp9, Av1, Ffv1, H264Rgb };
 
 // The canvas colour around smaller segments: the grey of the player's window.
 inline constexpr uint8_t kCanvasGrey = 128;
 
+// Key frames every two seconds of film time unless asked otherwise; an hour at most.
+inline constexpr int32_t kDefaultKeyInterval = 2000;
+inline constexpr int32_t kMaxKeyInterval = 3600 * 1000;
+
 struct TExportOptions {
   TExportFormat Format = TExportFormat::Mp4;
-  // Default: H.264 for MP4 and Matroska, VP9 for WebM, FFV1 for Matroska with Lossless, the
-  // GIF encoder for GIF.
+  // Default: H.264 for MP4 and Matroska, VP9 for WebM, H.264 RGB for Matroska with Lossless,
+  // the GIF encoder for GIF. H.264 RGB (QP 0) and FFV1 are lossless, in Matroska only.
   TExportCodec Codec = TExportCodec::Default;
-  bool Lossless = false;    // Matroska only: FFV1 in the pictures' own RGB format
+  bool Lossless = false;    // Matroska only: H.264 RGB or FFV1 in the pictures' own RGB colours
   bool Chroma444 = false;   // H.264, VP9 and AV1: full colour resolution (yuv444p)
   int Quality = -1;         // 0 (smallest) to 100 (best); -1: the format's default
   int32_t Segment = 0;      // from 1: that segment alone at its own size; 0: the whole film
   bool Cursor = true;       // the recorded cursor is drawn
   int32_t MaxWidth = 0;     // scaled down to this width when wider; 0: not scaled
+  // Milliseconds of film time from one key frame to the next, at most (all but GIF), from 1 to
+  // kMaxKeyInterval.
+  int32_t KeyInterval = kDefaultKeyInterval;
 };
 
 // The quality used when none is asked for.
@@ -50,7 +59,7 @@ inline constexpr int kDefaultQuality = 60;
 // The format a file name asks for by its extension (any case): .mp4, .webm, .mkv, .gif.
 std::optional<TExportFormat> ExportFormatOfPath(std::string_view path);
 // A format or codec by its name on a command line: "mp4", "webm", "mkv", "gif"; "h264",
-// "vp9", "av1", "ffv1".
+// "vp9", "av1", "ffv1", "h264rgb".
 std::optional<TExportFormat> ParseExportFormat(std::string_view name);
 std::optional<TExportCodec> ParseExportCodec(std::string_view name);
 // The extension of a format, with its dot: ".mp4".
@@ -61,7 +70,9 @@ bool CodecFitsFormat(TExportCodec codec, TExportFormat format, bool lossless);
 struct TExportProgress {
   int64_t Frames = 0;       // frames of the film played so far
   int64_t TotalFrames = 0;  // frames of the film (or of the segment) to play
-  int64_t Encoded = 0;      // pictures handed to the encoder (unchanged frames are not)
+  // Pictures handed to the encoder: unchanged frames are not, a picture shown again as a key
+  // frame is once more.
+  int64_t Encoded = 0;
 };
 // Called from the exporting thread after every few frames and at the end.
 using TExportProgressFn = std::function<void(const TExportProgress&)>;
@@ -77,7 +88,7 @@ enum class TExportErrc {
   Playback,      // the film could not be played (a damaged or unsupported segment)
   NoFrames,      // nothing to export: no frames (in the segment)
   NoSegment,     // the segment asked for is not in the film
-  Options,       // a codec that does not fit the format, and the like
+  Options,       // a codec that does not fit the format, a key interval out of range, and the like
   NoMemory,      // the memory for playing or encoding could not be had
 };
 

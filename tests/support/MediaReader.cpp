@@ -19,7 +19,7 @@ std::string AvError(int code) { return AvErrorText(code); }
 
 int64_t ToMillis(int64_t value, AVRational timeBase) { return av_rescale_q(value, timeBase, AVRational{1, 1000}); }
 
-// The picture of a decoded frame: RGB for packed RGB and palette formats, the Y plane for YUV.
+// The picture of a decoded frame: RGB for RGB and palette formats, the Y plane for YUV.
 void TakePixels(const AVFrame& frame, TMediaFrame& out) {
   const auto format = AVPixelFormat(frame.format);
   out.Rgb.clear();
@@ -34,6 +34,16 @@ void TakePixels(const AVFrame& frame, TMediaFrame& out) {
         for (int x = 0; x < w; ++x)
           out.Rgb[size_t(y) * size_t(w) + size_t(x)] =
               uint32_t(row[4 * x + 2]) << 16 | uint32_t(row[4 * x + 1]) << 8 | row[4 * x];
+      }
+      return;
+    case AV_PIX_FMT_GBRP:
+      out.Rgb.resize(size_t(w) * size_t(h));
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* g = frame.data[0] + ptrdiff_t(y) * frame.linesize[0];
+        const uint8_t* b = frame.data[1] + ptrdiff_t(y) * frame.linesize[1];
+        const uint8_t* r = frame.data[2] + ptrdiff_t(y) * frame.linesize[2];
+        for (int x = 0; x < w; ++x)
+          out.Rgb[size_t(y) * size_t(w) + size_t(x)] = uint32_t(r[x]) << 16 | uint32_t(g[x]) << 8 | b[x];
       }
       return;
     case AV_PIX_FMT_PAL8: {
@@ -140,6 +150,8 @@ TMedia ReadMedia(const std::string& path, bool pixels) {
       return media;
     }
     if (packet->stream_index == index) {
+      media.Packets.push_back({packet->pts == AV_NOPTS_VALUE ? -1 : ToMillis(packet->pts, stream.time_base),
+                               (packet->flags & AV_PKT_FLAG_KEY) != 0});
       const int sent = avcodec_send_packet(codec.get(), packet.get());
       av_packet_unref(packet.get());
       if (sent < 0) {

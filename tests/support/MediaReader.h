@@ -1,6 +1,7 @@
 // Reads a video file back through FFmpeg's libraries, for the export tests: the container's
-// chapters and duration, the video stream's codec, size, pixel format and colour tags, and
-// every decoded picture with its time, as RGB or as its luma plane.
+// chapters and duration, the video stream's codec, size, pixel format and colour tags, its
+// packets with their times and key frame flags, and every decoded picture with its time, as
+// RGB or as its luma plane.
 #pragma once
 
 #include <cstdint>
@@ -24,12 +25,19 @@ struct TMediaFrame {
   AVPixelFormat Format = AV_PIX_FMT_NONE;
   int Width = 0;
   int Height = 0;
-  // Packed RGB and palette pictures: each pixel as 0x00RRGGBB, the fourth byte dropped.
+  // RGB (packed or planar) and palette pictures: each pixel as 0x00RRGGBB, the fourth byte
+  // dropped.
   std::vector<uint32_t> Rgb;
   // Planar YUV pictures: the Y plane, Width × Height bytes without padding.
   std::vector<uint8_t> Luma;
   AVColorSpace ColorSpace = AVCOL_SPC_UNSPECIFIED;
   AVColorRange ColorRange = AVCOL_RANGE_UNSPECIFIED;
+};
+
+// A packet of the video stream as the container gives it.
+struct TMediaPacket {
+  int64_t Millis = 0;  // presentation time
+  bool Key = false;    // the container marks it a key frame (a sync sample, a key block)
 };
 
 struct TMedia {
@@ -44,6 +52,7 @@ struct TMedia {
   AVColorRange ColorRange = AVCOL_RANGE_UNSPECIFIED;
   int64_t DurationMs = -1;     // the container's; -1 when it names none
   std::vector<TMediaChapter> Chapters;
+  std::vector<TMediaPacket> Packets;  // in the file's order
   std::vector<TMediaFrame> Frames;  // in presentation order
   // Where the last picture ends: its time and its duration.
   int64_t EndMs() const { return Frames.empty() ? 0 : Frames.back().Millis + Frames.back().DurationMs; }

@@ -364,6 +364,9 @@ void TfrmExport::accept() {
   options = TExportOptions{};
   options.Format = Format();
   options.Lossless = options.Format == TExportFormat::Mkv;
+  // The format list names FFV1 for lossless Matroska, so FFV1 it is (zrfilm's default there is
+  // H.264 RGB).
+  if (options.Lossless) options.Codec = TExportCodec::Ffv1;
   options.Quality = spnQuality->value();
   options.Cursor = chkCursor->isChecked();
   options.Segment = chkSegment->isEnabled() && chkSegment->isChecked() ? FRequest.CurrentSegment + 1 : 0;
