@@ -452,7 +452,6 @@ TEST(FilmExtent, EndsWhereTheReaderOfTheFirstSegmentsStops) {
       {"shapes without pixels", [&](auto& s) { s[2].ShapeCount = 2, s[2].ShapeRecords = odd.Data(), s[2].ShapeRecords.insert(s[2].ShapeRecords.end(), odd.Data().begin(), odd.Data().end()); }, 4},
       // The reader stops at a negative size, and so does the extent.
       {"a negative cursor track size", [](auto& s) { s[1].CursorDataSize = -6; }, 4},
-      {"a negative frame data size", [](auto& s) { s[0].FrameDataSize = -1; }, 4},
       {"a negative palette size", [](auto& s) { s[0].PaletteDataSize = INT32_MIN; }, 4},
       {"frame data beyond the file", [](auto& s) { s[2].FrameDataSize = 0x7FFFFFFF; }, 2},
       {"more shapes than the file holds", [](auto& s) { s[1].ShapeCount = 0x7FFFFFFF; }, 1},
@@ -468,16 +467,16 @@ TEST(FilmExtent, EndsWhereTheReaderOfTheFirstSegmentsStops) {
     for (int32_t wanted = 1; wanted <= 4; ++wanted) {
       // 4: every segment, none named.
       const TLastSegment last = [wanted](int32_t n, const TSegInfo&) { return n == wanted; };
-      for (size_t piece : {size_t(1), size_t(7), size_t(4096)}) {
+      for (size_t piece : {size_t(1), size_t(4096)}) {
         SCOPED_TRACE(std::string(c.name) + ", up to segment " + std::to_string(wanted) + ", pieces of " +
                      std::to_string(piece));
         TFilmExtent extent(last);
         for (size_t at = 0; at < bytes.size() && !extent.Feed(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));)
           at += piece;
-        TFilm whole, part;
-        TFilmError wholeError, partError;
         ASSERT_EQ(extent.Complete(), wanted <= c.reachable);
         if (!extent.Complete()) continue;
+        TFilm whole, part;
+        TFilmError wholeError, partError;
         const bool read = ReadFilm(bytes, nullptr, whole, wholeError, last);
         ASSERT_LE(extent.End(), filmSize);
         const auto needed = std::span(bytes).first(size_t(extent.End()));

@@ -2,19 +2,16 @@
 // loaded through a run folder of its own, with what the input plants in that folder first
 // (FIFOs, links, read-only leftovers, a folder named like the film file). Whatever the input,
 // the load ends, the user's film and a file outside stay as they were, and the run folder is
-// empty afterwards. Read up to one of its first segments, as the tools read it, a film gives
-// the same first segments as read whole.
+// empty afterwards.
 //
 // Input: one byte of flags, then the package bytes.
 //   bit 0      the film is an executable: a prefix, the package and its length
 //   bits 1-3   what is planted in the run folder before the load
 //   bit 4      the package length of an executable is taken from the next four bytes
-//   bits 5-6   a second load reads up to segment 1, 2 or 3 (0: none)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,7 +21,6 @@
 #include <vector>
 
 #include "film/FilmLoader.h"
-#include "film/FilmFile.h"
 #include "film/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -132,34 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     loader.LockWindow = std::chrono::milliseconds(0);
     loader.STCabReader.MaxExtractBytes = 64 << 20;
     loader.SetFileName(filmPath);
-    bool loaded = false;
     try {
-      loaded = loader.LoadFilm(filmPath);
+      loader.LoadFilm(filmPath);
     } catch (const EFilmLoad&) {
     }
     // Nothing extracted stays once the load is over.
     if (!fs::is_empty(run.Path())) __builtin_trap();
-
-    const int32_t upTo = (flags >> 5) & 3;
-    if (upTo > 0) {
-      const auto whole = loader.TakeSegments();
-      loader.ReadUpTo = [upTo](int32_t n, const TSegInfo&) { return n == upTo; };
-      bool partLoaded = false;
-      try {
-        partLoaded = loader.LoadFilm(filmPath);
-      } catch (const EFilmLoad&) {
-      }
-      if (!fs::is_empty(run.Path())) __builtin_trap();
-      const auto& part = loader.Segments();
-      if (loaded && partLoaded) {
-        if (part.size() != std::min(whole.size(), size_t(upTo))) __builtin_trap();
-        for (size_t i = 0; i < part.size(); ++i) {
-          const auto a = part[i]->SegStream.Bytes(), b = whole[i]->SegStream.Bytes();
-          if (part[i]->FrameCount != whole[i]->FrameCount || !std::equal(a.begin(), a.end(), b.begin(), b.end()))
-            __builtin_trap();
-        }
-      }
-    }
   }
   // The run folder is gone, the film and the file outside are as they were.
   if (!fs::is_empty(root + "/private")) __builtin_trap();

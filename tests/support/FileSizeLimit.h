@@ -19,9 +19,6 @@ class TFileSizeLimit {
     ::setrlimit(RLIMIT_FSIZE, &FOld);
     std::signal(SIGXFSZ, FOldHandler);
   }
-  TFileSizeLimit(const TFileSizeLimit&) = delete;
-  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
   bool Set = false;  // whether the limit holds
 
  private:
