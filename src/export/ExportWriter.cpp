@@ -121,7 +121,7 @@ void TExportWriter::StartEncoderAnew() {
 
 void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
                            int64_t duration, bool key) {
-  CheckAv(av_frame_make_writable(FInput.get()), "frame buffer");
+  MakeInputWritable();
   Convert(canvas, stride, changed);
   // In the stream's units: GIF counts fiftieths of a second.
   const int64_t start = av_rescale_q(pts, AVRational{1, 1000}, FPlan.TimeBase);
@@ -143,6 +143,30 @@ void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<cons
   FInput->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   if (key && FSent && std::strcmp(FPlan.Codec->name, "libsvtav1") == 0) StartEncoderAnew();
   Send(FInput.get());
+}
+
+// The encoder's picture, ready to be drawn on. A GIF picture handed on stays with the palette
+// filter until the next one (which it compares with it), and the one held back waits: the
+// picture drawn next is a copy in a buffer of a pool, rather than in a new block of megabytes
+// for every picture.
+void TExportWriter::MakeInputWritable() {
+  if (!FGifPalettes || av_frame_is_writable(FInput.get())) {
+    CheckAv(av_frame_make_writable(FInput.get()), "frame buffer");
+    return;
+  }
+  const size_t bytes = size_t(FInput->linesize[0]) * size_t(FInput->height);
+  if (!FInputPool) FInputPool.reset(av_buffer_pool_init(bytes, av_buffer_alloc));
+  TAvFrame next(av_frame_alloc());
+  if (!FInputPool || !next) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
+  next->format = FInput->format;
+  next->width = FInput->width;
+  next->height = FInput->height;
+  next->buf[0] = av_buffer_pool_get(FInputPool.get());
+  if (!next->buf[0]) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
+  next->data[0] = next->buf[0]->data;
+  next->linesize[0] = FInput->linesize[0];
+  CheckAv(av_frame_copy(next.get(), FInput.get()), "frame buffer");
+  FInput = std::move(next);
 }
 
 void TExportWriter::Finish() {

@@ -48,6 +48,7 @@ class TExportWriter {
   void OpenEncoder();
   void StartEncoderAnew();
   TAvSws Conversion(int32_t height, int32_t outputHeight) const;
+  void MakeInputWritable();
   void Convert(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
   void ConvertIndexed(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
   void ConvertRowsBgra(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
@@ -67,6 +68,7 @@ class TExportWriter {
   // Pictures in a group for encoders told where key frames go: more than any export holds.
   static constexpr int kLongGop = 1 << 30;
   TAvPacket FPacket;
+  TAvBufferPool FInputPool;  // GIF: the encoder's pictures drawn in turn
   TAvFrame FInput;
   TAvSws FSws;  // the whole canvas
   // Conversions of bands, by their heights, and the band's picture. The chroma filter reaches
