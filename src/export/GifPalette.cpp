@@ -10,6 +10,8 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
