@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "io/FilePlace.h"
-#include "io/SameFile.h"
+#include "io/HeldFiles.h"
 #include "io/SignalCatcher.h"
 #include "io/UniqueFd.h"
 
@@ -119,13 +119,6 @@ bool RemoveContentsAt(int dirFd, int depth, std::string& error) {
     }
   }
   return all;
-}
-
-// Whether the folder open at fd is still the one at `path` (not removed or replaced).
-bool StillAt(int fd, const std::string& path) {
-  struct stat held {}, named {};
-  return ::fstat(fd, &held) == 0 && held.st_nlink > 0 && ::lstat(path.c_str(), &named) == 0 &&
-         SameFile(held, named);
 }
 
 // The run folders of this process, for the signal handler: fixed buffers, claimed and
@@ -262,8 +255,7 @@ int RemoveAbandonedRunFolders(const std::string& privateFolder) {
     const TFd fd(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) continue;
     // A free lock means the owner has ended; a run that is alive holds it.
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 &&
-        StillAt(fd.Get(), WithSlash(privateFolder) + name)) {
+    if (LockInPlace(fd.Get(), WithSlash(privateFolder) + name)) {
       std::string why;
       ::fchmod(fd.Get(), 0700);
       if (RemoveContentsAt(fd.Get(), 0, why) && ::unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) == 0) ++removed;
@@ -301,7 +293,7 @@ void TRunFolder::Make(std::string privateFolder) {
     }
     TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) continue;
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 && StillAt(fd.Get(), path)) {
+    if (LockInPlace(fd.Get(), path)) {
       FLockFd = std::move(fd);
       FPath = path + "/";
       if (gSignalsInstalled.load()) FSignalSlot = ClaimSignalSlot(path, FMadePrivate);
