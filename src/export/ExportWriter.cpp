@@ -21,7 +21,10 @@ void TExportWriter::Open(const std::string& path) {
   CheckAv(avformat_alloc_output_context2(&format, nullptr, FPlan.Muxer, nullptr), "output format");
   FFormat.reset(format);
   FFormat->url = av_strdup(("file:" + path).c_str());
-  for (const TExportChapter& c : FPlan.Chapters) AddChapter(c);
+  for (size_t i = 0; i < FPlan.Chapters.size(); ++i) {
+    CheckCancelEvery(int64_t(i), FCancel);
+    AddChapter(FPlan.Chapters[i]);
+  }
 
   OpenEncoder();
   FStream = avformat_new_stream(FFormat.get(), nullptr);
@@ -30,7 +33,13 @@ void TExportWriter::Open(const std::string& path) {
   FStream->time_base = FPlan.TimeBase;
   FStream->avg_frame_rate = AVRational{0, 1};
 
-  CheckAv(avio_open(&FFormat->pb, FFormat->url, AVIO_FLAG_WRITE), "opening the file");
+  // Every read and write of the file asks for a cancel: completing a long MP4 moves all of it.
+  const AVIOInterruptCB interrupt{
+      [](void* cancel) { return int(static_cast<const std::atomic<bool>*>(cancel)->load(std::memory_order_relaxed)); },
+      const_cast<std::atomic<bool>*>(FCancel)};
+  CheckAv(avio_open2(&FFormat->pb, FFormat->url, AVIO_FLAG_WRITE, FCancel ? &interrupt : nullptr, nullptr),
+          "opening the file");
+  if (FCancel) FFormat->interrupt_callback = interrupt;
   AVDictionary* muxing = nullptr;
   if (std::strcmp(FPlan.Muxer, "mp4") == 0) av_dict_set(&muxing, "movflags", "+faststart", 0);
   const int header = avformat_write_header(FFormat.get(), &muxing);
@@ -371,6 +380,7 @@ void TExportWriter::DrainGraph() {
   TAvFrame out(av_frame_alloc());
   if (!out) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
   for (;;) {
+    CheckCancel(FCancel);
     const int r = av_buffersink_get_frame(FSink, out.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
     CheckAv(r, "palette filter");
@@ -383,6 +393,7 @@ void TExportWriter::Send(const AVFrame* frame) {
   CheckAv(avcodec_send_frame(FEncoder.get(), frame), "encoding");
   FSent = true;
   for (;;) {
+    CheckCancel(FCancel);
     const int r = avcodec_receive_packet(FEncoder.get(), FPacket.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
     CheckAv(r, "encoding");

@@ -3,6 +3,7 @@
 // indices of one GIF palette), encoding and muxing, and the GIF palette paths.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <span>
@@ -21,7 +22,9 @@ extern "C" {
 // Encodes pictures placed on the canvas (32-bit B, G, R, unused) and writes the file.
 class TExportWriter {
  public:
-  explicit TExportWriter(const TExportPlan& plan) : FPlan(plan) {}
+  // `cancel`, when set, stops any step within a moment: encoding, flushing, writing the file.
+  explicit TExportWriter(const TExportPlan& plan, const std::atomic<bool>* cancel = nullptr)
+      : FPlan(plan), FCancel(cancel) {}
 
   // Creates the file at `path`, with the plan's chapters, and sets up the encoder.
   void Open(const std::string& path);
@@ -51,6 +54,7 @@ class TExportWriter {
   void Send(const AVFrame* frame);
 
   const TExportPlan& FPlan;
+  const std::atomic<bool>* FCancel;
   TAvOutput FFormat;  // the container and its file
   AVStream* FStream = nullptr;
   TAvCodecContext FEncoder;
