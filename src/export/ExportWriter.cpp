@@ -263,7 +263,10 @@ void TExportWriter::ConvertBand(const uint8_t* canvas, int64_t stride, int32_t t
 void TExportWriter::AddChapter(const TExportChapter& c) {
   auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
   if (!chapter) ThrowExport(TExportErrc::NoMemory, "no memory for a chapter");
-  chapter->id = FFormat->nb_chapters + 1;
+  // No id of our own: the Matroska muxer numbers the chapters 1, 2, ... itself when one has
+  // none, while given ids it compares each with every one before (a million chapters would
+  // take it most of an hour, beyond the reach of a cancel).
+  chapter->id = 0;
   chapter->time_base = AVRational{1, 1000};
   chapter->start = c.Start;
   chapter->end = c.End;
