@@ -1228,9 +1228,14 @@ TEST_F(TExportFailures, ASplitThatFailsLeavesNoPart) {
     EXPECT_EQ(run.Status, 1) << run.Err;
     EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
     EXPECT_EQ(Files(Out), before);
-    for (const std::string& name : c.Before)
-      if (!name.ends_with('/')) EXPECT_EQ(FileBytes(Out / name), old) << name;
-    if (!c.FilmAs.empty()) EXPECT_EQ(FileBytes(filmPath), FileBytes(c.Film));
+    for (const std::string& name : c.Before) {
+      if (!name.ends_with('/')) {
+        EXPECT_EQ(FileBytes(Out / name), old) << name;
+      }
+    }
+    if (!c.FilmAs.empty()) {
+      EXPECT_EQ(FileBytes(filmPath), FileBytes(c.Film));
+    }
   }
   ExpectPrivateFolderEmpty();
 }
@@ -1536,7 +1541,6 @@ TEST_F(TEngineFixture, CancellingLeavesNoFile) {
       {"a hundred thousand segments", many, TExportFormat::Mp4, kMeanwhile},
       {"encoding Matroska", segments, TExportFormat::Mkv, kAtFrame5},
       {"the last frame of MP4", mixed, TExportFormat::Mp4, kAtLastFrame},
-      {"the last frame of WebM", mixed, TExportFormat::WebM, kAtLastFrame},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -1545,13 +1549,10 @@ TEST_F(TEngineFixture, CancellingLeavesNoFile) {
     options.Format = c.Format;
     options.Lossless = c.Format == TExportFormat::Mkv;
     std::thread meanwhile;
-    std::atomic<bool> started{false};
     if (c.When == kMeanwhile) meanwhile = std::thread([&] {
-      while (!started) std::this_thread::yield();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
       cancel = true;
     });
-    started = true;
     const TExportResult result = ExportFilm(
         c.Segments, OutFile(std::string("film") + ExportExtension(c.Format)), options, false,
         [&](const TExportProgress& p) {
@@ -1561,7 +1562,9 @@ TEST_F(TEngineFixture, CancellingLeavesNoFile) {
         &cancel);
     if (meanwhile.joinable()) meanwhile.join();
     EXPECT_EQ(result.Code, TExportErrc::Cancelled) << result.Details;
-    if (c.When == kAtFrame5) EXPECT_LT(result.Frames, 300);
+    if (c.When == kAtFrame5) {
+      EXPECT_LT(result.Frames, 300);
+    }
     EXPECT_TRUE(fs::is_empty(Out)) << Files(Out).front();
   }
   // Planning alone hears it too, in its pass over the segments.

@@ -144,6 +144,8 @@ int TTool::Export(const TZrFilmArgs& args) {
     if (!r) return Fail(r.Code == TExportErrc::Exists || r.Code == TExportErrc::IsFilm ? out : film,
                         ExportFailure(r, out));
   }
+  // A signal heard after the last part was complete still keeps them all out of place.
+  if (interrupted) return Fail(film, "interrupted: nothing was written");
   std::string failed, what;
   if (!PlaceAll(written, args.Force, failed, what)) return Fail(failed, what);
   return kOk;
