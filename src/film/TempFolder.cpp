@@ -232,15 +232,8 @@ bool RemoveFolderContents(const std::string& folder, std::string& error) {
 int RemoveAbandonedRunFolders(const std::string& privateFolder) {
   const TFd parent(::open(privateFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!parent) return 0;
-  std::vector<std::string> names;
-  TFd listFd(::dup(parent.Get()));
-  if (DIR* dir = listFd ? ::fdopendir(listFd.Get()) : nullptr) {
-    listFd.Release();  // closedir closes it
-    while (const dirent* entry = ::readdir(dir))
-      if (std::strncmp(entry->d_name, kRunPrefix, sizeof kRunPrefix - 1) == 0)
-        names.emplace_back(entry->d_name);
-    ::closedir(dir);
-  }
+  const std::vector<std::string> names =
+      FolderNames(parent.Get(), [](std::string_view name) { return name.starts_with(kRunPrefix); });
   // Earlier versions extracted straight into the private folder and left the film file there.
   for (const char* old : {"MyFilm.~zrflm", "temp.zrcab"}) {
     const TFd fd(::openat(parent.Get(), old, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

@@ -37,6 +37,20 @@ bool StillAt(int fd, const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> FolderNames(int dirFd, const std::function<bool(std::string_view)>& wanted) {
+  std::vector<std::string> names;
+  TFd listFd(::dup(dirFd));
+  DIR* dir = listFd ? ::fdopendir(listFd.Get()) : nullptr;
+  if (!dir) return names;
+  listFd.Release();  // closedir closes it
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != ".." && wanted(name)) names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
 bool LockInPlace(int fd, const std::string& path) {
   return ::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillAt(fd, path);
 }
@@ -61,16 +75,8 @@ int CreateHeldFileBeside(const std::string& path, const char* pattern, std::stri
 int RemoveAbandonedFiles(const std::string& folder, const char* pattern) {
   const TFd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dirFd) return 0;
-  std::vector<std::string> names;
-  TFd listFd(::dup(dirFd.Get()));
-  if (DIR* dir = listFd ? ::fdopendir(listFd.Get()) : nullptr) {
-    listFd.Release();  // closedir closes it
-    while (const dirent* entry = ::readdir(dir))
-      if (MadeFrom(entry->d_name, pattern)) names.emplace_back(entry->d_name);
-    ::closedir(dir);
-  }
   int removed = 0;
-  for (const std::string& name : names) {
+  for (const std::string& name : FolderNames(dirFd.Get(), [&](std::string_view n) { return MadeFrom(n, pattern); })) {
     // Closed at the end of the round, which lets the lock go.
     const TFd fd(::openat(dirFd.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};

@@ -5,7 +5,15 @@
 // live process holds is ever touched.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+// The names in the folder open at `dirFd` that `wanted` picks ("." and ".." are not offered);
+// none when it cannot be listed. The names are taken first, so that removing what they name
+// does not disturb the listing.
+std::vector<std::string> FolderNames(int dirFd, const std::function<bool(std::string_view)>& wanted);
 
 // Takes the lock of the file or folder open at `fd` (opened at `path`) when it is free; it is
 // held until that descriptor is closed. True when the lock was had and `path` still names the
