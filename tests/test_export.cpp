@@ -495,6 +495,7 @@ struct TChildSetup {
   bool HonourPermissions = false;
   int Stderr = -1;  // a descriptor for standard error instead of the file
   bool ShortOfMemory = false;  // a 64 MiB frame buffer is more than it may have
+  rlim_t OpenFiles = RLIM_INFINITY;  // the files it may have open, the system's limit
 };
 
 // AddressSanitizer reserves its shadow memory beyond any data limit: under it the child's
@@ -560,6 +561,8 @@ struct TExportFixture : TTempRootFixture {
         const rlimit limit{setup.FileSizeLimit, setup.FileSizeLimit};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(kSetupFailed);
       }
+      const rlimit files{setup.OpenFiles, setup.OpenFiles};
+      if (setup.OpenFiles != RLIM_INFINITY && ::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(kSetupFailed);
       // Root writes into read-only folders unless it gives up overriding permissions, for
       // itself and the program it runs.
       if (setup.HonourPermissions && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
@@ -1206,12 +1209,16 @@ TEST_F(TExportFailures, ASplitThatFailsLeavesNoPart) {
     std::string FilmAs;
     std::vector<std::string> Before;  // files there before, which stay as they were
     std::string Says;
+    TChildSetup Setup = {};
   };
   const TCase cases[] = {
       {"the film itself is the second part", path, "part-002.mkv", {}, "part-002.mkv: this is the film itself"},
       {"the second part is a folder", path, "", {"part-002.mkv/"}, "part-002.mkv: a folder"},
       {"the second part cannot be played", unplayable, "", {}, "segment 2: 16 bits per pixel cannot be played"},
       {"... and the first would have replaced a file", unplayable, "", {"part-001.mkv"}, "16 bits per pixel"},
+      // Every part is held open until all are written: 64 files besides are the tool's own.
+      {"more parts than files it may open", path, "", {}, "--split would hold 3 files open at once; the system lets it hold 2",
+       TChildSetup{.OpenFiles = 66}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -1224,7 +1231,7 @@ TEST_F(TExportFailures, ASplitThatFailsLeavesNoPart) {
       else WriteFileBytes(OutFile(name), old);
     }
     const auto before = Files(Out);
-    const TRun run = Export({filmPath, OutFile("part.mkv"), "--split", "--lossless", "--force"});
+    const TRun run = Export({filmPath, OutFile("part.mkv"), "--split", "--lossless", "--force"}, c.Setup);
     EXPECT_EQ(run.Status, 1) << run.Err;
     EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
     EXPECT_EQ(Files(Out), before);

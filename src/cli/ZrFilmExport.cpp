@@ -1,8 +1,10 @@
 #include "cli/ZrFilmCommand.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -81,6 +83,22 @@ bool PlaceAll(std::vector<std::unique_ptr<TExportFile>>& written, bool replace, 
   return true;
 }
 
+// Whether the process may hold `files` files open besides what it uses anyway, the limit raised
+// as far as the system lets it when needed; `allowed` says how many it may.
+bool MayHoldOpen(size_t files, rlim_t& allowed) {
+  constexpr rlim_t kOwnUse = 64;  // standard streams, the film, the libraries' own
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
+  const rlim_t wanted = rlim_t(files) + kOwnUse;
+  if (limit.rlim_cur < wanted && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = std::min(wanted, limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  allowed = limit.rlim_cur > kOwnUse ? limit.rlim_cur - kOwnUse : 0;
+  return limit.rlim_cur >= wanted;
+}
+
 }  // namespace
 
 int TTool::Export(const TZrFilmArgs& args) {
@@ -102,6 +120,10 @@ int TTool::Export(const TZrFilmArgs& args) {
   } else {
     jobs.emplace_back(args.Out, args.Segment);
   }
+  // Every file stays open, held, until all are written.
+  if (rlim_t allowed = 0; args.Split && !MayHoldOpen(jobs.size(), allowed))
+    return Fail(film, "--split would hold " + std::to_string(jobs.size()) + " files open at once; the system lets it hold " +
+                          std::to_string(allowed));
   // Every file's name is checked before any is written.
   for (const auto& job : jobs) {
     const TExportResult r = CheckExportFile(job.first, args.Force, film);
