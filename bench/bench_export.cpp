@@ -20,6 +20,13 @@
 //   encoded      pictures handed to the encoder: frames that change nothing are not.
 // Each case runs once per repetition (--benchmark_repetitions=3 gives medians). Meaningful
 // only in a Release build without sanitizers.
+//
+// BM_PlanSegments plans the export (PlanPlaying and PlanWriting) of a film of N one-frame
+// segments, each a chapter, made by the writer; its baseline, in the same run and on the same
+// segments, is the copy every export makes of them (ShareSegments). Both pass over the
+// segments once, so plan/copy stays the same from ten thousand segments to a million; adding
+// up the segments before each one anew made it grow with N (over 22 minutes of CPU at a
+// million).
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -35,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "export/ExportPlan.h"
 #include "export/FilmExport.h"
 #include "film/FilmFile.h"
 #include "film/SegmentDuration.h"
@@ -200,12 +208,58 @@ void BM_Export(benchmark::State& state, TCase c) {
   state.counters["encoded"] = double(result.Encoded);
 }
 
+// A film of `count` segments of one 8 × 8 frame each, made by the writer: one segment written
+// and read, then copied (the copies share its data).
+const TSegments& ManySegments(int64_t count) {
+  static std::map<int64_t, TSegments> films;
+  TSegments& film = films[count];
+  if (!film.empty()) return film;
+  TWriterSegment one;
+  one.Name = "Шаг";
+  one.Width = one.Height = 8;
+  one.Pictures = {std::vector<uint32_t>(64, 0x00336699)};
+  const std::vector<uint8_t> bytes = WriteFilm(std::span(&one, 1));
+  TFilm read;
+  TFilmError error;
+  if (!ReadFilm(bytes, read, error)) throw std::runtime_error("the film does not read: " + error.Message);
+  film.reserve(size_t(count));
+  for (int64_t i = 0; i < count; ++i) film.push_back(std::move(ShareSegments(read.Segments).front()));
+  return film;
+}
+
+void BM_PlanSegments(benchmark::State& state) {
+  const TSegments& film = ManySegments(state.range(0));
+  double copy = 0;
+  for (int i = 0; i < 3; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const TSegments copies = ShareSegments(film);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    copy = i ? std::min(copy, seconds) : seconds;
+    benchmark::DoNotOptimize(copies.data());
+  }
+  TExportOptions options;
+  size_t chapters = 0;
+  double plan = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    TExportPlan planned = PlanPlaying(film, options);
+    PlanWriting(planned, film, options);
+    plan = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    chapters = planned.Chapters.size();
+  }
+  state.counters["plan_s"] = plan;
+  state.counters["copy_s"] = copy;
+  state.counters["plan/copy"] = plan / copy;
+  state.counters["chapters"] = double(chapters);
+}
+
 void Bounded(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
 }
 
 }  // namespace
 
+BENCHMARK(BM_PlanSegments)->ArgName("segments")->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Play)->ArgName("segment")->Arg(0)->Arg(1)->Apply(Bounded);
 BENCHMARK_CAPTURE(BM_Export, mp4, TCase{TExportFormat::Mp4, false, 0})->Apply(Bounded);
 BENCHMARK_CAPTURE(BM_Export, webm, TCase{TExportFormat::WebM, false, 0})->Apply(Bounded);

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <csignal>
@@ -31,9 +33,11 @@ extern "C" {
 }
 
 #include "export/ExportError.h"
+#include "export/ExportPlan.h"
 #include "export/FilmExport.h"
 #include "film/SegmentDuration.h"
 #include "io/ScopeGuard.h"
+#include "io/UniqueFd.h"
 #include "playback_support.h"
 #include "support/MediaReader.h"
 #include "support/TempRootFixture.h"
@@ -501,6 +505,7 @@ struct TChildSetup {
   bool HonourPermissions = false;
   int Stderr = -1;  // a descriptor for standard error instead of the file
   bool ShortOfMemory = false;  // a 64 MiB frame buffer is more than it may have
+  rlim_t OpenFiles = RLIM_INFINITY;  // the files it may have open, the system's limit
 };
 
 // AddressSanitizer reserves its shadow memory beyond any data limit: under it the child's
@@ -566,6 +571,8 @@ struct TExportFixture : TTempRootFixture {
         const rlimit limit{setup.FileSizeLimit, setup.FileSizeLimit};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(kSetupFailed);
       }
+      const rlimit files{setup.OpenFiles, setup.OpenFiles};
+      if (setup.OpenFiles != RLIM_INFINITY && ::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(kSetupFailed);
       // Root writes into read-only folders unless it gives up overriding permissions, for
       // itself and the program it runs.
       if (setup.HonourPermissions && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
@@ -580,10 +587,21 @@ struct TExportFixture : TTempRootFixture {
     return pid;
   }
 
-  TRun Wait(pid_t pid, const std::string& errFile) {
+  // Waits for the child; one that has not ended within `seconds` (when given) fails the test
+  // and is killed.
+  TRun Wait(pid_t pid, const std::string& errFile, int seconds = 0) {
     TRun run;
     int status = 0;
-    if (::waitpid(pid, &status, 0) != pid) return run;
+    pid_t ended = 0;
+    for (int polls = 0; seconds > 0 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++polls) {
+      if (polls == seconds * 100) {
+        ADD_FAILURE() << "zrfilm still runs after " << seconds << " s";
+        ::kill(pid, SIGKILL);
+        break;
+      }
+      ::usleep(10000);
+    }
+    if (ended != pid && ::waitpid(pid, &status, 0) != pid) return run;
     if (WIFEXITED(status)) run.Status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
     const std::vector<uint8_t> err = FileBytes(errFile);
@@ -1197,7 +1215,8 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
       {"a damaged film, lossless", {damaged, OutFile("film.mkv"), "--lossless"}, 1},
       {"a link to the film", {copy, OutFile("link.mp4"), "--force"}, 1},
       {"a pipe", {path, OutFile("pipe.mp4"), "--force"}, 1},
-      {"a segment the player cannot show", {unplayable, OutFile("film.mp4")}, 1},
+      {"a segment the player cannot show", {unplayable, OutFile("film.mp4")}, 1,
+       "then16.zrcab: segment 2: 16 bits per pixel cannot be played\n"},
       {"a segment without frames", {emptySegment, OutFile("film.mp4"), "--segment", "2"}, 1},
       {"out of memory", {path, OutFile("film.gif")}, 1, "not enough memory to export the film",
        TChildSetup{.ShortOfMemory = true}},
@@ -1229,6 +1248,90 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
   EXPECT_EQ(fs::file_size(copy), before);
   EXPECT_TRUE(fs::exists(path));
   ExpectPrivateFolderEmpty();
+}
+
+// --split checks every part's name before it writes any, and puts the parts in place only once
+// every one is written: a failure at any part leaves no part, and no file that was there before
+// is replaced.
+TEST_F(TExportFailures, ASplitThatFailsLeavesNoPart) {
+  const TTestFilm film(MixedFilm());
+  auto raw = std::vector<TRawSegment>{EncodeSegment(film.Source[0]), EncodeSegment(film.Source[2])};
+  raw[1].BitsPerPixel = 16;  // a depth the player cannot show, found when the second part is played
+  const std::string unplayable = Write("then16.zrcab", MakeFilmPackage(WriteFilmRaw(raw)));
+  const std::string path = Package("mixed.zrcab", film);
+  const std::vector<uint8_t> old = {'o', 'l', 'd'};
+  struct TCase {
+    std::string Name;
+    std::string Film;  // copied to `Out` under `FilmAs` when that is given
+    std::string FilmAs;
+    std::vector<std::string> Before;  // files there before, which stay as they were
+    std::string Says;
+    TChildSetup Setup = {};
+  };
+  const TCase cases[] = {
+      {"the film itself is the second part", path, "part-002.mkv", {}, "part-002.mkv: this is the film itself"},
+      {"the second part is a folder", path, "", {"part-002.mkv/"}, "part-002.mkv: a folder"},
+      {"the second part cannot be played", unplayable, "", {}, "segment 2: 16 bits per pixel cannot be played"},
+      {"... and the first would have replaced a file", unplayable, "", {"part-001.mkv"}, "16 bits per pixel"},
+      // Every part is held open until all are written: 64 files besides are the tool's own.
+      {"more parts than files it may open", path, "", {}, "--split would hold 3 files open at once; the system lets it hold 2",
+       TChildSetup{.OpenFiles = 66}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(Out);
+    fs::create_directory(Out);
+    std::string filmPath = c.Film;
+    if (!c.FilmAs.empty()) fs::copy_file(c.Film, filmPath = OutFile(c.FilmAs));
+    for (const std::string& name : c.Before) {
+      if (name.ends_with('/')) fs::create_directory(Out / name);
+      else WriteFileBytes(OutFile(name), old);
+    }
+    const auto before = Files(Out);
+    const TRun run = Export({filmPath, OutFile("part.mkv"), "--split", "--lossless", "--force"}, c.Setup);
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
+    EXPECT_EQ(Files(Out), before);
+    for (const std::string& name : c.Before) {
+      if (!name.ends_with('/')) {
+        EXPECT_EQ(FileBytes(Out / name), old) << name;
+      }
+    }
+    if (!c.FilmAs.empty()) {
+      EXPECT_EQ(FileBytes(filmPath), FileBytes(c.Film));
+    }
+  }
+  ExpectPrivateFolderEmpty();
+}
+
+// An export killed outright leaves its unfinished file; the next export into that folder
+// removes it, and no other: not one a live process holds, nor names that only look alike.
+TEST_F(TExportFailures, AKilledExportsFileGoesWithTheNextExport) {
+  const TTestFilm film(NoiseFilm(320, 240, 100));
+  const std::string path = Package("big.zrcab", film);
+  std::string errFile;
+  const pid_t pid = Start({path, OutFile("film.mkv"), "--lossless", "--codec", "ffv1"}, {}, errFile);
+  ASSERT_GT(pid, 0);
+  while (Files(Out).empty() && ::waitpid(pid, nullptr, WNOHANG) == 0) ::usleep(500);
+  ::kill(pid, SIGKILL);
+  EXPECT_EQ(Wait(pid, errFile).Signal, SIGKILL);
+  const auto left = Files(Out);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(left[0].starts_with(".export-") && left[0].ends_with(".part")) << left[0];
+  // Held by this process, as an export running elsewhere holds its own.
+  WriteFileBytes(OutFile(".export-Held01.part"), std::vector<uint8_t>{1});
+  const TFd held(::open(OutFile(".export-Held01.part").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::flock(held.Get(), LOCK_EX | LOCK_NB), 0);
+  const std::vector<std::string> alike = {".export-Ab12.part", "x.export-AbC123.part", ".export-AbC123.partx"};
+  for (const std::string& name : alike) WriteFileBytes(OutFile(name), std::vector<uint8_t>{2});
+  fs::create_directory(Out / ".export-Folder.part");
+
+  const TRun run = Export({path, OutFile("small.gif"), "--segment", "1", "--max-width", "32"});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  std::vector<std::string> expected = alike;
+  expected.insert(expected.end(), {".export-Folder.part", ".export-Held01.part", "small.gif"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Files(Out), expected);
 }
 
 // A folder that cannot be written: root too is held to its permissions here.
@@ -1292,42 +1395,65 @@ TEST_F(TExportFailures, AFullDiskLeavesNothing) {
   ExpectPrivateFolderEmpty();
 }
 
-// Interrupted (Ctrl+C, or ended by the system) once it writes: a failure, and no file left.
+// Interrupted (Ctrl+C, or ended by the system): a failure with its usual message, and no file
+// left. A film of a hundred thousand segments (all but the last without frames) is planned in
+// a moment, and heard at any moment: adding up the segments before each one anew took minutes,
+// deaf to signals. A signal that comes while the film is still read ends zrfilm as it would
+// have, once its temporary folder is removed.
 TEST_F(TExportFailures, AnInterruptedExportLeavesNothing) {
   const TTestFilm film(NoiseFilm(320, 240, 100));
   const std::string path = Package("big.zrcab", film);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(strsignal(sig));
-    // Once with a file to replace, which stays as it was.
-    const bool replacing = sig == SIGTERM;
-    if (replacing) WriteFileBytes(OutFile("film.mkv"), std::vector<uint8_t>{'o', 'l', 'd'});
+  const std::string many = Package("many.zrcab", EmptySegmentsThen(100000, film.Source[0]));
+  constexpr int kOnceWriting = -1;
+  struct TCase {
+    int Signal;
+    const std::string& Film;
+    bool Replacing;  // with a file to replace, which stays as it was
+    int After;       // milliseconds from the start, or kOnceWriting: once the file is there
+  };
+  const TCase cases[] = {
+      {SIGINT, path, false, kOnceWriting}, {SIGTERM, path, true, kOnceWriting}, {SIGHUP, path, false, kOnceWriting},
+      {SIGTERM, many, false, kOnceWriting}, {SIGTERM, many, false, 1000}, {SIGINT, many, true, 2500},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.Signal)) + (&c.Film == &many ? ", many segments" : "") + ", after " +
+                 std::to_string(c.After));
+    if (c.Replacing) WriteFileBytes(OutFile("film.mkv"), std::vector<uint8_t>{'o', 'l', 'd'});
     const auto before = Files(Out);
-    std::vector<std::string> args = {path, OutFile("film.mkv")};
+    std::vector<std::string> args = {c.Film, OutFile("film.mkv")};
     args.insert(args.end(), kFilling.begin(), kFilling.end());
-    if (replacing) args.push_back("--force");
+    if (c.Replacing) args.push_back("--force");
     std::string errFile;
     const pid_t pid = Start(args, {}, errFile);
     ASSERT_GT(pid, 0);
-    // Until the file being written is there.
-    bool running = true;
-    while (Files(Out) == before) {
-      if (::waitpid(pid, nullptr, WNOHANG) != 0) {
-        running = false;
-        break;
+    // Until the file being written is there, or the time has come; two minutes at most.
+    const auto started = std::chrono::steady_clock::now();
+    for (;;) {
+      const auto waited = std::chrono::steady_clock::now() - started;
+      if (c.After == kOnceWriting ? Files(Out) != before : waited >= std::chrono::milliseconds(c.After)) break;
+      if (::waitpid(pid, nullptr, WNOHANG) != 0) FAIL() << "zrfilm ended before it wrote";
+      if (waited > std::chrono::minutes(2)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        FAIL() << "zrfilm wrote nothing in two minutes";
       }
       ::usleep(500);
     }
-    ASSERT_TRUE(running) << "zrfilm ended before it wrote";
-    ::kill(pid, sig);
-    const TRun run = Wait(pid, errFile);
-    EXPECT_EQ(run.Status, 1) << "ended by signal " << run.Signal << ": " << run.Err;
+    ::kill(pid, c.Signal);
+    const TRun run = Wait(pid, errFile, 60);
+    if (c.After == kOnceWriting || run.Signal == 0) {
+      EXPECT_EQ(run.Status, 1) << "ended by signal " << run.Signal << ": " << run.Err;
+      EXPECT_NE(run.Err.find("interrupted: nothing was written"), std::string::npos) << run.Err;
+    } else {
+      EXPECT_EQ(run.Signal, c.Signal) << run.Err;
+    }
     EXPECT_EQ(Files(Out), before);
-    if (replacing) {
+    if (c.Replacing) {
       EXPECT_EQ(fs::file_size(OutFile("film.mkv")), 3u);
       fs::remove(OutFile("film.mkv"));
     }
+    ExpectPrivateFolderEmpty();
   }
-  ExpectPrivateFolderEmpty();
 }
 
 // ---- The engine called directly ----
@@ -1456,31 +1582,63 @@ TEST_F(TEngineFixture, ExportsAFilmThatACoreIsPlaying) {
   ExpectExactPictures(ReadMedia(OutFile("film.mkv")), WholeFilm(film, false));
 }
 
-// Cancelled from the progress: Cancelled, soon, and no file.
+// Cancelled at any step: Cancelled, soon, and no file. Before it starts (planning), while a
+// film of a hundred thousand segments is planned and played, while pictures are encoded, and
+// at the last frame (the encoder's flush, completing the file: the MP4 index moved to the
+// front).
 TEST_F(TEngineFixture, CancellingLeavesNoFile) {
-  const TTestFilm film(FillingFilm());
-  const TSegments segments = film.Read();
-  for (const TExportFormat format : {TExportFormat::Mkv, TExportFormat::Gif}) {
-    SCOPED_TRACE(ExportExtension(format));
-    std::atomic<bool> cancel{false};
-    int64_t framesAtCancel = -1;
+  const TTestFilm filling(FillingFilm());
+  const TSegments segments = filling.Read();
+  const TSegments mixed = TTestFilm(MixedFilm()).Read();
+  // Segments without frames, then the filling one.
+  TSegments many = RepeatedSegments(TTestFilm(std::vector{NewSegment("шаг", 2, 2)}).Read(), 100000);
+  many.back() = std::move(filling.Read().front());
+  enum TWhen { kBefore, kMeanwhile, kAtFrame5, kAtLastFrame };
+  struct TCase {
+    std::string Name;
+    const TSegments& Segments;
+    TExportFormat Format;
+    TWhen When;
+  };
+  const TCase cases[] = {
+      {"before it starts", segments, TExportFormat::Mkv, kBefore},
+      {"a hundred thousand segments", many, TExportFormat::Mp4, kMeanwhile},
+      {"encoding Matroska", segments, TExportFormat::Mkv, kAtFrame5},
+      {"the last frame of MP4", mixed, TExportFormat::Mp4, kAtLastFrame},
+      {"encoding GIF", segments, TExportFormat::Gif, kAtFrame5},
+      {"the last frame of GIF", mixed, TExportFormat::Gif, kAtLastFrame},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::atomic<bool> cancel{c.When == kBefore};
     TExportOptions options;
-    options.Format = format;
-    options.Lossless = format == TExportFormat::Mkv;
+    options.Format = c.Format;
+    options.Lossless = c.Format == TExportFormat::Mkv;
+    std::thread meanwhile;
+    if (c.When == kMeanwhile) meanwhile = std::thread([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      cancel = true;
+    });
     const TExportResult result = ExportFilm(
-        segments, OutFile(std::string("film") + ExportExtension(format)), options, false,
+        c.Segments, OutFile(std::string("film") + ExportExtension(c.Format)), options, false,
         [&](const TExportProgress& p) {
-          if (p.Frames >= 5 && !cancel) {
-            framesAtCancel = p.Frames;
+          if ((c.When == kAtFrame5 && p.Frames >= 5) || (c.When == kAtLastFrame && p.Frames == p.TotalFrames))
             cancel = true;
-          }
         },
         &cancel);
+    if (meanwhile.joinable()) meanwhile.join();
     EXPECT_EQ(result.Code, TExportErrc::Cancelled) << result.Details;
-    EXPECT_LT(result.Frames, 300);
-    EXPECT_GE(framesAtCancel, 5);
+    if (c.When == kAtFrame5) {
+      EXPECT_LT(result.Frames, 300);
+    }
     EXPECT_TRUE(fs::is_empty(Out)) << Files(Out).front();
   }
+  // Planning alone hears it too, in its pass over the segments.
+  std::atomic<bool> cancel{true};
+  EXPECT_THROW(PlanPlaying(many, TExportOptions{}, &cancel), EExport);
+  TExportPlan plan = PlanPlaying(many, TExportOptions{});
+  EXPECT_EQ(plan.End(), FilmMillis(many));
+  EXPECT_THROW(PlanWriting(plan, many, TExportOptions{}, &cancel), EExport);
 }
 
 // What the engine refuses, each with its own code, writing nothing.

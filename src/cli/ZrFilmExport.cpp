@@ -1,12 +1,18 @@
 #include "cli/ZrFilmCommand.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "export/FilmExport.h"
 #include "film/SegmentDuration.h"
@@ -50,6 +56,49 @@ std::string SplitName(const std::string& out, int32_t number) {
   return (path.parent_path() / (path.stem().string() + suffix + path.extension().string())).string();
 }
 
+// Puts the files written in place, in order. When one cannot be (its name and why in `failed`
+// and `what`), those put in place before it that replaced nothing are removed again; those
+// that replaced a file stay, and are named.
+bool PlaceAll(std::vector<std::unique_ptr<TExportFile>>& written, bool replace, std::string& failed,
+              std::string& what) {
+  std::vector<std::string> added, replaced;
+  for (auto& file : written) {
+    struct stat existing {};
+    const bool there = ::lstat(file->Out().c_str(), &existing) == 0;
+    if (file->Place(replace)) {
+      (there ? replaced : added).push_back(file->Out());
+      continue;
+    }
+    const int error = errno;
+    for (const std::string& name : added) ::unlink(name.c_str());
+    failed = file->Out();
+    what = error == EEXIST ? "the file exists (give --force to replace it)"
+                           : "cannot write " + failed + ": " + std::strerror(error);
+    if (!replaced.empty()) {
+      what += "; complete, in place of the files before them:";
+      for (const std::string& name : replaced) what += " " + name;
+    }
+    return false;
+  }
+  return true;
+}
+
+// Whether the process may hold `files` files open besides what it uses anyway, the limit raised
+// as far as the system lets it when needed; `allowed` says how many it may.
+bool MayHoldOpen(size_t files, rlim_t& allowed) {
+  constexpr rlim_t kOwnUse = 64;  // standard streams, the film, the libraries' own
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
+  const rlim_t wanted = rlim_t(files) + kOwnUse;
+  if (limit.rlim_cur < wanted && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = std::min(wanted, limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  allowed = limit.rlim_cur > kOwnUse ? limit.rlim_cur - kOwnUse : 0;
+  return limit.rlim_cur >= wanted;
+}
+
 }  // namespace
 
 int TTool::Export(const TZrFilmArgs& args) {
@@ -71,9 +120,15 @@ int TTool::Export(const TZrFilmArgs& args) {
   } else {
     jobs.emplace_back(args.Out, args.Segment);
   }
-  if (!args.Force)
-    for (const auto& job : jobs)
-      if (std::filesystem::exists(job.first)) return Fail(job.first, "the file exists (give --force to replace it)");
+  // Every file stays open, held, until all are written.
+  if (rlim_t allowed = 0; args.Split && !MayHoldOpen(jobs.size(), allowed))
+    return Fail(film, "--split would hold " + std::to_string(jobs.size()) + " files open at once; the system lets it hold " +
+                          std::to_string(allowed));
+  // Every file's name is checked before any is written.
+  for (const auto& job : jobs) {
+    const TExportResult r = CheckExportFile(job.first, args.Force, film);
+    if (!r) return Fail(job.first, ExportFailure(r, job.first));
+  }
 
   const bool terminal = ::isatty(STDERR_FILENO);
   // SVT-AV1 writes its banner straight to the terminal unless told to keep to warnings.
@@ -82,6 +137,9 @@ int TTool::Export(const TZrFilmArgs& args) {
   // tool ends with its failure status.
   std::atomic<bool> interrupted{false};
   const TSignalCatcher catcher(TSignalCatcher::THandOn::Never, &interrupted);
+  // The files are put in place only once every one is written: a split export that fails at
+  // one part leaves none of its parts, and replaces none of the files there before.
+  std::vector<std::unique_ptr<TExportFile>> written(jobs.size());
   for (size_t j = 0; j < jobs.size(); ++j) {
     const auto& [out, segment] = jobs[j];
     TExportOptions options = args.Export;
@@ -102,10 +160,16 @@ int TTool::Export(const TZrFilmArgs& args) {
                    int(p.TotalFrames ? p.Frames * 100 / p.TotalFrames : 100), static_cast<long long>(p.Frames),
                    static_cast<long long>(p.TotalFrames), fps, FormatClock(left).c_str());
     };
-    const TExportResult r = ExportFilm(segments, out, options, args.Force, report, &interrupted, film);
+    const TExportResult r =
+        ExportFilmUnplaced(segments, out, options, args.Force, report, &interrupted, film, written[j]);
     if (terminal) std::fputc('\n', stderr);
     if (!r) return Fail(r.Code == TExportErrc::Exists || r.Code == TExportErrc::IsFilm ? out : film,
                         ExportFailure(r, out));
   }
+  // A signal heard after the last part was complete still keeps them all out of place.
+  if (interrupted) return Fail(film, "interrupted: nothing was written");
+  std::string failed, what;
+  if (!PlaceAll(written, args.Force, failed, what)) return Fail(failed, what);
   return kOk;
 }
+

@@ -20,7 +20,12 @@ void CatchAvLog(void* object, int level, const char* format, va_list args) {
 
 [[noreturn]] void ThrowExport(TExportErrc code, std::string details) { throw EExport{code, std::move(details)}; }
 
+void CheckCancel(const std::atomic<bool>* cancel) {
+  if (cancel && cancel->load(std::memory_order_relaxed)) ThrowExport(TExportErrc::Cancelled, "cancelled");
+}
+
 [[noreturn]] void ThrowAv(int code, const std::string& what) {
+  if (code == AVERROR_EXIT) ThrowExport(TExportErrc::Cancelled, "cancelled");
   if (code == AVERROR(ENOMEM)) ThrowExport(TExportErrc::NoMemory, what + ": " + AvErrorText(code));
   if (code == AVERROR(ENOSPC) || code == AVERROR(EDQUOT) || code == AVERROR(EIO) || code == AVERROR(EFBIG) ||
       code == AVERROR(EROFS) || code == AVERROR(EACCES) || code == AVERROR(EPERM))

@@ -2,6 +2,7 @@
 // system's or FFmpeg's words for it, and ExportFilm hands it back as its result.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <exception>
 #include <string>
@@ -27,8 +28,19 @@ struct EExport {
 
 [[noreturn]] void ThrowExport(TExportErrc code, std::string details);
 
-// A libav error in writing the file is the file's fault (disk full, I/O); any other is the
-// encoder's or muxer's.
+// Throws Cancelled when `cancel` is given and set. Every step of an export that may take long
+// (planning a film of a million segments, counting colours, encoding, flushing the encoder,
+// completing the file) asks, so that a cancel or a signal is heard within a moment.
+void CheckCancel(const std::atomic<bool>* cancel);
+
+// In loops over segments or chapters: asks once every kCancelStride rounds.
+inline constexpr int64_t kCancelStride = 4096;
+inline void CheckCancelEvery(int64_t round, const std::atomic<bool>* cancel) {
+  if (round % kCancelStride == 0) CheckCancel(cancel);
+}
+
+// A libav error in writing the file is the file's fault (disk full, I/O); AVERROR_EXIT is a
+// cancel heard by the file's interrupt callback; any other is the encoder's or muxer's.
 [[noreturn]] void ThrowAv(int code, const std::string& what);
 
 void CheckAv(int code, const char* what);

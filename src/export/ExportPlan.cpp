@@ -46,7 +46,15 @@ TExportCodec ResolveCodec(const TExportOptions& o) {
 
 }  // namespace
 
-TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options) {
+int64_t TExportPlan::FrameTime(const TSegments& played, TFramePos pos) const {
+  if (pos.Segment < 0 || size_t(pos.Segment) >= played.size() || size_t(pos.Segment) >= Starts.size())
+    return End();
+  const Segment& segment = *played[size_t(pos.Segment)];
+  const int32_t frame = std::clamp(pos.Frame, 0, std::max(segment.FrameCount, 0));
+  return Starts[size_t(pos.Segment)] + SegmentMillis(frame, segment.FrameRate);
+}
+
+TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options, const std::atomic<bool>* cancel) {
   if (!CodecFitsFormat(ResolveCodec(options), options.Format, options.Lossless))
     ThrowExport(TExportErrc::Options, "the codec cannot be written in this format");
   if (options.KeyInterval < 1 || options.KeyInterval > kMaxKeyInterval)
@@ -59,8 +67,13 @@ TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options) {
     ThrowExport(TExportErrc::NoSegment, "the film has " + std::to_string(count) + " segments");
   plan.First = options.Segment ? options.Segment - 1 : 0;
   plan.Last = options.Segment ? options.Segment - 1 : count - 1;
+  // The clock: the film's, or the segment's own.
+  plan.Starts.reserve(size_t(plan.Last - plan.First) + 2);
+  plan.Starts.push_back(0);
   for (int32_t i = plan.First; i <= plan.Last; ++i) {
+    CheckCancelEvery(i - plan.First, cancel);
     const Segment& s = *film[size_t(i)];
+    plan.Starts.push_back(plan.Starts.back() + SegmentMillis(s.FrameCount, s.FrameRate));
     if (s.FrameCount <= 0) continue;
     plan.TotalFrames += s.FrameCount;
     plan.Width = std::max(plan.Width, s.Width);
@@ -77,7 +90,8 @@ TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options) {
   return plan;
 }
 
-void PlanWriting(TExportPlan& plan, const TSegments& film, const TExportOptions& options) {
+void PlanWriting(TExportPlan& plan, const TSegments& film, const TExportOptions& options,
+                 const std::atomic<bool>* cancel) {
   const TExportCodec codec = ResolveCodec(options);
   plan.Gif = options.Format == TExportFormat::Gif;
   plan.Codec = avcodec_find_encoder_by_name(EncoderName(codec));
@@ -120,14 +134,13 @@ void PlanWriting(TExportPlan& plan, const TSegments& film, const TExportOptions&
     if (plan.OutputWidth <= 0) ThrowExport(TExportErrc::Options, "the width is too small");
   }
 
-  // Chapters: the segments, for a whole film.
+  // Chapters: the segments, for a whole film (played from its first segment, on its clock).
   plan.Chapters.clear();
   if (!options.Segment && !plan.Gif)
-    for (int32_t i = 0; i < int32_t(film.size()); ++i) {
-      const Segment& s = *film[size_t(i)];
-      const int64_t start = SegmentStart(film, i);
-      const int64_t end = start + SegmentMillis(s.FrameCount, s.FrameRate);
-      if (end > start) plan.Chapters.push_back({s.Name, start, end});
+    for (int32_t i = 0; i <= plan.Last; ++i) {
+      CheckCancelEvery(i, cancel);
+      const int64_t start = plan.Starts[size_t(i)], end = plan.Starts[size_t(i) + 1];
+      if (end > start) plan.Chapters.push_back({film[size_t(i)]->Name, start, end});
     }
 }
 

@@ -3,6 +3,7 @@
 // the pictures are placed on and the size that is encoded, and the chapters.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,15 @@ struct TExportPlan {
   int64_t TotalFrames = 0;
   int32_t Width = 0, Height = 0;
   int32_t MaxRate = 1;
+  // The clock of what is played, from one pass over the segments: when each segment played
+  // starts, in milliseconds (the film's clock, or the one segment's own from 0), and last the
+  // end of the last one. Adding up the segments before each one anew took minutes for a film
+  // of a million segments.
+  std::vector<int64_t> Starts;
+
+  // When a frame of the segments played starts, as FrameTime on them gives it.
+  int64_t FrameTime(const TSegments& played, TFramePos pos) const;
+  int64_t End() const { return Starts.empty() ? 0 : Starts.back(); }
 
   // How it is written.
   const AVCodec* Codec = nullptr;
@@ -55,12 +65,16 @@ struct TExportPlan {
 
 // What is played. Throws Options for a codec that does not fit the format or a key interval
 // out of range, NoSegment,
-// NoFrames, and Playback for pictures larger than the player shows.
-TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options);
+// NoFrames, and Playback for pictures larger than the player shows; Cancelled when `cancel`
+// is set meanwhile. Takes time in proportion to the segments.
+TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options,
+                        const std::atomic<bool>* cancel = nullptr);
 
 // How it is written, for the plan of what is played. Throws Encoder when the encoder is
-// missing, Options when the width asked for leaves nothing.
-void PlanWriting(TExportPlan& plan, const TSegments& film, const TExportOptions& options);
+// missing, Options when the width asked for leaves nothing; Cancelled when `cancel` is set
+// meanwhile. Takes time in proportion to the segments.
+void PlanWriting(TExportPlan& plan, const TSegments& film, const TExportOptions& options,
+                 const std::atomic<bool>* cancel = nullptr);
 
 // The segments played, copies sharing the film's data: the film up to the last segment
 // played, or the segment asked for alone, at its own clock.

@@ -19,7 +19,10 @@ void TExportWriter::Open(const std::string& path) {
   CheckAv(avformat_alloc_output_context2(&format, nullptr, FPlan.Muxer, nullptr), "output format");
   FFormat.reset(format);
   FFormat->url = av_strdup(("file:" + path).c_str());
-  for (const TExportChapter& c : FPlan.Chapters) AddChapter(c);
+  for (size_t i = 0; i < FPlan.Chapters.size(); ++i) {
+    CheckCancelEvery(int64_t(i), FCancel);
+    AddChapter(FPlan.Chapters[i]);
+  }
 
   OpenEncoder();
   FStream = avformat_new_stream(FFormat.get(), nullptr);
@@ -28,7 +31,13 @@ void TExportWriter::Open(const std::string& path) {
   FStream->time_base = FPlan.TimeBase;
   FStream->avg_frame_rate = AVRational{0, 1};
 
-  CheckAv(avio_open(&FFormat->pb, FFormat->url, AVIO_FLAG_WRITE), "opening the file");
+  // Every read and write of the file asks for a cancel: completing a long MP4 moves all of it.
+  const AVIOInterruptCB interrupt{
+      [](void* cancel) { return int(static_cast<const std::atomic<bool>*>(cancel)->load(std::memory_order_relaxed)); },
+      const_cast<std::atomic<bool>*>(FCancel)};
+  CheckAv(avio_open2(&FFormat->pb, FFormat->url, AVIO_FLAG_WRITE, FCancel ? &interrupt : nullptr, nullptr),
+          "opening the file");
+  if (FCancel) FFormat->interrupt_callback = interrupt;
   AVDictionary* muxing = nullptr;
   if (std::strcmp(FPlan.Muxer, "mp4") == 0) av_dict_set(&muxing, "movflags", "+faststart", 0);
   const int header = avformat_write_header(FFormat.get(), &muxing);
@@ -308,7 +317,10 @@ void TExportWriter::ConvertBand(const uint8_t* canvas, int64_t stride, int32_t t
 void TExportWriter::AddChapter(const TExportChapter& c) {
   auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
   if (!chapter) ThrowExport(TExportErrc::NoMemory, "no memory for a chapter");
-  chapter->id = FFormat->nb_chapters + 1;
+  // No id of our own: the Matroska muxer numbers the chapters 1, 2, ... itself when one has
+  // none, while given ids it compares each with every one before (a million chapters would
+  // take it most of an hour, beyond the reach of a cancel).
+  chapter->id = 0;
   chapter->time_base = AVRational{1, 1000};
   chapter->start = c.Start;
   chapter->end = c.End;
@@ -380,7 +392,10 @@ void TExportWriter::FlushHeldGif() {
     FHeld.reset();
     return;
   }
-  FGifPalettes->Push(FHeld.get(), [this](const AVFrame* picture) { Send(picture); });
+  FGifPalettes->Push(FHeld.get(), [this](const AVFrame* picture) {
+    CheckCancel(FCancel);
+    Send(picture);
+  });
   FHeld.reset();
 }
 
@@ -388,6 +403,7 @@ void TExportWriter::Send(const AVFrame* frame) {
   CheckAv(avcodec_send_frame(FEncoder.get(), frame), "encoding");
   FSent = true;
   for (;;) {
+    CheckCancel(FCancel);
     const int r = avcodec_receive_packet(FEncoder.get(), FPacket.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
     CheckAv(r, "encoding");

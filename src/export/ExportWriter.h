@@ -3,6 +3,7 @@
 // indices of one GIF palette), encoding and muxing; GIF's palettes are in GifPalette.h.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -27,7 +28,9 @@ TAvSws CanvasConversion(const TExportPlan& plan, AVPixelFormat format, int32_t h
 // Encodes pictures placed on the canvas (32-bit B, G, R, unused) and writes the file.
 class TExportWriter {
  public:
-  explicit TExportWriter(const TExportPlan& plan) : FPlan(plan) {}
+  // `cancel`, when set, stops any step within a moment: encoding, flushing, writing the file.
+  explicit TExportWriter(const TExportPlan& plan, const std::atomic<bool>* cancel = nullptr)
+      : FPlan(plan), FCancel(cancel) {}
   ~TExportWriter();
   TExportWriter(const TExportWriter&) = delete;
   TExportWriter& operator=(const TExportWriter&) = delete;
@@ -60,6 +63,7 @@ class TExportWriter {
   void Send(const AVFrame* frame);
 
   const TExportPlan& FPlan;
+  const std::atomic<bool>* FCancel;
   TAvOutput FFormat;  // the container and its file
   AVStream* FStream = nullptr;
   TAvCodecContext FEncoder;

@@ -23,6 +23,7 @@ extern "C" {
 #include "export/KeyFrames.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
+#include "io/HeldFiles.h"
 #include "io/SameFile.h"
 #include "io/TextCase.h"
 #include "io/UniqueFd.h"
@@ -33,36 +34,16 @@ namespace {
 
 // ---- The file written ----
 
-// Removes the temporary file unless it has been moved into place.
-class TTemporaryFile {
- public:
-  explicit TTemporaryFile(const std::string& out) {
-    // Only the name is kept: the writer opens the file itself.
-    const TFd fd(CreateFileBeside(out, ".export-XXXXXX.part", FPath));
-    if (!fd) {
-      const int error = errno;
-      FPath.clear();
-      ThrowExport(TExportErrc::CannotCreate, FolderOf(out) + ": " + std::strerror(error));
-    }
-  }
-  ~TTemporaryFile() {
-    if (!FPath.empty()) ::unlink(FPath.c_str());
-  }
-  TTemporaryFile(const TTemporaryFile&) = delete;
-  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
-  const std::string& Path() const { return FPath; }
-  void Kept() { FPath.clear(); }
-
- private:
-  std::string FPath;
-};
+// The name of an unfinished export beside its final name.
+constexpr char kTemporaryPattern[] = ".export-XXXXXX.part";
 
 // ---- Playing ----
 
 // Plays the segments from the start through a core of its own, the cursor drawn or not;
 // `composed` hears of every composed picture and may stop the playing by returning false.
 // A failure to play throws Playback (NoMemory when memory ran out), a cancel Cancelled.
-void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cancel,
+// `first` is the number (from 1) of the first segment in the film, for messages.
+void PlayThrough(TSegments segments, int32_t first, bool cursor, const std::atomic<bool>* cancel,
                  const std::function<bool(TPlaybackCore&)>& composed) {
   THeadlessHost host;
   TPlaybackCore core(host);
@@ -80,10 +61,16 @@ void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cance
     if (started != kResultOk)
       ThrowExport(TExportErrc::Playback, host.Report.empty() ? ResultText(started) : host.Report);
     while (more && !host.Stopped && host.Report.empty()) {
-      if (cancel && cancel->load(std::memory_order_relaxed)) ThrowExport(TExportErrc::Cancelled, "cancelled");
+      CheckCancel(cancel);
       core.TimerPlayTimer();
     }
   } catch (const EPlayback& e) {
+    // A depth the player cannot show, in the tool's words as `zrfilm frames` says it.
+    if (e.Code() == TPlaybackErrc::UnsupportedVideoMode && core.HasCurrentSegment())
+      ThrowExport(TExportErrc::Playback,
+                  "segment " + std::to_string(first + core.CurSegment()) + ": " +
+                      std::to_string(int(core.Segments()[size_t(core.CurSegment())]->BitsPerPixel)) +
+                      " bits per pixel cannot be played");
     ThrowExport(FailureCode(e, TExportErrc::Playback), e.what());
   }
   if (!host.Report.empty()) ThrowExport(TExportErrc::Playback, host.Report);
@@ -100,7 +87,7 @@ void PlanGifPalette(const TSegments& segments, TExportPlan& plan, const TExportO
   TExportCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, plan.Width, plan.Height);
   TGifPaletteMaker maker(plan, film);
   bool more = true;
-  PlayThrough(ShareSegments(segments), options.Cursor, cancel, [&](TPlaybackCore& core) {
+  PlayThrough(ShareSegments(segments), plan.First + 1, options.Cursor, cancel, [&](TPlaybackCore& core) {
     if (canvas.Place(*core.Picture(), core.Palette(), [] {})) {
       more = maker.Add(canvas.Bits(), canvas.Stride(), canvas.ChangedRows());
       canvas.ChangesEncoded();
@@ -111,31 +98,27 @@ void PlanGifPalette(const TSegments& segments, TExportPlan& plan, const TExportO
 }
 
 TExportResult Run(const TSegments& film, const std::string& out, const TExportOptions& options, bool replace,
-                  const TExportProgressFn& progress, const std::atomic<bool>* cancel, const std::string& filmPath) {
+                  const TExportProgressFn& progress, const std::atomic<bool>* cancel, const std::string& filmPath,
+                  std::unique_ptr<TExportFile>& written) {
   TExportResult result;
-  TExportPlan plan = PlanPlaying(film, options);
+  TExportPlan plan = PlanPlaying(film, options, cancel);
 
   // Before anything is played: the file's name.
-  if (!filmPath.empty() && SameFile(filmPath, out)) ThrowExport(TExportErrc::IsFilm, out);
-  struct stat existing {};
-  if (::stat(out.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) ThrowExport(TExportErrc::CannotCreate, out + ": a folder");
-    // A pipe or a device is never replaced by a file, not even when replacing was asked.
-    if (!S_ISREG(existing.st_mode)) ThrowExport(TExportErrc::CannotCreate, out + ": not a regular file");
-    if (!replace) ThrowExport(TExportErrc::Exists, out);
-  }
+  const TExportResult target = CheckExportFile(out, replace, filmPath);
+  if (!target) ThrowExport(target.Code, target.Details);
 
-  PlanWriting(plan, film, options);
+  PlanWriting(plan, film, options, cancel);
   const TSegments played = PlayedSegments(film, plan, options);
-  const TSegments& clock = played;  // the clock reads only the segments' information
   if (plan.Gif) PlanGifPalette(played, plan, options, cancel);
 
-  TTemporaryFile temporary(out);
-  TExportWriter writer(plan);
-  writer.Open(temporary.Path());
+  // Unfinished exports that were killed in this folder go first.
+  RemoveAbandonedFiles(FolderOf(out), kTemporaryPattern);
+  auto temporary = std::make_unique<TExportFile>(out);
+  if (temporary->Path().empty()) ThrowExport(TExportErrc::CannotCreate, FolderOf(out) + ": " + std::strerror(errno));
+  TExportWriter writer(plan, cancel);
+  writer.Open(temporary->Path());
 
   TExportCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, plan.Width, plan.Height);
-  const int64_t end = FilmMillis(clock);
   int64_t shownAt = -1;  // when the picture on the canvas started; -1: nothing yet
   bool finished = false;
   TKeyFrames keys(plan.KeyInterval, plan.Chapters);
@@ -152,16 +135,15 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
       canvas.ChangesEncoded();
       ++result.Encoded;
       from = to;
-      if (from < shownUntil && cancel && cancel->load(std::memory_order_relaxed))
-        ThrowExport(TExportErrc::Cancelled, "cancelled");
+      if (from < shownUntil) CheckCancel(cancel);
     }
   };
   TExportProgress state;
   state.TotalFrames = plan.TotalFrames;
-  PlayThrough(ShareSegments(played), options.Cursor, cancel, [&](TPlaybackCore& core) {
+  PlayThrough(ShareSegments(played), plan.First + 1, options.Cursor, cancel, [&](TPlaybackCore& core) {
     const std::optional<TFramePos> pos = core.ComposedFrame();
     if (!pos) return true;
-    const int64_t at = FrameTime(clock, *pos);
+    const int64_t at = plan.FrameTime(played, *pos);
     ++result.Frames;
     const bool later = at > shownAt;
     canvas.Place(*core.Picture(), core.Palette(), [&] {
@@ -175,23 +157,43 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
     if (progress) progress(state);
     return true;
   });
-  if (cancel && cancel->load()) ThrowExport(TExportErrc::Cancelled, "cancelled");
+  CheckCancel(cancel);
   finished = true;
-  encodeShown(end);
+  encodeShown(plan.End());
   writer.Finish();
-  if (cancel && cancel->load()) ThrowExport(TExportErrc::Cancelled, "cancelled");
+  CheckCancel(cancel);
 
-  struct stat written {};
-  if (::stat(temporary.Path().c_str(), &written) == 0) result.Bytes = written.st_size;
-  if (!MoveIntoPlace(temporary.Path(), out, replace)) {
-    if (errno == EEXIST) ThrowExport(TExportErrc::Exists, out);
-    ThrowExport(TExportErrc::Write, out + ": " + std::strerror(errno));
-  }
-  temporary.Kept();
+  struct stat stats {};
+  if (::stat(temporary->Path().c_str(), &stats) == 0) result.Bytes = stats.st_size;
+  written = std::move(temporary);
+  // The last figures, the flush's pictures counted.
   state.Frames = result.Frames;
   state.Encoded = result.Encoded;
   if (progress) progress(state);
   return result;
+}
+
+// Runs the export, its failures handed back as the result; the file stays unplaced.
+TExportResult RunCaught(const TSegments& segments, const std::string& out, const TExportOptions& options,
+                        bool replace, const TExportProgressFn& progress, const std::atomic<bool>* cancel,
+                        const std::string& filmPath, std::unique_ptr<TExportFile>& written) {
+  av_log_set_callback(CatchAvLog);
+  tLastLogged.clear();
+  TExportResult failed;
+  try {
+    return Run(segments, out, options, replace, progress, cancel, filmPath, written);
+  } catch (const EExport& e) {
+    failed.Code = e.Code;
+    failed.Details = e.Details;
+  } catch (const std::bad_alloc&) {
+    failed.Code = TExportErrc::NoMemory;
+    failed.Details = "not enough memory";
+  } catch (const std::exception& e) {
+    failed.Code = FailureCode(e, TExportErrc::Playback);
+    failed.Details = e.what();
+  }
+  written.reset();
+  return failed;
 }
 
 }  // namespace
@@ -252,27 +254,58 @@ bool CodecFitsFormat(TExportCodec codec, TExportFormat format, bool lossless) {
   return false;
 }
 
+TExportResult CheckExportFile(const std::string& out, bool replace, const std::string& filmPath) {
+  TExportResult r;
+  struct stat existing {};
+  if (!filmPath.empty() && SameFile(filmPath, out)) {
+    r.Code = TExportErrc::IsFilm, r.Details = out;
+  } else if (::stat(out.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) {
+      r.Code = TExportErrc::CannotCreate, r.Details = out + ": a folder";
+    } else if (!S_ISREG(existing.st_mode)) {
+      // A pipe or a device is never replaced by a file, not even when replacing was asked.
+      r.Code = TExportErrc::CannotCreate, r.Details = out + ": not a regular file";
+    } else if (!replace) {
+      r.Code = TExportErrc::Exists, r.Details = out;
+    }
+  }
+  return r;
+}
+
+TExportFile::TExportFile(std::string out) : FOut(std::move(out)) {
+  FHeld.Reset(CreateHeldFileBeside(FOut, kTemporaryPattern, FPath));
+  if (!FHeld) FPath.clear();
+}
+
+TExportFile::~TExportFile() {
+  if (!FPath.empty()) ::unlink(FPath.c_str());
+}
+
+bool TExportFile::Place(bool replace) {
+  if (FPath.empty() || !MoveIntoPlace(FPath, FOut, replace)) return false;
+  FPath.clear();
+  FHeld.Reset();
+  return true;
+}
+
+TExportResult ExportFilmUnplaced(const TSegments& segments, const std::string& out, const TExportOptions& options,
+                                 bool replace, const TExportProgressFn& progress, const std::atomic<bool>* cancel,
+                                 const std::string& filmPath, std::unique_ptr<TExportFile>& written) {
+  return RunCaught(segments, out, options, replace, progress, cancel, filmPath, written);
+}
+
 TExportResult ExportFilm(const TSegments& segments, const std::string& out, const TExportOptions& options,
                          bool replace, const TExportProgressFn& progress, const std::atomic<bool>* cancel,
                          const std::string& filmPath) {
-  av_log_set_callback(CatchAvLog);
-  tLastLogged.clear();
-  try {
-    return Run(segments, out, options, replace, progress, cancel, filmPath);
-  } catch (const EExport& e) {
+  std::unique_ptr<TExportFile> written;
+  TExportResult result = RunCaught(segments, out, options, replace, progress, cancel, filmPath, written);
+  if (!result) return result;
+  if (!written->Place(replace)) {
+    const int error = errno;
     TExportResult failed;
-    failed.Code = e.Code;
-    failed.Details = e.Details;
-    return failed;
-  } catch (const std::bad_alloc&) {
-    TExportResult failed;
-    failed.Code = TExportErrc::NoMemory;
-    failed.Details = "not enough memory";
-    return failed;
-  } catch (const std::exception& e) {
-    TExportResult failed;
-    failed.Code = FailureCode(e, TExportErrc::Playback);
-    failed.Details = e.what();
+    failed.Code = error == EEXIST ? TExportErrc::Exists : TExportErrc::Write;
+    failed.Details = error == EEXIST ? out : out + ": " + std::strerror(error);
     return failed;
   }
+  return result;
 }

@@ -13,18 +13,21 @@
 //
 // The file is written beside its final name and renamed into place when complete, so an
 // export that fails or is cancelled leaves nothing behind, and an existing file is only
-// replaced when asked.
+// replaced when asked. The process holds the unfinished file (HeldFiles.h); one left by an
+// export that was killed is removed by the next export into its folder.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <type_traits>
 
+#include "io/UniqueFd.h"
 #include "playback/FilmClock.h"
 
 enum class TExportFormat { Mp4, WebM, Mkv, Gif };
@@ -115,7 +118,41 @@ struct TExportResult {
 
 // Exports the film (its segments, which are only read) to `out`. `filmPath`, when given, is
 // checked not to be `out`. `cancel`, when set from any thread, ends the export as Cancelled
-// within a frame. An existing `out` is replaced only with `replace`.
+// within a frame, or a moment in the steps without frames. An existing `out` is replaced only
+// with `replace`.
 TExportResult ExportFilm(const TSegments& segments, const std::string& out, const TExportOptions& options,
                          bool replace, const TExportProgressFn& progress = {},
                          const std::atomic<bool>* cancel = nullptr, const std::string& filmPath = {});
+
+// Whether `out` may be written: Exists when there is a file and `replace` is not given,
+// IsFilm when it is the film at `filmPath` (when given), CannotCreate for a folder, a pipe or
+// a device; None otherwise. ExportFilm asks first; a run writing several files asks for each
+// before it writes any.
+TExportResult CheckExportFile(const std::string& out, bool replace, const std::string& filmPath = {});
+
+// An export written but not in place yet: the file under a temporary name beside `Out()`,
+// held by this process. Dropped unplaced, it is removed.
+class TExportFile {
+ public:
+  // Creates the temporary file beside `out`; Path() is empty, with errno set, when it cannot.
+  explicit TExportFile(std::string out);
+  ~TExportFile();
+  TExportFile(const TExportFile&) = delete;
+  TExportFile& operator=(const TExportFile&) = delete;
+
+  const std::string& Out() const { return FOut; }
+  const std::string& Path() const { return FPath; }
+  // Moves the file to Out(), synced to the disk first; a file there is replaced only with
+  // `replace`. False with errno set (EEXIST: a file is there) when it cannot be moved.
+  bool Place(bool replace);
+
+ private:
+  std::string FOut, FPath;
+  TFd FHeld;  // holds the temporary file's lock until it is placed or removed
+};
+
+// ExportFilm, except that the file written is handed over in `written` instead of being put
+// in place: a run writing several files puts them in place only once every one is written.
+TExportResult ExportFilmUnplaced(const TSegments& segments, const std::string& out, const TExportOptions& options,
+                                 bool replace, const TExportProgressFn& progress, const std::atomic<bool>* cancel,
+                                 const std::string& filmPath, std::unique_ptr<TExportFile>& written);

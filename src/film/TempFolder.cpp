@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "io/FilePlace.h"
-#include "io/SameFile.h"
+#include "io/HeldFiles.h"
 #include "io/SignalCatcher.h"
 #include "io/UniqueFd.h"
 
@@ -119,13 +119,6 @@ bool RemoveContentsAt(int dirFd, int depth, std::string& error) {
     }
   }
   return all;
-}
-
-// Whether the folder open at fd is still the one at `path` (not removed or replaced).
-bool StillAt(int fd, const std::string& path) {
-  struct stat held {}, named {};
-  return ::fstat(fd, &held) == 0 && held.st_nlink > 0 && ::lstat(path.c_str(), &named) == 0 &&
-         SameFile(held, named);
 }
 
 // The run folders of this process, for the signal handler: fixed buffers, claimed and
@@ -239,15 +232,8 @@ bool RemoveFolderContents(const std::string& folder, std::string& error) {
 int RemoveAbandonedRunFolders(const std::string& privateFolder) {
   const TFd parent(::open(privateFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!parent) return 0;
-  std::vector<std::string> names;
-  TFd listFd(::dup(parent.Get()));
-  if (DIR* dir = listFd ? ::fdopendir(listFd.Get()) : nullptr) {
-    listFd.Release();  // closedir closes it
-    while (const dirent* entry = ::readdir(dir))
-      if (std::strncmp(entry->d_name, kRunPrefix, sizeof kRunPrefix - 1) == 0)
-        names.emplace_back(entry->d_name);
-    ::closedir(dir);
-  }
+  const std::vector<std::string> names =
+      FolderNames(parent.Get(), [](std::string_view name) { return name.starts_with(kRunPrefix); });
   // Earlier versions extracted straight into the private folder and left the film file there.
   for (const char* old : {"MyFilm.~zrflm", "temp.zrcab"}) {
     const TFd fd(::openat(parent.Get(), old, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -262,8 +248,7 @@ int RemoveAbandonedRunFolders(const std::string& privateFolder) {
     const TFd fd(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) continue;
     // A free lock means the owner has ended; a run that is alive holds it.
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 &&
-        StillAt(fd.Get(), WithSlash(privateFolder) + name)) {
+    if (LockInPlace(fd.Get(), WithSlash(privateFolder) + name)) {
       std::string why;
       ::fchmod(fd.Get(), 0700);
       if (RemoveContentsAt(fd.Get(), 0, why) && ::unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) == 0) ++removed;
@@ -301,7 +286,7 @@ void TRunFolder::Make(std::string privateFolder) {
     }
     TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) continue;
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 && StillAt(fd.Get(), path)) {
+    if (LockInPlace(fd.Get(), path)) {
       FLockFd = std::move(fd);
       FPath = path + "/";
       if (gSignalsInstalled.load()) FSignalSlot = ClaimSignalSlot(path, FMadePrivate);

@@ -262,14 +262,16 @@ void TPlaybackCore::TimerTimer() {
 
 int64_t TPlaybackCore::PlayedFrames() const {
   if (FSegments.empty() || FCurSegment < 0) return 0;
-  int64_t played = FFrameIndex;
-  const size_t before = std::min(size_t(FCurSegment), FSegments.size());
-  for (size_t i = 0; i < before; ++i) played += FSegments[i]->FrameCount;
-  return played;
+  const int32_t before = int32_t(std::min(size_t(FCurSegment), FSegments.size()));
+  if (FFramesBefore.Segment < 0 || FFramesBefore.Segment > before) FFramesBefore = {0, 0};
+  for (; FFramesBefore.Segment < before; ++FFramesBefore.Segment)
+    FFramesBefore.Frames += FSegments[size_t(FFramesBefore.Segment)]->FrameCount;
+  return FFramesBefore.Frames + FFrameIndex;
 }
 
 void TPlaybackCore::ClearSegments() {
   FSegments.clear();
+  FFramesBefore = {};
   FCheckpoints.Reset(0);
   FSegmentStarts.clear();
   // The track borrowed from a segment goes with it.

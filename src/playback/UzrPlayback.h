@@ -257,6 +257,14 @@ class TPlaybackCore {
   TColorTable FPalette{};
   TColorTable FFilmPalette{};  // the palette when the film was taken: where its seeks start
   std::vector<TSegmentStart> FSegmentStarts;  // StartState of every segment, once known
+  // The frames of the segments before FFramesBefore.Segment, which PlayedFrames moves on from
+  // instead of adding them all up at every frame (a film of a million segments played for
+  // minutes); Segment -1: not counted.
+  struct TFramesBefore {
+    int32_t Segment = -1;
+    int64_t Frames = 0;
+  };
+  mutable TFramesBefore FFramesBefore;
   int FSurfaceBuilds = 0;
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.

@@ -41,6 +41,25 @@ inline TWriterSegment NewSegment(std::string name, int32_t width, int32_t height
   return s;
 }
 
+// A film of `count` segments, all without frames but the last, `last`: many segments in few
+// bytes once packed, as a hostile film has them.
+inline std::vector<TWriterSegment> EmptySegmentsThen(size_t count, TWriterSegment last) {
+  std::vector<TWriterSegment> film(count - 1, NewSegment("", 2, 2));
+  film.push_back(std::move(last));
+  return film;
+}
+
+// `count` segments: copies of `segments` over and over, sharing their data, so that a million
+// segments take little more than the copies themselves.
+inline TSegments RepeatedSegments(const TSegments& segments, size_t count) {
+  TSegments many;
+  many.reserve(count);
+  while (!segments.empty() && many.size() < count)
+    for (auto& copy : ShareSegments(segments))
+      if (many.size() < count) many.push_back(std::move(copy));
+  return many;
+}
+
 // 0x00RRGGBB, each channel held within 0 to 255.
 inline uint32_t Rgb(int r, int g, int b) {
   return uint32_t(std::clamp(r, 0, 255)) << 16 | uint32_t(std::clamp(g, 0, 255)) << 8 | uint32_t(std::clamp(b, 0, 255));
