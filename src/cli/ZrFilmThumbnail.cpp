@@ -18,6 +18,19 @@ constexpr int32_t kThumbnailFrames = 100;
 // stops after this much of the processor's time, and the best frame found by then is shown
 // (the frame reached when that is still before the search's start).
 constexpr int64_t kSearchMillis = 1000;
+// And the pictures it plays into, the picture and the frame image, may take this much memory
+// together: a film of a few bytes may declare frames of 8000 × 8000 pixels, where 4K and 5K
+// screens fit with room to spare.
+constexpr int64_t kMaxSurfaceBytes = int64_t{128} << 20;
+
+// The bytes of a segment's picture (32 bits a pixel, 8 for an 8-bit film) and frame image (at
+// the film's depth, a row more); 0 for a depth or size that playing refuses by itself.
+int64_t SurfaceBytes(const Segment& segment) {
+  const int64_t width = segment.Width, height = segment.Height;
+  const int bits = segment.BitsPerPixel;
+  if (width <= 0 || height <= 0 || (bits != 8 && bits != 24 && bits != 32)) return 0;
+  return width * height * (bits == 8 ? 1 : 4) + width * (height + 1) * (bits / 8);
+}
 
 // The processor time this thread has taken, in milliseconds.
 int64_t ThreadCpuMillis() {
@@ -43,6 +56,9 @@ int TTool::Thumbnail(const TZrFilmArgs& args) {
   const std::optional<TFramePos> first = FirstFrame(segments);
   if (!first) return Fail(film, "the film has no frames: there is nothing to show");
   const Segment& segment = *segments[size_t(first->Segment)];
+  if (SurfaceBytes(segment) > kMaxSurfaceBytes)
+    return Fail(film, "a frame of " + std::to_string(segment.Width) + " x " + std::to_string(segment.Height) +
+                          " pixels is too large for a thumbnail");
   const int32_t last = segment.FrameCount - 1;
   // A segment without a frame rate plays 10 frames a second. So at most 255 frames are
   // played before the search starts, whatever count the segment declares.
