@@ -1,4 +1,5 @@
 #include <iostream>
+#include <new>
 
 #include "cli/ZrFilmTool.h"
 #include "film/TempFolder.h"
@@ -6,6 +7,12 @@
 int main(int argc, char** argv) {
   // Interrupted, the run's temporary folder goes too.
   TRunFolder::RemoveOnSignals();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return RunZrFilm(args, std::cout, std::cerr);
+  // A command says itself when memory runs out; this catches what runs out around it.
+  try {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return RunZrFilm(args, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "zrfilm: not enough memory\n";
+    return 1;
+  }
 }
