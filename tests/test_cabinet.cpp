@@ -1661,6 +1661,70 @@ TEST(CabinetEvents, OrderAndAborts) {
   throwing.OnCopyFile = nullptr;
   EXPECT_EQ(ExtractError(throwing, tmp / "p.cab", tmp / "out5"), "");
   EXPECT_TRUE(Exists(tmp / "out5/two"));
+  // Raised inside the decompressor, it waits until that has stopped.
+  const size_t descriptors = OpenDescriptorCount();
+  throwing.OnFileData = [](TSTCabReader&, const std::string&, std::span<const uint8_t>, bool&) {
+    throw std::runtime_error("data handler failed");
+  };
+  EXPECT_EQ(ExtractError(throwing, tmp / "p.cab", tmp / "out6"), "other: data handler failed");
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  throwing.OnFileData = nullptr;
+  EXPECT_EQ(ExtractError(throwing, tmp / "p.cab", tmp / "out6"), "");
+  EXPECT_EQ(ReadBytes(tmp / "out6/two"), files[1].Bytes);
+}
+
+// A file whose data handler has all it wants ends there, as a whole file does; the files
+// after it come out whole, in the same folder too (decompressed from its start again), in
+// one cabinet or across a set.
+TEST(CabinetEvents, FileDataEndsAFileWhereItsHandlerSays) {
+  const std::vector<TSpanFile> single = {SpanFile("a", Text(5000, 1)), SpanFile("big", Text(300000, 2)),
+                                         SpanFile("c", Text(40000, 3))};
+  const std::vector<TCabFile> singleCab = {{"a", single[0].Bytes}, {"big", single[1].Bytes}, {"c", single[2].Bytes}};
+  const struct {
+    const char* name;
+    std::vector<TSpanFile> files;
+    std::vector<TSpanCabinet> cabinets;
+    std::map<std::string, size_t> enough;  // the files ended, and the bytes that suffice
+  } cases[] = {
+      {"MSZIP", single, {{"p.cab", MakeCabinet(singleCab, TCabCompression::MsZip)}}, {{"big", 70000}}},
+      {"stored", single, {{"p.cab", MakeCabinet(singleCab, TCabCompression::None)}}, {{"big", 70000}, {"c", 1}}},
+      {"a set", ThreeCabinetFiles(), ThreeCabinetSet(ThreeCabinetFiles()), {{"big.bin", 1}, {"d.txt", 1}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTempDir tmp;
+    const std::string first = WriteSet(tmp.Path(), c.cabinets);
+    TSTCabReader reader;
+    std::map<std::string, size_t> seen;
+    reader.OnFileData = [&](TSTCabReader&, const std::string& target, std::span<const uint8_t> data, bool& complete) {
+      const std::string name = fs::path(target).filename();
+      seen[name] += data.size();
+      complete = c.enough.count(name) && seen[name] >= c.enough.at(name);
+    };
+    int closed = 0;
+    reader.OnCloseFile = [&](TSTCabReader&, const std::string&, uint16_t, uint16_t, uint16_t, uint16_t, bool&,
+                             const std::string&, bool&) { ++closed; };
+    // Twice on one instance: nothing of the ended file is left over for the next extraction.
+    for (int round = 0; round < 2; ++round) {
+      seen.clear(), closed = 0;
+      ASSERT_EQ(ExtractError(reader, first, tmp / "out"), "");
+      EXPECT_EQ(closed, int(c.files.size()));
+      uint64_t written = 0;
+      for (const TSpanFile& f : c.files) {
+        const TBytes got = ReadBytes(tmp / ("out/" + f.Name));
+        written += got.size();
+        if (!c.enough.count(f.Name)) {
+          EXPECT_EQ(got, f.Bytes) << f.Name;
+          continue;
+        }
+        // The piece that sufficed, and nothing after it.
+        EXPECT_GE(got.size(), c.enough.at(f.Name)) << f.Name;
+        EXPECT_LT(got.size(), c.enough.at(f.Name) + 32768) << f.Name;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), f.Bytes.begin())) << f.Name;
+      }
+      EXPECT_EQ(reader.BytesWritten(), written);
+    }
+  }
 }
 
 // A folder from OnNextCabinet that the layer's buffer cannot take is a cabinet not found,

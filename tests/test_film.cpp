@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "io/Cp1251.h"
+#include "film/FilmExtent.h"
 #include "film/FilmFile.h"
 #include "film/SegmentDuration.h"
 #include "filmwriter/FilmWriter.h"
@@ -431,6 +432,62 @@ TEST(FilmFile, AFaultKeepsTheListAndTheCompleteSegmentsBeforeIt) {
     EXPECT_EQ(film.List.size(), c.list);
     ASSERT_EQ(film.Segments.size(), c.segments);
     for (size_t i = 0; i < c.segments; ++i) EXPECT_EQ(film.Segments[i]->Name, film.List[i].Name);
+  }
+}
+
+// Fed in pieces of any size, with bytes after the film, the extent of the first segments
+// ends where ReadFilm given the same last segment stops: the bytes before it read as the
+// whole file does, and one byte fewer does not suffice. A film that runs out first never
+// completes.
+TEST(FilmExtent, EndsWhereTheReaderOfTheFirstSegmentsStops) {
+  TByteWriter odd;  // a mask of negative size and a colour image of none: no pixels
+  odd.I32(3).I32(4).I32(-5).I32(4).I32(4).U8(1).I32(0).I32(1).I32(1).U8(32);
+  const struct {
+    const char* name;
+    std::function<void(std::vector<TRawSegment>&)> change;
+    int32_t reachable;  // up to this segment the extent completes (4: whatever is wanted)
+  } cases[] = {
+      {"shapes, palettes, no shapes", nullptr, 4},
+      {"a negative shape count", [](auto& s) { s[1].ShapeCount = -5, s[1].ShapeRecords.clear(); }, 4},
+      {"shapes without pixels", [&](auto& s) { s[2].ShapeCount = 2, s[2].ShapeRecords = odd.Data(), s[2].ShapeRecords.insert(s[2].ShapeRecords.end(), odd.Data().begin(), odd.Data().end()); }, 4},
+      // The reader stops at a negative size, and so does the extent.
+      {"a negative cursor track size", [](auto& s) { s[1].CursorDataSize = -6; }, 4},
+      {"a negative palette size", [](auto& s) { s[0].PaletteDataSize = INT32_MIN; }, 4},
+      {"frame data beyond the file", [](auto& s) { s[2].FrameDataSize = 0x7FFFFFFF; }, 2},
+      {"more shapes than the file holds", [](auto& s) { s[1].ShapeCount = 0x7FFFFFFF; }, 1},
+      {"no segments", [](auto& s) { s.clear(); }, 4},
+  };
+  for (const auto& c : cases) {
+    std::vector<TRawSegment> raw;
+    for (const auto& s : SampleSegments()) raw.push_back(EncodeSegment(s));
+    if (c.change) c.change(raw);
+    auto bytes = WriteFilmRaw(raw);
+    const size_t filmSize = bytes.size();
+    bytes.resize(filmSize + 5000, 0xEE);
+    for (int32_t wanted = 1; wanted <= 4; ++wanted) {
+      // 4: every segment, none named.
+      const TLastSegment last = [wanted](int32_t n, const TSegInfo&) { return n == wanted; };
+      for (size_t piece : {size_t(1), size_t(4096)}) {
+        SCOPED_TRACE(std::string(c.name) + ", up to segment " + std::to_string(wanted) + ", pieces of " +
+                     std::to_string(piece));
+        TFilmExtent extent(last);
+        for (size_t at = 0; at < bytes.size() && !extent.Feed(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));)
+          at += piece;
+        ASSERT_EQ(extent.Complete(), wanted <= c.reachable);
+        if (!extent.Complete()) continue;
+        TFilm whole, part;
+        TFilmError wholeError, partError;
+        const bool read = ReadFilm(bytes, nullptr, whole, wholeError, last);
+        ASSERT_LE(extent.End(), filmSize);
+        const auto needed = std::span(bytes).first(size_t(extent.End()));
+        EXPECT_EQ(ReadFilm(needed, nullptr, part, partError, last), read);
+        EXPECT_EQ(part.Segments.size(), whole.Segments.size());
+        EXPECT_EQ(partError.Message, wholeError.Message);
+        if (read) {
+          EXPECT_FALSE(ReadFilm(needed.first(needed.size() - 1), nullptr, part, partError, last));
+        }
+      }
+    }
   }
 }
 

@@ -466,7 +466,7 @@ const QByteArray kResetTable =
     "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 const QByteArray kControlData = "::DataSpace/Storage/MSCompressed/ControlData";
 
-// chmlib reads these as the file says: some make it loop forever, divide by zero or decompress
+// A reader that believes these as the file says loops forever, divides by zero or decompresses
 // memory it never filled; the rest have it allocate or walk what no help file holds. Each must
 // read as a damaged file, at once.
 TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
@@ -492,7 +492,7 @@ TEST_F(THelpTest, HostileHelpFilesReadAsDamaged) {
        }},
       {"free space larger than the chunk", [](THelpImage& image) { return image.WithDirectoryField(0x54 + 4, 0xFFFF); }},
       {"chunk size of a gigabyte", [](THelpImage& image) { return image.WithDirectoryField(0x10, 0x40000000); }},
-      {"name longer than chmlib's path buffer",
+      {"name longer than any path buffer",
        [](THelpImage& image) {
          image.Entries.append({QByteArray(600, 'x'), 0, 0, 0});
          return image.Build();

@@ -74,6 +74,7 @@ struct TContext {
   TSetState* Set = nullptr;            // cabinets kept open while a folder goes on (CabVirtual.h)
   INT_PTR Output = -1;                 // where libmspack writes the file being extracted
   int OutputErrno = 0;
+  bool OutputComplete = false;         // the write callback wants no more of the file
   int InputErrno = 0;
 };
 

@@ -144,8 +144,15 @@ void TCopy::ExtractEntry(const TEntry& e, INT_PTR hf) {
     FCtx.Output = hf;
     FCtx.OutputErrno = 0;
     FCtx.InputErrno = 0;
+    FCtx.OutputComplete = false;
     const int err = FCtx.Cabd->extract(FCtx.Cabd, &file, kOutputName);
     FCtx.Output = -1;
+    if (FCtx.OutputComplete) {
+      // The file has all its handler wants. libmspack stopped inside the folder: its state
+      // goes with the virtual cabinet, so that a later entry starts from the folder's start.
+      DropVirtual(FCtx);
+      return;
+    }
     if (err != MSPACK_ERR_OK) {
       const FDIERROR code = MapLibraryError(err);
       Fail(code, code == FDIERROR_TARGET_FILE ? FCtx.OutputErrno : FCtx.InputErrno);

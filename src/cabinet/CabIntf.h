@@ -56,6 +56,10 @@
 //     first folder are let go).
 //   - When extraction of a file fails after COPY_FILE gave a handle, the layer closes that
 //     handle through the close callback and sends no CLOSE_FILE_INFO.
+//   - A write callback that returns kFdiWriteComplete has written the bytes it was given and
+//     wants no more of that file: the rest of it is neither decompressed nor written, and
+//     CLOSE_FILE_INFO follows as for a whole file. The copy goes on with the next entry (one
+//     later in the same folder is decompressed from the folder's start again).
 //   - A data block split between two cabinets is decompressed from its joined parts without
 //     a checksum test; every other block keeps the test libmspack makes.
 //   - Only the cabinet signature at offset 0 is recognised (no search inside other files);
@@ -126,6 +130,9 @@ enum FDINOTIFICATIONTYPE : int32_t {
 
 // FDICopy's flags: salvage what a cabinet cut short inside its data still holds (above).
 inline constexpr int kFdiCopySalvageCutShort = 0x1;
+
+// What a write callback returns in place of the count when the file needs no more data (above).
+inline constexpr uint32_t kFdiWriteComplete = 0xFFFFFFFE;
 
 // Size of the psz3 buffer of fdintNEXT_CABINET, terminating NUL included.
 inline constexpr int kFdiMaxCabPath = 256;

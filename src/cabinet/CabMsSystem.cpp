@@ -56,6 +56,11 @@ int MsWrite(mspack_file* file, void* buffer, int bytes) {
   if (f->Cab != nullptr || bytes < 0 || ctx->Output == -1) return -1;
   errno = 0;
   const uint32_t wrote = ctx->Write(ctx->Output, buffer, uint32_t(bytes));
+  if (wrote == kFdiWriteComplete && bytes > 0) {
+    // Written, and the file needs no more: a failed write is the one way to stop libmspack.
+    ctx->OutputComplete = true;
+    return -1;
+  }
   if (wrote != uint32_t(bytes)) {
     ctx->OutputErrno = errno ? errno : EIO;
     return -1;

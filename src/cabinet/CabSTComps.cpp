@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <utility>
 
 #include "cabinet/CabSTConsts.h"
 #include "io/ScopeGuard.h"
@@ -30,18 +31,26 @@ void RecordOsError(int err) {
   if (err != 0) GLastOsError = err;
 }
 
+// Who is told of a target's data as it is written (OnFileData).
+struct TDataWatch {
+  TSTCabReader* Reader = nullptr;
+  std::string Target;
+  std::exception_ptr* Failure = nullptr;  // where what the handler raises waits
+};
+
 // What the file callbacks hand out as INT_PTR.
 struct TCabHandle {
   int Fd = -1;
   uint64_t* Written = nullptr;  // targets: the extraction's byte count, checked on write
   uint64_t Limit = 0;
+  TDataWatch Watch;
 };
 
 TCabHandle* HandleOf(INT_PTR hf) { return reinterpret_cast<TCabHandle*>(hf); }
 
 // The handle takes the descriptor over; without memory for it, the descriptor is closed.
-INT_PTR NewHandle(TFd fd, uint64_t* written = nullptr, uint64_t limit = 0) {
-  auto* handle = new (std::nothrow) TCabHandle{fd.Get(), written, limit};
+INT_PTR NewHandle(TFd fd, uint64_t* written = nullptr, uint64_t limit = 0, TDataWatch watch = {}) {
+  auto* handle = new (std::nothrow) TCabHandle{fd.Get(), written, limit, std::move(watch)};
   if (handle == nullptr) {
     errno = ENOMEM;
     RecordOsError(ENOMEM);
@@ -186,6 +195,22 @@ uint32_t WriteCallback(INT_PTR hf, const void* pv, uint32_t cb) {
     done += size_t(w);
   }
   if (h->Written != nullptr) *h->Written += done;
+  TDataWatch& watch = h->Watch;
+  if (watch.Reader != nullptr && watch.Reader->OnFileData) {
+    bool complete = false;
+    try {
+      watch.Reader->OnFileData(*watch.Reader, watch.Target,
+                               std::span(static_cast<const uint8_t*>(pv), done), complete);
+    } catch (...) {
+      // Nothing may unwind through the decompressor, which is C: the failure stops it and
+      // waits for Extract.
+      *watch.Failure = std::current_exception();
+      errno = ECANCELED;
+      RecordOsError(ECANCELED);
+      return uint32_t(-1);
+    }
+    if (complete) return kFdiWriteComplete;
+  }
   return uint32_t(done);
 }
 
@@ -376,6 +401,7 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
   FSkippedNames.clear();
   FBytesWritten = 0;
   FFilesWritten = 0;
+  FFileDataFailure = nullptr;
   FFoundCabinets.clear();
   const auto closer = OnScopeExit([this] { FDestDir.Close(); });
 
@@ -399,6 +425,7 @@ void TSTCabReader::Extract(const std::string& cabFile, const std::string& destDi
     const bool ok = FDICopy(context, FileNamePart(current).c_str(), FolderPart(current).c_str(),
                             SalvageCutShort ? kFdiCopySalvageCutShort : 0, &TSTCabReader::Notify,
                             nullptr, this);
+    if (FFileDataFailure) std::rethrow_exception(std::exchange(FFileDataFailure, nullptr));
     CheckFDI(ok);
 
     // The next cabinet is the one this cabinet names, where the layer found it or beside
@@ -504,9 +531,10 @@ INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
 
   FSrcNames.reserve(FSrcNames.size() + 1);
   FDstNames.reserve(FDstNames.size() + 1);
+  TDataWatch watch{OnFileData ? this : nullptr, OnFileData ? target : std::string(), &FFileDataFailure};
   const int fd = FDestDir.Open(target, Options & croDontOverwriteReadOnlyFiles);
   if (fd == TCabTargetFolder::kTargetSkipped) return 0;
-  const INT_PTR hf = fd < 0 ? -1 : NewHandle(TFd(fd), &FBytesWritten, MaxExtractBytes);
+  const INT_PTR hf = fd < 0 ? -1 : NewHandle(TFd(fd), &FBytesWritten, MaxExtractBytes, std::move(watch));
   if (hf == -1) {
     RecordOsError(errno);
     n.fdie = FDIERROR_TARGET_FILE;

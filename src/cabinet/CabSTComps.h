@@ -30,6 +30,12 @@
 //     nothing is written. Damage that is not a cut (a wrong checksum, broken compressed
 //     data, impossible sizes) fails as without the option. The limits and every other rule
 //     here hold as well.
+//   - OnFileData sees each piece of a file's data once it is written. A handler that sets
+//     aComplete has all it wants of the file: the rest of it is neither decompressed nor
+//     written, the file is closed as a whole one (times and attributes set, OnCloseFile
+//     told) and the extraction goes on with the next file. The handler is called from inside
+//     the decompressor: what it raises waits until the decompressor has stopped, then ends
+//     the extraction and reaches the caller of Extract.
 //   - croExecuteOnExtract is accepted but nothing is run: a player has no business starting
 //     programs out of a package. OnCloseFile still gets the flag.
 //   - "FDI aborted" (FDIERROR_USER_ABORT) means that an event handler set anAbort. A folder
@@ -40,8 +46,10 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -95,6 +103,9 @@ using TSTCabReaderCloseFileEvent =
     std::function<void(TSTCabReader& sender, const std::string& aSrcFileName, uint16_t aDate,
                        uint16_t aTime, uint16_t anAttrs, uint16_t aFolderNo, bool& anExec,
                        const std::string& aDstFullFileName, bool& anAbort)>;
+using TSTCabReaderFileDataEvent =
+    std::function<void(TSTCabReader& sender, const std::string& aDstFullFileName,
+                       std::span<const uint8_t> aData, bool& aComplete)>;
 using TSTCabReaderNextCabinetEvent = std::function<void(
     TSTCabReader& sender, const std::string& aCabName, const std::string& aDiskName,
     std::string& aCabPath, FDIERROR anError, bool& anAbort)>;
@@ -121,6 +132,7 @@ class TSTCabReader {
   TSTCabReaderCopyFileEvent OnCopyFile;
   TSTCabReaderCopyPartialFileEvent OnCopyPartialFile;
   TSTCabReaderCloseFileEvent OnCloseFile;
+  TSTCabReaderFileDataEvent OnFileData;
   TSTCabReaderNextCabinetEvent OnNextCabinet;
   TSTCabReaderUnrecognizedNotifyEvent OnUnrecognizedNotify;
 
@@ -192,6 +204,8 @@ class TSTCabReader {
   std::vector<std::string> FSkippedNames;
   uint64_t FBytesWritten = 0;
   uint32_t FFilesWritten = 0;
+  // What OnFileData raised, kept until the decompressor has stopped.
+  std::exception_ptr FFileDataFailure;
 };
 
 // Joins path parts with exactly one '/' between two parts; empty parts are skipped.

@@ -95,7 +95,16 @@ int RunToolCommand(const char* program, std::ostream& out, std::ostream& err, co
   }
 }
 
-bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments) {
+TLastSegment AllSegments() {
+  return [](int32_t, const TSegInfo&) { return false; };
+}
+
+TLastSegment UpToSegment(int32_t number) {
+  return [number](int32_t n, const TSegInfo&) { return n >= number; };
+}
+
+bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments,
+                 const TLastSegment& upTo) {
   TLoadReport check;
   if (!CheckFilmPath(film, check)) {
     ui.ShowMessage(check);
@@ -103,6 +112,9 @@ bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_p
   }
   TFilmLoader loader(ui, TempDir, TempError);
   loader.SetFileName(film);
+  // A film padded far beyond its segments, or one whose later segments are huge, costs no
+  // more than the segments the command uses.
+  loader.ReadUpTo = upTo;
   try {
     if (loader.LoadFilm(film)) {
       segments = loader.TakeSegments();

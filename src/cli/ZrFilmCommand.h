@@ -60,6 +60,11 @@ class TToolUi : public IFilmLoaderUi {
 };
 
 
+// How far a command reads a film (TFilmLoader::ReadUpTo): every listed segment and nothing
+// after them, or the segments up to segment `number` (from 1).
+TLastSegment AllSegments();
+TLastSegment UpToSegment(int32_t number);
+
 // A core playing without windows, and its host.
 struct TToolPlayer {
   THeadlessHost Host;
@@ -79,9 +84,10 @@ struct TTool {
   // "PROGRAM: FILM: WHAT" on standard error; returns the exit status for a failure.
   int Fail(const std::string& film, const std::string& what);
 
-  // Loads the film's segments; false after a message. A
-  // damaged film keeps those before the damage (ui.Damaged() tells).
-  bool Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments);
+  // Loads the film's segments up to the one `upTo` names, reading the package no further;
+  // false after a message. A damaged film keeps those before the damage (ui.Damaged() tells).
+  bool Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments,
+            const TLastSegment& upTo = AllSegments());
 
   // Hands the segments to the core, with a frame buffer; false after a message.
   bool Start(const std::string& film, TPlaybackCore& core, TSegments segments);

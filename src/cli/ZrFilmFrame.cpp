@@ -11,7 +11,8 @@ int TTool::Frame(const TZrFilmArgs& args) {
 
   TToolUi ui(Program, Err, film);
   std::vector<std::unique_ptr<Segment>> segments;
-  if (!Load(film, ui, segments)) return kFailed;
+  // --at needs the film's length; a segment asked for by its number, only the film up to it.
+  if (!Load(film, ui, segments, args.At ? AllSegments() : UpToSegment(args.Segment))) return kFailed;
   std::optional<TFramePos> pos;
   if (args.At) {
     pos = FrameAt(film, segments, *args.At, ui.Damaged(), "--at");

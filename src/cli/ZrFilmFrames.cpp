@@ -63,7 +63,9 @@ int TTool::Frames(const TZrFilmArgs& args) {
   TPlaybackCore& core = player.Core;
   TToolUi ui(Program, Err, film);
   std::vector<std::unique_ptr<Segment>> segments;
-  if (!Load(film, ui, segments)) return kFailed;
+  // One segment needs the film up to it; --from, a time of the whole film, needs its length.
+  const bool upToSegment = args.Segment > 0 && !args.From;
+  if (!Load(film, ui, segments, upToSegment ? UpToSegment(args.Segment) : AllSegments())) return kFailed;
   if (!CheckSegment(film, segments, args.Segment)) return kFailed;
   if (segments.empty()) return Fail(film, "the film has no segments: there is nothing to write");
 

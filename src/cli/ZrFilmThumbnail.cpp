@@ -52,7 +52,8 @@ int TTool::Thumbnail(const TZrFilmArgs& args) {
 
   TToolUi ui(Program, Err, film);
   TSegments segments;
-  if (!Load(film, ui, segments)) return kFailed;
+  // The film up to its first segment with frames, the one shown, and no further.
+  if (!Load(film, ui, segments, [](int32_t, const TSegInfo& s) { return s.FrameCount > 0; })) return kFailed;
   const std::optional<TFramePos> first = FirstFrame(segments);
   if (!first) return Fail(film, "the film has no frames: there is nothing to show");
   const Segment& segment = *segments[size_t(first->Segment)];

@@ -196,7 +196,7 @@ bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error) {
 }
 
 bool ReadFilm(std::span<const uint8_t> bytes, const std::shared_ptr<const void>& owner,
-              TFilm& film, TFilmError& error) {
+              TFilm& film, TFilmError& error, const TLastSegment& last) {
   film = TFilm{};
   TByteReader stream(bytes);
   if (!ReadSegmentList(stream, film.List, error)) return false;
@@ -204,6 +204,7 @@ bool ReadFilm(std::span<const uint8_t> bytes, const std::shared_ptr<const void>&
     auto segment = std::make_unique<Segment>();
     if (!ReadSegmentBlock(stream, int32_t(i + 1), *segment, error, owner)) return false;
     film.Segments.push_back(std::move(segment));
+    if (last && last(int32_t(i + 1), *film.Segments.back())) break;
   }
   return true;
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -103,6 +104,10 @@ bool ReadSegmentList(TByteReader& stream, std::vector<TSegmentListEntry>& entrie
 bool ReadSegmentBlock(TByteReader& stream, int32_t number, Segment& segment, TFilmError& error,
                       const std::shared_ptr<const void>& owner = nullptr);
 
+// Whether segment `number` (from 1), whose information is `info`, is the last one a reader
+// needs: reading ends after it.
+using TLastSegment = std::function<bool(int32_t number, const TSegInfo& info)>;
+
 // A whole film file: the list and every block.
 struct TFilm {
   std::vector<TSegmentListEntry> List;
@@ -114,9 +119,10 @@ struct TFilm {
 // which is number Segments.size() + 1. The sections are copies of the bytes.
 bool ReadFilm(std::span<const uint8_t> bytes, TFilm& film, TFilmError& error);
 // The same without copies: the sections refer to `bytes`, which `owner` keeps alive for as
-// long as any section does (the film is then held once, in its owner's memory).
+// long as any section does (the film is then held once, in its owner's memory). With `last`,
+// reading ends after the first segment it names: what follows is neither read nor checked.
 bool ReadFilm(std::span<const uint8_t> bytes, const std::shared_ptr<const void>& owner,
-              TFilm& film, TFilmError& error);
+              TFilm& film, TFilmError& error, const TLastSegment& last = {});
 
 // Copies of the segments for another reader, such as a second playback core in another
 // thread: each copy reads from positions of its own, and the shapes and section bytes are

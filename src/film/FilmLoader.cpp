@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <thread>
 
+#include "film/FilmExtent.h"
 #include "film/TempFolder.h"
 #include "io/ScopeGuard.h"
 #include "io/TextCase.h"
@@ -207,7 +209,7 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   // The sections are read in place: the film is held once, in the mapping.
   TFilm film;
   TFilmError error;
-  const bool whole = ReadFilm(mapping->Bytes(), mapping, film, error);
+  const bool whole = ReadFilm(mapping->Bytes(), mapping, film, error, ReadUpTo);
   if (!film.List.empty()) FUi.FillSegmentsGrid(film.List);
   FListedSegments = int32_t(film.List.size());
   FSegments = std::move(film.Segments);
@@ -311,23 +313,39 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   // The film file is "MyFilm.~zrflm" in any letter case at the top of the package; the exact
   // name wins, else the first in another case.
   bool otherCaseTaken = false;
+  // With ReadUpTo, each film file written is followed to the end of the segments wanted.
+  std::optional<TFilmExtent> exactExtent, otherExtent;
   STCabReader.OnCopyFile = [&](TSTCabReader&, const std::string&, int32_t, uint16_t, uint16_t,
                                uint16_t, uint16_t, std::string& target, bool&) {
     if (target.size() <= TempDir.size() || target.compare(0, TempDir.size(), TempDir) != 0) return;
     const std::string name = target.substr(TempDir.size());
-    if (name == kFilmFileName) return;
+    if (name == kFilmFileName) {
+      exactExtent.emplace(ReadUpTo);
+      return;
+    }
     if (!otherCaseTaken && name.find('/') == std::string::npos &&
         EqualNoCase(name, kFilmFileName)) {
       otherCaseTaken = true;
       target = TempDir + kOtherCaseFilmName;
+      otherExtent.emplace(ReadUpTo);
       return;
     }
     target.clear();
   };
+  if (ReadUpTo) {
+    STCabReader.OnFileData = [&](TSTCabReader&, const std::string& target, std::span<const uint8_t> data,
+                                 bool& complete) {
+      std::optional<TFilmExtent>& extent = target == FilmFile ? exactExtent : otherExtent;
+      complete = extent && extent->Feed(data);
+    };
+  }
   // A package cut short still gives the film file as far as its data goes.
   STCabReader.SalvageCutShort = true;
-  // The handler refers to this call's locals: it goes with the call, on every way out.
-  const auto dropHandler = OnScopeExit([this] { STCabReader.OnCopyFile = nullptr; });
+  // The handlers refer to this call's locals: they go with the call, on every way out.
+  const auto dropHandler = OnScopeExit([this] {
+    STCabReader.OnCopyFile = nullptr;
+    STCabReader.OnFileData = nullptr;
+  });
   bool extracted = true;
   try {
     STCabReader.Extract(PackagePath, TempDir);

@@ -136,6 +136,12 @@ class TFilmLoader {
   TSTCabReader STCabReader;
   // Why there is no temporary folder, when TempDir is empty: nothing can be loaded then.
   std::string TempFolderError;
+  // How far loading reads the film. Empty (the player): the package's film file whole. Set
+  // (the tools): the segments up to the first it names, or every listed one when it names
+  // none, and nothing after them: the film file is extracted no further than their end, the
+  // rest of it neither inflated nor written, and the segments after them neither read nor
+  // checked.
+  TLastSegment ReadUpTo;
 
  private:
   // The stages of LoadFilm after its checks, under the banner; a later damaged segment fills
