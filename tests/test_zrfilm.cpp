@@ -1199,6 +1199,13 @@ TEST_F(THostileFilms, ThumbnailsStayWithinTheirLimits) {
   const std::string repainted = film("repainted.zrcab", RepaintedSegment(4000, 4000, 300, 300, 25));
   const std::string huge = film("huge.zrcab", RepaintedSegment(8000, 8000, 1, 1, 10));
   const std::string small = Package("small.zrcab", {ThumbnailSegment(64, 40, 10, 3, [](int) { return false; })});
+  // 129 MiB of frame data in a segment without frames, before the one with frames.
+  TRawSegment padding = EmptySegment();
+  padding.FrameData.resize(size_t{129} << 20);
+  padding.FrameDataSize = int32_t(padding.FrameData.size());
+  const std::string padded = Write("padded.zrcab", MakeFilmPackage(WriteFilmRaw(std::vector<TRawSegment>{
+                                                     padding, EncodeSegment(ThumbnailSegment(64, 40, 10, 3, [](int) { return false; }))})));
+  padding = {};
 
   struct TCommand {
     std::string Program;  // the name its messages start with
@@ -1217,7 +1224,10 @@ TEST_F(THostileFilms, ThumbnailsStayWithinTheirLimits) {
     bool Starved = false;  // too little memory for the frame buffer
   };
   const TCase cases[] = {
-      {"200,000 empty segments, then one with frames", manyFilm, thumbnails(manyFilm), ""},
+      {"200,000 empty segments, then one with frames", manyFilm, thumbnails(manyFilm),
+       "no frames in the film's first 10000 segments: there is nothing to show"},
+      {"129 MiB of frame data before the frames", padded, thumbnails(padded),
+       "more than this program reads: LoadFromFile: the segments wanted end beyond the first 128 MiB of the film file"},
       {"one frame of 200,000 empty segments and one with frames", manyFilm,
        {{"zrfilm", {VERIROVE_ZRFILM, "frame", manyFilm, out, "--segment", std::to_string(kEmptySegments + 1), "--frame", "0"}}},
        ""},

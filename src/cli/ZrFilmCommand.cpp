@@ -42,6 +42,8 @@ std::string FaultText(TFilmErrc fault) {
       return "cannot be read";
     case TFilmErrc::NoMemory:
       return "not enough memory to load the film";
+    case TFilmErrc::Unsupported:
+      return "more than this program reads";
     case TFilmErrc::Corrupt:
     default:
       break;
@@ -104,7 +106,7 @@ TLastSegment UpToSegment(int32_t number) {
 }
 
 bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments,
-                 const TLastSegment& upTo) {
+                 const TLastSegment& upTo, uint64_t readLimit) {
   TLoadReport check;
   if (!CheckFilmPath(film, check)) {
     ui.ShowMessage(check);
@@ -115,6 +117,7 @@ bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_p
   // A film padded far beyond its segments, or one whose later segments are huge, costs no
   // more than the segments the command uses.
   loader.ReadUpTo = upTo;
+  loader.ReadLimit = readLimit;
   try {
     if (loader.LoadFilm(film)) {
       segments = loader.TakeSegments();

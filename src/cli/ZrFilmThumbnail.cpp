@@ -32,6 +32,13 @@ int64_t SurfaceBytes(const Segment& segment) {
   return width * height * (bits == 8 ? 1 : 4) + width * (height + 1) * (bits / 8);
 }
 
+// Nor does it read more of the film than this to reach the segment it shows: a package of a
+// few megabytes may unpack to gigabytes of segments without frames, or of a segment list
+// naming millions. Legitimate films list a few segments and show the first with frames
+// within its first 64 MiB of frame data.
+constexpr uint64_t kMaxFilmBytes = uint64_t{128} << 20;
+constexpr int32_t kMaxSegmentsRead = 10000;
+
 // The processor time this thread has taken, in milliseconds.
 int64_t ThreadCpuMillis() {
   timespec t{};
@@ -53,8 +60,12 @@ int TTool::Thumbnail(const TZrFilmArgs& args) {
   TToolUi ui(Program, Err, film);
   TSegments segments;
   // The film up to its first segment with frames, the one shown, and no further.
-  if (!Load(film, ui, segments, [](int32_t, const TSegInfo& s) { return s.FrameCount > 0; })) return kFailed;
+  auto shown = [](int32_t number, const TSegInfo& s) { return s.FrameCount > 0 || number >= kMaxSegmentsRead; };
+  if (!Load(film, ui, segments, shown, kMaxFilmBytes)) return kFailed;
   const std::optional<TFramePos> first = FirstFrame(segments);
+  if (!first && segments.size() >= size_t(kMaxSegmentsRead))
+    return Fail(film, "no frames in the film's first " + std::to_string(kMaxSegmentsRead) +
+                          " segments: there is nothing to show");
   if (!first) return Fail(film, "the film has no frames: there is nothing to show");
   const Segment& segment = *segments[size_t(first->Segment)];
   if (SurfaceBytes(segment) > kMaxSurfaceBytes)
