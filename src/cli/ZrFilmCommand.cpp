@@ -1,6 +1,7 @@
 #include "cli/ZrFilmCommand.h"
 
 #include <cstring>
+#include <iostream>
 #include <new>
 
 #include <sys/stat.h>
@@ -103,6 +104,19 @@ TLastSegment AllSegments() {
 
 TLastSegment UpToSegment(int32_t number) {
   return [number](int32_t n, const TSegInfo&) { return n >= number; };
+}
+
+int ProgramMain(const char* program, int argc, char** argv, TProgramRun run) {
+  // Interrupted, the run's temporary folder goes too.
+  TRunFolder::RemoveOnSignals();
+  // A command says itself when memory runs out; this catches what runs out around it.
+  try {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return run(args, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << program << ": not enough memory\n";
+    return kFailed;
+  }
 }
 
 bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments,

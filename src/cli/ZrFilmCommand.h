@@ -121,6 +121,11 @@ struct TTool {
   int Export(const TZrFilmArgs& args);                             // ZrFilmExport.cpp (zrfilm only)
 };
 
+// A program's main: its run folder removed on the signals that end it, `run` given the
+// arguments, and running out of memory around it said as "PROGRAM: not enough memory", exit 1.
+using TProgramRun = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+int ProgramMain(const char* program, int argc, char** argv, TProgramRun run);
+
 // Runs one command about `film` with a TTool of its own, in a temporary folder of the run's
 // own, removed when it ends. Running out of memory anywhere in the command is a failure that
 // says so ("PROGRAM: FILM: not enough memory"), never an abort.
