@@ -1,9 +1,9 @@
 // Export speed: a typical screen recording (TypicalFilm.h: 1024 × 768, 32 bits, 10 frames a
 // second, typing, idle stretches, a menu, a dragged dialog, scrolling, a moving cursor)
 // exported with the default settings to MP4 (H.264), WebM (VP9) and lossless Matroska (FFV1),
-// and its first minute to GIF; next to the baseline of the same run, the same film played
-// through the core without encoding (every frame composed with its cursor, as
-// `zrfilm frames` does without writing pictures).
+// and its first minute to GIF (one palette for the film, and one for each picture); next to
+// the baseline of the same run, the same film played through the core without encoding (every
+// frame composed with its cursor, as `zrfilm frames` does without writing pictures).
 //
 // The film is made and read (ReadFilm on the film file's bytes, as the loader reads the file it
 // extracts) before the first measurement; the video files go to a folder of their own under
@@ -162,6 +162,7 @@ struct TCase {
   TExportFormat Format;
   bool Lossless;
   int32_t Segment;  // 0: the whole film
+  TGifPalette GifPalette = TGifPalette::Film;
 };
 
 void BM_Export(benchmark::State& state, TCase c) {
@@ -175,6 +176,7 @@ void BM_Export(benchmark::State& state, TCase c) {
   options.Format = c.Format;
   options.Lossless = c.Lossless;
   options.Segment = c.Segment;
+  options.GifPalette = c.GifPalette;
   const std::string out = film.Folder + "/out" + ExportExtension(c.Format);
   TExportResult result;
   double wall = 0, cpu = 0;
@@ -209,6 +211,8 @@ BENCHMARK_CAPTURE(BM_Export, mp4, TCase{TExportFormat::Mp4, false, 0})->Apply(Bo
 BENCHMARK_CAPTURE(BM_Export, webm, TCase{TExportFormat::WebM, false, 0})->Apply(Bounded);
 BENCHMARK_CAPTURE(BM_Export, mkv_lossless, TCase{TExportFormat::Mkv, true, 0})->Apply(Bounded);
 BENCHMARK_CAPTURE(BM_Export, gif_minute1, TCase{TExportFormat::Gif, false, 1})->Apply(Bounded);
+BENCHMARK_CAPTURE(BM_Export, gif_minute1_pictures, TCase{TExportFormat::Gif, false, 1, TGifPalette::Picture})
+    ->Apply(Bounded);
 BENCHMARK_CAPTURE(BM_Export, mp4_minute1, TCase{TExportFormat::Mp4, false, 1})->Apply(Bounded);
 
 BENCHMARK_MAIN();

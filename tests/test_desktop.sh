@@ -176,11 +176,12 @@ check_completion() {
     "zrfilm frame film.zrcab --at |"
     "zrfilm frame --at 5 film.zrcab out.png |"
     "zrfilm info -- -|"
-    "zrfilm export -|--chroma --codec --force --format --keyint --lossless --max-width --no-cursor --quality --segment --split"
+    "zrfilm export -|--chroma --codec --force --format --gif-palette --keyint --lossless --max-width --no-cursor --quality --segment --split"
     "zrfilm export film.zrcab |folder talk.WebM talk.gif talk.mkv talk.mp4"
     "zrfilm export --format |gif mkv mp4 webm"
     "zrfilm export --codec |av1 ffv1 h264 h264rgb vp9"
     "zrfilm export --chroma 4|420 444"
+    "zrfilm export talk.gif --gif-palette |film picture"
     "zrfilm export --quality |"
     "zrfilm export --keyint |"
   )

@@ -337,7 +337,7 @@ std::string Describe(const TZrFilmArgs& a) {
                 (e.Lossless ? " lossless" : "") + (e.Chroma444 ? " 444" : "") + " quality=" + std::to_string(e.Quality) +
                 (e.Cursor ? "" : " no-cursor") + " max-width=" + std::to_string(e.MaxWidth) +
                 (e.KeyInterval != kDefaultKeyInterval ? " keyint=" + std::to_string(e.KeyInterval) : "") +
-                (a.Split ? " split" : "");
+                (e.GifPalette == TGifPalette::Picture ? " gif-palette=picture" : "") + (a.Split ? " split" : "");
   return std::string(names[int(a.Command)]) + " film=" + a.Film + " dir=" + a.Dir + " out=" + a.Out +
          " segment=" + std::to_string(a.Segment) + " frame=" + std::to_string(a.Frame) + " at=" + time(a.At) +
          " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0") +
@@ -399,6 +399,9 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"export", "f", "o.webm", "--keyint=1:00:00"},
        "export film=f dir= out=o.webm segment=0 frame=-1 at=- from=- to=- force=0 format=webm codec=default "
        "quality=-1 max-width=0 keyint=3600000"},
+      {{"export", "f", "o.gif", "--gif-palette", "picture", "--gif-palette=film", "--gif-palette=picture"},
+       "export film=f dir= out=o.gif segment=0 frame=-1 at=- from=- to=- force=0 format=gif codec=default "
+       "quality=-1 max-width=0 gif-palette=picture"},
       // Mistakes.
       {{"export", "f", "o.avi"}, "cannot tell the format from the name o.avi: end it in .mp4, .webm, .mkv or .gif, "
                                  "or give --format"},
@@ -417,6 +420,8 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"export", "f", "o.webm", "--codec", "h264"}, "this --codec cannot be written in this format"},
       {{"export", "f", "o.gif", "--codec", "vp9"}, "this --codec cannot be written in this format"},
       {{"export", "f", "o.gif", "--chroma", "444"}, "--chroma applies to H.264, VP9 and AV1 only"},
+      {{"export", "f", "o.gif", "--gif-palette", "frame"}, "--gif-palette wants film or picture, not \"frame\""},
+      {{"export", "f", "o.mp4", "--gif-palette", "film"}, "--gif-palette applies to GIF only"},
       {{"export", "f", "o.mkv", "--lossless", "--chroma=444"}, "--chroma applies to H.264, VP9 and AV1 only"},
       {{"export", "f", "o.mp4", "--chroma", "422"}, "--chroma wants 420 or 444, not \"422\""},
       {{"export", "f", "o.mp4", "--quality", "101"}, "--quality wants a number from 0 to 100, not \"101\""},

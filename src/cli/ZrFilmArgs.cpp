@@ -11,7 +11,7 @@ namespace {
 
 enum class TOption {
   Segment, Frame, At, From, To, Force, Size,
-  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt
+  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt, GifPalette
 };
 
 // The commands that take options, as bits.
@@ -51,6 +51,7 @@ constexpr TOptionRule kOptions[] = {
     {"--no-cursor", TOption::NoCursor, false, kExport},
     {"--max-width", TOption::MaxWidth, true, kExport},
     {"--keyint", TOption::KeyInt, true, kExport},
+    {"--gif-palette", TOption::GifPalette, true, kExport},
 };
 
 // The largest picture side an export scales to.
@@ -107,6 +108,14 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
         return true;
       }
       error = "--chroma wants 420 or 444, not " + quoted;
+      return false;
+    case TOption::GifPalette:
+      if (text == "film" || text == "picture") {
+        parsed.Export.GifPalette = text == "film" ? TGifPalette::Film : TGifPalette::Picture;
+        parsed.GifPaletteGiven = true;
+        return true;
+      }
+      error = "--gif-palette wants film or picture, not " + quoted;
       return false;
     case TOption::Quality:
       if (ParseNumber(text, 0, parsed.Export.Quality) && parsed.Export.Quality <= 100) return true;

@@ -31,6 +31,7 @@ struct TZrFilmArgs {
   TExportOptions Export;
   bool Split = false;    // export --split: a file per segment
   bool FormatGiven = false;  // export --format was given
+  bool GifPaletteGiven = false;  // export --gif-palette was given
   // export --format and --codec as given, read into Export by ParseZrFilmArgs.
   std::optional<std::string> FormatName, CodecName;
 };

@@ -43,6 +43,10 @@ bool CheckExport(TZrFilmArgs& parsed, std::string& error) {
     error = "--chroma applies to H.264, VP9 and AV1 only";
     return false;
   }
+  if (parsed.GifPaletteGiven && o.Format != TExportFormat::Gif) {
+    error = "--gif-palette applies to GIF only";
+    return false;
+  }
   if (parsed.Split && parsed.Segment > 0) {
     error = "export takes --split or --segment N, not both";
     return false;

@@ -34,6 +34,10 @@ struct TAvPacketFree {
 struct TAvSwsFree {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
+struct TAvBufferPoolFree {
+  // Its buffers still out are freed when they come back.
+  void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+};
 struct TAvGraphFree {
   void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
 };
@@ -44,6 +48,7 @@ using TAvFrame = std::unique_ptr<AVFrame, TAvFrameFree>;
 using TAvPacket = std::unique_ptr<AVPacket, TAvPacketFree>;
 using TAvSws = std::unique_ptr<SwsContext, TAvSwsFree>;
 using TAvGraph = std::unique_ptr<AVFilterGraph, TAvGraphFree>;
+using TAvBufferPool = std::unique_ptr<AVBufferPool, TAvBufferPoolFree>;
 
 inline std::string AvErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};

@@ -40,8 +40,12 @@ struct TExportPlan {
   int64_t KeyInterval = 0;
   // GIF: the colours (0x00RRGGBB) of every picture of the export, when there are no more than
   // 256; then every picture is written with this one palette, exactly, and the encoder stores
-  // only what changed. Empty: a palette made for each picture.
+  // only what changed.
   std::vector<uint32_t> Palette;
+  // GIF of more colours with one palette for the film: its 256 entries (0xAARRGGBB, one of them
+  // clear for the parts of a picture that stay as they were), made from the film's pictures and
+  // applied with error diffusion. Both empty: a palette made for each picture.
+  std::vector<uint32_t> FilmPalette;
 
   // GIF looks for one exact palette unless the pictures are scaled (scaling makes new colours).
   bool WantsOnePalette() const {

@@ -1,8 +1,6 @@
 #include "export/ExportWriter.h"
 
 extern "C" {
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 }
@@ -36,6 +34,7 @@ void TExportWriter::Open(const std::string& path) {
   const int header = avformat_write_header(FFormat.get(), &muxing);
   av_dict_free(&muxing);
   CheckAv(header, "writing the header");
+  FHeader = true;
 
   FPacket.reset(av_packet_alloc());
   FInput.reset(av_frame_alloc());
@@ -55,6 +54,11 @@ void TExportWriter::Open(const std::string& path) {
     return;
   }
   FScaled = FPlan.OutputWidth != FPlan.CanvasWidth || FPlan.OutputHeight != FPlan.CanvasHeight;
+  // GIF's pictures of the canvas's own size take its bytes as they are (ConvertRowsBgra).
+  if (FPlan.Gif && !FScaled) {
+    FGifPalettes = std::make_unique<TGifPaletteFilter>(FPlan);
+    return;
+  }
   FSws = Conversion(FPlan.CanvasHeight, FPlan.OutputHeight);
   if (!FScaled) {
     FBand.reset(av_frame_alloc());
@@ -64,7 +68,13 @@ void TExportWriter::Open(const std::string& path) {
     FBand->height = FPlan.OutputHeight;
     CheckAv(av_frame_get_buffer(FBand.get(), 0), "frame buffer");
   }
-  if (FPlan.Gif) OpenPaletteGraph();
+  if (FPlan.Gif) FGifPalettes = std::make_unique<TGifPaletteFilter>(FPlan);
+}
+
+// A GIF export that fails or is cancelled still completes its file (which is then removed):
+// the GIF muxer frees the picture it holds back, waiting for the next one's time, only there.
+TExportWriter::~TExportWriter() {
+  if (FPlan.Gif && FHeader && !FTrailer) av_write_trailer(FFormat.get());
 }
 
 // The encoder for the plan, with the settings of EncoderSettings.
@@ -111,7 +121,7 @@ void TExportWriter::StartEncoderAnew() {
 
 void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed, int64_t pts,
                            int64_t duration, bool key) {
-  CheckAv(av_frame_make_writable(FInput.get()), "frame buffer");
+  MakeInputWritable();
   Convert(canvas, stride, changed);
   // In the stream's units: GIF counts fiftieths of a second.
   const int64_t start = av_rescale_q(pts, AVRational{1, 1000}, FPlan.TimeBase);
@@ -123,7 +133,7 @@ void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<cons
   }
   if (FHeld) FlushHeldGif();
   FInput->pts = start;
-  FDurations[start] = std::max<int64_t>(end - start, 1);
+  FLastDuration = FDurations[start] = std::max<int64_t>(end - start, 1);
   FLastPts = start;
   if (FPlan.Gif) {
     FHeld.reset(av_frame_clone(FInput.get()));
@@ -135,41 +145,66 @@ void TExportWriter::Encode(const uint8_t* canvas, int64_t stride, std::span<cons
   Send(FInput.get());
 }
 
+// The encoder's picture, ready to be drawn on. A GIF picture handed on stays with the palette
+// filter until the next one (which it compares with it), and the one held back waits: the
+// picture drawn next is a copy in a buffer of a pool, rather than in a new block of megabytes
+// for every picture.
+void TExportWriter::MakeInputWritable() {
+  if (!FGifPalettes || av_frame_is_writable(FInput.get())) {
+    CheckAv(av_frame_make_writable(FInput.get()), "frame buffer");
+    return;
+  }
+  const size_t bytes = size_t(FInput->linesize[0]) * size_t(FInput->height);
+  if (!FInputPool) FInputPool.reset(av_buffer_pool_init(bytes, av_buffer_alloc));
+  TAvFrame next(av_frame_alloc());
+  if (!FInputPool || !next) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
+  next->format = FInput->format;
+  next->width = FInput->width;
+  next->height = FInput->height;
+  next->buf[0] = av_buffer_pool_get(FInputPool.get());
+  if (!next->buf[0]) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
+  next->data[0] = next->buf[0]->data;
+  next->linesize[0] = FInput->linesize[0];
+  CheckAv(av_frame_copy(next.get(), FInput.get()), "frame buffer");
+  FInput = std::move(next);
+}
+
 void TExportWriter::Finish() {
   if (FHeld) FlushHeldGif();
-  if (FGraph) {
-    CheckAv(av_buffersrc_add_frame_flags(FSource, nullptr, 0), "palette filter");
-    DrainGraph();
-  }
+  if (FGifPalettes) FGifPalettes->Finish([this](const AVFrame* picture) { Send(picture); });
   Send(nullptr);
   if (FPlan.Gif) {
     // The muxer times each picture by the next one; the last lasts what is left of the film,
     // in hundredths of a second.
-    const auto last = FDurations.rbegin();
-    if (last != FDurations.rend()) {
-      const int64_t delay = av_rescale_q(last->second, FPlan.TimeBase, AVRational{1, 100});
+    if (FLastDuration > 0) {
+      const int64_t delay = av_rescale_q(FLastDuration, FPlan.TimeBase, AVRational{1, 100});
       CheckAv(av_opt_set_int(FFormat->priv_data, "final_delay", std::clamp<int64_t>(delay, 1, 65535), 0),
             "the last picture's delay");
     }
   }
+  FTrailer = true;
   CheckAv(av_write_trailer(FFormat.get()), "completing the file");
   avio_flush(FFormat->pb);
   if (FFormat->pb->error < 0) ThrowAv(FFormat->pb->error, "writing the file");
   CheckAv(avio_closep(&FFormat->pb), "closing the file");
 }
 
-// The conversion of the canvas's `height` rows to `outputHeight` rows in the encoder's format.
-TAvSws TExportWriter::Conversion(int32_t height, int32_t outputHeight) const {
-  const AVPixelFormat input = FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat;
-  TAvSws sws(sws_getContext(FPlan.CanvasWidth, height, AV_PIX_FMT_BGR0, FPlan.OutputWidth, outputHeight, input,
-                          (FScaled ? SWS_LANCZOS : SWS_BICUBIC) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+TAvSws CanvasConversion(const TExportPlan& plan, AVPixelFormat format, int32_t height, int32_t outputHeight) {
+  const bool scaled = plan.OutputWidth != plan.CanvasWidth || plan.OutputHeight != plan.CanvasHeight;
+  TAvSws sws(sws_getContext(plan.CanvasWidth, height, AV_PIX_FMT_BGR0, plan.OutputWidth, outputHeight, format,
+                          (scaled ? SWS_LANCZOS : SWS_BICUBIC) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                           nullptr, nullptr));
-  if (!sws) ThrowExport(TExportErrc::Encoder, "no picture conversion to " + std::string(av_get_pix_fmt_name(input)));
-  if (!FPlan.Gif && FPlan.PixelFormat != AV_PIX_FMT_0RGB32) {
+  if (!sws) ThrowExport(TExportErrc::Encoder, "no picture conversion to " + std::string(av_get_pix_fmt_name(format)));
+  if (format != AV_PIX_FMT_BGRA && format != AV_PIX_FMT_0RGB32) {
     const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
     sws_setColorspaceDetails(sws.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
   }
   return sws;
+}
+
+// The conversion of the canvas's `height` rows to `outputHeight` rows in the encoder's format.
+TAvSws TExportWriter::Conversion(int32_t height, int32_t outputHeight) const {
+  return CanvasConversion(FPlan, FPlan.Gif ? AV_PIX_FMT_BGRA : FPlan.PixelFormat, height, outputHeight);
 }
 
 // Brings the encoder's picture up to date with the canvas. Most pictures of a screen
@@ -180,6 +215,10 @@ void TExportWriter::Convert(const uint8_t* canvas, int64_t stride, std::span<con
   const int32_t height = FPlan.CanvasHeight;
   if (!FPlan.Palette.empty()) {
     ConvertIndexed(canvas, stride, changed);
+    return;
+  }
+  if (FPlan.Gif && !FScaled) {
+    ConvertRowsBgra(canvas, stride, changed);
     return;
   }
   if (FScaled || !FConverted) {
@@ -216,6 +255,21 @@ void TExportWriter::ConvertIndexed(const uint8_t* canvas, int64_t stride, std::s
         last = color;
       }
       out[x] = lastIndex;
+    }
+  }
+  FConverted = true;
+}
+
+// GIF of the canvas's size: the changed rows as they are, opaque, with no conversion to keep
+// (a conversion of bands needs as much memory again as the picture).
+void TExportWriter::ConvertRowsBgra(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed) {
+  for (int32_t y = 0; y < FPlan.CanvasHeight; ++y) {
+    if (FConverted && !changed[size_t(y)]) continue;
+    const uint8_t* in = canvas + y * stride;
+    uint8_t* out = FInput->data[0] + y * FInput->linesize[0];
+    for (int32_t x = 0; x < FPlan.CanvasWidth; ++x, in += 4, out += 4) {
+      std::memcpy(out, in, 3);
+      out[3] = 0xFF;
     }
   }
   FConverted = true;
@@ -312,71 +366,22 @@ AVDictionary* TExportWriter::EncoderSettings() const {
   return d;
 }
 
-// GIF: a palette made for each picture from its own colours (up to 256, kept exact when
-// there are no more), applied without dithering so flat areas stay flat.
-void TExportWriter::OpenPaletteGraph() {
-  FGraph.reset(avfilter_graph_alloc());
-  if (!FGraph) ThrowExport(TExportErrc::NoMemory, "no memory for the palette filter");
-  char args[160];
-  std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=1/1",
-                FPlan.OutputWidth, FPlan.OutputHeight, int(AV_PIX_FMT_BGRA), FPlan.TimeBase.num,
-                FPlan.TimeBase.den);
-  CheckAv(avfilter_graph_create_filter(&FSource, avfilter_get_by_name("buffer"), "in", args, nullptr, FGraph.get()),
-        "palette filter source");
-  CheckAv(avfilter_graph_create_filter(&FSink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
-                                     FGraph.get()),
-        "palette filter sink");
-  AVFilterInOut* outputs = avfilter_inout_alloc();
-  AVFilterInOut* inputs = avfilter_inout_alloc();
-  if (!outputs || !inputs) {
-    avfilter_inout_free(&outputs);
-    avfilter_inout_free(&inputs);
-    ThrowExport(TExportErrc::NoMemory, "no memory for the palette filter");
-  }
-  outputs->name = av_strdup("in");
-  outputs->filter_ctx = FSource;
-  inputs->name = av_strdup("out");
-  inputs->filter_ctx = FSink;
-  const int parsed = avfilter_graph_parse_ptr(
-      FGraph.get(),
-      "split[a][b];[a]palettegen=stats_mode=single:reserve_transparent=0:max_colors=256[p];"
-      "[b][p]paletteuse=new=1:dither=none,format=pal8",
-      &inputs, &outputs, nullptr);
-  avfilter_inout_free(&outputs);
-  avfilter_inout_free(&inputs);
-  CheckAv(parsed, "palette filter");
-  CheckAv(avfilter_graph_config(FGraph.get(), nullptr), "palette filter");
-}
-
 // The held picture takes the newer one's pixels; its time stays, and it lasts to `end`.
 void TExportWriter::CopyHeldPicture(int64_t end) {
   CheckAv(av_frame_make_writable(FHeld.get()), "frame buffer");
   av_image_copy(FHeld->data, FHeld->linesize, const_cast<const uint8_t**>(FInput->data), FInput->linesize,
                 AVPixelFormat(FInput->format), FInput->width, FInput->height);
-  FDurations[FLastPts] = std::max<int64_t>(end - FLastPts, 1);
+  FLastDuration = FDurations[FLastPts] = std::max<int64_t>(end - FLastPts, 1);
 }
 
 void TExportWriter::FlushHeldGif() {
-  if (!FGraph) {
+  if (!FGifPalettes) {
     Send(FHeld.get());
     FHeld.reset();
     return;
   }
-  CheckAv(av_buffersrc_add_frame_flags(FSource, FHeld.get(), AV_BUFFERSRC_FLAG_KEEP_REF), "palette filter");
+  FGifPalettes->Push(FHeld.get(), [this](const AVFrame* picture) { Send(picture); });
   FHeld.reset();
-  DrainGraph();
-}
-
-void TExportWriter::DrainGraph() {
-  TAvFrame out(av_frame_alloc());
-  if (!out) ThrowExport(TExportErrc::NoMemory, "no memory for a frame");
-  for (;;) {
-    const int r = av_buffersink_get_frame(FSink, out.get());
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
-    CheckAv(r, "palette filter");
-    Send(out.get());
-    av_frame_unref(out.get());
-  }
 }
 
 void TExportWriter::Send(const AVFrame* frame) {
@@ -389,7 +394,7 @@ void TExportWriter::Send(const AVFrame* frame) {
     const auto found = FDurations.find(FPacket->pts);
     if (found != FDurations.end()) {
       FPacket->duration = found->second;
-      if (!FPlan.Gif) FDurations.erase(found);
+      FDurations.erase(found);
     }
     av_packet_rescale_ts(FPacket.get(), FEncoder->time_base, FStream->time_base);
     FPacket->stream_index = FStream->index;

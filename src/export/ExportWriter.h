@@ -1,10 +1,11 @@
 // The FFmpeg side of an export: the container and the encoder set up for the plan, the
 // canvas converted to the encoder's pictures (in bands around the changed rows, or as
-// indices of one GIF palette), encoding and muxing, and the GIF palette paths.
+// indices of one GIF palette), encoding and muxing; GIF's palettes are in GifPalette.h.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -17,11 +18,19 @@ extern "C" {
 
 #include "export/AvHandles.h"
 #include "export/ExportPlan.h"
+#include "export/GifPalette.h"
+
+// The conversion of `height` rows of the canvas to `outputHeight` rows of the plan's output
+// width in `format` (scaled with Lanczos when the plan scales).
+TAvSws CanvasConversion(const TExportPlan& plan, AVPixelFormat format, int32_t height, int32_t outputHeight);
 
 // Encodes pictures placed on the canvas (32-bit B, G, R, unused) and writes the file.
 class TExportWriter {
  public:
   explicit TExportWriter(const TExportPlan& plan) : FPlan(plan) {}
+  ~TExportWriter();
+  TExportWriter(const TExportWriter&) = delete;
+  TExportWriter& operator=(const TExportWriter&) = delete;
 
   // Creates the file at `path`, with the plan's chapters, and sets up the encoder.
   void Open(const std::string& path);
@@ -39,15 +48,15 @@ class TExportWriter {
   void OpenEncoder();
   void StartEncoderAnew();
   TAvSws Conversion(int32_t height, int32_t outputHeight) const;
+  void MakeInputWritable();
   void Convert(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
   void ConvertIndexed(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
+  void ConvertRowsBgra(const uint8_t* canvas, int64_t stride, std::span<const uint8_t> changed);
   void ConvertBand(const uint8_t* canvas, int64_t stride, int32_t top, int32_t bottom);
   void AddChapter(const TExportChapter& c);
   AVDictionary* EncoderSettings() const;
-  void OpenPaletteGraph();
   void CopyHeldPicture(int64_t end);
   void FlushHeldGif();
-  void DrainGraph();
   void Send(const AVFrame* frame);
 
   const TExportPlan& FPlan;
@@ -55,9 +64,11 @@ class TExportWriter {
   AVStream* FStream = nullptr;
   TAvCodecContext FEncoder;
   bool FSent = false;  // the encoder has been sent a picture
+  bool FHeader = false, FTrailer = false;  // written
   // Pictures in a group for encoders told where key frames go: more than any export holds.
   static constexpr int kLongGop = 1 << 30;
   TAvPacket FPacket;
+  TAvBufferPool FInputPool;  // GIF: the encoder's pictures drawn in turn
   TAvFrame FInput;
   TAvSws FSws;  // the whole canvas
   // Conversions of bands, by their heights, and the band's picture. The chroma filter reaches
@@ -68,12 +79,11 @@ class TExportWriter {
   bool FScaled = false;
   bool FConverted = false;  // the encoder's picture holds a canvas
   std::unordered_map<uint32_t, uint8_t> FIndex;  // GIF with one palette: colour to index
-  TAvGraph FGraph;
-  AVFilterContext* FSource = nullptr;
-  AVFilterContext* FSink = nullptr;
+  std::unique_ptr<TGifPaletteFilter> FGifPalettes;  // GIF without one exact palette
   // Durations of the pictures sent, by their times, for the packets that come out.
   std::map<int64_t, int64_t> FDurations;
   int64_t FLastPts = INT64_MIN;
+  int64_t FLastDuration = 0;  // of the last picture, in the stream's units
   // GIF: the picture held back until the next one shows it is not overtaken in its fiftieth.
   TAvFrame FHeld;
 };

@@ -13,13 +13,13 @@ extern "C" {
 #include <cstring>
 #include <memory>
 #include <span>
-#include <unordered_set>
 #include <vector>
 
 #include "export/ExportCanvas.h"
 #include "export/ExportError.h"
 #include "export/ExportPlan.h"
 #include "export/ExportWriter.h"
+#include "export/GifPalette.h"
 #include "export/KeyFrames.h"
 #include "film/SegmentDuration.h"
 #include "io/FilePlace.h"
@@ -68,6 +68,8 @@ void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cance
   TPlaybackCore core(host);
   host.Core = &core;
   core.SetCursorShown(cursor);
+  // Played straight through, never sought: checkpoints for seeking would only take memory.
+  core.SetCheckpointBudget(0);
   core.TakeFilm(std::move(segments));
   if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
     ThrowExport(TExportErrc::NoMemory, "no memory for the frame buffer");
@@ -87,39 +89,25 @@ void PlayThrough(TSegments segments, bool cursor, const std::atomic<bool>* cance
   if (!host.Report.empty()) ThrowExport(TExportErrc::Playback, host.Report);
 }
 
-// The colours of every picture an export places on its canvas, when there are no more than
-// 256; nothing otherwise. Playing costs little against encoding, and one palette for the
-// whole animation lets the GIF encoder store only what changed from picture to picture.
-std::vector<uint32_t> GifColours(const TSegments& segments, const TExportPlan& plan, bool cursor,
-                                 const std::atomic<bool>* cancel) {
+// GIF's palette for the whole film, from every picture the export places on its canvas
+// (GifPalette.h); with a palette for each picture, only the film's own colours when there are
+// no more than 256. Playing costs little against encoding, and one palette for the whole
+// animation lets the GIF encoder store only what changed from picture to picture.
+void PlanGifPalette(const TSegments& segments, TExportPlan& plan, const TExportOptions& options,
+                    const std::atomic<bool>* cancel) {
+  const bool film = options.GifPalette == TGifPalette::Film;
+  if (!film && !plan.WantsOnePalette()) return;
   TExportCanvas canvas(plan.CanvasWidth, plan.CanvasHeight, plan.Width, plan.Height);
-  std::unordered_set<uint32_t> colours;
-  bool many = false;
-  PlayThrough(ShareSegments(segments), cursor, cancel, [&](TPlaybackCore& core) {
-    canvas.Place(*core.Picture(), core.Palette(), [] {});
-    const std::span<const uint8_t> changed = canvas.ChangedRows();
-    uint32_t last = UINT32_MAX;
-    for (int32_t y = 0; y < plan.CanvasHeight && !many; ++y) {
-      if (!changed[size_t(y)]) continue;
-      const uint8_t* in = canvas.Bits() + y * canvas.Stride();
-      for (int32_t x = 0; x < plan.CanvasWidth; ++x, in += 4) {
-        const uint32_t color = uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16;
-        if (color == last) continue;
-        last = color;
-        colours.insert(color);
-        if (colours.size() > 256) {
-          many = true;
-          break;
-        }
-      }
+  TGifPaletteMaker maker(plan, film);
+  bool more = true;
+  PlayThrough(ShareSegments(segments), options.Cursor, cancel, [&](TPlaybackCore& core) {
+    if (canvas.Place(*core.Picture(), core.Palette(), [] {})) {
+      more = maker.Add(canvas.Bits(), canvas.Stride(), canvas.ChangedRows());
+      canvas.ChangesEncoded();
     }
-    canvas.ChangesEncoded();
-    return !many;
+    return more;
   });
-  if (many) return {};
-  std::vector<uint32_t> palette(colours.begin(), colours.end());
-  std::sort(palette.begin(), palette.end());
-  return palette;
+  maker.Finish(plan);
 }
 
 TExportResult Run(const TSegments& film, const std::string& out, const TExportOptions& options, bool replace,
@@ -140,7 +128,7 @@ TExportResult Run(const TSegments& film, const std::string& out, const TExportOp
   PlanWriting(plan, film, options);
   const TSegments played = PlayedSegments(film, plan, options);
   const TSegments& clock = played;  // the clock reads only the segments' information
-  if (plan.WantsOnePalette()) plan.Palette = GifColours(played, plan, options.Cursor, cancel);
+  if (plan.Gif) PlanGifPalette(played, plan, options, cancel);
 
   TTemporaryFile temporary(out);
   TExportWriter writer(plan);

@@ -29,6 +29,9 @@
 
 enum class TExportFormat { Mp4, WebM, Mkv, Gif };
 enum class TExportCodec { Default, H264, Vp9, Av1, Ffv1, H264Rgb };
+// GIF's colours: one palette for the whole film (its own colours when it has no more than 256,
+// else one made from all its pictures and applied with error diffusion), or one for each picture.
+enum class TGifPalette { Film, Picture };
 
 // The canvas colour around smaller segments: the grey of the player's window.
 inline constexpr uint8_t kCanvasGrey = 128;
@@ -51,6 +54,7 @@ struct TExportOptions {
   // Milliseconds of film time from one key frame to the next, at most (all but GIF), from 1 to
   // kMaxKeyInterval.
   int32_t KeyInterval = kDefaultKeyInterval;
+  TGifPalette GifPalette = TGifPalette::Film;  // GIF only
 };
 
 // The quality used when none is asked for.

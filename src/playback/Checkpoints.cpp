@@ -169,7 +169,9 @@ std::span<const uint8_t> TCheckpointStore::Reference(int32_t segment) const {
 void TCheckpointStore::Forget(TSegmentCheckpoints& segment) {
   FBytes -= segment.Bytes;
   segment.Items.clear();
-  segment.Reference = {};
+  // Handed back, not only emptied (assigning {} keeps the vector's memory): a picture for
+  // every segment played would otherwise stay, whatever the budget.
+  std::vector<uint8_t>().swap(segment.Reference);
   segment.Bytes = 0;
 }
 

@@ -131,6 +131,9 @@ class TPlaybackCore {
   // still followed, so turning it back on later draws the shape the film has at that frame.
   // Set before playing; checkpoints taken one way are not meant for the other.
   void SetCursorShown(bool on) { FCursorShown = on; }
+  // Checkpoints: the memory they may take (TCheckpointStore::kDefaultBudget unless set;
+  // lowering it lets whole segments' checkpoints go). A core that never seeks needs none.
+  void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
 
  private:
   // What tests, benchmarks and fuzz targets look at beyond the front ends' commands, through
@@ -147,9 +150,7 @@ class TPlaybackCore {
   void DecodeFrame();
   void ComposeFrame();
   int64_t PlayedFrames() const;
-  // Checkpoints: the memory they may take (TCheckpointStore::kDefaultBudget unless set;
-  // lowering it lets whole segments' checkpoints go), and the memory they take.
-  void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
+  // Checkpoints: the memory they take.
   size_t CheckpointBytes() const { return FCheckpoints.Bytes(); }
   // The frame image as the last decoded frame left it (brought up to date when the last
   // frame went straight into the picture).

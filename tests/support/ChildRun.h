@@ -42,7 +42,7 @@ struct TChildSetup {
   int AsanLargestAllocationMb = 0;
   rlim_t CpuSeconds = RLIM_INFINITY;  // RLIMIT_CPU: past it SIGXCPU ends the child
   // Variables set for the child ("NAME=VALUE") or removed from it ("NAME").
-  std::vector<std::string> Environment;
+  std::vector<std::string> Environment{};
 };
 
 struct TChildRun {
