@@ -39,6 +39,7 @@ extern "C" {
 #include "io/ScopeGuard.h"
 #include "io/UniqueFd.h"
 #include "playback_support.h"
+#include "support/ChildRun.h"
 #include "support/MediaReader.h"
 #include "support/TempRootFixture.h"
 #include "support/TestFilm.h"
@@ -492,32 +493,16 @@ double RgbPsnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
 
 // ---- Running zrfilm ----
 
-struct TRun {
-  int Status = -1;  // the exit status, or -1 when a signal ended it
-  int Signal = 0;
-  std::string Err;
-};
+using TRun = TChildRun;
 
-// How the child runs: a file size limit (a full disk anywhere), without the power to write
-// where permissions forbid it (for root), stderr into a file, short of memory.
-struct TChildSetup {
-  rlim_t FileSizeLimit = RLIM_INFINITY;
-  bool HonourPermissions = false;
-  int Stderr = -1;  // a descriptor for standard error instead of the file
-  bool ShortOfMemory = false;  // a 64 MiB frame buffer is more than it may have
-  rlim_t OpenFiles = RLIM_INFINITY;  // the files it may have open, the system's limit
-};
-
-// AddressSanitizer reserves its shadow memory beyond any data limit: under it the child's
-// allocator is told the largest block it may hand out instead.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
-// A child exit status meaning that its setup failed before zrfilm ran.
-constexpr int kSetupFailed = 125;
+// Short of memory: a 64 MiB frame buffer is more than it may have. Loading takes less than
+// 72 MiB of data with the libraries' own, playing 64 MiB more.
+TChildSetup ShortOfMemory() {
+  TChildSetup setup;
+  setup.DataLimit = rlim_t{72} << 20;
+  setup.AsanLargestAllocationMb = 32;
+  return setup;
+}
 
 struct TExportFixture : TTempRootFixture {
   fs::path Out;  // the folder the files are written to, empty at the start
@@ -540,74 +525,13 @@ struct TExportFixture : TTempRootFixture {
   pid_t Start(const std::vector<std::string>& args, const TChildSetup& setup, std::string& errFile) {
     std::vector<std::string> words = {VERIROVE_ZRFILM, "export"};
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
     errFile = (Root / ("stderr-" + std::to_string(++Runs))).string();
-    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (err < 0) return -1;
-    const bool limitAllocator = setup.ShortOfMemory && kAddressSanitizer;
-    std::vector<std::string> variables;
-    for (char** v = environ; *v; ++v)
-      if (!limitAllocator || !std::string_view(*v).starts_with("ASAN_OPTIONS=")) variables.emplace_back(*v);
-    if (limitAllocator) {
-      const char* asan = std::getenv("ASAN_OPTIONS");
-      variables.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
-                          ":max_allocation_size_mb=32:allocator_may_return_null=1");
-    }
-    std::vector<char*> envp;
-    for (auto& v : variables) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      // Only what is safe between fork and exec.
-      ::dup2(setup.Stderr >= 0 ? setup.Stderr : err, STDERR_FILENO);
-      const int null = ::open("/dev/null", O_RDWR);
-      ::dup2(null, STDIN_FILENO);
-      ::dup2(null, STDOUT_FILENO);
-      if (setup.FileSizeLimit != RLIM_INFINITY) {
-        // Writing past the limit then fails with EFBIG instead of ending the process.
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{setup.FileSizeLimit, setup.FileSizeLimit};
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(kSetupFailed);
-      }
-      const rlimit files{setup.OpenFiles, setup.OpenFiles};
-      if (setup.OpenFiles != RLIM_INFINITY && ::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(kSetupFailed);
-      // Root writes into read-only folders unless it gives up overriding permissions, for
-      // itself and the program it runs.
-      if (setup.HonourPermissions && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
-        ::_exit(kSetupFailed);
-      // Loading takes less than 72 MiB of data with the libraries' own, playing 64 MiB more.
-      const rlimit data{rlim_t{72} << 20, rlim_t{72} << 20};
-      if (setup.ShortOfMemory && !kAddressSanitizer && ::setrlimit(RLIMIT_DATA, &data) != 0) ::_exit(kSetupFailed);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(err);
-    return pid;
+    return StartChild(words, setup, errFile);
   }
 
   // Waits for the child; one that has not ended within `seconds` (when given) fails the test
   // and is killed.
-  TRun Wait(pid_t pid, const std::string& errFile, int seconds = 0) {
-    TRun run;
-    int status = 0;
-    pid_t ended = 0;
-    for (int polls = 0; seconds > 0 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++polls) {
-      if (polls == seconds * 100) {
-        ADD_FAILURE() << "zrfilm still runs after " << seconds << " s";
-        ::kill(pid, SIGKILL);
-        break;
-      }
-      ::usleep(10000);
-    }
-    if (ended != pid && ::waitpid(pid, &status, 0) != pid) return run;
-    if (WIFEXITED(status)) run.Status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
-    const std::vector<uint8_t> err = FileBytes(errFile);
-    run.Err.assign(err.begin(), err.end());
-    return run;
-  }
+  TRun Wait(pid_t pid, const std::string& errFile, int seconds = 0) { return WaitChild(pid, errFile, seconds); }
 
   // `zrfilm export` with `args`, then `more`.
   TRun Export(std::vector<std::string> args, const std::vector<std::string>& more, const TChildSetup& setup = {}) {
@@ -1219,7 +1143,7 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
        "then16.zrcab: segment 2: 16 bits per pixel cannot be played\n"},
       {"a segment without frames", {emptySegment, OutFile("film.mp4"), "--segment", "2"}, 1},
       {"out of memory", {path, OutFile("film.gif")}, 1, "not enough memory to export the film",
-       TChildSetup{.ShortOfMemory = true}},
+       ShortOfMemory()},
       // The picture the GIF muxer holds back is freed all the same.
       {"a full disk, GIF", {noise, OutFile("film.gif")}, 1, std::strerror(EFBIG),
        TChildSetup{.FileSizeLimit = 96 * 1024}},

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include <sys/wait.h>
@@ -542,6 +543,45 @@ TEST_F(TLoaderFixture, APackageCutShortPlaysTheSegmentsItStillHolds) {
         EXPECT_EQ(Ui.Reports[0].Playable, c.playable);
       } else {
         EXPECT_TRUE(Ui.Reports.empty());
+      }
+    }
+    EXPECT_TRUE(TempFiles().empty());
+  }
+}
+
+// A limit on how much of the film file is read: the segments wanted must end within it, else
+// the load raises as unsupported once that much is out, and nothing stays in the folder.
+TEST_F(TLoaderFixture, ReadingStopsAtItsLimit) {
+  // Three segments of about 50 KB each: more than one block of the package each.
+  std::mt19937 rng(5);
+  std::vector<TWriterSegment> segments;
+  for (int n = 0; n < 3; ++n) {
+    TWriterSegment s = NewSegment("noise", 100, 100);
+    s.Pictures.push_back(Painted(100, 100, [&](int, int) { return uint32_t(rng()) & 0xFFFFFF; }));
+    segments.push_back(std::move(s));
+  }
+  const auto path = Write("noise.zrcab", MakeFilmPackage(WriteFilm(segments), TCabCompression::None));
+  struct Case {
+    uint64_t limit;
+    int32_t upTo;
+    int32_t loaded;  // 0: raises
+  };
+  const Case cases[] = {{64 << 10, 1, 1}, {64 << 10, 2, 0}, {100, 1, 0}, {1 << 20, 3, 3}, {0, 3, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.limit) + " bytes, up to segment " + std::to_string(c.upTo));
+    Loader->ReadUpTo = [&c](int32_t n, const TSegInfo&) { return n == c.upTo; };
+    Loader->ReadLimit = c.limit;
+    if (c.loaded) {
+      ASSERT_TRUE(Load(path));
+      EXPECT_EQ(Core.Segments().size(), size_t(c.loaded));
+    } else {
+      try {
+        Load(path);
+        ADD_FAILURE() << "no exception";
+      } catch (const EFilmLoad& e) {
+        EXPECT_EQ(e.Fault, TFilmErrc::Unsupported);
+        EXPECT_EQ(std::string(e.what()), "LoadFromFile: the segments wanted end beyond the first " +
+                                             std::to_string(c.limit) + " bytes of the film file");
       }
     }
     EXPECT_TRUE(TempFiles().empty());

@@ -351,6 +351,23 @@ TEST(Seek, ShortCursorTracksCarryTheRecordOver) {
   }
 }
 
+// A film of hundreds of segments: the palette and cursor record a segment starts from are
+// played on from those kept every so many segments, and seeks far forwards and back again,
+// across them, give what playing straight through gives.
+TEST(Seek, SegmentsFarIntoTheFilmStartFromWhatTheOnesBeforeLeft) {
+  std::mt19937 rng(700);
+  std::vector<TRawSegment> raws;
+  while (raws.size() < 700) {
+    for (const auto& segment : RandomFilm(rng, 1, 2)) {
+      raws.push_back(EncodeSegment(segment));
+      // Every third track is empty: the record carries over.
+      if (raws.size() % 3 == 0) raws.back().CursorData.clear(), raws.back().CursorDataSize = 0;
+    }
+  }
+  TSeekFixture f(WriteFilmRaw(raws));
+  for (const TFramePos& pos : SeekOrder(f.Straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
+}
+
 TEST(PackedBytes, UnpackWhatWasPacked) {
   std::mt19937 rng(8);
   const size_t big = (size_t{128} << 10) * 5 + 777;  // several chunks and a short one

@@ -22,12 +22,16 @@
 #include "cli/ZrFilmTool.h"
 #include "filmwriter/DemoFilm.h"
 #include "filmwriter/FilmWriter.h"
+#include "support/ChildRun.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempRootFixture.h"
 #include "support/TestFilm.h"
 
 #ifndef VERIROVE_ZRFILM
 #error "VERIROVE_ZRFILM must name the zrfilm program"
+#endif
+#ifndef VERIROVE_THUMBNAILER
+#error "VERIROVE_THUMBNAILER must name the veRirove-thumbnailer program"
 #endif
 #ifndef VERIROVE_DEMO_FILM
 #error "VERIROVE_DEMO_FILM must name the demo film the build makes"
@@ -1130,6 +1134,149 @@ TEST_F(TZrfilmFixture, ThumbnailsOfPackagesExecutablesAndWhatFails) {
   }, out);
   EXPECT_EQ(FileBytes(cabFilm), package);
   for (const auto& name : Files(Root)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+// ---- Hostile films ----
+
+// A file manager runs the thumbnailer on every film it lists, whatever the film holds: on any
+// file, it keeps within this memory and processor time and ends with a picture or a message,
+// never an abort. Where the build is slow (sanitizers, no optimisation) the time is only a
+// watchdog against runs of minutes.
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+constexpr rlim_t kThumbnailSeconds = 2;
+#else
+constexpr rlim_t kThumbnailSeconds = 30;
+#endif
+constexpr rlim_t kThumbnailMemory = rlim_t{256} << 20;
+
+// A segment with nothing in it: 543 bytes of film, which pack to almost nothing.
+TRawSegment EmptySegment() {
+  TRawSegment s;
+  s.Width = 64, s.Height = 40, s.BitsPerPixel = 32, s.FrameRate = s.ListFrameRate = 10;
+  return s;
+}
+
+// A 32-bit segment declaring `declared` frames, of which the first `frames` repaint the whole
+// picture in one colour: a blank screen every frame, each touching every pixel.
+TRawSegment RepaintedSegment(int32_t width, int32_t height, int frames, int32_t declared, uint8_t rate) {
+  TRawSegment s;
+  s.Width = width, s.Height = height, s.BitsPerPixel = 32;
+  s.FrameRate = s.ListFrameRate = rate;
+  s.FrameCount = s.ListFrameCount = declared;
+  for (int k = 0; k < frames; ++k) {
+    std::vector<TWriterRun> runs;
+    for (int64_t left = int64_t(width) * height; left > 0; left -= 65535)
+      runs.push_back({FrameColour(k), uint32_t(std::min<int64_t>(left, 65535))});
+    const std::vector<uint8_t> record = EncodeFrameRecord(runs, 32);
+    s.FrameData.insert(s.FrameData.end(), record.begin(), record.end());
+  }
+  s.FrameDataSize = int32_t(s.FrameData.size());
+  return s;
+}
+
+struct THostileFilms : TTempRootFixture {};
+
+// What a program wrote to standard error without the sanitizers' own lines ("==PID==WARNING:
+// AddressSanitizer failed to allocate ...").
+std::string WithoutSanitizerNotes(const std::string& err) {
+  std::string kept;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);)
+    if (!line.starts_with("==")) kept += line + "\n";
+  return kept;
+}
+
+// Each film is thumbnailed by both programs as a file manager runs them, each run a child
+// under the limits above (under AddressSanitizer, no single allocation may exceed 96 MiB
+// instead); it gives a picture and says nothing, or exits 1 with a message and no picture,
+// and leaves nothing in the temporary folders. A film of a few kilobytes to a megabyte stands
+// for each hostile film of the same make found at up to 100 MB.
+TEST_F(THostileFilms, ThumbnailsStayWithinTheirLimits) {
+  constexpr int32_t kEmptySegments = 200000;
+  std::vector<TRawSegment> many(kEmptySegments, EmptySegment());
+  many.push_back(EncodeSegment(ThumbnailSegment(64, 40, 10, 3, [](int) { return false; })));
+  const std::string manyFilm = Write("many.zrcab", MakeFilmPackage(WriteFilmRaw(many)));
+  many.clear();
+  auto film = [&](const std::string& name, const TRawSegment& segment) {
+    return Write(name, MakeFilmPackage(WriteFilmRaw(std::vector<TRawSegment>{segment})));
+  };
+  const std::string endless = film("endless.zrcab", RepaintedSegment(640, 480, 3, INT32_MAX, 0));
+  const std::string repainted = film("repainted.zrcab", RepaintedSegment(4000, 4000, 300, 300, 25));
+  const std::string huge = film("huge.zrcab", RepaintedSegment(8000, 8000, 1, 1, 10));
+  const std::string small = Package("small.zrcab", {ThumbnailSegment(64, 40, 10, 3, [](int) { return false; })});
+  // 129 MiB of frame data in a segment without frames, before the one with frames.
+  TRawSegment padding = EmptySegment();
+  padding.FrameData.resize(size_t{129} << 20);
+  padding.FrameDataSize = int32_t(padding.FrameData.size());
+  const std::string padded = Write("padded.zrcab", MakeFilmPackage(WriteFilmRaw(std::vector<TRawSegment>{
+                                                     padding, EncodeSegment(ThumbnailSegment(64, 40, 10, 3, [](int) { return false; }))})));
+  padding = {};
+
+  struct TCommand {
+    std::string Program;  // the name its messages start with
+    std::vector<std::string> Words;
+  };
+  const std::string out = (Root / "out" / "thumb.png").string();
+  auto thumbnails = [&](const std::string& f) {
+    return std::vector<TCommand>{{"veRirove-thumbnailer", {VERIROVE_THUMBNAILER, "-s", "128", f, out}},
+                                 {"zrfilm", {VERIROVE_ZRFILM, "thumbnail", "-s", "128", f, out}}};
+  };
+  struct TCase {
+    const char* Name;
+    std::string Film;
+    std::vector<TCommand> Commands;
+    std::string Message;  // after "PROGRAM: FILM: "; none when a picture is made
+    bool Starved = false;  // too little memory for the frame buffer
+  };
+  const TCase cases[] = {
+      {"200,000 empty segments, then one with frames", manyFilm, thumbnails(manyFilm),
+       "no frames in the film's first 10000 segments: there is nothing to show"},
+      {"129 MiB of frame data before the frames", padded, thumbnails(padded),
+       "more than this program reads: LoadFromFile: the segments wanted end beyond the first 128 MiB of the film file"},
+      {"one frame of 200,000 empty segments and one with frames", manyFilm,
+       {{"zrfilm", {VERIROVE_ZRFILM, "frame", manyFilm, out, "--segment", std::to_string(kEmptySegments + 1), "--frame", "0"}}},
+       ""},
+      {"2^31-1 frames at frame rate 0", endless, thumbnails(endless), ""},
+      {"every frame repaints 4000 x 4000 pixels", repainted, thumbnails(repainted), ""},
+      {"frames of 8000 x 8000 pixels", huge, thumbnails(huge), "a frame of 8000 x 8000 pixels is too large for a thumbnail"},
+      {"too little memory", small, thumbnails(small), "no memory for the frame buffer", true},
+  };
+  const fs::path runtime = Root / "run", temp = Root / "tmp";
+  for (const TCase& c : cases) {
+    for (const TCommand& command : c.Commands) {
+      SCOPED_TRACE(std::string(c.Name) + ": " + command.Words[1]);
+      for (const auto& dir : {runtime, temp, fs::path(out).parent_path()}) {
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+      }
+      TChildSetup setup;
+      setup.CpuSeconds = kThumbnailSeconds;
+      // zrfilm maps more than the memory given in libraries alone: only its data is limited.
+      const bool thumbnailer = command.Program != "zrfilm";
+      const rlim_t memory = !c.Starved ? kThumbnailMemory : rlim_t(thumbnailer ? 48 : 72) << 20;
+      (thumbnailer ? setup.AddressSpaceLimit : setup.DataLimit) = memory;
+      setup.AsanLargestAllocationMb = c.Starved ? 32 : 96;
+      setup.Environment = {"XDG_RUNTIME_DIR=" + runtime.string(), "TMPDIR=" + temp.string()};
+      TChildRun run = RunChild(command.Words, setup, (Root / "stderr").string());
+      run.Err = WithoutSanitizerNotes(run.Err);
+      if (c.Message.empty()) {
+        EXPECT_EQ(run.Status, 0) << run.Err << " (signal " << run.Signal << ")";
+        EXPECT_EQ(run.Err, "");
+        const std::vector<uint8_t> png = FileBytes(out);
+        const uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        EXPECT_TRUE(png.size() > sizeof signature && std::equal(std::begin(signature), std::end(signature), png.begin()));
+      } else {
+        EXPECT_EQ(run.Status, 1) << "signal " << run.Signal;
+        EXPECT_EQ(run.Err, command.Program + ": " + c.Film + ": " + c.Message + "\n");
+        EXPECT_EQ(Files(fs::path(out).parent_path()), std::vector<std::string>{});
+      }
+      if (!kAddressSanitizer) {
+        EXPECT_LE(rlim_t(run.PeakKb) << 10, kThumbnailMemory);
+      }
+      EXPECT_EQ(Files(runtime), std::vector<std::string>{});
+      EXPECT_EQ(Files(temp), std::vector<std::string>{});
+    }
+  }
 }
 
 }  // namespace

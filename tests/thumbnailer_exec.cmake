@@ -9,9 +9,10 @@
 # folder (a fresh one) bound as /tmp, the film bound read-only under a fixed name in it, the
 # session's XDG_RUNTIME_DIR (which does not exist there); afterwards the factory removes the
 # picture and the film's name and then the folder, so nothing else may be left in it.
-# -DSANDBOX=usr the same with /usr alone, without the loader's cache. The program itself is
-# bound read-only into a folder of PATH. Where bwrap cannot run (no user namespaces), the test
-# says so and is skipped.
+# -DSANDBOX=usr the same with /usr alone, without the loader's cache. The program just built is
+# bound read-only at its own path, first in PATH: it has no run path of its own, so it starts
+# from the libraries in /usr alone, as the installed one in /usr/bin does. Where bwrap cannot
+# run (no user namespaces), the test says so and is skipped.
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK}")
@@ -86,8 +87,9 @@ if(DEFINED SANDBOX AND NOT SANDBOX STREQUAL "none")
     return()
   endif()
   execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+  get_filename_component(programDir "${found}" DIRECTORY)
   list(APPEND sandbox --setenv XDG_RUNTIME_DIR "/run/user/${uid}" --unsetenv TMPDIR
-       --ro-bind "${found}" "/opt/veRirove/bin/${tryexec}" --setenv PATH "/opt/veRirove/bin:/usr/bin:/bin")
+       --ro-bind "${found}" "${found}" --setenv PATH "${programDir}:/usr/bin:/bin")
 endif()
 
 # Two file managers' ways: a fresh path, and a temporary file created empty beforehand.

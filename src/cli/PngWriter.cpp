@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "io/FilePlace.h"
+#include "io/ScopeGuard.h"
 #include "io/UniqueFd.h"
 
 namespace {
@@ -181,14 +182,18 @@ bool WritePngFile(const std::string& path, const TRasterBitmap& picture, bool re
     error = "cannot create a file in " + folder + ": " + std::strerror(errno);
     return false;
   }
+  // Gone unless it was moved into place, also when memory runs out on the way.
+  bool done = false;
+  const auto removeTemporary = OnScopeExit([&] {
+    if (!done) ::unlink(temporary.c_str());
+  });
   std::unique_ptr<FILE, TFileCloser> file(::fdopen(fd.Get(), "wb"));
   if (!file) {
     error = "cannot write " + path + ": " + std::strerror(errno);
-    ::unlink(temporary.c_str());
     return false;
   }
   fd.Release();  // the file closes it
-  bool done = WritePngTo(file.get(), path, picture, error);
+  done = WritePngTo(file.get(), path, picture, error);
   if (std::fclose(file.release()) != 0 && done) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     done = false;
@@ -197,6 +202,5 @@ bool WritePngFile(const std::string& path, const TRasterBitmap& picture, bool re
     error = errno == EEXIST ? path + " already exists" : "cannot write " + path + ": " + std::strerror(errno);
     done = false;
   }
-  if (!done) ::unlink(temporary.c_str());
   return done;
 }

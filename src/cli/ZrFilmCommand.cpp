@@ -1,6 +1,7 @@
 #include "cli/ZrFilmCommand.h"
 
 #include <cstring>
+#include <iostream>
 #include <new>
 
 #include <sys/stat.h>
@@ -42,6 +43,8 @@ std::string FaultText(TFilmErrc fault) {
       return "cannot be read";
     case TFilmErrc::NoMemory:
       return "not enough memory to load the film";
+    case TFilmErrc::Unsupported:
+      return "more than this program reads";
     case TFilmErrc::Corrupt:
     default:
       break;
@@ -103,8 +106,21 @@ TLastSegment UpToSegment(int32_t number) {
   return [number](int32_t n, const TSegInfo&) { return n >= number; };
 }
 
+int ProgramMain(const char* program, int argc, char** argv, TProgramRun run) {
+  // Interrupted, the run's temporary folder goes too.
+  TRunFolder::RemoveOnSignals();
+  // A command says itself when memory runs out; this catches what runs out around it.
+  try {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return run(args, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << program << ": not enough memory\n";
+    return kFailed;
+  }
+}
+
 bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments,
-                 const TLastSegment& upTo) {
+                 const TLastSegment& upTo, uint64_t readLimit) {
   TLoadReport check;
   if (!CheckFilmPath(film, check)) {
     ui.ShowMessage(check);
@@ -115,6 +131,7 @@ bool TTool::Load(const std::string& film, TToolUi& ui, std::vector<std::unique_p
   // A film padded far beyond its segments, or one whose later segments are huge, costs no
   // more than the segments the command uses.
   loader.ReadUpTo = upTo;
+  loader.ReadLimit = readLimit;
   try {
     if (loader.LoadFilm(film)) {
       segments = loader.TakeSegments();

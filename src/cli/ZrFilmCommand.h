@@ -84,10 +84,10 @@ struct TTool {
   // "PROGRAM: FILM: WHAT" on standard error; returns the exit status for a failure.
   int Fail(const std::string& film, const std::string& what);
 
-  // Loads the film's segments up to the one `upTo` names, reading the package no further;
-  // false after a message. A damaged film keeps those before the damage (ui.Damaged() tells).
+  // Loads the film's segments up to the one `upTo` names, reading the package no further
+  // (nor beyond `readLimit` bytes of the film file, when not 0); false after a message. A damaged film keeps those before the damage (ui.Damaged() tells).
   bool Load(const std::string& film, TToolUi& ui, std::vector<std::unique_ptr<Segment>>& segments,
-            const TLastSegment& upTo = AllSegments());
+            const TLastSegment& upTo = AllSegments(), uint64_t readLimit = 0);
 
   // Hands the segments to the core, with a frame buffer; false after a message.
   bool Start(const std::string& film, TPlaybackCore& core, TSegments segments);
@@ -120,6 +120,11 @@ struct TTool {
   int Thumbnail(const TZrFilmArgs& args);                          // ZrFilmThumbnail.cpp
   int Export(const TZrFilmArgs& args);                             // ZrFilmExport.cpp (zrfilm only)
 };
+
+// A program's main: its run folder removed on the signals that end it, `run` given the
+// arguments, and running out of memory around it said as "PROGRAM: not enough memory", exit 1.
+using TProgramRun = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+int ProgramMain(const char* program, int argc, char** argv, TProgramRun run);
 
 // Runs one command about `film` with a TTool of its own, in a temporary folder of the run's
 // own, removed when it ends. Running out of memory anywhere in the command is a failure that

@@ -1,11 +1,4 @@
-#include <iostream>
-
 #include "cli/ThumbnailerTool.h"
-#include "film/TempFolder.h"
+#include "cli/ZrFilmCommand.h"
 
-int main(int argc, char** argv) {
-  // Interrupted, the run's temporary folder goes too.
-  TRunFolder::RemoveOnSignals();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return RunThumbnailer(args, std::cout, std::cerr);
-}
+int main(int argc, char** argv) { return ProgramMain("veRirove-thumbnailer", argc, argv, RunThumbnailer); }

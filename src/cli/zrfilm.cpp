@@ -1,11 +1,4 @@
-#include <iostream>
-
+#include "cli/ZrFilmCommand.h"
 #include "cli/ZrFilmTool.h"
-#include "film/TempFolder.h"
 
-int main(int argc, char** argv) {
-  // Interrupted, the run's temporary folder goes too.
-  TRunFolder::RemoveOnSignals();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return RunZrFilm(args, std::cout, std::cerr);
-}
+int main(int argc, char** argv) { return ProgramMain("zrfilm", argc, argv, RunZrFilm); }

@@ -202,9 +202,12 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
     return false;
   }
   auto mapping = std::make_shared<TMapping>();
-  if (!mapping->MapRegularFile(fd.Get()))
-    throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(errno),
-                    TFilmErrc::Io, path);
+  if (!mapping->MapRegularFile(fd.Get())) {
+    // ENOMEM where the address space is short: memory, not the disk.
+    const int error = errno;
+    throw EFilmLoad("LoadFilm: cannot read " + FilmFile + ": " + std::strerror(error),
+                    error == ENOMEM ? TFilmErrc::NoMemory : TFilmErrc::Io, path);
+  }
 
   // The sections are read in place: the film is held once, in the mapping.
   TFilm film;
@@ -332,11 +335,18 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     }
     target.clear();
   };
+  // Whether each film file was ended at ReadLimit, short of the segments wanted.
+  bool exactBeyond = false, otherBeyond = false;
   if (ReadUpTo) {
     STCabReader.OnFileData = [&](TSTCabReader&, const std::string& target, std::span<const uint8_t> data,
                                  bool& complete) {
-      std::optional<TFilmExtent>& extent = target == FilmFile ? exactExtent : otherExtent;
+      const bool exact = target == FilmFile;
+      std::optional<TFilmExtent>& extent = exact ? exactExtent : otherExtent;
       complete = extent && extent->Feed(data);
+      if (extent && !complete && ReadLimit && extent->End() >= ReadLimit) {
+        (exact ? exactBeyond : otherBeyond) = true;
+        complete = true;
+      }
     };
   }
   // A package cut short still gives the film file as far as its data goes.
@@ -365,6 +375,12 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   }
   if (temporary) ::unlink(PackagePath.c_str());
   const bool found = FindFilmFileInAnyCase();
+  if (found && (exactExtent ? exactBeyond : otherBeyond)) {
+    const std::string limit = ReadLimit % (1 << 20) ? std::to_string(ReadLimit) + " bytes"
+                                                    : std::to_string(ReadLimit >> 20) + " MiB";
+    throw EFilmLoad("LoadFromFile: the segments wanted end beyond the first " + limit + " of the film file",
+                    TFilmErrc::Unsupported, path);
+  }
   if (!extracted) {
     // A package cut short still gives the film file as far as it goes; the segments that
     // are complete in it can play.

@@ -142,6 +142,10 @@ class TFilmLoader {
   // rest of it neither inflated nor written, and the segments after them neither read nor
   // checked.
   TLastSegment ReadUpTo;
+  // With ReadUpTo, the most of the film file loading reads (0: no limit): segments wanted
+  // that end beyond it raise EFilmLoad (Unsupported) once that much has been extracted, so
+  // that a few megabytes of package cost no more than this, whatever they unpack to.
+  uint64_t ReadLimit = 0;
 
  private:
   // The stages of LoadFilm after its checks, under the banner; a later damaged segment fills

@@ -109,13 +109,11 @@ bool OnGrid(int64_t workBefore, int64_t workAfter, int64_t spacing) {
 
 void TCheckpointStore::Reset(size_t segments) {
   FSegments.clear();
-  FSegments.resize(segments);
+  FSegmentCount = segments;
   FBytes = 0;
 }
 
-void TCheckpointStore::Resize(size_t segments) {
-  if (segments > FSegments.size()) FSegments.resize(segments);
-}
+void TCheckpointStore::Resize(size_t segments) { FSegmentCount = std::max(FSegmentCount, segments); }
 
 void TCheckpointStore::SetBudget(size_t bytes) {
   FBudget = bytes;
@@ -128,8 +126,13 @@ void TCheckpointStore::SetBudget(size_t bytes) {
 }
 
 TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) {
-  if (segment < 0 || size_t(segment) >= FSegments.size()) return nullptr;
-  return &FSegments[size_t(segment)];
+  if (segment < 0 || size_t(segment) >= FSegmentCount) return nullptr;
+  return &FSegments[segment];
+}
+
+const TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) const {
+  const auto at = FSegments.find(segment);
+  return at == FSegments.end() ? nullptr : &at->second;
 }
 
 bool TCheckpointStore::Wanted(int32_t segment, size_t pictureBytes, int64_t workBefore,
@@ -158,8 +161,9 @@ std::span<const uint8_t> TCheckpointStore::Reference(int32_t segment,
 }
 
 std::span<const uint8_t> TCheckpointStore::Reference(int32_t segment) const {
-  if (segment < 0 || size_t(segment) >= FSegments.size()) return {};
-  return FSegments[size_t(segment)].Reference;
+  const TSegmentCheckpoints* s = Find(segment);
+  if (!s) return {};
+  return s->Reference;
 }
 
 void TCheckpointStore::Forget(TSegmentCheckpoints& segment) {
@@ -184,7 +188,7 @@ void TCheckpointStore::Widen(TSegmentCheckpoints& segment) {
 TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsed(
     const TSegmentCheckpoints* keep) {
   TSegmentCheckpoints* oldest = nullptr;
-  for (TSegmentCheckpoints& segment : FSegments)
+  for (auto& [number, segment] : FSegments)
     if (&segment != keep && segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse))
       oldest = &segment;
   return oldest;
@@ -221,8 +225,9 @@ bool TCheckpointStore::Add(int32_t segment, std::unique_ptr<TCheckpoint> checkpo
 }
 
 const TCheckpoint* TCheckpointStore::Before(int32_t segment, int32_t frame) {
-  TSegmentCheckpoints* s = Find(segment);
-  if (!s) return nullptr;
+  const auto found = FSegments.find(segment);
+  if (found == FSegments.end()) return nullptr;
+  TSegmentCheckpoints* s = &found->second;
   const auto at = std::upper_bound(
       s->Items.begin(), s->Items.end(), frame,
       [](int32_t f, const std::unique_ptr<TCheckpoint>& c) { return f < c->FrameIndex; });
@@ -233,7 +238,7 @@ const TCheckpoint* TCheckpointStore::Before(int32_t segment, int32_t frame) {
 
 std::vector<int32_t> TCheckpointStore::Frames(int32_t segment) const {
   std::vector<int32_t> frames;
-  if (segment < 0 || size_t(segment) >= FSegments.size()) return frames;
-  for (const auto& c : FSegments[size_t(segment)].Items) frames.push_back(c->FrameIndex);
+  if (const TSegmentCheckpoints* s = Find(segment))
+    for (const auto& c : s->Items) frames.push_back(c->FrameIndex);
   return frames;
 }

@@ -15,6 +15,8 @@
 // Memory: all checkpoints of all segments keep within one budget. A new checkpoint first
 // pushes out the checkpoints of the segment used longest ago, then, if its own segment
 // alone is over, the segment's spacing doubles and the checkpoints off the wider grid go.
+// A segment takes memory here only once it has been played: a film's count of segments,
+// which costs a few bytes each in the film, costs nothing.
 //
 // Pictures are packed in chunks, each against a reference (the picture of the segment's
 // first checkpoint): a chunk the same as the reference costs nothing, one that changed
@@ -24,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <vector>
@@ -116,14 +119,17 @@ class TCheckpointStore {
     size_t Bytes = 0;
     uint64_t LastUse = 0;
   };
+  // The segment's checkpoints, made when first asked for; nothing for a segment not in the film.
   TSegmentCheckpoints* Find(int32_t segment);
+  const TSegmentCheckpoints* Find(int32_t segment) const;
   void Forget(TSegmentCheckpoints& segment);
   // Doubles a segment's spacing and drops the checkpoints off the wider grid.
   void Widen(TSegmentCheckpoints& segment);
   // The segment with checkpoints used longest ago, `keep` (if given) aside.
   TSegmentCheckpoints* LeastRecentlyUsed(const TSegmentCheckpoints* keep);
 
-  std::vector<TSegmentCheckpoints> FSegments;
+  size_t FSegmentCount = 0;
+  std::map<int32_t, TSegmentCheckpoints> FSegments;  // by segment: those played
   size_t FBudget = kDefaultBudget;
   size_t FBytes = 0;
   uint64_t FUses = 0;

@@ -2,32 +2,54 @@
 // taken while frames are composed and restored by seeks.
 #include "playback/UzrPlayback.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "playback/TrackRecords.h"
 
+namespace {
+
+// What playing the film from its start does to the palette and the cursor record over one
+// segment: every frame of an 8-bit segment reads one palette record and every frame reads one
+// cursor record. Copies of the streams read them, so the segment's own positions stay.
+template <class TStart>
+void PlayThrough(const Segment& segment, TStart& start) {
+  if (segment.FrameCount <= 0) return;
+  TMemoryStream track = segment.CursStream;
+  track.SetPosition(0);
+  for (int32_t frame = 0; frame < segment.FrameCount && track.Remaining(); ++frame)
+    ReadCursorRecord(track, start.Cursor);
+  if (segment.BitsPerPixel != 8 || !segment.PaletteStream) return;
+  TMemoryStream records = *segment.PaletteStream;
+  records.SetPosition(0);
+  for (int32_t frame = 0; frame < segment.FrameCount && records.Remaining(); ++frame)
+    ReadPaletteRecord(records, start.Palette);
+}
+
+}  // namespace
+
 const TPlaybackCore::TSegmentStart& TPlaybackCore::StartState(int32_t index) {
-  // Playing the film from its start, every frame of an 8-bit segment reads one palette record
-  // and every frame reads one cursor record. Copies of the streams read them, so the
-  // segments' own positions stay.
-  if (FSegmentStarts.size() != FSegments.size()) {
-    FSegmentStarts.clear();
-    TSegmentStart start{FFilmPalette, TCursorRec{}};
-    for (const auto& segment : FSegments) {
-      FSegmentStarts.push_back(start);
-      TMemoryStream track = segment->CursStream;
-      track.SetPosition(0);
-      for (int32_t frame = 0; frame < segment->FrameCount && track.Remaining(); ++frame)
-        ReadCursorRecord(track, start.Cursor);
-      if (segment->BitsPerPixel != 8 || !segment->PaletteStream) continue;
-      TMemoryStream records = *segment->PaletteStream;
-      records.SetPosition(0);
-      for (int32_t frame = 0; frame < segment->FrameCount && records.Remaining(); ++frame)
-        ReadPaletteRecord(records, start.Palette);
-    }
+  // From the nearest state known at or before the segment: the one asked for last, or one of
+  // those kept every kStartStride segments.
+  if (FStrideStarts.empty()) FStrideStarts.push_back({FFilmPalette, TCursorRec{}});
+  const size_t kept = std::min(size_t(index) / kStartStride, FStrideStarts.size() - 1);
+  int32_t from = FLastStartIndex;
+  if (from < 0 || from > index || size_t(from) < kept * kStartStride) {
+    from = int32_t(kept * kStartStride);
+    FLastStart = FStrideStarts[kept];
   }
-  return FSegmentStarts[size_t(index)];
+  for (int32_t i = from; i < index; ++i) {
+    PlayThrough(*FSegments[size_t(i)], FLastStart);
+    if (size_t(i + 1) == FStrideStarts.size() * kStartStride) FStrideStarts.push_back(FLastStart);
+  }
+  FLastStartIndex = index;
+  return FLastStart;
+}
+
+void TPlaybackCore::ForgetStartStates() {
+  FStrideStarts.clear();
+  FLastStartIndex = -1;
 }
 
 bool TPlaybackCore::AtSegmentStart() {

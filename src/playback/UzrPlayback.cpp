@@ -170,7 +170,7 @@ void TPlaybackCore::AddSegment(std::unique_ptr<Segment> segment) {
   FSegments.push_back(std::move(segment));
   // The segments before keep their checkpoints and the palettes they start from.
   FCheckpoints.Resize(FSegments.size());
-  FSegmentStarts.clear();
+  ForgetStartStates();
   if (FCurSegment < 0 || FSegments.size() == 1) FCurSegment = 0;
 }
 
@@ -262,18 +262,22 @@ void TPlaybackCore::TimerTimer() {
 
 int64_t TPlaybackCore::PlayedFrames() const {
   if (FSegments.empty() || FCurSegment < 0) return 0;
-  const int32_t before = int32_t(std::min(size_t(FCurSegment), FSegments.size()));
-  if (FFramesBefore.Segment < 0 || FFramesBefore.Segment > before) FFramesBefore = {0, 0};
-  for (; FFramesBefore.Segment < before; ++FFramesBefore.Segment)
-    FFramesBefore.Frames += FSegments[size_t(FFramesBefore.Segment)]->FrameCount;
-  return FFramesBefore.Frames + FFrameIndex;
+  // The frames of the segments before, counted on from the last segment asked about: playing
+  // on from segment to segment adds one segment's frames, not all of those before it.
+  const size_t before = std::min(size_t(FCurSegment), FSegments.size());
+  for (; FFramesBeforeSegment < before; ++FFramesBeforeSegment)
+    FFramesBefore += FSegments[FFramesBeforeSegment]->FrameCount;
+  for (; FFramesBeforeSegment > before; --FFramesBeforeSegment)
+    FFramesBefore -= FSegments[FFramesBeforeSegment - 1]->FrameCount;
+  return FFramesBefore + FFrameIndex;
 }
 
 void TPlaybackCore::ClearSegments() {
   FSegments.clear();
-  FFramesBefore = {};
   FCheckpoints.Reset(0);
-  FSegmentStarts.clear();
+  ForgetStartStates();
+  FFramesBeforeSegment = 0;
+  FFramesBefore = 0;
   // The track borrowed from a segment goes with it.
   FCursorStream = &FEmptyTrack;
 }

@@ -207,12 +207,13 @@ class TPlaybackCore {
   void ApplyPaletteRecord();
   // What carries over from segment to segment: the palette, and the cursor record, which a
   // short track does not wholly replace. StartState is what playing the film from its
-  // start leaves when segment `index` begins.
+  // start leaves when segment `index` begins; valid until the next call.
   struct TSegmentStart {
     TColorTable Palette{};
     TCursorRec Cursor;
   };
   const TSegmentStart& StartState(int32_t index);
+  void ForgetStartStates();
   bool AtSegmentStart();
   // The current segment's palette and cursor record as playing the film from its start
   // leaves them; seeks start from them.
@@ -256,15 +257,16 @@ class TPlaybackCore {
   std::unique_ptr<TRasterBitmap> FCursorArea;  // hbmCursor: the pixels under the cursor
   TColorTable FPalette{};
   TColorTable FFilmPalette{};  // the palette when the film was taken: where its seeks start
-  std::vector<TSegmentStart> FSegmentStarts;  // StartState of every segment, once known
-  // The frames of the segments before FFramesBefore.Segment, which PlayedFrames moves on from
-  // instead of adding them all up at every frame (a film of a million segments played for
-  // minutes); Segment -1: not counted.
-  struct TFramesBefore {
-    int32_t Segment = -1;
-    int64_t Frames = 0;
-  };
-  mutable TFramesBefore FFramesBefore;
+  // StartState of every kStartStride-th segment, as far as one has been asked for, and of the
+  // one asked for last: a state between is played on from the one before it. So the memory
+  // grows with the segments played through, not with the count a film declares.
+  static constexpr size_t kStartStride = 256;
+  std::vector<TSegmentStart> FStrideStarts;
+  int32_t FLastStartIndex = -1;
+  TSegmentStart FLastStart;
+  // PlayedFrames' count of the frames before segment FFramesBeforeSegment.
+  mutable size_t FFramesBeforeSegment = 0;
+  mutable int64_t FFramesBefore = 0;
   int FSurfaceBuilds = 0;
 
   // The decoded frame waiting for composition: runs to combine directly, or the frame image.
