@@ -1,6 +1,4 @@
-// Programs run as children, as the tests of failures and hostile input need them: standard
-// error into a file, the limits the test sets (file size, memory, processor time, the power to
-// override permissions, the environment), and what the child used.
+// Programs run as children under the limits a test sets, standard error into a file.
 #pragma once
 
 #include <fcntl.h>
@@ -12,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -37,6 +36,7 @@ struct TChildSetup {
   // Root gives up overriding permissions, for itself and the program it runs.
   bool HonourPermissions = false;
   int Stderr = -1;  // a descriptor for standard error instead of the file
+  bool StdoutToo = false;  // standard output into the file as well
   // Memory (RLIMIT_DATA, RLIMIT_AS), not set under AddressSanitizer, where the largest block
   // (AsanLargestAllocationMb, when not 0) is limited instead.
   rlim_t DataLimit = RLIM_INFINITY;
@@ -44,26 +44,15 @@ struct TChildSetup {
   int AsanLargestAllocationMb = 0;
   rlim_t CpuSeconds = RLIM_INFINITY;  // RLIMIT_CPU: past it SIGXCPU ends the child
   rlim_t OpenFiles = RLIM_INFINITY;   // RLIMIT_NOFILE: the files it may have open
-  // Variables set for the child ("NAME=VALUE") or removed from it ("NAME").
-  std::vector<std::string> Environment{};
+  std::vector<std::string> Environment{};  // "NAME=VALUE", replacing NAME's value
 };
 
 struct TChildRun {
   int Status = -1;  // the exit status, or -1 when a signal ended it
   int Signal = 0;
   std::string Err;
-  double CpuSeconds = 0;  // user and system time
-  long PeakKb = 0;        // the largest resident size
+  long PeakKb = 0;  // the largest resident size
 };
-
-namespace child_run_detail {
-
-inline bool SameName(std::string_view variable, std::string_view setting) {
-  const std::string_view name = setting.substr(0, setting.find('='));
-  return variable.size() > name.size() && variable.starts_with(name) && variable[name.size()] == '=';
-}
-
-}  // namespace child_run_detail
 
 // Starts the program argv[0] with its standard error going to `errFile`; the child, or -1.
 inline pid_t StartChild(std::vector<std::string> argv, const TChildSetup& setup, const std::string& errFile) {
@@ -78,14 +67,13 @@ inline pid_t StartChild(std::vector<std::string> argv, const TChildSetup& setup,
     settings.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":max_allocation_size_mb=" +
                        std::to_string(setup.AsanLargestAllocationMb) + ":allocator_may_return_null=1");
   }
-  std::vector<std::string> variables;
+  std::vector<std::string> variables = settings;
   for (char** v = environ; *v; ++v) {
-    bool replaced = false;
-    for (const auto& s : settings) replaced = replaced || child_run_detail::SameName(*v, s);
-    if (!replaced) variables.emplace_back(*v);
+    const std::string_view variable(*v);
+    if (std::none_of(settings.begin(), settings.end(),
+                     [&](const std::string& s) { return variable.starts_with(s.substr(0, s.find('=') + 1)); }))
+      variables.emplace_back(*v);
   }
-  for (const auto& s : settings)
-    if (s.find('=') != std::string::npos) variables.push_back(s);
   std::vector<char*> envp;
   for (auto& v : variables) envp.push_back(v.data());
   envp.push_back(nullptr);
@@ -95,7 +83,7 @@ inline pid_t StartChild(std::vector<std::string> argv, const TChildSetup& setup,
     ::dup2(setup.Stderr >= 0 ? setup.Stderr : err, STDERR_FILENO);
     const int null = ::open("/dev/null", O_RDWR);
     ::dup2(null, STDIN_FILENO);
-    ::dup2(null, STDOUT_FILENO);
+    ::dup2(setup.StdoutToo ? err : null, STDOUT_FILENO);
     auto limit = [](int resource, rlim_t value) {
       const rlimit l{value, value};
       if (value != RLIM_INFINITY && ::setrlimit(resource, &l) != 0) ::_exit(kSetupFailed);
@@ -136,8 +124,6 @@ inline TChildRun WaitChild(pid_t pid, const std::string& errFile, int seconds = 
   if (ended != pid && ::wait4(pid, &status, 0, &usage) != pid) return run;
   if (WIFEXITED(status)) run.Status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
-  run.CpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   run.PeakKb = usage.ru_maxrss;
   std::ifstream in(errFile, std::ios::binary);
   run.Err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
