@@ -203,9 +203,8 @@ std::vector<TWriterSegment> SquareFilm() {
   return film;
 }
 
-// Long still pictures: a segment of 15 s at 10 frames a second whose picture changes twice,
-// and one of 4.5 s at 2 frames a second that starts with the picture the first ends on and
-// keeps it. 128 × 128, a size every encoder takes.
+// Long still pictures, 128 × 128: 15 s at 10 frames a second whose picture changes twice, then
+// 4.5 s at 2 frames a second of the picture the first ends on.
 std::vector<TWriterSegment> CalmFilm() {
   std::vector<TWriterSegment> film = {NewSegment("Тихо", 128, 128, 32, 10), NewSegment("Ещё тише", 128, 128, 32, 2)};
   auto picture = [](int step) {
@@ -218,8 +217,7 @@ std::vector<TWriterSegment> CalmFilm() {
   return film;
 }
 
-// Every frame changes, at 10, 3 and 25 frames a second: pictures whose times fall between the
-// moments key frames are due.
+// Every frame changes, at 10, 3 and 25 frames a second: times between those key frames are due.
 std::vector<TWriterSegment> BusyFilm() {
   std::vector<TWriterSegment> film = {NewSegment("Быстро", 128, 128, 32, 10), NewSegment("Медленно", 128, 128, 32, 3),
                                       NewSegment("Очень быстро", 128, 128, 32, 25)};
@@ -249,7 +247,7 @@ std::vector<TWriterSegment> NoiseFilm(int32_t width, int32_t height, int frames)
 }
 
 // Lossless video of noise is large, its film small: writing fails part-way. FFV1 stores every
-// picture whole (H.264 RGB only the pixels that changed).
+// picture whole.
 std::vector<TWriterSegment> FillingFilm() { return NoiseFilm(64, 48, 300); }
 const std::vector<std::string> kFilling = {"--lossless", "--codec", "ffv1"};
 
@@ -418,9 +416,8 @@ void ExpectChapters(const TMedia& media, const TTestFilm& film) {
   }
 }
 
-// Key frames where players seek and tools cut: on the first picture, at every chapter's
-// start, and then `interval` after the one before (the film's end no further): nowhere else,
-// unless every picture is one (`everyPicture`).
+// Key frames on the first picture, at every chapter's start, and `interval` after the one
+// before (before the film's end); nowhere else unless every picture is one (`everyPicture`).
 void ExpectKeyFrames(const TMedia& media, const TTestFilm& film, int64_t interval, bool everyPicture = false) {
   std::vector<int64_t> keys;
   for (const TMediaPacket& p : media.Packets)
@@ -449,8 +446,8 @@ void ExpectKeyFrames(const TMedia& media, const TTestFilm& film, int64_t interva
   EXPECT_EQ(keys.size(), media.Packets.size());
 }
 
-// Each picture decoded shows what the film shows at its time: a picture repeated as a key frame
-// is the picture shown before it. Exactly, or with the luma within `minPsnr`.
+// Each picture decoded (a repeated one too) shows what the film shows at its time: exactly, or
+// with the luma within `minPsnr`.
 void ExpectShownPictures(const TMedia& media, const std::vector<TExpectedFrame>& expected, double minPsnr = 0) {
   ASSERT_GE(media.Frames.size(), expected.size());
   for (size_t i = 0; i < media.Frames.size(); ++i) {
@@ -495,15 +492,6 @@ double RgbPsnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
 
 using TRun = TChildRun;
 
-// Short of memory: a 64 MiB frame buffer is more than it may have. Loading takes less than
-// 72 MiB of data with the libraries' own, playing 64 MiB more.
-TChildSetup ShortOfMemory() {
-  TChildSetup setup;
-  setup.DataLimit = rlim_t{72} << 20;
-  setup.AsanLargestAllocationMb = 32;
-  return setup;
-}
-
 struct TExportFixture : TTempRootFixture {
   fs::path Out;  // the folder the files are written to, empty at the start
   int Runs = 0;
@@ -529,8 +517,6 @@ struct TExportFixture : TTempRootFixture {
     return StartChild(words, setup, errFile);
   }
 
-  // Waits for the child; one that has not ended within `seconds` (when given) fails the test
-  // and is killed.
   TRun Wait(pid_t pid, const std::string& errFile, int seconds = 0) { return WaitChild(pid, errFile, seconds); }
 
   // `zrfilm export` with `args`, then `more`.
@@ -649,9 +635,8 @@ TEST_F(TExportFixture, LossyFormatsCarryThePicturesAndTheirTimes) {
   ExpectPrivateFolderEmpty();
 }
 
-// Key frames by film time, wherever the pictures change: a calm film whose pictures stay for
-// seconds (and whose second chapter starts with no change) has its pictures shown again as
-// key frames; a busy one has pictures at times between the moments key frames are due.
+// Key frames by film time: a calm film's pictures are shown again as key frames (its second
+// chapter starts with no change); a busy one's fall between the times key frames are due.
 TEST_F(TExportFixture, KeyFramesFollowTheFilmsTime) {
   const TTestFilm calm(CalmFilm()), busy(BusyFilm());
   const std::string calmPath = Package("calm.zrcab", calm), busyPath = Package("busy.zrcab", busy);
@@ -661,35 +646,28 @@ TEST_F(TExportFixture, KeyFramesFollowTheFilmsTime) {
   ASSERT_EQ(busyPictures.size(), 100u);
   const bool av1 = HasEncoder(AV_CODEC_ID_AV1) && avcodec_find_decoder(AV_CODEC_ID_AV1);
   struct TCase {
-    std::string Name;
-    bool Calm;
-    std::vector<std::string> Options;
-    int64_t Interval;
-    bool Lossless = false;
+    std::string Name;  // "calm..." or "busy..."
+    std::vector<std::string> Options = {};
+    int64_t Interval = 2000;
   };
   const TCase cases[] = {
-      {"calm.mp4", true, {}, 2000},
-      {"calm.webm", true, {}, 2000},
-      {"busy.mp4", false, {}, 2000},
-      {"busy.webm", false, {}, 2000},
-      {"busy-av1.webm", false, {"--codec", "av1"}, 2000},
-      {"calm-av1.mp4", true, {"--codec", "av1"}, 2000},
-      {"calm.mkv", true, {"--lossless"}, 2000, true},
-      {"busy-ffv1.mkv", false, {"--lossless", "--codec", "ffv1"}, 2000, true},
-      {"calm-5s.mp4", true, {"--keyint", "5"}, 5000},
-      {"busy-0.7s.webm", false, {"--keyint=0.7"}, 700},
+      {"calm.mp4"}, {"calm.webm"}, {"busy.mp4"}, {"busy.webm"}, {"busy-av1.webm", {"--codec", "av1"}},
+      {"calm-av1.mp4", {"--codec", "av1"}}, {"calm.mkv", {"--lossless"}},
+      {"busy-ffv1.mkv", {"--lossless", "--codec", "ffv1"}},
+      {"calm-5s.mp4", {"--keyint", "5"}, 5000}, {"busy-0.7s.webm", {"--keyint=0.7"}, 700},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     if (c.Options.size() > 1 && c.Options[1] == "av1" && !av1) continue;
-    const TRun run = Export({c.Calm ? calmPath : busyPath, OutFile(c.Name)}, c.Options);
+    const bool calmFilm = c.Name.starts_with("calm"), lossless = c.Name.ends_with(".mkv");
+    const TRun run = Export({calmFilm ? calmPath : busyPath, OutFile(c.Name)}, c.Options);
     ASSERT_EQ(run.Status, 0) << run.Err;
     const TMedia media = ReadMedia(OutFile(c.Name));
     ASSERT_EQ(media.Error, "");
-    const TTestFilm& film = c.Calm ? calm : busy;
+    const TTestFilm& film = calmFilm ? calm : busy;
     ExpectKeyFrames(media, film, c.Interval, c.Name.find("ffv1") != std::string::npos);
     ExpectChapters(media, film);
-    ExpectShownPictures(media, c.Calm ? calmPictures : busyPictures, c.Lossless ? 0 : 40.0);
+    ExpectShownPictures(media, calmFilm ? calmPictures : busyPictures, lossless ? 0 : 40.0);
     const int64_t duration = media.DurationMs >= 0 ? media.DurationMs : media.EndMs();
     EXPECT_LE(std::abs(duration - FilmMillis(film.Segments)), LastFrameMs(film)) << duration;
   }
@@ -758,10 +736,8 @@ TEST_F(TExportFixture, GifOfFewColoursStoresTheChanges) {
   }
 }
 
-// GIF of more than 256 colours: one palette made from the whole film and applied with error
-// diffusion stays close to every picture and stores only what changed: less than a palette
-// made for each picture, which keeps flat areas flat (a calm film), and far less once pictures
-// change often (8 times for the busy film).
+// GIF of more than 256 colours: one palette for the whole film, dithered, stays close to every
+// picture and takes less room than a palette for each picture.
 TEST_F(TExportFixture, GifOfManyColoursSharesOnePalette) {
   struct TCase {
     std::string Name;
@@ -785,7 +761,6 @@ TEST_F(TExportFixture, GifOfManyColoursSharesOnePalette) {
     for (size_t i = 0; i < expected.size(); ++i)
       worst = std::min(worst, RgbPsnr(media.Frames[i].Rgb, expected[i].Canvas.Pixels));
     EXPECT_GE(worst, c.MinPsnr);
-    RecordProperty(c.Name + "_worst_psnr", std::to_string(worst));
     EXPECT_LT(10 * fs::file_size(film), 6 * fs::file_size(pictures));
   }
 }
@@ -1128,8 +1103,6 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
       {"quality x", {path, OutFile("film.mp4"), "--quality", "x"}, 2},
       {"segment 0", {path, OutFile("film.mp4"), "--segment", "0"}, 2},
       {"max width x", {path, OutFile("film.mp4"), "--max-width", "x"}, 2},
-      {"key interval 0", {path, OutFile("film.mp4"), "--keyint", "0"}, 2, "--keyint wants seconds"},
-      {"key interval over an hour", {path, OutFile("film.mp4"), "--keyint", "3601"}, 2, "--keyint wants seconds"},
       {"no output", {path}, 2},
       {"an unknown option", {path, OutFile("film.mp4"), "--fast"}, 2},
       {"no such segment", {path, OutFile("film.mp4"), "--segment", "4"}, 1},
@@ -1142,8 +1115,9 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
       {"a segment the player cannot show", {unplayable, OutFile("film.mp4")}, 1,
        "then16.zrcab: segment 2: 16 bits per pixel cannot be played\n"},
       {"a segment without frames", {emptySegment, OutFile("film.mp4"), "--segment", "2"}, 1},
+      // Loading takes less than 72 MiB of data, the libraries' own included; playing 64 MiB more.
       {"out of memory", {path, OutFile("film.gif")}, 1, "not enough memory to export the film",
-       ShortOfMemory()},
+       TChildSetup{.DataLimit = rlim_t{72} << 20, .AsanLargestAllocationMb = 32}},
       // The picture the GIF muxer holds back is freed all the same.
       {"a full disk, GIF", {noise, OutFile("film.gif")}, 1, std::strerror(EFBIG),
        TChildSetup{.FileSizeLimit = 96 * 1024}},
@@ -1174,9 +1148,8 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
   ExpectPrivateFolderEmpty();
 }
 
-// --split checks every part's name before it writes any, and puts the parts in place only once
-// every one is written: a failure at any part leaves no part, and no file that was there before
-// is replaced.
+// --split checks every part's name first and places the parts once all are written: a failure
+// at any part leaves no part, and no file there before is replaced.
 TEST_F(TExportFailures, ASplitThatFailsLeavesNoPart) {
   const TTestFilm film(MixedFilm());
   auto raw = std::vector<TRawSegment>{EncodeSegment(film.Source[0]), EncodeSegment(film.Source[2])};
@@ -1320,10 +1293,8 @@ TEST_F(TExportFailures, AFullDiskLeavesNothing) {
 }
 
 // Interrupted (Ctrl+C, or ended by the system): a failure with its usual message, and no file
-// left. A film of a hundred thousand segments (all but the last without frames) is planned in
-// a moment, and heard at any moment: adding up the segments before each one anew took minutes,
-// deaf to signals. A signal that comes while the film is still read ends zrfilm as it would
-// have, once its temporary folder is removed.
+// left; a film of a hundred thousand segments hears it at any moment. While the film is still
+// read, the signal ends zrfilm once its temporary folder is removed.
 TEST_F(TExportFailures, AnInterruptedExportLeavesNothing) {
   const TTestFilm film(NoiseFilm(320, 240, 100));
   const std::string path = Package("big.zrcab", film);
@@ -1351,17 +1322,14 @@ TEST_F(TExportFailures, AnInterruptedExportLeavesNothing) {
     const pid_t pid = Start(args, {}, errFile);
     ASSERT_GT(pid, 0);
     // Until the file being written is there, or the time has come; two minutes at most.
-    const auto started = std::chrono::steady_clock::now();
-    for (;;) {
+    for (const auto started = std::chrono::steady_clock::now();; ::usleep(500)) {
       const auto waited = std::chrono::steady_clock::now() - started;
       if (c.After == kOnceWriting ? Files(Out) != before : waited >= std::chrono::milliseconds(c.After)) break;
       if (::waitpid(pid, nullptr, WNOHANG) != 0) FAIL() << "zrfilm ended before it wrote";
       if (waited > std::chrono::minutes(2)) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        FAIL() << "zrfilm wrote nothing in two minutes";
+        ADD_FAILURE() << "zrfilm wrote nothing in two minutes";
+        break;
       }
-      ::usleep(500);
     }
     ::kill(pid, c.Signal);
     const TRun run = Wait(pid, errFile, 60);
@@ -1506,10 +1474,8 @@ TEST_F(TEngineFixture, ExportsAFilmThatACoreIsPlaying) {
   ExpectExactPictures(ReadMedia(OutFile("film.mkv")), WholeFilm(film, false));
 }
 
-// Cancelled at any step: Cancelled, soon, and no file. Before it starts (planning), while a
-// film of a hundred thousand segments is planned and played, while pictures are encoded, and
-// at the last frame (the encoder's flush, completing the file: the MP4 index moved to the
-// front).
+// Cancelled at any step (before it starts, while a hundred thousand segments are planned, while
+// encoding, at the last frame's flush): Cancelled, soon, and no file.
 TEST_F(TEngineFixture, CancellingLeavesNoFile) {
   const TTestFilm filling(FillingFilm());
   const TSegments segments = filling.Read();

@@ -4,15 +4,11 @@
 # -DTHUMBNAILER=entry -DFILM=a film -DWORK=a folder of the test's own -DZRFILM=zrfilm (which
 # tells the film's size); the thumbnailer in PATH.
 #
-# -DSANDBOX=gnome runs the command as GNOME's thumbnail factory does, inside bwrap: /usr and the
-# merged /bin, /lib, /lib64 and /sbin read-only, the loader's cache, --unshare-all, the output
-# folder (a fresh one) bound as /tmp, the film bound read-only under a fixed name in it, the
-# session's XDG_RUNTIME_DIR (which does not exist there); afterwards the factory removes the
-# picture and the film's name and then the folder, so nothing else may be left in it.
-# -DSANDBOX=usr the same with /usr alone, without the loader's cache. The program just built is
-# bound read-only at its own path, first in PATH: it has no run path of its own, so it starts
-# from the libraries in /usr alone, as the installed one in /usr/bin does. Where bwrap cannot
-# run (no user namespaces), the test says so and is skipped.
+# -DSANDBOX=gnome runs it in bwrap as GNOME's thumbnail factory does: /usr (and /bin, /lib...)
+# read-only, the loader's cache, --unshare-all, a fresh folder as /tmp holding the film under a
+# fixed name, which must hold nothing else afterwards; =usr the same without the loader's cache.
+# The program just built, bound at its own path, starts from /usr's libraries alone. Skipped
+# where bwrap cannot run.
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${WORK}")
