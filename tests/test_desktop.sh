@@ -211,7 +211,7 @@ check_install() {
     "share/applications/$ZR_APP_ID.desktop"
     "share/mime/packages/$ZR_APP_ID.xml"
     "share/metainfo/$ZR_APP_ID.metainfo.xml"
-    share/man/man1/veRirove.1.gz share/man/man1/zrfilm.1.gz
+    share/man/man1/veRirove.1.gz share/man/man1/zrfilm.1.gz share/man/man1/veRirove-thumbnailer.1.gz
     share/bash-completion/completions/zrfilm
     share/thumbnailers/veRirove.thumbnailer
     share/veRirove/veRirove.chm share/veRirove/veRirove_about.jpg
