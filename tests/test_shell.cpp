@@ -30,6 +30,7 @@
 
 #include "film/Messages.h"
 #include "filmwriter/FilmWriter.h"
+#include "shell/app/PlayerSettings.h"
 #include "shell/app/TPlayerApplication.h"
 #include "shell/window/TelvoriPlayerImpl1.h"
 #include "shell/dialogs/UzrSegments.h"
@@ -106,6 +107,8 @@ struct TShellFixture : ::testing::Test {
     char pattern[] = "/tmp/zrshell-XXXXXX";
     Root = ::mkdtemp(pattern);
     ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+    // The settings of each test's players, never the user's.
+    ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
     Make();
   }
   void TearDown() override {
@@ -1951,6 +1954,54 @@ TEST_F(TRandomAccess, StartOnTheCommandLinePlaysFromThatTime) {
   ASSERT_EQ(Player->Boxes.size(), 1u);
   EXPECT_EQ(Player->Boxes[0].Text, QString::fromUtf8(kLbMessages[0]));
   EXPECT_EQ(Player->PlayState(), psStopped);
+}
+
+// ---- What the player remembers: its settings ----
+
+std::string FileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(TShellFixture, ADamagedOrUnwritableSettingsFileCostsOnlyWhatItRemembers) {
+  EXPECT_EQ(TPlayerSettings::UserFile(), QString::fromStdString((Root / "config/veRirove/veRirove.conf").string()));
+  using namespace PlayerSettingsKey;
+  const fs::path dir = Root / "settings";
+  fs::create_directories(dir);
+  struct Case {
+    const char* name;
+    std::string bytes;  // the file before; none when empty
+    fs::path file;
+    bool written;
+  };
+  const Case cases[] = {
+      {"no file yet", "", dir / "new/veRirove.conf", true},
+      // A count of records far beyond any kept, values of no kind the player writes, bytes of
+      // no text: read as far as they make sense, then written over.
+      {"garbage", std::string("\xff\xfe\0[[[\n[Films]\nRecent=@Variant(\\0\\0\\0\\x7f\\0)\n[Resume]\nsize=99999999\n"
+                              "1\\path=/a.zrcab\n1\\position=zz\n\x01\x02", 90),
+       dir / "garbage.conf", true},
+      {"read-only", "[Films]\nRecent=/old.zrcab\n", dir / "read-only.conf", ::geteuid() == 0},
+      {"its folder is a file", "", dir / "file/veRirove.conf", false},
+  };
+  WriteFileBytes((dir / "file").string(), std::vector<uint8_t>{'x'});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.bytes.empty()) WriteFileBytes(c.file.string(), std::vector<uint8_t>(c.bytes.begin(), c.bytes.end()));
+    if (std::string(c.name) == "read-only") fs::permissions(c.file, fs::perms::owner_read | fs::perms::group_read);
+    const std::string before = FileText(c.file);
+    TPlayerSettings settings(QString::fromStdString(c.file.string()));
+    EXPECT_LE(settings.Records(kResumePositions, 200).size(), 200u);
+    EXPECT_TRUE(settings.Flag("View/Nothing", true));
+    settings.SetTexts(kRecentFilms, {"/a.zrcab", "/b, c.zrcab"});
+    settings.SetFlag("View/Flag", false);
+    // Kept for the run whatever the file.
+    EXPECT_EQ(settings.Texts(kRecentFilms, 10), (QStringList{"/a.zrcab", "/b, c.zrcab"}));
+    EXPECT_FALSE(settings.Flag("View/Flag", true));
+    const std::string after = FileText(c.file);
+    EXPECT_EQ(after.find("b, c.zrcab") != std::string::npos, c.written);
+    if (!c.written) EXPECT_EQ(after, before);
+  }
 }
 
 // ---- Export ----
