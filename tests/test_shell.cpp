@@ -32,6 +32,8 @@
 #include "filmwriter/FilmWriter.h"
 #include "shell/app/PlayerSettings.h"
 #include "shell/app/TPlayerApplication.h"
+#include "shell/player/FilmMemory.h"
+#include "shell/window/RecentFilmsMenu.h"
 #include "shell/window/TelvoriPlayerImpl1.h"
 #include "shell/dialogs/UzrSegments.h"
 #include "shell/app/UzrCommandLine.h"
@@ -50,6 +52,7 @@
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QMimeData>
+#include <QWheelEvent>
 
 #include "shell/dialogs/UzrExport.h"
 #include "shell/dialogs/UzrHelp.h"
@@ -247,7 +250,7 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   ASSERT_EQ(top.size(), 4);
   EXPECT_EQ(top[0]->text(), "&Файл");
   // The commands beside them follow a separator; the window's own items keep their order.
-  EXPECT_EQ(items(top[0]->menu()), (QStringList{"Загрузить", "Экспорт...", "-", "Выход"}));
+  EXPECT_EQ(items(top[0]->menu()), (QStringList{"Загрузить", "Последние фильмы", "Экспорт...", "-", "Выход"}));
   EXPECT_EQ(items(top[1]->menu()),
             (QStringList{"Воспроизведение", "Пауза", "Стоп", "-", "Сегменты", "-", "Воспроизведение / пауза", "Переход",
                          "Скорость", "-", "Сохранить кадр", "Копировать кадр"}));
@@ -285,14 +288,18 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
       {Find("ALeaveFullScreen"), QKeySequence(Qt::Key_Escape)},
       {Find("ASavePicture"), QKeySequence(Qt::Key_S)},
       {Find("ACopyPicture"), QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {Find("AExit"), QKeySequence(Qt::CTRL | Qt::Key_Q)},
+      {Find("AResume"), QKeySequence(Qt::Key_Return)},
+      {Find("AResume"), QKeySequence(Qt::Key_Enter)},
   };
   QList<QKeySequence> seen;
   for (const QAction* a : Player->actions()) {
-    if (a->shortcut().isEmpty()) continue;
-    EXPECT_FALSE(seen.contains(a->shortcut())) << a->text().toStdString();
-    seen << a->shortcut();
+    for (const QKeySequence& key : a->shortcuts()) {
+      EXPECT_FALSE(seen.contains(key)) << a->text().toStdString();
+      seen << key;
+    }
   }
-  for (const auto& [action, key] : keys) EXPECT_EQ(action->shortcut(), key) << action->text().toStdString();
+  for (const auto& [action, key] : keys) EXPECT_TRUE(action->shortcuts().contains(key)) << action->text().toStdString();
   struct Button {
     QToolButton* button;
     int x, width;
@@ -309,6 +316,10 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   }
   EXPECT_EQ(Find<TSeekBar>("pbrProgress")->geometry().topLeft(), QPoint(184, 7));
   EXPECT_EQ(Find<QWidget>("pnlControls")->height(), 24);
+  // Ctrl+Q quits, as Alt+F4 does.
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  QTest::keyClick(Player.get(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(Player->isVisible());
 }
 
 TEST_F(TShellFixture, TransportStatesAndWhatTheControlsShow) {
@@ -1581,6 +1592,47 @@ TEST_F(TRandomAccess, TheTimeOnThePanel) {
   EXPECT_EQ(Time(), "×2");
 }
 
+TEST_F(TRandomAccess, TheWheelOverThePictureSeeksAndWithCtrlChangesTheSpeed) {
+  LoadThirtySeconds();
+  auto wheel = [](QWidget* view, int delta, Qt::KeyboardModifiers modifiers) {
+    QWheelEvent event(QPointF(5, 5), view->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &event);
+  };
+  struct Case {
+    const char* name;
+    TFramePos from;
+    int delta;  // eighths of a degree, away from the user
+    Qt::KeyboardModifiers modifiers;
+    TFramePos to;
+    double speed;
+  };
+  const Case cases[] = {
+      {"a notch away: 5 s on", {0, 3}, 120, {}, {0, 8}, 1},
+      {"a notch towards: 5 s back", {1, 2}, -120, {}, {0, 7}, 1},
+      {"two notches at once", {0, 3}, 240, {}, {1, 3}, 1},
+      {"half a notch: nothing yet", {0, 3}, 60, {}, {0, 3}, 1},
+      {"the other half", {0, 3}, 60, {}, {0, 8}, 1},
+      {"Ctrl: faster", {0, 3}, 120, Qt::ControlModifier, {0, 3}, 1.25},
+      {"Ctrl, two notches towards: slower", {0, 3}, -240, Qt::ControlModifier, {0, 3}, 0.5},
+  };
+  QWidget* view = Player->centralWidget()->findChild<TPictureView*>();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Player->SetSpeedStep(kNormalSpeed);
+    Enter(psPaused, c.from);
+    wheel(view, c.delta, c.modifiers);
+    EXPECT_EQ(Player->ShownFrame(), c.to);
+    EXPECT_EQ(kSpeeds[Player->SpeedStep()], c.speed);
+    EXPECT_EQ(Player->PlayState(), psPaused);
+  }
+  // The display window's picture takes the wheel too.
+  Player->SetOwnWindow(true);
+  Enter(psPlaying, TFramePos{1, 0});
+  wheel(Display->View(), 120, {});
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 5}));
+}
+
 TEST_F(TRandomAccess, SpeedStepsByTheKeys) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
   struct Step {
@@ -1956,7 +2008,7 @@ TEST_F(TRandomAccess, StartOnTheCommandLinePlaysFromThatTime) {
   EXPECT_EQ(Player->PlayState(), psStopped);
 }
 
-// ---- What the player remembers: its settings ----
+// ---- What the player remembers: the settings, the recent films, where films were left ----
 
 std::string FileText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -2001,6 +2053,172 @@ TEST_F(TShellFixture, ADamagedOrUnwritableSettingsFileCostsOnlyWhatItRemembers) 
     const std::string after = FileText(c.file);
     EXPECT_EQ(after.find("b, c.zrcab") != std::string::npos, c.written);
     if (!c.written) EXPECT_EQ(after, before);
+  }
+}
+
+TEST_F(TShellFixture, RecentFilmsAndPlacesAreKeptWithinTheirLimits) {
+  TPlayerSettings settings(QString::fromStdString((Root / "limits.conf").string()));
+  TRecentFilms recent(settings);
+  for (int i = 1; i <= 12; ++i) recent.Add(QStringLiteral("/films/%1.zrcab").arg(i));
+  recent.Add(QStringLiteral("/films/5.zrcab"));
+  QDir::setCurrent(QString::fromStdString(Root.string()));
+  recent.Add(QStringLiteral("relative.zrcab"));
+  recent.Remove(QStringLiteral("/films/12.zrcab"));
+  EXPECT_EQ(recent.Paths(), (QStringList{QString::fromStdString((Root / "relative.zrcab").string()), "/films/5.zrcab",
+                                         "/films/11.zrcab", "/films/10.zrcab", "/films/9.zrcab", "/films/8.zrcab",
+                                         "/films/7.zrcab", "/films/6.zrcab", "/films/4.zrcab"}));
+  recent.Clear();
+  EXPECT_TRUE(recent.Paths().isEmpty());
+
+  // Where a film of ten minutes was left.
+  TResumePositions places(settings);
+  const TFilmIdentity film{"/films/a.zrcab", 1000, 5000};
+  struct Case {
+    const char* name;
+    int64_t position;
+    TFilmIdentity reopened;
+    std::optional<int64_t> recalled;
+  };
+  const Case cases[] = {
+      {"in the middle", 302000, film, 302000},
+      {"10 s from the start", 10000, film, std::nullopt},
+      {"just after", 10001, film, 10001},
+      {"10 s before the end", 590000, film, std::nullopt},
+      {"just before", 589999, film, 589999},
+      {"a film of another size", 302000, {"/films/a.zrcab", 1001, 5000}, std::nullopt},
+      {"a film modified since", 302000, {"/films/a.zrcab", 1000, 5001}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    places.Remember(film, 200000, 600000);
+    places.Remember(film, c.position, 600000);
+    EXPECT_EQ(places.Recall(c.reopened, 600000), c.recalled) << c.name;
+  }
+  // Two hundred films at most: the one left longest ago goes.
+  for (int i = 0; i <= TResumePositions::kMost; ++i)
+    places.Remember({QStringLiteral("/films/%1.zrcab").arg(i), 1, 1}, 60000 + i, 600000);
+  EXPECT_EQ(places.Recall({"/films/0.zrcab", 1, 1}, 600000), std::nullopt);
+  EXPECT_EQ(places.Recall({"/films/1.zrcab", 1, 1}, 600000), 60001);
+  EXPECT_EQ(places.Recall({"/films/200.zrcab", 1, 1}, 600000), 60200);
+}
+
+struct TFilmMemory : TRandomAccess {
+  // A minute: two segments of 30 frames at one frame a second.
+  std::string Minute(const std::string& name) { return Film({Timed("a", 30, 1), Timed("b", 30, 1)}, name); }
+  TRecentFilmsMenu* RecentMenu() const { return Find<TRecentFilmsMenu>("mnuRecentFilms"); }
+  // The items of "Последние фильмы" as the menu shows them when it opens; greyed ones in brackets.
+  QStringList RecentItems() const {
+    emit RecentMenu()->aboutToShow();
+    QStringList texts;
+    for (const QAction* a : RecentMenu()->actions()) {
+      const QString text = a->isSeparator() ? QStringLiteral("-") : a->text();
+      texts << (TRecentFilmsMenu::Greyed(a) ? "[" + text + "]" : text);
+    }
+    return texts;
+  }
+  QAction* RecentItem(const QString& text) const {
+    emit RecentMenu()->aboutToShow();
+    for (QAction* a : RecentMenu()->actions())
+      if (a->text() == text) return a;
+    ADD_FAILURE() << "no item " << text.toStdString();
+    return nullptr;
+  }
+  QString Notice() const {
+    const QLabel* notice = Find<QLabel>("lblNotice");
+    return notice->isVisible() ? notice->text() : QString();
+  }
+};
+
+TEST_F(TFilmMemory, TheFilmsOpenedLastAreOfferedNewestFirst) {
+  const std::string first = Minute("first.zrcab"), second = Minute("second & co.zrcab"), third = Minute("third.zrcab");
+  EXPECT_EQ(RecentItems(), (QStringList{"Очистить список"}));
+  EXPECT_FALSE(Find("AClearRecentFilms")->isEnabled());
+  // Opened through every way there is.
+  ASSERT_TRUE(StartPlayer(*Player, {first, "/size", "640", "480"}));
+  Player->AStopExecute();
+  Player->NextFile = QString::fromStdString(second);
+  Player->ALoadFromFileExecute();
+  Player->OpenDroppedFilm(QString::fromStdString(third));
+  Player->OpenDroppedFilm(QString::fromStdString(Foreign()));  // not opened: not listed
+  EXPECT_EQ(RecentItems(), (QStringList{"&1 third.zrcab", "&2 second && co.zrcab", "&3 first.zrcab", "-", "Очистить список"}));
+  EXPECT_EQ(RecentItem("&1 third.zrcab")->toolTip(), QString::fromStdString(third));
+  // Chosen, a film opens (playback stopping first) and comes first.
+  Player->Boxes.clear();
+  Player->OpenDroppedFilm(QString::fromStdString(third));
+  Player->APlayExecute();
+  RecentItem("&3 first.zrcab")->trigger();
+  EXPECT_EQ(Player->FileName(), QString::fromStdString(first));
+  EXPECT_EQ(Player->PlayState(), psStopped);
+  EXPECT_EQ(Player->Core().Segments().size(), 2u);
+  // A film whose file is gone is greyed; chosen, it is told and goes, and the film open stays.
+  fs::remove(second);
+  EXPECT_EQ(RecentItems(), (QStringList{"&1 first.zrcab", "&2 third.zrcab", "[&3 second && co.zrcab]", "-", "Очистить список"}));
+  RecentItem("&3 second && co.zrcab")->trigger();
+  ASSERT_EQ(Player->Boxes.size(), 1u);
+  EXPECT_EQ(Player->Boxes[0].Text, QString::fromStdString("Файл «" + second + "» не найден."));
+  EXPECT_EQ(Player->Boxes[0].Icon, QMessageBox::Warning);
+  EXPECT_EQ(Player->FileName(), QString::fromStdString(first));
+  EXPECT_EQ(Player->ExitStatus(), 0);
+  // The list outlives the window; "Очистить список" empties it.
+  Make();
+  EXPECT_EQ(RecentItems(), (QStringList{"&1 first.zrcab", "&2 third.zrcab", "-", "Очистить список"}));
+  Find("AClearRecentFilms")->trigger();
+  EXPECT_EQ(RecentItems(), (QStringList{"Очистить список"}));
+}
+
+TEST_F(TFilmMemory, AFilmLeftInTheMiddleOffersToGoOnFromThere) {
+  // A film of its own for each case: nothing remembered of one case helps another.
+  std::string film;
+  const std::string other = Minute("other.zrcab");
+  const QString offer = "Продолжить с 0:00:25? (Enter)";
+  auto open = [&] {
+    Player->NextFile = QString::fromStdString(film);
+    Player->ALoadFromFileExecute();
+  };
+  auto at = [&](int second) { Player->SeekToTime(second * 1000); };
+  struct Case {
+    const char* name;
+    std::function<void()> leave;  // from the film open and paused at 0:00:25
+    std::function<void()> reopen;
+    QString notice;
+  };
+  const Case cases[] = {
+      {"closed paused", [&] { Player->close(); }, [&] { Make(); open(); }, offer},
+      {"closed playing", [&] { Player->APauseExecute(); Player->close(); }, [&] { Make(); open(); }, offer},
+      {"another opened", [&] { Player->OpenDroppedFilm(QString::fromStdString(other)); }, open, offer},
+      {"stopped, then another opened",
+       [&] { Player->AStopExecute(); Player->OpenDroppedFilm(QString::fromStdString(other)); }, open, offer},
+      {"dropped again", [&] {}, [&] { Player->OpenDroppedFilm(QString::fromStdString(film)); }, offer},
+      {"on the command line", [&] { Player->close(); }, [&] { Make(); StartPlayer(*Player, {film}); }, offer},
+      {"/start wins", [&] { Player->close(); }, [&] { Make(); StartPlayer(*Player, {film, "/start", "3"}); }, ""},
+      {"/segm wins", [&] { Player->close(); }, [&] { Make(); StartPlayer(*Player, {film, "/segm", "1"}); }, ""},
+      {"10 s from the start", [&] { at(10); Player->close(); }, [&] { Make(); open(); }, ""},
+      {"10 s before the end", [&] { at(50); Player->close(); }, [&] { Make(); open(); }, ""},
+      {"played to the end", [&] { at(59); Player->APauseExecute(); Player->TimerTimer(); Player->close(); },
+       [&] { Make(); open(); }, ""},
+      {"the film changed since",
+       [&] {
+         Player->close();
+         Film({Timed("a", 30, 1), Timed("b", 31, 1)}, fs::path(film).filename().string());
+       },
+       [&] { Make(); open(); }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    film = Minute("film" + std::to_string(&c - cases) + ".zrcab");
+    Make();
+    open();
+    Enter(psPaused, TFramePos{0, 25});
+    c.leave();
+    c.reopen();
+    EXPECT_EQ(Notice(), c.notice);
+    EXPECT_EQ(Find("AResume")->isEnabled(), !c.notice.isEmpty());
+    if (c.notice.isEmpty()) continue;
+    // Enter goes on from there, playing.
+    QTest::keyClick(Player.get(), Qt::Key_Return);
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 25}));
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+    EXPECT_EQ(Notice(), "");
+    EXPECT_FALSE(Find("AResume")->isEnabled());
   }
 }
 

@@ -64,7 +64,8 @@ bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args) {
   if (options.Maximized) player.setWindowState(Qt::WindowMaximized);
   player.show();
 
-  if (!player.OpenFilm(options.StartFilmPath)) return true;
+  // A place asked for on the command line wins over going on from where the film was left.
+  if (!player.OpenFilm(options.StartFilmPath, options.StartSegment <= 0 && options.StartMillis < 0)) return true;
   // Out of range (0, negative, past the last segment): the first segment stays current.
   if (options.StartSegment > 0) player.Core().SelectSegment(options.StartSegment - 1);
   player.Guarded([&player] { player.APlayExecute(); });

@@ -7,16 +7,15 @@ TNoticeLabel::TNoticeLabel(QWidget* parent) : QLabel(parent), FTimer(new QTimer(
   setStyleSheet(QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; padding: 4px 8px; }"));
   hide();
   FTimer->setSingleShot(true);
-  FTimer->setInterval(4000);
   connect(FTimer, &QTimer::timeout, this, &QWidget::hide);
 }
 
-void TNoticeLabel::Show(const QString& text, QWidget* host) {
+void TNoticeLabel::Show(const QString& text, QWidget* host, int ms) {
   if (parentWidget() != host) setParent(host);
   setText(text);
   adjustSize();
   move(8, 8);
   show();
   raise();
-  FTimer->start();
+  FTimer->start(ms);
 }

@@ -12,8 +12,9 @@ class TNoticeLabel : public QLabel {
  public:
   explicit TNoticeLabel(QWidget* parent);
 
-  // Shows `text` at the top left of `host` (the view that shows the picture) for a while.
-  void Show(const QString& text, QWidget* host);
+  // Shows `text` at the top left of `host` (the view that shows the picture) for a while
+  // (`ms`, or four seconds).
+  void Show(const QString& text, QWidget* host, int ms = 4000);
 
  private:
   QTimer* FTimer;

@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 
 TPictureView::TPictureView(const IPictureSource& source, const QColor& ground, QWidget* parent)
@@ -38,6 +39,16 @@ void TPictureView::mouseDoubleClickEvent(QMouseEvent* event) {
   // The second press of a double click is a press as well.
   mousePressEvent(event);
   if (event->button() == Qt::LeftButton) emit DoubleClicked();
+}
+
+void TPictureView::wheelEvent(QWheelEvent* event) {
+  // A notch is 15 degrees; a touchpad sends it in smaller parts.
+  constexpr int kNotch = 120;
+  FWheelRest += event->angleDelta().y();
+  const int notches = FWheelRest / kNotch;
+  FWheelRest -= notches * kNotch;
+  event->accept();
+  if (notches != 0) emit Wheel(notches, event->modifiers());
 }
 
 QString DroppedFilm(const QMimeData* data) {

@@ -46,14 +46,18 @@ class TPictureView : public QWidget {
   void MouseDown(Qt::MouseButton button);
   // The left button was double-clicked over the view (after its MouseDown).
   void DoubleClicked();
+  // The mouse wheel turned `notches` away from the user (negative: towards).
+  void Wheel(int notches, Qt::KeyboardModifiers modifiers);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   const IPictureSource& FSource;
   QColor FGround;
   QPointer<QMenu> FContextMenu;
+  int FWheelRest = 0;  // eighths of a degree turned, short of a notch
 };

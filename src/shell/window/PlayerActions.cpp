@@ -6,6 +6,7 @@
 #include <QMenuBar>
 
 #include "shell/artwork/UzrArtwork.h"
+#include "shell/window/RecentFilmsMenu.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   AShowPanel = make("AShowPanel", "Отображать панель", nullptr, Qt::Key_F7, -1);
   ASetOwnWindow = make("ASetOwnWindow", "В отдельном окне", "В отдельном окне", Qt::Key_F8, -1);
   AExit = make("AExit", "Выход", nullptr, QKeySequence(Qt::ALT | Qt::Key_F4), 8);
+  AExit->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_F4), QKeySequence(Qt::CTRL | Qt::Key_Q)});
   AHelp = make("AHelp", "Справка", nullptr, Qt::Key_F1, 4);
   AExport = make("AExport", "Экспорт...", "Сохранить фильм в видеофайл", QKeySequence(Qt::CTRL | Qt::Key_E), -1);
   AExport->setEnabled(false);
@@ -76,10 +78,15 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   ALeaveFullScreen->setEnabled(false);
   ASavePicture = go("ASavePicture", "Сохранить кадр", Qt::Key_S);
   ACopyPicture = go("ACopyPicture", "Копировать кадр", QKeySequence(Qt::CTRL | Qt::Key_C));
+  AResume = go("AResume", "Продолжить с места остановки", Qt::Key_Return);
+  AResume->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
 
   QMenuBar* MainMenu1 = window.menuBar();
   QMenu* file = MainMenu1->addMenu(QStringLiteral("&Файл"));
-  file->addActions({ALoadFromFile, AExport});
+  file->addAction(ALoadFromFile);
+  mnuRecentFilms = new TRecentFilmsMenu(file);
+  file->addMenu(mnuRecentFilms);
+  file->addAction(AExport);
   file->addSeparator();
   file->addAction(AExit);
   QMenu* actions = MainMenu1->addMenu(QStringLiteral("&Действия"));

@@ -10,6 +10,7 @@
 class QAction;
 class QMainWindow;
 class QMenu;
+class TRecentFilmsMenu;
 
 struct TPlayerActions {
   // Makes the actions (children of the window, whose keys they take) and the menus.
@@ -27,6 +28,10 @@ struct TPlayerActions {
   QAction *APlayPause, *ABack5, *AForward5, *ABack1, *AForward1, *ABack60, *AForward60, *AFilmStart, *AFilmEnd,
       *APrevSegment, *ANextSegment, *APrevFrame, *ANextFrame, *ASlower, *AFaster, *ANormalSpeed, *AFullScreen,
       *ALeaveFullScreen, *ASavePicture, *ACopyPicture;
+  // Going on from where the film opened was left, while that is offered (Enter).
+  QAction* AResume;
+  // "Файл" → "Последние фильмы".
+  TRecentFilmsMenu* mnuRecentFilms;
   // The context menu of the pictures.
   QMenu* pupMain;
 };

@@ -24,7 +24,9 @@
 #include "shell/widgets/UzrSeekBar.h"
 #include "shell/widgets/WaitCursor.h"
 #include "shell/window/ControlPanel.h"
+#include "shell/window/FilmHistory.h"
 #include "shell/window/PlayerActions.h"
+#include "shell/window/RecentFilmsMenu.h"
 #include "shell/window/SegmentsList.h"
 #include "shell/window/UzrDisplay.h"
 #include "shell/window/WindowModes.h"
@@ -59,6 +61,7 @@ TTelvoriPlayer::TTelvoriPlayer(size_t frameBufferSize, QWidget* parent)
     MessageBox(m.Icon, QStringLiteral("veRirove"), m.Text, m.Details);
   };
   BindActions();
+  BindFilmHistory();
   ActiveFormCreate(frameBufferSize);
 }
 
@@ -88,6 +91,7 @@ void TTelvoriPlayer::ActiveFormDestroy() {
   FTransport->Timer()->stop();
   // An unfinished export is cancelled, its thread waited for and its file removed.
   FExport->Close();
+  LeaveFilm();
   if (FCreated) AStopExecute();
   Core().ClearSegments();
   FTransport->SetLastResult(Core().FreeFrameBuffer());
@@ -132,6 +136,44 @@ void TTelvoriPlayer::BindActions() {
     connect(action, &QAction::triggered, this, [this, handler] { Guarded(handler); });
 }
 
+void TTelvoriPlayer::BindFilmHistory() {
+  FHistory = new TFilmHistory(*FActions->mnuRecentFilms, *FActions->AResume, this);
+  FHistory->ShowOffer = [this](const QString& text) {
+    if (text.isEmpty()) {
+      lblNotice->hide();
+    } else {
+      lblNotice->Show(text, FModes->ViewInUse(), TFilmHistory::kOfferMs);
+    }
+  };
+  // Going on plays on from there, stopped or paused alike.
+  FHistory->GoOnFrom = [this](int64_t millis) {
+    Guarded([&] {
+      SeekToTime(millis);
+      if (PlayState() == psPaused) FActions->APause->trigger();
+    });
+  };
+  connect(FActions->mnuRecentFilms, &TRecentFilmsMenu::FilmChosen, this, &TTelvoriPlayer::OpenDroppedFilm);
+  connect(FActions->mnuRecentFilms, &TRecentFilmsMenu::MissingFilmChosen, this, [this](const QString& path) {
+    const TUserMessage message = LoadReportMessage({TLoadNotice::NoSuchFile, path.toStdString()}, lbMessages);
+    MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text, message.Details);
+  });
+}
+
+void TTelvoriPlayer::LeaveFilm() {
+  const std::optional<int64_t> position = ShownFrame() ? std::optional<int64_t>(ShownTime()) : std::nullopt;
+  FHistory->FilmLeft(position, FilmMillis(Core().Segments()));
+}
+
+void TTelvoriPlayer::PictureWheel(int notches, Qt::KeyboardModifiers modifiers) {
+  Guarded([&] {
+    if (modifiers & Qt::ControlModifier) {
+      SetSpeedStep(SpeedStep() + notches);
+    } else {
+      SeekBy(5000 * int64_t{notches});
+    }
+  });
+}
+
 void TTelvoriPlayer::CreateControls() {
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
@@ -141,6 +183,7 @@ void TTelvoriPlayer::CreateControls() {
   layout->addWidget(FView, 1);
   connect(FView, &TPictureView::MouseDown, this, &TTelvoriPlayer::spDisplayMouseDown);
   connect(FView, &TPictureView::DoubleClicked, this, [this] { FActions->AFullScreen->trigger(); });
+  connect(FView, &TPictureView::Wheel, this, &TTelvoriPlayer::PictureWheel);
   FView->SetContextMenu(FActions->pupMain);
 
   pnlControls = new TControlPanel(*FActions, *FTransport, central);
@@ -166,6 +209,7 @@ void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) {
   // nothing.
   connect(display, &TfrmDisplay::Closed, this, [this] { SetOwnWindow(false); });
   connect(display->View(), &TPictureView::DoubleClicked, this, [this] { FActions->AFullScreen->trigger(); });
+  connect(display->View(), &TPictureView::Wheel, this, &TTelvoriPlayer::PictureWheel);
   connect(display, &TfrmDisplay::FilmDropped, this, &TTelvoriPlayer::OpenDroppedFilm, Qt::QueuedConnection);
 }
 
@@ -218,6 +262,7 @@ void TTelvoriPlayer::APauseExecute() {
 }
 
 void TTelvoriPlayer::AStopExecute() {
+  if (ShownFrame()) FHistory->FilmStopped(ShownTime());
   SetPlayState(psStopped);
   FModes->HideDisplayWindow();
   pnlControls->SeekBar()->setValue(0);
@@ -249,7 +294,10 @@ void TTelvoriPlayer::SetSpeedStep(int step) {
 
 void TTelvoriPlayer::UpdateTime() { pnlControls->SetTimeText(FTransport->TimeText()); }
 
-void TTelvoriPlayer::ShowNotice(const QString& text) { lblNotice->Show(text, FModes->ViewInUse()); }
+void TTelvoriPlayer::ShowNotice(const QString& text) {
+  FHistory->WithdrawOffer();
+  lblNotice->Show(text, FModes->ViewInUse());
+}
 
 // ---- Reports ----
 
@@ -379,6 +427,7 @@ void TTelvoriPlayer::SetProgress(int64_t position) {
 }
 
 void TTelvoriPlayer::FilmFinished() {
+  FHistory->FilmFinished();
   if (DisplayWindow()) DisplayWindow()->repaint();
   repaint();
   if (DisplayWindow()) DisplayWindow()->close();

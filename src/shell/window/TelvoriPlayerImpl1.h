@@ -25,6 +25,7 @@ class QProgressDialog;
 class QToolButton;
 class TControlPanel;
 class TExportController;
+class TFilmHistory;
 class TFilmSession;
 class TLoadingBanner;
 class TSegmentsList;
@@ -108,8 +109,10 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   bool LoadFilm(const std::string& path);
   // Loads the film at path for the user: every failure is told, a film without segments
   // too. True when the film can be played (also when only its first segments could be
-  // read); false leaves the window without a film. An empty path does nothing.
-  bool OpenFilm(const std::string& path);
+  // read); false leaves the window without a film. An empty path does nothing. A film opened
+  // becomes the newest of the recent films, and with `offerResume` going on from where it was
+  // left is offered.
+  bool OpenFilm(const std::string& path, bool offerResume = true);
   // 1 when the film opened last could not be opened or played without an error, or when an
   // error was reported before any film; else 0.
   int ExitStatus() const;
@@ -138,6 +141,9 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   QString SavePicture();
   // Opens a film dropped onto a window: playback stops first.
   void OpenDroppedFilm(const QString& path);
+  // The mouse wheel over a picture: `notches` forward (negative: back) seek 5 s each, or with
+  // Ctrl change the speed a step each.
+  void PictureWheel(int notches, Qt::KeyboardModifiers modifiers);
 
   // ---- Export ----
   // Whether an export is being written; there is one at a time.
@@ -202,6 +208,7 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   void ActiveFormDestroy();
   void CreateControls();
   void BindActions();
+  void BindFilmHistory();
   void spDisplayMouseDown(Qt::MouseButton button);
   void FormResize() { PlacePicture(); }
   void ShowPathOfFilm();
@@ -215,6 +222,8 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   // A failure was reported for the film: the exit status becomes 1, and with /closeonfinish
   // the program ends (after the event that reported it).
   void EndAfterFailure();
+  // The film open is left (closed, or another opened): its place is remembered.
+  void LeaveFilm();
 
   // ITransportHost (with the playback core's IPlaybackHost).
   void PlayStateShown(TPlayState state, bool highlighted) override;
@@ -239,6 +248,7 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   TTransport* FTransport;
   std::unique_ptr<TFilmSession> FSession;
   std::unique_ptr<TWindowModes> FModes;
+  TFilmHistory* FHistory = nullptr;
   TExportController* FExport = nullptr;
   TControlPanel* pnlControls = nullptr;
   TPictureView* FView = nullptr;

@@ -12,6 +12,7 @@
 #include "shell/widgets/UzrSeekBar.h"
 #include "shell/widgets/WaitCursor.h"
 #include "shell/window/ControlPanel.h"
+#include "shell/window/FilmHistory.h"
 #include "shell/window/PlayerActions.h"
 #include "shell/window/SegmentsList.h"
 #include "shell/window/TelvoriPlayerImpl1.h"
@@ -23,13 +24,14 @@ QString TTelvoriPlayer::FileName() const { return FSession->FileName(); }
 void TTelvoriPlayer::SetFileName(const QString& path) { FSession->SetFileName(path); }
 
 bool TTelvoriPlayer::LoadFilm(const std::string& path) {
+  LeaveFilm();
   const bool loaded = FSession->Load(path, *FTransport);
   UpdateTime();
   FExport->SetHasFilm(!Core().Segments().empty());
   return loaded;
 }
 
-bool TTelvoriPlayer::OpenFilm(const std::string& path) {
+bool TTelvoriPlayer::OpenFilm(const std::string& path, bool offerResume) {
   if (path.empty()) return false;
   FSession->BeginOpen();
   bool loaded = false;
@@ -42,6 +44,8 @@ bool TTelvoriPlayer::OpenFilm(const std::string& path) {
   if (!loaded) {
     ShowNoFilm();
     EndAfterFailure();
+  } else {
+    FHistory->FilmOpened(QString::fromStdString(path), FilmMillis(Core().Segments()), offerResume);
   }
   return loaded;
 }
