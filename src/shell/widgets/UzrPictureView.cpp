@@ -48,7 +48,7 @@ void TPictureView::wheelEvent(QWheelEvent* event) {
   const int notches = FWheelRest / kNotch;
   FWheelRest -= notches * kNotch;
   event->accept();
-  if (notches != 0) emit Wheel(notches, event->modifiers());
+  if (notches != 0) emit WheelTurned(notches, event->modifiers());
 }
 
 QString DroppedFilm(const QMimeData* data) {

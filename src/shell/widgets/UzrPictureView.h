@@ -47,7 +47,7 @@ class TPictureView : public QWidget {
   // The left button was double-clicked over the view (after its MouseDown).
   void DoubleClicked();
   // The mouse wheel turned `notches` away from the user (negative: towards).
-  void Wheel(int notches, Qt::KeyboardModifiers modifiers);
+  void WheelTurned(int notches, Qt::KeyboardModifiers modifiers);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

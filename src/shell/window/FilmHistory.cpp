@@ -16,6 +16,7 @@ TFilmHistory::TFilmHistory(TRecentFilmsMenu& menu, QAction& resume, QObject* par
       FOfferTimer(new QTimer(this)) {
   menu.SetFilms(&FRecent);
   AResume.setEnabled(false);
+  FOfferTimer->setObjectName(QStringLiteral("tmrResumeOffer"));
   FOfferTimer->setSingleShot(true);
   FOfferTimer->setInterval(kOfferMs);
   connect(FOfferTimer, &QTimer::timeout, this, &TFilmHistory::WithdrawOffer);

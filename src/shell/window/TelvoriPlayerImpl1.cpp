@@ -183,7 +183,7 @@ void TTelvoriPlayer::CreateControls() {
   layout->addWidget(FView, 1);
   connect(FView, &TPictureView::MouseDown, this, &TTelvoriPlayer::spDisplayMouseDown);
   connect(FView, &TPictureView::DoubleClicked, this, [this] { FActions->AFullScreen->trigger(); });
-  connect(FView, &TPictureView::Wheel, this, &TTelvoriPlayer::PictureWheel);
+  connect(FView, &TPictureView::WheelTurned, this, &TTelvoriPlayer::PictureWheel);
   FView->SetContextMenu(FActions->pupMain);
 
   pnlControls = new TControlPanel(*FActions, *FTransport, central);
@@ -209,7 +209,7 @@ void TTelvoriPlayer::SetDisplayWindow(TfrmDisplay* display) {
   // nothing.
   connect(display, &TfrmDisplay::Closed, this, [this] { SetOwnWindow(false); });
   connect(display->View(), &TPictureView::DoubleClicked, this, [this] { FActions->AFullScreen->trigger(); });
-  connect(display->View(), &TPictureView::Wheel, this, &TTelvoriPlayer::PictureWheel);
+  connect(display->View(), &TPictureView::WheelTurned, this, &TTelvoriPlayer::PictureWheel);
   connect(display, &TfrmDisplay::FilmDropped, this, &TTelvoriPlayer::OpenDroppedFilm, Qt::QueuedConnection);
 }
 
