@@ -76,6 +76,8 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   ALeaveFullScreen->setEnabled(false);
   ASavePicture = go("ASavePicture", "Сохранить кадр", Qt::Key_S);
   ACopyPicture = go("ACopyPicture", "Копировать кадр", QKeySequence(Qt::CTRL | Qt::Key_C));
+  AFitToWindow = go("AFitToWindow", "По размеру окна", {});
+  AFitToWindow->setCheckable(true);
 
   QMenuBar* MainMenu1 = window.menuBar();
   QMenu* file = MainMenu1->addMenu(QStringLiteral("&Файл"));
@@ -101,7 +103,7 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   QMenu* view = MainMenu1->addMenu(QStringLiteral("&Вид"));
   view->addActions({AShowPanel, ASetOwnWindow});
   view->addSeparator();
-  view->addAction(AFullScreen);
+  view->addActions({AFitToWindow, AFullScreen});
   QMenu* help = MainMenu1->addMenu(QStringLiteral("&Справка"));
   help->addAction(AHelp);
   help->addSeparator();

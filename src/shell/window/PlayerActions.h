@@ -27,6 +27,8 @@ struct TPlayerActions {
   QAction *APlayPause, *ABack5, *AForward5, *ABack1, *AForward1, *ABack60, *AForward60, *AFilmStart, *AFilmEnd,
       *APrevSegment, *ANextSegment, *APrevFrame, *ANextFrame, *ASlower, *AFaster, *ANormalSpeed, *AFullScreen,
       *ALeaveFullScreen, *ASavePicture, *ACopyPicture;
+  // "По размеру окна": a smaller picture enlarged to fill the window (checkable).
+  QAction* AFitToWindow;
   // The context menu of the pictures.
   QMenu* pupMain;
 };
