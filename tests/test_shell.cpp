@@ -1609,6 +1609,29 @@ TEST_F(TRandomAccess, TheTimeOnThePanel) {
   EXPECT_EQ(Time(), "×2");
 }
 
+// The seek bar keeps 173 pixels at the starting width and takes a wider window's extra width,
+// the time staying at the right end; at the smallest width the name keeps its first word.
+TEST_F(TRandomAccess, TheSeekBarTakesAWiderWindowsWidthAndANarrowOneKeepsTheNamesFirstWord) {
+  const QString name = QStringLiteral("Знакомство с программой и её окнами");
+  Load(Film({Timed(name.toStdString(), 600, 1)}));
+  Enter(psPlaying);
+  auto* path = Find<QLabel>("pnlPath");
+  const struct { int width, bar; QString shown; } rows[] = {
+      {800, 173, name}, {1200, 573, name}, {500, 0, QStringLiteral("Знакомство…")}};  // 0: less than 173
+  for (const auto& r : rows) {
+    Player->resize(r.width, 600);
+    QApplication::processEvents();
+    const QRect bar = Find<TSeekBar>("pbrProgress")->geometry(), time = Find<QLabel>("lblTime")->geometry();
+    EXPECT_EQ(bar, QRect(184, 7, r.bar ? r.bar : bar.width(), 10)) << r.width;
+    EXPECT_LT(bar.width(), r.bar ? r.bar + 1 : 173) << r.width;
+    EXPECT_EQ(time.right(), r.width - 5);
+    EXPECT_EQ(path->geometry().left(), bar.right() + 12);
+    EXPECT_LT(path->geometry().right(), time.left());
+    EXPECT_EQ(path->text(), r.shown);
+    EXPECT_EQ(path->toolTip(), r.shown == name ? QString() : name);
+  }
+}
+
 TEST_F(TRandomAccess, SpeedStepsByTheKeys) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
   struct Step {
