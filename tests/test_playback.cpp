@@ -561,20 +561,26 @@ TEST(Surfaces, FrameImageHasASpareRowAndThePictureTheScreenFormat) {
 
 // ---- Placement ----
 
-TEST(Placement, CentredOrShrunkInTheMainWindow) {
+TEST(Placement, CentredShrunkOrEnlargedInTheMainWindow) {
   struct Case {
     int32_t film[2], available[2];
     bool scaled;
     int32_t fit[2], at[2];
+    bool enlarge = false;
   };
   const Case cases[] = {
       {{1024, 768}, {792, 522}, true, {696, 522}, {48, 0}},
       {{640, 480}, {793, 506}, false, {0, 0}, {76, 13}},
       {{640, 480}, {640, 480}, false, {0, 0}, {0, 0}},
       {{800, 600}, {400, 600}, true, {400, 300}, {0, 150}},
+      // Enlarged: full screen, or by the window's size.
+      {{640, 480}, {1600, 1000}, true, {1333, 1000}, {133, 0}, true},
+      {{1024, 768}, {792, 522}, true, {696, 522}, {48, 0}, true},
+      {{640, 480}, {640, 600}, false, {0, 0}, {0, 60}, true},  // one side fits: pixel for pixel
   };
   for (const auto& c : cases) {
-    const auto p = PlaceInMainWindow(c.film[0], c.film[1], c.film[0], c.film[1], c.available[0], c.available[1]);
+    const auto p = PlaceInMainWindow(c.film[0], c.film[1], c.film[0], c.film[1], c.available[0], c.available[1],
+                                     c.enlarge);
     EXPECT_EQ(p.Scaled, c.scaled);
     if (c.scaled) {
       EXPECT_EQ(p.FitWidth, c.fit[0]);

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -234,6 +235,7 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
       {Find("AExit"), "Выход", "", QKeySequence(Qt::ALT | Qt::Key_F4), true},
       {Find("AHelp"), "Справка", "", QKeySequence(Qt::Key_F1), true},
       {Find("AExport"), "Экспорт...", "Сохранить фильм в видеофайл", QKeySequence(Qt::CTRL | Qt::Key_E), false},
+      {Find("AFitToWindow"), "По размеру окна", "", QKeySequence(), false},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(r.action->text(), QString::fromUtf8(r.caption));
@@ -254,7 +256,8 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   EXPECT_EQ(items(top[1]->menu()),
             (QStringList{"Воспроизведение", "Пауза", "Стоп", "-", "Сегменты", "-", "Воспроизведение / пауза", "Переход",
                          "Скорость", "-", "Сохранить кадр", "Копировать кадр"}));
-  EXPECT_EQ(items(top[2]->menu()), (QStringList{"Отображать панель", "В отдельном окне", "-", "Во весь экран"}));
+  EXPECT_EQ(items(top[2]->menu()),
+            (QStringList{"Отображать панель", "В отдельном окне", "-", "По размеру окна", "Во весь экран"}));
   EXPECT_EQ(items(top[3]->menu()), (QStringList{"Справка", "-", "О программе ..."}));
   EXPECT_EQ(items(Find<QMenu>("pupMain")),
             (QStringList{"Загрузить", "Экспорт...", "-", "Воспроизведение", "Пауза", "Стоп", "-", "Сегменты",
@@ -1307,6 +1310,32 @@ TEST_F(TShellFixture, TheOpenDialogOffersPackagesFirstThenExecutablesAndEveryFil
   EXPECT_EQ(accept.remove('&'), "Открыть");
 }
 
+// "По размеру окна" enlarges a smaller picture to the window's height, and outlives the window.
+TEST_F(TShellFixture, ByTheWindowsSizeASmallerPictureIsEnlargedAndTheChoiceIsKept) {
+  const std::string film = Film({Solid("small", 320, 240, 4)});
+  auto show = [&] {
+    Load(film);
+    Player->APlayExecute();
+    Player->TimerTimer();
+  };
+  show();
+  const QSize area = Player->PictureAreaSize();
+  TPictureView* view = Player->centralWidget()->findChild<TPictureView*>();
+  for (const bool on : {false, true, false}) {
+    if (on != Find("AFitToWindow")->isChecked()) Find("AFitToWindow")->trigger();
+    const TPlacement& p = Player->Placement();
+    const int width = on ? area.height() * 4 / 3 : 320, height = on ? area.height() : 240;
+    EXPECT_EQ(p.Scaled, on);
+    EXPECT_EQ(QRect(p.Left, p.Top, on ? p.FitWidth : 320, on ? p.FitHeight : 240),
+              QRect((area.width() - width) / 2, (area.height() - height) / 2, width, height));
+    EXPECT_EQ(view->grab().toImage().pixel(area.width() / 2, 5) & 0xFFFFFF, on ? 0x204060u : 0x808080u);
+  }
+  Find("AFitToWindow")->trigger();
+  Make();
+  show();
+  EXPECT_TRUE(Find("AFitToWindow")->isChecked() && Player->Placement().Scaled);
+}
+
 // ---- The display window ----
 
 TEST_F(TShellFixture, TheDisplayWindowKeepsTheSizeOfWhatItShows) {
@@ -1632,6 +1661,29 @@ TEST_F(TRandomAccess, TheWheelOverThePictureSeeksAndWithCtrlChangesTheSpeed) {
   EXPECT_EQ(Player->ShownFrame(), (TFramePos{1, 5}));
 }
 
+// The seek bar keeps 173 pixels at the starting width and takes a wider window's extra width,
+// the time staying at the right end; at the smallest width the name keeps its first word.
+TEST_F(TRandomAccess, TheSeekBarTakesAWiderWindowsWidthAndANarrowOneKeepsTheNamesFirstWord) {
+  const QString name = QStringLiteral("Знакомство с программой и её окнами");
+  Load(Film({Timed(name.toStdString(), 600, 1)}));
+  Enter(psPlaying);
+  auto* path = Find<QLabel>("pnlPath");
+  const struct { int width, bar; QString shown; } rows[] = {
+      {800, 173, name}, {1200, 573, name}, {500, 0, QStringLiteral("Знакомство…")}};  // 0: less than 173
+  for (const auto& r : rows) {
+    Player->resize(r.width, 600);
+    QApplication::processEvents();
+    const QRect bar = Find<TSeekBar>("pbrProgress")->geometry(), time = Find<QLabel>("lblTime")->geometry();
+    EXPECT_EQ(bar, QRect(184, 7, r.bar ? r.bar : bar.width(), 10)) << r.width;
+    EXPECT_LT(bar.width(), r.bar ? r.bar + 1 : 173) << r.width;
+    EXPECT_EQ(time.right(), r.width - 5);
+    EXPECT_EQ(path->geometry().left(), bar.right() + 12);
+    EXPECT_LT(path->geometry().right(), time.left());
+    EXPECT_EQ(path->text(), r.shown);
+    EXPECT_EQ(path->toolTip(), r.shown == name ? QString() : name);
+  }
+}
+
 TEST_F(TRandomAccess, SpeedStepsByTheKeys) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
   struct Step {
@@ -1903,6 +1955,50 @@ TEST_F(TRandomAccess, FAndADoubleClickToggleFullScreenAndEscLeavesIt) {
   // A double click in the display window makes the main window full screen.
   QTest::mouseDClick(Display->View(), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_TRUE(Player->isFullScreen());
+}
+
+// Full screen on the 1600 × 1000 screen: the 640 × 480 film fills the screen's height on
+// black, both bars hidden until the pointer nears their edge (the picture staying put); the
+// pointer hides over the picture after two seconds without moving.
+TEST_F(TRandomAccess, FullScreenFillsTheScreenAndTheBarsComeBackNearTheirEdges) {
+  ASSERT_EQ(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 1600, 1000));
+  Load(Film({Solid("demo", 640, 480, 4)}));
+  Enter(psPaused, TFramePos{0, 0});
+  TPictureView* view = Player->centralWidget()->findChild<TPictureView*>();
+  QWidget* panel = Find<QWidget>("pnlControls");
+  auto* hide = Player->findChild<QTimer*>("tmrHidePointer");
+  auto onScreen = [&] {
+    const TPlacement& p = Player->Placement();
+    return QRect(view->mapTo(Player.get(), QPoint(p.Left, p.Top)), QSize(p.FitWidth, p.FitHeight));
+  };
+  Player->SetFullScreen(true);
+  QApplication::processEvents();
+  ASSERT_EQ(Player->geometry(), QRect(0, 0, 1600, 1000));
+  const QImage shot = Player->grab().toImage();
+  EXPECT_EQ(shot.pixel(60, 500) & 0xFFFFFF, 0u);
+  EXPECT_EQ(shot.pixel(800, 999) & 0xFFFFFF, 0x204060u);  // no panel, nor a copy of it
+  const struct { int y; bool menu, panel; } moves[] = {{500, false, false}, {960, false, true}, {990, false, true},
+                                                        {30, true, false},  {0, true, false},   {500, false, false}};
+  for (const auto& m : moves) {
+    QTest::mouseMove(Player.get(), QPoint(800, m.y));
+    QApplication::processEvents();
+    EXPECT_EQ(Player->menuBar()->isVisible(), m.menu) << m.y;
+    EXPECT_EQ(panel->isVisible(), m.panel) << m.y;
+    EXPECT_EQ(onScreen(), QRect(133, 0, 1333, 1000)) << m.y;
+  }
+  // At rest over the picture the pointer hides; over the panel it stays.
+  ASSERT_EQ(hide->interval(), 2000);
+  for (const auto& [y, shape] : {std::pair(990, Qt::PointingHandCursor), std::pair(500, Qt::BlankCursor)}) {
+    QTest::mouseMove(Player.get(), QPoint(800, y));
+    QCursor::setPos(800, y);
+    QMetaObject::invokeMethod(hide, "timeout");
+    EXPECT_EQ(view->cursor().shape(), shape) << y;
+  }
+  QTest::keyClick(Player.get(), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_TRUE(panel->isVisible() && Player->menuBar()->isVisible() && !hide->isActive());
+  EXPECT_EQ(view->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(view->grab().toImage().pixel(2, 2) & 0xFFFFFF, 0x808080u);
 }
 
 TEST_F(TRandomAccess, AFilmDroppedOntoAWindowOpensAfterStopping) {
@@ -2757,7 +2853,8 @@ TEST_F(TExport, FailuresAreToldInTheUsersWordsWithTheReasonBelow) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The screen of a desktop: 1600 × 1000.
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" VERIROVE_TEST_SCREEN);
   TPlayerApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

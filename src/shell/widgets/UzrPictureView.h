@@ -40,6 +40,12 @@ class TPictureView : public QWidget {
 
   // The menu a right click opens (none: a right click does nothing).
   void SetContextMenu(QMenu* menu) { FContextMenu = menu; }
+  // The colour around the picture (black in full screen).
+  const QColor& Ground() const { return FGround; }
+  void SetGround(const QColor& ground) {
+    FGround = ground;
+    update();
+  }
 
  signals:
   // A mouse button other than the right one went down over the view.

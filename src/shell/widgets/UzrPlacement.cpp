@@ -12,10 +12,14 @@ int32_t RoundEven(double v) { return int32_t(std::nearbyint(v)); }
 
 TPlacement PlaceInMainWindow(int32_t segmentWidth, int32_t segmentHeight, int32_t frameWidth,
                              int32_t frameHeight, int32_t availableWidth,
-                             int32_t availableHeight) {
+                             int32_t availableHeight, bool enlarge) {
   TPlacement p;
   const int32_t w = availableWidth, h = availableHeight;
-  if ((w < segmentWidth || h < segmentHeight) && frameWidth != 0 && frameHeight != 0) {
+  const bool shrink = w < segmentWidth || h < segmentHeight;
+  // Enlarged only when there is room on both sides: a picture that fits one side exactly
+  // stays at its own size, pixel for pixel.
+  const bool grow = enlarge && w > segmentWidth && h > segmentHeight;
+  if ((shrink || grow) && frameWidth != 0 && frameHeight != 0) {
     p.Scaled = true;
     const double k = std::min(double(w) / frameWidth, double(h) / frameHeight);
     p.FitWidth = RoundEven(frameWidth * k);

@@ -1,5 +1,5 @@
 // Where the picture goes: centred in the main window's free client area (shrunk to fit when
-// it is larger, never enlarged), or in the display window, which is sized to the film.
+// it is larger, enlarged to fill it only when asked), or in the display window, which is sized to the film.
 // Halvings are integer divisions that round toward zero; the fitted size is rounded to the
 // nearest integer, halves to even.
 #pragma once
@@ -11,7 +11,7 @@
 
 struct TPlacement {
   bool Scaled = false;
-  int32_t FitWidth = 0;  // the shrunk size, when Scaled
+  int32_t FitWidth = 0;  // the shrunk or enlarged size, when Scaled
   int32_t FitHeight = 0;
   int32_t Left = 0;  // top-left corner of the picture in the client area
   int32_t Top = 0;
@@ -21,10 +21,12 @@ struct TPlacement {
 
 // The picture in the main window. availableWidth × availableHeight is the client area less
 // the control panel when it is visible; segmentWidth × segmentHeight the current segment's
-// size, frameWidth × frameHeight the size of the surfaces built for it.
+// size, frameWidth × frameHeight the size of the surfaces built for it. With `enlarge` a
+// smaller picture is enlarged to fill the area, keeping its proportions (full screen, and
+// "По размеру окна").
 TPlacement PlaceInMainWindow(int32_t segmentWidth, int32_t segmentHeight, int32_t frameWidth,
                              int32_t frameHeight, int32_t availableWidth,
-                             int32_t availableHeight);
+                             int32_t availableHeight, bool enlarge = false);
 
 struct TDisplayPlacement {
   bool Borderless = false;  // false: a dialog border

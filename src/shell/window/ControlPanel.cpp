@@ -1,6 +1,7 @@
 #include "shell/window/ControlPanel.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QToolButton>
 
@@ -42,7 +43,7 @@ TControlPanel::TControlPanel(const TPlayerActions& actions, const TTransport& tr
 
   pbrProgress = new TSeekBar(this);
   pbrProgress->setObjectName(QStringLiteral("pbrProgress"));
-  pbrProgress->setGeometry(184, 7, 173, 10);
+  pbrProgress->setGeometry(184, 7, 173, 10);  // at the window's starting width; see LayOut
   pbrProgress->setRange(0, 100);
   pbrProgress->setValue(0);
   pbrProgress->setTextVisible(false);
@@ -83,9 +84,13 @@ QToolButton* TControlPanel::Button(const char* name, int x, int width, const cha
   return button;
 }
 
-QString TControlPanel::PathText() const { return pnlPath->text(); }
+QString TControlPanel::PathText() const { return FPathText; }
 
-void TControlPanel::SetPathText(const QString& text) { pnlPath->setText(text); }
+void TControlPanel::SetPathText(const QString& text) {
+  if (text == FPathText) return;
+  FPathText = text;
+  LayOut();
+}
 
 void TControlPanel::SetTimeText(const QString& text) {
   if (text == lblTime->text()) return;
@@ -126,9 +131,29 @@ void TControlPanel::resizeEvent(QResizeEvent* event) {
 }
 
 void TControlPanel::LayOut() {
-  // The time at the right end; the path panel from its place up to it.
-  constexpr int kPathLeft = 368, kMargin = 4;
+  // At the window's starting width (and below) the seek bar has its own 173 pixels; a wider
+  // window gives it the extra width, and the path panel keeps its width between it and the
+  // time at the right end. In a narrow window the bar gives up width (down to kBarMin) for the
+  // path panel to show at least the name's first word.
+  constexpr int kStartWidth = 800, kBarLeft = 184, kBarWidth = 173, kBarMin = 40, kBarToPath = 11, kMargin = 4;
   const int timeWidth = lblTime->text().isEmpty() ? 0 : lblTime->sizeHint().width();
   lblTime->setGeometry(width() - kMargin - timeWidth, 3, timeWidth, 19);
-  pnlPath->setGeometry(kPathLeft, 3, std::max(0, width() - kPathLeft - 2 * kMargin - timeWidth), 19);
+  const int pathRight = width() - 2 * kMargin - timeWidth;  // one past the path panel
+  int bar = kBarWidth + std::max(0, width() - kStartWidth);
+  const int room = pathRight - (kBarLeft + bar + kBarToPath);
+  const QFontMetrics metrics = pnlPath->fontMetrics();
+  const int fullWidth = metrics.horizontalAdvance(FPathText);
+  if (room < fullWidth) {
+    const QString first = FPathText.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    const int needed = std::min(fullWidth, metrics.horizontalAdvance(first + QStringLiteral("…")));
+    if (room < needed) bar = std::max(kBarMin, bar - (needed - room));
+  }
+  pbrProgress->setGeometry(kBarLeft, 7, bar, 10);
+  const int pathLeft = kBarLeft + bar + kBarToPath;
+  const int pathWidth = std::max(0, pathRight - pathLeft);
+  pnlPath->setGeometry(pathLeft, 3, pathWidth, 19);
+  const QString shown = metrics.elidedText(FPathText, Qt::ElideRight, pathWidth);
+  pnlPath->setText(shown);
+  // An elided name shows whole in the tip.
+  pnlPath->setToolTip(shown == FPathText ? QString() : FPathText);
 }

@@ -1,6 +1,6 @@
 // The control panel at the foot of the main window: the transport and window buttons, each
 // bound to its action (a click executes it; its enabled and checked state follow it), the
-// progress bar that seeks, the path panel with the film's or segment's name, and the time on
+// progress bar that seeks (wider in a wider window), the path panel with the film's or segment's name, and the time on
 // screen at the right end.
 #pragma once
 
@@ -23,7 +23,8 @@ class TControlPanel : public QWidget {
   TControlPanel(const TPlayerActions& actions, const TTransport& transport, QWidget* parent);
 
   TSeekBar* SeekBar() const { return pbrProgress; }
-  // The path panel: the film's file name, or the name of the segment playing.
+  // The path panel: the film's file name, or the name of the segment playing (shown elided
+  // with "…" where it does not fit, its first word at least).
   QString PathText() const;
   void SetPathText(const QString& text);
   // The time on screen and the film's length, with the speed when it is not the film's own.
@@ -51,6 +52,7 @@ class TControlPanel : public QWidget {
   TSeekBar* pbrProgress;
   QLabel* pnlPath;
   QLabel* lblTime;
+  QString FPathText;
   QToolButton* FHighlighted = nullptr;
   // The transport pictures, made once: white transparent, and black transparent (highlighted).
   QIcon FGlyphs[3][2];

@@ -80,6 +80,8 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   ACopyPicture = go("ACopyPicture", "Копировать кадр", QKeySequence(Qt::CTRL | Qt::Key_C));
   AResume = go("AResume", "Продолжить с места остановки", Qt::Key_Return);
   AResume->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  AFitToWindow = go("AFitToWindow", "По размеру окна", {});
+  AFitToWindow->setCheckable(true);
 
   QMenuBar* MainMenu1 = window.menuBar();
   QMenu* file = MainMenu1->addMenu(QStringLiteral("&Файл"));
@@ -108,7 +110,7 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   QMenu* view = MainMenu1->addMenu(QStringLiteral("&Вид"));
   view->addActions({AShowPanel, ASetOwnWindow});
   view->addSeparator();
-  view->addAction(AFullScreen);
+  view->addActions({AFitToWindow, AFullScreen});
   QMenu* help = MainMenu1->addMenu(QStringLiteral("&Справка"));
   help->addAction(AHelp);
   help->addSeparator();

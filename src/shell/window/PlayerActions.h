@@ -32,6 +32,8 @@ struct TPlayerActions {
   QAction* AResume;
   // "Файл" → "Последние фильмы".
   TRecentFilmsMenu* mnuRecentFilms;
+  // "По размеру окна": a smaller picture enlarged to fill the window (checkable).
+  QAction* AFitToWindow;
   // The context menu of the pictures.
   QMenu* pupMain;
 };

@@ -53,7 +53,7 @@ TTelvoriPlayer::TTelvoriPlayer(size_t frameBufferSize, QWidget* parent)
   setAcceptDrops(true);
 
   CreateControls();
-  FModes = std::make_unique<TWindowModes>(*this, *FActions, *FTransport, *FView);
+  FModes = std::make_unique<TWindowModes>(*this, *FActions, *FTransport, *FView, *pnlControls);
   SetOuterBounds(QRect(374, 127, 800, 600));
   FExport = new TExportController(*this, *FActions->AExport);
   FExport->ShowNotice = [this](const QString& text) { ShowNotice(text); };
@@ -131,6 +131,7 @@ void TTelvoriPlayer::BindActions() {
       {a.ALeaveFullScreen, [this] { SetFullScreen(false); }},
       {a.ASavePicture, [this] { ASavePictureExecute(); }},
       {a.ACopyPicture, [this] { ACopyPictureExecute(); }},
+      {a.AFitToWindow, [this] { FModes->SetFitToWindow(FActions->AFitToWindow->isChecked()); }},
   };
   for (const auto& [action, handler] : handlers)
     connect(action, &QAction::triggered, this, [this, handler] { Guarded(handler); });

@@ -133,7 +133,7 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   int SpeedStep() const { return FTransport->SpeedStep(); }
   void SetSpeedStep(int step);
   void SetClock(std::function<int64_t()> clock) { FTransport->SetClock(std::move(clock)); }
-  // Full screen: the main window covers the screen without its menu bar, the picture in it.
+  // Full screen: the main window covers the screen, the picture fills it (see TWindowModes).
   void SetFullScreen(bool on);
   // Saves the picture on screen as a PNG in the user's pictures folder, named after the film,
   // the segment (from 1) and the frame (from 0), never over an existing file. The path saved

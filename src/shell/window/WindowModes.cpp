@@ -1,20 +1,38 @@
 #include "shell/window/WindowModes.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
 
+#include "shell/app/PlayerSettings.h"
 #include "shell/player/Transport.h"
 #include "shell/widgets/UzrPictureView.h"
+#include "shell/window/FullScreenBars.h"
 #include "shell/window/PlayerActions.h"
 #include "shell/window/UzrDisplay.h"
 
 TWindowModes::TWindowModes(QMainWindow& window, const TPlayerActions& actions, const TTransport& transport,
-                           TPictureView& view)
-    : FWindow(window), FActions(actions), FTransport(transport), FView(view) {}
+                           TPictureView& view, QWidget& panel)
+    : FWindow(window),
+      FActions(actions),
+      FTransport(transport),
+      FView(view),
+      FPanel(panel),
+      FBars(new TFullScreenBars(window, panel, view)),
+      FGround(view.Ground()) {
+  // A bar coming or going in full screen moves the view under the picture, which stays.
+  FBars->ViewResized = [this] { PlacePicture(); };
+  // An unreadable settings file reads as the default.
+  FFitToWindow = TPlayerSettings().Flag(PlayerSettingsKey::kFitToWindow, false);
+  FActions.AFitToWindow->setChecked(FFitToWindow);
+}
+
+// The bars outlive this (they are the window's child): they call it no more.
+TWindowModes::~TWindowModes() { FBars->ViewResized = nullptr; }
 
 // ---- Separate-window mode ----
 
@@ -49,36 +67,47 @@ void TWindowModes::HideDisplayWindow() {
 // ---- Full screen ----
 
 void TWindowModes::SetFullScreen(bool on) {
-  if (on == FWindow.isFullScreen()) {
-    FActions.AFullScreen->setChecked(on);
-    FActions.ALeaveFullScreen->setEnabled(on);
-    return;
+  if (on != FWindow.isFullScreen()) {
+    if (on) {
+      FStateBeforeFullScreen = FWindow.windowState() & ~Qt::WindowFullScreen;
+      FWindow.showFullScreen();
+    } else {
+      FWindow.setWindowState(FStateBeforeFullScreen);
+      FWindow.show();
+    }
   }
-  if (on) {
-    // The picture comes into the main window for the time; the display window returns after.
-    FOwnWindowBeforeFullScreen = FOwnWindow;
-    if (FOwnWindow) SetOwnWindow(false);
-    FStateBeforeFullScreen = FWindow.windowState() & ~Qt::WindowFullScreen;
-    FWindow.menuBar()->hide();
-    FWindow.showFullScreen();
-  } else {
-    FWindow.menuBar()->show();
-    FWindow.setWindowState(FStateBeforeFullScreen);
-    FWindow.show();
-    if (FOwnWindowBeforeFullScreen) SetOwnWindow(true);
-    FOwnWindowBeforeFullScreen = false;
-  }
-  FActions.AFullScreen->setChecked(on);
-  FActions.ALeaveFullScreen->setEnabled(on);
-  FWindow.centralWidget()->layout()->activate();
-  PlacePicture();
+  WindowStateChanged();
 }
 
 void TWindowModes::WindowStateChanged() {
   const bool full = FWindow.isFullScreen();
   FActions.AFullScreen->setChecked(full);
   FActions.ALeaveFullScreen->setEnabled(full);
-  FWindow.menuBar()->setVisible(!full);
+  if (full == FFullScreenShown) return;
+  FFullScreenShown = full;
+  if (full) {
+    // The picture comes into the main window for the time; the display window returns after.
+    FOwnWindowBeforeFullScreen = FOwnWindow;
+    if (FOwnWindow) SetOwnWindow(false);
+    FView.SetGround(Qt::black);
+    FBars->Start();
+  } else {
+    FView.SetGround(FGround);
+    FBars->Stop(FActions.AShowPanel->isChecked());
+    if (FOwnWindowBeforeFullScreen) SetOwnWindow(true);
+    FOwnWindowBeforeFullScreen = false;
+  }
+  FWindow.centralWidget()->layout()->activate();
+  PlacePicture();
+  // Everything is painted anew at the new size: no part of the window is left as it was.
+  FWindow.update();
+}
+
+void TWindowModes::SetFitToWindow(bool on) {
+  FFitToWindow = on;
+  FActions.AFitToWindow->setChecked(on);
+  TPlayerSettings().SetFlag(PlayerSettingsKey::kFitToWindow, on);
+  PlacePicture();
 }
 
 // ---- Outer bounds ----
@@ -127,7 +156,15 @@ void TWindowModes::PlacePicture() {
     frmDisplay->repaint();
     return;
   }
+  // In full screen the picture fills the screen, whether the bars show or not: it is placed in
+  // the whole window and drawn where that puts it in the view (a bar covers an edge of it).
+  const bool full = FFullScreenShown;
+  const QSize area = full ? FWindow.size() : FView.size();
+  const QPoint offset = full ? FView.mapTo(&FWindow, QPoint(0, 0)) : QPoint(0, 0);
   FPlacement = PlaceInMainWindow(segment.Width, segment.Height, core.FrameWidth(), core.FrameHeight(),
-                                 FView.width(), FView.height());
+                                 area.width(), area.height(), full || FFitToWindow);
+  FPlacement.Left -= offset.x();
+  FPlacement.Top -= offset.y();
+  for (TRect& band : FPlacement.Bands) band.Left -= offset.x(), band.Top -= offset.y();
   FView.update();
 }
