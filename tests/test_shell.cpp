@@ -758,13 +758,17 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     TPlayState after;
     int32_t segment;   // FCurSegment afterwards
     bool restarted;    // playing from the chosen segment's first frame
+    const char* clock;  // the time on the panel afterwards
   };
+  // Segments of 20 frames at 25 a second: each starts 0.8 s after the one before.
   const Case cases[] = {
-      {"stopped: becomes current", psStopped, 0, 2, psStopped, 2, false},
-      {"playing: restarts there", psPlaying, 0, 1, psPlaying, 1, true},
-      {"playing the same: restarts it", psPlaying, 1, 1, psPlaying, 1, true},
-      {"paused on the same: stays paused", psPaused, 1, 1, psPaused, 1, false},
-      {"paused, another: stops there", psPaused, 0, 2, psStopped, 2, false},
+      {"stopped: becomes current", psStopped, 0, 2, psStopped, 2, false, "0:00:01 / 0:00:02"},
+      {"playing: restarts there", psPlaying, 0, 1, psPlaying, 1, true, "0:00:00 / 0:00:02"},
+      {"playing the same: restarts it", psPlaying, 1, 1, psPlaying, 1, true, "0:00:00 / 0:00:02"},
+      {"playing the third, back to the first", psPlaying, 2, 0, psPlaying, 0, true, "0:00:00 / 0:00:02"},
+      {"paused on the same: stays paused", psPaused, 1, 1, psPaused, 1, false, "0:00:00 / 0:00:02"},
+      {"paused, another: stops there, its start on the clock", psPaused, 0, 2, psStopped, 2, false,
+       "0:00:01 / 0:00:02"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -779,6 +783,9 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     const int32_t frameBefore = Player->Core().FrameIndex();
     Player->ASegmentsExecute();
     QTableWidget* grid = SegmentsGrid(*Segments);
+    // It opens on the segment on screen: Enter stays there.
+    EXPECT_EQ(grid->currentRow(), c.current);
+    EXPECT_EQ(grid->selectionModel()->selectedRows().value(0).row(), c.current);
     grid->setCurrentCell(c.row, 1);
     QTest::keyClick(grid, Qt::Key_Return);
     EXPECT_FALSE(Segments->isVisible());
@@ -790,6 +797,7 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     if (c.before == psPaused && c.after == psPaused) {
       EXPECT_EQ(Player->Core().FrameIndex(), frameBefore);
     }
+    EXPECT_EQ(Find<QLabel>("lblTime")->text(), c.clock);
   }
   // After a choice while stopped, Play starts at the chosen segment.
   Player->APlayExecute();
