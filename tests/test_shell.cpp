@@ -31,6 +31,7 @@
 #include "film/Messages.h"
 #include "filmwriter/FilmWriter.h"
 #include "shell/app/TPlayerApplication.h"
+#include "shell/player/FilmSession.h"
 #include "shell/window/TelvoriPlayerImpl1.h"
 #include "shell/dialogs/UzrSegments.h"
 #include "shell/app/UzrCommandLine.h"
@@ -106,6 +107,8 @@ struct TShellFixture : ::testing::Test {
     char pattern[] = "/tmp/zrshell-XXXXXX";
     Root = ::mkdtemp(pattern);
     ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+    // The settings the player writes stay with the test.
+    ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
     Make();
   }
   void TearDown() override {
@@ -1299,6 +1302,39 @@ TEST_F(TShellFixture, TheOpenDialogOffersPackagesFirstThenExecutablesAndEveryFil
   EXPECT_EQ(selected, "Telvori Files (*.zrcab)");
   EXPECT_EQ(directory, QDir(QCoreApplication::applicationDirPath()).absolutePath());
   EXPECT_EQ(accept.remove('&'), "Открыть");
+}
+
+TEST_F(TShellFixture, TheOpenDialogStartsWhereTheUsersFilmsAre) {
+  const QString root = QString::fromStdString(Root.string());
+  const QString films = root + "/фильмы", videos = root + "/Videos", gone = root + "/нет";
+  fs::create_directories(Root / "фильмы");
+  fs::create_directories(Root / "Videos");
+  struct Case {
+    const char* name;
+    QString program, last, videos, expected;
+  };
+  const Case cases[] = {
+      {"a build folder: itself", "/work/build/src", films, videos, "/work/build/src"},
+      {"a folder beside /usr: itself", "/usrlocal/bin", films, videos, "/usrlocal/bin"},
+      {"/usr/bin: the last film's folder", "/usr/bin", films, videos, films},
+      {"/usr/local/bin", "/usr/local/bin/", films, videos, films},
+      {"/opt", "/opt/veRirove/bin", films, videos, films},
+      {"/bin", "/bin", films, videos, films},
+      {"no film opened yet: the videos folder", "/usr/bin", "", videos, videos},
+      {"the last folder gone: the videos folder", "/usr/bin", gone, videos, videos},
+      {"no videos folder: home", "/usr/bin", gone, gone, root},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(OpenDialogFolder(c.program, c.last, c.videos, root), c.expected);
+  }
+  // A film that opens is remembered, by whatever way it came; one that fails is not.
+  EXPECT_EQ(RememberedFilmFolder(), "");
+  Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 2)}, "фильмы/a.zrcab"));
+  Player->ALoadFromFileExecute();
+  EXPECT_EQ(RememberedFilmFolder(), films);
+  Player->OpenDroppedFilm(QString::fromStdString(Missing()));
+  EXPECT_EQ(RememberedFilmFolder(), films);
 }
 
 // ---- The display window ----

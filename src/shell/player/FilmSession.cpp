@@ -1,7 +1,11 @@
 #include "shell/player/FilmSession.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
 
 #include "shell/player/LoadMessages.h"
 #include "shell/player/Transport.h"
@@ -42,9 +46,51 @@ bool TFilmSession::EndAfterFailure() {
   return true;
 }
 
+namespace {
+
+// The folder of the film opened last, in the player's settings.
+constexpr char kLastFilmFolder[] = "Films/LastFolder";
+
+// The player's settings file (~/.config/veRirove/veRirove.conf).
+QString SettingsFile() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QStringLiteral("/veRirove/veRirove.conf");
+}
+
+bool IsSystemFolder(const QString& folder) {
+  const QString clean = QDir::cleanPath(folder);
+  for (const char* system : {"/usr", "/opt"})
+    if (clean == QLatin1String(system) || clean.startsWith(QLatin1String(system) + QLatin1Char('/'))) return true;
+  return clean == QLatin1String("/bin") || clean == QLatin1String("/sbin");
+}
+
+}  // namespace
+
+QString OpenDialogFolder(const QString& programFolder, const QString& lastFilmFolder, const QString& videos,
+                         const QString& home) {
+  if (!IsSystemFolder(programFolder)) return programFolder;
+  for (const QString& folder : {lastFilmFolder, videos})
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  return home;
+}
+
+void RememberFilmFolder(const QString& filmPath) {
+  QSettings settings(SettingsFile(), QSettings::IniFormat);
+  settings.setValue(QLatin1String(kLastFilmFolder), QFileInfo(filmPath).absolutePath());
+  settings.sync();
+}
+
+QString RememberedFilmFolder() {
+  // A damaged file may hold anything there: only a text counts.
+  const QVariant folder = QSettings(SettingsFile(), QSettings::IniFormat).value(QLatin1String(kLastFilmFolder));
+  return folder.typeId() == QMetaType::QString ? folder.toString() : QString();
+}
+
 QString AskForFilmFile(QWidget* parent) {
   QFileDialog dialog(parent);
-  dialog.setDirectory(QCoreApplication::applicationDirPath());
+  dialog.setDirectory(OpenDialogFolder(QCoreApplication::applicationDirPath(), RememberedFilmFolder(),
+                                       QStandardPaths::writableLocation(QStandardPaths::MoviesLocation),
+                                       QDir::homePath()));
   // Film packages first, as the dialog has always opened; then executable films, which the
   // player reads the same way, and every file.
   dialog.setNameFilters({QStringLiteral("Telvori Files (*.zrcab)"), QStringLiteral("Исполняемые фильмы (*.exe)"),

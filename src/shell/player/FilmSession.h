@@ -60,5 +60,18 @@ class TFilmSession {
   bool FEndQueued = false;
 };
 
-// The Open dialog: a film file chosen by the user; empty when cancelled.
+// The Open dialog: a film file chosen by the user; empty when cancelled. It starts in
+// OpenDialogFolder for this program and the film opened last.
 QString AskForFilmFile(QWidget* parent);
+
+// The folder the Open dialog starts in. Run from where it was built, the program's own folder.
+// Installed in a system folder (/bin, /sbin, or under /usr or /opt), where the user keeps no
+// films: the folder of the film opened last, else the user's videos folder, else home, the
+// first of them that exists.
+QString OpenDialogFolder(const QString& programFolder, const QString& lastFilmFolder, const QString& videos,
+                         const QString& home);
+// Remembers the folder of a film that opened, for the Open dialog of this run and the next
+// (in the settings; when they cannot be written, it is not remembered).
+void RememberFilmFolder(const QString& filmPath);
+// The folder remembered; empty when there is none.
+QString RememberedFilmFolder();

@@ -42,6 +42,8 @@ bool TTelvoriPlayer::OpenFilm(const std::string& path) {
   if (!loaded) {
     ShowNoFilm();
     EndAfterFailure();
+  } else {
+    RememberFilmFolder(QString::fromStdString(path));
   }
   return loaded;
 }
