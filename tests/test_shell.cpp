@@ -2,6 +2,8 @@
 // tests (TimerTimer), never by waiting.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -1335,6 +1337,95 @@ TEST_F(TShellFixture, TheOpenDialogStartsWhereTheUsersFilmsAre) {
   EXPECT_EQ(RememberedFilmFolder(), films);
   Player->OpenDroppedFilm(QString::fromStdString(Missing()));
   EXPECT_EQ(RememberedFilmFolder(), films);
+}
+
+// Counts the paint events a widget gets.
+struct TPaintCounter : QObject {
+  int Paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    Paints += event->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+// A film loads while the window paints and answers: the window and the banner come first, the
+// commands that need the film wait for it, and closing the window calls the load off and ends
+// the program. The test holds the executable film locked, so that the load waits until the row
+// lets it go or closes the window.
+TEST_F(TShellFixture, AFilmLoadsWhileTheWindowPaintsAndAnswers) {
+  struct Case {
+    const char* name;
+    bool fromTheDialog;  // else from the command line
+    bool close;          // closes the window during the load, else lets the load go on
+  };
+  const Case cases[] = {
+      {"the command line: the film plays", false, false},
+      {"the command line: closed during the load", false, true},
+      {"the Open dialog: closed during the load", true, true},
+  };
+  const std::string film = (Root / "locked.exe").string();
+  const std::vector<TWriterSegment> one = {Solid("a", 4, 4, 3)};
+  WriteFileBytes(film, MakeExecutableFilm(std::vector<uint8_t>(64, 0x90), MakeFilmPackage(WriteFilm(one))));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    EndWithMainWindow(*Player);
+    int lock = ::open(film.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    TPaintCounter menuBar;
+    Player->menuBar()->installEventFilter(&menuBar);
+    bool bannerShown = false, paintedFirst = false, openOffered = true, exitOffered = false, started = false;
+    size_t segments = 99;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!Find<QLabel>("lblLoading")->isVisible()) return;
+      poll.stop();
+      bannerShown = true;
+      paintedFirst = menuBar.Paints > 0;
+      openOffered = Find("ALoadFromFile")->isEnabled();
+      exitOffered = Find("AExit")->isEnabled();
+      if (c.close) {
+        Player->close();
+      } else {
+        ::close(std::exchange(lock, -1));
+      }
+    });
+    QTimer::singleShot(0, Player.get(), [&] {
+      menuBar.Paints = 0;
+      Player->menuBar()->update();
+      poll.start();
+      if (c.fromTheDialog) {
+        Player->NextFile = QString::fromStdString(film);
+        Player->ALoadFromFileExecute();
+      } else {
+        ASSERT_TRUE(StartPlayer(*Player, {film}));
+      }
+      started = true;
+      segments = Player->Core().Segments().size();
+      if (!c.close) {
+        EXPECT_EQ(Player->PlayState(), psPlaying);
+        EXPECT_FALSE(Find<QLabel>("lblLoading")->isVisible());
+        EXPECT_TRUE(Find("ASegments")->isEnabled());
+        Player->close();
+      }
+    });
+    EXPECT_EQ(RunUntilTheProgramEnds(), 0);
+    if (lock >= 0) ::close(lock);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(bannerShown);
+    EXPECT_TRUE(paintedFirst);
+    EXPECT_FALSE(openOffered);
+    EXPECT_TRUE(exitOffered);
+    EXPECT_EQ(segments, c.close ? 0u : 1u);
+    // Nothing told: not the lock, not the load called off.
+    EXPECT_TRUE(Player->Boxes.empty());
+    EXPECT_FALSE(Player->isVisible());
+    // The run's folder holds nothing of the film.
+    for (const auto& entry : fs::recursive_directory_iterator(Root))
+      if (entry.is_regular_file() && entry.path().parent_path().filename() != "veRirove")
+        EXPECT_EQ(entry.path(), film);
+  }
 }
 
 // ---- The display window ----

@@ -20,7 +20,8 @@ void TSegmentsList::Toggle() {
 }
 
 void TSegmentsList::Fill() {
-  if (!frmSegments) return;
+  // The loader is busy with the film being loaded; the list comes with it.
+  if (!frmSegments || FSession.Loading()) return;
   if (!FTransport.Segments().empty()) {
     std::vector<TSegmentListEntry> entries;
     for (const auto& segment : FTransport.Segments())
