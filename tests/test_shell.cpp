@@ -1307,34 +1307,24 @@ TEST_F(TShellFixture, TheOpenDialogOffersPackagesFirstThenExecutablesAndEveryFil
 }
 
 TEST_F(TShellFixture, TheOpenDialogStartsWhereTheUsersFilmsAre) {
-  const QString root = QString::fromStdString(Root.string());
-  const QString films = root + "/фильмы", videos = root + "/Videos", gone = root + "/нет";
+  const QString root = QString::fromStdString(Root.string()), films = root + "/фильмы", gone = root + "/нет";
   fs::create_directories(Root / "фильмы");
-  fs::create_directories(Root / "Videos");
   struct Case {
     const char* name;
     QString program, last, videos, expected;
   };
   const Case cases[] = {
-      {"a build folder: itself", "/work/build/src", films, videos, "/work/build/src"},
-      {"a folder beside /usr: itself", "/usrlocal/bin", films, videos, "/usrlocal/bin"},
-      {"/usr/bin: the last film's folder", "/usr/bin", films, videos, films},
-      {"/usr/local/bin", "/usr/local/bin/", films, videos, films},
-      {"/opt", "/opt/veRirove/bin", films, videos, films},
-      {"/bin", "/bin", films, videos, films},
-      {"no film opened yet: the videos folder", "/usr/bin", "", videos, videos},
-      {"the last folder gone: the videos folder", "/usr/bin", gone, videos, videos},
-      {"no videos folder: home", "/usr/bin", gone, gone, root},
+      {"a build folder: itself", "/work/build/src", films, films, "/work/build/src"},
+      {"beside /usr: itself", "/usrlocal/bin", films, films, "/usrlocal/bin"},
+      {"/usr/local/bin: the last film's folder", "/usr/local/bin/", films, gone, films},
+      {"/opt: the last film's folder", "/opt/veRirove/bin", films, gone, films},
+      {"none yet: the videos folder", "/usr/bin", "", films, films},
+      {"the last one gone, no videos: home", "/bin", gone, gone, root},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(OpenDialogFolder(c.program, c.last, c.videos, root), c.expected);
-  }
+  for (const auto& c : cases) EXPECT_EQ(OpenDialogFolder(c.program, c.last, c.videos, root), c.expected) << c.name;
   // A film that opens is remembered, by whatever way it came; one that fails is not.
-  EXPECT_EQ(RememberedFilmFolder(), "");
   Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 2)}, "фильмы/a.zrcab"));
   Player->ALoadFromFileExecute();
-  EXPECT_EQ(RememberedFilmFolder(), films);
   Player->OpenDroppedFilm(QString::fromStdString(Missing()));
   EXPECT_EQ(RememberedFilmFolder(), films);
 }
@@ -1350,21 +1340,18 @@ struct TPaintCounter : QObject {
 
 // A film loads while the window paints and answers: the window and the banner come first, the
 // commands that need the film wait for it, and closing the window calls the load off and ends
-// the program. The test holds the executable film locked, so that the load waits until the row
-// lets it go or closes the window.
+// the program at once. The test holds the executable film locked, so that the load waits until
+// the row lets it go or closes the window.
 TEST_F(TShellFixture, AFilmLoadsWhileTheWindowPaintsAndAnswers) {
   struct Case {
     const char* name;
-    bool fromTheDialog;  // else from the command line
-    bool close;          // closes the window during the load, else lets the load go on
+    bool fromTheDialog, close;  // else from the command line; else the lock is let go
   };
-  const Case cases[] = {
-      {"the command line: the film plays", false, false},
-      {"the command line: closed during the load", false, true},
-      {"the Open dialog: closed during the load", true, true},
-  };
-  const std::string film = (Root / "locked.exe").string();
+  const Case cases[] = {{"the command line: the film plays", false, false},
+                        {"the command line: closed during the load", false, true},
+                        {"the Open dialog: closed during the load", true, true}};
   const std::vector<TWriterSegment> one = {Solid("a", 4, 4, 3)};
+  const std::string film = (Root / "locked.exe").string();
   WriteFileBytes(film, MakeExecutableFilm(std::vector<uint8_t>(64, 0x90), MakeFilmPackage(WriteFilm(one))));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1374,57 +1361,38 @@ TEST_F(TShellFixture, AFilmLoadsWhileTheWindowPaintsAndAnswers) {
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
     TPaintCounter menuBar;
     Player->menuBar()->installEventFilter(&menuBar);
-    bool bannerShown = false, paintedFirst = false, openOffered = true, exitOffered = false, started = false;
-    size_t segments = 99;
+    // While loading: whether the menu bar was painted, and Open and Exit offered.
+    std::vector<bool> during;
     QTimer poll;
-    poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, [&] {
       if (!Find<QLabel>("lblLoading")->isVisible()) return;
       poll.stop();
-      bannerShown = true;
-      paintedFirst = menuBar.Paints > 0;
-      openOffered = Find("ALoadFromFile")->isEnabled();
-      exitOffered = Find("AExit")->isEnabled();
-      if (c.close) {
-        Player->close();
-      } else {
-        ::close(std::exchange(lock, -1));
-      }
+      during = {menuBar.Paints > 0, Find("ALoadFromFile")->isEnabled(), Find("AExit")->isEnabled()};
+      if (c.close) Player->close();
+      if (!c.close) ::close(std::exchange(lock, -1));
     });
+    size_t segments = 99;
     QTimer::singleShot(0, Player.get(), [&] {
       menuBar.Paints = 0;
       Player->menuBar()->update();
-      poll.start();
-      if (c.fromTheDialog) {
-        Player->NextFile = QString::fromStdString(film);
-        Player->ALoadFromFileExecute();
-      } else {
-        ASSERT_TRUE(StartPlayer(*Player, {film}));
-      }
-      started = true;
+      poll.start(5);
+      Player->NextFile = QString::fromStdString(film);
+      if (c.fromTheDialog) Player->ALoadFromFileExecute();
+      if (!c.fromTheDialog) EXPECT_TRUE(StartPlayer(*Player, {film}));
       segments = Player->Core().Segments().size();
-      if (!c.close) {
-        EXPECT_EQ(Player->PlayState(), psPlaying);
-        EXPECT_FALSE(Find<QLabel>("lblLoading")->isVisible());
-        EXPECT_TRUE(Find("ASegments")->isEnabled());
-        Player->close();
-      }
+      if (c.close) return;
+      EXPECT_EQ(Player->PlayState(), psPlaying);
+      EXPECT_FALSE(Find<QLabel>("lblLoading")->isVisible());
+      Player->close();
     });
     EXPECT_EQ(RunUntilTheProgramEnds(), 0);
     if (lock >= 0) ::close(lock);
-    EXPECT_TRUE(started);
-    EXPECT_TRUE(bannerShown);
-    EXPECT_TRUE(paintedFirst);
-    EXPECT_FALSE(openOffered);
-    EXPECT_TRUE(exitOffered);
+    EXPECT_EQ(during, (std::vector<bool>{true, false, true}));
     EXPECT_EQ(segments, c.close ? 0u : 1u);
-    // Nothing told: not the lock, not the load called off.
+    // Nothing told (neither the lock nor the load called off), nothing left in the run's folder.
     EXPECT_TRUE(Player->Boxes.empty());
-    EXPECT_FALSE(Player->isVisible());
-    // The run's folder holds nothing of the film.
     for (const auto& entry : fs::recursive_directory_iterator(Root))
-      if (entry.is_regular_file() && entry.path().parent_path().filename() != "veRirove")
-        EXPECT_EQ(entry.path(), film);
+      if (entry.is_regular_file() && entry.path().parent_path().filename() != "veRirove") EXPECT_EQ(entry.path(), film);
   }
 }
 
