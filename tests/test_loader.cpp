@@ -406,6 +406,27 @@ TEST_F(TLoaderFixture, ALockedExecutableFilmIsWaitedForWithinTheWindow) {
   ::close(fd);
 }
 
+// A load called off (from another thread, as when the player's window closes) ends with
+// ELoadCancelled at the stage it has reached, tells nothing and leaves nothing behind; the
+// player's test calls off a wait for a locked executable film.
+TEST_F(TLoaderFixture, ALoadCalledOffEndsAtOnceAndLeavesNothing) {
+  const std::string film = Write("film.zrcab", Package({3, 4}));
+  std::atomic<bool> cancel = false;
+  Loader->CancelFlag = &cancel;
+  for (const bool extracting : {false, true}) {
+    SCOPED_TRACE(extracting ? "while the package is extracted" : "before it starts");
+    cancel = !extracting;
+    if (extracting) Loader->STCabReader.OnCabinetInfo = [&](auto&&...) { cancel = true; };
+    EXPECT_THROW(Load(film), ELoadCancelled);
+    EXPECT_TRUE(Ui.Reports.empty());
+    EXPECT_FALSE(Ui.BannerUp);
+    EXPECT_TRUE(TempFiles().empty());
+  }
+  Loader->STCabReader.OnCabinetInfo = nullptr;
+  cancel = false;
+  EXPECT_TRUE(Load(film));
+}
+
 TEST_F(TLoaderFixture, ReadOnlyFilmsLoadAndStayAsTheyWere) {
   const auto path = Write("ro.zrcab", Package({5}));
   ::chmod(path.c_str(), 0444);

@@ -2,6 +2,8 @@
 // tests (TimerTimer), never by waiting.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -35,6 +37,7 @@
 #include "shell/app/TPlayerApplication.h"
 #include "shell/player/FilmMemory.h"
 #include "shell/window/RecentFilmsMenu.h"
+#include "shell/player/FilmSession.h"
 #include "shell/window/TelvoriPlayerImpl1.h"
 #include "shell/dialogs/UzrSegments.h"
 #include "shell/app/UzrCommandLine.h"
@@ -775,13 +778,17 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     TPlayState after;
     int32_t segment;   // FCurSegment afterwards
     bool restarted;    // playing from the chosen segment's first frame
+    const char* clock;  // the time on the panel afterwards
   };
+  // Segments of 20 frames at 25 a second: each starts 0.8 s after the one before.
   const Case cases[] = {
-      {"stopped: becomes current", psStopped, 0, 2, psStopped, 2, false},
-      {"playing: restarts there", psPlaying, 0, 1, psPlaying, 1, true},
-      {"playing the same: restarts it", psPlaying, 1, 1, psPlaying, 1, true},
-      {"paused on the same: stays paused", psPaused, 1, 1, psPaused, 1, false},
-      {"paused, another: stops there", psPaused, 0, 2, psStopped, 2, false},
+      {"stopped: becomes current", psStopped, 0, 2, psStopped, 2, false, "0:00:01 / 0:00:02"},
+      {"playing: restarts there", psPlaying, 0, 1, psPlaying, 1, true, "0:00:00 / 0:00:02"},
+      {"playing the same: restarts it", psPlaying, 1, 1, psPlaying, 1, true, "0:00:00 / 0:00:02"},
+      {"playing the third, back to the first", psPlaying, 2, 0, psPlaying, 0, true, "0:00:00 / 0:00:02"},
+      {"paused on the same: stays paused", psPaused, 1, 1, psPaused, 1, false, "0:00:00 / 0:00:02"},
+      {"paused, another: stops there, its start on the clock", psPaused, 0, 2, psStopped, 2, false,
+       "0:00:01 / 0:00:02"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -796,6 +803,9 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     const int32_t frameBefore = Player->Core().FrameIndex();
     Player->ASegmentsExecute();
     QTableWidget* grid = SegmentsGrid(*Segments);
+    // It opens on the segment on screen: Enter stays there.
+    EXPECT_EQ(grid->currentRow(), c.current);
+    EXPECT_EQ(grid->selectionModel()->selectedRows().value(0).row(), c.current);
     grid->setCurrentCell(c.row, 1);
     QTest::keyClick(grid, Qt::Key_Return);
     EXPECT_FALSE(Segments->isVisible());
@@ -807,6 +817,7 @@ TEST_F(TShellFixture, ChoosingASegmentByTransportState) {
     if (c.before == psPaused && c.after == psPaused) {
       EXPECT_EQ(Player->Core().FrameIndex(), frameBefore);
     }
+    EXPECT_EQ(Find<QLabel>("lblTime")->text(), c.clock);
   }
   // After a choice while stopped, Play starts at the chosen segment.
   Player->APlayExecute();
@@ -1334,6 +1345,96 @@ TEST_F(TShellFixture, ByTheWindowsSizeASmallerPictureIsEnlargedAndTheChoiceIsKep
   Make();
   show();
   EXPECT_TRUE(Find("AFitToWindow")->isChecked() && Player->Placement().Scaled);
+}
+
+TEST_F(TShellFixture, TheOpenDialogStartsWhereTheUsersFilmsAre) {
+  const QString root = QString::fromStdString(Root.string()), films = root + "/фильмы", gone = root + "/нет";
+  fs::create_directories(Root / "фильмы");
+  struct Case {
+    const char* name;
+    QString program, last, videos, expected;
+  };
+  const Case cases[] = {
+      {"a build folder: itself", "/work/build/src", films, films, "/work/build/src"},
+      {"beside /usr: itself", "/usrlocal/bin", films, films, "/usrlocal/bin"},
+      {"/usr/local/bin: the last film's folder", "/usr/local/bin/", films, gone, films},
+      {"/opt: the last film's folder", "/opt/veRirove/bin", films, gone, films},
+      {"none yet: the videos folder", "/usr/bin", "", films, films},
+      {"the last one gone, no videos: home", "/bin", gone, gone, root},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OpenDialogFolder(c.program, c.last, c.videos, root), c.expected) << c.name;
+  // A film that opens is remembered, by whatever way it came; one that fails is not.
+  Player->NextFile = QString::fromStdString(Film({Solid("s", 4, 4, 2)}, "фильмы/a.zrcab"));
+  Player->ALoadFromFileExecute();
+  Player->OpenDroppedFilm(QString::fromStdString(Missing()));
+  EXPECT_EQ(RememberedFilmFolder(), films);
+}
+
+// Counts the paint events a widget gets.
+struct TPaintCounter : QObject {
+  int Paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    Paints += event->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+// A film loads while the window paints and answers: the window and the banner come first, the
+// commands that need the film wait for it, and closing the window calls the load off and ends
+// the program at once. The test holds the executable film locked, so that the load waits until
+// the row lets it go or closes the window.
+TEST_F(TShellFixture, AFilmLoadsWhileTheWindowPaintsAndAnswers) {
+  struct Case {
+    const char* name;
+    bool fromTheDialog, close;  // else from the command line; else the lock is let go
+  };
+  const Case cases[] = {{"the command line: the film plays", false, false},
+                        {"the command line: closed during the load", false, true},
+                        {"the Open dialog: closed during the load", true, true}};
+  const std::vector<TWriterSegment> one = {Solid("a", 4, 4, 3)};
+  const std::string film = (Root / "locked.exe").string();
+  WriteFileBytes(film, MakeExecutableFilm(std::vector<uint8_t>(64, 0x90), MakeFilmPackage(WriteFilm(one))));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    EndWithMainWindow(*Player);
+    int lock = ::open(film.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    TPaintCounter menuBar;
+    Player->menuBar()->installEventFilter(&menuBar);
+    // While loading: whether the menu bar was painted, and Open and Exit offered.
+    std::vector<bool> during;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!Find<QLabel>("lblLoading")->isVisible()) return;
+      poll.stop();
+      during = {menuBar.Paints > 0, Find("ALoadFromFile")->isEnabled(), Find("AExit")->isEnabled()};
+      if (c.close) Player->close();
+      if (!c.close) ::close(std::exchange(lock, -1));
+    });
+    size_t segments = 99;
+    QTimer::singleShot(0, Player.get(), [&] {
+      menuBar.Paints = 0;
+      Player->menuBar()->update();
+      poll.start(5);
+      Player->NextFile = QString::fromStdString(film);
+      if (c.fromTheDialog) Player->ALoadFromFileExecute();
+      if (!c.fromTheDialog) EXPECT_TRUE(StartPlayer(*Player, {film}));
+      segments = Player->Core().Segments().size();
+      if (c.close) return;
+      EXPECT_EQ(Player->PlayState(), psPlaying);
+      EXPECT_FALSE(Find<QLabel>("lblLoading")->isVisible());
+      Player->close();
+    });
+    EXPECT_EQ(RunUntilTheProgramEnds(), 0);
+    if (lock >= 0) ::close(lock);
+    EXPECT_EQ(during, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(segments, c.close ? 0u : 1u);
+    // Nothing told (neither the lock nor the load called off), nothing left in the run's folder.
+    EXPECT_TRUE(Player->Boxes.empty());
+    for (const auto& entry : fs::recursive_directory_iterator(Root))
+      if (entry.is_regular_file() && entry.path().parent_path().filename() != "veRirove") EXPECT_EQ(entry.path(), film);
+  }
 }
 
 // ---- The display window ----

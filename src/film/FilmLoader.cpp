@@ -75,7 +75,8 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 
 }  // namespace
 
-bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& targetName) {
+bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& targetName,
+                           const std::atomic<bool>* cancel) {
   // A fresh regular file only: O_EXCL refuses whatever took the name since it was removed (a
   // FIFO would block the copy, a hard link would carry the bytes elsewhere).
   ::unlink(targetName.c_str());
@@ -97,6 +98,7 @@ bool CopyExecutablePackage(int source, const std::string& sourceName, const std:
 
   std::vector<uint8_t> buffer(size_t(1) << 20);
   for (int64_t done = 0; done < span.Length;) {
+    if (cancel && cancel->load()) throw ELoadCancelled();
     const size_t chunk = size_t(std::min<int64_t>(int64_t(buffer.size()), span.Length - done));
     const ssize_t n = ::pread(source, buffer.data(), chunk, span.Offset + done);
     if (n <= 0) throw EFilmLoad("LoadFromFile: " + sourceName + " ends inside its package", TFilmErrc::CutShort);
@@ -145,6 +147,10 @@ void TFilmLoader::SetFileName(const std::string& path) {
   FFileName = path;
   FUi.FileNameChanged(path);
   Loaded = false;
+}
+
+void TFilmLoader::ThrowIfCancelled() const {
+  if (CancelFlag && CancelFlag->load()) throw ELoadCancelled();
 }
 
 void TFilmLoader::Notify(TLoadNotice notice, const std::string& path, const std::string& details, int systemError) {
@@ -213,6 +219,7 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   TFilm film;
   TFilmError error;
   const bool whole = ReadFilm(mapping->Bytes(), mapping, film, error, ReadUpTo);
+  ThrowIfCancelled();
   if (!film.List.empty()) FUi.FillSegmentsGrid(film.List);
   FListedSegments = int32_t(film.List.size());
   FSegments = std::move(film.Segments);
@@ -255,6 +262,7 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
   const auto start = std::chrono::steady_clock::now();
   TFd source(OpenUnshared(path));
   while (!source) {
+    ThrowIfCancelled();
     if (!FilmPathExists(path)) return false;
     if (std::chrono::steady_clock::now() - start > LockWindow) {
       Notify(TLoadNotice::ExecutableLocked, path);
@@ -269,7 +277,7 @@ bool TFilmLoader::CopyPackageOut(const std::string& path) {
   PackagePath = TempDir + kPackageName;
   bool made = false;
   try {
-    made = CopyExecutablePackage(source.Get(), path, PackagePath);
+    made = CopyExecutablePackage(source.Get(), path, PackagePath, CancelFlag);
   } catch (const EFilmLoad& e) {
     // A foreign executable (no package length at its end) is no film; a failed write is the
     // temporary folder's fault.
@@ -294,6 +302,7 @@ bool TFilmLoader::FindFilmFileInAnyCase() {
 bool TFilmLoader::LoadFromFile(const std::string& path) {
   FPackageCutShort = false;
   FExtractError.clear();
+  ThrowIfCancelled();
   if (TempDir.empty()) {
     Notify(TLoadNotice::TemporaryFolder, std::string(), TempFolderError);
     return false;
@@ -337,9 +346,12 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   };
   // Whether each film file was ended at ReadLimit, short of the segments wanted.
   bool exactBeyond = false, otherBeyond = false;
-  if (ReadUpTo) {
+  if (ReadUpTo || CancelFlag) {
     STCabReader.OnFileData = [&](TSTCabReader&, const std::string& target, std::span<const uint8_t> data,
                                  bool& complete) {
+      // Raised here, it stops the decompressor and reaches the caller of Extract.
+      ThrowIfCancelled();
+      if (!ReadUpTo) return;
       const bool exact = target == FilmFile;
       std::optional<TFilmExtent>& extent = exact ? exactExtent : otherExtent;
       complete = extent && extent->Feed(data);
@@ -374,6 +386,7 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     extracted = false;
   }
   if (temporary) ::unlink(PackagePath.c_str());
+  ThrowIfCancelled();
   const bool found = FindFilmFileInAnyCase();
   if (found && (exactExtent ? exactBeyond : otherBeyond)) {
     const std::string limit = ReadLimit % (1 << 20) ? std::to_string(ReadLimit) + " bytes"

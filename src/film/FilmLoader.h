@@ -13,6 +13,7 @@
 // the first damaged one; the user is told which segment is damaged and how many play.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
@@ -33,6 +34,13 @@ class EFilmLoad : public std::runtime_error {
       : std::runtime_error(message), Fault(fault), Path(std::move(path)) {}
   TFilmErrc Fault;
   std::string Path;
+};
+
+// Raised by loading that was called off (TFilmLoader::CancelFlag): nothing read is kept and the
+// run's folder is emptied, as on every other way out.
+class ELoadCancelled : public std::runtime_error {
+ public:
+  ELoadCancelled() : std::runtime_error("loading was called off") {}
 };
 
 // The notices loading gives the user. Each front end words them in its own language: the
@@ -146,8 +154,14 @@ class TFilmLoader {
   // that end beyond it raise EFilmLoad (Unsupported) once that much has been extracted, so
   // that a few megabytes of package cost no more than this, whatever they unpack to.
   uint64_t ReadLimit = 0;
+  // Set (by another thread) to call a load off: LoadFilm and LoadFromFile then end with
+  // ELoadCancelled within a block of the package, also while they wait for a locked
+  // executable film. Null: loads are never called off.
+  const std::atomic<bool>* CancelFlag = nullptr;
 
  private:
+  // Raises ELoadCancelled when the load has been called off.
+  void ThrowIfCancelled() const;
   // The stages of LoadFilm after its checks, under the banner; a later damaged segment fills
   // `damaged`.
   bool ReadFilmInto(const std::string& path, TLoadReport& damaged);
@@ -169,8 +183,10 @@ class TFilmLoader {
 // its last four) into a new file `target`, made afresh: whatever had the name is removed, and
 // a FIFO or link put there since is refused. False with errno when the file cannot be made. A
 // length of 0 copies nothing; a length that does not fit the file, a short read or a failed
-// write raise EFilmLoad naming the file.
-bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& target);
+// write raise EFilmLoad naming the file. Once `cancel` is set the copy ends with
+// ELoadCancelled.
+bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& target,
+                           const std::atomic<bool>* cancel = nullptr);
 
 // Whether a file (not a folder) exists at path.
 bool FilmPathExists(const std::string& path);

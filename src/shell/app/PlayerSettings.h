@@ -19,6 +19,8 @@ inline constexpr char kRecentFilms[] = "Films/Recent";
 // Where films were left: records of path, size, modified (ms since the epoch) and position
 // (ms into the film), newest first.
 inline constexpr char kResumePositions[] = "Resume";
+// The folder of the film opened last, where the installed player's Open dialog starts.
+inline constexpr char kLastFilmFolder[] = "Films/LastFolder";
 // "Вид" → "По размеру окна": a smaller picture enlarged to fill the window.
 inline constexpr char kFitToWindow[] = "View/FitToWindow";
 }  // namespace PlayerSettingsKey

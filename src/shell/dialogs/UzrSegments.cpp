@@ -135,6 +135,10 @@ void TfrmSegments::SetRows(const std::vector<TSegmentListEntry>& entries) {
   sgdSegments->setCurrentCell(0, 0);
 }
 
+void TfrmSegments::SelectRow(int row) {
+  sgdSegments->setCurrentCell(row >= 0 && row < sgdSegments->rowCount() ? row : 0, 0);
+}
+
 bool TfrmSegments::HasFirstRow() const {
   const QTableWidgetItem* cell = sgdSegments->item(0, 0);
   return cell && !cell->text().isEmpty();

@@ -25,6 +25,8 @@ class TfrmSegments : public QDialog {
 
   // One row per entry: number from 1, name, duration; with no entries one empty row.
   void SetRows(const std::vector<TSegmentListEntry>& entries);
+  // Makes `row` (from 0) the current and selected one; out of range, the first.
+  void SelectRow(int row);
   // Whether the first data row holds a segment (column 0 not empty).
   bool HasFirstRow() const;
 

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -20,14 +21,25 @@ class TFilmSession {
   // The private temporary folder is made here; without one nothing can be loaded, and the
   // loader says so.
   explicit TFilmSession(IFilmLoaderUi& ui);
+  ~TFilmSession();
 
   TFilmLoader& Loader() { return *FLoader; }
   QString FileName() const { return QString::fromStdString(FLoader->FileName()); }
   void SetFileName(const QString& path) { FLoader->SetFileName(path.toStdString()); }
 
   // Loads the film at path and hands it to the transport's core; the film loaded before is
-  // released first, whatever the load gives.
+  // released first, whatever the load gives. The film is read on a thread of its own while
+  // this thread's events are handled (the windows paint, answer and can be closed); what the
+  // loader tells the window, it is told once the load has ended, in order (the loading
+  // banner comes at once). A load called off (CancelLoad, or the program ending) gives false
+  // and tells nothing.
   bool Load(const std::string& path, TTransport& transport);
+  // Whether a film is being loaded: nothing may then load or list a film, nor set the path.
+  bool Loading() const { return FLoading; }
+  // Calls off the film being loaded, if any: Load ends soon.
+  void CancelLoad() { FCancel = true; }
+  // Whether the last load was called off.
+  bool LoadCancelled() const { return FCancelled; }
   // No film: none loaded, no path.
   void Unload(TTransport& transport);
   // Extracts the film file of the path set afresh, to list its segments without loading the
@@ -53,12 +65,31 @@ class TFilmSession {
   bool EndAfterFailure();
 
  private:
+  class TUiRelay;
+
   std::unique_ptr<TRunFolder> FRunFolder;  // this run's own temporary folder
+  std::unique_ptr<TUiRelay> FRelay;        // the window, as the loader reaches it
   std::unique_ptr<TFilmLoader> FLoader;
+  std::atomic<bool> FCancel = false;
+  bool FLoading = false;
+  bool FCancelled = false;
   bool FFilmFailed = false;
   bool FCloseOnFinish = false;
   bool FEndQueued = false;
 };
 
-// The Open dialog: a film file chosen by the user; empty when cancelled.
+// The Open dialog: a film file chosen by the user; empty when cancelled. It starts in
+// OpenDialogFolder for this program and the film opened last.
 QString AskForFilmFile(QWidget* parent);
+
+// The folder the Open dialog starts in. Run from where it was built, the program's own folder.
+// Installed in a system folder (/bin, /sbin, or under /usr or /opt), where the user keeps no
+// films: the folder of the film opened last, else the user's videos folder, else home, the
+// first of them that exists.
+QString OpenDialogFolder(const QString& programFolder, const QString& lastFilmFolder, const QString& videos,
+                         const QString& home);
+// Remembers the folder of a film that opened, for the Open dialog of this run and the next
+// (in the settings; when they cannot be written, it is not remembered).
+void RememberFilmFolder(const QString& filmPath);
+// The folder remembered; empty when there is none.
+QString RememberedFilmFolder();

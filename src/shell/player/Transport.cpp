@@ -85,6 +85,8 @@ void TTransport::ChooseSegment(int32_t index) {
       if (index != FCore.CurSegment()) {
         FHost.ExecuteStop();
         FCore.SelectSegment(index);
+        // The clock shows where Play goes on, as after a choice while stopped.
+        FHost.TimeChanged();
       }
       break;
   }

@@ -1,5 +1,7 @@
 #include "shell/window/SegmentsList.h"
 
+#include <algorithm>
+
 #include "shell/player/FilmSession.h"
 #include "shell/player/Transport.h"
 
@@ -10,11 +12,16 @@ void TSegmentsList::Toggle() {
     return;
   }
   Fill();
-  if (frmSegments->HasFirstRow()) frmSegments->show();
+  if (!frmSegments->HasFirstRow()) return;
+  // The segment on screen, or the one Play starts at: Enter then stays where the film is.
+  const auto shown = FTransport.ShownFrame();
+  frmSegments->SelectRow(shown ? shown->Segment : std::max(FTransport.Core().CurSegment(), 0));
+  frmSegments->show();
 }
 
 void TSegmentsList::Fill() {
-  if (!frmSegments) return;
+  // The loader is busy with the film being loaded; the list comes with it.
+  if (!frmSegments || FSession.Loading()) return;
   if (!FTransport.Segments().empty()) {
     std::vector<TSegmentListEntry> entries;
     for (const auto& segment : FTransport.Segments())

@@ -17,7 +17,8 @@ class TSegmentsList {
 
   void SetDialog(TfrmSegments* dialog) { frmSegments = dialog; }
   TfrmSegments* Dialog() const { return frmSegments; }
-  // "Сегменты": an open dialog closes; else it opens on the film's segments, when there are any.
+  // "Сегменты": an open dialog closes; else it opens on the film's segments, when there are any,
+  // the current segment's row selected.
   void Toggle();
   // Lists the loaded segments, or those of the film file when the film is not loaded (raises
   // EFilmLoad when that list cannot be read).

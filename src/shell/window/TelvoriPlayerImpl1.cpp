@@ -477,6 +477,8 @@ void TTelvoriPlayer::resizeEvent(QResizeEvent* event) {
 }
 
 void TTelvoriPlayer::closeEvent(QCloseEvent* event) {
+  // A film being loaded is called off: the program ends without waiting for it.
+  FSession->CancelLoad();
   ActiveFormDestroy();
   if (DisplayWindow()) DisplayWindow()->close();
   QMainWindow::closeEvent(event);

@@ -1,11 +1,13 @@
 // The main window's side of loading: the Open dialog, films dropped onto a window, the
 // loader's notices and banner, and the window with a film or without one. The loading itself
 // is the film session's (player/FilmSession).
+#include <QAction>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QTimer>
 
+#include "io/ScopeGuard.h"
 #include "shell/player/ExportController.h"
 #include "shell/player/FilmSession.h"
 #include "shell/widgets/LoadingBanner.h"
@@ -24,18 +26,30 @@ QString TTelvoriPlayer::FileName() const { return FSession->FileName(); }
 void TTelvoriPlayer::SetFileName(const QString& path) { FSession->SetFileName(path); }
 
 bool TTelvoriPlayer::LoadFilm(const std::string& path) {
+  if (FSession->Loading()) return false;
   LeaveFilm();
-  const bool loaded = FSession->Load(path, *FTransport);
-  UpdateTime();
-  FExport->SetHasFilm(!Core().Segments().empty());
-  return loaded;
+  // The window paints and answers while the film loads: the commands that need a film, or
+  // would load another, wait for it.
+  QAction* const waiting[] = {FActions->ALoadFromFile, FActions->ASegments, FActions->APlay, FActions->APlayPause,
+                              FActions->AStop};
+  for (QAction* action : waiting) action->setEnabled(false);
+  FExport->SetHasFilm(false);
+  const auto restore = OnScopeExit([&] {
+    for (QAction* action : waiting) action->setEnabled(true);
+    FActions->FollowPlayState(PlayState());
+    UpdateTime();
+    FExport->SetHasFilm(!Core().Segments().empty());
+  });
+  return FSession->Load(path, *FTransport);
 }
 
 bool TTelvoriPlayer::OpenFilm(const std::string& path, bool offerResume) {
-  if (path.empty()) return false;
+  if (path.empty() || FSession->Loading()) return false;
   FSession->BeginOpen();
   bool loaded = false;
   Guarded([&] { loaded = LoadFilm(path); });
+  // The window was closed while the film loaded: there is nothing to tell.
+  if (FSession->LoadCancelled()) return false;
   if (loaded && Core().Segments().empty()) {
     const TUserMessage message = NoSegmentsMessage(path);
     MessageBox(message.Icon, QStringLiteral("veRirove"), message.Text);
@@ -45,6 +59,7 @@ bool TTelvoriPlayer::OpenFilm(const std::string& path, bool offerResume) {
     ShowNoFilm();
     EndAfterFailure();
   } else {
+    RememberFilmFolder(QString::fromStdString(path));
     FHistory->FilmOpened(QString::fromStdString(path), FilmMillis(Core().Segments()), offerResume);
   }
   return loaded;
@@ -91,6 +106,8 @@ void TTelvoriPlayer::ALoadFromFileExecute() {
 }
 
 void TTelvoriPlayer::OpenChosenFilm(const QString& path) {
+  // One film at a time: the film being loaded stays.
+  if (FSession->Loading()) return;
   TWaitCursor wait;
   SetFileName(path);
   FModes->ShowDisplayWindow();
@@ -98,14 +115,14 @@ void TTelvoriPlayer::OpenChosenFilm(const QString& path) {
 }
 
 void TTelvoriPlayer::OpenDroppedFilm(const QString& path) {
-  if (path.isEmpty()) return;
+  if (path.isEmpty() || FSession->Loading()) return;
   // A film is opened only while stopped.
   if (PlayState() != psStopped) FActions->AStop->trigger();
   Guarded([&] { OpenChosenFilm(path); });
 }
 
 void TTelvoriPlayer::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DroppedFilm(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  if (!FSession->Loading() && !DroppedFilm(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void TTelvoriPlayer::dropEvent(QDropEvent* event) {
