@@ -174,18 +174,41 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
   struct {
     const char* Name;
     size_t Budget;
-    bool Kept;  // checkpoints are there after the seeks
+    bool Kept;     // checkpoints are there after the seeks
+    bool Handed;   // a second core played the film first and handed its checkpoints over
+    size_t Segments = 2;  // at least
   } cases[] = {
-      {"the player's budget", TCheckpointStore::kDefaultBudget, true},
-      {"a tight budget: spacing widens, other segments give way", 48 << 10, true},
-      {"no room: every seek plays from the segment's start", 0, false},
+      {"the player's budget", TCheckpointStore::kDefaultBudget, true, false},
+      {"a tight budget: spacing widens, other segments give way", 48 << 10, true, false},
+      {"no room: every seek plays from the segment's start", 0, false, false},
+      {"handed over by a pass over the whole film", TCheckpointStore::kDefaultBudget, true, true},
+      {"handed over by a pass, a tight budget shared by work", 48 << 10, true, true},
+      {"handed over by a pass over many segments", 320 << 10, true, true, 12},
   };
   std::mt19937 rng(1207);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     for (int round = 0; round < 2; ++round) {
-      TSeekFixture f(WriteFilm(RandomFilm(rng, 40, 80)));
+      std::vector<TWriterSegment> film;
+      while (film.size() < c.Segments)
+        for (auto& segment : RandomFilm(rng, 40, 80)) film.push_back(std::move(segment));
+      TSeekFixture f(WriteFilm(film));
       TPlaybackProbe::SetCheckpointBudget(f.Core, c.Budget);
+      // Every segment's checkpoints fit in the budget at once: none pushes out another.
+      std::vector<std::vector<int32_t>> handed(f.Straight.size());
+      if (c.Handed)
+        for (THandedCheckpoints& h : PlayPass(f.Core, {.Budget = c.Budget})) {
+          const int32_t s = h.Segment();
+          if (h.Empty()) continue;
+          handed[size_t(s)] = h.Frames();
+          ASSERT_TRUE(f.Core.AdoptCheckpoints(std::move(h)));
+        }
+      for (size_t s = 0; s < handed.size(); ++s)
+        EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, int32_t(s)), handed[s]);
+      if (c.Handed) {
+        EXPECT_GE(std::count_if(handed.begin(), handed.end(), [](const auto& h) { return h.size() >= 2; }),
+                  ptrdiff_t(handed.size() / 2));
+      }
       size_t most = 0;
       for (const TFramePos& pos : SeekOrder(f.Straight, rng)) {
         ASSERT_TRUE(SeekGivesStraight(f, pos));
@@ -198,6 +221,9 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
       } else {
         EXPECT_EQ(most, 0u);
       }
+      // With the player's budget, the handed checkpoints were all the seeks needed.
+      for (size_t s = 0; c.Handed && c.Budget == TCheckpointStore::kDefaultBudget && s < handed.size(); ++s)
+        EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, int32_t(s)), handed[s]);
       EXPECT_TRUE(f.Host.Results.empty());
     }
   }

@@ -11,6 +11,8 @@ namespace {
 constexpr size_t kChunkBytes = size_t{128} << 10;
 // A checkpoint is taken at least every this much work, however small the pictures are.
 constexpr int64_t kMinSpacing = int64_t{64} << 10;
+// A segment whose share of a shared budget holds fewer pictures than this keeps no reference.
+constexpr size_t kReferenceShare = 4;
 
 void XorInto(uint8_t* out, const uint8_t* with, size_t n) {
   for (size_t i = 0; i < n; ++i) out[i] ^= with[i];
@@ -111,26 +113,49 @@ void TCheckpointStore::Reset(size_t segments) {
   FSegments.clear();
   FSegmentCount = segments;
   FBytes = 0;
+  FWork.clear();
+  FTotalWork = 0;
 }
 
-void TCheckpointStore::Resize(size_t segments) { FSegmentCount = std::max(FSegmentCount, segments); }
+void TCheckpointStore::Resize(size_t segments) {
+  FSegmentCount = std::max(FSegmentCount, segments);
+  // Shares made for fewer segments leave none for the new ones.
+  FWork.clear();
+  FTotalWork = 0;
+}
+
+void TCheckpointStore::ShareByWork(std::vector<int64_t> work) {
+  work.resize(FSegmentCount);
+  FTotalWork = 0;
+  for (int64_t& w : work) {
+    w = std::max<int64_t>(w, 1);
+    FTotalWork += w;
+  }
+  FWork = std::move(work);
+}
+
+size_t TCheckpointStore::Share(int32_t segment) const {
+  if (FWork.empty() || segment < 0 || size_t(segment) >= FWork.size()) return FBudget;
+  // Rounded down, so that the shares add up to the budget at most.
+  return size_t((unsigned __int128)FBudget * uint64_t(FWork[size_t(segment)]) / uint64_t(FTotalWork));
+}
 
 void TCheckpointStore::SetBudget(size_t bytes) {
   FBudget = bytes;
   // Over the new budget: whole segments go, least recently used first.
   while (FBytes > FBudget) {
-    TSegmentCheckpoints* oldest = LeastRecentlyUsed(nullptr);
+    TSegmentCheckpoints* oldest = LeastRecentlyUsed(nullptr, true);
     if (!oldest) break;
     Forget(*oldest);
   }
 }
 
-TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) {
+TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) {
   if (segment < 0 || size_t(segment) >= FSegmentCount) return nullptr;
   return &FSegments[segment];
 }
 
-const TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) const {
+const TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) const {
   const auto at = FSegments.find(segment);
   return at == FSegments.end() ? nullptr : &at->second;
 }
@@ -152,6 +177,8 @@ std::span<const uint8_t> TCheckpointStore::Reference(int32_t segment,
                                                      std::span<const uint8_t> picture) {
   TSegmentCheckpoints* s = Find(segment);
   if (!s) return {};
+  if (s->Reference.empty() && !FWork.empty() && picture.size() > Share(segment) / kReferenceShare)
+    return {};
   if (s->Reference.empty()) {
     s->Reference.assign(picture.begin(), picture.end());
     s->Bytes += s->Reference.capacity();
@@ -173,6 +200,7 @@ void TCheckpointStore::Forget(TSegmentCheckpoints& segment) {
   // every segment played would otherwise stay, whatever the budget.
   std::vector<uint8_t>().swap(segment.Reference);
   segment.Bytes = 0;
+  segment.Adopted = false;
 }
 
 void TCheckpointStore::Widen(TSegmentCheckpoints& segment) {
@@ -185,11 +213,16 @@ void TCheckpointStore::Widen(TSegmentCheckpoints& segment) {
   });
 }
 
-TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsed(
-    const TSegmentCheckpoints* keep) {
+TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsed(const TSegmentCheckpoints* keep,
+                                                         bool adopted) {
   TSegmentCheckpoints* oldest = nullptr;
+  const auto older = [&](const TSegmentCheckpoints& s) {
+    if (!oldest) return true;
+    if (s.Adopted != oldest->Adopted) return !s.Adopted;
+    return s.LastUse < oldest->LastUse;
+  };
   for (auto& [number, segment] : FSegments)
-    if (&segment != keep && segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse))
+    if (&segment != keep && segment.Bytes && (adopted || !segment.Adopted) && older(segment))
       oldest = &segment;
   return oldest;
 }
@@ -198,8 +231,11 @@ bool TCheckpointStore::Add(int32_t segment, std::unique_ptr<TCheckpoint> checkpo
   TSegmentCheckpoints* s = Find(segment);
   if (!s || !s->Spacing) return false;
   const size_t need = checkpoint->MemoryBytes();
-  while (FBytes + need > FBudget) {
-    if (TSegmentCheckpoints* other = LeastRecentlyUsed(s)) {
+  const size_t share = Share(segment);
+  while (FBytes + need > FBudget || s->Bytes + need > share) {
+    // With shares, a segment keeps to its own; otherwise others make room first.
+    TSegmentCheckpoints* other = FWork.empty() ? LeastRecentlyUsed(s) : nullptr;
+    if (other && FBytes + need > FBudget) {
       Forget(*other);
       continue;
     }
@@ -234,6 +270,44 @@ const TCheckpoint* TCheckpointStore::Before(int32_t segment, int32_t frame) {
   if (at == s->Items.begin()) return nullptr;
   s->LastUse = ++FUses;
   return std::prev(at)->get();
+}
+
+bool TCheckpointStore::Has(int32_t segment) const {
+  const TSegmentCheckpoints* s = Find(segment);
+  return s && !s->Items.empty();
+}
+
+bool TCheckpointStore::HasAdopted(int32_t segment) const {
+  const TSegmentCheckpoints* s = Find(segment);
+  return s && s->Adopted && !s->Items.empty();
+}
+
+TSegmentCheckpoints TCheckpointStore::Take(int32_t segment) {
+  const auto at = FSegments.find(segment);
+  if (at == FSegments.end()) return {};
+  TSegmentCheckpoints taken = std::move(at->second);
+  FSegments.erase(at);
+  FBytes -= taken.Bytes;
+  if (taken.Items.empty()) return {};
+  return taken;
+}
+
+bool TCheckpointStore::Adopt(int32_t segment, TSegmentCheckpoints&& checkpoints) {
+  if (checkpoints.Items.empty() || segment < 0 || size_t(segment) >= FSegmentCount ||
+      HasAdopted(segment) || checkpoints.Bytes > FBudget)
+    return false;
+  if (TSegmentCheckpoints* own = Find(segment)) Forget(*own);
+  while (FBytes + checkpoints.Bytes > FBudget) {
+    TSegmentCheckpoints* other = LeastRecentlyUsed(nullptr, true);
+    if (!other) break;
+    Forget(*other);
+  }
+  TSegmentCheckpoints& s = FSegments[segment];
+  s = std::move(checkpoints);
+  s.Adopted = true;
+  s.LastUse = ++FUses;
+  FBytes += s.Bytes;
+  return true;
 }
 
 std::vector<int32_t> TCheckpointStore::Frames(int32_t segment) const {
