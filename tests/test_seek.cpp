@@ -229,6 +229,70 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
   }
 }
 
+// Checkpoints handed over from a second core are kept only when they give the pictures this
+// core gives; refused ones change nothing here. Kept ones give the straight pictures.
+TEST(Checkpoints, HandedOverOnlyWhereTheyHold) {
+  TColorTable leftOver{};
+  for (size_t i = 0; i < leftOver.size(); ++i) leftOver[i] = {uint8_t(i), uint8_t(3 * i), 7, 0};
+  enum TPlayer { Fresh, PlayedThrough, OtherPalette, OtherBuffer, FilmReadAgain, AdoptedTwice };
+  struct {
+    const char* Name;
+    TPlayer Player;
+    TPassSetup Pass;
+    bool Adopted;
+  } cases[] = {
+      {"the same conditions", Fresh, {}, true},
+      {"they replace the checkpoints playing made", PlayedThrough, {}, true},
+      {"the pass without the cursor", Fresh, {.CursorShown = false}, false},
+      {"the pass for another screen depth", Fresh, {.ScreenBits = 16}, false},
+      {"another frame buffer", OtherBuffer, {}, false},
+      {"the same film read again: other segments", FilmReadAgain, {}, false},
+      {"a palette left by the film before, not given to the pass", OtherPalette, {.PlayersPalette = false}, false},
+      {"a palette left by the film before, given to the pass", OtherPalette, {}, true},
+      {"handed over twice", AdoptedTwice, {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::mt19937 rng(4711);
+    std::vector<TWriterSegment> film = RandomFilm(rng, 30, 50);
+    for (auto& segment : film) segment.BitsPerPixel = 8;  // the palette a film starts from shows
+    TSeekFixture f(WriteFilm(film));
+    if (c.Player == OtherPalette) {
+      f.Core.SetFilmPalette(leftOver);
+      f.Straight = StraightPictures(WriteFilm(film), &leftOver);
+    }
+    const std::vector<uint8_t> bytes = WriteFilm(film);
+    std::vector<THandedCheckpoints> handed = PlayPass(f.Core, c.Pass);
+    if (c.Player == OtherBuffer) f.Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize / 2);
+    if (c.Player == FilmReadAgain) f.LoadBytes(bytes);
+    if (c.Player == PlayedThrough) {
+      ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+      while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
+    }
+    for (THandedCheckpoints& h : c.Player == AdoptedTwice ? PlayPass(f.Core) : std::vector<THandedCheckpoints>{})
+      ASSERT_TRUE(f.Core.AdoptCheckpoints(std::move(h)));
+    ASSERT_EQ(handed.size(), f.Straight.size());
+    for (THandedCheckpoints& h : handed) {
+      const int32_t s = h.Segment();
+      ASSERT_FALSE(h.Empty());
+      const auto frames = h.Frames();
+      const auto before = TPlaybackProbe::CheckpointFrames(f.Core, s);
+      const size_t bytesBefore = TPlaybackProbe::CheckpointBytes(f.Core);
+      EXPECT_EQ(f.Core.AdoptCheckpoints(std::move(h)), c.Adopted);
+      EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, s), c.Adopted ? frames : before);
+      if (!c.Adopted) {
+        EXPECT_EQ(TPlaybackProbe::CheckpointBytes(f.Core), bytesBefore);
+      }
+    }
+    for (const TFramePos& pos : SeekOrder(f.Straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
+  }
+  // A segment without checkpoints hands nothing over.
+  std::mt19937 rng(5);
+  TSeekFixture f(WriteFilm(RandomFilm(rng, 3, 5)));
+  EXPECT_TRUE(f.Core.TakeCheckpoints(0).Empty());
+  EXPECT_FALSE(f.Core.AdoptCheckpoints(f.Core.TakeCheckpoints(0)));
+}
+
 TEST(Checkpoints, PlayingTakesThemAndSeeksInTheSegmentDoNotActivateItAgain) {
   std::mt19937 rng(99);
   TSeekFixture f(WriteFilm(RandomFilm(rng, 30, 60)));

@@ -143,6 +143,7 @@ class TCheckpointStore {
   // Shares the budget among all segments by their work, one figure a segment (see above),
   // until the next Reset or Resize.
   void ShareByWork(std::vector<int64_t> work);
+  bool Shared() const { return !FWork.empty(); }
   // Whether a segment has checkpoints, and whether they were adopted.
   bool Has(int32_t segment) const;
   bool HasAdopted(int32_t segment) const;

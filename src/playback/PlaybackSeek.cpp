@@ -227,7 +227,9 @@ void TPlaybackCore::SetFilmPalette(const TColorTable& palette) {
   // Every segment starts from another state now: what was worked out or kept from the old
   // one no longer holds.
   ForgetStartStates();
+  const bool shared = FCheckpoints.Shared();
   FCheckpoints.Reset(FSegments.size());
+  if (shared) ShareCheckpointBudget();
   FCanonical = false;
 }
 

@@ -96,9 +96,11 @@ inline std::vector<uint8_t> PictureBytes(const TPlaybackCore& core) {
 using TPictures = std::vector<std::vector<std::vector<uint8_t>>>;
 
 // Every picture of the film, played straight through: [segment][frame].
-inline TPictures StraightPictures(const std::vector<uint8_t>& bytes) {
+// `palette`: the one a film before left.
+inline TPictures StraightPictures(const std::vector<uint8_t>& bytes, const TColorTable* palette = nullptr) {
   TCoreFixture f;
   f.LoadBytes(bytes);
+  if (palette) f.Core.SetFilmPalette(*palette);
   TPictures pictures(f.Core.Segments().size());
   f.Host.OnComposed = [&] { pictures[size_t(f.Core.CurSegment())].push_back(PictureBytes(f.Core)); };
   EXPECT_EQ(f.Core.SetCurSegment(), kResultOk);
