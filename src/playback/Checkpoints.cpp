@@ -239,9 +239,14 @@ bool TCheckpointStore::Add(int32_t segment, std::unique_ptr<TCheckpoint> checkpo
       Forget(*other);
       continue;
     }
+    // Handed checkpoints stay as the core that made them spaced them.
+    if (s->Adopted) return false;
     if (s->Items.empty()) {
-      // Not even one checkpoint fits beside the reference.
+      // Not even one checkpoint fits beside the reference. With shares, the next one is
+      // tried twice as far on, so that a segment whose share holds none does not pack a
+      // picture at every step of the spacing for nothing.
       Forget(*s);
+      if (!FWork.empty()) s->Spacing *= 2;
       return false;
     }
     Widen(*s);
@@ -315,4 +320,9 @@ std::vector<int32_t> TCheckpointStore::Frames(int32_t segment) const {
   if (const TSegmentCheckpoints* s = Find(segment))
     for (const auto& c : s->Items) frames.push_back(c->FrameIndex);
   return frames;
+}
+
+int64_t TCheckpointStore::Spacing(int32_t segment) const {
+  const TSegmentCheckpoints* s = Find(segment);
+  return s ? s->Spacing : 0;
 }

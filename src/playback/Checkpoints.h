@@ -139,6 +139,7 @@ class TCheckpointStore {
 
   // The frames of a segment's checkpoints, in order (for tests).
   std::vector<int32_t> Frames(int32_t segment) const;
+  int64_t Spacing(int32_t segment) const;
 
   // Shares the budget among all segments by their work, one figure a segment (see above),
   // until the next Reset or Resize.
