@@ -115,6 +115,7 @@ void TCheckpointStore::Reset(size_t segments) {
   FBytes = 0;
   FWork.clear();
   FTotalWork = 0;
+  FHandedBytes = 0;
 }
 
 void TCheckpointStore::Resize(size_t segments) {
@@ -122,11 +123,13 @@ void TCheckpointStore::Resize(size_t segments) {
   // Shares made for fewer segments leave none for the new ones.
   FWork.clear();
   FTotalWork = 0;
+  FHandedBytes = 0;
 }
 
 void TCheckpointStore::ShareByWork(std::vector<int64_t> work) {
   work.resize(FSegmentCount);
   FTotalWork = 0;
+  FHandedBytes = 0;
   for (int64_t& w : work) {
     w = std::max<int64_t>(w, 1);
     FTotalWork += w;
@@ -136,8 +139,11 @@ void TCheckpointStore::ShareByWork(std::vector<int64_t> work) {
 
 size_t TCheckpointStore::Share(int32_t segment) const {
   if (FWork.empty() || segment < 0 || size_t(segment) >= FWork.size()) return FBudget;
-  // Rounded down, so that the shares add up to the budget at most.
-  return size_t((unsigned __int128)FBudget * uint64_t(FWork[size_t(segment)]) / uint64_t(FTotalWork));
+  if (!FTotalWork) return 0;
+  // What segments taken out left of the budget goes to the others by their work; rounded
+  // down, so that the shares add up to it at most.
+  const uint64_t left = FBudget - std::min(FBudget, FHandedBytes);
+  return size_t((unsigned __int128)left * uint64_t(FWork[size_t(segment)]) / uint64_t(FTotalWork));
 }
 
 void TCheckpointStore::SetBudget(size_t bytes) {
@@ -288,6 +294,12 @@ bool TCheckpointStore::HasAdopted(int32_t segment) const {
 }
 
 TSegmentCheckpoints TCheckpointStore::Take(int32_t segment) {
+  if (!FWork.empty() && segment >= 0 && size_t(segment) < FWork.size() && FWork[size_t(segment)]) {
+    // Done with: its share, less what it hands over, goes to the segments still to come.
+    FTotalWork -= FWork[size_t(segment)];
+    FWork[size_t(segment)] = 0;
+    if (const TSegmentCheckpoints* s = Find(segment)) FHandedBytes += s->Bytes;
+  }
   const auto at = FSegments.find(segment);
   if (at == FSegments.end()) return {};
   TSegmentCheckpoints taken = std::move(at->second);

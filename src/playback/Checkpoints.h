@@ -22,13 +22,17 @@
 // every segment's checkpoints to the player cannot let segments push each other out, or
 // the last segments played would own the budget. Instead every segment gets a share of the
 // budget in proportion to its work (the bytes its frames hold, and a step for each frame),
-// and a segment over its share doubles its own spacing, as above, until it fits. The shares
-// add up to the budget, so all segments' checkpoints fit in it together after the pass, and
-// a segment's spacing is about its work divided by what its share holds: a seek anywhere
-// costs about the same share of the film's work, whatever segment it lands in. A segment
-// whose share would hold fewer than four pictures keeps no reference: its pictures are
-// packed on their own, which costs more a checkpoint but saves the picture the reference
-// takes.
+// and a segment over its share doubles its own spacing, as above, until it fits. A segment
+// taken out (handed over) is done with: what its share left unused goes to the segments not
+// yet taken out, by their work, so a film whose first segments pack small leaves the rest
+// room. The shares of the segments not taken out add up to what those taken out left of the
+// budget, so all segments' checkpoints fit in it together after the pass. A
+// segment's spacing comes to about the film's work over the budget times what one of its
+// checkpoints takes (within a factor of two), and never closer than playing spaces them:
+// close where pictures pack small (a calm screen), far apart where they do not (noise), and
+// wider the longer the film. A segment whose share would hold fewer than four pictures keeps
+// no reference: each of its pictures is packed on its own, which makes a checkpoint larger
+// but saves the whole picture a reference takes.
 //
 // Handing over (Take, Adopt): a segment's checkpoints are one value that owns its memory, so
 // one store can give them to another on another thread. Own checkpoints, which playing made
@@ -174,6 +178,8 @@ class TCheckpointStore {
   size_t FBudget = kDefaultBudget;
   size_t FBytes = 0;
   uint64_t FUses = 0;
-  std::vector<int64_t> FWork;  // by segment, when the budget is shared by work
-  int64_t FTotalWork = 0;
+  // By segment, when the budget is shared by work; 0 once a segment has been taken out.
+  std::vector<int64_t> FWork;
+  int64_t FTotalWork = 0;     // of the segments not taken out
+  size_t FHandedBytes = 0;    // what the segments taken out took with them
 };

@@ -235,8 +235,10 @@ void TPlaybackCore::SetFilmPalette(const TColorTable& palette) {
 
 THandedCheckpoints TPlaybackCore::TakeCheckpoints(int32_t segment) {
   THandedCheckpoints handed;
-  if (segment < 0 || size_t(segment) >= FSegments.size() || !FCheckpoints.Has(segment))
-    return handed;
+  if (segment < 0 || size_t(segment) >= FSegments.size()) return handed;
+  // Taken out even when there are none: with a shared budget the segment is done with.
+  TSegmentCheckpoints taken = FCheckpoints.Take(segment);
+  if (taken.Empty()) return handed;
   const Segment& s = *FSegments[size_t(segment)];
   const TSegmentStart& start = StartState(segment);
   handed.FSegment = segment;
@@ -248,7 +250,7 @@ THandedCheckpoints TPlaybackCore::TakeCheckpoints(int32_t segment) {
   handed.FWidth = s.Width, handed.FHeight = s.Height, handed.FBitsPerPixel = s.BitsPerPixel;
   handed.FFrames = s.SegStream;
   handed.FTrack = s.CursStream;
-  handed.FCheckpoints = FCheckpoints.Take(segment);
+  handed.FCheckpoints = std::move(taken);
   return handed;
 }
 

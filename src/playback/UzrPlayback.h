@@ -178,7 +178,8 @@ class TPlaybackCore {
   const TColorTable& FilmPalette() const { return FFilmPalette; }
   void SetFilmPalette(const TColorTable& palette);
   // Takes a segment's checkpoints out (after the segment has been played through); empty
-  // when it has none.
+  // when it has none. With a shared budget, the segment is done with: what its share left
+  // goes to the segments after it.
   THandedCheckpoints TakeCheckpoints(int32_t segment);
   // Keeps checkpoints another core took out, on this core's thread, in place of those playing
   // made here. Refused, at no cost and nothing changed, when they are empty, were made under
