@@ -1,0 +1,193 @@
+// The film's index: what each frame changed, idle stretches, scene changes and chapters,
+// previews, and a pass that ends cleanly.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "index/IndexPass.h"
+#include "support/IndexFilms.h"
+
+namespace {
+
+TSegments Segments(const std::vector<TWriterSegment>& source) { return ReadTestFilm(WriteFilm(source)); }
+
+// A segment of `frames` pictures painted by `paint(frame, picture)` over the one before.
+template <class TPaint>
+TWriterSegment Painted(int32_t w, int32_t h, uint8_t bits, int32_t frames, TPaint paint) {
+  TWriterSegment s = NewSegment("s", w, h, bits);
+  std::vector<uint32_t> picture(size_t(w) * size_t(h), 0);
+  for (int32_t f = 0; f < frames; ++f) {
+    paint(f, picture);
+    s.Pictures.push_back(picture);
+  }
+  return s;
+}
+
+}  // namespace
+
+// Every frame's changed pixels and their box, read from the runs, are what comparing the
+// pictures the core composes finds.
+TEST(TIndexPass, ChangesAreWhatThePicturesShow) {
+  const auto stripes = [](int32_t f, std::vector<uint32_t>& p) { FillRect(p, 40, f * 3, f, 5, 7, Rgb(f * 40, 9, 200)); };
+  const auto indices = [](int32_t f, std::vector<uint32_t>& p) { FillRect(p, 40, 30 - f, 2 * f, 4, 3, uint32_t(f * 17 + 1)); };
+  struct TRow {
+    const char* What;
+    std::vector<uint8_t> Film;
+  } rows[] = {
+      {"the known film", WriteFilm(KnownActivitySegments())},
+      {"24 bits", WriteFilm(std::vector{Painted(40, 20, 24, 8, stripes)})},
+      {"8 bits", WriteFilm(std::vector{Painted(40, 20, 8, 8, indices)})},
+      // Records that stop short: the rest of the frame image goes into the picture again.
+      {"short records",
+       ShortRecordsFilm({{{0x112233, 32}}, {{0, 10}}, {}, {{1, 5}}, {{0, 2}, {0x10, 4}, {0, 26}}, {}, {{0, 3}}})},
+      {"a short first record", ShortRecordsFilm({{{0x40, 12}}, {}, {{7, 32}}, {{0, 31}}})},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.What);
+    const TSegments segments = ReadTestFilm(row.Film);
+    const TFilmIndex index = IndexFilm(segments);
+    const auto shown = PictureChanges(segments);
+    ASSERT_TRUE(index.Complete);
+    ASSERT_EQ(index.Segments.size(), shown.size());
+    for (size_t s = 0; s < shown.size(); ++s) {
+      ASSERT_EQ(index.Segments[s].Frames.size(), shown[s].size());
+      for (size_t f = 0; f < shown[s].size(); ++f) {
+        const TFrameActivity &a = index.Segments[s].Frames[f], &b = shown[s][f];
+        if (b.Changed == UINT32_MAX) continue;
+        EXPECT_EQ(a.Changed, b.Changed) << "segment " << s << " frame " << f;
+        EXPECT_EQ(std::vector({a.Left, a.Top, a.Right, a.Bottom}), std::vector({b.Left, b.Top, b.Right, b.Bottom}))
+            << "segment " << s << " frame " << f;
+      }
+    }
+  }
+}
+
+// The known film: every idle stretch within 0.5 s of its ends and no other, every scene change
+// at its frame, the chapters.
+TEST(TIndexPass, FindsTheKnownMoments) {
+  const TSegments segments = Segments(KnownActivitySegments());
+  const TFilmIndex index = IndexFilm(segments);
+  ASSERT_TRUE(index.Complete);
+  EXPECT_EQ(index.DurationMs, 80200);
+
+  const std::pair<int64_t, int64_t> idle[] = {{5000, 15000}, {39000, 60000}, {60200, 70000}, {70200, 76000}};
+  ASSERT_EQ(index.Idle.size(), std::size(idle));
+  for (size_t i = 0; i < std::size(idle); ++i) {
+    EXPECT_NEAR(double(index.Idle[i].StartMs), double(idle[i].first), 500) << i;
+    EXPECT_NEAR(double(index.Idle[i].EndMs), double(idle[i].second), 500) << i;
+  }
+
+  std::vector<TFramePos> scenes;
+  for (size_t s = 0; s < index.Segments.size(); ++s)
+    for (size_t f = 0; f < index.Segments[s].Frames.size(); ++f)
+      if (index.Segments[s].Frames[f].Flags & TFrameActivity::kSceneChange) scenes.push_back({int32_t(s), int32_t(f)});
+  EXPECT_EQ(scenes, (std::vector<TFramePos>{{0, 0}, {0, 150}, {0, 160}, {0, 389}, {1, 0}, {1, 80}}));
+
+  struct TExpected {
+    int64_t Ms;
+    TFramePos Pos;
+    std::string Title;
+    bool Automatic;
+  } chapters[] = {{0, {0, 0}, "Первый", false},      {15000, {0, 150}, "Часть 2", true},
+                  {38900, {0, 389}, "Часть 3", true}, {60000, {1, 0}, "Второй", false},
+                  {76000, {1, 80}, "Часть 2", true}};
+  ASSERT_EQ(index.Chapters.size(), std::size(chapters));
+  for (size_t i = 0; i < std::size(chapters); ++i) {
+    EXPECT_EQ(index.Chapters[i].StartMs, chapters[i].Ms) << i;
+    EXPECT_EQ(index.Chapters[i].Pos, chapters[i].Pos) << i;
+    EXPECT_EQ(index.Chapters[i].Title, chapters[i].Title) << i;
+    EXPECT_EQ(index.Chapters[i].Automatic, chapters[i].Automatic) << i;
+  }
+
+  // The cursor alone and its shape.
+  const auto& first = index.Segments[0].Frames;
+  EXPECT_EQ(first[200].Flags & TFrameActivity::kCursorMoved, TFrameActivity::kCursorMoved);
+  EXPECT_EQ(first[200].Changed, 0u);
+  EXPECT_EQ(index.Segments[1].Frames[50].Flags, TFrameActivity::kCursorShape);
+
+  // A longer threshold keeps only the stretches that long.
+  TIndexOptions options;
+  options.IdleMs = 10000;
+  EXPECT_EQ(IndexFilm(segments, options).Idle.size(), 2u);
+  EXPECT_EQ(index.IdleAt(40000), &index.Idle[1]);
+  EXPECT_EQ(index.IdleAt(38999), nullptr);
+}
+
+// A preview at every chapter and every few seconds, 160 pixels wide, all within the budget;
+// a small budget drops periodic ones first.
+TEST(TIndexPass, PreviewsStayWithinTheirBudget) {
+  const TSegments segments = Segments(KnownActivitySegments());
+  const size_t each = 160 * 120 * 4;
+  struct TRow {
+    size_t Budget;
+    size_t AtLeast, AtMost;
+  } rows[] = {{size_t{8} << 20, 5 + 80 / 5 - 1, 5 + 80 / 5 + 1}, {each * 8, 5, 8}, {each * 5, 5, 5}};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Budget);
+    TIndexOptions options;
+    options.PreviewBudget = row.Budget;
+    const TFilmIndex index = IndexFilm(segments, options);
+    EXPECT_GE(index.Previews.size(), row.AtLeast);
+    EXPECT_LE(index.Previews.size(), row.AtMost);
+    for (size_t i = 1; i < index.Previews.size(); ++i) EXPECT_LE(index.Previews[i - 1].TimeMs, index.Previews[i].TimeMs);
+    for (const TChapter& c : index.Chapters) {
+      const TPreview* p = index.PreviewAt(c.StartMs);
+      ASSERT_NE(p, nullptr);
+      EXPECT_EQ(p->TimeMs, c.StartMs);
+      EXPECT_EQ(p->Pixels.size(), 160u * 120u);
+      EXPECT_EQ(p->Width, 160);
+      EXPECT_EQ(p->Height, 120);
+    }
+  }
+}
+
+// The box filter: a picture of two halves gives two halves, their seam the mean.
+TEST(TIndexPass, PreviewIsTheMeanOfThePixelsUnderIt) {
+  auto picture = TRasterBitmap::Create(480, 6, 32);
+  for (int32_t y = 0; y < 6; ++y)
+    for (int32_t x = 0; x < 480; ++x) {
+      const uint32_t c = x < 241 ? 0x00FF0000 : 0x000000FF;
+      std::memcpy(picture->Row(y) + 4 * x, &c, 4);
+    }
+  const TPreview p = ScalePreview(*picture, 160);
+  EXPECT_EQ(p.Height, 2);
+  EXPECT_EQ(p.Pixels[0], 0xFF0000u);
+  EXPECT_EQ(p.Pixels[80], 0x5500AAu);  // one red and two blue
+  EXPECT_EQ(p.Pixels[159], 0x0000FFu);
+}
+
+// A pass ends cleanly with what it has: cancelled, at a segment it cannot play, or on a film
+// without segments.
+TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
+  std::vector<TRawSegment> withDeep;
+  for (const TWriterSegment& s : KnownActivitySegments()) withDeep.push_back(EncodeSegment(s));
+  withDeep.insert(withDeep.begin() + 1, withDeep[1]);
+  withDeep[1].BitsPerPixel = 16;
+  struct TRow {
+    const char* What;
+    std::vector<uint8_t> Film;
+    bool Cancel;
+    bool Complete;
+    size_t Segments;
+    std::string Failure;
+  } rows[] = {
+      {"cancelled", WriteFilm(KnownActivitySegments()), true, false, 0, ""},
+      {"a segment of 16 bits", WriteFilmRaw(withDeep), false, false, 1, "segment 2: 16 bits per pixel cannot be played"},
+      {"no segments", WriteFilm(std::vector<TWriterSegment>{}), false, true, 0, ""},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.What);
+    const TSegments segments = ReadTestFilm(row.Film);
+    std::atomic<bool> cancel{row.Cancel};
+    int64_t reported = -1;
+    std::string failure = "?";
+    const TFilmIndex index =
+        IndexFilm(segments, {}, &cancel, [&](int64_t done, int64_t) { reported = done; }, &failure);
+    EXPECT_EQ(index.Complete, row.Complete);
+    EXPECT_EQ(index.Segments.size(), row.Segments);
+    EXPECT_EQ(failure, row.Failure);
+    EXPECT_EQ(reported, segments.empty() ? -1 : int64_t(index.Segments.empty() ? 0 : 600));
+  }
+}
