@@ -164,7 +164,7 @@ check_completion() {
     "zrfilm |export extract frame frames index info thumbnail"
     "zrfilm f|frame frames"
     "zrfilm i|index info"
-    "zrfilm index -|--frames --idle --json"
+    "zrfilm index -|--frames --idle --json --no-cache"
     "zrfilm index --idle |"
     "zrfilm index --json |FILM.ZRCAB Film.ZrCab film.exe film.zrcab folder"
     "zrfilm -|--help --version"

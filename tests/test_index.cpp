@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "index/IndexCache.h"
 #include "index/IndexPass.h"
 #include "support/IndexFilms.h"
+#include "support/TempRootFixture.h"
 
 namespace {
 
@@ -190,4 +192,123 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
     EXPECT_EQ(failure, row.Failure);
     EXPECT_EQ(reported, segments.empty() ? -1 : int64_t(index.Segments.empty() ? 0 : 600));
   }
+}
+
+namespace {
+
+// A cache file's bytes with its checksum made right again after a change.
+std::vector<uint8_t> Resealed(std::vector<uint8_t> bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (size_t i = 0; i + 8 < bytes.size(); ++i) h = (h ^ bytes[i]) * 1099511628211ull;
+  for (int i = 0; i < 8; ++i) bytes[bytes.size() - 8 + size_t(i)] = uint8_t(h >> (8 * i));
+  return bytes;
+}
+
+void PutU32(std::vector<uint8_t>& bytes, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+struct TIndexCache : TTempRootFixture {};
+
+}  // namespace
+
+// An index read back is the index written; bytes that are not an index of this film and
+// threshold, however they differ, give none, and nothing is allocated beyond what they hold.
+TEST(TIndexCacheFormat, ReadsBackWhatItWroteAndNothingElse) {
+  TFilmIndex index = IndexFilm(Segments(KnownActivitySegments()));
+  const TIndexCacheKey key{1234, 5678, 0x9ABC};
+  const std::vector<uint8_t> good = EncodeFilmIndex(index, key, 5000);
+  TFilmIndex back;
+  ASSERT_TRUE(DecodeFilmIndex(good, key, 5000, back));
+  EXPECT_EQ(EncodeFilmIndex(back, key, 5000), good);
+  EXPECT_EQ(back.Chapters[2].Title, "Часть 3");
+  EXPECT_EQ(back.Segments[0].Frames[389].Flags, index.Segments[0].Frames[389].Flags);
+  EXPECT_EQ(back.Previews.back().Pixels, index.Previews.back().Pixels);
+
+  // The header: magic 0, version 8, key 12, threshold 36, duration 44, segment count 52, the
+  // first segment's frame count 72.
+  const auto patched = [&](size_t at, uint32_t v) {
+    std::vector<uint8_t> b = good;
+    PutU32(b, at, v);
+    return Resealed(b);
+  };
+  std::vector<uint8_t> flipped = good;
+  flipped[good.size() / 2] ^= 0x10;
+  struct TRow {
+    const char* What;
+    std::vector<uint8_t> Bytes;
+    TIndexCacheKey Key;
+    int64_t IdleMs;
+  } rows[] = {
+      {"empty", {}, key, 5000},
+      {"the magic alone", Bytes(std::string("ZRINDEX", 8)), key, 5000},
+      {"cut after the header", std::vector<uint8_t>(good.begin(), good.begin() + 60), key, 5000},
+      {"cut by one byte", std::vector<uint8_t>(good.begin(), good.end() - 1), key, 5000},
+      {"a byte changed", flipped, key, 5000},
+      {"another version", patched(8, kIndexCacheVersion + 1), key, 5000},
+      {"another film", good, {1234, 5679, 0x9ABC}, 5000},
+      {"another threshold", good, key, 10000},
+      {"a foreign file", Bytes("\x89PNG\r\n\x1a\n and more bytes after them"), key, 5000},
+      {"four billion segments", patched(52, 0xFFFFFFFF), key, 5000},
+      {"four billion frames", patched(72, 0xFFFFFFFF), key, 5000},
+      {"one segment fewer", patched(52, 1), key, 5000},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.What);
+    TFilmIndex read;
+    read.DurationMs = 1;
+    EXPECT_FALSE(DecodeFilmIndex(row.Bytes, row.Key, row.IdleMs, read));
+    EXPECT_EQ(read.DurationMs, 0);
+    EXPECT_TRUE(read.Segments.empty());
+  }
+}
+
+// Where the cache lies, and a damaged file in its place ignored and written anew.
+TEST_F(TIndexCache, KeepsCompleteIndexesWhereTheUserCacheIs) {
+  struct TFolderRow {
+    const char* Xdg;
+    const char* Home;
+    std::string Folder;
+  } folders[] = {{"/x/cache", "/h", "/x/cache/veRirove"},
+                 {"relative", "/h", "/h/.cache/veRirove"},
+                 {nullptr, "/h", "/h/.cache/veRirove"},
+                 {nullptr, nullptr, ""}};
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  for (const TFolderRow& row : folders) {
+    row.Xdg ? ::setenv("XDG_CACHE_HOME", row.Xdg, 1) : ::unsetenv("XDG_CACHE_HOME");
+    row.Home ? ::setenv("HOME", row.Home, 1) : ::unsetenv("HOME");
+    EXPECT_EQ(IndexCacheFolder(), row.Folder);
+  }
+  ::setenv("HOME", home.c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", (Root / "cache").c_str(), 1);
+
+  const std::string film = Package("known.zrcab", KnownActivitySegments());
+  TFilmIndex index = IndexFilm(Segments(KnownActivitySegments()));
+  TFilmIndex read;
+  EXPECT_FALSE(ReadIndexCache(film, 5000, read));
+  index.Complete = false;
+  EXPECT_FALSE(WriteIndexCache(film, 5000, index));
+  EXPECT_FALSE(std::filesystem::exists(Root / "cache"));
+  index.Complete = true;
+  ASSERT_TRUE(WriteIndexCache(film, 5000, index));
+  const std::vector<std::string> files = Files(Root / "cache" / "veRirove");
+  ASSERT_EQ(files.size(), 1u);
+  const std::filesystem::path kept = Root / "cache" / "veRirove" / files[0];
+  EXPECT_TRUE(ReadIndexCache(film, 5000, read));
+  EXPECT_FALSE(ReadIndexCache(film, 4000, read));
+
+  std::vector<uint8_t> damaged = FileBytes(kept);
+  damaged.resize(damaged.size() / 3);
+  Write("cache/veRirove/" + files[0], damaged);
+  EXPECT_FALSE(ReadIndexCache(film, 5000, read));
+  ASSERT_TRUE(WriteIndexCache(film, 5000, index));
+  EXPECT_TRUE(ReadIndexCache(film, 5000, read));
+  EXPECT_EQ(Files(Root / "cache" / "veRirove"), files);
+  // The film changed: its kept index is another film's.
+  std::vector<TWriterSegment> shorter = KnownActivitySegments();
+  shorter.pop_back();
+  Package("known.zrcab", shorter);
+  EXPECT_FALSE(ReadIndexCache(film, 5000, read));
 }

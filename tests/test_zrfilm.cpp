@@ -20,6 +20,7 @@
 #include "cli/ThumbnailerTool.h"
 #include "cli/ZrFilmArgs.h"
 #include "cli/ZrFilmTool.h"
+#include "index/IndexCache.h"
 #include "filmwriter/DemoFilm.h"
 #include "filmwriter/FilmWriter.h"
 #include "support/ChildRun.h"
@@ -301,6 +302,18 @@ TEST_F(TZrfilmFixture, IndexListsChaptersAndIdleStretches) {
                           "\"cursor_moved\": false, \"cursor_shape\": true, \"scene_change\": false}"),
             std::string::npos);
 
+  // The index kept is read instead of playing the film again; --no-cache plays it.
+  const auto folder = Root / "cache" / "veRirove";
+  ASSERT_EQ(Files(folder).size(), 1u);
+  TIndexCacheKey key;
+  ASSERT_TRUE(FilmCacheKey(film, key));
+  TFilmIndex kept;
+  ASSERT_TRUE(DecodeFilmIndex(FileBytes(folder / Files(folder)[0]), key, 5000, kept));
+  kept.Chapters[1].Title = "Вставка";
+  Write("cache/veRirove/" + Files(folder)[0], EncodeFilmIndex(kept, key, 5000));
+  EXPECT_NE(Zrfilm({"index", film}).Out.find("\tautomatic\tВставка\n"), std::string::npos);
+  EXPECT_EQ(Zrfilm({"index", film, "--no-cache"}).Out.find("Вставка"), std::string::npos);
+
   auto bytes = WriteFilm(KnownActivitySegments());
   bytes.resize(bytes.size() - 3);
   const auto cut = Zrfilm({"index", Write("cut.zrcab", MakeFilmPackage(bytes)), "--json"});
@@ -311,6 +324,7 @@ TEST_F(TZrfilmFixture, IndexListsChaptersAndIdleStretches) {
             0u)
       << cut.Out;
   EXPECT_NE(cut.Err.find("segment 2 cannot be read"), std::string::npos) << cut.Err;
+  EXPECT_EQ(Files(folder).size(), 1u);  // a damaged film's index is not kept
 }
 
 TEST_F(TZrfilmFixture, ExtractNamesEverySkippedEntryAndFails) {

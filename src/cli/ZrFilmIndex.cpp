@@ -5,6 +5,7 @@
 
 #include "cli/ZrFilmCommand.h"
 #include "film/SegmentDuration.h"
+#include "index/IndexCache.h"
 #include "index/IndexPass.h"
 
 namespace {
@@ -117,15 +118,22 @@ int TTool::Index(const TZrFilmArgs& args) {
   TSegments segments;
   if (!Load(film, ui, segments)) return kFailed;
 
-  TIndexOptions options;
-  options.IdleMs = args.IdleMs;
-  const bool terminal = ::isatty(STDERR_FILENO);
+  // A film indexed before is not played again; a damaged one is neither read from the cache
+  // nor kept in it, as its index holds only what could be read.
+  const bool cache = !args.NoCache && !ui.Damaged();
+  TFilmIndex index;
   std::string failure;
-  const TFilmIndex index = IndexFilm(segments, options, nullptr, [&](int64_t done, int64_t total) {
-    if (terminal && total > 0) std::fprintf(stderr, "\rzrfilm: %lld of %lld frames", static_cast<long long>(done),
-                                            static_cast<long long>(total));
-  }, &failure);
-  if (terminal && !segments.empty()) std::fputc('\n', stderr);
+  if (!cache || !ReadIndexCache(film, args.IdleMs, index)) {
+    TIndexOptions options;
+    options.IdleMs = args.IdleMs;
+    const bool terminal = ::isatty(STDERR_FILENO);
+    index = IndexFilm(segments, options, nullptr, [&](int64_t done, int64_t total) {
+      if (terminal && total > 0) std::fprintf(stderr, "\rzrfilm: %lld of %lld frames", static_cast<long long>(done),
+                                              static_cast<long long>(total));
+    }, &failure);
+    if (terminal && !segments.empty()) std::fputc('\n', stderr);
+    if (cache) WriteIndexCache(film, args.IdleMs, index);
+  }
 
   if (args.Json) WriteJson(Out, segments, index, args.FrameActivity);
   else WriteText(Out, segments, index, args.FrameActivity);
