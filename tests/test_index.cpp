@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "index/IndexCache.h"
 #include "index/IndexPass.h"
+#include "index/IndexWorker.h"
 #include "support/IndexFilms.h"
 #include "support/TempRootFixture.h"
 
@@ -311,4 +314,72 @@ TEST_F(TIndexCache, KeepsCompleteIndexesWhereTheUserCacheIs) {
   shorter.pop_back();
   Package("known.zrcab", shorter);
   EXPECT_FALSE(ReadIndexCache(film, 5000, read));
+}
+
+// A core plays the film at its interval while the pass indexes the same film over and over
+// beside it: no tick is late by its interval or more.
+TEST(TIndexWorker, PlayingBesideThePassIsNeverLate) {
+  using TClock = std::chrono::steady_clock;
+  const TSegments film = Segments(KnownActivitySegments());
+  THeadlessHost host;
+  TPlaybackCore core(host);
+  host.Core = &core;
+  core.TakeFilm(ShareSegments(film));
+  ASSERT_EQ(core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize), kResultOk);
+  ASSERT_EQ(core.SetCurSegment(), kResultOk);
+  TIndexWorker worker;
+  std::atomic<int> passes{0};
+  const auto interval = std::chrono::milliseconds(TPlaybackCore::FrameInterval(10));
+  const TClock::time_point start = TClock::now();
+  TClock::duration latest{};
+  for (int tick = 1; tick <= 40; ++tick) {
+    if (!worker.Running()) worker.Start(film, "", {}, {{}, [&](auto, auto) { ++passes; }});
+    const TClock::time_point due = start + tick * interval;
+    std::this_thread::sleep_until(due);
+    core.TimerTimer();
+    latest = std::max(latest, TClock::now() - due);
+  }
+  worker.Cancel();
+  EXPECT_LT(latest, interval);
+  EXPECT_GE(passes.load(), 1);
+}
+
+// Cancelled in the middle of a long film, the pass ends within 0.5 s and hands nothing over.
+TEST(TIndexWorker, CancelEndsThePassAtOnce) {
+  const TSegments film = RepeatedSegments(Segments(KnownActivitySegments()), 60);
+  TIndexWorker worker;
+  std::atomic<int64_t> done{0};
+  std::atomic<bool> finished{false};
+  worker.Start(film, "", {}, {[&](int64_t frames, int64_t) { done = frames; }, [&](auto, auto) { finished = true; }});
+  while (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto before = std::chrono::steady_clock::now();
+  worker.Cancel();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+  EXPECT_FALSE(worker.Running());
+  EXPECT_FALSE(finished);
+}
+
+// With the film's path the worker keeps the index, and hands the kept one over without playing.
+TEST_F(TIndexCache, TheWorkerKeepsAndReadsTheIndex) {
+  const std::string path = Package("known.zrcab", KnownActivitySegments());
+  const TSegments film = Segments(KnownActivitySegments());
+  for (const bool kept : {false, true}) {
+    TIndexWorker worker;
+    std::shared_ptr<const TFilmIndex> index;
+    std::atomic<int> progress{0};
+    std::vector<int32_t> played;
+    TIndexOptions options;
+    options.SegmentPlayed = [&](TPlaybackCore& core, int32_t segment) {
+      EXPECT_EQ(core.ComposedFrame()->Segment, segment);
+      played.push_back(segment);
+    };
+    worker.Start(film, path, options, {[&](int64_t, int64_t) { ++progress; }, [&](auto i, auto) { index = i; }});
+    while (worker.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(index);
+    EXPECT_TRUE(index->Complete);
+    EXPECT_EQ(index->Chapters.size(), 5u);
+    EXPECT_EQ(progress > 0, !kept);
+    EXPECT_EQ(played, (kept ? std::vector<int32_t>{} : std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(Files(Root / "cache" / "veRirove").size(), 1u);
+  }
 }

@@ -434,8 +434,10 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
     }
     if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk) throw std::bad_alloc();
     host.OnComposed = [&] { pass.Composed(); };
+    if (options.BeforePlaying) options.BeforePlaying(core);
     const TResult r = core.SetCurSegment();
     if (r != kResultOk) why = std::string("SetCurSegment: ") + ResultText(r);
+    int32_t playing = 0;
     while (why.empty() && !host.Stopped && !pass.TooMany()) {
       if (cancel && cancel->load(std::memory_order_relaxed)) {
         cancelled = true;
@@ -443,6 +445,10 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
       }
       core.TimerPlayTimer();
       if (progress && ++steps % 256 == 0) progress(pass.Frames(), total);
+      // The segments the step finished: it moved on to a later one, or the film ended.
+      const int32_t now = host.Finished ? int32_t(segments.size()) : host.Stopped ? playing : core.CurSegment();
+      for (; playing < now; ++playing)
+        if (options.SegmentPlayed) options.SegmentPlayed(core, playing);
     }
     pass.Finish();
   } catch (const std::exception& e) {

@@ -46,11 +46,19 @@ inline constexpr int64_t kChapterGapMs = 10000;
 // up to there and the index marked incomplete.
 inline constexpr int64_t kMaxIndexFrames = int64_t{1} << 24;
 
+class TPlaybackCore;
+
 struct TIndexOptions {
   int64_t IdleMs = kDefaultIdleMs;  // the shortest idle stretch
   int32_t PreviewWidth = 160;
   int64_t PreviewEveryMs = 5000;  // the least interval of periodic previews
   size_t PreviewBudget = size_t{8} << 20;
+  // Called, on the pass's thread, with the pass's core: before it plays (its film taken and
+  // its frame buffer made; to give it what the player's core has, such as its palette), and
+  // after each segment it has played through, before the next one starts (to take what it
+  // gathered for that segment, such as its checkpoints).
+  std::function<void(TPlaybackCore& core)> BeforePlaying;
+  std::function<void(TPlaybackCore& core, int32_t segment)> SegmentPlayed;
 };
 
 // Frames played so far and the film's frames.
