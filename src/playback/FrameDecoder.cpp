@@ -8,9 +8,19 @@
 #include <span>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "io/ByteReader.h"
 
 namespace {
+
+#if defined(__SSE2__)
+constexpr bool kHaveSse2 = true;
+#else
+constexpr bool kHaveSse2 = false;
+#endif
 
 // Run values and true-colour pixels are handled as 32-bit words holding 0x00RRGGBB, which lie
 // in memory as blue, green, red and a fourth byte.
@@ -42,6 +52,51 @@ struct TRunRecord {
 // 0x00RRGGBB words otherwise.
 template <int Bits>
 using TPixelValue = std::conditional_t<Bits == 8, uint8_t, uint32_t>;
+
+#if defined(__SSE2__)
+__m128i Load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+void Store16(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+#endif
+
+// A block of records that are all single pixels, taken at once: kRecords records from `p`
+// (kRecords * kSize bytes, all read) become kRecords values at `out`, or, when any count is
+// not 1, nothing is written and Take says false.
+template <int Bits>
+struct TSingleBlock {
+  static constexpr int64_t kRecords = Bits == 8 ? 16 : 4;
+  static constexpr size_t kBytes = size_t(kRecords) * TRunRecord<Bits>::kSize;
+
+#if defined(__SSE2__)
+  static bool Take(const uint8_t* p, TPixelValue<Bits>* out) {
+    if constexpr (Bits == 8) {
+      // Sixteen index-count pairs as 16-bit words: each must be 0x01nn.
+      const __m128i a = Load16(p), b = Load16(p + 16);
+      const __m128i one = _mm_set1_epi16(1);
+      const __m128i counts = _mm_and_si128(_mm_cmpeq_epi16(_mm_srli_epi16(a, 8), one),
+                                           _mm_cmpeq_epi16(_mm_srli_epi16(b, 8), one));
+      if (_mm_movemask_epi8(counts) != 0xFFFF) return false;
+      const __m128i low = _mm_set1_epi16(0xFF);
+      Store16(out, _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+    } else {
+      // Four 5-byte records: `a` holds bytes 0-15, `b` bytes 4-19. The counts are bytes 3-4
+      // of `a` and 4-5, 9-10, 14-15 of `b`; each must read 01 00.
+      const __m128i a = Load16(p), b = Load16(p + 4);
+      const __m128i wantA = _mm_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+      const __m128i wantB = _mm_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0);
+      const int matchA = _mm_movemask_epi8(_mm_cmpeq_epi8(a, wantA));
+      const int matchB = _mm_movemask_epi8(_mm_cmpeq_epi8(b, wantB));
+      if ((~matchA & 0x0018) | (~matchB & 0xC630)) return false;
+      // The values are the words at bytes 0, 5, 10 and 15; their high bytes are ignored.
+      const __m128i v01 = _mm_unpacklo_epi32(a, _mm_srli_si128(b, 1));
+      const __m128i v23 = _mm_unpacklo_epi32(_mm_srli_si128(b, 6), _mm_srli_si128(b, 11));
+      Store16(out, _mm_unpacklo_epi64(v01, v23));
+    }
+    return true;
+  }
+#else
+  static bool Take(const uint8_t*, TPixelValue<Bits>*) { return false; }
+#endif
+};
 
 // Where the pixels of a frame go: rows of Width pixels, Stride bytes apart, PixelBytes bytes a
 // pixel. With RowsApart the rows end in padding that no pixel reaches; without it they lie
@@ -78,7 +133,10 @@ struct TRunTarget {
 // run overwrites what lies past the count), and the buffer is handed on in one piece; long
 // runs go to the sink directly, so the long runs of zeros of an ordinary frame cost nothing.
 // Returns how many pixels the runs cover.
-template <int Bits, typename TSink>
+//
+// With Blocks, two single pixels in a row are taken as a sign of noise: the records after them
+// are taken a TSingleBlock at a time for as long as they are all single pixels.
+template <int Bits, bool Blocks, typename TSink>
 int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
   using TRecord = TRunRecord<Bits>;
   using TValue = TPixelValue<Bits>;
@@ -89,8 +147,10 @@ int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
   constexpr int64_t kStore = Bits == 8 ? 16 : 8;
   constexpr int64_t kLong = 64;
   constexpr int64_t kBatch = 2048;
+  using TBlock = TSingleBlock<Bits>;
   // A run shorter than kLong may start anywhere below kBatch and store whole kStore blocks;
-  // so may two short ones in a row.
+  // so may two short ones in a row, and a block of single pixels.
+  static_assert(TBlock::kRecords <= kLong + kStore);
   TValue batch[kBatch + kLong + kStore];
 
   int64_t start = 0;   // the pixel of batch[0]
@@ -142,6 +202,13 @@ int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
       filled += 2;
       at += 2 * kSize;
       if (filled >= limit && !flush()) return pixels;
+      if constexpr (Blocks) {
+        while (at + TBlock::kBytes <= end && TBlock::Take(&runs[at], batch + filled)) {
+          filled += TBlock::kRecords;
+          at += TBlock::kBytes;
+          if (filled >= limit && !flush()) return pixels;
+        }
+      }
     } else if (((count1 - 1) | (count2 - 1)) < uint32_t(kStore)) {
       store(filled, value1);
       filled += count1;
@@ -181,6 +248,13 @@ void WithRows(bool apart, TFunc&& f) {
   f(std::false_type{});
 }
 
+// Calls f with whether runs are walked in blocks as a compile-time constant.
+template <typename TFunc>
+void WithPath(TRunPath path, TFunc&& f) {
+  if (kHaveSse2 && path == TRunPath::Blocks) return f(std::true_type{});
+  f(std::false_type{});
+}
+
 constexpr uint32_t kTrueColorMask = TRunRecord<32>::kValueMask;
 
 void StoreWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
@@ -194,8 +268,9 @@ void XorWord(uint8_t* p, uint32_t v) {
 
 // Writes runs into the frame image. True-colour pixels go in as 32-bit words with a zero high
 // byte; at 24 bits that byte falls on the next pixel, the row padding or the spare row below
-// the frame, so a piece of 24-bit pixels leaves a zero byte after it.
-template <int Bits, bool RowsApart>
+// the frame, so a piece of 24-bit pixels leaves a zero byte after it. With Blocks, gathered
+// values go four at a time.
+template <int Bits, bool RowsApart, bool Blocks>
 struct TImageSink {
   static constexpr int64_t kPixelBytes = Bits / 8;
   uint8_t* Image;
@@ -204,11 +279,34 @@ struct TImageSink {
   void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
     Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
       uint8_t* p = Image + offset;
+      const TPixelValue<Bits>* v = values + from;
       if constexpr (Bits == 8) {
-        std::memcpy(p, values + from, size_t(count));
+        std::memcpy(p, v, size_t(count));
       } else {
-        for (int64_t k = 0; k < count; ++k)
-          StoreWord(p + kPixelBytes * k, values[from + k] & kTrueColorMask);
+        int64_t k = 0;
+#if defined(__SSE2__)
+        if constexpr (Blocks && Bits == 32) {
+          const __m128i mask = _mm_set1_epi32(int(kTrueColorMask));
+          for (; k + 4 <= count; k += 4) Store16(p + 4 * k, _mm_and_si128(Load16(v + k), mask));
+        } else if constexpr (Blocks) {
+          // Four pixels as 12 bytes: each 64-bit half packs its two pixels into 6 bytes, then
+          // the high half moves down next to the low one. The store's 4 bytes past them are
+          // zeros that the next two pixels, which the loop leaves to come, overwrite.
+          const __m128i mask = _mm_set1_epi32(int(kTrueColorMask));
+          const __m128i lowPixel = _mm_set1_epi64x(0x0000000000FFFFFFll);
+          const __m128i highPixel = _mm_set1_epi64x(0x0000FFFFFF000000ll);
+          const __m128i lowSix = _mm_setr_epi32(-1, 0xFFFF, 0, 0);
+          const __m128i nextSix = _mm_setr_epi32(0, int(0xFFFF0000u), -1, 0);
+          for (; k + 6 <= count; k += 4) {
+            const __m128i x = _mm_and_si128(Load16(v + k), mask);
+            const __m128i halves = _mm_or_si128(_mm_and_si128(x, lowPixel),
+                                                _mm_and_si128(_mm_srli_epi64(x, 8), highPixel));
+            Store16(p + 3 * k, _mm_or_si128(_mm_and_si128(halves, lowSix),
+                                            _mm_and_si128(_mm_srli_si128(halves, 2), nextSix)));
+          }
+        }
+#endif
+        for (; k < count; ++k) StoreWord(p + kPixelBytes * k, v[k] & kTrueColorMask);
       }
     });
   }
@@ -226,8 +324,8 @@ struct TImageSink {
 
 // Combines runs with the picture: indices at 8 bits, 32-bit screen words otherwise. The
 // screen-format picture has no row padding; an 8-bit picture's rows are padded like the frame
-// image's.
-template <int Bits, bool RowsApart>
+// image's. With Blocks, gathered values go 16 bytes at a time.
+template <int Bits, bool RowsApart, bool Blocks>
 struct TPictureSink {
   static constexpr int64_t kPixelBytes = Bits == 8 ? 1 : 4;
   uint8_t* Picture;
@@ -236,10 +334,23 @@ struct TPictureSink {
   void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
     Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
       uint8_t* p = Picture + offset;
+      const TPixelValue<Bits>* v = values + from;
+      int64_t k = 0;
       if constexpr (Bits == 8) {
-        for (int64_t k = 0; k < count; ++k) p[k] ^= values[from + k];
+#if defined(__SSE2__)
+        if constexpr (Blocks)
+          for (; k + 16 <= count; k += 16) Store16(p + k, _mm_xor_si128(Load16(p + k), Load16(v + k)));
+#endif
+        for (; k < count; ++k) p[k] ^= v[k];
       } else {
-        for (int64_t k = 0; k < count; ++k) XorWord(p + 4 * k, values[from + k] & kTrueColorMask);
+#if defined(__SSE2__)
+        if constexpr (Blocks) {
+          const __m128i mask = _mm_set1_epi32(int(kTrueColorMask));
+          for (; k + 4 <= count; k += 4)
+            Store16(p + 4 * k, _mm_xor_si128(Load16(p + 4 * k), _mm_and_si128(Load16(v + k), mask)));
+        }
+#endif
+        for (; k < count; ++k) XorWord(p + 4 * k, v[k] & kTrueColorMask);
       }
     });
   }
@@ -286,27 +397,34 @@ TFrameRuns LocateRuns(std::span<const uint8_t> data, int64_t frame, int bits) {
 
 // Writes runs into the frame image, row by row, skipping each row's padding.
 void ExpandRuns(std::span<const uint8_t> data, const TFrameRuns& runs, const TFrameFormat& format,
-                TRasterBitmap& image) {
+                TRasterBitmap& image, TRunPath path) {
   WithDepth(format.Bits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
     const int64_t width = format.Width;
     WithRows(image.Stride() != width * (kBits / 8), [&](auto apart) {
-      TImageSink<kBits, decltype(apart)::value> sink{image.Bits(), {width, image.Stride()}};
-      WalkRuns<kBits>(RunBytes(data, runs), width * format.Height, sink);
+      WithPath(path, [&](auto blocks) {
+        constexpr bool kBlocks = decltype(blocks)::value;
+        TImageSink<kBits, decltype(apart)::value, kBlocks> sink{image.Bits(), {width, image.Stride()}};
+        WalkRuns<kBits, kBlocks>(RunBytes(data, runs), width * format.Height, sink);
+      });
     });
   });
 }
 
 int64_t XorRunsIntoPicture(std::span<const uint8_t> data, const TFrameRuns& runs,
-                           const TFrameFormat& format, TRasterBitmap& picture) {
+                           const TFrameFormat& format, TRasterBitmap& picture, TRunPath path) {
   int64_t covered = 0;
   WithDepth(format.Bits, [&](auto depth) {
     constexpr int kBits = decltype(depth)::value;
     const int64_t width = format.Width;
     // Only an 8-bit picture pads its rows.
     WithRows(kBits == 8 && picture.Stride() != width, [&](auto apart) {
-      TPictureSink<kBits, decltype(apart)::value> sink{picture.Bits(), {width, picture.Stride()}};
-      covered = WalkRuns<kBits>(RunBytes(data, runs), width * format.Height, sink);
+      WithPath(path, [&](auto blocks) {
+        constexpr bool kBlocks = decltype(blocks)::value;
+        TPictureSink<kBits, decltype(apart)::value, kBlocks> sink{picture.Bits(),
+                                                                  {width, picture.Stride()}};
+        covered = WalkRuns<kBits, kBlocks>(RunBytes(data, runs), width * format.Height, sink);
+      });
     });
   });
   return covered;
