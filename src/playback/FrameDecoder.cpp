@@ -9,7 +9,7 @@
 #include <type_traits>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "io/ByteReader.h"
@@ -18,8 +18,13 @@ namespace {
 
 #if defined(__SSE2__)
 constexpr bool kHaveSse2 = true;
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
 #else
 constexpr bool kHaveSse2 = false;
+bool HaveAvx2() { return false; }
 #endif
 
 // Run values and true-colour pixels are handled as 32-bit words holding 0x00RRGGBB, which lie
@@ -58,45 +63,92 @@ __m128i Load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i
 void Store16(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 #endif
 
-// A block of records that are all single pixels, taken at once: kRecords records from `p`
-// (kRecords * kSize bytes, all read) become kRecords values at `out`, or, when any count is
-// not 1, nothing is written and Take says false.
-template <int Bits>
-struct TSingleBlock {
-  static constexpr int64_t kRecords = Bits == 8 ? 16 : 4;
-  static constexpr size_t kBytes = size_t(kRecords) * TRunRecord<Bits>::kSize;
+// Blocks of records that are all single pixels: kRecords records from `p` (kBytes bytes, all
+// read) become kRecords values at `out`; Take takes up to `blocks` blocks one after the other
+// and stops before the first block with a count other than 1, returning how many it took.
+template <int Bits, TRunPath Path, bool Indices = Bits == 8>
+struct TSingleBlock;
 
 #if defined(__SSE2__)
-  static bool Take(const uint8_t* p, TPixelValue<Bits>* out) {
-    if constexpr (Bits == 8) {
-      // Sixteen index-count pairs as 16-bit words: each must be 0x01nn.
+// Sixteen index-count pairs as 16-bit words: each must be 0x01nn.
+template <int Bits, TRunPath Path>
+struct TSingleBlock<Bits, Path, true> {
+  static constexpr int64_t kRecords = 16;
+  static constexpr size_t kBytes = 32;
+
+  static size_t Take(const uint8_t* p, size_t blocks, uint8_t* out) {
+    const __m128i one = _mm_set1_epi16(1), low = _mm_set1_epi16(0xFF);
+    size_t k = 0;
+    for (; k < blocks; ++k, p += kBytes, out += kRecords) {
       const __m128i a = Load16(p), b = Load16(p + 16);
-      const __m128i one = _mm_set1_epi16(1);
       const __m128i counts = _mm_and_si128(_mm_cmpeq_epi16(_mm_srli_epi16(a, 8), one),
                                            _mm_cmpeq_epi16(_mm_srli_epi16(b, 8), one));
-      if (_mm_movemask_epi8(counts) != 0xFFFF) return false;
-      const __m128i low = _mm_set1_epi16(0xFF);
+      if (_mm_movemask_epi8(counts) != 0xFFFF) break;
       Store16(out, _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
-    } else {
-      // Four 5-byte records: `a` holds bytes 0-15, `b` bytes 4-19. The counts are bytes 3-4
-      // of `a` and 4-5, 9-10, 14-15 of `b`; each must read 01 00.
+    }
+    return k;
+  }
+};
+
+// Four 5-byte records: `a` holds bytes 0-15, `b` bytes 4-19. The counts are bytes 3-4 of `a`
+// and 4-5, 9-10, 14-15 of `b`; each must read 01 00. The values are the words at bytes 0, 5,
+// 10 and 15; their high bytes are ignored.
+template <int Bits>
+struct TSingleBlock<Bits, TRunPath::Sse2, false> {
+  static constexpr int64_t kRecords = 4;
+  static constexpr size_t kBytes = 20;
+
+  static size_t Take(const uint8_t* p, size_t blocks, uint32_t* out) {
+    const __m128i wantA = _mm_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i wantB = _mm_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0);
+    size_t k = 0;
+    for (; k < blocks; ++k, p += kBytes, out += kRecords) {
       const __m128i a = Load16(p), b = Load16(p + 4);
-      const __m128i wantA = _mm_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-      const __m128i wantB = _mm_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0);
       const int matchA = _mm_movemask_epi8(_mm_cmpeq_epi8(a, wantA));
       const int matchB = _mm_movemask_epi8(_mm_cmpeq_epi8(b, wantB));
-      if ((~matchA & 0x0018) | (~matchB & 0xC630)) return false;
-      // The values are the words at bytes 0, 5, 10 and 15; their high bytes are ignored.
+      if ((~matchA & 0x0018) | (~matchB & 0xC630)) break;
       const __m128i v01 = _mm_unpacklo_epi32(a, _mm_srli_si128(b, 1));
       const __m128i v23 = _mm_unpacklo_epi32(_mm_srli_si128(b, 6), _mm_srli_si128(b, 11));
       Store16(out, _mm_unpacklo_epi64(v01, v23));
     }
-    return true;
+    return k;
   }
-#else
-  static bool Take(const uint8_t*, TPixelValue<Bits>*) { return false; }
-#endif
 };
+
+// Eight records, four in each 128-bit lane laid out as above; the values are picked with one
+// byte shuffle of each load.
+[[gnu::target("avx2")]] size_t TakeSinglesAvx2(const uint8_t* p, size_t blocks, uint32_t* out) {
+  const __m256i wantA = _mm256_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
+                                         0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+  const __m256i wantB = _mm256_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0,  //
+                                         0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0);
+  constexpr char z = -128;  // a shuffle index that gives 0
+  const __m256i pickA = _mm256_setr_epi8(0, 1, 2, z, 5, 6, 7, z, 10, 11, 12, z, z, z, z, z,  //
+                                         0, 1, 2, z, 5, 6, 7, z, 10, 11, 12, z, z, z, z, z);
+  const __m256i pickB = _mm256_setr_epi8(z, z, z, z, z, z, z, z, z, z, z, z, 11, 12, 13, z,  //
+                                         z, z, z, z, z, z, z, z, z, z, z, z, 11, 12, 13, z);
+  size_t k = 0;
+  for (; k < blocks; ++k, p += 40, out += 8) {
+    const __m256i a = _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p)), Load16(p + 20), 1);
+    const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p + 4)), Load16(p + 24), 1);
+    const unsigned matchA = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, wantA)));
+    const unsigned matchB = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, wantB)));
+    if ((~matchA & 0x00180018u) | (~matchB & 0xC630C630u)) break;
+    const __m256i values = _mm256_or_si256(_mm256_shuffle_epi8(a, pickA), _mm256_shuffle_epi8(b, pickB));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), values);
+  }
+  return k;
+}
+
+template <int Bits>
+struct TSingleBlock<Bits, TRunPath::Avx2, false> {
+  static constexpr int64_t kRecords = 8;
+  static constexpr size_t kBytes = 40;
+  static size_t Take(const uint8_t* p, size_t blocks, uint32_t* out) {
+    return TakeSinglesAvx2(p, blocks, out);
+  }
+};
+#endif
 
 // Where the pixels of a frame go: rows of Width pixels, Stride bytes apart, PixelBytes bytes a
 // pixel. With RowsApart the rows end in padding that no pixel reaches; without it they lie
@@ -134,9 +186,10 @@ struct TRunTarget {
 // runs go to the sink directly, so the long runs of zeros of an ordinary frame cost nothing.
 // Returns how many pixels the runs cover.
 //
-// With Blocks, two single pixels in a row are taken as a sign of noise: the records after them
-// are taken a TSingleBlock at a time for as long as they are all single pixels.
-template <int Bits, bool Blocks, typename TSink>
+// On a path other than Plain, two single pixels in a row are taken as a sign of noise: the
+// records after them are taken a TSingleBlock at a time for as long as they are all single
+// pixels.
+template <int Bits, TRunPath Path, typename TSink>
 int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
   using TRecord = TRunRecord<Bits>;
   using TValue = TPixelValue<Bits>;
@@ -147,10 +200,8 @@ int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
   constexpr int64_t kStore = Bits == 8 ? 16 : 8;
   constexpr int64_t kLong = 64;
   constexpr int64_t kBatch = 2048;
-  using TBlock = TSingleBlock<Bits>;
   // A run shorter than kLong may start anywhere below kBatch and store whole kStore blocks;
-  // so may two short ones in a row, and a block of single pixels.
-  static_assert(TBlock::kRecords <= kLong + kStore);
+  // so may two short ones in a row, and blocks of single pixels (up to 16).
   TValue batch[kBatch + kLong + kStore];
 
   int64_t start = 0;   // the pixel of batch[0]
@@ -202,11 +253,18 @@ int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
       filled += 2;
       at += 2 * kSize;
       if (filled >= limit && !flush()) return pixels;
-      if constexpr (Blocks) {
-        while (at + TBlock::kBytes <= end && TBlock::Take(&runs[at], batch + filled)) {
-          filled += TBlock::kRecords;
-          at += TBlock::kBytes;
+      if constexpr (Path != TRunPath::Plain) {
+        // Blocks up to the data's end, and up to the first block that reaches `limit`.
+        using TBlock = TSingleBlock<Bits, Path>;
+        static_assert(TBlock::kRecords <= kLong + kStore);
+        for (;;) {
+          const size_t blocks = std::min((end - at) / TBlock::kBytes,
+                                         size_t((limit - filled - 1) / TBlock::kRecords + 1));
+          const size_t taken = TBlock::Take(&runs[at], blocks, batch + filled);
+          filled += int64_t(taken) * TBlock::kRecords;
+          at += taken * TBlock::kBytes;
           if (filled >= limit && !flush()) return pixels;
+          if (taken == 0 || taken < blocks) break;
         }
       }
     } else if (((count1 - 1) | (count2 - 1)) < uint32_t(kStore)) {
@@ -248,11 +306,16 @@ void WithRows(bool apart, TFunc&& f) {
   f(std::false_type{});
 }
 
-// Calls f with whether runs are walked in blocks as a compile-time constant.
+// Calls f with the path as a compile-time constant: the one asked for, or the best one below
+// it that this machine has.
 template <typename TFunc>
 void WithPath(TRunPath path, TFunc&& f) {
-  if (kHaveSse2 && path == TRunPath::Blocks) return f(std::true_type{});
-  f(std::false_type{});
+  if (kHaveSse2) {
+    if (path == TRunPath::Avx2 && HaveAvx2())
+      return f(std::integral_constant<TRunPath, TRunPath::Avx2>{});
+    if (path != TRunPath::Plain) return f(std::integral_constant<TRunPath, TRunPath::Sse2>{});
+  }
+  f(std::integral_constant<TRunPath, TRunPath::Plain>{});
 }
 
 constexpr uint32_t kTrueColorMask = TRunRecord<32>::kValueMask;
@@ -368,6 +431,14 @@ struct TPictureSink {
   }
 };
 
+}  // namespace
+
+TRunPath BestRunPath() {
+  return !kHaveSse2 ? TRunPath::Plain : HaveAvx2() ? TRunPath::Avx2 : TRunPath::Sse2;
+}
+
+namespace {
+
 // Runs located before the data changed (frames loaded again, the buffer released) keep to
 // what it holds now.
 std::span<const uint8_t> RunBytes(std::span<const uint8_t> data, const TFrameRuns& runs) {
@@ -402,10 +473,11 @@ void ExpandRuns(std::span<const uint8_t> data, const TFrameRuns& runs, const TFr
     constexpr int kBits = decltype(depth)::value;
     const int64_t width = format.Width;
     WithRows(image.Stride() != width * (kBits / 8), [&](auto apart) {
-      WithPath(path, [&](auto blocks) {
-        constexpr bool kBlocks = decltype(blocks)::value;
-        TImageSink<kBits, decltype(apart)::value, kBlocks> sink{image.Bits(), {width, image.Stride()}};
-        WalkRuns<kBits, kBlocks>(RunBytes(data, runs), width * format.Height, sink);
+      WithPath(path, [&](auto walk) {
+        constexpr TRunPath kPath = decltype(walk)::value;
+        TImageSink<kBits, decltype(apart)::value, kPath != TRunPath::Plain> sink{
+            image.Bits(), {width, image.Stride()}};
+        WalkRuns<kBits, kPath>(RunBytes(data, runs), width * format.Height, sink);
       });
     });
   });
@@ -419,11 +491,11 @@ int64_t XorRunsIntoPicture(std::span<const uint8_t> data, const TFrameRuns& runs
     const int64_t width = format.Width;
     // Only an 8-bit picture pads its rows.
     WithRows(kBits == 8 && picture.Stride() != width, [&](auto apart) {
-      WithPath(path, [&](auto blocks) {
-        constexpr bool kBlocks = decltype(blocks)::value;
-        TPictureSink<kBits, decltype(apart)::value, kBlocks> sink{picture.Bits(),
-                                                                  {width, picture.Stride()}};
-        covered = WalkRuns<kBits, kBlocks>(RunBytes(data, runs), width * format.Height, sink);
+      WithPath(path, [&](auto walk) {
+        constexpr TRunPath kPath = decltype(walk)::value;
+        TPictureSink<kBits, decltype(apart)::value, kPath != TRunPath::Plain> sink{
+            picture.Bits(), {width, picture.Stride()}};
+        covered = WalkRuns<kBits, kPath>(RunBytes(data, runs), width * format.Height, sink);
       });
     });
   });
