@@ -64,8 +64,10 @@ void Store16(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v)
 #endif
 
 // Blocks of records that are all single pixels: kRecords records from `p` (kBytes bytes, all
-// read) become kRecords values at `out`; Take takes up to `blocks` blocks one after the other
-// and stops before the first block with a count other than 1, returning how many it took.
+// read) become kRecords values. Take takes up to `blocks` blocks one after the other and
+// stops before the first block with a count other than 1, returning how many it took; it
+// stores the values from `out` on, or, Combine, combines them with the 32-bit words there.
+// True-colour values are stored with a zero high byte.
 template <int Bits, TRunPath Path, bool Indices = Bits == 8>
 struct TSingleBlock;
 
@@ -76,7 +78,9 @@ struct TSingleBlock<Bits, Path, true> {
   static constexpr int64_t kRecords = 16;
   static constexpr size_t kBytes = 32;
 
+  template <bool Combine>
   static size_t Take(const uint8_t* p, size_t blocks, uint8_t* out) {
+    static_assert(!Combine);
     const __m128i one = _mm_set1_epi16(1), low = _mm_set1_epi16(0xFF);
     size_t k = 0;
     for (; k < blocks; ++k, p += kBytes, out += kRecords) {
@@ -92,24 +96,27 @@ struct TSingleBlock<Bits, Path, true> {
 
 // Four 5-byte records: `a` holds bytes 0-15, `b` bytes 4-19. The counts are bytes 3-4 of `a`
 // and 4-5, 9-10, 14-15 of `b`; each must read 01 00. The values are the words at bytes 0, 5,
-// 10 and 15; their high bytes are ignored.
+// 10 and 15, less their high bytes.
 template <int Bits>
 struct TSingleBlock<Bits, TRunPath::Sse2, false> {
   static constexpr int64_t kRecords = 4;
   static constexpr size_t kBytes = 20;
 
-  static size_t Take(const uint8_t* p, size_t blocks, uint32_t* out) {
+  template <bool Combine>
+  static size_t Take(const uint8_t* p, size_t blocks, uint8_t* out) {
     const __m128i wantA = _mm_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m128i wantB = _mm_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0);
+    const __m128i mask = _mm_set1_epi32(0x00FFFFFF);
     size_t k = 0;
-    for (; k < blocks; ++k, p += kBytes, out += kRecords) {
+    for (; k < blocks; ++k, p += kBytes, out += 16) {
       const __m128i a = Load16(p), b = Load16(p + 4);
       const int matchA = _mm_movemask_epi8(_mm_cmpeq_epi8(a, wantA));
       const int matchB = _mm_movemask_epi8(_mm_cmpeq_epi8(b, wantB));
       if ((~matchA & 0x0018) | (~matchB & 0xC630)) break;
       const __m128i v01 = _mm_unpacklo_epi32(a, _mm_srli_si128(b, 1));
       const __m128i v23 = _mm_unpacklo_epi32(_mm_srli_si128(b, 6), _mm_srli_si128(b, 11));
-      Store16(out, _mm_unpacklo_epi64(v01, v23));
+      const __m128i values = _mm_and_si128(_mm_unpacklo_epi64(v01, v23), mask);
+      Store16(out, Combine ? _mm_xor_si128(Load16(out), values) : values);
     }
     return k;
   }
@@ -117,7 +124,8 @@ struct TSingleBlock<Bits, TRunPath::Sse2, false> {
 
 // Eight records, four in each 128-bit lane laid out as above; the values are picked with one
 // byte shuffle of each load.
-[[gnu::target("avx2")]] size_t TakeSinglesAvx2(const uint8_t* p, size_t blocks, uint32_t* out) {
+template <bool Combine>
+[[gnu::target("avx2")]] size_t TakeSinglesAvx2(const uint8_t* p, size_t blocks, uint8_t* out) {
   const __m256i wantA = _mm256_setr_epi8(0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
                                          0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
   const __m256i wantB = _mm256_setr_epi8(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0,  //
@@ -128,14 +136,16 @@ struct TSingleBlock<Bits, TRunPath::Sse2, false> {
   const __m256i pickB = _mm256_setr_epi8(z, z, z, z, z, z, z, z, z, z, z, z, 11, 12, 13, z,  //
                                          z, z, z, z, z, z, z, z, z, z, z, z, 11, 12, 13, z);
   size_t k = 0;
-  for (; k < blocks; ++k, p += 40, out += 8) {
+  for (; k < blocks; ++k, p += 40, out += 32) {
     const __m256i a = _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p)), Load16(p + 20), 1);
     const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p + 4)), Load16(p + 24), 1);
     const unsigned matchA = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, wantA)));
     const unsigned matchB = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, wantB)));
     if ((~matchA & 0x00180018u) | (~matchB & 0xC630C630u)) break;
-    const __m256i values = _mm256_or_si256(_mm256_shuffle_epi8(a, pickA), _mm256_shuffle_epi8(b, pickB));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), values);
+    __m256i values = _mm256_or_si256(_mm256_shuffle_epi8(a, pickA), _mm256_shuffle_epi8(b, pickB));
+    auto* target = reinterpret_cast<__m256i*>(out);
+    if (Combine) values = _mm256_xor_si256(_mm256_loadu_si256(target), values);
+    _mm256_storeu_si256(target, values);
   }
   return k;
 }
@@ -144,8 +154,9 @@ template <int Bits>
 struct TSingleBlock<Bits, TRunPath::Avx2, false> {
   static constexpr int64_t kRecords = 8;
   static constexpr size_t kBytes = 40;
-  static size_t Take(const uint8_t* p, size_t blocks, uint32_t* out) {
-    return TakeSinglesAvx2(p, blocks, out);
+  template <bool Combine>
+  static size_t Take(const uint8_t* p, size_t blocks, uint8_t* out) {
+    return TakeSinglesAvx2<Combine>(p, blocks, out);
   }
 };
 #endif
@@ -254,17 +265,35 @@ int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
       at += 2 * kSize;
       if (filled >= limit && !flush()) return pixels;
       if constexpr (Path != TRunPath::Plain) {
-        // Blocks up to the data's end, and up to the first block that reaches `limit`.
         using TBlock = TSingleBlock<Bits, Path>;
         static_assert(TBlock::kRecords <= kLong + kStore);
-        for (;;) {
+        if constexpr (TSink::kDirect) {
+          // Straight to the target, after the pixels gathered so far (which the blocks do
+          // not touch), up to the data's or the frame's end.
           const size_t blocks = std::min((end - at) / TBlock::kBytes,
-                                         size_t((limit - filled - 1) / TBlock::kRecords + 1));
-          const size_t taken = TBlock::Take(&runs[at], blocks, batch + filled);
-          filled += int64_t(taken) * TBlock::kRecords;
-          at += taken * TBlock::kBytes;
-          if (filled >= limit && !flush()) return pixels;
-          if (taken == 0 || taken < blocks) break;
+                                         size_t((pixels - start - filled) / TBlock::kRecords));
+          const size_t taken = TBlock::template Take<TSink::kCombine>(
+              &runs[at], blocks, sink.At(start + filled));
+          if (taken > 0) {
+            at += taken * TBlock::kBytes;
+            if (filled) sink.Put(start, batch, filled);
+            start += filled + int64_t(taken) * TBlock::kRecords;
+            filled = 0;
+            limit = std::min(kBatch, pixels - start);
+            if (start == pixels) return pixels;
+          }
+        } else {
+          // Into the batch, up to the data's end and the first block that reaches `limit`.
+          for (;;) {
+            const size_t blocks = std::min((end - at) / TBlock::kBytes,
+                                           size_t((limit - filled - 1) / TBlock::kRecords + 1));
+            const size_t taken = TBlock::template Take<false>(
+                &runs[at], blocks, reinterpret_cast<uint8_t*>(batch + filled));
+            filled += int64_t(taken) * TBlock::kRecords;
+            at += taken * TBlock::kBytes;
+            if (filled >= limit && !flush()) return pixels;
+            if (taken == 0 || taken < blocks) break;
+          }
         }
       }
     } else if (((count1 - 1) | (count2 - 1)) < uint32_t(kStore)) {
@@ -336,8 +365,12 @@ void XorWord(uint8_t* p, uint32_t v) {
 template <int Bits, bool RowsApart, bool Blocks>
 struct TImageSink {
   static constexpr int64_t kPixelBytes = Bits / 8;
+  // 32-bit pixels, never apart, take blocks of single pixels straight from the runs.
+  static constexpr bool kDirect = Bits == 32 && !RowsApart, kCombine = false;
   uint8_t* Image;
   TRunTarget<kPixelBytes, RowsApart> Target;
+
+  uint8_t* At(int64_t first) const { return Image + 4 * first; }
 
   void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
     Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
@@ -391,8 +424,12 @@ struct TImageSink {
 template <int Bits, bool RowsApart, bool Blocks>
 struct TPictureSink {
   static constexpr int64_t kPixelBytes = Bits == 8 ? 1 : 4;
+  // Screen words are combined with blocks of single pixels straight from the runs.
+  static constexpr bool kDirect = Bits != 8 && !RowsApart, kCombine = true;
   uint8_t* Picture;
   TRunTarget<kPixelBytes, RowsApart> Target;
+
+  uint8_t* At(int64_t first) const { return Picture + 4 * first; }
 
   void Put(int64_t first, const TPixelValue<Bits>* values, int64_t n) {
     Target.Pieces(first, n, [&](int64_t offset, int64_t from, int64_t count) {
