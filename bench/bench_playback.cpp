@@ -16,6 +16,7 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -281,6 +282,46 @@ BENCHMARK_CAPTURE(BM_DecodeCompose, 32/worst/frameimage, 32, TActivity::Worst, t
 BENCHMARK_CAPTURE(BM_DecodeCompose, 24/worst/padded/frameimage, 24, TActivity::WorstPadded, true,
                   false)
     ->Unit(benchmark::kMicrosecond);
+
+// The first frame of the worst case combined with a picture again and again on each of the
+// decoder's paths (plain, SSE2, AVX2), without the rest of playback, so that the paths can be
+// compared on any machine; a memcpy of the frame is timed every fourth frame.
+void BM_RunPath(benchmark::State& state, int bits, TActivity activity, TRunPath path) {
+  const TSegmentData& data = SegmentData(bits, activity);
+  const int32_t width = Width(activity);
+  const auto picture = TRasterBitmap::Create(width, kHeight, bits == 8 ? 8 : 32);
+  const TFrameFormat format{bits, width, kHeight};
+  const TFrameRuns runs = LocateRuns(data.FrameData, 0, bits);
+  TMemcpyBaseline baseline;
+  std::vector<double> times;
+  for (auto _ : state) {
+    const double t0 = ThreadSeconds();
+    benchmark::DoNotOptimize(XorRunsIntoPicture(data.FrameData, runs, format, *picture, path));
+    times.push_back(ThreadSeconds() - t0);
+    if (times.size() % 4 == 0) {
+      state.PauseTiming();
+      baseline.Measure(1);
+      state.ResumeTiming();
+    }
+  }
+  if (!baseline.Times.empty()) state.counters["frame/memcpy"] = Median(times) / baseline.Median();
+}
+
+const bool kRunPathsRegistered = [] {
+  const std::pair<const char*, TRunPath> paths[] = {
+      {"plain", TRunPath::Plain}, {"sse2", TRunPath::Sse2}, {"avx2", TRunPath::Avx2}};
+  for (const auto& [pathName, path] : paths)
+    for (const auto& [activityName, activity] :
+         {std::pair{"worst", TActivity::Worst}, std::pair{"worst/padded", TActivity::WorstPadded}})
+      for (int bits : {8, 24, 32}) {
+        if (bits == 32 && activity == TActivity::WorstPadded) continue;  // never padded
+        const std::string name =
+            "BM_RunPath/" + std::to_string(bits) + "/" + activityName + "/" + pathName;
+        benchmark::RegisterBenchmark(name.c_str(), BM_RunPath, bits, activity, path)
+            ->Unit(benchmark::kMicrosecond);
+      }
+  return true;
+}();
 
 // The baseline: one 1920 × 1080 32-bit frame copied with memcpy.
 void BM_MemcpyFrame(benchmark::State& state) {
