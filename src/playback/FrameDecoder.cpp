@@ -137,8 +137,10 @@ template <bool Combine>
                                          z, z, z, z, z, z, z, z, z, z, z, z, 11, 12, 13, z);
   size_t k = 0;
   for (; k < blocks; ++k, p += 40, out += 32) {
-    const __m256i a = _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p)), Load16(p + 20), 1);
-    const __m256i b = _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p + 4)), Load16(p + 24), 1);
+    const __m256i a =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p)), Load16(p + 20), 1);
+    const __m256i b =
+        _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(p + 4)), Load16(p + 24), 1);
     const unsigned matchA = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, wantA)));
     const unsigned matchB = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, wantB)));
     if ((~matchA & 0x00180018u) | (~matchB & 0xC630C630u)) break;
@@ -439,7 +441,8 @@ struct TPictureSink {
       if constexpr (Bits == 8) {
 #if defined(__SSE2__)
         if constexpr (Blocks)
-          for (; k + 16 <= count; k += 16) Store16(p + k, _mm_xor_si128(Load16(p + k), Load16(v + k)));
+          for (; k + 16 <= count; k += 16)
+            Store16(p + k, _mm_xor_si128(Load16(p + k), Load16(v + k)));
 #endif
         for (; k < count; ++k) p[k] ^= v[k];
       } else {
@@ -447,7 +450,8 @@ struct TPictureSink {
         if constexpr (Blocks) {
           const __m128i mask = _mm_set1_epi32(int(kTrueColorMask));
           for (; k + 4 <= count; k += 4)
-            Store16(p + 4 * k, _mm_xor_si128(Load16(p + 4 * k), _mm_and_si128(Load16(v + k), mask)));
+            Store16(p + 4 * k,
+                    _mm_xor_si128(Load16(p + 4 * k), _mm_and_si128(Load16(v + k), mask)));
         }
 #endif
         for (; k < count; ++k) XorWord(p + 4 * k, v[k] & kTrueColorMask);
