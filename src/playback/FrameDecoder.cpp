@@ -221,7 +221,7 @@ int64_t WalkRuns(std::span<const uint8_t> runs, int64_t pixels, TSink& sink) {
   int64_t filled = 0;  // values gathered; below `limit` between records
   int64_t limit = std::min(kBatch, pixels);
   // Hands the gathered values on; false when they reach the frame's end.
-  const auto flush = [&]() {
+  const auto flush = [&]() __attribute__((always_inline)) {
     const int64_t n = std::min(filled, pixels - start);
     if (n > 0) sink.Put(start, batch, n);
     start += n;
