@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "index/IndexPass.h"
 #include "index/IndexWorker.h"
 #include "support/IndexFilms.h"
+#include "support/PlaybackProbe.h"
+#include "support/SeekFilms.h"
 #include "support/TempRootFixture.h"
 
 namespace {
@@ -381,5 +385,41 @@ TEST_F(TIndexCache, TheWorkerKeepsAndReadsTheIndex) {
     EXPECT_EQ(progress > 0, !kept);
     EXPECT_EQ(played, (kept ? std::vector<int32_t>{} : std::vector<int32_t>{0, 1}));
     EXPECT_EQ(Files(Root / "cache" / "veRirove").size(), 1u);
+  }
+}
+
+// The pass hands every segment's checkpoints to the player, whose core adopts them all and
+// seeks through them to the pictures playing gives; with a kept index the worker still plays
+// the film for them, after handing the index over.
+TEST_F(TIndexCache, ThePassHandsTheCheckpointsOver) {
+  std::mt19937 rng(1207);
+  std::vector<TWriterSegment> source;
+  while (source.size() < 3)
+    for (auto& segment : RandomFilm(rng, 40, 80)) source.push_back(std::move(segment));
+  const std::string path = Package("random.zrcab", source);
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept ? "kept" : "played");
+    TSeekFixture f(WriteFilm(source));
+    std::mutex lock;
+    std::vector<THandedCheckpoints> handed;
+    TIndexOptions options;
+    options.FilmPalette = f.Core.FilmPalette();
+    options.Checkpoints = [&](THandedCheckpoints&& c) {
+      const std::lock_guard<std::mutex> hold(lock);
+      handed.push_back(std::move(c));
+    };
+    bool finished = false;
+    TIndexWorker worker;
+    worker.Start(f.Core.Segments(), path, options, {{}, [&](auto, auto) { finished = true; }});
+    while (worker.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(finished);
+    ASSERT_FALSE(handed.empty());
+    for (THandedCheckpoints& c : handed) {
+      const int32_t s = c.Segment();
+      const std::vector<int32_t> frames = c.Frames();
+      EXPECT_TRUE(f.Core.AdoptCheckpoints(std::move(c)));
+      EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, s), frames);
+    }
+    for (const TFramePos pos : AllFrames(f.Straight)) ASSERT_TRUE(SeekGivesStraight(f, pos));
   }
 }

@@ -434,6 +434,10 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
     }
     if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk) throw std::bad_alloc();
     host.OnComposed = [&] { pass.Composed(); };
+    if (options.Checkpoints) {
+      core.SetFilmPalette(options.FilmPalette);
+      core.ShareCheckpointBudget();
+    }
     if (options.BeforePlaying) options.BeforePlaying(core);
     const TResult r = core.SetCurSegment();
     if (r != kResultOk) why = std::string("SetCurSegment: ") + ResultText(r);
@@ -447,8 +451,12 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
       if (progress && ++steps % 256 == 0) progress(pass.Frames(), total);
       // The segments the step finished: it moved on to a later one, or the film ended.
       const int32_t now = host.Finished ? int32_t(segments.size()) : host.Stopped ? playing : core.CurSegment();
-      for (; playing < now; ++playing)
+      for (; playing < now; ++playing) {
         if (options.SegmentPlayed) options.SegmentPlayed(core, playing);
+        if (!options.Checkpoints) continue;
+        THandedCheckpoints handed = core.TakeCheckpoints(playing);
+        if (!handed.Empty()) options.Checkpoints(std::move(handed));
+      }
     }
     pass.Finish();
   } catch (const std::exception& e) {
