@@ -185,6 +185,8 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
       {"cancelled", WriteFilm(KnownActivitySegments()), true, false, 0, ""},
       {"a segment of 16 bits", WriteFilmRaw(withDeep), false, false, 1, "segment 2: 16 bits per pixel cannot be played"},
       {"no segments", WriteFilm(std::vector<TWriterSegment>{}), false, true, 0, ""},
+      {"more frames than it takes", WriteFilm(KnownActivitySegments()), false, false, 1,
+       "the film has more than 600 frames: only those were indexed"},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.What);
@@ -192,8 +194,10 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
     std::atomic<bool> cancel{row.Cancel};
     int64_t reported = -1;
     std::string failure = "?";
+    TIndexOptions options;
+    options.MaxFrames = 600;
     const TFilmIndex index =
-        IndexFilm(segments, {}, &cancel, [&](int64_t done, int64_t) { reported = done; }, &failure);
+        IndexFilm(segments, options, &cancel, [&](int64_t done, int64_t) { reported = done; }, &failure);
     EXPECT_EQ(index.Complete, row.Complete);
     EXPECT_EQ(index.Segments.size(), row.Segments);
     EXPECT_EQ(failure, row.Failure);

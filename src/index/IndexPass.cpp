@@ -109,13 +109,13 @@ class TIndexPass {
   void Composed() {
     const TPlaybackCore& core = FCore;
     const TFramePos pos = *core.ComposedFrame();
-    while (FIndex.Segments.size() <= size_t(pos.Segment)) BeginSegment(int32_t(FIndex.Segments.size()));
     const Segment& s = *FSegments[size_t(pos.Segment)];
-    if (pos.Frame >= s.FrameCount || pos.Frame != int32_t(FActivity->Frames.size())) return;
-    if (FFrames >= kMaxIndexFrames) {
+    if (pos.Frame < s.FrameCount && FFrames >= FOptions.MaxFrames) {
       FTooMany = true;
       return;
     }
+    while (FIndex.Segments.size() <= size_t(pos.Segment)) BeginSegment(int32_t(FIndex.Segments.size()));
+    if (pos.Frame >= s.FrameCount || pos.Frame != int32_t(FActivity->Frames.size())) return;
     ++FFrames;
     const int64_t t = FSegmentStart + SegmentMillis(pos.Frame, s.FrameRate);
     // A burst with no change for the settling time has settled, whatever this frame does.
@@ -166,7 +166,7 @@ class TIndexPass {
                                                         FSegments[size_t(index) - 1]->FrameRate);
     TSegmentActivity& activity = FIndex.Segments.emplace_back();
     activity.Width = s.Width, activity.Height = s.Height, activity.StartMs = FSegmentStart;
-    activity.Frames.reserve(size_t(std::clamp<int64_t>(s.FrameCount, 0, kMaxIndexFrames - FFrames)));
+    activity.Frames.reserve(size_t(std::clamp<int64_t>(s.FrameCount, 0, FOptions.MaxFrames - FFrames)));
     FActivity = &activity;
     FSegment = index;
     FPixels = int64_t(std::max(s.Width, 0)) * std::max(s.Height, 0);
@@ -464,7 +464,7 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
   }
   if (why.empty() && !host.Report.empty()) why = host.Report;
   if (why.empty() && pass.TooMany())
-    why = "the film has more than " + std::to_string(kMaxIndexFrames) + " frames: only those were indexed";
+    why = "the film has more than " + std::to_string(options.MaxFrames) + " frames: only those were indexed";
   index.Complete = !cancelled && why.empty() && host.Finished && index.Segments.size() == segments.size();
   if (progress) progress(pass.Frames(), total);
   if (failure) *failure = cancelled ? std::string() : why;

@@ -43,15 +43,17 @@ inline constexpr int64_t kDefaultIdleMs = 5000;
 inline constexpr int64_t kSceneSettleMs = 1000;
 inline constexpr int kScenePercent = 30;
 inline constexpr int64_t kChapterGapMs = 10000;
-// The per-frame table holds at most this many frames (256 MiB); a film of more is indexed
-// up to there and the index marked incomplete.
-inline constexpr int64_t kMaxIndexFrames = int64_t{1} << 24;
+// The per-frame table holds at most this many frames by default (64 MiB; 38 hours at 30
+// frames a second); a film of more, such as one declaring billions of frames without a frame
+// rate, is indexed up to there and the index marked incomplete.
+inline constexpr int64_t kMaxIndexFrames = int64_t{1} << 22;
 
 struct TIndexOptions {
   int64_t IdleMs = kDefaultIdleMs;  // the shortest idle stretch
   int32_t PreviewWidth = 160;
   int64_t PreviewEveryMs = 5000;  // the least interval of periodic previews
   size_t PreviewBudget = size_t{8} << 20;
+  int64_t MaxFrames = kMaxIndexFrames;
   // The checkpoints of every segment, for the player's core, so that its first seek into a
   // segment it never played is as fast as later ones: with Checkpoints given, the pass's core
   // starts from the player's FilmPalette (TPlaybackCore::FilmPalette(), copied on the player's
