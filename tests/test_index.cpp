@@ -174,6 +174,11 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
   for (const TWriterSegment& s : KnownActivitySegments()) withDeep.push_back(EncodeSegment(s));
   withDeep.insert(withDeep.begin() + 1, withDeep[1]);
   withDeep[1].BitsPerPixel = 16;
+  // Segment 2 declares 400 frames over 3 records, 600 frames after segment 1.
+  std::vector<TRawSegment> pastData = {withDeep[0], EncodeSegment(Painted(8, 4, 32, 3, [](int32_t f, auto& p) {
+                                         FillRect(p, 8, f, 0, 2, 2, 0xFF);
+                                       }))};
+  pastData[1].FrameCount = pastData[1].ListFrameCount = 400;
   struct TRow {
     const char* What;
     std::vector<uint8_t> Film;
@@ -181,12 +186,16 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
     bool Complete;
     size_t Segments;
     std::string Failure;
+    int64_t Reported;  // the frames progress heard of last; -1: none
   } rows[] = {
-      {"cancelled", WriteFilm(KnownActivitySegments()), true, false, 0, ""},
-      {"a segment of 16 bits", WriteFilmRaw(withDeep), false, false, 1, "segment 2: 16 bits per pixel cannot be played"},
-      {"no segments", WriteFilm(std::vector<TWriterSegment>{}), false, true, 0, ""},
+      {"cancelled", WriteFilm(KnownActivitySegments()), true, false, 0, "", 0},
+      {"a segment of 16 bits", WriteFilmRaw(withDeep), false, false, 1, "segment 2: 16 bits per pixel cannot be played", 600},
+      {"no segments", WriteFilm(std::vector<TWriterSegment>{}), false, true, 0, "", -1},
       {"more frames than it takes", WriteFilm(KnownActivitySegments()), false, false, 1,
-       "the film has more than 600 frames: only those were indexed"},
+       "the film has more than 600 frames: only those were indexed", 600},
+      // 3 frames with records, then 257 in a row without.
+      {"frames past the data", WriteFilmRaw(pastData), false, false, 2,
+       "segment 2 is damaged: its frames go on past its frame data", 600 + 3 + 257},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.What);
@@ -195,13 +204,13 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
     int64_t reported = -1;
     std::string failure = "?";
     TIndexOptions options;
-    options.MaxFrames = 600;
+    options.MaxFrames = row.Segments == 1 ? 600 : kMaxIndexFrames;
     const TFilmIndex index =
         IndexFilm(segments, options, &cancel, [&](int64_t done, int64_t) { reported = done; }, &failure);
     EXPECT_EQ(index.Complete, row.Complete);
     EXPECT_EQ(index.Segments.size(), row.Segments);
     EXPECT_EQ(failure, row.Failure);
-    EXPECT_EQ(reported, segments.empty() ? -1 : int64_t(index.Segments.empty() ? 0 : 600));
+    EXPECT_EQ(reported, row.Reported);
   }
 }
 

@@ -15,6 +15,11 @@
 
 namespace {
 
+// Frames in a row without a record of their own (a length of 0, or past the frame data) that
+// a segment may have before the pass takes it for damaged and ends: each frame of a film has
+// its record, and a hostile one may declare billions of frames over a few records.
+constexpr int64_t kMaxFramesPastData = 256;
+
 // One bit a pixel of a segment's frame, in pixel order.
 class TPixelBits {
  public:
@@ -124,6 +129,7 @@ class TIndexPass {
     const bool palette = PaletteChanged(s);
     Cursor(s, pos.Frame, a);
     FActivity->Frames.push_back(a);
+    if (FFramesPastData > kMaxFramesPastData) FDamaged = FSegment + 1;
 
     const bool still = a.Changed == 0 && a.Flags == 0 && !palette;
     if (still && !FStillFrom) FStillFrom = pos.Frame;
@@ -155,6 +161,8 @@ class TIndexPass {
 
   int64_t Frames() const { return FFrames; }
   bool TooMany() const { return FTooMany; }
+  // The segment (from 1) whose frames went on far past its frame data; 0 when none did.
+  int32_t Damaged() const { return FDamaged; }
 
  private:
   void BeginSegment(int32_t index) {
@@ -171,6 +179,7 @@ class TIndexPass {
     FSegment = index;
     FPixels = int64_t(std::max(s.Width, 0)) * std::max(s.Height, 0);
     FOffset = 0;
+    FFramesPastData = 0;
     FPalettePos = 0;
     FImageBits.Reset(FPixels);
     FImageCurrent = true;
@@ -208,6 +217,8 @@ class TIndexPass {
     TByteReader header(data);
     header.Seek(size_t(std::min<int64_t>(frame, int64_t(data.size()))));
     FOffset = std::min<int64_t>(frame + header.ReadU32(), int64_t(TPlaybackCore::kFrameBufferSize));
+    // A frame without a record of its own repeats the one before it.
+    FFramesPastData = FOffset == frame ? FFramesPastData + 1 : 0;
     if ((bits != 8 && bits != 24 && bits != 32) || FPixels == 0) return a;
     const std::span<const uint8_t> runs = RunsOf(data, LocateRuns(data, frame, bits));
     int64_t top = INT64_MAX, bottom = -1, left = INT64_MAX, right = -1;
@@ -377,6 +388,8 @@ class TIndexPass {
   bool FTooMany = false;
 
   int64_t FOffset = 0;  // the next frame record
+  int64_t FFramesPastData = 0;  // frames in a row without a record of their own
+  int32_t FDamaged = 0;
   TPixelBits FImageBits;  // the frame image's pixels that are not 0, when FImageCurrent
   bool FImageCurrent = true;
   int64_t FLastFull = -1;  // the last record whose runs covered the whole frame
@@ -442,7 +455,7 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
     const TResult r = core.SetCurSegment();
     if (r != kResultOk) why = std::string("SetCurSegment: ") + ResultText(r);
     int32_t playing = 0;
-    while (why.empty() && !host.Stopped && !pass.TooMany()) {
+    while (why.empty() && !host.Stopped && !pass.TooMany() && !pass.Damaged()) {
       if (cancel && cancel->load(std::memory_order_relaxed)) {
         cancelled = true;
         break;
@@ -463,6 +476,8 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
     why = PlaybackFailureText(segments, core.CurSegment(), e);
   }
   if (why.empty() && !host.Report.empty()) why = host.Report;
+  if (why.empty() && pass.Damaged())
+    why = "segment " + std::to_string(pass.Damaged()) + " is damaged: its frames go on past its frame data";
   if (why.empty() && pass.TooMany())
     why = "the film has more than " + std::to_string(options.MaxFrames) + " frames: only those were indexed";
   index.Complete = !cancelled && why.empty() && host.Finished && index.Segments.size() == segments.size();

@@ -73,8 +73,9 @@ using TIndexProgress = std::function<void(int64_t done, int64_t total)>;
 
 // Indexes `segments` (only read; the pass plays copies). `cancel`, checked every frame, ends
 // the pass early; `progress` hears of it every 256 frames and at the end. Complete is true
-// when every segment was played through. A segment that cannot be played ends the pass with
-// what it has, and `failure` (when given) says why; cancelling leaves it empty.
+// when every segment was played through. A segment that cannot be played, or whose frames go
+// on for hundreds past its frame data (each frame has a record of its own), ends the pass
+// with what it has, and `failure` (when given) says why; cancelling leaves it empty.
 TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options = {},
                      const std::atomic<bool>* cancel = nullptr, const TIndexProgress& progress = {},
                      std::string* failure = nullptr);
