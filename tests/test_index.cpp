@@ -52,6 +52,11 @@ TEST(TIndexPass, ChangesAreWhatThePicturesShow) {
       {"short records",
        ShortRecordsFilm({{{0x112233, 32}}, {{0, 10}}, {}, {{1, 5}}, {{0, 2}, {0x10, 4}, {0, 26}}, {}, {{0, 3}}})},
       {"a short first record", ShortRecordsFilm({{{0x40, 12}}, {}, {{7, 32}}, {{0, 31}}})},
+      // At 24 bits the pixel after a short record's last one loses its blue byte in the frame
+      // image (each pixel is stored as a word).
+      {"short records at 24 bits",
+       ShortRecordsFilm({{{0x0000FF, 32}}, {{0, 5}}, {}, {{0x0100FF, 32}}, {{0x010000, 9}}, {}, {{0xFF, 32}}, {{0, 8}}, {}}, 24)},
+      {"short records at 8 bits", ShortRecordsFilm({{{3, 32}}, {{0, 5}}, {}, {{9, 7}}, {}}, 8)},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.What);

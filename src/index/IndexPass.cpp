@@ -46,6 +46,7 @@ class TPixelBits {
     });
     return added;
   }
+  bool Test(int64_t pixel) const { return FWords[size_t(pixel >> 6)] >> (pixel & 63) & 1; }
   // Calls f(pixel) for every set bit from `first` to `end`.
   template <typename TFunc>
   void ForSet(int64_t first, int64_t end, TFunc&& f) {
@@ -69,19 +70,20 @@ class TPixelBits {
   std::vector<uint64_t> FWords;
 };
 
-// Calls f(first, n, nonZero) for each run of a frame, clipped to its `pixels`, as the decoder
-// takes them; returns how many pixels the runs cover.
+// Calls f(first, n, value) for each run of a frame (its value 0x00RRGGBB, or an index at 8
+// bits), clipped to its `pixels`, as the decoder takes them; returns how many pixels the runs
+// cover.
 template <typename TFunc>
 int64_t WalkFrameRuns(std::span<const uint8_t> runs, int bits, int64_t pixels, TFunc&& f) {
   const size_t size = bits == 8 ? 2 : 5;
   int64_t at = 0;
   for (size_t i = 0; i + size <= runs.size() && at < pixels; i += size) {
     const uint8_t* p = runs.data() + i;
-    const bool nonZero = bits == 8 ? p[0] != 0 : (p[0] | p[1] | p[2]) != 0;
+    const uint32_t value = bits == 8 ? p[0] : uint32_t(p[0] | p[1] << 8 | p[2] << 16);
     const uint32_t count = bits == 8 ? p[1] : uint32_t(p[3] | p[4] << 8);
     if (count == 0) continue;
     const int64_t n = std::min<int64_t>(count, pixels - at);
-    f(at, n, nonZero);
+    f(at, n, value);
     at += n;
   }
   return at;
@@ -135,7 +137,7 @@ class TIndexPass {
     if (still && !FStillFrom) FStillFrom = pos.Frame;
     if (!still) CloseIdle(t);
     if (pos.Frame == 0) AddChapter(pos.Frame, t, s.Name, false);
-    if (a.Changed * 100 >= int64_t(kScenePercent) * FPixels && a.Changed > 0) {
+    if (a.Changed > 0 && int64_t{a.Changed} * 100 >= int64_t{kScenePercent} * FPixels) {
       Scene(pos.Frame, t);
       FBurstBits.Reset(FPixels);
       FBurstCovered = 0;
@@ -182,6 +184,7 @@ class TIndexPass {
     FFramesPastData = 0;
     FPalettePos = 0;
     FImageBits.Reset(FPixels);
+    FImageHigh.Reset(s.BitsPerPixel == 24 ? FPixels : 0);
     FImageCurrent = true;
     FLastFull = -1;
     FBurstBits.Reset(FPixels);
@@ -232,8 +235,8 @@ class TIndexPass {
       a.Changed += uint32_t(n);
       FFrameCovered += FBurstBits.Set(first, n);
     };
-    const int64_t covered = WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, bool nonZero) {
-      if (nonZero) mark(first, n);
+    const int64_t covered = WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, uint32_t value) {
+      if (value) mark(first, n);
     });
     if (covered == FPixels) {
       // The frame image now depends on this frame alone; brought up to date only when needed.
@@ -245,6 +248,12 @@ class TIndexPass {
         FImageCurrent = true;
       }
       ApplyToImage(runs, bits);
+      // At 24 bits the frame image takes each pixel as a word, whose fourth byte falls on the
+      // blue of the pixel after the runs' last one, unless it falls in the row's padding.
+      const int64_t rowBytes = width * 3;
+      if (bits == 24 && covered > 0 && (covered % width != 0 || rowBytes % 4 == 0) &&
+          !FImageHigh.Test(covered))
+        FImageBits.Clear(covered, 1);
       // The rest of the frame image, as the frames before left it, goes into the picture too.
       FImageBits.ForSet(covered, FPixels, [&](int64_t p) { mark(p, 1); });
     }
@@ -257,9 +266,12 @@ class TIndexPass {
   }
 
   void ApplyToImage(std::span<const uint8_t> runs, int bits) {
-    WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, bool nonZero) {
-      if (nonZero) FImageBits.Set(first, n);
+    WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, uint32_t value) {
+      if (value) FImageBits.Set(first, n);
       else FImageBits.Clear(first, n);
+      if (bits != 24) return;
+      if (value & 0xFFFF00) FImageHigh.Set(first, n);
+      else FImageHigh.Clear(first, n);
     });
   }
 
@@ -391,6 +403,7 @@ class TIndexPass {
   int64_t FFramesPastData = 0;  // frames in a row without a record of their own
   int32_t FDamaged = 0;
   TPixelBits FImageBits;  // the frame image's pixels that are not 0, when FImageCurrent
+  TPixelBits FImageHigh;  // at 24 bits, those whose green or red is not 0
   bool FImageCurrent = true;
   int64_t FLastFull = -1;  // the last record whose runs covered the whole frame
   size_t FPalettePos = 0;
