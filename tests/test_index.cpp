@@ -331,6 +331,21 @@ TEST_F(TIndexCache, KeepsCompleteIndexesWhereTheUserCacheIs) {
   ASSERT_TRUE(WriteIndexCache(film, 5000, index));
   EXPECT_TRUE(ReadIndexCache(film, 5000, read));
   EXPECT_EQ(Files(Root / "cache" / "veRirove"), files);
+
+  // Past the limit the least recently used go; what is not a kept index stays.
+  const std::vector<uint8_t> one = FileBytes(kept);
+  Write("cache/veRirove/notes.txt", Bytes("mine"));
+  const std::string second = Package("second.zrcab", KnownActivitySegments()),
+                    third = Package("third.zrcab", KnownActivitySegments());
+  const uint64_t twoFit = one.size() * 2 + one.size() / 2;
+  ASSERT_TRUE(WriteIndexCache(second, 5000, index, twoFit));
+  EXPECT_EQ(Files(Root / "cache" / "veRirove").size(), 3u);
+  EXPECT_TRUE(ReadIndexCache(film, 5000, read));  // used: the second is now the oldest
+  ASSERT_TRUE(WriteIndexCache(third, 5000, index, twoFit));
+  EXPECT_TRUE(ReadIndexCache(film, 5000, read));
+  EXPECT_FALSE(ReadIndexCache(second, 5000, read));
+  EXPECT_TRUE(ReadIndexCache(third, 5000, read));
+  EXPECT_EQ(Files(Root / "cache" / "veRirove").size(), 3u);
   // The film changed: its kept index is another film's.
   std::vector<TWriterSegment> shorter = KnownActivitySegments();
   shorter.pop_back();
