@@ -244,7 +244,9 @@ TEST(Checkpoints, HandedOverOnlyWhereTheyHold) {
       {"the same conditions", Fresh, {}, true},
       {"they replace the checkpoints playing made", PlayedThrough, {}, true},
       {"the pass without the cursor", Fresh, {.CursorShown = false}, false},
-      {"the pass for another screen depth", Fresh, {.ScreenBits = 16}, false},
+      // The picture is the film's depth whatever the screen's: a window on a 24-bit display
+      // takes what a pass with the headless 32 made.
+      {"the pass for another screen depth", Fresh, {.ScreenBits = 16}, true},
       {"another frame buffer", OtherBuffer, {}, false},
       {"the same film read again: other segments", FilmReadAgain, {}, false},
       {"a palette left by the film before, not given to the pass", OtherPalette, {.PlayersPalette = false}, false},
@@ -456,6 +458,49 @@ TEST(Seek, SegmentsFarIntoTheFilmStartFromWhatTheOnesBeforeLeft) {
   }
   TSeekFixture f(WriteFilmRaw(raws));
   for (const TFramePos& pos : SeekOrder(f.Straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
+}
+
+// A budget shared by work: each segment keeps to its share, and a segment taken out leaves
+// what it did not use to those not taken out.
+TEST(Checkpoints, SharesOfABudgetSharedByWork) {
+  const size_t one = TCheckpoint{}.MemoryBytes();
+  struct {
+    const char* Name;
+    std::vector<int64_t> Work;
+    int First;       // checkpoints the first segment keeps, then it is taken out (-1: not)
+    int Second;      // checkpoints the second one is given in turn
+    bool AllKept;    // the second keeps them all, or widens its spacing
+  } cases[] = {
+      {"equal work: half the budget each", {1, 1}, -1, 10, true},
+      {"one more than half", {1, 1}, -1, 11, false},
+      {"a third of the work: a third of the budget", {2, 1}, -1, 6, true},
+      {"the first taken out leaves the rest to the second", {1, 1}, 2, 18, true},
+      {"but no more", {1, 1}, 2, 19, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCheckpointStore store;
+    store.Reset(2);
+    store.SetBudget(20 * one);
+    store.ShareByWork(c.Work);
+    const auto give = [&](int32_t segment, int count) {
+      // One checkpoint a grid step of 64 KiB of work, pictures of no bytes.
+      for (int32_t k = 0; k < count; ++k) {
+        const int64_t step = int64_t{64} << 10;
+        ASSERT_TRUE(store.Wanted(segment, 0, k * step, (k + 1) * step, k));
+        auto checkpoint = std::make_unique<TCheckpoint>();
+        checkpoint->FrameIndex = k, checkpoint->Work = (k + 1) * step, checkpoint->FrameWork = step;
+        store.Add(segment, std::move(checkpoint));
+      }
+    };
+    give(0, std::max(c.First, 0));
+    if (c.First >= 0) {
+      EXPECT_EQ(store.Take(0).Items.size(), size_t(c.First));
+    }
+    give(1, c.Second);
+    EXPECT_EQ(store.Frames(1).size() == size_t(c.Second), c.AllKept);
+    EXPECT_LE(store.Bytes(), 20 * one);
+  }
 }
 
 TEST(PackedBytes, UnpackWhatWasPacked) {
