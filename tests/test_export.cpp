@@ -247,36 +247,44 @@ std::vector<TWriterSegment> NoiseFilm(int32_t width, int32_t height, int frames)
   return film;
 }
 
-// A screen that stands still for long: "Работа" (10 frames a second, 12 s) changes in its
-// first half second, stands still 3.5 s, changes its whole picture at 4 s and for half a
-// second, stands still 1.5 s, changes it again at 6 s and stands still to its end; "Ещё"
-// (5 frames a second, 5 s) changes in its first 0.6 s and stands still to its end.
+// A screen that stands still for long: "Работа" (10 frames a second, 15 s) changes a little
+// in its first half second, stands still 3.5 s, changes a little at 4 s for half a second,
+// stands still 1.5 s, changes a little at 6 s, stands still 4.5 s, changes its whole picture
+// at 11 s (far enough from the segment's start for a chapter) and stands still to its end;
+// "Ещё" (5 frames a second, 5 s) changes in its first 0.6 s and stands still to its end.
 std::vector<TWriterSegment> IdleFilm() {
   std::vector<TWriterSegment> film = {NewSegment("Работа", 64, 48, 32, 10), NewSegment("Ещё", 64, 48, 32, 5)};
   auto picture = [](int scene, int step) {
     auto p = Painted(64, 48, [scene](int x, int y) { return Rgb(40 + 60 * scene + x, 90 + y, 200 - 70 * scene); });
-    FillRect(p, 64, 4 + 8 * step, 10 + 3 * step, 12, 10, Rgb(250, 240, 30));
+    FillRect(p, 64, 4 + 3 * step, 10 + step, 12, 10, Rgb(250, 240, 30));
     return p;
   };
-  for (int k = 0; k < 120; ++k)
-    film[0].Pictures.push_back(k < 40 ? picture(0, std::min(k, 4)) : k < 60 ? picture(1, std::min(k - 40, 4)) : picture(2, 0));
-  for (int k = 0; k < 25; ++k) film[1].Pictures.push_back(picture(3, std::min(k, 2)));
+  for (int k = 0; k < 150; ++k) {
+    // The square's steps: 0 to 4, 5 to 9 from 4 s, 10 to 14 from 6 s.
+    const int step = k < 40 ? std::min(k, 4) : k < 60 ? 5 + std::min(k - 40, 4) : 10 + std::min(k - 60, 4);
+    film[0].Pictures.push_back(k < 110 ? picture(0, step) : picture(1, 0));
+  }
+  for (int k = 0; k < 25; ++k) film[1].Pictures.push_back(picture(2, std::min(k, 2)));
   return film;
 }
+// IdleFilm's idle stretches on the film's clock: from the first still frame to the next
+// change, or the segment's end.
+const std::vector<std::pair<int64_t, int64_t>> kIdleFilmStretches = {
+    {500, 4000}, {4500, 6000}, {6500, 11000}, {11100, 15000}, {15600, 20000}};
 
-// The index of IdleFilm, as the index gives it: its idle stretches (the still frames to the
-// next change), the segments' chapters and the automatic ones where the picture changes whole.
+// The index of IdleFilm, as the index gives it: its idle stretches, the segments' chapters and
+// the automatic one where the picture changes whole.
 std::shared_ptr<const TFilmIndex> IdleFilmIndex(const TTestFilm& film) {
   auto index = std::make_shared<TFilmIndex>();
   for (const auto& s : film.Segments) {
     TSegmentActivity& a = index->Segments.emplace_back();
     a.Width = s->Width, a.Height = s->Height, a.Frames.resize(size_t(s->FrameCount));
   }
-  index->Segments[1].StartMs = 12000;
-  index->DurationMs = 17000;
-  index->Idle = {{500, 4000, {0, 5}}, {4500, 6000, {0, 45}}, {6100, 12000, {0, 61}}, {12600, 17000, {1, 3}}};
-  index->Chapters = {{0, {0, 0}, "Работа", false}, {4000, {0, 40}, "Часть 2", true},
-                     {6000, {0, 60}, "Часть 3", true}, {12000, {1, 0}, "Ещё", false}};
+  index->Segments[1].StartMs = 15000;
+  index->DurationMs = 20000;
+  for (const auto& [start, end] : kIdleFilmStretches)
+    index->Idle.push_back({start, end, *FrameAtTime(film.Segments, start)});
+  index->Chapters = {{0, {0, 0}, "Работа", false}, {11000, {0, 110}, "Часть 2", true}, {15000, {1, 0}, "Ещё", false}};
   index->Complete = true;
   return index;
 }
@@ -1577,13 +1585,11 @@ TEST_F(TEngineFixture, CancellingLeavesNoFile) {
 TEST_F(TEngineFixture, IdleStretchesCutAndAutomaticChapters) {
   const TTestFilm film(IdleFilm());
   const TSegments segments = film.Read();
-  // The stretches of the film's clock (start, end) as IdleFilm stands still.
-  const std::vector<std::pair<int64_t, int64_t>> idle = {{500, 4000}, {4500, 6000}, {6100, 12000}, {12600, 17000}};
   // A moment with every stretch longer than `limit` before it cut to `limit`; `origin`: the
   // start of the one segment exported, whose own stretches count.
   auto cut = [&](int64_t at, int64_t limit, int64_t origin) {
     int64_t written = at;
-    for (const auto& [start, end] : idle)
+    for (const auto& [start, end] : kIdleFilmStretches)
       if (end - start > limit && start >= origin) written -= std::clamp(at + origin - start - limit, int64_t{0}, end - start - limit);
     return written;
   };
@@ -1597,15 +1603,14 @@ TEST_F(TEngineFixture, IdleStretchesCutAndAutomaticChapters) {
   };
   const auto all = TExportChapters::All, segmentsOnly = TExportChapters::Segments;
   const TCase cases[] = {
-      {"cut to 2 s", 2000, segmentsOnly, 0, TExportFormat::Mkv, {{"Работа", 0, 6600}, {"Ещё", 6600, 9200}}},
-      {"cut to 1 s", 1000, segmentsOnly, 0, TExportFormat::Mkv, {{"Работа", 0, 4100}, {"Ещё", 4100, 5700}}},
+      {"cut to 2 s", 2000, segmentsOnly, 0, TExportFormat::Mkv, {{"Работа", 0, 9100}, {"Ещё", 9100, 11700}}},
+      {"cut to 1 s", 1000, segmentsOnly, 0, TExportFormat::Mkv, {{"Работа", 0, 5600}, {"Ещё", 5600, 7200}}},
       {"automatic chapters", 0, all, 0, TExportFormat::Mkv,
-       {{"Работа", 0, 4000}, {"Часть 2", 4000, 6000}, {"Часть 3", 6000, 12000}, {"Ещё", 12000, 17000}}},
-      {"both, MP4", 2000, all, 0, TExportFormat::Mp4,
-       {{"Работа", 0, 2500}, {"Часть 2", 2500, 4500}, {"Часть 3", 4500, 6600}, {"Ещё", 6600, 9200}}},
+       {{"Работа", 0, 11000}, {"Часть 2", 11000, 15000}, {"Ещё", 15000, 20000}}},
+      {"both, MP4", 2000, all, 0, TExportFormat::Mp4, {{"Работа", 0, 7000}, {"Часть 2", 7000, 9100}, {"Ещё", 9100, 11700}}},
       {"one segment", 2000, all, 2, TExportFormat::Mkv, {{"Ещё", 0, 2600}}},
-      {"a limit longer than every stretch", 6000, segmentsOnly, 0, TExportFormat::Mkv,
-       {{"Работа", 0, 12000}, {"Ещё", 12000, 17000}}},
+      {"a limit longer than every stretch", 5000, segmentsOnly, 0, TExportFormat::Mkv,
+       {{"Работа", 0, 15000}, {"Ещё", 15000, 20000}}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
