@@ -35,9 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (o.Quality < -1 || o.Quality > 100 || o.MaxWidth < 0 || o.MaxWidth == 1 || o.Segment != 0) __builtin_trap();
   if (parsed.Split && parsed.Segment) __builtin_trap();
   if (o.Chroma444 && (o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1)) __builtin_trap();
+  // A longest idle stretch is never negative; GIF has no chapters to ask for.
+  if (o.MaxIdle < 0 || (parsed.ChaptersGiven && o.Format == TExportFormat::Gif)) __builtin_trap();
   const TExportOptions plain;
   if (!exporting && (parsed.Split || o.Lossless || o.Chroma444 || o.Quality != plain.Quality || !o.Cursor ||
-                     o.MaxWidth || o.Codec != plain.Codec || parsed.FormatGiven))
+                     o.MaxWidth || o.Codec != plain.Codec || parsed.FormatGiven || o.MaxIdle ||
+                     o.Chapters != plain.Chapters))
     __builtin_trap();
   if (frame && (parsed.At.has_value() == (parsed.Segment > 0 && parsed.Frame >= 0))) __builtin_trap();
   if (frame && parsed.At && (parsed.Segment || parsed.Frame >= 0)) __builtin_trap();
