@@ -145,6 +145,16 @@ struct TShellFixture : ::testing::Test {
   void Load(const std::string& path) {
     Player->SetFileName(QString::fromStdString(path));
     ASSERT_TRUE(Player->LoadFilm(path));
+    Settle();
+  }
+  // Lets the later segments of the film loaded arrive (they are read while the first plays),
+  // and what comes with them be told.
+  void Settle() {
+    for (int wait = 0; wait < 30000 && Player->Session().Reading(); ++wait) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
   bool Highlighted(QToolButton* button) const { return Player->HighlightedButton() == button; }
   // An action or a widget of the main window by its object name; the notice and the loading
@@ -1201,6 +1211,74 @@ TEST_F(TShellFixture, AFilmDamagedInSegment2Of3PlaysSegment1AfterItsWarning) {
   EXPECT_EQ(Player->PlayState(), psStopped);
   EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), 3);
   EXPECT_EQ(Player->ExitStatus(), 1);
+}
+
+// A film plays its first segment while the later ones are read (the reading held after the
+// first here): the clock says "…" for the length, the progress bar and the segments dialog
+// fill in as segments arrive, End waits for the last one, a damaged segment further on is told
+// when the reading reaches it while what came before plays on, and closing the window during
+// the reading leaves nothing in the run's folder.
+TEST_F(TShellFixture, TheFirstSegmentPlaysWhileTheRestIsRead) {
+  struct Case {
+    const char* name;
+    size_t cut;  // bytes cut off the film file's end (into segment 3)
+    bool close;
+    int32_t arrived;   // segments in the end
+    int64_t maximum;   // of the progress bar in the end
+  };
+  const Case cases[] = {{"whole", 0, false, 3, 12}, {"damaged in segment 3", 5, false, 2, 7},
+                        {"closed during the reading", 0, true, 1, 3}};
+  const std::vector<TWriterSegment> three = {Solid("a", 4, 4, 3), Solid("b", 4, 4, 4), Solid("c", 4, 4, 5)};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    std::vector<uint8_t> film = WriteFilm(three);
+    film.resize(film.size() - c.cut);
+    const std::string path = (Root / "film.zrcab").string();
+    WriteFileBytes(path, MakeFilmPackage(film));
+    std::atomic<bool> goOn = false;
+    Player->Session().OnSegmentRead = [&](int32_t read) {
+      while (read == 1 && !goOn) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    Player->NextFile = QString::fromStdString(path);
+    Player->ALoadFromFileExecute();
+    ASSERT_EQ(Player->Core().Segments().size(), 1u);
+    EXPECT_TRUE(Player->Session().Reading());
+    EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), 3);
+    EXPECT_EQ(Find<QLabel>("lblTime")->text(), QStringLiteral("0:00:00 / …"));
+    Player->ASegmentsExecute();
+    QTableWidget* grid = SegmentsGrid(*Segments);
+    ASSERT_EQ(grid->rowCount(), 3);
+    EXPECT_EQ(grid->item(0, 2)->text(), "00:00:00.120");
+    EXPECT_EQ(grid->item(2, 2)->text(), "…");
+    // Played to the end of what has arrived, it stands there.
+    Player->APlayExecute();
+    for (int tick = 0; tick < 10; ++tick) Player->TimerTimer();
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2}));
+    Find("AFilmEnd")->trigger();
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2})) << "End waits for the last segment";
+    goOn = true;
+    if (c.close) {
+      Segments.reset();
+      Display.reset();
+      Player.reset();
+      for (const auto& entry : fs::recursive_directory_iterator(Root))
+        EXPECT_FALSE(entry.is_regular_file() && entry.path().string().find("/veRirove/run-") != std::string::npos)
+            << entry.path();
+      continue;
+    }
+    Settle();
+    EXPECT_EQ(Player->Core().Segments().size(), size_t(c.arrived));
+    EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), c.maximum);
+    EXPECT_EQ(grid->rowCount(), c.arrived);
+    EXPECT_EQ(grid->item(c.arrived - 1, 2)->text(), c.arrived == 3 ? "00:00:00.200" : "00:00:00.160");
+    // End went to the last frame once it was there.
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{c.arrived - 1, c.arrived + 1}));
+    EXPECT_EQ(Find<QLabel>("lblTime")->text(), "0:00:00 / 0:00:00") << "the length once all is read";
+    ASSERT_EQ(Player->Boxes.size(), c.cut ? 1u : 0u);
+    if (c.cut) EXPECT_TRUE(Player->Boxes[0].Text.contains("Сегмент 3 из\u00A03")) << Player->Boxes[0].Text.toStdString();
+  }
 }
 
 TEST(LoadMessages, EveryNoticeAndFaultInTheUsersWords) {
