@@ -506,8 +506,8 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   }
 
   // Only the film file is written: other files of the package are not needed to play it.
-  // The film file is "MyFilm.~zrflm" in any letter case at the top of the package; the exact
-  // name wins, else the first in another case.
+  // The film file is "MyFilm.~zrflm" in any letter case at the top of the package; the first
+  // of the exact name wins, else the first in another case.
   bool otherCaseTaken = false;
   // With ReadUpTo, each film file written is followed to the end of the segments wanted.
   std::optional<TFilmExtent> exactExtent, otherExtent;
@@ -516,6 +516,9 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
     if (target.size() <= TempDir.size() || target.compare(0, TempDir.size(), TempDir) != 0) return;
     const std::string name = target.substr(TempDir.size());
     if (name == kFilmFileName) {
+      // A second film file of the same name is not read: the first one is the film (read
+      // into memory, it may have been handed on already).
+      if (exactExtent) return target.clear();
       exactExtent.emplace(ReadUpTo);
       if (FExactInflow) BeginInflow(*FExactInflow, uint32_t(size), path);
       return;
