@@ -1223,11 +1223,16 @@ TEST_F(TShellFixture, TheFirstSegmentPlaysWhileTheRestIsRead) {
     const char* name;
     size_t cut;  // bytes cut off the film file's end (into segment 3)
     bool close;
-    int32_t arrived;   // segments in the end
-    int64_t maximum;   // of the progress bar in the end
+    const char* action;  // asked for while segment 1 alone is there
+    int32_t arrived;     // segments in the end
+    int64_t maximum;     // of the progress bar in the end
+    TFramePos shown;     // in the end
   };
-  const Case cases[] = {{"whole", 0, false, 3, 12}, {"damaged in segment 3", 5, false, 2, 7},
-                        {"closed during the reading", 0, true, 1, 3}};
+  const Case cases[] = {{"whole, End", 0, false, "AFilmEnd", 3, 12, {2, 4}},
+                        {"whole, Page Down", 0, false, "ANextSegment", 3, 12, {1, 0}},
+                        {"whole, 60 s on", 0, false, "AForward60", 3, 12, {2, 4}},
+                        {"damaged in segment 3, End", 5, false, "AFilmEnd", 2, 7, {1, 3}},
+                        {"closed during the reading", 0, true, "AFilmEnd", 1, 3, {0, 2}}};
   const std::vector<TWriterSegment> three = {Solid("a", 4, 4, 3), Solid("b", 4, 4, 4), Solid("c", 4, 4, 5)};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1256,8 +1261,10 @@ TEST_F(TShellFixture, TheFirstSegmentPlaysWhileTheRestIsRead) {
     for (int tick = 0; tick < 10; ++tick) Player->TimerTimer();
     EXPECT_EQ(Player->PlayState(), psPlaying);
     EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2}));
-    Find("AFilmEnd")->trigger();
-    EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2})) << "End waits for the last segment";
+    // Paused, so that what the action does stays on screen.
+    Find("APause")->trigger();
+    Find(c.action)->trigger();
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2})) << "waits for the segments it needs";
     goOn = true;
     if (c.close) {
       Segments.reset();
@@ -1273,8 +1280,8 @@ TEST_F(TShellFixture, TheFirstSegmentPlaysWhileTheRestIsRead) {
     EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), c.maximum);
     EXPECT_EQ(grid->rowCount(), c.arrived);
     EXPECT_EQ(grid->item(c.arrived - 1, 2)->text(), c.arrived == 3 ? "00:00:00.200" : "00:00:00.160");
-    // End went to the last frame once it was there.
-    EXPECT_EQ(Player->ShownFrame(), (TFramePos{c.arrived - 1, c.arrived + 1}));
+    // Done once what it needed was there (a time past the end: the last frame).
+    EXPECT_EQ(Player->ShownFrame(), c.shown);
     EXPECT_EQ(Find<QLabel>("lblTime")->text(), "0:00:00 / 0:00:00") << "the length once all is read";
     ASSERT_EQ(Player->Boxes.size(), c.cut ? 1u : 0u);
     if (c.cut) EXPECT_TRUE(Player->Boxes[0].Text.contains("Сегмент 3 из\u00A03")) << Player->Boxes[0].Text.toStdString();

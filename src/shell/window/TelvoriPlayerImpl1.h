@@ -130,7 +130,8 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   // ---- Random access: see TTransport ----
   void SeekTo(TFramePos pos) { FTransport->SeekTo(pos); }
   void SeekToTime(int64_t millis) { FTransport->SeekToTime(millis); }
-  void SeekBy(int64_t millis) { FTransport->SeekBy(millis); }
+  // Forwards past the segments read so far, it waits for them.
+  void SeekBy(int64_t millis);
   void StepFrame(int direction) { FTransport->StepFrame(direction); }
   void StepSegment(int direction) { FTransport->StepSegment(direction); }
   std::optional<TFramePos> ShownFrame() const { return FTransport->ShownFrame(); }

@@ -81,6 +81,16 @@ bool TTelvoriPlayer::HasArrived(int32_t index) const {
   return !FSession->Reading() || (index >= 0 && size_t(index) < FTransport->Segments().size());
 }
 
+void TTelvoriPlayer::SeekBy(int64_t millis) {
+  if (millis <= 0 || !FSession->Reading()) return FTransport->SeekBy(millis);
+  const int64_t target = FTransport->ShownTime() + millis;
+  WhenArrived([this, target] {
+    if (target >= FilmMillis(Core().Segments()) && !HasArrived(INT32_MAX)) return false;
+    FTransport->SeekToTime(target);
+    return true;
+  });
+}
+
 void TTelvoriPlayer::ChooseSegment(int32_t index) {
   WhenArrived([this, index] {
     if (!HasArrived(index)) return false;
