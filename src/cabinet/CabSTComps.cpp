@@ -533,21 +533,12 @@ INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
   FSrcNames.reserve(FSrcNames.size() + 1);
   FDstNames.reserve(FDstNames.size() + 1);
   TDataWatch watch{OnFileData ? this : nullptr, OnFileData ? target : std::string(), &FFileDataFailure};
+  // Data handed on only: a handle without a file.
   const bool dataOnly = FileDataOnly && OnFileData;
   const int fd = dataOnly ? -1 : FDestDir.Open(target, Options & croDontOverwriteReadOnlyFiles);
-  if (dataOnly) {
-    const INT_PTR handle = NewHandle(TFd(), &FBytesWritten, MaxExtractBytes, std::move(watch));
-    if (handle == -1) {
-      n.fdie = FDIERROR_TARGET_FILE;
-      return -1;
-    }
-    FSrcNames.push_back(name);
-    FDstNames.push_back(target);
-    ++FFilesWritten;
-    return handle;
-  }
   if (fd == TCabTargetFolder::kTargetSkipped) return 0;
-  const INT_PTR hf = fd < 0 ? -1 : NewHandle(TFd(fd), &FBytesWritten, MaxExtractBytes, std::move(watch));
+  const INT_PTR hf =
+      fd < 0 && !dataOnly ? -1 : NewHandle(TFd(fd), &FBytesWritten, MaxExtractBytes, std::move(watch));
   if (hf == -1) {
     RecordOsError(errno);
     n.fdie = FDIERROR_TARGET_FILE;

@@ -335,24 +335,21 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   if (!film.List.empty()) FUi.FillSegmentsGrid(film.List);
   FListedSegments = int32_t(film.List.size());
   for (auto& segment : film.Segments) KeepSegment(std::move(segment));
-  if (!whole) {
-    const bool inList = film.List.empty();
-    std::string details = (inList ? "ReadSegmentList: " : "LoadSegmentFromStream: ") + error.Message;
-    TFilmErrc fault = FaultOf(error);
-    // When the package was cut short, that is the cause of the fault in the film file.
-    if (FPackageCutShort) {
-      details += " (" + FExtractError + ")";
-      fault = TFilmErrc::CutShort;
-    }
-    ReportDamage(path, details, fault, damaged);
-  }
+  if (!whole) ReportDamage(path, film.List.empty(), error, damaged);
   Loaded = true;
   FUi.SetProgressMax(FFramesRead);
   return true;
 }
 
-void TFilmLoader::ReportDamage(const std::string& path, const std::string& details, TFilmErrc fault,
+void TFilmLoader::ReportDamage(const std::string& path, bool inList, const TFilmError& error,
                                TLoadReport& damaged) {
+  std::string details = (inList ? "ReadSegmentList: " : "LoadSegmentFromStream: ") + error.Message;
+  TFilmErrc fault = FaultOf(error);
+  // When the package was cut short, that is the cause of the fault in the film file.
+  if (FPackageCutShort) {
+    details += " (" + FExtractError + ")";
+    fault = TFilmErrc::CutShort;
+  }
   // Without a complete first segment nothing plays; later faults keep what came before.
   if (FSegmentsRead == 0) {
     UnloadFilm();
@@ -418,17 +415,7 @@ bool TFilmLoader::ReadFilmInflowing(const std::string& path, TLoadReport& damage
   TFilmError error;
   const bool whole = inflow->Finish(error);
   ThrowIfCancelled();
-  if (!whole) {
-    const bool inList = !inflow->ListRead();
-    std::string details = (inList ? "ReadSegmentList: " : "LoadSegmentFromStream: ") + error.Message;
-    TFilmErrc fault = FaultOf(error);
-    // When the package was cut short, that is the cause of the fault in the film file.
-    if (FPackageCutShort) {
-      details += " (" + FExtractError + ")";
-      fault = TFilmErrc::CutShort;
-    }
-    ReportDamage(path, details, fault, damaged);
-  }
+  if (!whole) ReportDamage(path, !inflow->ListRead(), error, damaged);
   Loaded = true;
   FUi.SetProgressMax(FFramesRead);
   return true;

@@ -197,9 +197,9 @@ class TFilmLoader {
   // The film file starts coming out of the package: memory for its `size` bytes, else
   // EFilmLoad (NoMemory).
   void BeginInflow(TFilmInflow& inflow, uint64_t size, const std::string& path);
-  // A later segment cannot be read: DamagedInPart in `damaged`; the first one: EFilmLoad.
-  void ReportDamage(const std::string& path, const std::string& details, TFilmErrc fault,
-                    TLoadReport& damaged);
+  // The film file stops being readable at `error` (in its list when `inList`): a later
+  // segment gives DamagedInPart in `damaged`, the list or the first segment EFilmLoad.
+  void ReportDamage(const std::string& path, bool inList, const TFilmError& error, TLoadReport& damaged);
   // Keeps a segment read, for TakeSegments.
   void KeepSegment(std::unique_ptr<Segment> segment);
 
