@@ -7,9 +7,14 @@
 //     (the film file extracted, read and deleted), and the segments let go again;
 //   - Load/package+touch: the same, and every page of the frame data read once, as playing
 //     the whole film does;
+//   - Load/first: the loader from the path to the first segment handed on, the moment a
+//     player shows the first picture (the load is then called off, which costs a block of
+//     the package); next to Load/package, the whole film, it gives the first picture's share
+//     of a whole load;
 //   - Activate/memcpy and Activate/segment: a plain copy of the largest segment's frame data,
 //     and the playback core activating that segment of the loaded film.
-// The film (about 160 MiB of frame data in 1280 × 800 pictures, see LargeFilm.h) is made before
+// The film (about 160 MiB of frame data in 1280 × 800 pictures, see LargeFilm.h, or as many MiB
+// as VERIROVE_BENCH_LOAD_MIB says, in segments of 48 MiB) is made before
 // the first measurement, in a folder of its own under /tmp that is removed at the end. Times are
 // the process's CPU time (the kernel's work for it included), which other programs on a shared
 // machine disturb less than the clock. Meaningful only in a Release build without sanitizers.
@@ -19,6 +24,7 @@
 #include <mspack.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -60,7 +66,8 @@ struct TBenchFilms {
     if (!::mkdtemp(pattern)) throw std::runtime_error("cannot make a folder in /tmp");
     Folder = pattern;
     TLargeFilmPlan plan;
-    plan.FrameBytes = kFrameBytes;
+    const char* mib = std::getenv("VERIROVE_BENCH_LOAD_MIB");
+    plan.FrameBytes = mib && std::atoi(mib) > 0 ? uint64_t(std::atoi(mib)) << 20 : kFrameBytes;
     const auto segments = MakeLargeFilmSegments(plan);
     for (const auto& s : segments) LargestSegment = std::max(LargestSegment, s.FrameData.size());
     const auto film = WriteFilmRaw(segments);
@@ -148,6 +155,37 @@ BENCHMARK_CAPTURE(BM_Load, package+touch, false, true)
     ->Name("Load/package+touch")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Load, executable, true, false)
     ->Name("Load/executable")->Unit(benchmark::kMillisecond);
+
+// Calls the load off once the first segment has been handed on.
+class TFirstSegmentUi : public TQuietUi {
+ public:
+  std::atomic<bool> Cancel = false;
+  void SegmentsArrived(int32_t) override { Cancel = true; }
+};
+
+void BM_LoadFirst(benchmark::State& state) {
+  const std::string& path = Films().Package;
+  RunFolder();
+  for (auto _ : state) {
+    TFirstSegmentUi ui;
+    TFilmLoader loader(ui, RunFolder().Path());
+    loader.CancelFlag = &ui.Cancel;
+    loader.SetFileName(path);
+    try {
+      loader.LoadFilm(path);
+      state.SkipWithError("the load was not called off");
+      break;
+    } catch (const ELoadCancelled&) {
+    }
+    auto segments = loader.TakeSegments();
+    if (segments.size() != 1) {
+      state.SkipWithError("not one segment at the first picture");
+      break;
+    }
+    benchmark::DoNotOptimize(segments.data());
+  }
+}
+BENCHMARK(BM_LoadFirst)->Name("Load/first")->Unit(benchmark::kMillisecond);
 
 void BM_ActivateMemcpy(benchmark::State& state) {
   const size_t size = Films().LargestSegment;

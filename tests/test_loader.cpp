@@ -8,12 +8,14 @@
 
 #include <atomic>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <thread>
 
 #include <sys/wait.h>
 
+#include "film/FilmExtent.h"
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
 #include "playback_support.h"
@@ -30,7 +32,16 @@ struct TRecordingUi : IFilmLoaderUi {
   int Waits = 0;
   std::function<void()> OnWait;
 
+  // What the loader told, in order: "list N", "segment N" (N read so far), "message".
+  std::vector<std::string> Events;
+  std::function<void(int32_t)> OnArrived;
+
+  void SegmentsArrived(int32_t read) override {
+    Events.push_back("segment " + std::to_string(read));
+    if (OnArrived) OnArrived(read);
+  }
   void ShowMessage(const TLoadReport& report) override {
+    Events.push_back("message");
     Reports.push_back(report);
     BannerUpAtMessage = BannerUpAtMessage || BannerUp;
   }
@@ -46,6 +57,7 @@ struct TRecordingUi : IFilmLoaderUi {
   bool BannerUp = false;
   bool BannerUpAtMessage = false;
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) override {
+    Events.push_back("list " + std::to_string(entries.size()));
     GridRows.push_back(entries.size());
   }
   void SetProgressMax(int64_t frames) override { ProgressMax.push_back(frames); }
@@ -307,6 +319,8 @@ TEST_F(TLoaderFixture, OnlyTheFilmFileIsWrittenWhateverElseThePackageHolds) {
       {"lower case", {{"myfilm.~zrflm", film(4)}}, 4},
       {"the exact name wins over another case", {{"MYFILM.~ZRFLM", film(2)}, {"MyFilm.~zrflm", film(5)}}, 5},
       {"the first in another case wins over a later one", {{"MYFILM.~ZRFLM", film(2)}, {"myfilm.~ZRFLM", film(3)}}, 2},
+      // "Q" becomes "m" in the package: two entries of one name.
+      {"the first of the exact name wins over a later one", {{"MyFilm.~zrflm", film(4)}, {"MyFilm.~zrflQ", film(9)}}, 4},
       {"big other files are not written", {{"junk.bin", std::vector<uint8_t>(3 << 20, 'x')}, {"MyFilm.~zrflm", film(6)}}, 6},
       {"a folder named like the film file", {{"MyFilm.~zrflm\\evil", {'e'}}, {"MyFilm.~zrflm", film(7)}}, 7},
       {"a name leading outside", {{"..\\..\\escape", {'e'}}, {"MyFilm.~zrflm", film(8)}}, 8},
@@ -315,7 +329,11 @@ TEST_F(TLoaderFixture, OnlyTheFilmFileIsWrittenWhateverElseThePackageHolds) {
        {{"MYFILM.~ZRFLM", padded(film(2))}, {"MyFilm.~zrflm", padded(film(5))}}, 5, true},
   };
   for (const auto& c : cases) {
-    const auto path = Write("film.zrcab", MakeCabinet(c.files));
+    auto cab = MakeCabinet(c.files);
+    const std::string twin = "MyFilm.~zrflQ";
+    const auto at = std::search(cab.begin(), cab.end(), twin.begin(), twin.end());
+    if (at != cab.end()) at[twin.size() - 1] = 'm';
+    const auto path = Write("film.zrcab", cab);
     // Twice: nothing the package left may block the next load. As the player loads, and as
     // the tools do.
     for (int round = 0; round < 4; ++round) {
@@ -425,6 +443,89 @@ TEST_F(TLoaderFixture, ALoadCalledOffEndsAtOnceAndLeavesNothing) {
   Loader->STCabReader.OnCabinetInfo = nullptr;
   cancel = false;
   EXPECT_TRUE(Load(film));
+}
+
+// A whole film is read as it is inflated, into memory: the list, then each segment is handed
+// on while the rest of the package is still to come, byte for byte as the film file holds it,
+// and nothing is written into the folder. A damaged segment is told when the reading reaches
+// it, after those before it; a load called off after the first segment leaves nothing.
+TEST_F(TLoaderFixture, AWholeFilmIsHandedOnSegmentBySegmentAsItIsInflated) {
+  std::mt19937 rng(7);
+  std::vector<TWriterSegment> segments;
+  for (int n = 0; n < 3; ++n) {
+    TWriterSegment s = NewSegment("шум " + std::to_string(n + 1), 100, 100);
+    for (int k = 0; k < 2; ++k) s.Pictures.push_back(Painted(100, 100, [&](int, int) { return uint32_t(rng()) & 0xFFFFFF; }));
+    segments.push_back(std::move(s));
+  }
+  const auto whole = WriteFilm(segments);
+  TFilm expected;
+  TFilmError error;
+  ASSERT_TRUE(ReadFilm(whole, expected, error));
+  // The third block's frame data size made negative: damaged, not cut short.
+  auto bad = whole;
+  {
+    const TLastSegment upToSecond = [](int32_t n, const TSegInfo&) { return n == 2; };
+    TFilmExtent second(upToSecond);
+    second.Feed(whole);
+    const size_t info = second.End() + 4;  // no cursor shapes in the writer's blocks
+    bad[info] = 0xFB, bad[info + 1] = bad[info + 2] = bad[info + 3] = 0xFF;
+  }
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> film;
+    TCabCompression compression;
+    bool executable;
+    int32_t cancelAt;  // the segment after which the load is called off; 0: never
+    std::vector<std::string> events;
+  };
+  const std::vector<std::string> all = {"list 3", "segment 1", "segment 2", "segment 3"};
+  const Case cases[] = {
+      {"stored", whole, TCabCompression::None, false, 0, all},
+      {"compressed", whole, TCabCompression::MsZip, false, 0, all},
+      {"executable", whole, TCabCompression::MsZip, true, 0, all},
+      {"damaged in segment 3", bad, TCabCompression::None, false, 0, {"list 3", "segment 1", "segment 2", "message"}},
+      {"called off after segment 1", whole, TCabCompression::None, false, 1, {"list 3", "segment 1"}},
+      {"executable called off after segment 1", whole, TCabCompression::None, true, 1, {"list 3", "segment 1"}},
+  };
+  std::atomic<bool> cancel = false;
+  Loader->CancelFlag = &cancel;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto package = MakeFilmPackage(c.film, c.compression);
+    const auto path = c.executable ? Write("film.exe", MakeExecutableFilm(std::vector<uint8_t>(10, 1), package))
+                                   : Write("film.zrcab", package);
+    Ui.Events.clear();
+    Ui.Reports.clear();
+    cancel = false;
+    std::vector<std::unique_ptr<Segment>> taken;
+    Ui.OnArrived = [&](int32_t read) {
+      // Taken while the loader reads on, as a player takes them.
+      for (auto& segment : Loader->TakeSegments()) taken.push_back(std::move(segment));
+      EXPECT_EQ(taken.size(), size_t(read));
+      if (read == 1) {
+        EXPECT_LT(Loader->STCabReader.BytesWritten(), c.film.size()) << "the rest is still to be inflated";
+        EXPECT_EQ(TempFiles(), c.executable ? std::vector<std::string>{"temp.zrcab"} : std::vector<std::string>{});
+      }
+      if (read == c.cancelAt) cancel = true;
+    };
+    Loader->SetFileName(path);
+    if (c.cancelAt) {
+      EXPECT_THROW(Loader->LoadFilm(path), ELoadCancelled);
+    } else {
+      ASSERT_TRUE(Loader->LoadFilm(path));
+      for (auto& segment : Loader->TakeSegments()) taken.push_back(std::move(segment));
+    }
+    EXPECT_EQ(Ui.Events, c.events);
+    for (size_t i = 0; i < taken.size(); ++i) {
+      const Segment& a = *taken[i];
+      const Segment& b = *expected.Segments[i];
+      EXPECT_EQ(a.Name, b.Name);
+      EXPECT_TRUE(std::ranges::equal(a.SegStream.Bytes(), b.SegStream.Bytes())) << "segment " << i + 1;
+      EXPECT_TRUE(std::ranges::equal(a.CursStream.Bytes(), b.CursStream.Bytes())) << "segment " << i + 1;
+    }
+    if (!c.events.empty() && c.events.back() == "message") EXPECT_EQ(Ui.Reports.at(0).DamagedSegment, 3);
+    EXPECT_TRUE(TempFiles().empty());
+  }
 }
 
 TEST_F(TLoaderFixture, ReadOnlyFilmsLoadAndStayAsTheyWere) {

@@ -66,9 +66,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Lets the later segments of the film loaded arrive (they are read while the first plays),
+// and what comes with them be told.
+void Settle(TTelvoriPlayer& player) {
+  for (int wait = 0; wait < 30000 && player.Session().Reading(); ++wait) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
 class TTestPlayer : public TTelvoriPlayer {
  public:
   using TTelvoriPlayer::TTelvoriPlayer;
+  // Opening a film as the player does, the whole film read before the test looks at it.
+  void ALoadFromFileExecute() { TTelvoriPlayer::ALoadFromFileExecute(), Settle(*this); }
+  bool OpenFilm(const std::string& path, bool offerResume = true) {
+    const bool opened = TTelvoriPlayer::OpenFilm(path, offerResume);
+    Settle(*this);
+    return opened;
+  }
+  void OpenDroppedFilm(const QString& path) { TTelvoriPlayer::OpenDroppedFilm(path), Settle(*this); }
   struct TBox {
     QMessageBox::Icon Icon;
     QString Caption, Text, Details;
@@ -93,6 +111,13 @@ class TTestPlayer : public TTelvoriPlayer {
   }
   QString ChooseFilmFile() override { return NextFile; }
 };
+
+// The program's start with a film, the whole film read before the test looks at it.
+bool StartPlayer(TTestPlayer& player, const std::vector<std::string>& args) {
+  const bool started = StartPlayer(static_cast<TTelvoriPlayer&>(player), args);
+  Settle(player);
+  return started;
+}
 
 // A 32-bit segment of solid pictures whose colour changes every frame.
 TWriterSegment Solid(const std::string& name, int32_t w, int32_t h, int frames, uint8_t bits = 32) {
@@ -145,7 +170,9 @@ struct TShellFixture : ::testing::Test {
   void Load(const std::string& path) {
     Player->SetFileName(QString::fromStdString(path));
     ASSERT_TRUE(Player->LoadFilm(path));
+    Settle();
   }
+  void Settle() { ::Settle(*Player); }
   bool Highlighted(QToolButton* button) const { return Player->HighlightedButton() == button; }
   // An action or a widget of the main window by its object name; the notice and the loading
   // banner are found over the display window's picture while it shows the film.
@@ -1044,7 +1071,8 @@ TEST_F(TShellFixture, TheExitStatusSaysWhetherTheFilmPlayed) {
     QSignalSpy progress(Find<TSeekBar>("pbrProgress"), &QProgressBar::valueChanged);
     std::vector<std::string> args = {c.film};
     if (c.closeOnFinish) args.push_back("/closeonfinish");
-    ASSERT_TRUE(StartPlayer(*Player, args));
+    // The rest of the film is read in the program's own loop, which its end ends.
+    ASSERT_TRUE(StartPlayer(static_cast<TTelvoriPlayer&>(*Player), args));
     if (!c.closeOnFinish) {
       // Nothing ends by itself.
       QApplication::processEvents();
@@ -1201,6 +1229,81 @@ TEST_F(TShellFixture, AFilmDamagedInSegment2Of3PlaysSegment1AfterItsWarning) {
   EXPECT_EQ(Player->PlayState(), psStopped);
   EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), 3);
   EXPECT_EQ(Player->ExitStatus(), 1);
+}
+
+// A film plays its first segment while the later ones are read (the reading held after the
+// first here): the clock says "…" for the length, the progress bar and the segments dialog
+// fill in as segments arrive, End waits for the last one, a damaged segment further on is told
+// when the reading reaches it while what came before plays on, and closing the window during
+// the reading leaves nothing in the run's folder.
+TEST_F(TShellFixture, TheFirstSegmentPlaysWhileTheRestIsRead) {
+  struct Case {
+    const char* name;
+    size_t cut;  // bytes cut off the film file's end (into segment 3)
+    bool close;
+    const char* action;  // asked for while segment 1 alone is there
+    int32_t arrived;     // segments in the end
+    int64_t maximum;     // of the progress bar in the end
+    TFramePos shown;     // in the end
+  };
+  const Case cases[] = {{"whole, End", 0, false, "AFilmEnd", 3, 12, {2, 4}},
+                        {"whole, Page Down", 0, false, "ANextSegment", 3, 12, {1, 0}},
+                        {"whole, 60 s on", 0, false, "AForward60", 3, 12, {2, 4}},
+                        {"damaged in segment 3, End", 5, false, "AFilmEnd", 2, 7, {1, 3}},
+                        {"closed during the reading", 0, true, "AFilmEnd", 1, 3, {0, 2}}};
+  const std::vector<TWriterSegment> three = {Solid("a", 4, 4, 3), Solid("b", 4, 4, 4), Solid("c", 4, 4, 5)};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    std::vector<uint8_t> film = WriteFilm(three);
+    film.resize(film.size() - c.cut);
+    const std::string path = (Root / "film.zrcab").string();
+    WriteFileBytes(path, MakeFilmPackage(film));
+    std::atomic<bool> goOn = false;
+    Player->Session().OnSegmentRead = [&](int32_t read) {
+      while (read == 1 && !goOn) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    Player->NextFile = QString::fromStdString(path);
+    Player->TTelvoriPlayer::ALoadFromFileExecute();
+    ASSERT_EQ(Player->Core().Segments().size(), 1u);
+    EXPECT_TRUE(Player->Session().Reading());
+    EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), 3);
+    EXPECT_EQ(Find<QLabel>("lblTime")->text(), QStringLiteral("0:00:00 / …"));
+    Player->ASegmentsExecute();
+    QTableWidget* grid = SegmentsGrid(*Segments);
+    ASSERT_EQ(grid->rowCount(), 3);
+    EXPECT_EQ(grid->item(0, 2)->text(), "00:00:00.120");
+    EXPECT_EQ(grid->item(2, 2)->text(), "…");
+    // Played to the end of what has arrived, it stands there.
+    Player->APlayExecute();
+    for (int tick = 0; tick < 10; ++tick) Player->TimerTimer();
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2}));
+    // Paused, so that what the action does stays on screen.
+    Find("APause")->trigger();
+    Find(c.action)->trigger();
+    EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 2})) << "waits for the segments it needs";
+    goOn = true;
+    if (c.close) {
+      Segments.reset();
+      Display.reset();
+      Player.reset();
+      for (const auto& entry : fs::recursive_directory_iterator(Root))
+        EXPECT_FALSE(entry.is_regular_file() && entry.path().string().find("/veRirove/run-") != std::string::npos)
+            << entry.path();
+      continue;
+    }
+    Settle();
+    EXPECT_EQ(Player->Core().Segments().size(), size_t(c.arrived));
+    EXPECT_EQ(Find<TSeekBar>("pbrProgress")->maximum(), c.maximum);
+    EXPECT_EQ(grid->rowCount(), c.arrived);
+    EXPECT_EQ(grid->item(c.arrived - 1, 2)->text(), c.arrived == 3 ? "00:00:00.200" : "00:00:00.160");
+    // Done once what it needed was there (a time past the end: the last frame).
+    EXPECT_EQ(Player->ShownFrame(), c.shown);
+    EXPECT_EQ(Find<QLabel>("lblTime")->text(), "0:00:00 / 0:00:00") << "the length once all is read";
+    ASSERT_EQ(Player->Boxes.size(), c.cut ? 1u : 0u);
+    if (c.cut) EXPECT_TRUE(Player->Boxes[0].Text.contains("Сегмент 3 из\u00A03")) << Player->Boxes[0].Text.toStdString();
+  }
 }
 
 TEST(LoadMessages, EveryNoticeAndFaultInTheUsersWords) {
@@ -2338,6 +2441,7 @@ TEST_F(TFilmMemory, TheFilmsOpenedLastAreOfferedNewestFirst) {
   Player->OpenDroppedFilm(QString::fromStdString(third));
   Player->APlayExecute();
   RecentItem(2)->trigger();
+  Settle();
   EXPECT_EQ(Player->FileName(), QString::fromStdString(first));
   EXPECT_EQ(Player->PlayState(), psStopped);
   EXPECT_EQ(Player->Core().Segments().size(), 2u);

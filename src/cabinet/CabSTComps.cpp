@@ -184,7 +184,8 @@ uint32_t WriteCallback(INT_PTR hf, const void* pv, uint32_t cb) {
     RecordOsError(EDQUOT);
     return uint32_t(-1);
   }
-  size_t done = 0;
+  // A target without a file hands its data on only.
+  size_t done = h->Fd < 0 ? cb : 0;
   while (done < cb) {
     const ssize_t w = ::write(h->Fd, static_cast<const uint8_t*>(pv) + done, cb - done);
     if (w < 0) {
@@ -216,7 +217,7 @@ uint32_t WriteCallback(INT_PTR hf, const void* pv, uint32_t cb) {
 
 int CloseCallback(INT_PTR hf) {
   TCabHandle* h = HandleOf(hf);
-  const int r = ::close(h->Fd);
+  const int r = h->Fd < 0 ? 0 : ::close(h->Fd);
   const int err = errno;
   delete h;
   if (r != 0) {
@@ -532,9 +533,12 @@ INT_PTR TSTCabReader::CopyFile(FDINOTIFICATION& n) {
   FSrcNames.reserve(FSrcNames.size() + 1);
   FDstNames.reserve(FDstNames.size() + 1);
   TDataWatch watch{OnFileData ? this : nullptr, OnFileData ? target : std::string(), &FFileDataFailure};
-  const int fd = FDestDir.Open(target, Options & croDontOverwriteReadOnlyFiles);
+  // Data handed on only: a handle without a file.
+  const bool dataOnly = FileDataOnly && OnFileData;
+  const int fd = dataOnly ? -1 : FDestDir.Open(target, Options & croDontOverwriteReadOnlyFiles);
   if (fd == TCabTargetFolder::kTargetSkipped) return 0;
-  const INT_PTR hf = fd < 0 ? -1 : NewHandle(TFd(fd), &FBytesWritten, MaxExtractBytes, std::move(watch));
+  const INT_PTR hf =
+      fd < 0 && !dataOnly ? -1 : NewHandle(TFd(fd), &FBytesWritten, MaxExtractBytes, std::move(watch));
   if (hf == -1) {
     RecordOsError(errno);
     n.fdie = FDIERROR_TARGET_FILE;
@@ -558,10 +562,10 @@ INT_PTR TSTCabReader::CloseFileInfo(FDINOTIFICATION& n) {
     FSrcNames.erase(it);
     FDstNames.erase(FDstNames.begin() + ptrdiff_t(i));
     // Set while the file is still open, so that no path is looked up again.
-    SetFdTimeAndAttributes(handle->Fd, n.date, n.time, n.attribs);
+    if (handle->Fd >= 0) SetFdTimeAndAttributes(handle->Fd, n.date, n.time, n.attribs);
   }
   // Closing touches no recorded error.
-  ::close(handle->Fd);
+  if (handle->Fd >= 0) ::close(handle->Fd);
   delete handle;
   n.hf = 0;
 

@@ -144,6 +144,10 @@ class TSTCabReader {
   // extraction still fails. Off by default.
   bool SalvageCutShort = false;
 
+  // Hand the files' data to OnFileData only, writing nothing (see the file comment). Off by
+  // default.
+  bool FileDataOnly = false;
+
   // Extracts every file of cabFile and of its continuation cabinets into destDir (created
   // when missing). Raises ESTCabinet when the cabinet layer fails, EOSError for a folder that
   // cannot be created, and lets through whatever an event handler raises. Files extracted

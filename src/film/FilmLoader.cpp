@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -49,6 +50,17 @@ class TMapping {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Map(fd, size_t(st.st_size));
   }
   std::span<const uint8_t> Bytes() const { return {FData, FSize}; }
+  // Private memory for `size` bytes to be written in place (pages are taken as they are
+  // written); false when it cannot be had.
+  bool Reserve(size_t size) {
+    if (size == 0) return true;
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return false;
+    FData = static_cast<const uint8_t*>(p);
+    FSize = size;
+    return true;
+  }
+  uint8_t* Writable() const { return const_cast<uint8_t*>(FData); }
 
  private:
   const uint8_t* FData = nullptr;
@@ -74,6 +86,101 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 }
 
 }  // namespace
+
+// A film file as it comes out of the package: its bytes, written into memory of the size the
+// package gives it, and what has been read of them: the segment list once it is whole, and
+// each segment block once the counts and sizes before it say it is whole. What is read refers
+// to the memory, which the segments keep.
+class TFilmInflow {
+ public:
+  // What is read, as it is read.
+  std::function<void(const std::vector<TSegmentListEntry>&)> OnList;
+  std::function<void(std::unique_ptr<Segment>)> OnSegment;
+
+  TFilmInflow() : FExtent(FSegmentEnd) {}
+  TFilmInflow(const TFilmInflow&) = delete;
+  TFilmInflow& operator=(const TFilmInflow&) = delete;
+
+  // The film file starts; `size` is what the package says it holds. False without memory.
+  bool Begin(uint64_t size) {
+    FStarted = true;
+    return size <= SIZE_MAX && FMemory->Reserve(size_t(size));
+  }
+  bool Started() const { return FStarted; }
+  uint64_t Filled() const { return FFilled; }
+  // Takes the next bytes; false when they go beyond the size given.
+  bool Append(std::span<const uint8_t> data) {
+    if (data.size() > FMemory->Bytes().size() - FFilled) return false;
+    if (!data.empty()) std::memcpy(FMemory->Writable() + FFilled, data.data(), data.size());
+    FFilled += data.size();
+    FExtent.Feed(data);
+    return true;
+  }
+  // Reads what the bytes so far hold whole. True once nothing more is needed of the film file:
+  // every listed segment has been read, or one of them is damaged whatever follows.
+  bool Advance() { return Read(false); }
+  // Reads the rest once the film file is all there is, as ReadFilm reads a whole file: true
+  // when the list and every segment were read, else `error` says what stopped the reading.
+  bool Finish(TFilmError& error) {
+    Read(true);
+    error = FError;
+    return !FFailed;
+  }
+  int32_t Listed() const { return int32_t(FList.size()); }
+  bool ListRead() const { return FListRead; }
+
+ private:
+  bool Read(bool atEnd) {
+    if (FFailed || FDone) return true;
+    if (FDeferred && !atEnd) return false;
+    const std::span<const uint8_t> bytes(FMemory->Bytes().data(), FFilled);
+    if (!FListRead) {
+      if (!atEnd) {
+        if (FFilled < 4) return false;
+        const int32_t count = TByteReader(bytes).ReadI32();
+        if (count > 0 && FFilled < 4 + uint64_t(count) * kSegmentListEntrySize) return false;
+      }
+      TByteReader stream(bytes);
+      if (!ReadSegmentList(stream, FList, FError)) return FFailed = true;
+      FListRead = true;
+      FPos = stream.Position();
+      if (OnList) OnList(FList);
+    }
+    while (FRead < FList.size()) {
+      // A block is read once its end is known and there, or when no more bytes come.
+      if (!atEnd && FEnds.size() <= FRead && !FExtent.Complete()) return false;
+      TByteReader stream(bytes);
+      stream.Seek(FPos);
+      auto segment = std::make_unique<Segment>();
+      if (!ReadSegmentBlock(stream, int32_t(FRead + 1), *segment, FError, FMemory)) {
+        // Bytes the counts did not foresee: read again when all are there.
+        if (FError.EndsEarly && !atEnd) return FDeferred = true, false;
+        return FFailed = true;
+      }
+      FPos = stream.Position();
+      ++FRead;
+      if (OnSegment) OnSegment(std::move(segment));
+    }
+    return FDone = true;
+  }
+
+  std::shared_ptr<TMapping> FMemory = std::make_shared<TMapping>();
+  uint64_t FFilled = 0;
+  bool FStarted = false;
+  // Where each segment block but the last ends, as the counts and sizes say.
+  std::vector<uint64_t> FEnds;
+  const TLastSegment FSegmentEnd = [this](int32_t, const TSegInfo&) {
+    FEnds.push_back(FExtent.End());
+    return false;
+  };
+  TFilmExtent FExtent;
+  std::vector<TSegmentListEntry> FList;
+  bool FListRead = false;
+  size_t FRead = 0;  // segments read
+  size_t FPos = 0;   // where the next block starts
+  bool FDone = false, FFailed = false, FDeferred = false;
+  TFilmError FError;
+};
 
 bool CopyExecutablePackage(int source, const std::string& sourceName, const std::string& targetName,
                            const std::atomic<bool>* cancel) {
@@ -143,6 +250,8 @@ TFilmLoader::TFilmLoader(IFilmLoaderUi& ui, std::string tempDir,
       TempFolderError(std::move(tempFolderError)),
       FUi(ui) {}
 
+TFilmLoader::~TFilmLoader() = default;
+
 void TFilmLoader::SetFileName(const std::string& path) {
   FFileName = path;
   FUi.FileNameChanged(path);
@@ -195,8 +304,11 @@ bool TFilmLoader::LoadFilm(const std::string& path) {
 bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   UnloadFilm();
   FListedSegments = 0;
+  FSegmentsRead = 0;
+  FFramesRead = 0;
   // Nothing extracted stays, on every way out.
   const auto emptyAfterwards = OnScopeExit([this] { EmptyTempDir(); });
+  if (!ReadUpTo) return ReadFilmInflowing(path, damaged);
   if (!LoadFromFile(path)) return false;
 
   // The run's folder is this process's own: no other program opens or replaces the file.
@@ -222,31 +334,90 @@ bool TFilmLoader::ReadFilmInto(const std::string& path, TLoadReport& damaged) {
   ThrowIfCancelled();
   if (!film.List.empty()) FUi.FillSegmentsGrid(film.List);
   FListedSegments = int32_t(film.List.size());
-  FSegments = std::move(film.Segments);
-  if (!whole) {
-    const bool inList = film.List.empty();
-    std::string details = (inList ? "ReadSegmentList: " : "LoadSegmentFromStream: ") + error.Message;
-    TFilmErrc fault = FaultOf(error);
-    // When the package was cut short, that is the cause of the fault in the film file.
-    if (FPackageCutShort) {
-      details += " (" + FExtractError + ")";
-      fault = TFilmErrc::CutShort;
-    }
-    // Without a complete first segment nothing plays; later faults keep what came before.
-    if (FSegments.empty()) {
-      UnloadFilm();
-      throw EFilmLoad(details, fault, path);
-    }
-    damaged.Notice = TLoadNotice::DamagedInPart;
-    damaged.Path = path;
-    damaged.Details = details;
-    damaged.Fault = fault;
-    damaged.DamagedSegment = int32_t(FSegments.size()) + 1;
-    damaged.Playable = int32_t(FSegments.size());
-    damaged.Total = FListedSegments;
-  }
+  for (auto& segment : film.Segments) KeepSegment(std::move(segment));
+  if (!whole) ReportDamage(path, film.List.empty(), error, damaged);
   Loaded = true;
-  FUi.SetProgressMax(TotalFrames());
+  FUi.SetProgressMax(FFramesRead);
+  return true;
+}
+
+void TFilmLoader::ReportDamage(const std::string& path, bool inList, const TFilmError& error,
+                               TLoadReport& damaged) {
+  std::string details = (inList ? "ReadSegmentList: " : "LoadSegmentFromStream: ") + error.Message;
+  TFilmErrc fault = FaultOf(error);
+  // When the package was cut short, that is the cause of the fault in the film file.
+  if (FPackageCutShort) {
+    details += " (" + FExtractError + ")";
+    fault = TFilmErrc::CutShort;
+  }
+  // Without a complete first segment nothing plays; later faults keep what came before.
+  if (FSegmentsRead == 0) {
+    UnloadFilm();
+    throw EFilmLoad(details, fault, path);
+  }
+  damaged.Notice = TLoadNotice::DamagedInPart;
+  damaged.Path = path;
+  damaged.Details = details;
+  damaged.Fault = fault;
+  damaged.DamagedSegment = FSegmentsRead + 1;
+  damaged.Playable = FSegmentsRead;
+  damaged.Total = FListedSegments;
+}
+
+void TFilmLoader::KeepSegment(std::unique_ptr<Segment> segment) {
+  FFramesRead += segment->FrameCount;
+  {
+    const std::lock_guard lock(FSegmentsLock);
+    FSegments.push_back(std::move(segment));
+  }
+  ++FSegmentsRead;
+}
+
+void TFilmLoader::BeginInflow(TFilmInflow& inflow, uint64_t size, const std::string& path) {
+  if (!inflow.Begin(size))
+    throw EFilmLoad("LoadFilm: no memory for the " + std::to_string(size) + " bytes of the film file",
+                    TFilmErrc::NoMemory, path);
+}
+
+TFilmInflow* TFilmLoader::InflowOf(const std::string& target) const {
+  return target == FilmFile ? FExactInflow.get() : FOtherInflow.get();
+}
+
+bool TFilmLoader::ReadFilmInflowing(const std::string& path, TLoadReport& damaged) {
+  FExactInflow = std::make_unique<TFilmInflow>();
+  FOtherInflow = std::make_unique<TFilmInflow>();
+  const auto dropInflows = OnScopeExit([this] {
+    FExactInflow.reset();
+    FOtherInflow.reset();
+  });
+  // The film file of the exact name is read as it comes: the list for the grid, then each
+  // segment, handed on at once.
+  FExactInflow->OnList = [this](const std::vector<TSegmentListEntry>& list) {
+    ThrowIfCancelled();
+    FListedSegments = int32_t(list.size());
+    if (!list.empty()) FUi.FillSegmentsGrid(list);
+  };
+  FExactInflow->OnSegment = [this](std::unique_ptr<Segment> segment) {
+    ThrowIfCancelled();
+    KeepSegment(std::move(segment));
+    FUi.SegmentsArrived(FSegmentsRead);
+  };
+  if (!LoadFromFile(path)) return false;
+  TFilmInflow* inflow = FExactInflow->Started() ? FExactInflow.get() : FOtherInflow.get();
+  if (!inflow->Started()) {
+    Notify(TLoadNotice::FormatNotSupported, path,
+           FPackageCutShort ? FExtractError
+                            : path + ": the package holds no film file " + kFilmFileName);
+    return false;
+  }
+  // Another case: nothing has been read of it yet.
+  if (inflow == FOtherInflow.get()) inflow->OnList = FExactInflow->OnList, inflow->OnSegment = FExactInflow->OnSegment;
+  TFilmError error;
+  const bool whole = inflow->Finish(error);
+  ThrowIfCancelled();
+  if (!whole) ReportDamage(path, !inflow->ListRead(), error, damaged);
+  Loaded = true;
+  FUi.SetProgressMax(FFramesRead);
   return true;
 }
 
@@ -322,17 +493,21 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   }
 
   // Only the film file is written: other files of the package are not needed to play it.
-  // The film file is "MyFilm.~zrflm" in any letter case at the top of the package; the exact
-  // name wins, else the first in another case.
+  // The film file is "MyFilm.~zrflm" in any letter case at the top of the package; the first
+  // of the exact name wins, else the first in another case.
   bool otherCaseTaken = false;
   // With ReadUpTo, each film file written is followed to the end of the segments wanted.
   std::optional<TFilmExtent> exactExtent, otherExtent;
-  STCabReader.OnCopyFile = [&](TSTCabReader&, const std::string&, int32_t, uint16_t, uint16_t,
+  STCabReader.OnCopyFile = [&](TSTCabReader&, const std::string&, int32_t size, uint16_t, uint16_t,
                                uint16_t, uint16_t, std::string& target, bool&) {
     if (target.size() <= TempDir.size() || target.compare(0, TempDir.size(), TempDir) != 0) return;
     const std::string name = target.substr(TempDir.size());
     if (name == kFilmFileName) {
+      // A second film file of the same name is not read: the first one is the film (read
+      // into memory, it may have been handed on already).
+      if (exactExtent) return target.clear();
       exactExtent.emplace(ReadUpTo);
+      if (FExactInflow) BeginInflow(*FExactInflow, uint32_t(size), path);
       return;
     }
     if (!otherCaseTaken && name.find('/') == std::string::npos &&
@@ -340,17 +515,28 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
       otherCaseTaken = true;
       target = TempDir + kOtherCaseFilmName;
       otherExtent.emplace(ReadUpTo);
+      if (FOtherInflow) BeginInflow(*FOtherInflow, uint32_t(size), path);
       return;
     }
     target.clear();
   };
   // Whether each film file was ended at ReadLimit, short of the segments wanted.
   bool exactBeyond = false, otherBeyond = false;
-  if (ReadUpTo || CancelFlag) {
+  const bool inflowing = FExactInflow != nullptr;
+  if (ReadUpTo || CancelFlag || inflowing) {
     STCabReader.OnFileData = [&](TSTCabReader&, const std::string& target, std::span<const uint8_t> data,
                                  bool& complete) {
       // Raised here, it stops the decompressor and reaches the caller of Extract.
       ThrowIfCancelled();
+      if (inflowing) {
+        TFilmInflow& inflow = *InflowOf(target);
+        if (!inflow.Append(data))
+          throw EFilmLoad("LoadFromFile: " + path + ": the film file holds more than its package says",
+                          TFilmErrc::Corrupt, path);
+        // The other case is read once the package is out, when there is no exact name.
+        complete = &inflow == FExactInflow.get() && inflow.Advance();
+        return;
+      }
       if (!ReadUpTo) return;
       const bool exact = target == FilmFile;
       std::optional<TFilmExtent>& extent = exact ? exactExtent : otherExtent;
@@ -363,10 +549,13 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   }
   // A package cut short still gives the film file as far as its data goes.
   STCabReader.SalvageCutShort = true;
+  // Into memory: nothing is written.
+  STCabReader.FileDataOnly = inflowing;
   // The handlers refer to this call's locals: they go with the call, on every way out.
   const auto dropHandler = OnScopeExit([this] {
     STCabReader.OnCopyFile = nullptr;
     STCabReader.OnFileData = nullptr;
+    STCabReader.FileDataOnly = false;
   });
   bool extracted = true;
   try {
@@ -387,6 +576,14 @@ bool TFilmLoader::LoadFromFile(const std::string& path) {
   }
   if (temporary) ::unlink(PackagePath.c_str());
   ThrowIfCancelled();
+  if (inflowing) {
+    // A package cut short still gives the film file as far as it goes.
+    const TFilmInflow& inflow = FExactInflow->Started() ? *FExactInflow : *FOtherInflow;
+    if (extracted) return true;
+    if (inflow.Started() && inflow.Filled() > 0) return FPackageCutShort = true;
+    Notify(TLoadNotice::FormatNotSupported, path, FExtractError);
+    return false;
+  }
   const bool found = FindFilmFileInAnyCase();
   if (found && (exactExtent ? exactBeyond : otherBeyond)) {
     const std::string limit = ReadLimit % (1 << 20) ? std::to_string(ReadLimit) + " bytes"
@@ -431,11 +628,15 @@ void TFilmLoader::UnloadFilm() {
   ClearSegments();
 }
 
-void TFilmLoader::ClearSegments() { FSegments.clear(); }
+void TFilmLoader::ClearSegments() {
+  const std::lock_guard lock(FSegmentsLock);
+  FSegments.clear();
+}
 
 int64_t TFilmLoader::TotalFrames() const { return ::TotalFrames(FSegments); }
 
 std::vector<std::unique_ptr<Segment>> TFilmLoader::TakeSegments() {
+  const std::lock_guard lock(FSegmentsLock);
   std::vector<std::unique_ptr<Segment>> segments = std::move(FSegments);
   FSegments.clear();
   return segments;

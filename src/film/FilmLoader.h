@@ -3,9 +3,13 @@
 // or lists them.
 //
 // Stages: empty the run's folder; copy the package out of an executable film when needed;
-// extract the film file "MyFilm.~zrflm" (and nothing else) from the package into the folder;
-// read the segment list (for the segments grid) and every segment block; empty the folder
-// again. The user's film file is only ever read. Messages, the loading banner, the grid and
+// inflate the film file "MyFilm.~zrflm" (and nothing else) of the package; read the segment
+// list (for the segments grid) and every segment block; empty the folder again. A whole film
+// is inflated into memory, not written: the list and each segment are read as soon as their
+// bytes are out, and handed on while the rest is inflated (SegmentsArrived), so that a player
+// can show the first segment long before the last one is there. Reading only the first
+// segments (ReadUpTo, the tools) and listing a film without loading it extract the film file
+// into the folder. The user's film file is only ever read. Messages, the loading banner, the grid and
 // the progress bar belong to a window (or to the standard error of a tool), reached through
 // IFilmLoaderUi.
 //
@@ -23,6 +27,7 @@
 #include "cabinet/CabSTComps.h"
 #include "film/FilmFile.h"
 #include <memory>
+#include <mutex>
 
 // The film file or the executable film cannot be read as the format says: raised to the
 // caller of LoadFilm. what() is the internal English message; Path names the film the user
@@ -86,7 +91,15 @@ class IFilmLoaderUi {
   virtual void FileNameChanged(const std::string& path) { (void)path; }
   // Called between the attempts to open a locked executable film.
   virtual void Waiting() {}
+  // A whole film's segments read so far can be taken (TakeSegments) while the rest is still
+  // being read; `read` segments have been read in all. Called on the loading thread, the
+  // list (FillSegmentsGrid) before the first segment.
+  virtual void SegmentsArrived(int32_t read) { (void)read; }
+  // The reading of a film's later segments has ended (or was called off): no more come.
+  virtual void ReadingEnded() {}
 };
+
+class TFilmInflow;
 
 class TFilmLoader {
  public:
@@ -98,6 +111,7 @@ class TFilmLoader {
   // empties it before and after every load. Empty when there is none: nothing loads then,
   // and tempFolderError says why.
   TFilmLoader(IFilmLoaderUi& ui, std::string tempDir, std::string tempFolderError = {});
+  ~TFilmLoader();
 
   const std::string& FileName() const { return FFileName; }
   // Stores the path, shows its file name and marks the film as not loaded.
@@ -126,8 +140,12 @@ class TFilmLoader {
   int64_t TotalFrames() const;
   // The segments the last LoadFilm read, in film order.
   const std::vector<std::unique_ptr<Segment>>& Segments() const { return FSegments; }
-  // Hands the segments read over; the loader keeps none.
+  // Hands the segments read so far over; the loader keeps none. May be called from another
+  // thread while a load reads on (after SegmentsArrived).
   std::vector<std::unique_ptr<Segment>> TakeSegments();
+  // The segments and frames the last load read (also those handed over).
+  int32_t SegmentsRead() const { return FSegmentsRead; }
+  int64_t FramesRead() const { return FFramesRead; }
   // Whether the last extraction ended early because the package is cut short or damaged.
   bool PackageCutShort() const { return FPackageCutShort; }
   // The segments the last loaded film's list names (the loaded ones may be fewer).
@@ -171,7 +189,28 @@ class TFilmLoader {
   void Notify(TLoadNotice notice, const std::string& path, const std::string& details = {},
               int systemError = 0);
 
+  // The whole film read into memory as it is inflated (ReadFilmInto without ReadUpTo).
+  bool ReadFilmInflowing(const std::string& path, TLoadReport& damaged);
+  // The film file's inflow by its target (the exact name or another case), during a load into
+  // memory.
+  TFilmInflow* InflowOf(const std::string& target) const;
+  // The film file starts coming out of the package: memory for its `size` bytes, else
+  // EFilmLoad (NoMemory).
+  void BeginInflow(TFilmInflow& inflow, uint64_t size, const std::string& path);
+  // The film file stops being readable at `error` (in its list when `inList`): a later
+  // segment gives DamagedInPart in `damaged`, the list or the first segment EFilmLoad.
+  void ReportDamage(const std::string& path, bool inList, const TFilmError& error, TLoadReport& damaged);
+  // Keeps a segment read, for TakeSegments.
+  void KeepSegment(std::unique_ptr<Segment> segment);
+
   std::vector<std::unique_ptr<Segment>> FSegments;
+  mutable std::mutex FSegmentsLock;  // FSegments while a load hands segments on
+  std::atomic<int32_t> FSegmentsRead = 0;
+  std::atomic<int64_t> FFramesRead = 0;
+  // While a whole film is read into memory: the film file of the exact name, whose segments
+  // are handed on as they come, and the first in another case, read only when there is no
+  // film file of the exact name.
+  std::unique_ptr<TFilmInflow> FExactInflow, FOtherInflow;
   IFilmLoaderUi& FUi;
   std::string FFileName;
   bool FPackageCutShort = false;

@@ -166,7 +166,12 @@ void TPlaybackCore::AddSegment(std::unique_ptr<Segment> segment) {
   if (FCurSegment < 0 || FSegments.size() == 1) FCurSegment = 0;
 }
 
+void TPlaybackCore::AppendSegments(std::vector<std::unique_ptr<Segment>> segments) {
+  for (auto& segment : segments) AddSegment(std::move(segment));
+}
+
 void TPlaybackCore::UnloadFilm() {
+  FMoreComing = false;
   ClearSegments();
   FLoadedSegment = -1;
   Rewind();
@@ -236,6 +241,11 @@ void TPlaybackCore::TimerPlayTimer() {
 }
 
 void TPlaybackCore::EndSegment() {
+  if (FMoreComing && size_t(FCurSegment) + 1 >= FSegments.size()) {
+    // The next segment is not there yet: the last picture stays until it is.
+    FSegmentEnded = true;
+    return;
+  }
   if (NextSegment() == kResultOk) return;
   ExecuteHostStop();
   FHost.FilmFinished();

@@ -107,6 +107,18 @@ class TPlaybackCore {
   }
   // Takes a film's segments; the first becomes current (none: no segment is current).
   void TakeFilm(std::vector<std::unique_ptr<Segment>> segments);
+  // Adds segments at the end of the film as they are read, while it plays; the first one
+  // added to an empty film becomes current.
+  void AppendSegments(std::vector<std::unique_ptr<Segment>> segments);
+  // Whether more segments are still being read: playing that reaches the end of the last one
+  // there stands at its last picture until the next arrives (TimerPlayTimer goes on with it),
+  // instead of ending the film.
+  void SetMoreComing(bool more) { FMoreComing = more; }
+  bool MoreComing() const { return FMoreComing; }
+  // Whether playing stands at the end of the last segment there, waiting for the next.
+  bool WaitingForSegment() const {
+    return FMoreComing && FSegmentEnded && size_t(FCurSegment) + 1 >= FSegments.size();
+  }
   // No film: the segments released, the frame position rewound, no segment current.
   void UnloadFilm();
   // Clears the state a new film starts from: the palette is kept (it survives films).
@@ -333,6 +345,7 @@ class TPlaybackCore {
   std::optional<TFrameRuns> FPendingRuns;
   std::optional<TFramePos> FComposed;  // the frame composed last in the current segment
   bool FSegmentEnded = false;          // a seek composed the segment's last frame
+  bool FMoreComing = false;           // later segments are still being read
   int32_t FLoadedSegment = -1;         // the segment whose frames the buffer holds
   bool FFrameImageCurrent = true;  // false: the frame image lags behind FLastFullFrame
   int64_t FLastFullFrame = -1;     // the last frame whose runs covered the whole frame

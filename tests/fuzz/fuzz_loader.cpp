@@ -2,7 +2,8 @@
 // loaded through a run folder of its own, with what the input plants in that folder first
 // (FIFOs, links, read-only leftovers, a folder named like the film file). Whatever the input,
 // the load ends, the user's film and a file outside stay as they were, and the run folder is
-// empty afterwards.
+// empty afterwards. A whole film, read into memory as it is inflated, gives the segments that
+// reading the extracted film file up to its last segment gives, byte for byte.
 //
 // Input: one byte of flags, then the package bytes.
 //   bit 0      the film is an executable: a prefix, the package and its length
@@ -123,17 +124,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TRunFolder run(root + "/private");
     if (run.Path().empty()) __builtin_trap();
     Plant((flags >> 1) & 7, run.Path(), canary);
-    TQuietUi ui;
-    TFilmLoader loader(ui, run.Path(), run.Error());
-    loader.LockWindow = std::chrono::milliseconds(0);
-    loader.STCabReader.MaxExtractBytes = 64 << 20;
-    loader.SetFileName(filmPath);
-    try {
-      loader.LoadFilm(filmPath);
-    } catch (const EFilmLoad&) {
+    // As the player reads (into memory), then through the folder up to the last segment.
+    std::vector<std::unique_ptr<Segment>> read[2];
+    for (int way = 0; way < 2; ++way) {
+      TQuietUi ui;
+      TFilmLoader loader(ui, run.Path(), run.Error());
+      loader.LockWindow = std::chrono::milliseconds(0);
+      loader.STCabReader.MaxExtractBytes = 64 << 20;
+      if (way == 1) loader.ReadUpTo = [](int32_t, const TSegInfo&) { return false; };
+      loader.SetFileName(filmPath);
+      try {
+        loader.LoadFilm(filmPath);
+      } catch (const EFilmLoad&) {
+      }
+      read[way] = loader.TakeSegments();
+      // Nothing extracted stays once the load is over.
+      if (!fs::is_empty(run.Path())) __builtin_trap();
+      if (way == 0) Plant((flags >> 1) & 7, run.Path(), canary);
     }
-    // Nothing extracted stays once the load is over.
-    if (!fs::is_empty(run.Path())) __builtin_trap();
+    if (read[0].size() != read[1].size()) __builtin_trap();
+    for (size_t i = 0; i < read[0].size(); ++i) {
+      const Segment& a = *read[0][i];
+      const Segment& b = *read[1][i];
+      const auto same = [](const TMemoryStream& x, const TMemoryStream& y) {
+        return x.Size() == y.Size() && (x.Size() == 0 || std::memcmp(x.Data(), y.Data(), x.Size()) == 0);
+      };
+      if (a.FrameCount != b.FrameCount || a.Name != b.Name || !same(a.SegStream, b.SegStream) ||
+          !same(a.CursStream, b.CursStream) || a.CursorList->Count() != b.CursorList->Count())
+        __builtin_trap();
+    }
   }
   // The run folder is gone, the film and the file outside are as they were.
   if (!fs::is_empty(root + "/private")) __builtin_trap();

@@ -66,12 +66,19 @@ bool StartPlayer(TTelvoriPlayer& player, const std::vector<std::string>& args) {
 
   // A place asked for on the command line wins over going on from where the film was left.
   if (!player.OpenFilm(options.StartFilmPath, options.StartSegment <= 0 && options.StartMillis < 0)) return true;
-  // Out of range (0, negative, past the last segment): the first segment stays current.
-  if (options.StartSegment > 0) player.Core().SelectSegment(options.StartSegment - 1);
-  player.Guarded([&player] { player.APlayExecute(); });
-  // A time of the film, applied after /segm: it decides where playing starts.
-  if (options.StartMillis >= 0 && player.PlayState() == psPlaying)
-    player.Guarded([&] { player.SeekToTime(options.StartMillis); });
+  // A segment or time still being read is waited for.
+  player.WhenArrived([&player, segment = options.StartSegment, millis = options.StartMillis] {
+    const auto& segments = player.Core().Segments();
+    if ((segment > 0 && !player.HasArrived(segment - 1)) ||
+        (millis >= 0 && millis >= FilmMillis(segments) && !player.HasArrived(INT32_MAX)))
+      return false;
+    // Out of range (0, negative, past the last segment): the first segment stays current.
+    if (segment > 0) player.Core().SelectSegment(segment - 1);
+    player.Guarded([&player] { player.APlayExecute(); });
+    // A time of the film, applied after /segm: it decides where playing starts.
+    if (millis >= 0 && player.PlayState() == psPlaying) player.Guarded([&] { player.SeekToTime(millis); });
+    return true;
+  });
   return true;
 }
 

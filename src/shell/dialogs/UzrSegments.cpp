@@ -123,16 +123,21 @@ bool TfrmSegments::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-void TfrmSegments::SetRows(const std::vector<TSegmentListEntry>& entries) {
+void TfrmSegments::SetRows(const std::vector<TSegmentListEntry>& entries, int arrived) {
+  // The row chosen stays chosen while the rows fill in.
+  const int current = sgdSegments->currentRow();
+  const bool refill = arrived >= 0 && sgdSegments->rowCount() == int(entries.size());
   sgdSegments->clearContents();
   sgdSegments->setRowCount(entries.empty() ? 1 : int(entries.size()));
   for (size_t i = 0; i < entries.size(); ++i) {
     const auto& e = entries[i];
+    const bool coming = arrived >= 0 && int(i) >= arrived;
     const QString cells[3] = {QString::number(i + 1), QString::fromStdString(e.Name),
-                              QString::fromStdString(FormatSegmentDuration(e.FrameCount, e.FrameRate))};
+                              coming ? QStringLiteral("…")
+                                     : QString::fromStdString(FormatSegmentDuration(e.FrameCount, e.FrameRate))};
     for (int column = 0; column < 3; ++column) sgdSegments->setItem(int(i), column, new QTableWidgetItem(cells[column]));
   }
-  sgdSegments->setCurrentCell(0, 0);
+  sgdSegments->setCurrentCell(refill && current >= 0 ? current : 0, 0);
 }
 
 void TfrmSegments::SelectRow(int row) {

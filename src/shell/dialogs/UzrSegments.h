@@ -23,8 +23,10 @@ class TfrmSegments : public QDialog {
 
   TfrmSegments();
 
-  // One row per entry: number from 1, name, duration; with no entries one empty row.
-  void SetRows(const std::vector<TSegmentListEntry>& entries);
+  // One row per entry: number from 1, name, duration; with no entries one empty row. With
+  // `arrived` set, the segments from that index on are still being read: "…" stands for
+  // their duration.
+  void SetRows(const std::vector<TSegmentListEntry>& entries, int arrived = -1);
   // Makes `row` (from 0) the current and selected one; out of range, the first.
   void SelectRow(int row);
   // Whether the first data row holds a segment (column 0 not empty).

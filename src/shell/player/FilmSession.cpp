@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QThread>
 #include <exception>
 #include <functional>
 #include <thread>
@@ -15,43 +16,32 @@
 #include "shell/player/LoadMessages.h"
 #include "shell/player/Transport.h"
 
-// The window as the loader reaches it. Called on the window's thread, it passes every call on
-// at once. While a load runs on its own thread (Hold), it keeps what the loader tells, to be
-// told on the window's thread when the load has ended (Release); only the banner comes at
-// once, through the event loop the window's thread waits in.
+// The window as the loader reaches it. Between Begin and End the loader runs on a thread of
+// its own: every call is posted to the session on the window's thread, in order, which keeps
+// or tells it; else each is passed on at once.
 class TFilmSession::TUiRelay : public IFilmLoaderUi {
  public:
-  explicit TUiRelay(IFilmLoaderUi& ui) : FUi(ui) {}
+  TUiRelay(IFilmLoaderUi& ui, TFilmSession& session) : FUi(ui), FSession(session) {}
 
-  void Hold(QObject* loop) {
-    FLoop = loop;
-    FKept.clear();
-    FBannerShown = false;
+  // Set before the loading thread starts and after it has ended.
+  void Begin(int generation) {
+    FGeneration = generation;
+    FThreaded = true;
   }
-  // Hides the banner and tells what was kept, unless the load was called off.
-  void Release(bool tell) {
-    FLoop = nullptr;
-    if (FBannerShown) FUi.SetBannerVisible(false);
-    std::vector<std::function<void(IFilmLoaderUi&)>> kept;
-    kept.swap(FKept);
-    if (tell)
-      for (const auto& call : kept) call(FUi);
-  }
+  void End() { FThreaded = false; }
 
   void ShowMessage(const TLoadReport& report) override {
     Pass([report](IFilmLoaderUi& ui) { ui.ShowMessage(report); });
   }
   void SetBannerVisible(bool visible) override {
-    if (!FLoop) return FUi.SetBannerVisible(visible);
-    // Hidden by Release, after the load.
+    if (!FThreaded) return FUi.SetBannerVisible(visible);
+    // Shown while Load waits; hidden when it stops waiting.
     if (!visible) return;
-    QMetaObject::invokeMethod(
-        FLoop,
-        [this] {
-          FBannerShown = true;
-          FUi.SetBannerVisible(true);
-        },
-        Qt::QueuedConnection);
+    Post([](TFilmSession& session, int generation) {
+      if (generation != session.FGeneration || !session.FWait) return;
+      session.FBannerShown = true;
+      session.FUi.SetBannerVisible(true);
+    });
   }
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) override {
     Pass([entries](IFilmLoaderUi& ui) { ui.FillSegmentsGrid(entries); });
@@ -63,72 +53,178 @@ class TFilmSession::TUiRelay : public IFilmLoaderUi {
     Pass([path](IFilmLoaderUi& ui) { ui.FileNameChanged(path); });
   }
   void Waiting() override {
-    if (!FLoop) FUi.Waiting();
+    if (!FThreaded) FUi.Waiting();
+  }
+  void SegmentsArrived(int32_t read) override {
+    Post([](TFilmSession& session, int generation) { session.Arrived(generation); });
+    if (FSession.OnSegmentRead) FSession.OnSegmentRead(read);
   }
 
  private:
+  void Post(std::function<void(TFilmSession&, int)> call) {
+    QMetaObject::invokeMethod(
+        FSession.FInbox.get(), [this, call = std::move(call), generation = FGeneration] { call(FSession, generation); },
+        Qt::QueuedConnection);
+  }
   void Pass(std::function<void(IFilmLoaderUi&)> call) {
-    if (FLoop) {
-      FKept.push_back(std::move(call));
-    } else {
-      call(FUi);
-    }
+    // The window's own calls (the path set while later segments are read) go straight on.
+    if (!FThreaded || QThread::currentThread() == FSession.FInbox->thread()) return call(FUi);
+    Post([call = std::move(call)](TFilmSession& session, int generation) { session.Deliver(generation, call); });
   }
 
   IFilmLoaderUi& FUi;
-  QObject* FLoop = nullptr;  // the loop the window's thread waits in while a load runs
-  std::vector<std::function<void(IFilmLoaderUi&)>> FKept;
-  bool FBannerShown = false;
+  TFilmSession& FSession;
+  bool FThreaded = false;
+  int FGeneration = 0;
 };
 
 TFilmSession::TFilmSession(IFilmLoaderUi& ui)
-    : FRunFolder(std::make_unique<TRunFolder>()),
-      FRelay(std::make_unique<TUiRelay>(ui)),
+    : FUi(ui),
+      FInbox(std::make_unique<QObject>()),
+      FRunFolder(std::make_unique<TRunFolder>()),
+      FRelay(std::make_unique<TUiRelay>(ui, *this)),
       FLoader(std::make_unique<TFilmLoader>(*FRelay, FRunFolder->Path(), FRunFolder->Error())) {
   FLoader->CancelFlag = &FCancel;
 }
 
-TFilmSession::~TFilmSession() = default;
+TFilmSession::~TFilmSession() {
+  // The reading is called off before the folder and the loader go.
+  FCancel = true;
+  Join();
+}
+
+void TFilmSession::Join() {
+  if (FReader.joinable()) FReader.join();
+  FRelay->End();
+}
+
+void TFilmSession::StopReading() {
+  if (!Reading() || FLoading) return;
+  FCancel = true;
+  Join();
+  // What the thread posted goes unheard; the film ends with the segments there.
+  ++FGeneration;
+  FinishReading(true, nullptr);
+}
+
+void TFilmSession::Deliver(int generation, const std::function<void(IFilmLoaderUi&)>& call) {
+  if (generation != FGeneration) return;
+  if (FWait) {
+    FKept.push_back(call);
+  } else {
+    call(FUi);
+  }
+}
+
+void TFilmSession::Arrived(int generation) {
+  if (generation != FGeneration) return;
+  if (FWait) {
+    FFirstArrived = true;
+    FWait->quit();
+    return;
+  }
+  TakeArrived();
+}
+
+void TFilmSession::Ended(int generation, bool loaded, bool cancelled, std::exception_ptr failure) {
+  if (generation != FGeneration) return;
+  FEnded = true;
+  FLoaded = loaded;
+  FCancelled = cancelled;
+  FFailure = failure;
+  if (FWait) return FWait->quit();
+  Join();
+  FinishReading(cancelled, failure);
+}
+
+void TFilmSession::TakeArrived() {
+  if (!FTransport) return;
+  auto segments = FLoader->TakeSegments();
+  if (segments.empty()) return;
+  FTransport->Core().AppendSegments(std::move(segments));
+  FUi.SegmentsArrived(int32_t(FTransport->Core().Segments().size()));
+}
+
+void TFilmSession::FinishReading(bool cancelled, std::exception_ptr failure) {
+  if (!FTransport) return;
+  TakeArrived();
+  FTransport->Core().SetMoreComing(false);
+  FUi.ReadingEnded();
+  if (!cancelled && failure && OnReadingFailed) OnReadingFailed(failure);
+}
 
 bool TFilmSession::Load(const std::string& path, TTransport& transport) {
+  StopReading();
   transport.Core().UnloadFilm();
   transport.ForgetShownFrame();
+  FTransport = &transport;
   FCancel = false;
   FCancelled = false;
-  bool loaded = false;
-  std::exception_ptr failure;
+  FFirstArrived = FEnded = FLoaded = false;
+  FFailure = nullptr;
+  FKept.clear();
+  FBannerShown = false;
+  const int generation = ++FGeneration;
   {
     QEventLoop wait;
-    FRelay->Hold(&wait);
+    FWait = &wait;
     FLoading = true;
-    std::thread reader([&] {
+    FRelay->Begin(generation);
+    FReader = std::thread([this, path, generation] {
+      bool loaded = false, cancelled = false;
+      std::exception_ptr failure;
       try {
         loaded = FLoader->LoadFilm(path);
       } catch (const ELoadCancelled&) {
-        FCancelled = true;
+        cancelled = true;
       } catch (...) {
         failure = std::current_exception();
       }
-      QMetaObject::invokeMethod(&wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          FInbox.get(),
+          [this, generation, loaded, cancelled, failure] { Ended(generation, loaded, cancelled, failure); },
+          Qt::QueuedConnection);
     });
     // The loop also ends when the program is ending (the window closed): the load is called
     // off then, and ends within a block of the package.
     wait.exec();
-    FCancel = true;
-    reader.join();
+    FWait = nullptr;
     FLoading = false;
   }
-  FRelay->Release(!FCancelled);
+  if (!FEnded && !FFirstArrived) {
+    FCancel = true;
+    FCancelled = true;
+  }
+  const bool readingOn = FFirstArrived && !FEnded && !FCancelled;
+  if (!readingOn) {
+    Join();
+    ++FGeneration;  // what the thread posted since goes unheard
+  }
+  if (FBannerShown) FUi.SetBannerVisible(false);
+  std::vector<std::function<void(IFilmLoaderUi&)>> kept;
+  kept.swap(FKept);
+  if (!FCancelled)
+    for (const auto& call : kept) call(FUi);
   if (FCancelled) {
     FLoader->UnloadFilm();
+    FTransport = nullptr;
     return false;
   }
-  if (failure) std::rethrow_exception(failure);
-  if (loaded) transport.Core().TakeFilm(FLoader->TakeSegments());
-  return loaded;
+  if (readingOn) {
+    // The first segment plays while the rest is read.
+    transport.Core().TakeFilm(FLoader->TakeSegments());
+    transport.Core().SetMoreComing(true);
+    return true;
+  }
+  FTransport = nullptr;
+  if (FFailure) std::rethrow_exception(FFailure);
+  if (FLoaded) transport.Core().TakeFilm(FLoader->TakeSegments());
+  return FLoaded;
 }
 
 void TFilmSession::Unload(TTransport& transport) {
+  StopReading();
+  FTransport = nullptr;
   FLoader->UnloadFilm();
   transport.Core().UnloadFilm();
   transport.ForgetShownFrame();

@@ -6,13 +6,19 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "film/FilmLoader.h"
 #include "film/TempFolder.h"
 #include "shell/dialogs/UzrUserMessage.h"
 
+class QEventLoop;
+class QObject;
 class QWidget;
 class TTransport;
 
@@ -29,15 +35,30 @@ class TFilmSession {
 
   // Loads the film at path and hands it to the transport's core; the film loaded before is
   // released first, whatever the load gives. The film is read on a thread of its own while
-  // this thread's events are handled (the windows paint, answer and can be closed); what the
-  // loader tells the window, it is told once the load has ended, in order (the loading
-  // banner comes at once). A load called off (CancelLoad, or the program ending) gives false
-  // and tells nothing.
+  // this thread's events are handled (the windows paint, answer and can be closed). Load
+  // returns as soon as the first segment is in the core, or when the load has ended without
+  // one; what the loader told the window until then, it is told then, in order (the loading
+  // banner comes at once). The later segments are read on while the first plays: each is
+  // added to the core on this thread as it comes (the window is told SegmentsArrived, then
+  // ReadingEnded), and what the loader tells after the first is told as it comes. A load
+  // called off (CancelLoad, or the program ending) gives false and tells nothing.
   bool Load(const std::string& path, TTransport& transport);
-  // Whether a film is being loaded: nothing may then load or list a film, nor set the path.
+  // Whether a film is being loaded up to its first segment: nothing may then load or list a
+  // film, nor set the path.
   bool Loading() const { return FLoading; }
+  // Whether later segments of the film loaded are still being read.
+  bool Reading() const { return FReader.joinable(); }
   // Calls off the film being loaded, if any: Load ends soon.
   void CancelLoad() { FCancel = true; }
+  // Calls off the reading of later segments, if any, and waits for it to end (within a block
+  // of the package): the segments read so far stay in the core, the film ends with them.
+  void StopReading();
+  // Called on the loading thread after each segment read has been handed on (`read` so far);
+  // the reading goes on when it returns. Tests pace the reading with it.
+  std::function<void(int32_t read)> OnSegmentRead;
+  // What failed while later segments were read (no memory, a fault of the cabinet layer), for
+  // the window's error reporting.
+  std::function<void(std::exception_ptr)> OnReadingFailed;
   // Whether the last load was called off.
   bool LoadCancelled() const { return FCancelled; }
   // No film: none loaded, no path.
@@ -67,9 +88,32 @@ class TFilmSession {
  private:
   class TUiRelay;
 
+  // What the loading thread posts, on this thread; `generation` tells posts of a load
+  // called off from those of the current one.
+  void Deliver(int generation, const std::function<void(IFilmLoaderUi&)>& call);
+  void Arrived(int generation);
+  void Ended(int generation, bool loaded, bool cancelled, std::exception_ptr failure);
+  // Hands the segments read since to the core and tells the window.
+  void TakeArrived();
+  // The loading thread has ended after Load returned: the film is whole.
+  void FinishReading(bool cancelled, std::exception_ptr failure);
+  void Join();
+
+  IFilmLoaderUi& FUi;
+  std::unique_ptr<QObject> FInbox;         // receives what the loading thread posts
   std::unique_ptr<TRunFolder> FRunFolder;  // this run's own temporary folder
   std::unique_ptr<TUiRelay> FRelay;        // the window, as the loader reaches it
   std::unique_ptr<TFilmLoader> FLoader;
+  std::thread FReader;
+  int FGeneration = 0;
+  TTransport* FTransport = nullptr;  // of the load running
+  QEventLoop* FWait = nullptr;       // while Load waits for the first segment
+  std::vector<std::function<void(IFilmLoaderUi&)>> FKept;  // told when Load stops waiting
+  bool FBannerShown = false;
+  bool FFirstArrived = false;
+  bool FEnded = false;
+  bool FLoaded = false;
+  std::exception_ptr FFailure;
   std::atomic<bool> FCancel = false;
   bool FLoading = false;
   bool FCancelled = false;

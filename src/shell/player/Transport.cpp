@@ -108,8 +108,9 @@ QString TTransport::TimeText() const {
   const auto& segments = FCore.Segments();
   QString text;
   if (!segments.empty()) {
+    // The film's length once all of it has been read.
     text = QString::fromStdString(FormatClock(ShownTime())) + QStringLiteral(" / ") +
-           QString::fromStdString(FormatClock(FilmMillis(segments)));
+           (FCore.MoreComing() ? QStringLiteral("…") : QString::fromStdString(FormatClock(FilmMillis(segments))));
   }
   if (FSpeedStep != kNormalSpeed) {
     if (!text.isEmpty()) text += QStringLiteral("  ");
@@ -227,7 +228,7 @@ void TTransport::SpeedTick() {
   }
   const int64_t due = FAnchorFilm + int64_t(double(now - FAnchorClock) * speed);
   int played = 0;
-  while (FPlayState == psPlaying && FTimer->isActive() && FCore.HasCurrentSegment()) {
+  while (FPlayState == psPlaying && FTimer->isActive() && FCore.HasCurrentSegment() && !FCore.WaitingForSegment()) {
     const Segment& segment = *segments[size_t(FCore.CurSegment())];
     const TFramePos next{FCore.CurSegment(), FCore.FrameIndex()};
     if (segment.FrameRate == 0) {

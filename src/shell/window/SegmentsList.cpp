@@ -22,6 +22,11 @@ void TSegmentsList::Toggle() {
 void TSegmentsList::Fill() {
   // The loader is busy with the film being loaded; the list comes with it.
   if (!frmSegments || FSession.Loading()) return;
+  if (FSession.Reading() && FListed.size() >= FTransport.Segments().size()) {
+    // Every listed segment, those still being read without their durations.
+    frmSegments->SetRows(FListed, int(FTransport.Segments().size()));
+    return;
+  }
   if (!FTransport.Segments().empty()) {
     std::vector<TSegmentListEntry> entries;
     for (const auto& segment : FTransport.Segments())
@@ -37,10 +42,16 @@ void TSegmentsList::Fill() {
 }
 
 void TSegmentsList::SetRows(const std::vector<TSegmentListEntry>& entries) {
+  FListed = entries;
   if (frmSegments) frmSegments->SetRows(entries);
 }
 
+void TSegmentsList::Arrived() {
+  if (frmSegments && frmSegments->isVisible()) Fill();
+}
+
 void TSegmentsList::Clear() {
+  FListed.clear();
   if (!frmSegments) return;
   frmSegments->SetRows({});
   frmSegments->hide();

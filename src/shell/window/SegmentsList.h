@@ -24,6 +24,9 @@ class TSegmentsList {
   // EFilmLoad when that list cannot be read).
   void Fill();
   void SetRows(const std::vector<TSegmentListEntry>& entries);
+  // Segments of the film have arrived while the rest is read (or the reading has ended): the
+  // rows of those that have show their durations.
+  void Arrived();
   // No film: the list is empty and the dialog closed.
   void Clear();
 
@@ -31,4 +34,5 @@ class TSegmentsList {
   TFilmSession& FSession;
   const TTransport& FTransport;
   QPointer<TfrmSegments> frmSegments;
+  std::vector<TSegmentListEntry> FListed;  // the film's list, while its segments arrive
 };

@@ -91,6 +91,7 @@ void TTelvoriPlayer::ActiveFormDestroy() {
   FTransport->Timer()->stop();
   // An unfinished export is cancelled, its thread waited for and its file removed.
   FExport->Close();
+  FSession->StopReading();
   LeaveFilm();
   if (FCreated) AStopExecute();
   Core().ClearSegments();
@@ -119,9 +120,18 @@ void TTelvoriPlayer::BindActions() {
       {a.ABack60, [this] { SeekBy(-60000); }},
       {a.AForward60, [this] { SeekBy(60000); }},
       {a.AFilmStart, [this] { if (const auto first = FirstFrame(Core().Segments())) SeekTo(*first); }},
-      {a.AFilmEnd, [this] { if (const auto last = LastFrame(Core().Segments())) SeekTo(*last); }},
+      {a.AFilmEnd, [this] { WhenArrived([this] {
+         if (!HasArrived(INT32_MAX)) return false;
+         if (const auto last = LastFrame(Core().Segments())) SeekTo(*last);
+         return true;
+       }); }},
       {a.APrevSegment, [this] { StepSegment(-1); }},
-      {a.ANextSegment, [this] { StepSegment(1); }},
+      {a.ANextSegment, [this] { WhenArrived([this] {
+         const auto shown = FTransport->ShownFrame();
+         if (!HasArrived((shown ? shown->Segment : std::max(Core().CurSegment(), 0)) + 1)) return false;
+         StepSegment(1);
+         return true;
+       }); }},
       {a.APrevFrame, [this] { StepFrame(-1); }},
       {a.ANextFrame, [this] { StepFrame(1); }},
       {a.ASlower, [this] { SetSpeedStep(SpeedStep() - 1); }},

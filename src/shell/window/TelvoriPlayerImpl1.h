@@ -63,7 +63,13 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   // starts there; playing, playback starts again at its beginning (also when it is the
   // current one); paused on it, nothing changes; paused on another, playback stops there.
   // Without loaded segments (a list read from the film file alone) nothing happens.
-  void ChooseSegment(int32_t index) { FTransport->ChooseSegment(index); }
+  void ChooseSegment(int32_t index);
+  // Runs `request` at once; while the film's later segments are still being read and it
+  // needs one that has not arrived (it returns false), it runs again as they arrive, until it
+  // is done or the reading ends. A later request takes the place of one waiting.
+  void WhenArrived(std::function<bool()> request);
+  // Whether segment `index` (from 0) is there, or will never come (the reading has ended).
+  bool HasArrived(int32_t index) const;
 
   // Operations other parts call.
   void SetPlayState(TPlayState state) { FTransport->SetPlayState(state); }
@@ -124,7 +130,8 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   // ---- Random access: see TTransport ----
   void SeekTo(TFramePos pos) { FTransport->SeekTo(pos); }
   void SeekToTime(int64_t millis) { FTransport->SeekToTime(millis); }
-  void SeekBy(int64_t millis) { FTransport->SeekBy(millis); }
+  // Forwards past the segments read so far, it waits for them.
+  void SeekBy(int64_t millis);
   void StepFrame(int direction) { FTransport->StepFrame(direction); }
   void StepSegment(int direction) { FTransport->StepSegment(direction); }
   std::optional<TFramePos> ShownFrame() const { return FTransport->ShownFrame(); }
@@ -155,6 +162,7 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   QProgressDialog* ExportProgress() const;
 
   TPlaybackCore& Core() { return FTransport->Core(); }
+  TFilmSession& Session() { return *FSession; }
   TPlayState PlayState() const { return FTransport->PlayState(); }
   TResult LastResult() const { return FTransport->LastResult(); }
   QStringList lbMessages;
@@ -243,6 +251,8 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   void FillSegmentsGrid(const std::vector<TSegmentListEntry>& entries) override;
   void SetProgressMax(int64_t frames) override;
   void FileNameChanged(const std::string& path) override;
+  void SegmentsArrived(int32_t read) override;
+  void ReadingEnded() override;
 
   std::unique_ptr<TPlayerActions> FActions;
   TTransport* FTransport;
@@ -259,4 +269,5 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   QImage FPresented;
   bool FCreated = false;  // ActiveFormCreate ran to its end
   bool FDestroyed = false;
+  std::function<bool()> FWaitingRequest;  // what waits for segments being read
 };

@@ -28,6 +28,7 @@ void TTelvoriPlayer::SetFileName(const QString& path) { FSession->SetFileName(pa
 bool TTelvoriPlayer::LoadFilm(const std::string& path) {
   if (FSession->Loading()) return false;
   LeaveFilm();
+  FWaitingRequest = nullptr;
   // The window paints and answers while the film loads: the commands that need a film, or
   // would load another, wait for it.
   QAction* const waiting[] = {FActions->ALoadFromFile, FActions->ASegments, FActions->APlay, FActions->APlayPause,
@@ -38,9 +39,64 @@ bool TTelvoriPlayer::LoadFilm(const std::string& path) {
     for (QAction* action : waiting) action->setEnabled(true);
     FActions->FollowPlayState(PlayState());
     UpdateTime();
-    FExport->SetHasFilm(!Core().Segments().empty());
+    // A film is exported whole: once all of it has been read.
+    FExport->SetHasFilm(!Core().Segments().empty() && !FSession->Reading());
+    if (FSession->Reading()) {
+      SetProgressMax(TotalFrames(Core().Segments()));
+      FSegments->Arrived();
+    }
   });
+  // A failure while the later segments are read is told as one of an event handler.
+  FSession->OnReadingFailed = [this](std::exception_ptr failure) { Guarded([&] { std::rethrow_exception(failure); }); };
   return FSession->Load(path, *FTransport);
+}
+
+void TTelvoriPlayer::SegmentsArrived(int32_t) {
+  // The film's length and the segments dialog grow with it.
+  SetProgressMax(TotalFrames(Core().Segments()));
+  UpdateTime();
+  FSegments->Arrived();
+  if (FWaitingRequest) {
+    // Kept until it has run: it may ask for what comes next.
+    const std::function<bool()> request = FWaitingRequest;
+    bool done = true;
+    Guarded([&] { done = request() || !FSession->Reading(); });
+    if (done) FWaitingRequest = nullptr;
+  }
+}
+
+void TTelvoriPlayer::ReadingEnded() {
+  if (FDestroyed) return;
+  SegmentsArrived(int32_t(Core().Segments().size()));
+  FWaitingRequest = nullptr;
+  FExport->SetHasFilm(!Core().Segments().empty());
+}
+
+void TTelvoriPlayer::WhenArrived(std::function<bool()> request) {
+  FWaitingRequest = nullptr;
+  if (!request() && FSession->Reading()) FWaitingRequest = std::move(request);
+}
+
+bool TTelvoriPlayer::HasArrived(int32_t index) const {
+  return !FSession->Reading() || (index >= 0 && size_t(index) < FTransport->Segments().size());
+}
+
+void TTelvoriPlayer::SeekBy(int64_t millis) {
+  if (millis <= 0 || !FSession->Reading()) return FTransport->SeekBy(millis);
+  const int64_t target = FTransport->ShownTime() + millis;
+  WhenArrived([this, target] {
+    if (target >= FilmMillis(Core().Segments()) && !HasArrived(INT32_MAX)) return false;
+    FTransport->SeekToTime(target);
+    return true;
+  });
+}
+
+void TTelvoriPlayer::ChooseSegment(int32_t index) {
+  WhenArrived([this, index] {
+    if (!HasArrived(index)) return false;
+    FTransport->ChooseSegment(index);
+    return true;
+  });
 }
 
 bool TTelvoriPlayer::OpenFilm(const std::string& path, bool offerResume) {
@@ -66,6 +122,7 @@ bool TTelvoriPlayer::OpenFilm(const std::string& path, bool offerResume) {
 }
 
 void TTelvoriPlayer::ShowNoFilm() {
+  FWaitingRequest = nullptr;
   FSession->Unload(*FTransport);
   FSegments->Clear();
   pnlControls->SeekBar()->setRange(0, 100);
