@@ -16,6 +16,7 @@
 #include "shell/artwork/UzrArtwork.h"
 #include "shell/dialogs/UzrHelp.h"
 #include "shell/player/ExportController.h"
+#include "shell/player/FilmChapters.h"
 #include "shell/player/FilmSession.h"
 #include "shell/player/PictureSaver.h"
 #include "shell/widgets/LoadingBanner.h"
@@ -25,6 +26,7 @@
 #include "shell/widgets/WaitCursor.h"
 #include "shell/window/ControlPanel.h"
 #include "shell/window/FilmHistory.h"
+#include "shell/window/FilmIndexControl.h"
 #include "shell/window/PlayerActions.h"
 #include "shell/window/RecentFilmsMenu.h"
 #include "shell/window/SegmentsList.h"
@@ -122,6 +124,8 @@ void TTelvoriPlayer::BindActions() {
       {a.AFilmEnd, [this] { if (const auto last = LastFrame(Core().Segments())) SeekTo(*last); }},
       {a.APrevSegment, [this] { StepSegment(-1); }},
       {a.ANextSegment, [this] { StepSegment(1); }},
+      {a.APrevChapter, [this] { FTransport->StepChapter(-1); }},
+      {a.ANextChapter, [this] { FTransport->StepChapter(1); }},
       {a.APrevFrame, [this] { StepFrame(-1); }},
       {a.ANextFrame, [this] { StepFrame(1); }},
       {a.ASlower, [this] { SetSpeedStep(SpeedStep() - 1); }},
@@ -163,6 +167,7 @@ void TTelvoriPlayer::BindFilmHistory() {
 void TTelvoriPlayer::LeaveFilm() {
   const std::optional<int64_t> position = ShownFrame() ? std::optional<int64_t>(ShownTime()) : std::nullopt;
   FHistory->FilmLeft(position, FilmMillis(Core().Segments()));
+  FIndex->FilmLeft();
 }
 
 void TTelvoriPlayer::PictureWheel(int notches, Qt::KeyboardModifiers modifiers) {
@@ -192,6 +197,9 @@ void TTelvoriPlayer::CreateControls() {
   layout->addWidget(pnlControls);
   setCentralWidget(central);
   connect(pnlControls, &TControlPanel::SeekRequested, this, [this](TFramePos pos) { Guarded([&] { SeekTo(pos); }); });
+  FIndex = new TFilmIndexControl(*FActions, *FTransport, *pnlControls->SeekBar(), *this);
+  connect(FTransport, &TTransport::IdleSkipped, this,
+          [this](qint64 ms) { ShowNotice(QString::fromStdString(IdleSkipNotice(ms))); });
 
   lblNotice = new TNoticeLabel(FView);
   FBanner = std::make_unique<TLoadingBanner>(FView);

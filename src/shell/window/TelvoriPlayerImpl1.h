@@ -26,6 +26,7 @@ class QToolButton;
 class TControlPanel;
 class TExportController;
 class TFilmHistory;
+class TFilmIndexControl;
 class TFilmSession;
 class TLoadingBanner;
 class TSegmentsList;
@@ -250,6 +251,7 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   std::unique_ptr<TWindowModes> FModes;
   TFilmHistory* FHistory = nullptr;
   TExportController* FExport = nullptr;
+  TFilmIndexControl* FIndex = nullptr;
   TControlPanel* pnlControls = nullptr;
   TPictureView* FView = nullptr;
   TNoticeLabel* lblNotice = nullptr;

@@ -1,0 +1,108 @@
+#include "shell/window/FilmIndexControl.h"
+
+#include <QAction>
+
+#include "shell/app/PlayerSettings.h"
+#include "shell/player/FilmActivity.h"
+#include "shell/player/FilmChapters.h"
+#include "shell/player/PreviewMaker.h"
+#include "shell/player/Transport.h"
+#include "shell/widgets/PreviewPopup.h"
+#include "shell/widgets/UzrSeekBar.h"
+#include "shell/window/PlayerActions.h"
+
+namespace {
+
+// Previews made by seeks that are kept (about 60 KiB each).
+constexpr int kMadeKept = 128;
+
+}  // namespace
+
+TFilmIndexControl::TFilmIndexControl(const TPlayerActions& actions, TTransport& transport, TSeekBar& bar,
+                                     QWidget& window)
+    : QObject(&window),
+      FTransport(transport),
+      FBar(bar),
+      FPopup(new TPreviewPopup(&window)),
+      FMaker(new TPreviewMaker(this)) {
+  setObjectName(QStringLiteral("ctlFilmIndex"));
+  FBar.SetPreviewShown(true);
+  connect(&FBar, &TSeekBar::Hovered, this, &TFilmIndexControl::Hover);
+  connect(&FBar, &TSeekBar::HoverEnded, FPopup, &QWidget::hide);
+  connect(FMaker, &TPreviewMaker::Made, this, &TFilmIndexControl::PreviewMade);
+  // The choice of the run before.
+  const bool skip = TPlayerSettings().Flag(PlayerSettingsKey::kSkipIdle, false);
+  actions.ASkipIdle->setChecked(skip);
+  FTransport.SetSkipIdle(skip);
+  connect(actions.ASkipIdle, &QAction::toggled, this, [this](bool on) {
+    FTransport.SetSkipIdle(on);
+    TPlayerSettings().SetFlag(PlayerSettingsKey::kSkipIdle, on);
+  });
+}
+
+TFilmIndexControl::~TFilmIndexControl() = default;
+
+void TFilmIndexControl::SetIndex(std::shared_ptr<const TFilmIndex> index) {
+  FTransport.SetIndex(index);
+  FChapters = FTransport.Chapters();
+  FChaptersFor = FTransport.Segments().size();
+  FBar.SetMarks(index ? SeekBarMarks(FTransport.Segments(), *index, FChapters) : TSeekBarMarks{});
+}
+
+void TFilmIndexControl::FilmLeft() {
+  SetIndex(nullptr);
+  FMaker->SetFilm({});
+  FMade.clear();
+  FWaitingFor = -1;
+  FPopup->hide();
+}
+
+QSize TFilmIndexControl::PlaceFor(TFramePos pos) const {
+  const Segment& segment = *FTransport.Segments()[size_t(pos.Segment)];
+  if (segment.Width <= 0 || segment.Height <= 0) return {};
+  const int height = int(std::clamp<int64_t>(int64_t(TPreviewMaker::kWidth) * segment.Height / segment.Width, 1,
+                                             4 * TPreviewMaker::kWidth));
+  return {TPreviewMaker::kWidth, height};
+}
+
+void TFilmIndexControl::Hover(int64_t frame, QPoint global) {
+  const TSegments& segments = FTransport.Segments();
+  const std::optional<TFramePos> pos = FrameOfFilm(segments, frame);
+  if (!pos) return FPopup->hide();
+  // The chapters follow the film's segments, which may still be arriving.
+  if (FChaptersFor != segments.size()) {
+    FChapters = FTransport.Chapters();
+    FChaptersFor = segments.size();
+  }
+  QString text = QString::fromStdString(FormatClock(FrameTime(segments, *pos)));
+  if (const TChapter* chapter = ChapterAt(FChapters, *pos); chapter && !chapter->Title.empty())
+    text += QStringLiteral("  ") + QString::fromStdString(chapter->Title);
+  QImage picture;
+  const TFilmIndex* index = FTransport.Index().get();
+  if (const TPreview* preview = index ? PreviewShowing(*index, segments, FChapters, *pos) : nullptr) {
+    picture = QImage(reinterpret_cast<const uchar*>(preview->Pixels.data()), preview->Width, preview->Height,
+                     preview->Width * 4, QImage::Format_RGB32)
+                  .copy();
+    FWaitingFor = -1;
+  } else if (const auto made = FMade.constFind(frame); made != FMade.constEnd()) {
+    picture = *made;
+    FWaitingFor = -1;
+  } else {
+    // Made in the background; the place waits for it, the time shows at once.
+    if (FMaker->SegmentCount() != segments.size()) FMaker->SetFilm(ShareSegments(segments));
+    FMaker->Request(*pos);
+    FWaitingFor = frame;
+  }
+  FPopup->ShowAt(global, picture, picture.isNull() ? PlaceFor(*pos) : picture.size(), text);
+}
+
+void TFilmIndexControl::PreviewMade(TFramePos pos, const QImage& picture) {
+  const int64_t frame = FilmFrameIndex(FTransport.Segments(), pos);
+  if (frame < 0 || picture.isNull()) return;
+  if (FMade.size() >= kMadeKept) FMade.clear();
+  FMade.insert(frame, picture);
+  if (frame == FWaitingFor && FPopup->isVisible()) {
+    FPopup->SetPicture(picture);
+    FWaitingFor = -1;
+  }
+}
