@@ -10,7 +10,6 @@
 TPreviewPopup::TPreviewPopup(QWidget* parent) : QFrame(parent, Qt::ToolTip | Qt::FramelessWindowHint) {
   setObjectName(QStringLiteral("frmPreview"));
   setAttribute(Qt::WA_ShowWithoutActivating);
-  setAttribute(Qt::WA_TransparentForMouseEvents);
   setFrameStyle(QFrame::Box | QFrame::Plain);
   setAutoFillBackground(true);
   QPalette colours = palette();

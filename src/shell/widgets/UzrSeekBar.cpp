@@ -108,7 +108,9 @@ void TSeekBar::paintEvent(QPaintEvent* event) {
   }
   painter.setPen(QColor(128, 128, 128));
   painter.drawRect(0, 0, w - 1, h - 1);
-  if (played > 0) painter.fillRect(std::min(played, w - 2), 0, 1, h, QColor(0, 0, 0));
+  // The frame on screen: a mark of the played band's colour across the bar, two pixels wide
+  // (the chapters' ticks are one).
+  if (played > 0) painter.fillRect(std::clamp(played - 1, 1, w - 3), 0, 2, h, palette().color(QPalette::Highlight));
 }
 
 int64_t TSeekBar::FrameAt(int x) const {
