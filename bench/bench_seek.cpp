@@ -15,6 +15,16 @@
 // over the iterations. The first seek of each benchmark (to the last frame, from the segment's start,
 // when nothing has been sought yet) is given apart as first/memcpy; checkpoint_MiB is the
 // memory the checkpoints take at the end.
+//
+// After the pass (BM_FirstSeekAfterPass): one film of all three segments, which a second core
+// plays from its start with the checkpoint budget shared by work, handing every segment's
+// checkpoints to the player's core as it moves on, as the index pass does. Then every seek
+// timed is a first one into its segment: the player stands in another segment, and the
+// segment's checkpoints are the handed ones and no others. The seek activates the segment
+// (its 64 MiB of frames loaded, the surfaces cleared) before it restores a checkpoint.
+// seek/memcpy is the median, worst/memcpy the slowest; handed_MiB is what the segment was
+// handed, all_MiB what the whole film was (within the 64 MiB budget), spacing_MiB the
+// segment's spacing in work; pass_s the pass's time.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -100,47 +110,57 @@ TSeekFilm MakeFilm(TSeekContent content) {
   return FillSegment(first, cycle, mouse);
 }
 
-// One film at a time: 64 MiB each.
+// Made once each and kept: 64 MiB each.
 const TSeekFilm& Film(TSeekContent content) {
-  static TSeekContent cached;
-  static std::unique_ptr<TSeekFilm> film;
-  if (!film || cached != content) {
-    film.reset();
-    film = std::make_unique<TSeekFilm>(MakeFilm(content));
-    cached = content;
-  }
+  static std::unique_ptr<TSeekFilm> films[3];
+  std::unique_ptr<TSeekFilm>& film = films[int(content)];
+  if (!film) film = std::make_unique<TSeekFilm>(MakeFilm(content));
   return *film;
+}
+
+std::unique_ptr<Segment> MakeSegment(const TSeekFilm& film) {
+  auto segment = std::make_unique<Segment>();
+  segment->Width = kWidth;
+  segment->Height = kHeight;
+  segment->BitsPerPixel = 32;
+  segment->FrameCount = film.Frames;
+  segment->FrameRate = 10;
+  segment->FrameDataSize = int32_t(film.FrameData.size());
+  segment->Name = "seek";
+  segment->SegStream.Assign(film.FrameData);
+  segment->CursorDataSize = int32_t(film.Track.size());
+  segment->CursStream.Assign(film.Track);
+  segment->CursorList->Add(ArrowCursor());
+  return segment;
 }
 
 struct TSeekPlayer {
   TBenchHost Host;
   TPlaybackCore Core{Host};
 
-  explicit TSeekPlayer(const TSeekFilm& film) {
+  explicit TSeekPlayer(const TSeekFilm& film) : TSeekPlayer(std::vector{&film}) {}
+  explicit TSeekPlayer(const std::vector<const TSeekFilm*>& films) {
     Host.Core = &Core;
-    auto segment = std::make_unique<Segment>();
-    segment->Width = kWidth;
-    segment->Height = kHeight;
-    segment->BitsPerPixel = 32;
-    segment->FrameCount = film.Frames;
-    segment->FrameRate = 10;
-    segment->FrameDataSize = int32_t(film.FrameData.size());
-    segment->Name = "seek";
-    segment->SegStream.Assign(film.FrameData);
-    segment->CursorDataSize = int32_t(film.Track.size());
-    segment->CursStream.Assign(film.Track);
-    segment->CursorList->Add(ArrowCursor());
-    TPlaybackProbe::AddSegment(Core, std::move(segment));
+    for (const TSeekFilm* film : films) TPlaybackProbe::AddSegment(Core, MakeSegment(*film));
+    Alloc();
+  }
+  // A core for the same segments: copies that share their bytes.
+  explicit TSeekPlayer(const TPlaybackCore& other) {
+    Host.Core = &Core;
+    Core.TakeFilm(ShareSegments(other.Segments()));
+    Alloc();
+  }
+  void Alloc() {
     if (Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk)
       throw std::runtime_error("no frame buffer");
   }
 
-  double Seek(int32_t frame) {
+  double Seek(int32_t frame) { return Seek({0, frame}); }
+  double Seek(TFramePos pos) {
     const double t0 = ThreadSeconds();
-    const TResult r = Core.SeekFrame({0, frame});
+    const TResult r = Core.SeekFrame(pos);
     const double t = ThreadSeconds() - t0;
-    if (r != kResultOk || Core.ComposedFrame() != TFramePos{0, frame})
-      throw std::runtime_error("the seek failed");
+    if (r != kResultOk || Core.ComposedFrame() != pos) throw std::runtime_error("the seek failed");
     benchmark::DoNotOptimize(Core.Picture()->Bits());
     return t;
   }
@@ -209,5 +229,95 @@ void BM_Seek(benchmark::State& state, TSeekContent content, TTarget target) {
 SEEK_BENCHMARKS(calm, TSeekContent::Calm);
 SEEK_BENCHMARKS(drag, TSeekContent::Drag);
 SEEK_BENCHMARKS(noise, TSeekContent::Noise);
+
+// The film of the three segments and the player's core, once the pass has played it and
+// handed every segment's checkpoints over.
+struct TPassedFilm {
+  std::unique_ptr<TSeekPlayer> Player;
+  std::vector<double> HandedBytes;  // by segment
+  std::vector<std::vector<int32_t>> HandedFrames;
+  double AllBytes = 0;
+  double PassSeconds = 0;
+
+  TPassedFilm() {
+    Player = std::make_unique<TSeekPlayer>(std::vector{&Film(TSeekContent::Calm), &Film(TSeekContent::Drag),
+                                                       &Film(TSeekContent::Noise)});
+    TPlaybackCore& player = Player->Core;
+    TSeekPlayer pass(player);
+    TPlaybackCore& core = pass.Core;
+    const double t0 = ThreadSeconds();
+    core.SetFilmPalette(player.FilmPalette());
+    core.ShareCheckpointBudget();
+    const int32_t segments = int32_t(core.Segments().size());
+    if (core.SetCurSegment() != kResultOk) throw std::runtime_error("the pass cannot start");
+    for (int32_t playing = 0; playing < segments;) {
+      core.TimerPlayTimer();
+      // The film has ended when the first segment is current again.
+      const int32_t now = core.CurSegment() < playing ? segments : core.CurSegment();
+      for (; playing < now; ++playing) {
+        THandedCheckpoints handed = core.TakeCheckpoints(playing);
+        HandedBytes.push_back(double(handed.Bytes()));
+        HandedFrames.push_back(handed.Frames());
+        AllBytes += double(handed.Bytes());
+        if (!handed.Empty() && !player.AdoptCheckpoints(std::move(handed)))
+          throw std::runtime_error("the checkpoints were refused");
+      }
+    }
+    PassSeconds = ThreadSeconds() - t0;
+  }
+};
+
+TPassedFilm& PassedFilm() {
+  static TPassedFilm film;
+  return film;
+}
+
+// First seeks into the segment of `content` once the pass is done: to its last frame, its
+// middle one, or a random one.
+void BM_FirstSeekAfterPass(benchmark::State& state, TSeekContent content, TTarget target) {
+  TPassedFilm& film = PassedFilm();
+  TSeekPlayer& player = *film.Player;
+  const int32_t segment = int32_t(content), other = segment == 0 ? 1 : 0;
+  const int32_t frames = player.Core.Segments()[size_t(segment)]->FrameCount;
+  TMemcpyBaseline baseline;
+  baseline.Measure(4);
+  TRandom random{0xFEED};
+  std::vector<double> times;
+  for (auto _ : state) {
+    // Elsewhere, and this segment's checkpoints as the pass handed them.
+    player.Seek({other, 0});
+    THandedCheckpoints back = player.Core.TakeCheckpoints(segment);
+    if (!film.HandedFrames[size_t(segment)].empty()) player.Core.AdoptCheckpoints(std::move(back));
+    if (TPlaybackProbe::CheckpointFrames(player.Core, segment) != film.HandedFrames[size_t(segment)]) {
+      state.SkipWithError("the segment has other checkpoints than those handed over");
+      break;
+    }
+    const int32_t frame = target == TTarget::Last     ? frames - 1
+                          : target == TTarget::Middle ? frames / 2
+                                                      : int32_t(random.Next() % uint32_t(frames));
+    const double t = player.Seek({segment, frame});
+    state.SetIterationTime(t);
+    times.push_back(t);
+    baseline.Measure(2);
+  }
+  const double memcpyTime = baseline.Median();
+  state.counters["frames"] = frames;
+  state.counters["memcpy_us"] = memcpyTime * 1e6;
+  state.counters["seek/memcpy"] = Median(times) / memcpyTime;
+  state.counters["worst/memcpy"] = *std::max_element(times.begin(), times.end()) / memcpyTime;
+  state.counters["handed_MiB"] = film.HandedBytes[size_t(segment)] / 1048576;
+  state.counters["all_MiB"] = film.AllBytes / 1048576;
+  state.counters["spacing_MiB"] = double(TPlaybackProbe::CheckpointSpacing(player.Core, segment)) / 1048576;
+  state.counters["pass_s"] = film.PassSeconds;
+}
+
+#define FIRST_SEEK_BENCHMARKS(name, content)                                                              \
+  BENCHMARK_CAPTURE(BM_FirstSeekAfterPass, name/last, content, TTarget::Last)->UseManualTime();   \
+  BENCHMARK_CAPTURE(BM_FirstSeekAfterPass, name/middle, content, TTarget::Middle)->UseManualTime(); \
+  BENCHMARK_CAPTURE(BM_FirstSeekAfterPass, name/random, content, TTarget::Random)->UseManualTime()
+
+FIRST_SEEK_BENCHMARKS(first_after_pass/calm, TSeekContent::Calm);
+FIRST_SEEK_BENCHMARKS(first_after_pass/drag, TSeekContent::Drag);
+FIRST_SEEK_BENCHMARKS(first_after_pass/noise, TSeekContent::Noise);
 
 }  // namespace

@@ -161,8 +161,12 @@ check_completion() {
   mkdir -p "$files/folder"
   touch "$files"/{film.zrcab,FILM.ZRCAB,Film.ZrCab,film.exe,notes.txt,picture.png,PICTURE.PNG,talk.mp4,talk.WebM,talk.mkv,talk.gif,talk.avi}
   local cases=(
-    "zrfilm |export extract frame frames info thumbnail"
+    "zrfilm |export extract frame frames index info thumbnail"
     "zrfilm f|frame frames"
+    "zrfilm i|index info"
+    "zrfilm index -|--frames --idle --json --no-cache"
+    "zrfilm index --idle |"
+    "zrfilm index --json |FILM.ZRCAB Film.ZrCab film.exe film.zrcab folder"
     "zrfilm -|--help --version"
     "zrfilm frames -|--force --from --segment --to"
     "zrfilm frame --|--at --force --frame --segment"

@@ -174,18 +174,41 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
   struct {
     const char* Name;
     size_t Budget;
-    bool Kept;  // checkpoints are there after the seeks
+    bool Kept;     // checkpoints are there after the seeks
+    bool Handed;   // a second core played the film first and handed its checkpoints over
+    size_t Segments = 2;  // at least
   } cases[] = {
-      {"the player's budget", TCheckpointStore::kDefaultBudget, true},
-      {"a tight budget: spacing widens, other segments give way", 48 << 10, true},
-      {"no room: every seek plays from the segment's start", 0, false},
+      {"the player's budget", TCheckpointStore::kDefaultBudget, true, false},
+      {"a tight budget: spacing widens, other segments give way", 48 << 10, true, false},
+      {"no room: every seek plays from the segment's start", 0, false, false},
+      {"handed over by a pass over the whole film", TCheckpointStore::kDefaultBudget, true, true},
+      {"handed over by a pass, a tight budget shared by work", 48 << 10, true, true},
+      {"handed over by a pass over many segments", 320 << 10, true, true, 12},
   };
   std::mt19937 rng(1207);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     for (int round = 0; round < 2; ++round) {
-      TSeekFixture f(WriteFilm(RandomFilm(rng, 40, 80)));
+      std::vector<TWriterSegment> film;
+      while (film.size() < c.Segments)
+        for (auto& segment : RandomFilm(rng, 40, 80)) film.push_back(std::move(segment));
+      TSeekFixture f(WriteFilm(film));
       TPlaybackProbe::SetCheckpointBudget(f.Core, c.Budget);
+      // Every segment's checkpoints fit in the budget at once: none pushes out another.
+      std::vector<std::vector<int32_t>> handed(f.Straight.size());
+      if (c.Handed)
+        for (THandedCheckpoints& h : PlayPass(f.Core, {.Budget = c.Budget})) {
+          const int32_t s = h.Segment();
+          if (h.Empty()) continue;
+          handed[size_t(s)] = h.Frames();
+          ASSERT_TRUE(f.Core.AdoptCheckpoints(std::move(h)));
+        }
+      for (size_t s = 0; s < handed.size(); ++s)
+        EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, int32_t(s)), handed[s]);
+      if (c.Handed) {
+        EXPECT_GE(std::count_if(handed.begin(), handed.end(), [](const auto& h) { return h.size() >= 2; }),
+                  ptrdiff_t(handed.size() / 2));
+      }
       size_t most = 0;
       for (const TFramePos& pos : SeekOrder(f.Straight, rng)) {
         ASSERT_TRUE(SeekGivesStraight(f, pos));
@@ -198,9 +221,76 @@ TEST(Checkpoints, LongSegmentsSeekThroughCheckpointsWithinTheBudget) {
       } else {
         EXPECT_EQ(most, 0u);
       }
+      // With the player's budget, the handed checkpoints were all the seeks needed.
+      for (size_t s = 0; c.Handed && c.Budget == TCheckpointStore::kDefaultBudget && s < handed.size(); ++s)
+        EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, int32_t(s)), handed[s]);
       EXPECT_TRUE(f.Host.Results.empty());
     }
   }
+}
+
+// Checkpoints handed over from a second core are kept only when they give the pictures this
+// core gives; refused ones change nothing here. Kept ones give the straight pictures.
+TEST(Checkpoints, HandedOverOnlyWhereTheyHold) {
+  TColorTable leftOver{};
+  for (size_t i = 0; i < leftOver.size(); ++i) leftOver[i] = {uint8_t(i), uint8_t(3 * i), 7, 0};
+  enum TPlayer { Fresh, PlayedThrough, OtherPalette, OtherBuffer, FilmReadAgain, AdoptedTwice };
+  struct {
+    const char* Name;
+    TPlayer Player;
+    TPassSetup Pass;
+    bool Adopted;
+  } cases[] = {
+      {"the same conditions", Fresh, {}, true},
+      {"they replace the checkpoints playing made", PlayedThrough, {}, true},
+      {"the pass without the cursor", Fresh, {.CursorShown = false}, false},
+      {"the pass for another screen depth", Fresh, {.ScreenBits = 16}, false},
+      {"another frame buffer", OtherBuffer, {}, false},
+      {"the same film read again: other segments", FilmReadAgain, {}, false},
+      {"a palette left by the film before, not given to the pass", OtherPalette, {.PlayersPalette = false}, false},
+      {"a palette left by the film before, given to the pass", OtherPalette, {}, true},
+      {"handed over twice", AdoptedTwice, {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::mt19937 rng(4711);
+    std::vector<TWriterSegment> film = RandomFilm(rng, 30, 50);
+    for (auto& segment : film) segment.BitsPerPixel = 8;  // the palette a film starts from shows
+    TSeekFixture f(WriteFilm(film));
+    if (c.Player == OtherPalette) {
+      f.Core.SetFilmPalette(leftOver);
+      f.Straight = StraightPictures(WriteFilm(film), &leftOver);
+    }
+    const std::vector<uint8_t> bytes = WriteFilm(film);
+    std::vector<THandedCheckpoints> handed = PlayPass(f.Core, c.Pass);
+    if (c.Player == OtherBuffer) f.Core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize / 2);
+    if (c.Player == FilmReadAgain) f.LoadBytes(bytes);
+    if (c.Player == PlayedThrough) {
+      ASSERT_EQ(f.Core.SetCurSegment(), kResultOk);
+      while (f.Host.Finished == 0) f.Core.TimerPlayTimer();
+    }
+    for (THandedCheckpoints& h : c.Player == AdoptedTwice ? PlayPass(f.Core) : std::vector<THandedCheckpoints>{})
+      ASSERT_TRUE(f.Core.AdoptCheckpoints(std::move(h)));
+    ASSERT_EQ(handed.size(), f.Straight.size());
+    for (THandedCheckpoints& h : handed) {
+      const int32_t s = h.Segment();
+      ASSERT_FALSE(h.Empty());
+      const auto frames = h.Frames();
+      const auto before = TPlaybackProbe::CheckpointFrames(f.Core, s);
+      const size_t bytesBefore = TPlaybackProbe::CheckpointBytes(f.Core);
+      EXPECT_EQ(f.Core.AdoptCheckpoints(std::move(h)), c.Adopted);
+      EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, s), c.Adopted ? frames : before);
+      if (!c.Adopted) {
+        EXPECT_EQ(TPlaybackProbe::CheckpointBytes(f.Core), bytesBefore);
+      }
+    }
+    for (const TFramePos& pos : SeekOrder(f.Straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
+  }
+  // A segment without checkpoints hands nothing over.
+  std::mt19937 rng(5);
+  TSeekFixture f(WriteFilm(RandomFilm(rng, 3, 5)));
+  EXPECT_TRUE(f.Core.TakeCheckpoints(0).Empty());
+  EXPECT_FALSE(f.Core.AdoptCheckpoints(f.Core.TakeCheckpoints(0)));
 }
 
 TEST(Checkpoints, PlayingTakesThemAndSeeksInTheSegmentDoNotActivateItAgain) {
@@ -366,6 +456,49 @@ TEST(Seek, SegmentsFarIntoTheFilmStartFromWhatTheOnesBeforeLeft) {
   }
   TSeekFixture f(WriteFilmRaw(raws));
   for (const TFramePos& pos : SeekOrder(f.Straight, rng)) ASSERT_TRUE(SeekGivesStraight(f, pos));
+}
+
+// A budget shared by work: each segment keeps to its share, and a segment taken out leaves
+// what it did not use to those not taken out.
+TEST(Checkpoints, SharesOfABudgetSharedByWork) {
+  const size_t one = TCheckpoint{}.MemoryBytes();
+  struct {
+    const char* Name;
+    std::vector<int64_t> Work;
+    int First;       // checkpoints the first segment keeps, then it is taken out (-1: not)
+    int Second;      // checkpoints the second one is given in turn
+    bool AllKept;    // the second keeps them all, or widens its spacing
+  } cases[] = {
+      {"equal work: half the budget each", {1, 1}, -1, 10, true},
+      {"one more than half", {1, 1}, -1, 11, false},
+      {"a third of the work: a third of the budget", {2, 1}, -1, 6, true},
+      {"the first taken out leaves the rest to the second", {1, 1}, 2, 18, true},
+      {"but no more", {1, 1}, 2, 19, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCheckpointStore store;
+    store.Reset(2);
+    store.SetBudget(20 * one);
+    store.ShareByWork(c.Work);
+    const auto give = [&](int32_t segment, int count) {
+      // One checkpoint a grid step of 64 KiB of work, pictures of no bytes.
+      for (int32_t k = 0; k < count; ++k) {
+        const int64_t step = int64_t{64} << 10;
+        ASSERT_TRUE(store.Wanted(segment, 0, k * step, (k + 1) * step, k));
+        auto checkpoint = std::make_unique<TCheckpoint>();
+        checkpoint->FrameIndex = k, checkpoint->Work = (k + 1) * step, checkpoint->FrameWork = step;
+        store.Add(segment, std::move(checkpoint));
+      }
+    };
+    give(0, std::max(c.First, 0));
+    if (c.First >= 0) {
+      EXPECT_EQ(store.Take(0).Items.size(), size_t(c.First));
+    }
+    give(1, c.Second);
+    EXPECT_EQ(store.Frames(1).size() == size_t(c.Second), c.AllKept);
+    EXPECT_LE(store.Bytes(), 20 * one);
+  }
 }
 
 TEST(PackedBytes, UnpackWhatWasPacked) {

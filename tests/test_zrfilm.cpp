@@ -20,9 +20,11 @@
 #include "cli/ThumbnailerTool.h"
 #include "cli/ZrFilmArgs.h"
 #include "cli/ZrFilmTool.h"
+#include "index/IndexCache.h"
 #include "filmwriter/DemoFilm.h"
 #include "filmwriter/FilmWriter.h"
 #include "support/ChildRun.h"
+#include "support/IndexFilms.h"
 #include "support/TempRootFixture.h"
 #include "support/TestFilm.h"
 
@@ -249,6 +251,82 @@ TEST_F(TZrfilmFixture, DamagedFilmsGiveWhatCanBeReadAndFail) {
   EXPECT_EQ(Zrfilm({"frames", film, (Root / "one").string(), "--segment", "1"}).Status, 0);
 }
 
+// The index of a film whose moments are known, as JSON, as text and frame by frame; a damaged
+// film lists what could be read and fails.
+TEST_F(TZrfilmFixture, IndexListsChaptersAndIdleStretches) {
+  const auto film = Package("known.zrcab", KnownActivitySegments());
+  const std::string chapters =
+      "\"chapters\": [{\"start_ms\": 0, \"title\": \"Первый\", \"automatic\": false}, "
+      "{\"start_ms\": 15000, \"title\": \"Часть 2\", \"automatic\": true}, "
+      "{\"start_ms\": 38900, \"title\": \"Часть 3\", \"automatic\": true}, "
+      "{\"start_ms\": 60000, \"title\": \"Второй\", \"automatic\": false}, "
+      "{\"start_ms\": 76000, \"title\": \"Часть 2\", \"automatic\": true}]";
+  struct TRow {
+    std::vector<std::string> Args;
+    std::string Out;
+  } rows[] = {
+      {{"index", film, "--json"},
+       "{\"duration_ms\": 80200, \"segments\": [{\"number\": 1, \"name\": \"Первый\", \"start_ms\": 0, "
+       "\"frames\": 600}, {\"number\": 2, \"name\": \"Второй\", \"start_ms\": 60000, \"frames\": 101}], " +
+           chapters +
+           ", \"idle\": [{\"start_ms\": 5000, \"end_ms\": 15000}, {\"start_ms\": 39000, \"end_ms\": 60000}, "
+           "{\"start_ms\": 60200, \"end_ms\": 70000}, {\"start_ms\": 70200, \"end_ms\": 76000}]}\n"},
+      {{"index", film, "--idle", "10", "--json"},
+       "{\"duration_ms\": 80200, \"segments\": [{\"number\": 1, \"name\": \"Первый\", \"start_ms\": 0, "
+       "\"frames\": 600}, {\"number\": 2, \"name\": \"Второй\", \"start_ms\": 60000, \"frames\": 101}], " +
+           chapters + ", \"idle\": [{\"start_ms\": 5000, \"end_ms\": 15000}, {\"start_ms\": 39000, \"end_ms\": 60000}]}\n"},
+      {{"index", film, "--idle", "20"},
+       "duration\t00:01:20.200\n"
+       "segment\t1\t00:00:00.000\t600 frames\tПервый\n"
+       "segment\t2\t00:01:00.000\t101 frames\tВторой\n"
+       "chapter\t00:00:00.000\tsegment\tПервый\n"
+       "chapter\t00:00:15.000\tautomatic\tЧасть 2\n"
+       "chapter\t00:00:38.900\tautomatic\tЧасть 3\n"
+       "chapter\t00:01:00.000\tsegment\tВторой\n"
+       "chapter\t00:01:16.000\tautomatic\tЧасть 2\n"
+       "idle\t00:00:39.000\t00:01:00.000\t00:00:21.000\n"},
+  };
+  for (const TRow& row : rows) {
+    const auto run = Zrfilm(row.Args);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, row.Out);
+  }
+  // Every frame: a line each, the cursor moving alone and the scene changes named.
+  const auto frames = Zrfilm({"index", film, "--frames"});
+  EXPECT_EQ(frames.Status, 0) << frames.Err;
+  EXPECT_NE(frames.Out.find("\nframe\t1\t150\t00:00:15.000\t3072\t0,0,64,48\tscene\n"), std::string::npos);
+  EXPECT_NE(frames.Out.find("\nframe\t1\t201\t00:00:20.100\t0\t0,0,0,0\tcursor-moved\n"), std::string::npos);
+  EXPECT_NE(frames.Out.find("\nframe\t2\t100\t00:01:20.000\t0\t0,0,0,0\t-\n"), std::string::npos);
+  const auto json = Zrfilm({"index", film, "--frames", "--json"});
+  EXPECT_NE(json.Out.find("{\"frame\": 50, \"time_ms\": 70000, \"changed\": 0, \"box\": [0, 0, 0, 0], "
+                          "\"cursor_moved\": false, \"cursor_shape\": true, \"scene_change\": false}"),
+            std::string::npos);
+
+  // The index kept is read instead of playing the film again; --no-cache plays it.
+  const auto folder = Root / "cache" / "veRirove";
+  ASSERT_EQ(Files(folder).size(), 1u);
+  TIndexCacheKey key;
+  ASSERT_TRUE(FilmCacheKey(film, key));
+  TFilmIndex kept;
+  ASSERT_TRUE(DecodeFilmIndex(FileBytes(folder / Files(folder)[0]), key, 5000, kept));
+  kept.Chapters[1].Title = "Вставка";
+  Write("cache/veRirove/" + Files(folder)[0], EncodeFilmIndex(kept, key, 5000));
+  EXPECT_NE(Zrfilm({"index", film}).Out.find("\tautomatic\tВставка\n"), std::string::npos);
+  EXPECT_EQ(Zrfilm({"index", film, "--no-cache"}).Out.find("Вставка"), std::string::npos);
+
+  auto bytes = WriteFilm(KnownActivitySegments());
+  bytes.resize(bytes.size() - 3);
+  const auto cut = Zrfilm({"index", Write("cut.zrcab", MakeFilmPackage(bytes)), "--json"});
+  EXPECT_EQ(cut.Status, 1);
+  EXPECT_EQ(cut.Out.rfind("{\"duration_ms\": 60000, \"segments\": [{\"number\": 1, \"name\": \"Первый\", "
+                          "\"start_ms\": 0, \"frames\": 600}], \"chapters\": [{",
+                          0),
+            0u)
+      << cut.Out;
+  EXPECT_NE(cut.Err.find("segment 2 cannot be read"), std::string::npos) << cut.Err;
+  EXPECT_EQ(Files(folder).size(), 1u);  // a damaged film's index is not kept
+}
+
 TEST_F(TZrfilmFixture, ExtractNamesEverySkippedEntryAndFails) {
   const auto cab = MakeCabinet(std::vector<TCabFile>{{"MyFilm.~zrflm", WriteFilm(SmallFilm())},
                                                      {"..\\evil.txt", {'e'}},
@@ -316,7 +394,7 @@ TEST_F(TZrfilmFixture, ErrorsNameTheFileAndUsageErrorsShowTheUsage) {
 // The parsed command in one line, for comparing.
 std::string Describe(const TZrFilmArgs& a) {
   auto time = [](const std::optional<int64_t>& t) { return t ? std::to_string(*t) : std::string("-"); };
-  const char* names[] = {"help", "info", "extract", "frames", "frame", "thumbnail", "export", "version"};
+  const char* names[] = {"help", "info", "extract", "frames", "frame", "thumbnail", "export", "index", "version"};
   const char* formats[] = {"mp4", "webm", "mkv", "gif"};
   const char* codecs[] = {"default", "h264", "vp9", "av1", "ffv1", "h264rgb"};
   const TExportOptions& e = a.Export;
@@ -331,7 +409,9 @@ std::string Describe(const TZrFilmArgs& a) {
   return std::string(names[int(a.Command)]) + " film=" + a.Film + " dir=" + a.Dir + " out=" + a.Out +
          " segment=" + std::to_string(a.Segment) + " frame=" + std::to_string(a.Frame) + " at=" + time(a.At) +
          " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0") +
-         (a.Size != kThumbnailSize ? " size=" + std::to_string(a.Size) : std::string()) + exported;
+         (a.Size != kThumbnailSize ? " size=" + std::to_string(a.Size) : std::string()) + exported +
+         (a.Json ? " json" : "") + (a.FrameActivity ? " frames" : "") +
+         (a.IdleMs != 5000 ? " idle=" + std::to_string(a.IdleMs) : "") + (a.NoCache ? " no-cache" : "");
 }
 
 TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
@@ -392,7 +472,19 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"export", "f", "o.gif", "--gif-palette", "picture", "--gif-palette=film", "--gif-palette=picture"},
        "export film=f dir= out=o.gif segment=0 frame=-1 at=- from=- to=- force=0 format=gif codec=default "
        "quality=-1 max-width=0 gif-palette=picture"},
+      {{"index", "f"}, "index film=f dir= out= segment=0 frame=-1 at=- from=- to=- force=0"},
+      {{"index", "--json", "f", "--frames", "--idle", "2.5", "--no-cache"},
+       "index film=f dir= out= segment=0 frame=-1 at=- from=- to=- force=0 json frames idle=2500 no-cache"},
+      {{"index", "f", "--idle=1:00:00"}, "index film=f dir= out= segment=0 frame=-1 at=- from=- to=- force=0 idle=3600000"},
       // Mistakes.
+      {{"index", "f", "--idle", "0.099"}, "--idle wants seconds from 0.1 to 3600, not \"0.099\""},
+      {{"index", "f", "--idle", "3600.001"}, "--idle wants seconds from 0.1 to 3600, not \"3600.001\""},
+      {{"index", "f", "--idle"}, "--idle wants seconds"},
+      {{"index"}, "index takes one film"},
+      {{"index", "f", "g"}, "index takes one film"},
+      {{"index", "f", "--force"}, "index does not take --force"},
+      {{"info", "f", "--json"}, "unknown option --json"},
+      {{"export", "f", "o.mp4", "--frames"}, "export does not take --frames"},
       {{"export", "f", "o.avi"}, "cannot tell the format from the name o.avi: end it in .mp4, .webm, .mkv or .gif, "
                                  "or give --format"},
       {{"export", "f", "dir.mp4/o"}, "cannot tell the format from the name dir.mp4/o: end it in .mp4, .webm, .mkv or "

@@ -11,17 +11,19 @@ namespace {
 
 enum class TOption {
   Segment, Frame, At, From, To, Force, Size,
-  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt, GifPalette
+  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt, GifPalette,
+  Json, FrameActivity, Idle, NoCache
 };
 
 // The commands that take options, as bits.
-constexpr unsigned kFrames = 1, kFrame = 2, kThumbnail = 4, kExport = 8;
+constexpr unsigned kFrames = 1, kFrame = 2, kThumbnail = 4, kExport = 8, kIndex = 16;
 
 unsigned CommandBit(std::string_view command) {
   return command == "frames"      ? kFrames
          : command == "frame"     ? kFrame
          : command == "thumbnail" ? kThumbnail
          : command == "export"    ? kExport
+         : command == "index"     ? kIndex
                                   : 0;
 }
 
@@ -52,7 +54,14 @@ constexpr TOptionRule kOptions[] = {
     {"--max-width", TOption::MaxWidth, true, kExport},
     {"--keyint", TOption::KeyInt, true, kExport},
     {"--gif-palette", TOption::GifPalette, true, kExport},
+    {"--json", TOption::Json, false, kIndex},
+    {"--frames", TOption::FrameActivity, false, kIndex},
+    {"--idle", TOption::Idle, true, kIndex},
+    {"--no-cache", TOption::NoCache, false, kIndex},
 };
+
+// The longest idle threshold index takes, in milliseconds.
+constexpr int64_t kMaxIdleMs = 3600000;
 
 // The largest picture side an export scales to.
 constexpr int32_t kMaxExportWidth = 65536;
@@ -82,6 +91,15 @@ void SetFlag(TOption option, TZrFilmArgs& parsed) {
       break;
     case TOption::NoCursor:
       parsed.Export.Cursor = false;
+      break;
+    case TOption::Json:
+      parsed.Json = true;
+      break;
+    case TOption::FrameActivity:
+      parsed.FrameActivity = true;
+      break;
+    case TOption::NoCache:
+      parsed.NoCache = true;
       break;
     default:
       parsed.Force = true;
@@ -132,6 +150,13 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
       }
       error = "--keyint wants seconds from 0.001 to " + std::to_string(kMaxKeyInterval / 1000) + ", not " + quoted;
       return false;
+    case TOption::Idle:
+      if (ParseFilmTime(text, millis) && millis >= 100 && millis <= kMaxIdleMs) {
+        parsed.IdleMs = millis;
+        return true;
+      }
+      error = "--idle wants seconds from 0.1 to " + std::to_string(kMaxIdleMs / 1000) + ", not " + quoted;
+      return false;
     case TOption::Segment:
       if (ParseNumber(text, 1, parsed.Segment)) return true;
       error = "--segment wants a segment number from 1, not " + quoted;
@@ -157,6 +182,9 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
     case TOption::Lossless:
     case TOption::Split:
     case TOption::NoCursor:
+    case TOption::Json:
+    case TOption::FrameActivity:
+    case TOption::NoCache:
       break;
   }
   return true;
@@ -234,7 +262,7 @@ bool ParseToolArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, st
       const bool number = rule->Option == TOption::Segment || rule->Option == TOption::Frame ||
                           rule->Option == TOption::Quality || rule->Option == TOption::MaxWidth;
       const bool time = rule->Option == TOption::At || rule->Option == TOption::From || rule->Option == TOption::To;
-      const bool seconds = rule->Option == TOption::KeyInt;
+      const bool seconds = rule->Option == TOption::KeyInt || rule->Option == TOption::Idle;
       error = name + (rule->Option == TOption::Size ? " wants a size"
                       : number                      ? " wants a number"
                       : time                        ? " wants a time"
@@ -244,12 +272,12 @@ bool ParseToolArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, st
     }
     if (!ParseValue(rule->Option, name, value, parsed, error)) return false;
   }
-  if (command == "info") {
+  if (command == "info" || command == "index") {
     if (positional.size() != 1) {
-      error = "info takes one film";
+      error = command + " takes one film";
       return false;
     }
-    parsed.Command = TZrFilmCommand::Info;
+    parsed.Command = command == "info" ? TZrFilmCommand::Info : TZrFilmCommand::Index;
   } else if (command == "extract" || command == "frames") {
     if (positional.size() != 2) {
       error = command + " takes a film and a folder";

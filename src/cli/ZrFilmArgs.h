@@ -8,7 +8,7 @@
 
 #include "export/FilmExport.h"
 
-enum class TZrFilmCommand { Help, Info, Extract, Frames, Frame, Thumbnail, Export, Version };
+enum class TZrFilmCommand { Help, Info, Extract, Frames, Frame, Thumbnail, Export, Index, Version };
 
 // A thumbnail fits a square of this many pixels unless -s asks for another, up to the largest.
 inline constexpr int32_t kThumbnailSize = 256;
@@ -32,6 +32,12 @@ struct TZrFilmArgs {
   bool Split = false;    // export --split: a file per segment
   bool FormatGiven = false;  // export --format was given
   bool GifPaletteGiven = false;  // export --gif-palette was given
+  // index: JSON instead of text (--json), every frame's activity too (--frames), the shortest
+  // idle stretch (--idle, milliseconds), the cache bypassed (--no-cache).
+  bool Json = false;
+  bool FrameActivity = false;
+  int64_t IdleMs = 5000;
+  bool NoCache = false;
   // export --format and --codec as given, read into Export by ParseZrFilmArgs.
   std::optional<std::string> FormatName, CodecName;
 };

@@ -119,6 +119,7 @@ struct TTool {
   int Frame(const TZrFilmArgs& args);                              // ZrFilmFrame.cpp
   int Thumbnail(const TZrFilmArgs& args);                          // ZrFilmThumbnail.cpp
   int Export(const TZrFilmArgs& args);                             // ZrFilmExport.cpp (zrfilm only)
+  int Index(const TZrFilmArgs& args);                              // ZrFilmIndex.cpp (zrfilm only)
 };
 
 // A program's main: its run folder removed on the signals that end it, `run` given the

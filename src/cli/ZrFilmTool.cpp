@@ -15,6 +15,7 @@ constexpr char kUsage[] =
     "                     [--quality Q] [--keyint SECONDS] [--segment N | --split]\n"
     "                     [--no-cursor] [--gif-palette film|picture] [--max-width W]\n"
     "                     [--force]\n"
+    "       zrfilm index FILM [--json] [--frames] [--idle SECONDS] [--no-cache]\n"
     "       zrfilm --help | --version\n"
     "\n"
     "  info       lists the film's segments: number, name, duration, size, bits per\n"
@@ -49,6 +50,17 @@ constexpr char kUsage[] =
     "             colours); --max-width W scales wider films down; an existing OUT\n"
     "             is replaced only with --force; an export that fails or is\n"
     "             interrupted leaves no file\n"
+    "  index      plays the film once and lists its index: the duration, the segments,\n"
+    "             the chapters (each segment's start, and automatic ones inside it\n"
+    "             where the picture changed as a whole: a frame that changed 30 % of\n"
+    "             it, or a burst of changes, none 1 s or more apart, that together\n"
+    "             changed 30 % of it, once it has been still for 1 s; at most one in\n"
+    "             10 s, titled \"Часть 2\", \"Часть 3\", ...) and the idle stretches\n"
+    "             (no pixel changed and the cursor neither moved nor changed shape for\n"
+    "             --idle seconds, default 5); --json writes it as JSON; --frames adds\n"
+    "             every frame: its changed pixels, their box and its cursor changes;\n"
+    "             the index is kept in $XDG_CACHE_HOME/veRirove (~/.cache/veRirove),\n"
+    "             so a film is played once; --no-cache neither reads nor keeps it\n"
     "\n"
     "TIME is a time of the whole film: seconds (83.5) or h:mm:ss.zzz (0:01:23.500).\n"
     "\n"
@@ -86,6 +98,8 @@ int RunZrFilm(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return tool.Thumbnail(parsed);
       case TZrFilmCommand::Export:
         return tool.Export(parsed);
+      case TZrFilmCommand::Index:
+        return tool.Index(parsed);
       case TZrFilmCommand::Help:
       case TZrFilmCommand::Version:
         break;

@@ -11,6 +11,8 @@ namespace {
 constexpr size_t kChunkBytes = size_t{128} << 10;
 // A checkpoint is taken at least every this much work, however small the pictures are.
 constexpr int64_t kMinSpacing = int64_t{64} << 10;
+// A segment whose share of a shared budget holds fewer pictures than this keeps no reference.
+constexpr size_t kReferenceShare = 4;
 
 void XorInto(uint8_t* out, const uint8_t* with, size_t n) {
   for (size_t i = 0; i < n; ++i) out[i] ^= with[i];
@@ -111,26 +113,55 @@ void TCheckpointStore::Reset(size_t segments) {
   FSegments.clear();
   FSegmentCount = segments;
   FBytes = 0;
+  FWork.clear();
+  FTotalWork = 0;
+  FHandedBytes = 0;
 }
 
-void TCheckpointStore::Resize(size_t segments) { FSegmentCount = std::max(FSegmentCount, segments); }
+void TCheckpointStore::Resize(size_t segments) {
+  FSegmentCount = std::max(FSegmentCount, segments);
+  // Shares made for fewer segments leave none for the new ones.
+  FWork.clear();
+  FTotalWork = 0;
+  FHandedBytes = 0;
+}
+
+void TCheckpointStore::ShareByWork(std::vector<int64_t> work) {
+  work.resize(FSegmentCount);
+  FTotalWork = 0;
+  FHandedBytes = 0;
+  for (int64_t& w : work) {
+    w = std::max<int64_t>(w, 1);
+    FTotalWork += w;
+  }
+  FWork = std::move(work);
+}
+
+size_t TCheckpointStore::Share(int32_t segment) const {
+  if (FWork.empty() || segment < 0 || size_t(segment) >= FWork.size()) return FBudget;
+  if (!FTotalWork) return 0;
+  // What segments taken out left of the budget goes to the others by their work; rounded
+  // down, so that the shares add up to it at most.
+  const uint64_t left = FBudget - std::min(FBudget, FHandedBytes);
+  return size_t((unsigned __int128)left * uint64_t(FWork[size_t(segment)]) / uint64_t(FTotalWork));
+}
 
 void TCheckpointStore::SetBudget(size_t bytes) {
   FBudget = bytes;
   // Over the new budget: whole segments go, least recently used first.
   while (FBytes > FBudget) {
-    TSegmentCheckpoints* oldest = LeastRecentlyUsed(nullptr);
+    TSegmentCheckpoints* oldest = LeastRecentlyUsed(nullptr, true);
     if (!oldest) break;
     Forget(*oldest);
   }
 }
 
-TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) {
+TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) {
   if (segment < 0 || size_t(segment) >= FSegmentCount) return nullptr;
   return &FSegments[segment];
 }
 
-const TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) const {
+const TSegmentCheckpoints* TCheckpointStore::Find(int32_t segment) const {
   const auto at = FSegments.find(segment);
   return at == FSegments.end() ? nullptr : &at->second;
 }
@@ -152,6 +183,8 @@ std::span<const uint8_t> TCheckpointStore::Reference(int32_t segment,
                                                      std::span<const uint8_t> picture) {
   TSegmentCheckpoints* s = Find(segment);
   if (!s) return {};
+  if (s->Reference.empty() && !FWork.empty() && picture.size() > Share(segment) / kReferenceShare)
+    return {};
   if (s->Reference.empty()) {
     s->Reference.assign(picture.begin(), picture.end());
     s->Bytes += s->Reference.capacity();
@@ -173,6 +206,7 @@ void TCheckpointStore::Forget(TSegmentCheckpoints& segment) {
   // every segment played would otherwise stay, whatever the budget.
   std::vector<uint8_t>().swap(segment.Reference);
   segment.Bytes = 0;
+  segment.Adopted = false;
 }
 
 void TCheckpointStore::Widen(TSegmentCheckpoints& segment) {
@@ -185,11 +219,16 @@ void TCheckpointStore::Widen(TSegmentCheckpoints& segment) {
   });
 }
 
-TCheckpointStore::TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsed(
-    const TSegmentCheckpoints* keep) {
+TSegmentCheckpoints* TCheckpointStore::LeastRecentlyUsed(const TSegmentCheckpoints* keep,
+                                                         bool adopted) {
   TSegmentCheckpoints* oldest = nullptr;
+  const auto older = [&](const TSegmentCheckpoints& s) {
+    if (!oldest) return true;
+    if (s.Adopted != oldest->Adopted) return !s.Adopted;
+    return s.LastUse < oldest->LastUse;
+  };
   for (auto& [number, segment] : FSegments)
-    if (&segment != keep && segment.Bytes && (!oldest || segment.LastUse < oldest->LastUse))
+    if (&segment != keep && segment.Bytes && (adopted || !segment.Adopted) && older(segment))
       oldest = &segment;
   return oldest;
 }
@@ -198,14 +237,22 @@ bool TCheckpointStore::Add(int32_t segment, std::unique_ptr<TCheckpoint> checkpo
   TSegmentCheckpoints* s = Find(segment);
   if (!s || !s->Spacing) return false;
   const size_t need = checkpoint->MemoryBytes();
-  while (FBytes + need > FBudget) {
-    if (TSegmentCheckpoints* other = LeastRecentlyUsed(s)) {
+  const size_t share = Share(segment);
+  while (FBytes + need > FBudget || s->Bytes + need > share) {
+    // With shares, a segment keeps to its own; otherwise others make room first.
+    TSegmentCheckpoints* other = FWork.empty() ? LeastRecentlyUsed(s) : nullptr;
+    if (other && FBytes + need > FBudget) {
       Forget(*other);
       continue;
     }
+    // Handed checkpoints stay as the core that made them spaced them.
+    if (s->Adopted) return false;
     if (s->Items.empty()) {
-      // Not even one checkpoint fits beside the reference.
+      // Not even one checkpoint fits beside the reference. With shares, the next one is
+      // tried twice as far on, so that a segment whose share holds none does not pack a
+      // picture at every step of the spacing for nothing.
       Forget(*s);
+      if (!FWork.empty()) s->Spacing *= 2;
       return false;
     }
     Widen(*s);
@@ -236,9 +283,58 @@ const TCheckpoint* TCheckpointStore::Before(int32_t segment, int32_t frame) {
   return std::prev(at)->get();
 }
 
+bool TCheckpointStore::Has(int32_t segment) const {
+  const TSegmentCheckpoints* s = Find(segment);
+  return s && !s->Items.empty();
+}
+
+bool TCheckpointStore::HasAdopted(int32_t segment) const {
+  const TSegmentCheckpoints* s = Find(segment);
+  return s && s->Adopted && !s->Items.empty();
+}
+
+TSegmentCheckpoints TCheckpointStore::Take(int32_t segment) {
+  if (!FWork.empty() && segment >= 0 && size_t(segment) < FWork.size() && FWork[size_t(segment)]) {
+    // Done with: its share, less what it hands over, goes to the segments still to come.
+    FTotalWork -= FWork[size_t(segment)];
+    FWork[size_t(segment)] = 0;
+    if (const TSegmentCheckpoints* s = Find(segment)) FHandedBytes += s->Bytes;
+  }
+  const auto at = FSegments.find(segment);
+  if (at == FSegments.end()) return {};
+  TSegmentCheckpoints taken = std::move(at->second);
+  FSegments.erase(at);
+  FBytes -= taken.Bytes;
+  if (taken.Items.empty()) return {};
+  return taken;
+}
+
+bool TCheckpointStore::Adopt(int32_t segment, TSegmentCheckpoints&& checkpoints) {
+  if (checkpoints.Items.empty() || segment < 0 || size_t(segment) >= FSegmentCount ||
+      HasAdopted(segment) || checkpoints.Bytes > FBudget)
+    return false;
+  if (TSegmentCheckpoints* own = Find(segment)) Forget(*own);
+  while (FBytes + checkpoints.Bytes > FBudget) {
+    TSegmentCheckpoints* other = LeastRecentlyUsed(nullptr, true);
+    if (!other) break;
+    Forget(*other);
+  }
+  TSegmentCheckpoints& s = FSegments[segment];
+  s = std::move(checkpoints);
+  s.Adopted = true;
+  s.LastUse = ++FUses;
+  FBytes += s.Bytes;
+  return true;
+}
+
 std::vector<int32_t> TCheckpointStore::Frames(int32_t segment) const {
   std::vector<int32_t> frames;
   if (const TSegmentCheckpoints* s = Find(segment))
     for (const auto& c : s->Items) frames.push_back(c->FrameIndex);
   return frames;
+}
+
+int64_t TCheckpointStore::Spacing(int32_t segment) const {
+  const TSegmentCheckpoints* s = Find(segment);
+  return s ? s->Spacing : 0;
 }

@@ -18,6 +18,26 @@
 // A segment takes memory here only once it has been played: a film's count of segments,
 // which costs a few bytes each in the film, costs nothing.
 //
+// A whole film at once (ShareByWork): a pass that plays the film from its start to hand
+// every segment's checkpoints to the player cannot let segments push each other out, or
+// the last segments played would own the budget. Instead every segment gets a share of the
+// budget in proportion to its work (the bytes its frames hold, and a step for each frame),
+// and a segment over its share doubles its own spacing, as above, until it fits. A segment
+// taken out (handed over) is done with: what its share left unused goes to the segments not
+// yet taken out, by their work, so a film whose first segments pack small leaves the rest
+// room. The shares of the segments not taken out add up to what those taken out left of the
+// budget, so all segments' checkpoints fit in it together after the pass. A
+// segment's spacing comes to about the film's work over the budget times what one of its
+// checkpoints takes (within a factor of two), and never closer than playing spaces them:
+// close where pictures pack small (a calm screen), far apart where they do not (noise), and
+// wider the longer the film. A segment whose share would hold fewer than four pictures keeps
+// no reference: each of its pictures is packed on its own, which makes a checkpoint larger
+// but saves the whole picture a reference takes.
+//
+// Handing over (Take, Adopt): a segment's checkpoints are one value that owns its memory, so
+// one store can give them to another on another thread. Own checkpoints, which playing made
+// with the playing spacing, never push out adopted ones, and adopted ones replace them.
+//
 // Pictures are packed in chunks, each against a reference (the picture of the segment's
 // first checkpoint): a chunk the same as the reference costs nothing, one that changed
 // little is its exclusive-or with the reference compressed with LZ4, and one that does not
@@ -83,6 +103,19 @@ struct TCheckpoint {
   size_t MemoryBytes() const;
 };
 
+// One segment's checkpoints and the reference their pictures are packed against. A value
+// that owns its memory: moved between stores, and between threads, as it is.
+struct TSegmentCheckpoints {
+  int64_t Spacing = 0;  // 0: not yet known
+  std::vector<uint8_t> Reference;
+  std::vector<std::unique_ptr<TCheckpoint>> Items;  // by frame
+  size_t Bytes = 0;     // the memory all of it takes
+  uint64_t LastUse = 0;
+  bool Adopted = false;  // handed over from another store
+
+  bool Empty() const { return Items.empty(); }
+};
+
 class TCheckpointStore {
  public:
   // The memory all checkpoints may take unless SetBudget says otherwise.
@@ -110,27 +143,43 @@ class TCheckpointStore {
 
   // The frames of a segment's checkpoints, in order (for tests).
   std::vector<int32_t> Frames(int32_t segment) const;
+  int64_t Spacing(int32_t segment) const;
+
+  // Shares the budget among all segments by their work, one figure a segment (see above),
+  // until the next Reset or Resize.
+  void ShareByWork(std::vector<int64_t> work);
+  bool Shared() const { return !FWork.empty(); }
+  // Whether a segment has checkpoints, and whether they were adopted.
+  bool Has(int32_t segment) const;
+  bool HasAdopted(int32_t segment) const;
+  // Takes a segment's checkpoints out of the store; empty when it has none.
+  TSegmentCheckpoints Take(int32_t segment);
+  // Keeps checkpoints another store took out for `segment`, in place of the segment's own,
+  // pushing out other segments' own checkpoints first and adopted ones, used longest ago,
+  // after them. Refused, with nothing changed, when they are empty, the segment is not in
+  // the film, it has adopted checkpoints already or they are over the whole budget.
+  bool Adopt(int32_t segment, TSegmentCheckpoints&& checkpoints);
 
  private:
-  struct TSegmentCheckpoints {
-    int64_t Spacing = 0;  // 0: not yet known
-    std::vector<uint8_t> Reference;
-    std::vector<std::unique_ptr<TCheckpoint>> Items;  // by frame
-    size_t Bytes = 0;
-    uint64_t LastUse = 0;
-  };
   // The segment's checkpoints, made when first asked for; nothing for a segment not in the film.
   TSegmentCheckpoints* Find(int32_t segment);
   const TSegmentCheckpoints* Find(int32_t segment) const;
   void Forget(TSegmentCheckpoints& segment);
   // Doubles a segment's spacing and drops the checkpoints off the wider grid.
   void Widen(TSegmentCheckpoints& segment);
-  // The segment with checkpoints used longest ago, `keep` (if given) aside.
-  TSegmentCheckpoints* LeastRecentlyUsed(const TSegmentCheckpoints* keep);
+  // The segment with checkpoints used longest ago, `keep` (if given) aside; adopted ones
+  // only with `adopted`, and only when no segment has own checkpoints.
+  TSegmentCheckpoints* LeastRecentlyUsed(const TSegmentCheckpoints* keep, bool adopted = false);
+  // A segment's share of the budget when the budget is shared by work; the budget otherwise.
+  size_t Share(int32_t segment) const;
 
   size_t FSegmentCount = 0;
   std::map<int32_t, TSegmentCheckpoints> FSegments;  // by segment: those played
   size_t FBudget = kDefaultBudget;
   size_t FBytes = 0;
   uint64_t FUses = 0;
+  // By segment, when the budget is shared by work; 0 once a segment has been taken out.
+  std::vector<int64_t> FWork;
+  int64_t FTotalWork = 0;     // of the segments not taken out
+  size_t FHandedBytes = 0;    // what the segments taken out took with them
 };

@@ -202,3 +202,73 @@ bool TPlaybackCore::RestoreCheckpoint(const TCheckpoint& c) {
   FCanonical = true;
   return true;
 }
+
+// ---- Checkpoints handed from a second core ----
+
+std::vector<int32_t> THandedCheckpoints::Frames() const {
+  std::vector<int32_t> frames;
+  for (const auto& c : FCheckpoints.Items) frames.push_back(c->FrameIndex);
+  return frames;
+}
+
+int64_t TPlaybackCore::EstimatedWork(const Segment& segment) const {
+  return int64_t(segment.SegStream.Size()) + std::max(segment.FrameCount, 0) * kFrameStepWork;
+}
+
+void TPlaybackCore::ShareCheckpointBudget() {
+  std::vector<int64_t> work;
+  work.reserve(FSegments.size());
+  for (const auto& segment : FSegments) work.push_back(EstimatedWork(*segment));
+  FCheckpoints.ShareByWork(std::move(work));
+}
+
+void TPlaybackCore::SetFilmPalette(const TColorTable& palette) {
+  FPalette = FFilmPalette = palette;
+  // Every segment starts from another state now: what was worked out or kept from the old
+  // one no longer holds.
+  ForgetStartStates();
+  const bool shared = FCheckpoints.Shared();
+  FCheckpoints.Reset(FSegments.size());
+  if (shared) ShareCheckpointBudget();
+  FCanonical = false;
+}
+
+THandedCheckpoints TPlaybackCore::TakeCheckpoints(int32_t segment) {
+  THandedCheckpoints handed;
+  if (segment < 0 || size_t(segment) >= FSegments.size()) return handed;
+  // Taken out even when there are none: with a shared budget the segment is done with.
+  TSegmentCheckpoints taken = FCheckpoints.Take(segment);
+  if (taken.Empty()) return handed;
+  const Segment& s = *FSegments[size_t(segment)];
+  const TSegmentStart& start = StartState(segment);
+  handed.FSegment = segment;
+  handed.FCursorShown = FCursorShown;
+  handed.FScreenBits = FHost.ScreenBits();
+  handed.FFrameBufferSize = FFrameBufferSize;
+  handed.FStartPalette = start.Palette;
+  handed.FStartCursor = start.Cursor;
+  handed.FWidth = s.Width, handed.FHeight = s.Height, handed.FBitsPerPixel = s.BitsPerPixel;
+  handed.FFrames = s.SegStream;
+  handed.FTrack = s.CursStream;
+  handed.FCheckpoints = std::move(taken);
+  return handed;
+}
+
+bool TPlaybackCore::AdoptCheckpoints(THandedCheckpoints&& handed) {
+  const int32_t index = handed.FSegment;
+  if (handed.Empty() || index < 0 || size_t(index) >= FSegments.size()) return false;
+  const Segment& s = *FSegments[size_t(index)];
+  const auto same = [](const TMemoryStream& a, const TMemoryStream& b) {
+    return a.Data() == b.Data() && a.Size() == b.Size();
+  };
+  if (handed.FCursorShown != FCursorShown || handed.FScreenBits != FHost.ScreenBits() ||
+      handed.FFrameBufferSize != FFrameBufferSize || !FFrameBuffer || handed.FWidth != s.Width ||
+      handed.FHeight != s.Height || handed.FBitsPerPixel != s.BitsPerPixel ||
+      !same(handed.FFrames, s.SegStream) || !same(handed.FTrack, s.CursStream) ||
+      FCheckpoints.HasAdopted(index))
+    return false;
+  // Last, as it may play through the tracks of the segments before.
+  const TSegmentStart& start = StartState(index);
+  if (handed.FStartPalette != start.Palette || handed.FStartCursor != start.Cursor) return false;
+  return FCheckpoints.Adopt(index, std::move(handed.FCheckpoints));
+}

@@ -5,14 +5,6 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-// The work of a frame besides its runs and pictures: the cursor taken out and drawn, the
-// track and palette records read, the frame's record located.
-constexpr int64_t kFrameStepWork = int64_t{16} << 10;
-
-}  // namespace
-
 void TPlaybackCore::TFrameBufferDeleter::operator()(uint8_t* p) const { std::free(p); }
 
 TPlaybackCore::TPlaybackCore(IPlaybackHost& host) : FHost(host) {}

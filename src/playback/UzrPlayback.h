@@ -15,7 +15,8 @@
 // as it was.
 //
 // Seeks restore checkpoints of the decoding state (Checkpoints.h), taken while a segment
-// plays and while a seek plays towards its frame.
+// plays and while a seek plays towards its frame, or handed over by a second core that
+// played the film from its start in another thread (THandedCheckpoints).
 //
 // UzrPlayback.cpp holds the film, the frame buffer, activation and the playback step; the
 // runs are decoded by FrameDecoder.h, the surfaces, composition and cursor overlay are in
@@ -38,6 +39,35 @@
 #include "playback/TResult.h"
 #include "playback/TrackRecords.h"
 #include "raster/URaster.h"
+
+// One segment's checkpoints taken out of one core for another (TakeCheckpoints,
+// AdoptCheckpoints), with what they were made under. A value that owns its memory, so it may
+// be moved to another thread; it keeps the segment's frame data and track alive, so that the
+// core adopting them can tell its segment is the same one.
+class THandedCheckpoints {
+ public:
+  int32_t Segment() const { return FSegment; }
+  bool Empty() const { return FCheckpoints.Empty(); }
+  size_t Bytes() const { return FCheckpoints.Bytes; }
+  std::vector<int32_t> Frames() const;
+
+ private:
+  friend class TPlaybackCore;
+  int32_t FSegment = -1;
+  // What the pictures depend on besides the segment: the cursor drawn or not, the screen,
+  // the frame buffer (it bounds where frames lie), and the palette and cursor record the
+  // segment started from.
+  bool FCursorShown = true;
+  int FScreenBits = 0;
+  size_t FFrameBufferSize = 0;
+  TColorTable FStartPalette{};
+  TCursorRec FStartCursor;
+  // The segment itself: its picture and its bytes, which these copies keep alive.
+  int32_t FWidth = 0, FHeight = 0;
+  uint8_t FBitsPerPixel = 0;
+  TMemoryStream FFrames, FTrack;
+  TSegmentCheckpoints FCheckpoints;
+};
 
 class IPlaybackHost {
  public:
@@ -135,10 +165,36 @@ class TPlaybackCore {
   // lowering it lets whole segments' checkpoints go). A core that never seeks needs none.
   void SetCheckpointBudget(size_t bytes) { FCheckpoints.SetBudget(bytes); }
 
+  // ---- Checkpoints of a whole film, handed from a second core ----
+  // A second core plays the film (ShareSegments copies) from its start in a worker thread and
+  // hands each segment's checkpoints to the player's core, so that the first seek into a
+  // segment never played restores one. On that core, once the film and the frame buffer are
+  // in place (taking another film or buffer undoes it): every segment gets a share of the
+  // checkpoint budget by its work, so that all segments' checkpoints fit in it together.
+  void ShareCheckpointBudget();
+  // The palette a film starts from, which the palette left by the film before sets (a film
+  // of 8-bit segments starts from it); the second core takes the player core's, before it
+  // plays, so that its checkpoints are the player's.
+  const TColorTable& FilmPalette() const { return FFilmPalette; }
+  void SetFilmPalette(const TColorTable& palette);
+  // Takes a segment's checkpoints out (after the segment has been played through); empty
+  // when it has none. With a shared budget, the segment is done with: what its share left
+  // goes to the segments after it.
+  THandedCheckpoints TakeCheckpoints(int32_t segment);
+  // Keeps checkpoints another core took out, on this core's thread, in place of those playing
+  // made here. Refused, at no cost and nothing changed, when they are empty, were made under
+  // other conditions (cursor shown or not, screen bits, frame buffer, picture size, another
+  // segment, or a segment not started from what playing this core's film from its start
+  // leaves), or the segment has handed checkpoints already.
+  bool AdoptCheckpoints(THandedCheckpoints&& handed);
+
  private:
   // What tests, benchmarks and fuzz targets look at beyond the front ends' commands, through
   // TPlaybackProbe.
   static constexpr int32_t kCursorSize = 32;            // the system cursor size
+  // The work of a frame besides its runs and pictures: the cursor taken out and drawn, the
+  // track and palette records read, the frame's record located.
+  static constexpr int64_t kFrameStepWork = int64_t{16} << 10;
   // Adds a segment at the end of the film (a film built segment by segment); the first one
   // added becomes current.
   void AddSegment(std::unique_ptr<Segment> segment);
@@ -218,6 +274,9 @@ class TPlaybackCore {
   // The current segment's palette and cursor record as playing the film from its start
   // leaves them; seeks start from them.
   void TakeStartState();
+  // A segment's work as the checkpoints count it, known before it is played: its frame data
+  // and a step for every frame.
+  int64_t EstimatedWork(const Segment& segment) const;
   // The current segment from its start again, without activating it: its first frame next.
   void RestartSegment();
   // The cursor track and the palette records from their starts; no work done yet.

@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "FuzzCabinetSet.h"
+#include "filmwriter/ActivityFilm.h"
 #include "filmwriter/FilmWriter.h"
+#include "index/IndexCache.h"
+#include "index/IndexPass.h"
 #include "support/SpannedCabinet.h"
 
 namespace {
@@ -106,8 +110,8 @@ TPlaybackSeedSegment PlaybackSegment(uint8_t bits, int32_t w, int32_t h, int fra
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 5) {
-    std::fprintf(stderr, "usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR [CABINET_DIR]]\n");
+  if (argc < 3 || argc > 6) {
+    std::fprintf(stderr, "usage: make_seeds FILM_DIR SHAPE_DIR [PLAYBACK_DIR [CABINET_DIR [INDEX_DIR]]]\n");
     return 2;
   }
   try {
@@ -131,7 +135,22 @@ int main(int argc, char** argv) {
     two.insert(two.end(), mono.begin(), mono.end());
     WriteFileBytes(shapes + "/two-records", two);
 
-    if (argc == 5) {
+    if (argc == 6) {
+      // Kept indexes, with the key and threshold fuzz_index_cache reads them with.
+      const std::string indexes = argv[5];
+      TFilm film;
+      TFilmError error;
+      const auto bytes = WriteFilm(std::vector{
+          MakeActivitySegment({"Один", 10, {{1, TScreenAction::Scene}, {60, TScreenAction::Still}, {5, TScreenAction::Stripe}}}, 40, 20),
+          MakeActivitySegment({"Два", 5, {{3, TScreenAction::Caret}, {1, TScreenAction::Shape}}}, 40, 20)});
+      if (!ReadFilm(bytes, film, error)) throw std::runtime_error(error.Message);
+      TIndexOptions options;
+      options.PreviewWidth = 8;
+      const TFilmIndex index = IndexFilm(film.Segments, options);
+      WriteFileBytes(indexes + "/two-segments", EncodeFilmIndex(index, {1, 2, 3}, 5000));
+      WriteFileBytes(indexes + "/empty", EncodeFilmIndex(TFilmIndex{}, {1, 2, 3}, 5000));
+    }
+    if (argc >= 5) {
       const std::string cabinets = argv[4];
       const auto film = WriteFilm(all);
       const std::vector<TCabFile> files = {{"MyFilm.~zrflm", film},

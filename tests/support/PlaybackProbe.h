@@ -49,4 +49,8 @@ struct TPlaybackProbe {
   static std::vector<int32_t> CheckpointFrames(const TPlaybackCore& core, int32_t segment) {
     return core.FCheckpoints.Frames(segment);
   }
+  // A segment's spacing of checkpoints, in work; 0 when not yet known.
+  static int64_t CheckpointSpacing(const TPlaybackCore& core, int32_t segment) {
+    return core.FCheckpoints.Spacing(segment);
+  }
 };

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../playback_support.h"
+#include "PlaybackProbe.h"
 
 // A random film: segments of every depth and of different sizes, pictures that change in
 // patches and now and then all over, palette changes, and cursors of both kinds moving about.
@@ -94,9 +96,11 @@ inline std::vector<uint8_t> PictureBytes(const TPlaybackCore& core) {
 using TPictures = std::vector<std::vector<std::vector<uint8_t>>>;
 
 // Every picture of the film, played straight through: [segment][frame].
-inline TPictures StraightPictures(const std::vector<uint8_t>& bytes) {
+// `palette`: the one a film before left.
+inline TPictures StraightPictures(const std::vector<uint8_t>& bytes, const TColorTable* palette = nullptr) {
   TCoreFixture f;
   f.LoadBytes(bytes);
+  if (palette) f.Core.SetFilmPalette(*palette);
   TPictures pictures(f.Core.Segments().size());
   f.Host.OnComposed = [&] { pictures[size_t(f.Core.CurSegment())].push_back(PictureBytes(f.Core)); };
   EXPECT_EQ(f.Core.SetCurSegment(), kResultOk);
@@ -140,4 +144,46 @@ inline std::vector<TFramePos> SeekOrder(const TPictures& straight, std::mt19937&
   std::shuffle(frames.begin(), frames.end(), rng);
   order.insert(order.end(), frames.begin(), frames.end());
   return order;
+}
+
+// How a second core plays the film for the player's core: as the index pass does, or with
+// one of the conditions changed.
+struct TPassSetup {
+  size_t Budget = TCheckpointStore::kDefaultBudget;
+  bool CursorShown = true;
+  int ScreenBits = 32;
+  bool PlayersPalette = true;  // starts from the palette the player's film starts from
+};
+
+// A second core plays `player`'s film (copies of its segments) from its start in another
+// thread, its budget shared by work, and hands each segment's checkpoints over when it moves
+// on; they come back in film order. The pass core's checkpoints never exceed its budget.
+inline std::vector<THandedCheckpoints> PlayPass(const TPlaybackCore& player, const TPassSetup& setup = {}) {
+  std::vector<THandedCheckpoints> handed;
+  TSegments copies = ShareSegments(player.Segments());
+  const TColorTable palette = player.FilmPalette();
+  size_t most = 0;
+  std::thread pass([&] {
+    TRecordingHost host;
+    TPlaybackCore core(host);
+    host.Core = &core;
+    host.Screen = setup.ScreenBits;
+    core.TakeFilm(std::move(copies));
+    core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize);
+    if (setup.PlayersPalette) core.SetFilmPalette(palette);
+    core.SetCursorShown(setup.CursorShown);
+    core.SetCheckpointBudget(setup.Budget);
+    core.ShareCheckpointBudget();
+    const int32_t segments = int32_t(core.Segments().size());
+    if (core.SetCurSegment() != kResultOk) return;
+    for (int32_t playing = 0; playing < segments;) {
+      core.TimerPlayTimer();
+      most = std::max(most, TPlaybackProbe::CheckpointBytes(core));
+      const int32_t now = host.Finished || !host.Results.empty() ? segments : core.CurSegment();
+      for (; playing < now; ++playing) handed.push_back(core.TakeCheckpoints(playing));
+    }
+  });
+  pass.join();
+  EXPECT_LE(most, setup.Budget);
+  return handed;
 }

@@ -1,5 +1,6 @@
 // A test with a folder of its own, which is also where the programs it runs keep their
-// private temporary folder; removed with everything in it after the test.
+// private temporary folder and their cache ("cache" in it); removed with everything in it
+// after the test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@ struct TTempRootFixture : ::testing::Test {
     Root = ::mkdtemp(pattern);
     // The programs' private temporary folder goes under this test's own folder.
     ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (Root / "cache").c_str(), 1);
   }
   void TearDown() override {
     std::error_code ec;
