@@ -122,6 +122,8 @@ struct TShellFixture : ::testing::Test {
     ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
     // The settings of each test's players, never the user's.
     ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
+    // The films' indexes kept by the players, never in the user's cache.
+    ::setenv("XDG_CACHE_HOME", (Root / "cache").c_str(), 1);
     Make();
   }
   void TearDown() override {
@@ -2406,8 +2408,19 @@ TEST(FilmIndexMoves, TheSeekBarsMarksAndWhichPreviewShowsAFrame) {
 
 struct TIndexInTheWindow : TRandomAccess {
   TIndexedFilm Indexed;
+  // Loads the film; its pass runs once it has loaded, and must find the chapters and idle
+  // stretches written out by hand (the second time, from the index kept in the cache). The
+  // hand-filled index, whose previews are marked, then takes its place.
   void LoadIndexed() {
     Load(Film(Indexed.Source, "indexed.zrcab"));
+    TSeekBar* bar = Find<TSeekBar>("pbrProgress");
+    for (int i = 0; i < 6000 && bar->Marks().Empty(); ++i) QTest::qWait(5);
+    const TTestFilm film(Indexed.Source);
+    const TSeekBarMarks expected =
+        SeekBarMarks(film.Segments, Indexed.Index, FilmChapters(film.Segments, &Indexed.Index));
+    EXPECT_EQ(bar->Marks().Ticks, expected.Ticks);
+    EXPECT_EQ(bar->Marks().Idle, expected.Idle);
+    EXPECT_TRUE(fs::exists(Root / "cache" / "veRirove"));
     Index()->SetIndex(std::make_shared<TFilmIndex>(Indexed.Index));
   }
   TFilmIndexControl* Index() const { return Player->findChild<TFilmIndexControl*>("ctlFilmIndex"); }

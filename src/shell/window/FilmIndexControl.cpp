@@ -2,6 +2,7 @@
 
 #include <QAction>
 
+#include "index/IndexWorker.h"
 #include "shell/app/PlayerSettings.h"
 #include "shell/player/FilmActivity.h"
 #include "shell/player/FilmChapters.h"
@@ -24,7 +25,8 @@ TFilmIndexControl::TFilmIndexControl(const TPlayerActions& actions, TTransport& 
       FTransport(transport),
       FBar(bar),
       FPopup(new TPreviewPopup(&window)),
-      FMaker(new TPreviewMaker(this)) {
+      FMaker(new TPreviewMaker(this)),
+      FWorker(std::make_unique<TIndexWorker>()) {
   setObjectName(QStringLiteral("ctlFilmIndex"));
   FBar.SetPreviewShown(true);
   connect(&FBar, &TSeekBar::Hovered, this, &TFilmIndexControl::Hover);
@@ -40,7 +42,27 @@ TFilmIndexControl::TFilmIndexControl(const TPlayerActions& actions, TTransport& 
   });
 }
 
-TFilmIndexControl::~TFilmIndexControl() = default;
+// The pass is called off before the maker and the rest go.
+TFilmIndexControl::~TFilmIndexControl() { FWorker->Cancel(); }
+
+void TFilmIndexControl::FollowFilm(const std::string& filmPath, bool loading, bool damaged) {
+  const TSegments& segments = FTransport.Segments();
+  const void* film = segments.empty() ? nullptr : segments.front().get();
+  if (loading || (film == FIndexedFilm && segments.size() == FIndexedSegments)) return;
+  FilmLeft();
+  FIndexedFilm = film;
+  FIndexedSegments = segments.size();
+  if (!film) return;
+  // The worker's news comes on its thread: it is passed to this one, and dropped there when the
+  // film has been left meanwhile.
+  const uint64_t pass = ++FPass;
+  TIndexWorker::TCallbacks callbacks;
+  callbacks.Finished = [this, pass](std::shared_ptr<const TFilmIndex> index, std::string) {
+    QMetaObject::invokeMethod(
+        this, [this, pass, index] { if (pass == FPass) SetIndex(index); }, Qt::QueuedConnection);
+  };
+  FWorker->Start(segments, damaged ? std::string() : filmPath, TIndexOptions{}, std::move(callbacks));
+}
 
 void TFilmIndexControl::SetIndex(std::shared_ptr<const TFilmIndex> index) {
   FTransport.SetIndex(index);
@@ -50,6 +72,10 @@ void TFilmIndexControl::SetIndex(std::shared_ptr<const TFilmIndex> index) {
 }
 
 void TFilmIndexControl::FilmLeft() {
+  FWorker->Cancel();
+  ++FPass;
+  FIndexedFilm = nullptr;
+  FIndexedSegments = 0;
   SetIndex(nullptr);
   FMaker->SetFilm({});
   FMade.clear();

@@ -301,7 +301,11 @@ void TTelvoriPlayer::SetSpeedStep(int step) {
   ShowNotice(QStringLiteral("Скорость ") + SpeedText(kSpeeds[SpeedStep()]));
 }
 
-void TTelvoriPlayer::UpdateTime() { pnlControls->SetTimeText(FTransport->TimeText()); }
+void TTelvoriPlayer::UpdateTime() {
+  pnlControls->SetTimeText(FTransport->TimeText());
+  // A film loaded since gets its index pass; none starts while the window goes.
+  if (FSession && !FDestroyed) FIndex->FollowFilm(FileName().toStdString(), FSession->Loading(), ExitStatus() != 0);
+}
 
 void TTelvoriPlayer::ShowNotice(const QString& text) {
   FHistory->WithdrawOffer();
