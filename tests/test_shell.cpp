@@ -2365,7 +2365,9 @@ TEST(FilmIndexMoves, ChaptersAndJumpsOverIdleTime) {
       {"a frame outside the film", idle, {0, 40}, std::nullopt, 0},
   };
   for (const auto& s : skips) {
-    const std::optional<TIdleSkip> skip = IdleSkipAt(s.idle, film.Segments, s.shown);
+    TFilmIndex index;
+    index.Idle = s.idle;
+    const std::optional<TIdleSkip> skip = IdleSkipAt(index, film.Segments, s.shown);
     EXPECT_EQ(skip ? std::optional<TFramePos>(skip->Target) : std::nullopt, s.to) << s.name;
     if (skip) EXPECT_EQ(skip->SkippedMs, s.skippedMs) << s.name;
   }

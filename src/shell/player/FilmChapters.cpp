@@ -52,17 +52,13 @@ std::optional<TFramePos> ChapterStep(const std::vector<TChapter>& chapters, cons
   return current == chapters.begin() ? current->Pos : std::prev(current)->Pos;
 }
 
-std::optional<TIdleSkip> IdleSkipAt(const std::vector<TIdleStretch>& idle, const TSegments& segments, TFramePos shown) {
+std::optional<TIdleSkip> IdleSkipAt(const TFilmIndex& index, const TSegments& segments, TFramePos shown) {
   if (!InFilm(segments, shown)) return std::nullopt;
   const int64_t at = FrameTime(segments, shown);
-  // The last stretch that starts at or before the frame's time.
-  const auto after = std::upper_bound(idle.begin(), idle.end(), at,
-                                      [](int64_t ms, const TIdleStretch& s) { return ms < s.StartMs; });
-  if (after == idle.begin()) return std::nullopt;
-  const TIdleStretch& stretch = *std::prev(after);
-  if (at >= stretch.EndMs || stretch.EndMs - stretch.StartMs <= kIdleSkippedOverMs ||
-      at < stretch.StartMs + kIdleKeptMs)
+  const TIdleStretch* idle = index.IdleAt(at);
+  if (!idle || idle->EndMs - idle->StartMs <= kIdleSkippedOverMs || at < idle->StartMs + kIdleKeptMs)
     return std::nullopt;
+  const TIdleStretch& stretch = *idle;
   // A stretch that lasts to the film's end ends on its last frame.
   const std::optional<TFramePos> target =
       stretch.EndMs >= FilmMillis(segments) ? LastFrame(segments) : FrameAtTime(segments, stretch.EndMs);

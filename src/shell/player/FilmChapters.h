@@ -40,7 +40,7 @@ struct TIdleSkip {
 // Playing with idle skipped, at frame `shown`: when it lies in an idle stretch longer than
 // kIdleSkippedOverMs and kIdleKeptMs of it have been played, the jump to the stretch's end;
 // otherwise nothing.
-std::optional<TIdleSkip> IdleSkipAt(const std::vector<TIdleStretch>& idle, const TSegments& segments, TFramePos shown);
+std::optional<TIdleSkip> IdleSkipAt(const TFilmIndex& index, const TSegments& segments, TFramePos shown);
 
 // "Пропущено 0:42": the notice of a jump over idle time (m:ss, h:mm:ss from an hour on).
 std::string IdleSkipNotice(int64_t skippedMs);

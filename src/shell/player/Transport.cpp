@@ -73,7 +73,7 @@ void TTransport::Tick() {
 
 void TTransport::SkipIdleStretch() {
   if (!FSkipIdle || !FIndex || FPlayState != psPlaying || !FShownFrame) return;
-  const std::optional<TIdleSkip> skip = IdleSkipAt(FIndex->Idle, FCore.Segments(), *FShownFrame);
+  const std::optional<TIdleSkip> skip = IdleSkipAt(*FIndex, FCore.Segments(), *FShownFrame);
   if (!skip) return;
   SeekTo(skip->Target);
   if (FLastResult == kResultOk && FShownFrame == skip->Target) emit IdleSkipped(skip->SkippedMs);
