@@ -1,6 +1,5 @@
 // The pictures of the screen benchmarks, at 1920 × 1080: a realistic screen recording drawn
-// frame by frame, pictures of noise, and the memcpy of one 32-bit frame that figures are
-// given against.
+// frame by frame, and pictures of noise.
 //
 // The recording: a gradient desktop with a taskbar and a ticking clock, an editor into which
 // anti-aliased text is typed, a dialog that opens and is dragged over 40 frames, a menu that
@@ -8,8 +7,6 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
-
-#include <time.h>
 
 #include <algorithm>
 #include <array>
@@ -24,12 +21,6 @@ constexpr int32_t kWidth = 1920;
 constexpr int32_t kHeight = 1080;
 constexpr size_t kPixels = size_t(kWidth) * kHeight;
 constexpr size_t kFrameBytes32 = kPixels * 4;
-
-inline double ThreadSeconds() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
 
 inline uint32_t Rgb(int r, int g, int b) {
   return uint32_t(std::clamp(r, 0, 255) << 16 | std::clamp(g, 0, 255) << 8 | std::clamp(b, 0, 255));
@@ -226,28 +217,3 @@ struct TNoise {
   }
 };
 
-// The baseline: one 1920 × 1080 32-bit frame copied with memcpy, the median of a few.
-struct TMemcpyBaseline {
-  std::vector<uint8_t> Source = std::vector<uint8_t>(kFrameBytes32, 0x5A);
-  std::vector<uint8_t> Target = std::vector<uint8_t>(kFrameBytes32);
-  std::vector<double> Times;
-
-  void Measure(int times) {
-    for (int i = 0; i < times; ++i) {
-      const double t0 = ThreadSeconds();
-      std::memcpy(Target.data(), Source.data(), kFrameBytes32);
-      benchmark::DoNotOptimize(Target.data());
-      benchmark::ClobberMemory();
-      Times.push_back(ThreadSeconds() - t0);
-    }
-  }
-  double Median() {
-    std::sort(Times.begin(), Times.end());
-    return Times.empty() ? 0 : Times[Times.size() / 2];
-  }
-};
-
-inline double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}

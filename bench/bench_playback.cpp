@@ -16,6 +16,7 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -29,7 +30,11 @@ constexpr int32_t kHeight = 1080;
 constexpr size_t kPixels = size_t(kWidth) * kHeight;
 constexpr size_t kFrameBytes32 = kPixels * 4;
 
-enum class TActivity { Typical, Worst };
+// The worst case also comes 1918 pixels wide, so that the rows of 8- and 24-bit frames end
+// in 2 bytes of padding.
+enum class TActivity { Typical, Worst, WorstPadded };
+
+int32_t Width(TActivity activity) { return activity == TActivity::WorstPadded ? 1918 : kWidth; }
 
 uint32_t ValueMask(int bits) { return bits == 8 ? 0xFFu : 0xFFFFFFu; }
 
@@ -78,8 +83,8 @@ std::vector<uint32_t> TypicalDelta(int frame, int bits) {
 }
 
 // Every pixel changes and no two neighbours carry the same delta: one run per pixel.
-std::vector<TWriterRun> WorstRuns(int frame, int bits) {
-  std::vector<TWriterRun> runs(kPixels);
+std::vector<TWriterRun> WorstRuns(int frame, int bits, size_t pixels) {
+  std::vector<TWriterRun> runs(pixels);
   TRandom random{0xD1B54A32D192ED03ull + uint64_t(frame) * 104729};
   uint32_t previous = 0;
   for (auto& run : runs) {
@@ -119,8 +124,9 @@ const TSegmentData& SegmentData(int bits, TActivity activity) {
                                                  [](uint32_t v) { return v != 0; }));
       runs = DeltaRuns(zero, delta, bits);
     } else {
-      runs = WorstRuns(f, bits);
-      data.ChangedPixels += kPixels;
+      const size_t pixels = size_t(Width(activity)) * kHeight;
+      runs = WorstRuns(f, bits, pixels);
+      data.ChangedPixels += pixels;
     }
     data.Runs += runs.size();
     const auto record = EncodeFrameRecord(runs, bits);
@@ -193,17 +199,27 @@ std::vector<uint8_t> CursorTrack(int32_t frameCount, bool cursor) {
 void BM_DecodeCompose(benchmark::State& state, int bits, TActivity activity, bool cursor,
                       bool straight = true) {
   const TSegmentData& data = SegmentData(bits, activity);
-  TPlayer player(MakeSegment(bits, kWidth, kHeight, data.FrameCount, data.FrameData,
+  const int32_t width = Width(activity);
+  TPlayer player(MakeSegment(bits, width, kHeight, data.FrameCount, data.FrameData,
                              CursorTrack(data.FrameCount, cursor), data.PaletteData));
   TPlaybackCore& core = player.Core;
   TPlaybackProbe::SetStraightComposition(core, straight);
   Segment& segment = *core.Segments()[0];
 
+  // Each frame is also timed by itself, and a memcpy of the frame after each cycle, so that
+  // "frame/memcpy" compares times taken in turns.
+  TMemcpyBaseline baseline;
+  std::vector<double> times;
   int64_t frames = 0;
   for (auto _ : state) {
+    const double t0 = ThreadSeconds();
     TPlaybackProbe::DecodeFrame(core);
     TPlaybackProbe::ComposeFrame(core);
+    times.push_back(ThreadSeconds() - t0);
     if (TPlaybackProbe::NextFrame(core) != kResultOk) {
+      state.PauseTiming();
+      baseline.Measure(1);
+      state.ResumeTiming();
       // The cycle starts again from the first frame, with its first cursor and palette
       // records; the picture simply goes on accumulating deltas.
       TPlaybackProbe::Rewind(core);
@@ -217,8 +233,9 @@ void BM_DecodeCompose(benchmark::State& state, int bits, TActivity activity, boo
     state.SkipWithError("playback stopped during the benchmark");
 
   state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+  if (!baseline.Times.empty()) state.counters["frame/memcpy"] = Median(times) / baseline.Median();
   state.counters["changed%"] = 100.0 * double(data.ChangedPixels) /
-                               double(kPixels * size_t(data.FrameCount));
+                               double(size_t(width) * kHeight * size_t(data.FrameCount));
   state.counters["runs/frame"] = double(data.Runs) / data.FrameCount;
   // Bytes processed: the frame data read.
   state.SetBytesProcessed(int64_t(double(frames) * double(data.FrameData.size()) /
@@ -237,6 +254,10 @@ BENCHMARK_CAPTURE(BM_DecodeCompose, 24/worst, 24, TActivity::Worst, true)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_DecodeCompose, 32/worst, 32, TActivity::Worst, true)
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 8/worst/padded, 8, TActivity::WorstPadded, true)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 24/worst/padded, 24, TActivity::WorstPadded, true)
+    ->Unit(benchmark::kMicrosecond);
 // The same typical frames without a cursor in the picture: what the overlay costs.
 BENCHMARK_CAPTURE(BM_DecodeCompose, 8/typical/nocursor, 8, TActivity::Typical, false)
     ->Unit(benchmark::kMicrosecond);
@@ -252,8 +273,55 @@ BENCHMARK_CAPTURE(BM_DecodeCompose, 24/typical/frameimage, 24, TActivity::Typica
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_DecodeCompose, 32/typical/frameimage, 32, TActivity::Typical, true, false)
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 8/worst/frameimage, 8, TActivity::Worst, true, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 24/worst/frameimage, 24, TActivity::Worst, true, false)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_DecodeCompose, 32/worst/frameimage, 32, TActivity::Worst, true, false)
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_DecodeCompose, 24/worst/padded/frameimage, 24, TActivity::WorstPadded, true,
+                  false)
+    ->Unit(benchmark::kMicrosecond);
+
+// The first frame of the worst case combined with a picture again and again on each of the
+// decoder's paths (plain, SSE2, AVX2), without the rest of playback, so that the paths can be
+// compared on any machine; a memcpy of the frame is timed every fourth frame.
+void BM_RunPath(benchmark::State& state, int bits, TActivity activity, TRunPath path) {
+  const TSegmentData& data = SegmentData(bits, activity);
+  const int32_t width = Width(activity);
+  const auto picture = TRasterBitmap::Create(width, kHeight, bits == 8 ? 8 : 32);
+  const TFrameFormat format{bits, width, kHeight};
+  const TFrameRuns runs = LocateRuns(data.FrameData, 0, bits);
+  TMemcpyBaseline baseline;
+  std::vector<double> times;
+  for (auto _ : state) {
+    const double t0 = ThreadSeconds();
+    benchmark::DoNotOptimize(XorRunsIntoPicture(data.FrameData, runs, format, *picture, path));
+    times.push_back(ThreadSeconds() - t0);
+    if (times.size() % 4 == 0) {
+      state.PauseTiming();
+      baseline.Measure(1);
+      state.ResumeTiming();
+    }
+  }
+  if (!baseline.Times.empty()) state.counters["frame/memcpy"] = Median(times) / baseline.Median();
+}
+
+const bool kRunPathsRegistered = [] {
+  const std::pair<const char*, TRunPath> paths[] = {
+      {"plain", TRunPath::Plain}, {"sse2", TRunPath::Sse2}, {"avx2", TRunPath::Avx2}};
+  for (const auto& [pathName, path] : paths)
+    for (const auto& [activityName, activity] :
+         {std::pair{"worst", TActivity::Worst}, std::pair{"worst/padded", TActivity::WorstPadded}})
+      for (int bits : {8, 24, 32}) {
+        if (bits == 32 && activity == TActivity::WorstPadded) continue;  // never padded
+        const std::string name =
+            "BM_RunPath/" + std::to_string(bits) + "/" + activityName + "/" + pathName;
+        benchmark::RegisterBenchmark(name.c_str(), BM_RunPath, bits, activity, path)
+            ->Unit(benchmark::kMicrosecond);
+      }
+  return true;
+}();
 
 // The baseline: one 1920 × 1080 32-bit frame copied with memcpy.
 void BM_MemcpyFrame(benchmark::State& state) {

@@ -36,6 +36,7 @@ extern "C" {
 #include "export/ExportPlan.h"
 #include "export/FilmExport.h"
 #include "film/SegmentDuration.h"
+#include "index/FilmIndex.h"
 #include "io/ScopeGuard.h"
 #include "io/UniqueFd.h"
 #include "playback_support.h"
@@ -246,6 +247,48 @@ std::vector<TWriterSegment> NoiseFilm(int32_t width, int32_t height, int frames)
   return film;
 }
 
+// A screen that stands still for long: "Работа" (10 frames a second, 15 s) changes a little
+// in its first half second, stands still 3.5 s, changes a little at 4 s for half a second,
+// stands still 1.5 s, changes a little at 6 s, stands still 4.5 s, changes its whole picture
+// at 11 s (far enough from the segment's start for a chapter) and stands still to its end;
+// "Ещё" (5 frames a second, 5 s) changes in its first 0.6 s and stands still to its end.
+std::vector<TWriterSegment> IdleFilm() {
+  std::vector<TWriterSegment> film = {NewSegment("Работа", 64, 48, 32, 10), NewSegment("Ещё", 64, 48, 32, 5)};
+  auto picture = [](int scene, int step) {
+    auto p = Painted(64, 48, [scene](int x, int y) { return Rgb(40 + 60 * scene + x, 90 + y, 200 - 70 * scene); });
+    FillRect(p, 64, 4 + 3 * step, 10 + step, 12, 10, Rgb(250, 240, 30));
+    return p;
+  };
+  for (int k = 0; k < 150; ++k) {
+    // The square's steps: 0 to 4, 5 to 9 from 4 s, 10 to 14 from 6 s.
+    const int step = k < 40 ? std::min(k, 4) : k < 60 ? 5 + std::min(k - 40, 4) : 10 + std::min(k - 60, 4);
+    film[0].Pictures.push_back(k < 110 ? picture(0, step) : picture(1, 0));
+  }
+  for (int k = 0; k < 25; ++k) film[1].Pictures.push_back(picture(2, std::min(k, 2)));
+  return film;
+}
+// IdleFilm's idle stretches on the film's clock: from the first still frame to the next
+// change, or the segment's end.
+const std::vector<std::pair<int64_t, int64_t>> kIdleFilmStretches = {
+    {500, 4000}, {4500, 6000}, {6500, 11000}, {11100, 15000}, {15600, 20000}};
+
+// The index of IdleFilm, as the index gives it: its idle stretches, the segments' chapters and
+// the automatic one where the picture changes whole.
+std::shared_ptr<const TFilmIndex> IdleFilmIndex(const TTestFilm& film) {
+  auto index = std::make_shared<TFilmIndex>();
+  for (const auto& s : film.Segments) {
+    TSegmentActivity& a = index->Segments.emplace_back();
+    a.Width = s->Width, a.Height = s->Height, a.Frames.resize(size_t(s->FrameCount));
+  }
+  index->Segments[1].StartMs = 15000;
+  index->DurationMs = 20000;
+  for (const auto& [start, end] : kIdleFilmStretches)
+    index->Idle.push_back({start, end, *FrameAtTime(film.Segments, start)});
+  index->Chapters = {{0, {0, 0}, "Работа", false}, {11000, {0, 110}, "Часть 2", true}, {15000, {1, 0}, "Ещё", false}};
+  index->Complete = true;
+  return index;
+}
+
 // Lossless video of noise is large, its film small: writing fails part-way. FFV1 stores every
 // picture whole.
 std::vector<TWriterSegment> FillingFilm() { return NoiseFilm(64, 48, 300); }
@@ -416,25 +459,21 @@ void ExpectChapters(const TMedia& media, const TTestFilm& film) {
   }
 }
 
-// Key frames on the first picture, at every chapter's start, and `interval` after the one
-// before (before the film's end); nowhere else unless every picture is one (`everyPicture`).
-void ExpectKeyFrames(const TMedia& media, const TTestFilm& film, int64_t interval, bool everyPicture = false) {
+// Key frames on the first picture, at every chapter's start (`starts`, in order), and
+// `interval` after the one before (before the file's `length`); nowhere else unless every
+// picture is one (`everyPicture`).
+void ExpectKeyFramesAt(const TMedia& media, const std::vector<int64_t>& starts, int64_t length, int64_t interval,
+                       bool everyPicture = false) {
   std::vector<int64_t> keys;
   for (const TMediaPacket& p : media.Packets)
     if (p.Key) keys.push_back(p.Millis);
   std::sort(keys.begin(), keys.end());
   ASSERT_FALSE(media.Packets.empty());
   EXPECT_TRUE(media.Packets.front().Key);
-  const int64_t length = FilmMillis(film.Segments);
   std::vector<int64_t> due = {0};
-  for (size_t chapter = 1;;) {
-    int64_t next = due.back() + interval;
-    for (; chapter < film.Segments.size(); ++chapter) {
-      const int64_t start = SegmentStart(film.Segments, int32_t(chapter));
-      if (start <= due.back() || SegmentLength(film, int32_t(chapter)) == 0) continue;
-      next = std::min(next, start);
-      break;
-    }
+  for (;;) {
+    const auto chapter = std::upper_bound(starts.begin(), starts.end(), due.back());
+    const int64_t next = std::min(due.back() + interval, chapter != starts.end() ? *chapter : INT64_MAX);
     if (next >= length) break;
     due.push_back(next);
   }
@@ -444,6 +483,14 @@ void ExpectKeyFrames(const TMedia& media, const TTestFilm& film, int64_t interva
   }
   for (int64_t at : due) EXPECT_TRUE(std::binary_search(keys.begin(), keys.end(), at)) << "no key frame at " << at;
   EXPECT_EQ(keys.size(), media.Packets.size());
+}
+
+// The same for a whole film, whose segments are its chapters.
+void ExpectKeyFrames(const TMedia& media, const TTestFilm& film, int64_t interval, bool everyPicture = false) {
+  std::vector<int64_t> starts;
+  for (int32_t i = 0; i < int32_t(film.Segments.size()); ++i)
+    if (SegmentLength(film, i) > 0) starts.push_back(SegmentStart(film.Segments, i));
+  ExpectKeyFramesAt(media, starts, FilmMillis(film.Segments), interval, everyPicture);
 }
 
 // Each picture decoded (a repeated one too) shows what the film shows at its time: exactly, or
@@ -1114,6 +1161,10 @@ TEST_F(TExportFailures, RefusalsLeaveEverythingAsItWas) {
       {"a pipe", {path, OutFile("pipe.mp4"), "--force"}, 1},
       {"a segment the player cannot show", {unplayable, OutFile("film.mp4")}, 1,
        "then16.zrcab: segment 2: 16 bits per pixel cannot be played\n"},
+      {"a segment the player cannot show, its idle stretches cut", {unplayable, OutFile("film.mp4"), "--max-idle", "2"},
+       1, "then16.zrcab: segment 2: 16 bits per pixel cannot be played\n"},
+      {"no longest idle stretch", {path, OutFile("film.mp4"), "--max-idle", "0"}, 2},
+      {"chapters of a GIF", {path, OutFile("film.gif"), "--chapters", "all"}, 2},
       {"a segment without frames", {emptySegment, OutFile("film.mp4"), "--segment", "2"}, 1},
       // Loading takes less than 72 MiB of data, the libraries' own included; playing 64 MiB more.
       {"out of memory", {path, OutFile("film.gif")}, 1, "not enough memory to export the film",
@@ -1531,6 +1582,89 @@ TEST_F(TEngineFixture, CancellingLeavesNoFile) {
   EXPECT_THROW(PlanWriting(plan, many, TExportOptions{}, &cancel), EExport);
 }
 
+// Idle stretches longer than the limit cut to it: the pictures after each come earlier by what
+// was cut, exactly, and the chapters (the segments', and the automatic ones when all are
+// asked for) with them; key frames at every chapter's start (and, the interval being an hour,
+// nowhere else but the first picture: no picture is shown twice). The engine with an index
+// filled in by hand, and zrfilm with the one its pass finds.
+TEST_F(TEngineFixture, IdleStretchesCutAndAutomaticChapters) {
+  const TTestFilm film(IdleFilm());
+  const TSegments segments = film.Read();
+  // A moment with every stretch longer than `limit` before it cut to `limit`; `origin`: the
+  // start of the one segment exported, whose own stretches count.
+  auto cut = [&](int64_t at, int64_t limit, int64_t origin) {
+    int64_t written = at;
+    for (const auto& [start, end] : kIdleFilmStretches)
+      if (end - start > limit && start >= origin)
+        written -= std::clamp(at + origin - start - limit, int64_t{0}, end - start - limit);
+    return written;
+  };
+  struct TCase {
+    std::string Name;
+    int64_t MaxIdle;
+    TExportChapters Chapters;
+    int32_t Segment;
+    TExportFormat Format;
+    std::vector<TMediaChapter> Expected;
+    // zrfilm's options for the same, run with the index its pass finds; none: the engine with
+    // the index filled in by hand.
+    std::vector<std::string> Zrfilm = {};
+  };
+  const auto all = TExportChapters::All, segmentsOnly = TExportChapters::Segments;
+  const TCase cases[] = {
+      {"cut to 2 s", 2000, segmentsOnly, 0, TExportFormat::Mkv, {{"Работа", 0, 9100}, {"Ещё", 9100, 11700}}},
+      {"automatic chapters", 0, all, 0, TExportFormat::Mkv,
+       {{"Работа", 0, 11000}, {"Часть 2", 11000, 15000}, {"Ещё", 15000, 20000}}},
+      {"both, MP4", 2000, all, 0, TExportFormat::Mp4, {{"Работа", 0, 7000}, {"Часть 2", 7000, 9100}, {"Ещё", 9100, 11700}}},
+      {"one segment", 2000, all, 2, TExportFormat::Mkv, {{"Ещё", 0, 2600}}},
+      {"zrfilm", 2000, all, 0, TExportFormat::Mkv,
+       {{"Работа", 0, 7000}, {"Часть 2", 7000, 9100}, {"Ещё", 9100, 11700}},
+       {"--max-idle", "2", "--chapters", "all", "--lossless"}},
+      // A stretch of exactly the limit stays as it is.
+      {"zrfilm, the limit of a stretch", 1500, all, 0, TExportFormat::Mkv,
+       {{"Работа", 0, 6000}, {"Часть 2", 6000, 7600}, {"Ещё", 7600, 9700}},
+       {"--max-idle=1.5", "--chapters=all", "--lossless"}},
+      {"zrfilm, one segment", 2000, all, 2, TExportFormat::Mkv, {{"Ещё", 0, 2600}},
+       {"--max-idle", "0:00:02", "--chapters", "all", "--segment", "2", "--lossless"}},
+  };
+  const std::string path = Package("idle.zrcab", film);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TExportOptions options;
+    options.Format = c.Format;
+    options.Lossless = c.Format == TExportFormat::Mkv;
+    options.MaxIdle = c.MaxIdle, options.Chapters = c.Chapters, options.Segment = c.Segment;
+    options.Index = IdleFilmIndex(film);
+    options.KeyInterval = kMaxKeyInterval;
+    const std::string out = OutFile(c.Name + ExportExtension(c.Format));
+    if (c.Zrfilm.empty()) {
+      const TExportResult result = ExportFilm(segments, out, options, false);
+      ASSERT_TRUE(result) << result.Details;
+    } else {
+      const TRun run = Export({path, out, "--keyint", "3600"}, c.Zrfilm);
+      ASSERT_EQ(run.Status, 0) << run.Err;
+    }
+    const int64_t origin = c.Segment ? SegmentStart(film.Segments, c.Segment - 1) : 0;
+    auto expected = c.Segment ? OneSegment(film, c.Segment, !options.Lossless) : WholeFilm(film, !options.Lossless);
+    for (TExpectedFrame& e : expected) e.Millis = cut(e.Millis, c.MaxIdle ? c.MaxIdle : INT64_MAX / 2, origin);
+    const int64_t length = c.Expected.back().EndMs;
+    const TMedia media = ReadMedia(out);
+    ASSERT_EQ(media.Error, "");
+    ExpectTimes(media, expected, length, LastFrameMs(film));
+    if (options.Lossless) ExpectExactPictures(media, expected);
+    else ExpectLuma(media, expected, 40.0);
+    ASSERT_EQ(media.Chapters.size(), c.Expected.size());
+    std::vector<int64_t> starts;
+    for (size_t i = 0; i < c.Expected.size(); ++i) {
+      EXPECT_EQ(media.Chapters[i].Title, c.Expected[i].Title) << i;
+      EXPECT_EQ(media.Chapters[i].StartMs, c.Expected[i].StartMs) << i;
+      EXPECT_EQ(media.Chapters[i].EndMs, c.Expected[i].EndMs) << i;
+      starts.push_back(c.Expected[i].StartMs);
+    }
+    ExpectKeyFramesAt(media, starts, length, kMaxKeyInterval);
+  }
+}
+
 // What the engine refuses, each with its own code, writing nothing.
 TEST_F(TEngineFixture, RefusalsHaveTheirCodes) {
   const TTestFilm film(MixedFilm());
@@ -1542,6 +1676,10 @@ TEST_F(TEngineFixture, RefusalsHaveTheirCodes) {
   empty[1].PaletteChanges.clear();
   const TTestFilm withEmpty(empty);
   const TSegments emptySegments = withEmpty.Read();
+  const TTestFilm idle(IdleFilm());
+  const TSegments idleSegments = idle.Read();
+  auto incomplete = std::make_shared<TFilmIndex>(*IdleFilmIndex(idle));
+  incomplete->Complete = false;
   auto with = [](auto change) {
     TExportOptions o;
     change(o);
@@ -1572,6 +1710,16 @@ TEST_F(TEngineFixture, RefusalsHaveTheirCodes) {
        {}, TExportErrc::Options},
       {"a key interval over an hour", &segments, OutFile("film.mp4"),
        with([](TExportOptions& o) { o.KeyInterval = kMaxKeyInterval + 1; }), false, {}, TExportErrc::Options},
+      {"idle stretches without an index", &segments, OutFile("film.mp4"),
+       with([](TExportOptions& o) { o.MaxIdle = 2000; }), false, {}, TExportErrc::Options},
+      {"automatic chapters without an index", &segments, OutFile("film.mp4"),
+       with([](TExportOptions& o) { o.Chapters = TExportChapters::All; }), false, {}, TExportErrc::Options},
+      {"the index of another film", &segments, OutFile("film.mp4"),
+       with([&](TExportOptions& o) { o.MaxIdle = 2000, o.Index = IdleFilmIndex(idle); }), false, {},
+       TExportErrc::Options},
+      {"an index not complete", &idleSegments, OutFile("film.mp4"),
+       with([&](TExportOptions& o) { o.Chapters = TExportChapters::All, o.Index = incomplete; }), false, {},
+       TExportErrc::Options},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "index/IndexPass.h"
 #include "index/IndexWorker.h"
 #include "support/IndexFilms.h"
+#include "support/PlaybackProbe.h"
+#include "support/SeekFilms.h"
 #include "support/TempRootFixture.h"
 
 namespace {
@@ -48,6 +52,11 @@ TEST(TIndexPass, ChangesAreWhatThePicturesShow) {
       {"short records",
        ShortRecordsFilm({{{0x112233, 32}}, {{0, 10}}, {}, {{1, 5}}, {{0, 2}, {0x10, 4}, {0, 26}}, {}, {{0, 3}}})},
       {"a short first record", ShortRecordsFilm({{{0x40, 12}}, {}, {{7, 32}}, {{0, 31}}})},
+      // At 24 bits the pixel after a short record's last one loses its blue byte in the frame
+      // image (each pixel is stored as a word).
+      {"short records at 24 bits",
+       ShortRecordsFilm({{{0x0000FF, 32}}, {{0, 5}}, {}, {{0x0100FF, 32}}, {{0x010000, 9}}, {}, {{0xFF, 32}}, {{0, 8}}, {}}, 24)},
+      {"short records at 8 bits", ShortRecordsFilm({{{3, 32}}, {{0, 5}}, {}, {{9, 7}}, {}}, 8)},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.What);
@@ -170,6 +179,11 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
   for (const TWriterSegment& s : KnownActivitySegments()) withDeep.push_back(EncodeSegment(s));
   withDeep.insert(withDeep.begin() + 1, withDeep[1]);
   withDeep[1].BitsPerPixel = 16;
+  // Segment 2 declares 400 frames over 3 records, 600 frames after segment 1.
+  std::vector<TRawSegment> pastData = {withDeep[0], EncodeSegment(Painted(8, 4, 32, 3, [](int32_t f, auto& p) {
+                                         FillRect(p, 8, f, 0, 2, 2, 0xFF);
+                                       }))};
+  pastData[1].FrameCount = pastData[1].ListFrameCount = 400;
   struct TRow {
     const char* What;
     std::vector<uint8_t> Film;
@@ -177,10 +191,16 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
     bool Complete;
     size_t Segments;
     std::string Failure;
+    int64_t Reported;  // the frames progress heard of last; -1: none
   } rows[] = {
-      {"cancelled", WriteFilm(KnownActivitySegments()), true, false, 0, ""},
-      {"a segment of 16 bits", WriteFilmRaw(withDeep), false, false, 1, "segment 2: 16 bits per pixel cannot be played"},
-      {"no segments", WriteFilm(std::vector<TWriterSegment>{}), false, true, 0, ""},
+      {"cancelled", WriteFilm(KnownActivitySegments()), true, false, 0, "", 0},
+      {"a segment of 16 bits", WriteFilmRaw(withDeep), false, false, 1, "segment 2: 16 bits per pixel cannot be played", 600},
+      {"no segments", WriteFilm(std::vector<TWriterSegment>{}), false, true, 0, "", -1},
+      {"more frames than it takes", WriteFilm(KnownActivitySegments()), false, false, 1,
+       "the film has more than 600 frames: only those were indexed", 600},
+      // 3 frames with records, then 257 in a row without.
+      {"frames past the data", WriteFilmRaw(pastData), false, false, 2,
+       "segment 2 is damaged: its frames go on past its frame data", 600 + 3 + 257},
   };
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.What);
@@ -188,12 +208,14 @@ TEST(TIndexPass, EndsCleanlyWithWhatItHas) {
     std::atomic<bool> cancel{row.Cancel};
     int64_t reported = -1;
     std::string failure = "?";
+    TIndexOptions options;
+    options.MaxFrames = row.Segments == 1 ? 600 : kMaxIndexFrames;
     const TFilmIndex index =
-        IndexFilm(segments, {}, &cancel, [&](int64_t done, int64_t) { reported = done; }, &failure);
+        IndexFilm(segments, options, &cancel, [&](int64_t done, int64_t) { reported = done; }, &failure);
     EXPECT_EQ(index.Complete, row.Complete);
     EXPECT_EQ(index.Segments.size(), row.Segments);
     EXPECT_EQ(failure, row.Failure);
-    EXPECT_EQ(reported, segments.empty() ? -1 : int64_t(index.Segments.empty() ? 0 : 600));
+    EXPECT_EQ(reported, row.Reported);
   }
 }
 
@@ -309,6 +331,21 @@ TEST_F(TIndexCache, KeepsCompleteIndexesWhereTheUserCacheIs) {
   ASSERT_TRUE(WriteIndexCache(film, 5000, index));
   EXPECT_TRUE(ReadIndexCache(film, 5000, read));
   EXPECT_EQ(Files(Root / "cache" / "veRirove"), files);
+
+  // Past the limit the least recently used go; what is not a kept index stays.
+  const std::vector<uint8_t> one = FileBytes(kept);
+  Write("cache/veRirove/notes.txt", Bytes("mine"));
+  const std::string second = Package("second.zrcab", KnownActivitySegments()),
+                    third = Package("third.zrcab", KnownActivitySegments());
+  const uint64_t twoFit = one.size() * 2 + one.size() / 2;
+  ASSERT_TRUE(WriteIndexCache(second, 5000, index, twoFit));
+  EXPECT_EQ(Files(Root / "cache" / "veRirove").size(), 3u);
+  EXPECT_TRUE(ReadIndexCache(film, 5000, read));  // used: the second is now the oldest
+  ASSERT_TRUE(WriteIndexCache(third, 5000, index, twoFit));
+  EXPECT_TRUE(ReadIndexCache(film, 5000, read));
+  EXPECT_FALSE(ReadIndexCache(second, 5000, read));
+  EXPECT_TRUE(ReadIndexCache(third, 5000, read));
+  EXPECT_EQ(Files(Root / "cache" / "veRirove").size(), 3u);
   // The film changed: its kept index is another film's.
   std::vector<TWriterSegment> shorter = KnownActivitySegments();
   shorter.pop_back();
@@ -381,5 +418,41 @@ TEST_F(TIndexCache, TheWorkerKeepsAndReadsTheIndex) {
     EXPECT_EQ(progress > 0, !kept);
     EXPECT_EQ(played, (kept ? std::vector<int32_t>{} : std::vector<int32_t>{0, 1}));
     EXPECT_EQ(Files(Root / "cache" / "veRirove").size(), 1u);
+  }
+}
+
+// The pass hands every segment's checkpoints to the player, whose core adopts them all and
+// seeks through them to the pictures playing gives; with a kept index the worker still plays
+// the film for them, after handing the index over.
+TEST_F(TIndexCache, ThePassHandsTheCheckpointsOver) {
+  std::mt19937 rng(1207);
+  std::vector<TWriterSegment> source;
+  while (source.size() < 3)
+    for (auto& segment : RandomFilm(rng, 40, 80)) source.push_back(std::move(segment));
+  const std::string path = Package("random.zrcab", source);
+  for (const bool kept : {false, true}) {
+    SCOPED_TRACE(kept ? "kept" : "played");
+    TSeekFixture f(WriteFilm(source));
+    std::mutex lock;
+    std::vector<THandedCheckpoints> handed;
+    TIndexOptions options;
+    options.FilmPalette = f.Core.FilmPalette();
+    options.Checkpoints = [&](THandedCheckpoints&& c) {
+      const std::lock_guard<std::mutex> hold(lock);
+      handed.push_back(std::move(c));
+    };
+    bool finished = false;
+    TIndexWorker worker;
+    worker.Start(f.Core.Segments(), path, options, {{}, [&](auto, auto) { finished = true; }});
+    while (worker.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(finished);
+    ASSERT_FALSE(handed.empty());
+    for (THandedCheckpoints& c : handed) {
+      const int32_t s = c.Segment();
+      const std::vector<int32_t> frames = c.Frames();
+      EXPECT_TRUE(f.Core.AdoptCheckpoints(std::move(c)));
+      EXPECT_EQ(TPlaybackProbe::CheckpointFrames(f.Core, s), frames);
+    }
+    for (const TFramePos pos : AllFrames(f.Straight)) ASSERT_TRUE(SeekGivesStraight(f, pos));
   }
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "shell/widgets/UzrPlacement.h"
 #include "playback_support.h"
@@ -358,9 +360,11 @@ struct TReferenceDecoder {
 };
 
 // Random runs: short ones (1 to 9 pixels), ones of a single pixel, now and then a count of 0
-// and, one in longEvery (0: never), runs up to 300 pixels long.
+// and, one in longEvery (0: never), runs up to 300 pixels long. With `singles`, all but one
+// run in that many are single pixels, as in noise; half the others count 257, whose low byte
+// alone reads as a single pixel.
 std::vector<TWriterRun> RandomRuns(std::mt19937& rng, int bits, int64_t pixels, int kind,
-                                   uint32_t longEvery = 0) {
+                                   uint32_t longEvery = 0, uint32_t singles = 0) {
   std::vector<TWriterRun> runs;
   const uint32_t maxCount = bits == 8 ? 255 : 65535;
   const uint32_t valueMask = bits == 8 ? 0xFF : 0xFFFFFF;
@@ -372,6 +376,7 @@ std::vector<TWriterRun> RandomRuns(std::mt19937& rng, int bits, int64_t pixels, 
     if (rng() % 3 == 0) count = 1;
     if (rng() % 7 == 0) count = 0;
     if (longEvery && rng() % longEvery == 0) count = std::min<uint32_t>(rng() % 301, maxCount);
+    if (singles) count = rng() % singles ? 1 : rng() % 2 ? std::min<uint32_t>(257, maxCount) : count;
     if (kind != 2) count = uint32_t(std::min<int64_t>(count, target - sum));
     const uint32_t value = rng() % 3 == 0 ? 0 : rng() & valueMask;
     runs.push_back({value, count});
@@ -382,14 +387,22 @@ std::vector<TWriterRun> RandomRuns(std::mt19937& rng, int bits, int64_t pixels, 
 
 TEST(FrameDecoder, StraightCompositionEqualsTheFrameImagePath) {
   // Small frames, and frames whose rows and runs are long enough that short runs are
-  // gathered across rows, a few or thousands at a time, between long ones.
+  // gathered across rows, a few or thousands at a time, between long ones; and noise, single
+  // pixels taken in blocks that stop at any record, row end or the frame's end, with and
+  // without row padding. The frame image is also expanded the plain way, one record at a
+  // time, and must give the same bytes.
   struct Shape {
     std::vector<int32_t> widths;
     int32_t maxHeight;
     uint32_t longEvery;
+    uint32_t singles = 0;
   };
-  const Shape shapes[] = {
-      {{1, 2, 3, 5, 8, 9}, 5, 0}, {{1021, 2050}, 3, 12}, {{1023, 4099}, 3, 700}};
+  const Shape shapes[] = {{{1, 2, 3, 5, 8, 9}, 5, 0},
+                          {{1021, 2050}, 3, 12},
+                          {{1023, 4099}, 3, 700},
+                          {{1, 3, 6, 7, 17}, 9, 0, 5000},
+                          {{1917, 1918, 1920}, 3, 0, 40},
+                          {{1919, 1924}, 3, 90, 300}};
   std::mt19937 rng(20261207);
   for (const Shape& shape : shapes)
     for (int bits : {8, 24, 32}) {
@@ -402,8 +415,8 @@ TEST(FrameDecoder, StraightCompositionEqualsTheFrameImagePath) {
         for (int k = 0; k < frames; ++k) {
           starts.push_back(data.size());
           const int kind = k == 0 ? 0 : int(rng() % 4);
-          auto record = EncodeFrameRecord(RandomRuns(rng, bits, pixels, kind, shape.longEvery), bits,
-                                          rng() % 3);
+          auto record = EncodeFrameRecord(
+              RandomRuns(rng, bits, pixels, kind, shape.longEvery, shape.singles), bits, rng() % 3);
           data.insert(data.end(), record.begin(), record.end());
         }
         data.resize(data.size() - rng() % 4);  // the last frame may be cut short
@@ -415,6 +428,24 @@ TEST(FrameDecoder, StraightCompositionEqualsTheFrameImagePath) {
         for (int k = 0; k < frames; ++k) {
           SCOPED_TRACE("bits " + std::to_string(bits) + " width " + std::to_string(width) +
                        " frame " + std::to_string(k));
+          const TFrameFormat format{bits, width, height};
+          const auto runs = LocateRuns(data, int64_t(starts[size_t(k)]), bits);
+          // Into a frame image and a picture, over bytes that are not zero so that a stray
+          // write shows.
+          const auto decode = [&](TRunPath path) {
+            auto image = TRasterBitmap::Create(width, height + 1, bits);
+            auto picture = TRasterBitmap::Create(width, height, bits == 8 ? 8 : 32);
+            std::ranges::fill(image->Pixels(), uint8_t(k * 37 + 1));
+            std::ranges::fill(picture->Pixels(), uint8_t(k * 53 + 2));
+            ExpandRuns(data, runs, format, *image, path);
+            const int64_t covered = XorRunsIntoPicture(data, runs, format, *picture, path);
+            return std::tuple(std::vector<uint8_t>(image->Pixels().begin(), image->Pixels().end()),
+                              std::vector<uint8_t>(picture->Pixels().begin(), picture->Pixels().end()),
+                              covered);
+          };
+          const auto plain = decode(TRunPath::Plain);
+          ASSERT_TRUE(decode(TRunPath::Sse2) == plain);
+          ASSERT_TRUE(decode(TRunPath::Avx2) == plain);
           TPlaybackProbe::DecodeFrame(f.Core);
           // The frame image asked for between decoding and composing holds the frame already.
           if (k % 5 == 4) {

@@ -405,7 +405,9 @@ std::string Describe(const TZrFilmArgs& a) {
                 (e.Lossless ? " lossless" : "") + (e.Chroma444 ? " 444" : "") + " quality=" + std::to_string(e.Quality) +
                 (e.Cursor ? "" : " no-cursor") + " max-width=" + std::to_string(e.MaxWidth) +
                 (e.KeyInterval != kDefaultKeyInterval ? " keyint=" + std::to_string(e.KeyInterval) : "") +
-                (e.GifPalette == TGifPalette::Picture ? " gif-palette=picture" : "") + (a.Split ? " split" : "");
+                (e.GifPalette == TGifPalette::Picture ? " gif-palette=picture" : "") + (a.Split ? " split" : "") +
+                (e.MaxIdle ? " max-idle=" + std::to_string(e.MaxIdle) : "") +
+                (e.Chapters == TExportChapters::All ? " chapters=all" : "");
   return std::string(names[int(a.Command)]) + " film=" + a.Film + " dir=" + a.Dir + " out=" + a.Out +
          " segment=" + std::to_string(a.Segment) + " frame=" + std::to_string(a.Frame) + " at=" + time(a.At) +
          " from=" + time(a.From) + " to=" + time(a.To) + " force=" + (a.Force ? "1" : "0") +
@@ -476,6 +478,12 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"index", "--json", "f", "--frames", "--idle", "2.5", "--no-cache"},
        "index film=f dir= out= segment=0 frame=-1 at=- from=- to=- force=0 json frames idle=2500 no-cache"},
       {{"index", "f", "--idle=1:00:00"}, "index film=f dir= out= segment=0 frame=-1 at=- from=- to=- force=0 idle=3600000"},
+      {{"export", "f", "o.mp4", "--max-idle", "2", "--chapters", "all", "--chapters=segments", "--chapters=all"},
+       "export film=f dir= out=o.mp4 segment=0 frame=-1 at=- from=- to=- force=0 format=mp4 codec=default "
+       "quality=-1 max-width=0 max-idle=2000 chapters=all"},
+      {{"export", "f", "o.gif", "--max-idle=0:01:30.5"},
+       "export film=f dir= out=o.gif segment=0 frame=-1 at=- from=- to=- force=0 format=gif codec=default "
+       "quality=-1 max-width=0 max-idle=90500"},
       // Mistakes.
       {{"index", "f", "--idle", "0.099"}, "--idle wants seconds from 0.1 to 3600, not \"0.099\""},
       {{"index", "f", "--idle", "3600.001"}, "--idle wants seconds from 0.1 to 3600, not \"3600.001\""},
@@ -485,6 +493,10 @@ TEST(ZrFilmArgs, CommandsOptionsAndTheirMistakes) {
       {{"index", "f", "--force"}, "index does not take --force"},
       {{"info", "f", "--json"}, "unknown option --json"},
       {{"export", "f", "o.mp4", "--frames"}, "export does not take --frames"},
+      {{"export", "f", "o.mp4", "--max-idle", "0.099"}, "--max-idle wants seconds from 0.1, not \"0.099\""},
+      {{"export", "f", "o.mp4", "--max-idle"}, "--max-idle wants seconds"},
+      {{"export", "f", "o.mp4", "--chapters", "auto"}, "--chapters wants segments or all, not \"auto\""},
+      {{"export", "f", "o.gif", "--chapters", "all"}, "--chapters applies to MP4, WebM and Matroska only"},
       {{"export", "f", "o.avi"}, "cannot tell the format from the name o.avi: end it in .mp4, .webm, .mkv or .gif, "
                                  "or give --format"},
       {{"export", "f", "dir.mp4/o"}, "cannot tell the format from the name dir.mp4/o: end it in .mp4, .webm, .mkv or "

@@ -11,7 +11,7 @@ namespace {
 
 enum class TOption {
   Segment, Frame, At, From, To, Force, Size,
-  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt, GifPalette,
+  Format, Codec, Lossless, Chroma, Quality, Split, NoCursor, MaxWidth, KeyInt, GifPalette, MaxIdle, Chapters,
   Json, FrameActivity, Idle, NoCache
 };
 
@@ -54,6 +54,8 @@ constexpr TOptionRule kOptions[] = {
     {"--max-width", TOption::MaxWidth, true, kExport},
     {"--keyint", TOption::KeyInt, true, kExport},
     {"--gif-palette", TOption::GifPalette, true, kExport},
+    {"--max-idle", TOption::MaxIdle, true, kExport},
+    {"--chapters", TOption::Chapters, true, kExport},
     {"--json", TOption::Json, false, kIndex},
     {"--frames", TOption::FrameActivity, false, kIndex},
     {"--idle", TOption::Idle, true, kIndex},
@@ -156,6 +158,21 @@ bool ParseValue(TOption option, const std::string& name, const std::string& text
         return true;
       }
       error = "--idle wants seconds from 0.1 to " + std::to_string(kMaxIdleMs / 1000) + ", not " + quoted;
+      return false;
+    case TOption::MaxIdle:
+      if (ParseFilmTime(text, millis) && millis >= 100) {
+        parsed.Export.MaxIdle = millis;
+        return true;
+      }
+      error = "--max-idle wants seconds from 0.1, not " + quoted;
+      return false;
+    case TOption::Chapters:
+      if (text == "segments" || text == "all") {
+        parsed.Export.Chapters = text == "all" ? TExportChapters::All : TExportChapters::Segments;
+        parsed.ChaptersGiven = true;
+        return true;
+      }
+      error = "--chapters wants segments or all, not " + quoted;
       return false;
     case TOption::Segment:
       if (ParseNumber(text, 1, parsed.Segment)) return true;
@@ -262,7 +279,8 @@ bool ParseToolArgs(const std::vector<std::string>& args, TZrFilmArgs& parsed, st
       const bool number = rule->Option == TOption::Segment || rule->Option == TOption::Frame ||
                           rule->Option == TOption::Quality || rule->Option == TOption::MaxWidth;
       const bool time = rule->Option == TOption::At || rule->Option == TOption::From || rule->Option == TOption::To;
-      const bool seconds = rule->Option == TOption::KeyInt || rule->Option == TOption::Idle;
+      const bool seconds =
+          rule->Option == TOption::KeyInt || rule->Option == TOption::Idle || rule->Option == TOption::MaxIdle;
       error = name + (rule->Option == TOption::Size ? " wants a size"
                       : number                      ? " wants a number"
                       : time                        ? " wants a time"

@@ -32,6 +32,7 @@ struct TZrFilmArgs {
   bool Split = false;    // export --split: a file per segment
   bool FormatGiven = false;  // export --format was given
   bool GifPaletteGiven = false;  // export --gif-palette was given
+  bool ChaptersGiven = false;    // export --chapters was given
   // index: JSON instead of text (--json), every frame's activity too (--frames), the shortest
   // idle stretch (--idle, milliseconds), the cache bypassed (--no-cache).
   bool Json = false;

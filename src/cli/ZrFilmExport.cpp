@@ -16,6 +16,8 @@
 
 #include "export/FilmExport.h"
 #include "film/SegmentDuration.h"
+#include "index/IndexCache.h"
+#include "index/IndexPass.h"
 #include "io/SignalCatcher.h"
 
 namespace {
@@ -99,6 +101,32 @@ bool MayHoldOpen(size_t files, rlim_t& allowed) {
   return limit.rlim_cur >= wanted;
 }
 
+// The film's index for cutting idle stretches and for its automatic chapters: kept from an
+// index before, else found by playing the film once (a line on the terminal tells how far).
+// Stretches shorter than the usual idle threshold are only found with a lower one: such an
+// index is not kept, so that the one the player and `zrfilm index` keep stays. Nothing, with
+// the reason in `failure`, when the film cannot be indexed to its end or `interrupted` is set.
+std::shared_ptr<const TFilmIndex> ExportIndex(const std::string& film, const TSegments& segments,
+                                              const TExportOptions& options, const std::atomic<bool>& interrupted,
+                                              bool terminal, std::string& failure) {
+  TIndexOptions indexing;
+  if (options.MaxIdle > 0) indexing.IdleMs = std::min(indexing.IdleMs, options.MaxIdle);
+  auto index = std::make_shared<TFilmIndex>();
+  if (ReadIndexCache(film, indexing.IdleMs, *index)) return index;
+  *index = IndexFilm(segments, indexing, &interrupted, [&](int64_t done, int64_t total) {
+    if (terminal && total > 0)
+      std::fprintf(stderr, "\rzrfilm: indexing the film, %3d%% ", int(done * 100 / total));
+  }, &failure);
+  if (terminal) std::fputc('\n', stderr);
+  if (interrupted) return nullptr;
+  if (!index->Complete) {
+    if (failure.empty()) failure = "the film could not be indexed to its end";
+    return nullptr;
+  }
+  if (indexing.IdleMs == kDefaultIdleMs) WriteIndexCache(film, indexing.IdleMs, *index);
+  return index;
+}
+
 }  // namespace
 
 int TTool::Export(const TZrFilmArgs& args) {
@@ -137,12 +165,19 @@ int TTool::Export(const TZrFilmArgs& args) {
   // tool ends with its failure status.
   std::atomic<bool> interrupted{false};
   const TSignalCatcher catcher(TSignalCatcher::THandOn::Never, &interrupted);
+  TExportOptions exported = args.Export;
+  if (exported.MaxIdle > 0 || exported.Chapters == TExportChapters::All) {
+    std::string failure;
+    exported.Index = ExportIndex(film, segments, exported, interrupted, terminal, failure);
+    if (interrupted) return Fail(film, "interrupted: nothing was written");
+    if (!exported.Index) return Fail(film, failure);
+  }
   // The files are put in place only once every one is written: a split export that fails at
   // one part leaves none of its parts, and replaces none of the files there before.
   std::vector<std::unique_ptr<TExportFile>> written(jobs.size());
   for (size_t j = 0; j < jobs.size(); ++j) {
     const auto& [out, segment] = jobs[j];
-    TExportOptions options = args.Export;
+    TExportOptions options = exported;
     options.Segment = segment;
     const auto started = std::chrono::steady_clock::now();
     auto shown = started;

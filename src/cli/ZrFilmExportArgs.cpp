@@ -47,6 +47,10 @@ bool CheckExport(TZrFilmArgs& parsed, std::string& error) {
     error = "--gif-palette applies to GIF only";
     return false;
   }
+  if (parsed.ChaptersGiven && o.Format == TExportFormat::Gif) {
+    error = "--chapters applies to MP4, WebM and Matroska only";
+    return false;
+  }
   if (parsed.Split && parsed.Segment > 0) {
     error = "export takes --split or --segment N, not both";
     return false;

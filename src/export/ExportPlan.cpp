@@ -5,6 +5,7 @@
 
 #include "export/ExportError.h"
 #include "film/SegmentDuration.h"
+#include "index/FilmIndex.h"
 #include "raster/URaster.h"
 
 namespace {
@@ -44,14 +45,85 @@ TExportCodec ResolveCodec(const TExportOptions& o) {
   return TExportCodec::Default;
 }
 
+// Where the clock of what is played starts on the film's: at the segment exported alone.
+int64_t PlayedOrigin(const TSegments& film, const TExportPlan& plan, const TExportOptions& options) {
+  return options.Segment ? SegmentStart(film, plan.First) : 0;
+}
+
+// The index the options ask for, checked against the film; nothing when none is asked for.
+std::shared_ptr<const TFilmIndex> WantedIndex(const TSegments& film, const TExportOptions& options,
+                                              const std::atomic<bool>* cancel) {
+  if (options.MaxIdle < 0) ThrowExport(TExportErrc::Options, "the longest idle stretch is out of range");
+  if (options.MaxIdle == 0 && options.Chapters == TExportChapters::Segments) return nullptr;
+  const std::shared_ptr<const TFilmIndex>& index = options.Index;
+  if (!index) ThrowExport(TExportErrc::Options, "the film's index is needed for idle stretches and its chapters");
+  if (!index->Complete) ThrowExport(TExportErrc::Options, "the film's index is not complete");
+  bool same = index->Segments.size() == film.size();
+  for (size_t i = 0; same && i < film.size(); ++i) {
+    CheckCancelEvery(int64_t(i), cancel);
+    same = int64_t(index->Segments[i].Frames.size()) == std::max<int64_t>(film[i]->FrameCount, 0);
+  }
+  if (!same) ThrowExport(TExportErrc::Options, "the index is not of this film");
+  return index;
+}
+
+// A moment of the film's clock on the clock of what is played (which starts at `origin` there
+// and lasts to the plan's end), held within it.
+int64_t Played(const TExportPlan& plan, int64_t origin, int64_t at) {
+  return std::clamp(at, origin, origin + plan.Starts.back()) - origin;
+}
+
+// Every idle stretch of the index longer than MaxIdle, within what is played, cut to MaxIdle.
+// A damaged index's stretches may overlap or come out of order: the cuts are put in order and
+// joined where they overlap.
+void PlanCuts(TExportPlan& plan, const TFilmIndex& index, int64_t origin, int64_t maxIdle) {
+  std::vector<TExportCut> cuts;
+  for (const TIdleStretch& idle : index.Idle) {
+    const int64_t from = Played(plan, origin, idle.StartMs), to = Played(plan, origin, idle.EndMs);
+    if (to - from > maxIdle) cuts.push_back({from + maxIdle, to});
+  }
+  std::sort(cuts.begin(), cuts.end(), [](const TExportCut& a, const TExportCut& b) { return a.From < b.From; });
+  plan.Cuts.clear();
+  for (const TExportCut& cut : cuts) {
+    if (!plan.Cuts.empty() && cut.From <= plan.Cuts.back().To) {
+      plan.Cuts.back().To = std::max(plan.Cuts.back().To, cut.To);
+      continue;
+    }
+    plan.Cuts.push_back(cut);
+  }
+  int64_t removed = 0;
+  for (TExportCut& cut : plan.Cuts) cut.Removed = removed += cut.To - cut.From;
+}
+
+// The starts of the index's automatic chapters on the clock of what is played, in order, with
+// their titles; those outside it at its ends.
+using TAutomaticChapters = std::vector<std::pair<int64_t, const std::string*>>;
+TAutomaticChapters AutomaticChapters(const TExportPlan& plan, const TFilmIndex& index, int64_t origin) {
+  TAutomaticChapters automatic;
+  for (const TChapter& c : index.Chapters)
+    if (c.Automatic) automatic.emplace_back(Played(plan, origin, c.StartMs), &c.Title);
+  std::stable_sort(automatic.begin(), automatic.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return automatic;
+}
+
 }  // namespace
+
+int64_t TExportPlan::Written(int64_t at) const {
+  // The first cut that does not end by `at`.
+  const auto next =
+      std::upper_bound(Cuts.begin(), Cuts.end(), at, [](int64_t t, const TExportCut& c) { return t < c.To; });
+  int64_t removed = next == Cuts.begin() ? 0 : std::prev(next)->Removed;
+  if (next != Cuts.end() && at > next->From) removed += at - next->From;
+  return at - removed;
+}
 
 int64_t TExportPlan::FrameTime(const TSegments& played, TFramePos pos) const {
   if (pos.Segment < 0 || size_t(pos.Segment) >= played.size() || size_t(pos.Segment) >= Starts.size())
     return End();
   const Segment& segment = *played[size_t(pos.Segment)];
   const int32_t frame = std::clamp(pos.Frame, 0, std::max(segment.FrameCount, 0));
-  return Starts[size_t(pos.Segment)] + SegmentMillis(frame, segment.FrameRate);
+  return Written(Starts[size_t(pos.Segment)] + SegmentMillis(frame, segment.FrameRate));
 }
 
 TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options, const std::atomic<bool>* cancel) {
@@ -62,6 +134,7 @@ TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options, co
 
   // What is played: the whole film, or one segment.
   TExportPlan plan;
+  plan.Index = WantedIndex(film, options, cancel);
   const int32_t count = int32_t(film.size());
   if (options.Segment < 0 || options.Segment > count)
     ThrowExport(TExportErrc::NoSegment, "the film has " + std::to_string(count) + " segments");
@@ -87,6 +160,8 @@ TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options, co
       height > TRasterBitmap::kMaxSide)
     ThrowExport(TExportErrc::Playback, "pictures of " + std::to_string(width) + "x" + std::to_string(height) +
                                            " pixels are larger than the player shows");
+  if (plan.Index && options.MaxIdle > 0)
+    PlanCuts(plan, *plan.Index, PlayedOrigin(film, plan, options), options.MaxIdle);
   return plan;
 }
 
@@ -134,14 +209,32 @@ void PlanWriting(TExportPlan& plan, const TSegments& film, const TExportOptions&
     if (plan.OutputWidth <= 0) ThrowExport(TExportErrc::Options, "the width is too small");
   }
 
-  // Chapters: the segments, for a whole film (played from its first segment, on its clock).
+  // Chapters: the segments, for a whole film (played from its first segment, on its clock);
+  // with all, the automatic ones inside them too, also for one segment. A chapter that the
+  // cuts leave without time is left out.
   plan.Chapters.clear();
-  if (!options.Segment && !plan.Gif)
-    for (int32_t i = 0; i <= plan.Last; ++i) {
-      CheckCancelEvery(i, cancel);
-      const int64_t start = plan.Starts[size_t(i)], end = plan.Starts[size_t(i) + 1];
-      if (end > start) plan.Chapters.push_back({film[size_t(i)]->Name, start, end});
+  const bool all = options.Chapters == TExportChapters::All;
+  if (plan.Gif || (options.Segment && !all)) return;
+  const TAutomaticChapters automatic =
+      all && plan.Index ? AutomaticChapters(plan, *plan.Index, PlayedOrigin(film, plan, options)) : TAutomaticChapters{};
+  auto add = [&](const std::string& title, int64_t start, int64_t end) {
+    start = plan.Written(start), end = plan.Written(end);
+    if (end > start) plan.Chapters.push_back({title, start, end});
+  };
+  auto next = automatic.begin();
+  for (int32_t i = plan.First; i <= plan.Last; ++i) {
+    CheckCancelEvery(i - plan.First, cancel);
+    const int64_t start = plan.Starts[size_t(i - plan.First)], end = plan.Starts[size_t(i - plan.First) + 1];
+    if (end <= start) continue;
+    const std::string* title = &film[size_t(i)]->Name;
+    int64_t from = start;
+    for (; next != automatic.end() && next->first < end; ++next) {
+      if (next->first <= from) continue;
+      add(*title, from, next->first);
+      from = next->first, title = next->second;
     }
+    add(*title, from, end);
+  }
 }
 
 TSegments PlayedSegments(const TSegments& film, const TExportPlan& plan, const TExportOptions& options) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ struct TExportChapter {
   int64_t Start = 0, End = 0;  // milliseconds
 };
 
+// Time left out of an export: what the segments played show from From to To (exclusive) is
+// not written, and what comes after To is written that much earlier.
+struct TExportCut {
+  int64_t From = 0, To = 0;
+  int64_t Removed = 0;  // by this cut and all before it
+};
+
 struct TExportPlan {
   // What is played: segments First to Last of the film (from 0), with their frames, their
   // largest width and height (the pictures' room on the canvas) and their highest frame rate.
@@ -31,10 +39,19 @@ struct TExportPlan {
   // end of the last one. Adding up the segments before each one anew took minutes for a film
   // of a million segments.
   std::vector<int64_t> Starts;
+  // The film's index when the options want it, checked against the film.
+  std::shared_ptr<const TFilmIndex> Index;
+  // The idle stretches cut short, on the clock of Starts, in time order and apart.
+  std::vector<TExportCut> Cuts;
 
-  // When a frame of the segments played starts, as FrameTime on them gives it.
+  // A moment of the clock of Starts in the file: earlier by what the cuts before it left out;
+  // a moment inside a cut, at the cut's start.
+  int64_t Written(int64_t at) const;
+  // When a frame of the segments played starts in the file: as FrameTime on them gives it,
+  // less the cuts before it.
   int64_t FrameTime(const TSegments& played, TFramePos pos) const;
-  int64_t End() const { return Starts.empty() ? 0 : Starts.back(); }
+  // When the file ends.
+  int64_t End() const { return Written(Starts.empty() ? 0 : Starts.back()); }
 
   // How it is written.
   const AVCodec* Codec = nullptr;
@@ -45,7 +62,9 @@ struct TExportPlan {
   int Quality = kDefaultQuality;                // 0 to 100
   int32_t CanvasWidth = 0, CanvasHeight = 0;    // what the pictures are placed on
   int32_t OutputWidth = 0, OutputHeight = 0;    // what is encoded
-  std::vector<TExportChapter> Chapters;        // the segments, for a whole film
+  // The segments, for a whole film, and the index's automatic chapters inside them when all
+  // are asked for (then for one segment too); each from its start to the next one's.
+  std::vector<TExportChapter> Chapters;
   // Milliseconds of film time between key frames, at most; 0: none (GIF). Chapters start on one.
   int64_t KeyInterval = 0;
   // GIF: the colours (0x00RRGGBB) of every picture of the export, when there are no more than
@@ -63,8 +82,9 @@ struct TExportPlan {
   }
 };
 
-// What is played. Throws Options for a codec that does not fit the format or a key interval
-// out of range, NoSegment,
+// What is played, and the idle stretches cut. Throws Options for a codec that does not fit
+// the format, a key interval or a longest idle stretch out of range, or an index that is
+// wanted but missing, incomplete or of another film; NoSegment,
 // NoFrames, and Playback for pictures larger than the player shows; Cancelled when `cancel`
 // is set meanwhile. Takes time in proportion to the segments.
 TExportPlan PlanPlaying(const TSegments& film, const TExportOptions& options,

@@ -7,9 +7,11 @@
 // own frame rate; a frame that changes nothing in the picture lengthens the one before it
 // instead of being encoded again. Segments of different sizes are centred on a canvas of
 // the largest width and height, filled with the player's grey; segments become chapters
-// named as the segments. Every chapter starts on a key frame, and key frames lie no further
-// apart than the key interval of film time: a picture that lasts longer is shown again from
-// there as a key frame, so that players can seek and tools can cut anywhere.
+// named as the segments, and with the film's index the automatic chapters inside them too.
+// Every chapter starts on a key frame, and key frames lie no further apart than the key
+// interval of film time: a picture that lasts longer is shown again from there as a key
+// frame, so that players can seek and tools can cut anywhere. With the index, idle stretches
+// can be cut short: what follows one comes earlier, its chapters with it.
 //
 // The file is written beside its final name and renamed into place when complete, so an
 // export that fails or is cancelled leaves nothing behind, and an existing file is only
@@ -35,6 +37,11 @@ enum class TExportCodec { Default, H264, Vp9, Av1, Ffv1, H264Rgb };
 // GIF's colours: one palette for the whole film (its own colours when it has no more than 256,
 // else one made from all its pictures and applied with error diffusion), or one for each picture.
 enum class TGifPalette { Film, Picture };
+// The chapters written (all but GIF): a chapter for each segment, or also the automatic ones
+// the film's index finds inside segments, titled as the index titles them.
+enum class TExportChapters { Segments, All };
+
+struct TFilmIndex;
 
 // The canvas colour around smaller segments: the grey of the player's window.
 inline constexpr uint8_t kCanvasGrey = 128;
@@ -58,6 +65,14 @@ struct TExportOptions {
   // kMaxKeyInterval.
   int32_t KeyInterval = kDefaultKeyInterval;
   TGifPalette GifPalette = TGifPalette::Film;  // GIF only
+  // Every idle stretch of the index longer than this many milliseconds is cut to this length:
+  // the pictures after it come earlier by what was cut, and chapters with them. 0: nothing is
+  // cut. Needs Index.
+  int64_t MaxIdle = 0;
+  TExportChapters Chapters = TExportChapters::Segments;  // All needs Index
+  // The film's index (FilmIndex.h), complete, for MaxIdle and TExportChapters::All; its times
+  // are on the film's clock also when one segment is exported.
+  std::shared_ptr<const TFilmIndex> Index;
 };
 
 // The quality used when none is asked for.
@@ -95,7 +110,8 @@ enum class TExportErrc {
   Playback,      // the film could not be played (a damaged or unsupported segment)
   NoFrames,      // nothing to export: no frames (in the segment)
   NoSegment,     // the segment asked for is not in the film
-  Options,       // a codec that does not fit the format, a key interval out of range, and the like
+  Options,       // a codec that does not fit the format, a key interval out of range, an index
+                 // missing, incomplete or of another film, and the like
   NoMemory,      // the memory for playing or encoding could not be had
 };
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "io/FilePlace.h"
 
@@ -111,6 +112,31 @@ bool MakeFolders(const std::string& folder) {
   }
   struct stat st;
   return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The kept indexes beyond `limit` bytes go, the least recently used first (a read touches its
+// file), never `keep`; only regular files named as kept indexes are touched.
+void Prune(const std::string& folder, const std::string& keep, uint64_t limit) {
+  namespace fs = std::filesystem;
+  struct TKept {
+    fs::file_time_type Used;
+    uint64_t Bytes;
+    fs::path Path;
+  };
+  std::vector<TKept> kept;
+  uint64_t total = 0;
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+    const fs::path& p = e.path();
+    if (p.extension() != ".zrindex" || p.filename().string().size() != 58 || !e.is_regular_file(ec)) continue;
+    const uint64_t bytes = e.file_size(ec);
+    if (ec) continue;
+    total += bytes;
+    if (p != keep) kept.push_back({e.last_write_time(ec), bytes, p});
+  }
+  std::sort(kept.begin(), kept.end(), [](const TKept& a, const TKept& b) { return a.Used < b.Used; });
+  for (size_t i = 0; total > limit && i < kept.size(); ++i)
+    if (fs::remove(kept[i].Path, ec)) total -= kept[i].Bytes;
 }
 
 }  // namespace
@@ -245,7 +271,8 @@ bool ReadIndexCache(const std::string& path, int64_t idleMs, TFilmIndex& index) 
   TIndexCacheKey key;
   const std::string folder = IndexCacheFolder();
   if (folder.empty() || !FilmCacheKey(path, key)) return false;
-  const int fd = ::open(IndexCacheFile(folder, key).c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string file = IndexCacheFile(folder, key);
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= kMaxIndexCacheBytes;
@@ -255,10 +282,13 @@ bool ReadIndexCache(const std::string& path, int64_t idleMs, TFilmIndex& index) 
     ok = ReadAll(fd, bytes);
   }
   ::close(fd);
-  return ok && DecodeFilmIndex(bytes, key, idleMs, index);
+  ok = ok && DecodeFilmIndex(bytes, key, idleMs, index);
+  // Used now: the last to go when the cache is pruned.
+  if (ok) ::utimensat(AT_FDCWD, file.c_str(), nullptr, 0);
+  return ok;
 }
 
-bool WriteIndexCache(const std::string& path, int64_t idleMs, const TFilmIndex& index) {
+bool WriteIndexCache(const std::string& path, int64_t idleMs, const TFilmIndex& index, uint64_t limit) {
   TIndexCacheKey key;
   const std::string folder = IndexCacheFolder();
   if (!index.Complete || folder.empty() || !FilmCacheKey(path, key) || !MakeFolders(folder)) return false;
@@ -275,5 +305,6 @@ bool WriteIndexCache(const std::string& path, int64_t idleMs, const TFilmIndex& 
   }
   ok = ::close(fd) == 0 && ok && MoveIntoPlace(temporary, file, true);
   if (!ok) ::unlink(temporary.c_str());
+  if (ok) Prune(folder, file, limit);
   return ok;
 }

@@ -14,7 +14,8 @@
 //   preview count and per preview int64 time, int32 segment, frame, width and height, and
 //   width × height uint32 0x00RRGGBB pixels; last, a uint64 FNV-1a hash of all the bytes
 //   before it.
-// Only complete indexes are kept. It is written under a temporary name beside its place and
+// Only complete indexes are kept, 256 MiB of them at most (the least recently read or written
+// go first). It is written under a temporary name beside its place and
 // renamed, so a reader never sees half a file. A file that is damaged, cut short, foreign, of
 // another version or of another key or threshold is ignored (and rewritten by the next index).
 // The reader checks every count against the bytes left before it allocates.
@@ -30,6 +31,8 @@
 inline constexpr uint32_t kIndexCacheVersion = 1;
 // A cache file larger than this is not read (16 M frames and the previews fit).
 inline constexpr uint64_t kMaxIndexCacheBytes = uint64_t{320} << 20;
+// The kept indexes together: past this, writing one removes the least recently used others.
+inline constexpr uint64_t kIndexCacheLimit = uint64_t{256} << 20;
 
 struct TIndexCacheKey {
   uint64_t Size = 0;
@@ -54,6 +57,8 @@ bool DecodeFilmIndex(std::span<const uint8_t> bytes, const TIndexCacheKey& key, 
 // The kept index of the film at `path`, found with the idle threshold `idleMs`; false when
 // there is none to be had.
 bool ReadIndexCache(const std::string& path, int64_t idleMs, TFilmIndex& index);
-// Keeps a complete index of the film at `path` (an incomplete one is not kept); false when it
-// could not be written, which leaves no file behind.
-bool WriteIndexCache(const std::string& path, int64_t idleMs, const TFilmIndex& index);
+// Keeps a complete index of the film at `path` (an incomplete one is not kept), and keeps the
+// kept indexes within `limit` bytes; false when it could not be written, which leaves no file
+// behind.
+bool WriteIndexCache(const std::string& path, int64_t idleMs, const TFilmIndex& index,
+                     uint64_t limit = kIndexCacheLimit);

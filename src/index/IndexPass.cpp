@@ -15,6 +15,11 @@
 
 namespace {
 
+// Frames in a row without a record of their own (a length of 0, or past the frame data) that
+// a segment may have before the pass takes it for damaged and ends: each frame of a film has
+// its record, and a hostile one may declare billions of frames over a few records.
+constexpr int64_t kMaxFramesPastData = 256;
+
 // One bit a pixel of a segment's frame, in pixel order.
 class TPixelBits {
  public:
@@ -41,6 +46,7 @@ class TPixelBits {
     });
     return added;
   }
+  bool Test(int64_t pixel) const { return FWords[size_t(pixel >> 6)] >> (pixel & 63) & 1; }
   // Calls f(pixel) for every set bit from `first` to `end`.
   template <typename TFunc>
   void ForSet(int64_t first, int64_t end, TFunc&& f) {
@@ -64,19 +70,20 @@ class TPixelBits {
   std::vector<uint64_t> FWords;
 };
 
-// Calls f(first, n, nonZero) for each run of a frame, clipped to its `pixels`, as the decoder
-// takes them; returns how many pixels the runs cover.
+// Calls f(first, n, value) for each run of a frame (its value 0x00RRGGBB, or an index at 8
+// bits), clipped to its `pixels`, as the decoder takes them; returns how many pixels the runs
+// cover.
 template <typename TFunc>
 int64_t WalkFrameRuns(std::span<const uint8_t> runs, int bits, int64_t pixels, TFunc&& f) {
   const size_t size = bits == 8 ? 2 : 5;
   int64_t at = 0;
   for (size_t i = 0; i + size <= runs.size() && at < pixels; i += size) {
     const uint8_t* p = runs.data() + i;
-    const bool nonZero = bits == 8 ? p[0] != 0 : (p[0] | p[1] | p[2]) != 0;
+    const uint32_t value = bits == 8 ? p[0] : uint32_t(p[0] | p[1] << 8 | p[2] << 16);
     const uint32_t count = bits == 8 ? p[1] : uint32_t(p[3] | p[4] << 8);
     if (count == 0) continue;
     const int64_t n = std::min<int64_t>(count, pixels - at);
-    f(at, n, nonZero);
+    f(at, n, value);
     at += n;
   }
   return at;
@@ -109,13 +116,13 @@ class TIndexPass {
   void Composed() {
     const TPlaybackCore& core = FCore;
     const TFramePos pos = *core.ComposedFrame();
-    while (FIndex.Segments.size() <= size_t(pos.Segment)) BeginSegment(int32_t(FIndex.Segments.size()));
     const Segment& s = *FSegments[size_t(pos.Segment)];
-    if (pos.Frame >= s.FrameCount || pos.Frame != int32_t(FActivity->Frames.size())) return;
-    if (FFrames >= kMaxIndexFrames) {
+    if (pos.Frame < s.FrameCount && FFrames >= FOptions.MaxFrames) {
       FTooMany = true;
       return;
     }
+    while (FIndex.Segments.size() <= size_t(pos.Segment)) BeginSegment(int32_t(FIndex.Segments.size()));
+    if (pos.Frame >= s.FrameCount || pos.Frame != int32_t(FActivity->Frames.size())) return;
     ++FFrames;
     const int64_t t = FSegmentStart + SegmentMillis(pos.Frame, s.FrameRate);
     // A burst with no change for the settling time has settled, whatever this frame does.
@@ -124,12 +131,13 @@ class TIndexPass {
     const bool palette = PaletteChanged(s);
     Cursor(s, pos.Frame, a);
     FActivity->Frames.push_back(a);
+    if (FFramesPastData > kMaxFramesPastData) FDamaged = FSegment + 1;
 
     const bool still = a.Changed == 0 && a.Flags == 0 && !palette;
     if (still && !FStillFrom) FStillFrom = pos.Frame;
     if (!still) CloseIdle(t);
     if (pos.Frame == 0) AddChapter(pos.Frame, t, s.Name, false);
-    if (a.Changed * 100 >= int64_t(kScenePercent) * FPixels && a.Changed > 0) {
+    if (a.Changed > 0 && int64_t{a.Changed} * 100 >= int64_t{kScenePercent} * FPixels) {
       Scene(pos.Frame, t);
       FBurstBits.Reset(FPixels);
       FBurstCovered = 0;
@@ -155,6 +163,8 @@ class TIndexPass {
 
   int64_t Frames() const { return FFrames; }
   bool TooMany() const { return FTooMany; }
+  // The segment (from 1) whose frames went on far past its frame data; 0 when none did.
+  int32_t Damaged() const { return FDamaged; }
 
  private:
   void BeginSegment(int32_t index) {
@@ -166,13 +176,15 @@ class TIndexPass {
                                                         FSegments[size_t(index) - 1]->FrameRate);
     TSegmentActivity& activity = FIndex.Segments.emplace_back();
     activity.Width = s.Width, activity.Height = s.Height, activity.StartMs = FSegmentStart;
-    activity.Frames.reserve(size_t(std::clamp<int64_t>(s.FrameCount, 0, kMaxIndexFrames - FFrames)));
+    activity.Frames.reserve(size_t(std::clamp<int64_t>(s.FrameCount, 0, FOptions.MaxFrames - FFrames)));
     FActivity = &activity;
     FSegment = index;
     FPixels = int64_t(std::max(s.Width, 0)) * std::max(s.Height, 0);
     FOffset = 0;
+    FFramesPastData = 0;
     FPalettePos = 0;
     FImageBits.Reset(FPixels);
+    FImageHigh.Reset(s.BitsPerPixel == 24 ? FPixels : 0);
     FImageCurrent = true;
     FLastFull = -1;
     FBurstBits.Reset(FPixels);
@@ -208,6 +220,8 @@ class TIndexPass {
     TByteReader header(data);
     header.Seek(size_t(std::min<int64_t>(frame, int64_t(data.size()))));
     FOffset = std::min<int64_t>(frame + header.ReadU32(), int64_t(TPlaybackCore::kFrameBufferSize));
+    // A frame without a record of its own repeats the one before it.
+    FFramesPastData = FOffset == frame ? FFramesPastData + 1 : 0;
     if ((bits != 8 && bits != 24 && bits != 32) || FPixels == 0) return a;
     const std::span<const uint8_t> runs = RunsOf(data, LocateRuns(data, frame, bits));
     int64_t top = INT64_MAX, bottom = -1, left = INT64_MAX, right = -1;
@@ -221,8 +235,8 @@ class TIndexPass {
       a.Changed += uint32_t(n);
       FFrameCovered += FBurstBits.Set(first, n);
     };
-    const int64_t covered = WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, bool nonZero) {
-      if (nonZero) mark(first, n);
+    const int64_t covered = WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, uint32_t value) {
+      if (value) mark(first, n);
     });
     if (covered == FPixels) {
       // The frame image now depends on this frame alone; brought up to date only when needed.
@@ -234,6 +248,12 @@ class TIndexPass {
         FImageCurrent = true;
       }
       ApplyToImage(runs, bits);
+      // At 24 bits the frame image takes each pixel as a word, whose fourth byte falls on the
+      // blue of the pixel after the runs' last one, unless it falls in the row's padding.
+      const int64_t rowBytes = width * 3;
+      if (bits == 24 && covered > 0 && (covered % width != 0 || rowBytes % 4 == 0) &&
+          !FImageHigh.Test(covered))
+        FImageBits.Clear(covered, 1);
       // The rest of the frame image, as the frames before left it, goes into the picture too.
       FImageBits.ForSet(covered, FPixels, [&](int64_t p) { mark(p, 1); });
     }
@@ -246,9 +266,12 @@ class TIndexPass {
   }
 
   void ApplyToImage(std::span<const uint8_t> runs, int bits) {
-    WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, bool nonZero) {
-      if (nonZero) FImageBits.Set(first, n);
+    WalkFrameRuns(runs, bits, FPixels, [&](int64_t first, int64_t n, uint32_t value) {
+      if (value) FImageBits.Set(first, n);
       else FImageBits.Clear(first, n);
+      if (bits != 24) return;
+      if (value & 0xFFFF00) FImageHigh.Set(first, n);
+      else FImageHigh.Clear(first, n);
     });
   }
 
@@ -377,7 +400,10 @@ class TIndexPass {
   bool FTooMany = false;
 
   int64_t FOffset = 0;  // the next frame record
+  int64_t FFramesPastData = 0;  // frames in a row without a record of their own
+  int32_t FDamaged = 0;
   TPixelBits FImageBits;  // the frame image's pixels that are not 0, when FImageCurrent
+  TPixelBits FImageHigh;  // at 24 bits, those whose green or red is not 0
   bool FImageCurrent = true;
   int64_t FLastFull = -1;  // the last record whose runs covered the whole frame
   size_t FPalettePos = 0;
@@ -434,11 +460,15 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
     }
     if (core.AllocFrameBuffer(TPlaybackCore::kFrameBufferSize) != kResultOk) throw std::bad_alloc();
     host.OnComposed = [&] { pass.Composed(); };
+    if (options.Checkpoints) {
+      core.SetFilmPalette(options.FilmPalette);
+      core.ShareCheckpointBudget();
+    }
     if (options.BeforePlaying) options.BeforePlaying(core);
     const TResult r = core.SetCurSegment();
     if (r != kResultOk) why = std::string("SetCurSegment: ") + ResultText(r);
     int32_t playing = 0;
-    while (why.empty() && !host.Stopped && !pass.TooMany()) {
+    while (why.empty() && !host.Stopped && !pass.TooMany() && !pass.Damaged()) {
       if (cancel && cancel->load(std::memory_order_relaxed)) {
         cancelled = true;
         break;
@@ -447,16 +477,22 @@ TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options, co
       if (progress && ++steps % 256 == 0) progress(pass.Frames(), total);
       // The segments the step finished: it moved on to a later one, or the film ended.
       const int32_t now = host.Finished ? int32_t(segments.size()) : host.Stopped ? playing : core.CurSegment();
-      for (; playing < now; ++playing)
+      for (; playing < now; ++playing) {
         if (options.SegmentPlayed) options.SegmentPlayed(core, playing);
+        if (!options.Checkpoints) continue;
+        THandedCheckpoints handed = core.TakeCheckpoints(playing);
+        if (!handed.Empty()) options.Checkpoints(std::move(handed));
+      }
     }
     pass.Finish();
   } catch (const std::exception& e) {
     why = PlaybackFailureText(segments, core.CurSegment(), e);
   }
   if (why.empty() && !host.Report.empty()) why = host.Report;
+  if (why.empty() && pass.Damaged())
+    why = "segment " + std::to_string(pass.Damaged()) + " is damaged: its frames go on past its frame data";
   if (why.empty() && pass.TooMany())
-    why = "the film has more than " + std::to_string(kMaxIndexFrames) + " frames: only those were indexed";
+    why = "the film has more than " + std::to_string(options.MaxFrames) + " frames: only those were indexed";
   index.Complete = !cancelled && why.empty() && host.Finished && index.Segments.size() == segments.size();
   if (progress) progress(pass.Frames(), total);
   if (failure) *failure = cancelled ? std::string() : why;

@@ -37,26 +37,33 @@
 
 #include "index/FilmIndex.h"
 #include "playback/FilmClock.h"
+#include "playback/UzrPlayback.h"
 
 inline constexpr int64_t kDefaultIdleMs = 5000;
 inline constexpr int64_t kSceneSettleMs = 1000;
 inline constexpr int kScenePercent = 30;
 inline constexpr int64_t kChapterGapMs = 10000;
-// The per-frame table holds at most this many frames (256 MiB); a film of more is indexed
-// up to there and the index marked incomplete.
-inline constexpr int64_t kMaxIndexFrames = int64_t{1} << 24;
-
-class TPlaybackCore;
+// The per-frame table holds at most this many frames by default (64 MiB; 38 hours at 30
+// frames a second); a film of more, such as one declaring billions of frames without a frame
+// rate, is indexed up to there and the index marked incomplete.
+inline constexpr int64_t kMaxIndexFrames = int64_t{1} << 22;
 
 struct TIndexOptions {
   int64_t IdleMs = kDefaultIdleMs;  // the shortest idle stretch
   int32_t PreviewWidth = 160;
   int64_t PreviewEveryMs = 5000;  // the least interval of periodic previews
   size_t PreviewBudget = size_t{8} << 20;
-  // Called, on the pass's thread, with the pass's core: before it plays (its film taken and
-  // its frame buffer made; to give it what the player's core has, such as its palette), and
-  // after each segment it has played through, before the next one starts (to take what it
-  // gathered for that segment, such as its checkpoints).
+  int64_t MaxFrames = kMaxIndexFrames;
+  // The checkpoints of every segment, for the player's core, so that its first seek into a
+  // segment it never played is as fast as later ones: with Checkpoints given, the pass's core
+  // starts from the player's FilmPalette (TPlaybackCore::FilmPalette(), copied on the player's
+  // thread), shares the checkpoint budget among the segments, and hands each segment's
+  // checkpoints to Checkpoints (on the pass's thread) once it has played the segment through.
+  // The player's thread adopts them (TPlaybackCore::AdoptCheckpoints).
+  TColorTable FilmPalette{};
+  std::function<void(THandedCheckpoints&& checkpoints)> Checkpoints;
+  // Called, on the pass's thread, with the pass's core: before it plays, and after each
+  // segment it has played through, before the next one starts.
   std::function<void(TPlaybackCore& core)> BeforePlaying;
   std::function<void(TPlaybackCore& core, int32_t segment)> SegmentPlayed;
 };
@@ -66,8 +73,9 @@ using TIndexProgress = std::function<void(int64_t done, int64_t total)>;
 
 // Indexes `segments` (only read; the pass plays copies). `cancel`, checked every frame, ends
 // the pass early; `progress` hears of it every 256 frames and at the end. Complete is true
-// when every segment was played through. A segment that cannot be played ends the pass with
-// what it has, and `failure` (when given) says why; cancelling leaves it empty.
+// when every segment was played through. A segment that cannot be played, or whose frames go
+// on for hundreds past its frame data (each frame has a record of its own), ends the pass
+// with what it has, and `failure` (when given) says why; cancelling leaves it empty.
 TFilmIndex IndexFilm(const TSegments& segments, const TIndexOptions& options = {},
                      const std::atomic<bool>* cancel = nullptr, const TIndexProgress& progress = {},
                      std::string* failure = nullptr);

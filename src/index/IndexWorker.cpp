@@ -24,11 +24,15 @@ void TIndexWorker::Start(const TSegments& segments, const std::string& filmPath,
     LowerThisThread();
     auto index = std::make_shared<TFilmIndex>();
     std::string failure;
-    if (filmPath.empty() || !ReadIndexCache(filmPath, options.IdleMs, *index)) {
+    if (!filmPath.empty() && ReadIndexCache(filmPath, options.IdleMs, *index)) {
+      if (callbacks.Finished) callbacks.Finished(std::move(index), std::move(failure));
+      // The kept index holds no checkpoints: the film is played for them all the same.
+      if (options.Checkpoints) IndexFilm(copies, options, &FCancel, callbacks.Progress);
+    } else {
       *index = IndexFilm(copies, options, &FCancel, callbacks.Progress, &failure);
       if (!FCancel && !filmPath.empty()) WriteIndexCache(filmPath, options.IdleMs, *index);
+      if (!FCancel && callbacks.Finished) callbacks.Finished(std::move(index), std::move(failure));
     }
-    if (!FCancel && callbacks.Finished) callbacks.Finished(std::move(index), std::move(failure));
     FRunning = false;
   });
 }

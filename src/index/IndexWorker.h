@@ -2,6 +2,9 @@
 // player's (nice +10 for that thread), so that playing never waits for it.
 //
 //   TIndexWorker worker;
+//   TIndexOptions options;
+//   options.FilmPalette = core.FilmPalette();
+//   options.Checkpoints = [](THandedCheckpoints&& c) { /* queue it; core.AdoptCheckpoints */ };
 //   worker.Start(core.Segments(), filmPath, options,
 //                {.Progress = [](int64_t done, int64_t total) { /* queue a signal */ },
 //                 .Finished = [](std::shared_ptr<const TFilmIndex> index, std::string failure) {
@@ -41,12 +44,14 @@ class TIndexWorker {
 
   // Indexes the film whose segments these are. They are copied here (ShareSegments), on the
   // caller's thread, so the caller's core may go on playing them. With a film path, a kept
-  // index of the film (IndexCache.h) is handed over without playing, and a complete one is
-  // kept. A pass already running is cancelled first.
+  // index of the film (IndexCache.h) is handed over at once, and a complete one is kept; a
+  // kept index holds no checkpoints, so with options.Checkpoints the film is played for them
+  // afterwards all the same. A pass already running is cancelled first.
   void Start(const TSegments& segments, const std::string& filmPath, TIndexOptions options, TCallbacks callbacks);
   // Ends the pass and waits for its thread.
   void Cancel();
-  // A pass is running (its Finished not yet returned).
+  // The worker's thread has not ended (a pass, or the play for checkpoints after a kept
+  // index, is still going).
   bool Running() const { return FRunning.load(); }
 
  private:

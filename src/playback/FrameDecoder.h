@@ -28,16 +28,24 @@ struct TFrameRuns {
   size_t Bytes = 0;
 };
 
+// How runs are walked. Every way gives the same bytes. Plain takes one record at a time; Sse2
+// and Avx2 take the single-pixel runs that noise and anti-aliased text are made of a block of
+// records at a time with those vector instructions. A path the machine lacks falls back to
+// the best one below it. Playback uses the best path; Plain stays to check the others against.
+enum class TRunPath { Plain, Sse2, Avx2 };
+TRunPath BestRunPath();
+
 // The runs of the record at offset `frame` of the loaded frame data `data`.
 TFrameRuns LocateRuns(std::span<const uint8_t> data, int64_t frame, int bits);
 // Writes runs into the frame image (FrameWidth × (FrameHeight + 1), rows padded to 4 bytes),
 // stopping at the last pixel of the frame. `data` is the frame data as it is now.
 void ExpandRuns(std::span<const uint8_t> data, const TFrameRuns& runs, const TFrameFormat& format,
-                TRasterBitmap& image);
+                TRasterBitmap& image, TRunPath path = BestRunPath());
 // Combines runs with the picture (indices at 8 bits, 32-bit screen words otherwise); returns
 // how many pixels they cover.
 int64_t XorRunsIntoPicture(std::span<const uint8_t> data, const TFrameRuns& runs,
-                           const TFrameFormat& format, TRasterBitmap& picture);
+                           const TFrameFormat& format, TRasterBitmap& picture,
+                           TRunPath path = BestRunPath());
 // Combines the frame image with the picture from pixel `first` to the end of the frame;
 // false, and nothing done, when `first` lies past it.
 bool XorImageIntoPicture(const TRasterBitmap& image, const TFrameFormat& format, int64_t first,

@@ -243,7 +243,6 @@ THandedCheckpoints TPlaybackCore::TakeCheckpoints(int32_t segment) {
   const TSegmentStart& start = StartState(segment);
   handed.FSegment = segment;
   handed.FCursorShown = FCursorShown;
-  handed.FScreenBits = FHost.ScreenBits();
   handed.FFrameBufferSize = FFrameBufferSize;
   handed.FStartPalette = start.Palette;
   handed.FStartCursor = start.Cursor;
@@ -261,7 +260,7 @@ bool TPlaybackCore::AdoptCheckpoints(THandedCheckpoints&& handed) {
   const auto same = [](const TMemoryStream& a, const TMemoryStream& b) {
     return a.Data() == b.Data() && a.Size() == b.Size();
   };
-  if (handed.FCursorShown != FCursorShown || handed.FScreenBits != FHost.ScreenBits() ||
+  if (handed.FCursorShown != FCursorShown ||
       handed.FFrameBufferSize != FFrameBufferSize || !FFrameBuffer || handed.FWidth != s.Width ||
       handed.FHeight != s.Height || handed.FBitsPerPixel != s.BitsPerPixel ||
       !same(handed.FFrames, s.SegStream) || !same(handed.FTrack, s.CursStream) ||

@@ -54,11 +54,10 @@ class THandedCheckpoints {
  private:
   friend class TPlaybackCore;
   int32_t FSegment = -1;
-  // What the pictures depend on besides the segment: the cursor drawn or not, the screen,
-  // the frame buffer (it bounds where frames lie), and the palette and cursor record the
-  // segment started from.
+  // What the pictures depend on besides the segment: the cursor drawn or not, the frame
+  // buffer (it bounds where frames lie), and the palette and cursor record the segment
+  // started from. Not the screen's depth: the picture has the film's.
   bool FCursorShown = true;
-  int FScreenBits = 0;
   size_t FFrameBufferSize = 0;
   TColorTable FStartPalette{};
   TCursorRec FStartCursor;

@@ -25,7 +25,8 @@
 // frame's runs are expanded into a persistent frame image, which is combined into the
 // picture by exclusive-or. Pixels under the cursor drawn for the frame are not compared.
 // When the film played through without a fault, every seek must give exactly the picture
-// playing gave for that frame, cursor and palette included.
+// playing gave for that frame, cursor and palette included. Each frame is also decoded on
+// every path of the decoder (plain, SSE2, AVX2), which must give the same bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -171,10 +172,34 @@ struct TFuzzHost : IPlaybackHost {
       Played[{pos->Segment, pos->Frame}] = PictureBytes(*Core->Picture());
   }
 
+  // The frame image and the picture one path of the decoder makes of the record at `frame`,
+  // over bytes that are not zero, and the pixels the runs cover.
+  std::vector<uint8_t> DecodeOn(TRunPath path, int64_t frame) const {
+    const int bits = Model.Bits;
+    const int32_t width = int32_t(Model.Width), height = int32_t(Model.Height);
+    auto image = TRasterBitmap::Create(width, height + 1, bits);
+    auto picture = TRasterBitmap::Create(width, height, bits == 8 ? 8 : 32);
+    if (!image || !picture) return {};
+    std::fill(image->Pixels().begin(), image->Pixels().end(), uint8_t(0xA5));
+    std::fill(picture->Pixels().begin(), picture->Pixels().end(), uint8_t(0x3C));
+    const auto data = Model.Seg->SegStream.Bytes();
+    const TFrameRuns runs = LocateRuns(data, frame, bits);
+    ExpandRuns(data, runs, {bits, width, height}, *image, path);
+    const int64_t covered = XorRunsIntoPicture(data, runs, {bits, width, height}, *picture, path);
+    std::vector<uint8_t> bytes(image->Pixels().begin(), image->Pixels().end());
+    bytes.insert(bytes.end(), picture->Pixels().begin(), picture->Pixels().end());
+    PutLE(bytes, uint32_t(covered), 4);
+    return bytes;
+  }
+
   void Check() {
     TPlaybackCore& core = *Core;
     if (!Model.Seg) __builtin_trap();  // composed without an activation
     Model.Compose(TPlaybackProbe::CurFrame(core));
+    const auto plain = DecodeOn(TRunPath::Plain, TPlaybackProbe::CurFrame(core));
+    if (DecodeOn(TRunPath::Sse2, TPlaybackProbe::CurFrame(core)) != plain ||
+        DecodeOn(TRunPath::Avx2, TPlaybackProbe::CurFrame(core)) != plain)
+      __builtin_trap();
 
     const TRasterBitmap* picture = core.Picture();
     if (!picture || picture->Width() != Model.Width || picture->Height() != Model.Height ||

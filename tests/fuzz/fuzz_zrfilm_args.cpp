@@ -35,9 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (o.Quality < -1 || o.Quality > 100 || o.MaxWidth < 0 || o.MaxWidth == 1 || o.Segment != 0) __builtin_trap();
   if (parsed.Split && parsed.Segment) __builtin_trap();
   if (o.Chroma444 && (o.Format == TExportFormat::Gif || o.Lossless || o.Codec == TExportCodec::Ffv1)) __builtin_trap();
+  // A longest idle stretch is none or at least the index's shortest; GIF has no chapters to ask for.
+  if (o.MaxIdle < 0 || (o.MaxIdle > 0 && o.MaxIdle < 100) || (parsed.ChaptersGiven && o.Format == TExportFormat::Gif)) __builtin_trap();
   const TExportOptions plain;
   if (!exporting && (parsed.Split || o.Lossless || o.Chroma444 || o.Quality != plain.Quality || !o.Cursor ||
-                     o.MaxWidth || o.Codec != plain.Codec || parsed.FormatGiven))
+                     o.MaxWidth || o.Codec != plain.Codec || parsed.FormatGiven || o.MaxIdle ||
+                     o.Chapters != plain.Chapters))
     __builtin_trap();
   if (frame && (parsed.At.has_value() == (parsed.Segment > 0 && parsed.Frame >= 0))) __builtin_trap();
   if (frame && parsed.At && (parsed.Segment || parsed.Frame >= 0)) __builtin_trap();
@@ -52,11 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& t : {parsed.At, parsed.From, parsed.To})
     if (t && *t < 0) __builtin_trap();
   // The accepted command written out plainly parses to the same thing.
+  const bool indexing = parsed.Command == TZrFilmCommand::Index;
   std::vector<std::string> again = {parsed.Command == TZrFilmCommand::Info      ? "info"
                                     : parsed.Command == TZrFilmCommand::Extract ? "extract"
                                     : frame                                     ? "frame"
                                     : thumbnail                                 ? "thumbnail"
                                     : exporting                                 ? "export"
+                                    : indexing                                  ? "index"
                                                                                 : "frames"};
   // Times as whole seconds and milliseconds.
   auto time = [](int64_t millis) {
@@ -83,6 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (o.MaxWidth) again.push_back("--max-width=" + std::to_string(o.MaxWidth));
     if (!o.Cursor) again.push_back("--no-cursor");
     if (parsed.Split) again.push_back("--split");
+    if (o.MaxIdle) again.push_back("--max-idle=" + time(o.MaxIdle));
+    if (parsed.ChaptersGiven) again.push_back(o.Chapters == TExportChapters::All ? "--chapters=all" : "--chapters=segments");
+  }
+  if (indexing) {
+    if (parsed.Json) again.push_back("--json");
+    if (parsed.FrameActivity) again.push_back("--frames");
+    if (parsed.NoCache) again.push_back("--no-cache");
+    again.push_back("--idle=" + time(parsed.IdleMs));
   }
   again.push_back("--");
   again.push_back(parsed.Film);
@@ -96,7 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reparsed.Force != parsed.Force || reparsed.Size != parsed.Size || reparsed.Split != parsed.Split ||
       reparsed.Export.Format != o.Format || reparsed.Export.Codec != o.Codec || reparsed.Export.Lossless != o.Lossless ||
       reparsed.Export.Chroma444 != o.Chroma444 || reparsed.Export.Quality != o.Quality ||
-      reparsed.Export.MaxWidth != o.MaxWidth || reparsed.Export.Cursor != o.Cursor)
+      reparsed.Export.MaxWidth != o.MaxWidth || reparsed.Export.Cursor != o.Cursor ||
+      reparsed.Export.MaxIdle != o.MaxIdle || reparsed.Export.Chapters != o.Chapters || reparsed.Json != parsed.Json ||
+      reparsed.FrameActivity != parsed.FrameActivity || reparsed.IdleMs != parsed.IdleMs ||
+      reparsed.NoCache != parsed.NoCache)
     __builtin_trap();
   return 0;
 }

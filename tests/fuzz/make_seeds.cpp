@@ -4,14 +4,10 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 #include "FuzzCabinetSet.h"
-#include "filmwriter/ActivityFilm.h"
 #include "filmwriter/FilmWriter.h"
-#include "index/IndexCache.h"
-#include "index/IndexPass.h"
 #include "support/SpannedCabinet.h"
 
 namespace {
@@ -107,7 +103,31 @@ TPlaybackSeedSegment PlaybackSegment(uint8_t bits, int32_t w, int32_t h, int fra
   return seed;
 }
 
+// Noise: every pixel changes in every frame, by a value that its neighbours' changes seldom
+// share, so nearly every run is a single pixel (the runs the decoder takes in blocks).
+TPlaybackSeedSegment NoiseSegment(uint8_t bits, int32_t w, int32_t h, int frames) {
+  TPlaybackSeedSegment seed;
+  TWriterSegment& s = seed.Pictures;
+  s.Width = w, s.Height = h, s.BitsPerPixel = bits, s.FrameRate = 25;
+  const uint32_t mask = bits == 8 ? 0xFF : 0xFFFFFF;
+  uint32_t random = 0x9E3779B9u;
+  std::vector<uint32_t> picture(size_t(w * h), 0);
+  for (int f = 0; f < frames; ++f) {
+    for (auto& p : picture) {
+      random = random * 1664525u + 1013904223u;
+      p ^= (random >> 8) & mask;
+    }
+    s.Pictures.push_back(picture);
+    s.Track.push_back({0, uint16_t(f * 7 % w), uint16_t(f * 5 % h)});
+    if (bits == 8) s.PaletteChanges.push_back({});
+  }
+  return seed;
+}
+
 }  // namespace
+
+// Kept indexes (IndexSeeds.cpp).
+void WriteIndexSeeds(const std::string& dir);
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 6) {
@@ -135,21 +155,7 @@ int main(int argc, char** argv) {
     two.insert(two.end(), mono.begin(), mono.end());
     WriteFileBytes(shapes + "/two-records", two);
 
-    if (argc == 6) {
-      // Kept indexes, with the key and threshold fuzz_index_cache reads them with.
-      const std::string indexes = argv[5];
-      TFilm film;
-      TFilmError error;
-      const auto bytes = WriteFilm(std::vector{
-          MakeActivitySegment({"Один", 10, {{1, TScreenAction::Scene}, {60, TScreenAction::Still}, {5, TScreenAction::Stripe}}}, 40, 20),
-          MakeActivitySegment({"Два", 5, {{3, TScreenAction::Caret}, {1, TScreenAction::Shape}}}, 40, 20)});
-      if (!ReadFilm(bytes, film, error)) throw std::runtime_error(error.Message);
-      TIndexOptions options;
-      options.PreviewWidth = 8;
-      const TFilmIndex index = IndexFilm(film.Segments, options);
-      WriteFileBytes(indexes + "/two-segments", EncodeFilmIndex(index, {1, 2, 3}, 5000));
-      WriteFileBytes(indexes + "/empty", EncodeFilmIndex(TFilmIndex{}, {1, 2, 3}, 5000));
-    }
+    if (argc == 6) WriteIndexSeeds(argv[5]);
     if (argc >= 5) {
       const std::string cabinets = argv[4];
       const auto film = WriteFilm(all);
@@ -193,6 +199,11 @@ int main(int argc, char** argv) {
         for (const uint8_t b : {1, 7, 0, 3, 1, 6, 0, 0, 1, 2, 0, 5, 1, 4}) input.push_back(b);
         WriteFileBytes(playback + (budget ? "/seeks-tight" : "/seeks"), input);
       }
+      // Rows with and without padding (2 bytes at 8 bits, 1 at 24, none at 32).
+      WriteFileBytes(playback + "/noise",
+                     PlaybackInput({NoiseSegment(8, 30, 20, 4), NoiseSegment(24, 17, 9, 4),
+                                    NoiseSegment(32, 16, 16, 4)},
+                                   2, 0));
       WriteFileBytes(playback + "/too-big", PlaybackInput({PlaybackSegment(24, 4, 4, 2, 0)}, 0, -1));
       auto refused = PlaybackSegment(32, 6, 5, 2, 0);
       refused.BitsByte = 15;  // a depth the player refuses, after a segment it plays

@@ -31,18 +31,18 @@ inline std::vector<TWriterSegment> KnownActivitySegments() {
                                 {20, A::Still}}})};
 }
 
-// A 32-bit segment of 8 × 4 whose frame records are given as runs, each record as many runs
-// as it has: records that stop before the frame's end leave the rest of the frame image to be
+// A segment of 8 × 4 whose frame records are given as runs, each record as many runs as it
+// has: records that stop before the frame's end leave the rest of the frame image to be
 // combined with the picture again.
-inline std::vector<uint8_t> ShortRecordsFilm(const std::vector<std::vector<TWriterRun>>& frames) {
-  TWriterSegment source = NewSegment("short", 8, 4);
+inline std::vector<uint8_t> ShortRecordsFilm(const std::vector<std::vector<TWriterRun>>& frames, uint8_t bits = 32) {
+  TWriterSegment source = NewSegment("short", 8, 4, bits);
   source.Pictures.assign(frames.size(), std::vector<uint32_t>(32, 0));
   source.Shapes = {SquareCursor()};
   source.Track.assign(frames.size(), TWriterCursorRec{0, 1, 1});
   TRawSegment raw = EncodeSegment(source);
   raw.FrameData.clear();
   for (const auto& runs : frames) {
-    const std::vector<uint8_t> record = EncodeFrameRecord(runs, 32);
+    const std::vector<uint8_t> record = EncodeFrameRecord(runs, bits);
     raw.FrameData.insert(raw.FrameData.end(), record.begin(), record.end());
   }
   raw.FrameDataSize = int32_t(raw.FrameData.size());
