@@ -2369,7 +2369,7 @@ TEST(FilmIndexMoves, ChaptersAndJumpsOverIdleTime) {
     index.Idle = s.idle;
     const std::optional<TIdleSkip> skip = IdleSkipAt(index, film.Segments, s.shown);
     EXPECT_EQ(skip ? std::optional<TFramePos>(skip->Target) : std::nullopt, s.to) << s.name;
-    if (skip) EXPECT_EQ(skip->SkippedMs, s.skippedMs) << s.name;
+    EXPECT_EQ(skip ? skip->SkippedMs : 0, s.skippedMs) << s.name;
   }
   const std::pair<int64_t, const char*> notices[] = {{42000, "Пропущено 0:42"},
                                                      {9999, "Пропущено 0:09"},

@@ -61,7 +61,17 @@ void TFilmIndexControl::FollowFilm(const std::string& filmPath, bool loading, bo
     QMetaObject::invokeMethod(
         this, [this, pass, index] { if (pass == FPass) SetIndex(index); }, Qt::QueuedConnection);
   };
-  FWorker->Start(segments, damaged ? std::string() : filmPath, TIndexOptions{}, std::move(callbacks));
+  // The pass plays every segment through: the checkpoints it gathers are handed to the playing
+  // core, so that the first seek into a segment never played is as quick as later ones.
+  TIndexOptions options;
+  options.FilmPalette = FTransport.Core().FilmPalette();
+  options.Checkpoints = [this, pass](THandedCheckpoints&& checkpoints) {
+    auto handed = std::make_shared<THandedCheckpoints>(std::move(checkpoints));
+    QMetaObject::invokeMethod(
+        this, [this, pass, handed] { if (pass == FPass) FTransport.Core().AdoptCheckpoints(std::move(*handed)); },
+        Qt::QueuedConnection);
+  };
+  FWorker->Start(segments, damaged ? std::string() : filmPath, std::move(options), std::move(callbacks));
 }
 
 void TFilmIndexControl::SetIndex(std::shared_ptr<const TFilmIndex> index) {
