@@ -97,7 +97,7 @@ TEST(HelpFile, SegmentsTopicHasItsAnchor) {
 }
 
 TEST(HelpFile, EveryTopicIsInTheFile) {
-  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "chapters.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
                             "cmdline.htm", "about.htm", "zrfilm.htm", "export.htm", "veRirove.css",
                             "images/veRirove.png"}) {
     QByteArray bytes;
@@ -115,7 +115,7 @@ TEST(HelpFile, EveryTopicIsInTheFile) {
 TEST(HelpFile, LinksLeadToTopicsAndAnchorsInTheFile) {
   static const QRegularExpression href(QStringLiteral("href=\"([^\"]*)\""));
   int links = 0;
-  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "chapters.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
                             "cmdline.htm", "about.htm", "zrfilm.htm", "export.htm"}) {
     QByteArray html;
     ASSERT_TRUE(ReadHelpTopic(kHelpFile, QString::fromUtf8(topic), html)) << topic;
@@ -140,7 +140,7 @@ TEST(HelpFile, LinksLeadToTopicsAndAnchorsInTheFile) {
 
 TEST(HelpFile, ContentsListTheTopics) {
   const QList<THelpContentsItem> items = ReadHelpContents(kHelpFile);
-  ASSERT_EQ(items.size(), 11);
+  ASSERT_EQ(items.size(), 12);
   EXPECT_EQ(items[0].Name, QStringLiteral("veRirove"));
   EXPECT_EQ(items[0].Local, QStringLiteral("index.htm"));
   EXPECT_EQ(items[0].Level, 0);
@@ -663,7 +663,7 @@ TEST_F(THelpTest, OtherHelpFilesCompiledHere) {
 // The topics read without scrolling sideways in the viewer at the size it opens with on a
 // common screen: a wide line of preformatted text or a wide table would force it.
 TEST_F(THelpTest, EveryTopicFitsTheViewerWithoutScrollingSideways) {
-  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
+  for (const char* topic : {"index.htm", "open.htm", "play.htm", "navigate.htm", "chapters.htm", "window.htm", "panel.htm", "veRirove_v1_2.htm",
                             "cmdline.htm", "about.htm", "zrfilm.htm", "export.htm"}) {
     ASSERT_TRUE(HtmlHelp(nullptr, kHelpFile + QStringLiteral("::/") + QString::fromUtf8(topic)));
     TfrmHelp* viewer = HelpViewer();

@@ -45,6 +45,10 @@
 #include "shell/widgets/UzrPictureView.h"
 #include "shell/widgets/UzrPresent.h"
 #include "shell/widgets/UzrSeekBar.h"
+#include "shell/player/FilmActivity.h"
+#include "shell/player/FilmChapters.h"
+#include "shell/widgets/PreviewPopup.h"
+#include "shell/window/FilmIndexControl.h"
 #include "shell/app/UzrStartup.h"
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -61,6 +65,8 @@
 #include "shell/dialogs/UzrExport.h"
 #include "shell/dialogs/UzrHelp.h"
 #include "support/FindChild.h"
+#include "support/IndexedFilm.h"
+#include "support/TestFilm.h"
 
 namespace fs = std::filesystem;
 
@@ -141,6 +147,8 @@ struct TShellFixture : ::testing::Test {
     ::setenv("XDG_RUNTIME_DIR", Root.c_str(), 1);
     // The settings of each test's players, never the user's.
     ::setenv("XDG_CONFIG_HOME", (Root / "config").c_str(), 1);
+    // The films' indexes kept by the players, never in the user's cache.
+    ::setenv("XDG_CACHE_HOME", (Root / "cache").c_str(), 1);
     Make();
   }
   void TearDown() override {
@@ -266,6 +274,7 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
       {Find("AHelp"), "Справка", "", QKeySequence(Qt::Key_F1), true},
       {Find("AExport"), "Экспорт...", "Сохранить фильм в видеофайл", QKeySequence(Qt::CTRL | Qt::Key_E), false},
       {Find("AFitToWindow"), "По размеру окна", "", QKeySequence(), false},
+      {Find("ASkipIdle"), "Пропускать простои", "", QKeySequence(), false},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(r.action->text(), QString::fromUtf8(r.caption));
@@ -285,7 +294,7 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   EXPECT_EQ(items(top[0]->menu()), (QStringList{"Загрузить", "Последние фильмы", "Экспорт...", "-", "Выход"}));
   EXPECT_EQ(items(top[1]->menu()),
             (QStringList{"Воспроизведение", "Пауза", "Стоп", "-", "Сегменты", "-", "Воспроизведение / пауза", "Переход",
-                         "Скорость", "-", "Сохранить кадр", "Копировать кадр"}));
+                         "Скорость", "Пропускать простои", "-", "Сохранить кадр", "Копировать кадр"}));
   EXPECT_EQ(items(top[2]->menu()),
             (QStringList{"Отображать панель", "В отдельном окне", "-", "По размеру окна", "Во весь экран"}));
   EXPECT_EQ(items(top[3]->menu()), (QStringList{"Справка", "-", "О программе ..."}));
@@ -297,7 +306,8 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
   EXPECT_EQ(items(actionsMenu[7]->menu()),
             (QStringList{"Назад на 5 секунд", "Вперёд на 5 секунд", "Назад на 1 секунду", "Вперёд на 1 секунду",
                          "Назад на 1 минуту", "Вперёд на 1 минуту", "-", "В начало фильма", "К последнему кадру",
-                         "Предыдущий сегмент", "Следующий сегмент", "-", "Предыдущий кадр", "Следующий кадр"}));
+                         "Предыдущий сегмент", "Следующий сегмент", "Предыдущая глава", "Следующая глава", "-",
+                         "Предыдущий кадр", "Следующий кадр"}));
   EXPECT_EQ(items(actionsMenu[8]->menu()), (QStringList{"Медленнее", "Быстрее", "Обычная скорость"}));
   // Their keys: none is one of the window's own.
   const std::pair<QAction*, QKeySequence> keys[] = {
@@ -324,6 +334,8 @@ TEST_F(TShellFixture, ActionsMenusAndButtonsCarryTheirCaptionsHintsKeysAndPlaces
       {Find("AExit"), QKeySequence(Qt::CTRL | Qt::Key_Q)},
       {Find("AResume"), QKeySequence(Qt::Key_Return)},
       {Find("AResume"), QKeySequence(Qt::Key_Enter)},
+      {Find("APrevChapter"), QKeySequence(Qt::SHIFT | Qt::Key_P)},
+      {Find("ANextChapter"), QKeySequence(Qt::SHIFT | Qt::Key_N)},
   };
   QList<QKeySequence> seen;
   for (const QAction* a : Player->actions()) {
@@ -1723,6 +1735,12 @@ TEST_F(TRandomAccess, TheKeysMoveThroughTheFilm) {
       {". at the last frame", {2, 9}, Qt::Key_Period, {}, {2, 9}},
       {", one frame back", {0, 3}, Qt::Key_Comma, {}, {0, 2}},
       {", into the segment before", {1, 0}, Qt::Key_Comma, {}, {0, 9}},
+      // Without an index each segment is a chapter.
+      {"Shift+N: the next chapter", {0, 3}, Qt::Key_N, Qt::ShiftModifier, {1, 0}},
+      {"Shift+N in the last chapter", {2, 3}, Qt::Key_N, Qt::ShiftModifier, {2, 3}},
+      {"Shift+P 3 s into a chapter: its start", {1, 3}, Qt::Key_P, Qt::ShiftModifier, {1, 0}},
+      {"Shift+P 2 s into a chapter: the one before", {1, 2}, Qt::Key_P, Qt::ShiftModifier, {0, 0}},
+      {"Shift+P in the first chapter", {0, 1}, Qt::Key_P, Qt::ShiftModifier, {0, 0}},
   };
   for (const TPlayState state : {psPaused, psPlaying}) {
     for (const auto& c : cases) {
@@ -2399,6 +2417,203 @@ TEST_F(TShellFixture, RecentFilmsAndPlacesAreKeptWithinTheirLimits) {
   EXPECT_EQ(places.Recall({"/films/200.zrcab", 1, 1}, 600000), 60200);
 }
 
+// ---- The film's index: chapters, idle stretches, the seek bar's marks and its previews ----
+
+TEST(FilmIndexMoves, ChaptersAndJumpsOverIdleTime) {
+  const TIndexedFilm indexed;
+  const TTestFilm film(indexed.Source);
+  const std::vector<TChapter> chapters = FilmChapters(film.Segments, &indexed.Index);
+  ASSERT_EQ(chapters.size(), 3u);
+  EXPECT_EQ(chapters[1].Title, "Часть 2");
+  // An index of another film names frames this one has not: they are left out.
+  TFilmIndex foreign = indexed.Index;
+  foreign.Chapters.push_back({0, {0, 99}, "Часть 9", true});
+  foreign.Chapters.push_back({0, {7, 0}, "Часть 3", true});
+  EXPECT_EQ(FilmChapters(film.Segments, &foreign).size(), 3u);
+  EXPECT_EQ(FilmChapters(film.Segments, nullptr).size(), 2u);
+
+  struct Step {
+    const char* name;
+    TFramePos from;
+    int direction;
+    std::optional<TFramePos> to;
+  };
+  const Step steps[] = {
+      {"next: the automatic chapter", {0, 3}, 1, TFramePos{0, 15}},
+      {"next from an automatic chapter: the next segment", {0, 15}, 1, TFramePos{1, 0}},
+      {"next in the last chapter: none", {1, 5}, 1, std::nullopt},
+      {"back 1 s into a chapter: the one before", {0, 16}, -1, TFramePos{0, 0}},
+      {"back 3 s into a chapter: its start", {0, 18}, -1, TFramePos{0, 15}},
+      {"back 2 s into the first: its start", {0, 2}, -1, TFramePos{0, 0}},
+      {"back from a segment's start: the automatic chapter", {1, 0}, -1, TFramePos{0, 15}},
+  };
+  for (const auto& s : steps) EXPECT_EQ(ChapterStep(chapters, film.Segments, s.from, s.direction), s.to) << s.name;
+
+  struct Skip {
+    const char* name;
+    std::vector<TIdleStretch> idle;
+    TFramePos shown;
+    std::optional<TFramePos> to;
+    int64_t skippedMs;
+  };
+  const std::vector<TIdleStretch>& idle = indexed.Index.Idle;
+  const Skip skips[] = {
+      {"the stretch's first second is kept", idle, {0, 5}, std::nullopt, 0},
+      {"after a second: to the next change", idle, {0, 6}, TFramePos{0, 15}, 9000},
+      {"its last frame", idle, {0, 14}, TFramePos{0, 15}, 1000},
+      {"a stretch to the segment's end: the next segment", idle, {0, 21}, TFramePos{1, 0}, 9000},
+      {"not idle", idle, {0, 16}, std::nullopt, 0},
+      {"2 s is played", {{31000, 33000, {1, 1}}}, {1, 2}, std::nullopt, 0},
+      {"to the film's end: its last frame", {{35000, 40000, {1, 5}}}, {1, 7}, TFramePos{1, 9}, 2000},
+      {"a frame outside the film", idle, {0, 40}, std::nullopt, 0},
+  };
+  for (const auto& s : skips) {
+    TFilmIndex index;
+    index.Idle = s.idle;
+    const std::optional<TIdleSkip> skip = IdleSkipAt(index, film.Segments, s.shown);
+    EXPECT_EQ(skip ? std::optional<TFramePos>(skip->Target) : std::nullopt, s.to) << s.name;
+    EXPECT_EQ(skip ? skip->SkippedMs : 0, s.skippedMs) << s.name;
+  }
+  const std::pair<int64_t, const char*> notices[] = {{42000, "Пропущено 0:42"},
+                                                     {9999, "Пропущено 0:09"},
+                                                     {754000, "Пропущено 12:34"},
+                                                     {3723000, "Пропущено 1:02:03"}};
+  for (const auto& [ms, text] : notices) EXPECT_EQ(IdleSkipNotice(ms), text);
+}
+
+TEST(FilmIndexMoves, TheSeekBarsMarksAndWhichPreviewShowsAFrame) {
+  const TIndexedFilm indexed;
+  const TTestFilm film(indexed.Source);
+  const std::vector<TChapter> chapters = FilmChapters(film.Segments, &indexed.Index);
+  const TSeekBarMarks marks = SeekBarMarks(film.Segments, indexed.Index, chapters);
+  ASSERT_EQ(marks.Heat.size(), 40u);
+  EXPECT_EQ(marks.Ticks, (std::vector<TSeekBarMarks::TTick>{{0, false}, {15, true}, {30, false}}));
+  EXPECT_EQ(marks.Idle, (std::vector<TSeekBarMarks::TSpan>{{5, 15}, {20, 30}}));
+  // A still screen is cold, a pixel typed warm, a new screen the hottest.
+  EXPECT_EQ(marks.Heat[5], 0);
+  EXPECT_GE(marks.Heat[1], 40);
+  EXPECT_LT(marks.Heat[1], 160);
+  EXPECT_EQ(marks.Heat[15], 255);
+  EXPECT_EQ(marks.Heat[34], marks.Heat[1]);  // a pixel of 160 each
+  // An index that covers fewer segments leaves the rest cold.
+  TFilmIndex partial = indexed.Index;
+  partial.Segments.resize(1);
+  EXPECT_EQ(SeekBarMarks(film.Segments, partial, chapters).Heat[30], 0);
+
+  struct Shows {
+    TFramePos at;
+    int preview;  // -1: none, a seek makes one
+  };
+  const Shows shows[] = {{{0, 0}, 0}, {{0, 4}, 0}, {{0, 12}, -1}, {{0, 15}, 1}, {{0, 25}, 1}, {{0, 26}, -1}, {{1, 9}, 2}};
+  for (const auto& s : shows) {
+    const TPreview* p = PreviewShowing(indexed.Index, film.Segments, chapters, s.at);
+    EXPECT_EQ(p ? int(p - indexed.Index.Previews.data()) : -1, s.preview) << s.at.Segment << "/" << s.at.Frame;
+  }
+}
+
+struct TIndexInTheWindow : TRandomAccess {
+  TIndexedFilm Indexed;
+  // Loads the film; its pass runs once it has loaded, and must find the chapters and idle
+  // stretches written out by hand (the second time, from the index kept in the cache). The
+  // hand-filled index, whose previews are marked, then takes its place.
+  void LoadIndexed() {
+    Load(Film(Indexed.Source, "indexed.zrcab"));
+    TSeekBar* bar = Find<TSeekBar>("pbrProgress");
+    for (int i = 0; i < 6000 && bar->Marks().Empty(); ++i) QTest::qWait(5);
+    const TTestFilm film(Indexed.Source);
+    const TSeekBarMarks expected =
+        SeekBarMarks(film.Segments, Indexed.Index, FilmChapters(film.Segments, &Indexed.Index));
+    EXPECT_EQ(bar->Marks().Ticks, expected.Ticks);
+    EXPECT_EQ(bar->Marks().Idle, expected.Idle);
+    EXPECT_TRUE(fs::exists(Root / "cache" / "veRirove"));
+    Index()->SetIndex(std::make_shared<TFilmIndex>(Indexed.Index));
+  }
+  TFilmIndexControl* Index() const { return Player->findChild<TFilmIndexControl*>("ctlFilmIndex"); }
+  void Hover(int x) {
+    TSeekBar* bar = Find<TSeekBar>("pbrProgress");
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 5), bar->mapToGlobal(QPointF(x, 5)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(bar, &move);
+  }
+};
+
+TEST_F(TIndexInTheWindow, PlayingSkipsIdleStretchesWhenAskedAndRemembersTheChoice) {
+  LoadIndexed();
+  for (const bool skip : {false, true}) {
+    SCOPED_TRACE(skip ? "skipping" : "playing all");
+    if (Find("ASkipIdle")->isChecked() != skip) Find("ASkipIdle")->trigger();
+    Enter(psPlaying, TFramePos{0, 4});
+    Find<QLabel>("lblNotice")->clear();
+    // The first tick shows the frame sought, each one after it the next.
+    for (int tick = 0; tick < 3; ++tick) Player->TimerTimer();
+    EXPECT_EQ(Player->ShownFrame(), (skip ? TFramePos{0, 15} : TFramePos{0, 6}));
+    EXPECT_EQ(Find<QLabel>("lblNotice")->text(), skip ? "Пропущено 0:09" : "");
+    EXPECT_EQ(Player->PlayState(), psPlaying);
+  }
+  // The next run skips too; chapters inside segments are keys away.
+  Make();
+  EXPECT_TRUE(Find("ASkipIdle")->isChecked());
+  LoadIndexed();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Player.get()));
+  Enter(psPaused, TFramePos{0, 3});
+  QTest::keyClick(Player.get(), Qt::Key_N, Qt::ShiftModifier);
+  EXPECT_EQ(Player->ShownFrame(), (TFramePos{0, 15}));
+  EXPECT_TRUE(Player->Results.isEmpty());
+}
+
+TEST_F(TIndexInTheWindow, TheSeekBarShowsTheIndexAndAPreviewWhereThePointerIs) {
+  LoadIndexed();
+  TSeekBar* bar = Find<TSeekBar>("pbrProgress");
+  ASSERT_EQ(bar->width(), 173);
+  // 40 frames over 173 pixels: the new screen of frame 15 is hot, the idle stretch after frame 5
+  // cold; a segment's start is ticked across the bar.
+  EXPECT_EQ(bar->ColumnHeat(15 * 173 / 40 + 1), 255);
+  EXPECT_EQ(bar->ColumnHeat(10 * 173 / 40), 0);
+  const QImage shot = bar->grab().toImage();
+  EXPECT_EQ(shot.pixel(30 * 173 / 40, 2) & 0xFFFFFF, 0u);
+  EXPECT_NE(shot.pixel(15 * 173 / 40 + 2, 2), shot.pixel(10 * 173 / 40, 2));
+
+  Enter(psPlaying, TFramePos{0, 2});
+  const auto composed = Player->Core().ComposedFrame();
+  const int32_t next = Player->Core().FrameIndex();
+  struct Case {
+    int x;
+    const char* text;
+    int64_t colour;  // of the picture at once; -1: its place waits for a seek
+    QRgb made;       // what the seek makes
+  };
+  const Case cases[] = {
+      {16 * 173 / 40 + 1, "0:00:16  Часть 2", TIndexedFilm::kPreviewColours[1], 0},
+      {35 * 173 / 40 + 1, "0:00:35  Отчёт", TIndexedFilm::kPreviewColours[2], 0},
+      {27 * 173 / 40 + 1, "0:00:27  Часть 2", -1, TIndexedFilm::kScreens[1]},
+  };
+  TPreviewPopup* popup = Index()->Popup();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Hover(c.x);
+    ASSERT_TRUE(popup->isVisible());
+    EXPECT_EQ(popup->Text(), c.text);
+    EXPECT_EQ(popup->Picture().isNull() ? -1 : int64_t(popup->Picture().pixel(80, 50) & 0xFFFFFF), c.colour);
+    if (c.colour >= 0) continue;
+    for (int i = 0; i < 2000 && popup->Picture().isNull(); ++i) QTest::qWait(5);
+    ASSERT_FALSE(popup->Picture().isNull());
+    EXPECT_EQ(popup->Picture().size(), QSize(160, 100));
+    EXPECT_EQ(popup->Picture().pixel(80, 50) & 0xFFFFFF, c.made);
+  }
+  // The playing core was never asked: it stands where it stood, and the timer plays on.
+  EXPECT_EQ(Player->Core().ComposedFrame(), composed);
+  EXPECT_EQ(Player->Core().FrameIndex(), next);
+  EXPECT_EQ(Player->PlayState(), psPlaying);
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(bar, &leave);
+  EXPECT_FALSE(popup->isVisible());
+  // Another film leaves the index behind.
+  Player->AStopExecute();
+  Load(Film({Timed("a", 10, 1)}));
+  EXPECT_TRUE(bar->Marks().Empty());
+  EXPECT_EQ(Player->findChild<TTransport*>()->Index(), nullptr);
+}
+
 struct TFilmMemory : TRandomAccess {
   // A minute: two segments of 30 frames at one frame a second.
   std::string Minute(const std::string& name) { return Film({Timed("a", 30, 1), Timed("b", 30, 1)}, name); }
@@ -2471,6 +2686,17 @@ TEST_F(TFilmMemory, AFilmLeftInTheMiddleOffersToGoOnFromThere) {
     Player->ALoadFromFileExecute();
   };
   auto at = [&](int second) { Player->SeekToTime(second * 1000); };
+  // Opened again with its second segment still being read (until the offer is made, or for at
+  // most 2 s): the offer counts the whole film.
+  std::atomic<bool> hold = false;
+  auto openHeld = [&] {
+    hold = true;
+    QObject::connect(Find("AResume"), &QAction::changed, Player.get(), [&] { hold = false; });
+    Player->Session().OnSegmentRead = [&](int32_t read) {
+      for (int ms = 0; read == 1 && hold && ms < 2000; ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    open();
+  };
   struct Case {
     const char* name;
     std::function<void()> leave;  // from the film open and paused at 0:00:25
@@ -2479,6 +2705,7 @@ TEST_F(TFilmMemory, AFilmLeftInTheMiddleOffersToGoOnFromThere) {
   };
   const Case cases[] = {
       {"closed paused", [&] { Player->close(); }, [&] { Make(); open(); }, offer},
+      {"opened again while the rest is read", [&] { Player->close(); }, [&] { Make(); openHeld(); }, offer},
       {"another opened", [&] { Player->OpenDroppedFilm(QString::fromStdString(other)); }, open, offer},
       {"stopped, then another opened",
        [&] { Player->AStopExecute(); Player->OpenDroppedFilm(QString::fromStdString(other)); }, open, offer},
@@ -2498,6 +2725,7 @@ TEST_F(TFilmMemory, AFilmLeftInTheMiddleOffersToGoOnFromThere) {
     c.reopen();
     EXPECT_EQ(Notice(), c.notice);
     EXPECT_EQ(Find("AResume")->isEnabled(), !c.notice.isEmpty());
+    hold = false;
     if (c.notice.isEmpty()) continue;
     // Enter goes on from there, playing.
     QTest::keyClick(Player.get(), Qt::Key_Return);

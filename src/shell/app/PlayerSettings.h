@@ -23,6 +23,8 @@ inline constexpr char kResumePositions[] = "Resume";
 inline constexpr char kLastFilmFolder[] = "Films/LastFolder";
 // "Вид" → "По размеру окна": a smaller picture enlarged to fill the window.
 inline constexpr char kFitToWindow[] = "View/FitToWindow";
+// "Действия" → "Пропускать простои": playing jumps over the screen's long idle stretches.
+inline constexpr char kSkipIdle[] = "Play/SkipIdle";
 }  // namespace PlayerSettingsKey
 
 class TPlayerSettings {

@@ -3,6 +3,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "shell/player/FilmChapters.h"
+
 QString SpeedText(double speed) {
   return QStringLiteral("×") + QString::number(speed).replace(QLatin1Char('.'), QLatin1Char(','));
 }
@@ -66,6 +68,15 @@ void TTransport::Tick() {
   } else {
     SpeedTick();
   }
+  SkipIdleStretch();
+}
+
+void TTransport::SkipIdleStretch() {
+  if (!FSkipIdle || !FIndex || FPlayState != psPlaying || !FShownFrame) return;
+  const std::optional<TIdleSkip> skip = IdleSkipAt(*FIndex, FCore.Segments(), *FShownFrame);
+  if (!skip) return;
+  SeekTo(skip->Target);
+  if (FLastResult == kResultOk && FShownFrame == skip->Target) emit IdleSkipped(skip->SkippedMs);
 }
 
 void TTransport::ChooseSegment(int32_t index) {
@@ -192,6 +203,15 @@ void TTransport::StepSegment(int direction) {
   for (int32_t i = current - 1; i >= 0; --i)
     if (segments[size_t(i)]->FrameCount > 0) return SeekTo({i, 0});
   if (size_t(current) < segments.size() && segments[size_t(current)]->FrameCount > 0) SeekTo({current, 0});
+}
+
+std::vector<TChapter> TTransport::Chapters() const { return FilmChapters(FCore.Segments(), FIndex.get()); }
+
+void TTransport::StepChapter(int direction) {
+  const auto& segments = FCore.Segments();
+  if (segments.empty()) return;
+  const TFramePos from = FShownFrame ? *FShownFrame : TFramePos{std::max(FCore.CurSegment(), 0), 0};
+  if (const auto target = ChapterStep(Chapters(), segments, from, direction)) SeekTo(*target);
 }
 
 // ---- Speed ----

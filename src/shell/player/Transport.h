@@ -1,14 +1,18 @@
 // The transport: the playback core with the play state, the playback timer and the clock of
-// speeds other than the film's own, and the moves through the film (seek, frame and segment
-// steps). It knows no widget: what the windows show is its host's.
+// speeds other than the film's own, and the moves through the film (seek, frame, segment and
+// chapter steps, and jumps over idle time). It knows no widget: what the windows show is its
+// host's.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
+#include "index/FilmIndex.h"
 #include "playback/FilmClock.h"
 #include "playback/UzrPlayback.h"
 
@@ -72,6 +76,9 @@ class TTransport : public QObject {
   void SeekBy(int64_t millis);
   void StepFrame(int direction);
   void StepSegment(int direction);
+  // To the next (`direction` > 0) or previous chapter (ChapterStep), from the frame on screen or,
+  // with none, from the current segment's start; the play state stays.
+  void StepChapter(int direction);
   // The frame on screen: the one presented last; nothing while stopped.
   std::optional<TFramePos> ShownFrame() const { return FShownFrame; }
   // The picture composed last has been presented.
@@ -91,11 +98,27 @@ class TTransport : public QObject {
   // A segment has been made current: its frame interval.
   void SetSegmentInterval(int intervalMs);
 
+  // ---- The film's index ----
+  // The index of the film loaded: none until its pass has found one, nor without a film.
+  void SetIndex(std::shared_ptr<const TFilmIndex> index) { FIndex = std::move(index); }
+  const std::shared_ptr<const TFilmIndex>& Index() const { return FIndex; }
+  // The chapters: each segment's start, and the index's automatic ones.
+  std::vector<TChapter> Chapters() const;
+  // Playing jumps over idle stretches (IdleSkipAt), and tells of each jump.
+  void SetSkipIdle(bool on) { FSkipIdle = on; }
+  bool SkipIdle() const { return FSkipIdle; }
+
+ signals:
+  // Playing has jumped over this much idle time.
+  void IdleSkipped(qint64 skippedMs);
+
  private:
   // One tick at a speed other than the film's own: the frames due by the clock are played,
   // and only the last of them is shown.
   void SpeedTick();
   void ApplyTimerInterval();
+  // After a tick: the jump over the idle stretch on screen, when it is due.
+  void SkipIdleStretch();
 
   ITransportHost& FHost;
   TPlaybackCore FCore;
@@ -113,4 +136,6 @@ class TTransport : public QObject {
   int64_t FAnchorFilm = 0;
   int64_t FAnchorClock = 0;
   int64_t FLastStepClock = 0;  // when a frame of a segment without a frame rate was played
+  std::shared_ptr<const TFilmIndex> FIndex;
+  bool FSkipIdle = false;
 };

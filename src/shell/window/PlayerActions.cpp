@@ -82,6 +82,10 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   AResume->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
   AFitToWindow = go("AFitToWindow", "По размеру окна", {});
   AFitToWindow->setCheckable(true);
+  APrevChapter = go("APrevChapter", "Предыдущая глава", QKeySequence(Qt::SHIFT | Qt::Key_P));
+  ANextChapter = go("ANextChapter", "Следующая глава", QKeySequence(Qt::SHIFT | Qt::Key_N));
+  ASkipIdle = go("ASkipIdle", "Пропускать простои", {});
+  ASkipIdle->setCheckable(true);
 
   QMenuBar* MainMenu1 = window.menuBar();
   QMenu* file = MainMenu1->addMenu(QStringLiteral("&Файл"));
@@ -100,11 +104,12 @@ TPlayerActions::TPlayerActions(QMainWindow& window) {
   QMenu* jump = actions->addMenu(QStringLiteral("Переход"));
   jump->addActions({ABack5, AForward5, ABack1, AForward1, ABack60, AForward60});
   jump->addSeparator();
-  jump->addActions({AFilmStart, AFilmEnd, APrevSegment, ANextSegment});
+  jump->addActions({AFilmStart, AFilmEnd, APrevSegment, ANextSegment, APrevChapter, ANextChapter});
   jump->addSeparator();
   jump->addActions({APrevFrame, ANextFrame});
   QMenu* speed = actions->addMenu(QStringLiteral("Скорость"));
   speed->addActions({ASlower, AFaster, ANormalSpeed});
+  actions->addAction(ASkipIdle);
   actions->addSeparator();
   actions->addActions({ASavePicture, ACopyPicture});
   QMenu* view = MainMenu1->addMenu(QStringLiteral("&Вид"));

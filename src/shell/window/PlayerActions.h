@@ -34,6 +34,10 @@ struct TPlayerActions {
   TRecentFilmsMenu* mnuRecentFilms;
   // "По размеру окна": a smaller picture enlarged to fill the window (checkable).
   QAction* AFitToWindow;
+  // The chapters: each segment's start and those the film's index found inside segments.
+  QAction *APrevChapter, *ANextChapter;
+  // "Пропускать простои": playing jumps over the screen's long idle stretches (checkable).
+  QAction* ASkipIdle;
   // The context menu of the pictures.
   QMenu* pupMain;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "film/SegmentDuration.h"
 #include "shell/player/FilmSession.h"
 #include "shell/player/Transport.h"
 
@@ -44,6 +45,12 @@ void TSegmentsList::Fill() {
 void TSegmentsList::SetRows(const std::vector<TSegmentListEntry>& entries) {
   FListed = entries;
   if (frmSegments) frmSegments->SetRows(entries);
+}
+
+int64_t TSegmentsList::ListedMillis() const {
+  int64_t millis = 0;
+  for (const TSegmentListEntry& entry : FListed) millis += SegmentMillis(entry.FrameCount, entry.FrameRate);
+  return millis;
 }
 
 void TSegmentsList::Arrived() {

@@ -24,6 +24,8 @@ class TSegmentsList {
   // EFilmLoad when that list cannot be read).
   void Fill();
   void SetRows(const std::vector<TSegmentListEntry>& entries);
+  // The length of the film as its list gives it (0 without one).
+  int64_t ListedMillis() const;
   // Segments of the film have arrived while the rest is read (or the reading has ended): the
   // rows of those that have show their durations.
   void Arrived();

@@ -1,5 +1,7 @@
 #include "shell/window/TelvoriPlayerImpl1.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +18,7 @@
 #include "shell/artwork/UzrArtwork.h"
 #include "shell/dialogs/UzrHelp.h"
 #include "shell/player/ExportController.h"
+#include "shell/player/FilmChapters.h"
 #include "shell/player/FilmSession.h"
 #include "shell/player/PictureSaver.h"
 #include "shell/widgets/LoadingBanner.h"
@@ -25,6 +28,7 @@
 #include "shell/widgets/WaitCursor.h"
 #include "shell/window/ControlPanel.h"
 #include "shell/window/FilmHistory.h"
+#include "shell/window/FilmIndexControl.h"
 #include "shell/window/PlayerActions.h"
 #include "shell/window/RecentFilmsMenu.h"
 #include "shell/window/SegmentsList.h"
@@ -132,6 +136,8 @@ void TTelvoriPlayer::BindActions() {
          StepSegment(1);
          return true;
        }); }},
+      {a.APrevChapter, [this] { FTransport->StepChapter(-1); }},
+      {a.ANextChapter, [this] { FTransport->StepChapter(1); }},
       {a.APrevFrame, [this] { StepFrame(-1); }},
       {a.ANextFrame, [this] { StepFrame(1); }},
       {a.ASlower, [this] { SetSpeedStep(SpeedStep() - 1); }},
@@ -170,9 +176,15 @@ void TTelvoriPlayer::BindFilmHistory() {
   });
 }
 
+int64_t TTelvoriPlayer::FilmLength() {
+  const int64_t read = FilmMillis(Core().Segments());
+  return FSession->Reading() ? std::max(read, FSegments->ListedMillis()) : read;
+}
+
 void TTelvoriPlayer::LeaveFilm() {
   const std::optional<int64_t> position = ShownFrame() ? std::optional<int64_t>(ShownTime()) : std::nullopt;
-  FHistory->FilmLeft(position, FilmMillis(Core().Segments()));
+  FHistory->FilmLeft(position, FilmLength());
+  FIndex->FilmLeft();
 }
 
 void TTelvoriPlayer::PictureWheel(int notches, Qt::KeyboardModifiers modifiers) {
@@ -202,6 +214,9 @@ void TTelvoriPlayer::CreateControls() {
   layout->addWidget(pnlControls);
   setCentralWidget(central);
   connect(pnlControls, &TControlPanel::SeekRequested, this, [this](TFramePos pos) { Guarded([&] { SeekTo(pos); }); });
+  FIndex = new TFilmIndexControl(*FActions, *FTransport, *pnlControls->SeekBar(), *this);
+  connect(FTransport, &TTransport::IdleSkipped, this,
+          [this](qint64 ms) { ShowNotice(QString::fromStdString(IdleSkipNotice(ms))); });
 
   lblNotice = new TNoticeLabel(FView);
   FBanner = std::make_unique<TLoadingBanner>(FView);
@@ -303,7 +318,14 @@ void TTelvoriPlayer::SetSpeedStep(int step) {
   ShowNotice(QStringLiteral("Скорость ") + SpeedText(kSpeeds[SpeedStep()]));
 }
 
-void TTelvoriPlayer::UpdateTime() { pnlControls->SetTimeText(FTransport->TimeText()); }
+void TTelvoriPlayer::UpdateTime() {
+  pnlControls->SetTimeText(FTransport->TimeText());
+  // A film loaded since gets its index pass once all of it has been read; none starts while
+  // the window goes.
+  if (FSession && !FDestroyed)
+    FIndex->FollowFilm(FileName().toStdString(), FSession->Loading() || FSession->Reading(),
+                       ExitStatus() != 0);
+}
 
 void TTelvoriPlayer::ShowNotice(const QString& text) {
   FHistory->WithdrawOffer();

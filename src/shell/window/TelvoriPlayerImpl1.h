@@ -26,6 +26,7 @@ class QToolButton;
 class TControlPanel;
 class TExportController;
 class TFilmHistory;
+class TFilmIndexControl;
 class TFilmSession;
 class TLoadingBanner;
 class TSegmentsList;
@@ -232,6 +233,8 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   void EndAfterFailure();
   // The film open is left (closed, or another opened): its place is remembered.
   void LeaveFilm();
+  // The film's length: while its later segments are still being read, as its list gives it.
+  int64_t FilmLength();
 
   // ITransportHost (with the playback core's IPlaybackHost).
   void PlayStateShown(TPlayState state, bool highlighted) override;
@@ -260,6 +263,7 @@ class TTelvoriPlayer : public QMainWindow, public ITransportHost, public IFilmLo
   std::unique_ptr<TWindowModes> FModes;
   TFilmHistory* FHistory = nullptr;
   TExportController* FExport = nullptr;
+  TFilmIndexControl* FIndex = nullptr;
   TControlPanel* pnlControls = nullptr;
   TPictureView* FView = nullptr;
   TNoticeLabel* lblNotice = nullptr;

@@ -116,7 +116,7 @@ bool TTelvoriPlayer::OpenFilm(const std::string& path, bool offerResume) {
     EndAfterFailure();
   } else {
     RememberFilmFolder(QString::fromStdString(path));
-    FHistory->FilmOpened(QString::fromStdString(path), FilmMillis(Core().Segments()), offerResume);
+    FHistory->FilmOpened(QString::fromStdString(path), FilmLength(), offerResume);
   }
   return loaded;
 }
